@@ -1,0 +1,170 @@
+// Pass timing from the file name and the decoder's .STAT files.
+//
+// Departures from the plain rules, each for a result that would otherwise be wrong:
+// - the local clock's offset from UTC is taken in whole minutes, not whole hours, so
+//   computers in zones such as UTC+05:30 get the right pass start;
+// - the .STAT start may fall on the day before or after the file-name start (the
+//   decoder's clock is 3 hours ahead, so passes after 21:00 UTC read as the next day);
+// - the .STAT seconds may use a decimal comma as well as a point;
+// - .STAT files are found whatever the letter case of their names.
+#include "app/Utils.h"
+
+#include "common/Format.h"
+#include "common/StringUtils.h"
+#include "common/TextFile.h"
+
+#include <cmath>
+#include <vector>
+
+namespace vantorel {
+namespace {
+
+// Reads a number written with either decimal separator: the first "," becomes ".".
+std::optional<double> ParseRealEitherSeparator(std::string_view text) {
+    return ParseReal(ReplaceFirst(text, ",", "."));
+}
+
+} // namespace
+
+std::optional<TDateTime> LocalStartFromFileName(std::string_view fileName) {
+    std::string s = ReplaceFirst(fileName, "_LRPT", "", /*ignoreCase=*/true);
+    s = ReplaceFirst(s, ".", "-");
+    s = ReplaceAll(s, "_", "-");
+    const std::vector<std::string> fields = SplitDelimited(s, '-');
+    if (fields.size() < 6) {
+        return std::nullopt;
+    }
+    int v[6];
+    for (size_t i = 0; i < 6; ++i) {
+        const auto n = ParseInteger(fields[i]);
+        if (!n) {
+            return std::nullopt;
+        }
+        v[i] = *n;
+    }
+    const auto date = TryEncodeDate(v[0], v[1], v[2]);
+    const auto time = TryEncodeTime(v[3], v[4], v[5]);
+    if (!date || !time) {
+        return std::nullopt;
+    }
+    return *date + *time;
+}
+
+double LocalClockOffsetDays(TDateTime localNow, TDateTime utcNow) {
+    return std::nearbyint((localNow - utcNow) * kMinutesPerDay) / kMinutesPerDay;
+}
+
+TDateTime PassStartFromFileName(const std::string& fileName, TStringList& diags,
+                                INotifier& notifier) {
+    TDateTime t = 0.0;
+    if (const auto local = LocalStartFromFileName(ExtractFileName(fileName))) {
+        const TDateTime localNow = NowLocal(); // read before UTC, as the offset rule expects
+        const TDateTime utcNow = NowUTC();
+        t = *local - LocalClockOffsetDays(localNow, utcNow);
+    } else {
+        notifier.ShowMessage("Couldn't recognise the date and time from the file name");
+    }
+    diags.Add(FormatDateTime("\"Pass start from file name: \"yyyy-mm-dd hh:nn:ss \"UTC\"", t));
+    return t;
+}
+
+std::optional<double> StatLinePeriodSeconds(std::string_view line3) {
+    return ParseRealEitherSeparator(line3);
+}
+
+std::string StatMaskForPass(const std::string& path) {
+    const size_t cut = ContainsText(ExtractFileName(path), "LRPT") ? 8 : 6;
+    const std::string stem = path.size() > cut ? path.substr(0, path.size() - cut) : "";
+    return stem + "*.stat";
+}
+
+bool ReadLinePeriod(const std::string& fileName, double& linePeriod, TStringList& diags) {
+    std::vector<std::string> paths;
+    FindFiles(StatMaskForPass(fileName), paths);
+    diags.Add("Checking for .STAT files ...");
+
+    double sum = 0.0;
+    int count = 0;
+    for (const std::string& path : paths) {
+        if (!FileExists(path)) {
+            continue;
+        }
+        const auto lines = ReadTextLines(path);
+        if (!lines || lines->size() < 3) {
+            continue;
+        }
+        const auto v = StatLinePeriodSeconds((*lines)[2]);
+        if (v && *v > 0.1) {
+            sum += *v;
+            ++count;
+            diags.Add(Format("  STAT file %d: %s", count, path));
+        }
+    }
+
+    double seconds = kDefaultLinePeriodSeconds;
+    if (sum < 0.1) {
+        diags.Add("No .STAT files found, default line period used");
+    } else {
+        seconds = sum / count;
+        diags.Add(Format("%d .STAT file(s) found, line period is %.7f seconds", count, seconds));
+    }
+    linePeriod = seconds / kSecondsPerDay;
+    return count > 0;
+}
+
+std::optional<std::string> MatchingStatFile(const std::string& imagePath) {
+    if (auto replaced = FindFileIgnoringCase(ChangeFileExt(imagePath, ".stat"))) {
+        return replaced;
+    }
+    return FindFileIgnoringCase(imagePath + ".stat");
+}
+
+std::optional<double> StatClockSeconds(std::string_view line1) {
+    const std::string s = Trim(line1);
+    if (s.size() < 7) {
+        return std::nullopt;
+    }
+    const auto hours = ParseInteger(s.substr(0, 2));
+    const auto minutes = ParseInteger(s.substr(3, 2));
+    const auto seconds = ParseRealEitherSeparator(s.substr(6, 6));
+    if (!hours || !minutes || !seconds || *hours < 0 || *hours > 23 || *minutes < 0 ||
+        *minutes > 59 || !(*seconds >= 0.0 && *seconds < 60.0)) {
+        return std::nullopt;
+    }
+    return *hours * 3600.0 + *minutes * 60.0 + *seconds;
+}
+
+std::optional<TDateTime> ExactStartCandidate(double statClockSeconds, TDateTime t) {
+    const TDateTime onDayOfT = std::trunc(t) + statClockSeconds / kSecondsPerDay -
+                               kStatClockAheadDays;
+    for (const double dayShift : {0.0, -1.0, 1.0}) {
+        const TDateTime c = onDayOfT + dayShift;
+        if (std::fabs(c - t) < kStatStartWindowDays) {
+            return c;
+        }
+    }
+    return std::nullopt;
+}
+
+TDateTime ExactStartFromStat(const std::string& imagePath, TDateTime t, TStringList& diags,
+                             INotifier& notifier) {
+    if (const auto stat = MatchingStatFile(imagePath)) {
+        const auto lines = ReadTextLines(*stat);
+        if (lines && !lines->empty()) {
+            if (const auto clock = StatClockSeconds((*lines)[0])) {
+                if (const auto exact = ExactStartCandidate(*clock, t)) {
+                    t = *exact;
+                }
+            }
+        }
+    } else {
+        notifier.ShowMessageBox("File not found:  " + imagePath + "\r\n\r\n" +
+                                    "A matching .STAT file is required." + "\r\n\r\n" +
+                                    "Continuing but resilts will NOT be correct.",
+                                "Vantorel - missing .STAT file");
+    }
+    diags.Add(FormatDateTime("\"Actual data start: \"yyyy-mm-dd hh:nn:ss", t));
+    return t;
+}
+
+} // namespace vantorel

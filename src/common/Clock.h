@@ -1,0 +1,70 @@
+#pragma once
+
+#include "common/DateTime.h"
+
+namespace vantorel {
+
+/// Where the program reads the time. The system clock serves by default; tests and the
+/// command line put a fixed one in its place so that nothing depends on the machine's
+/// clock or time zone.
+class IClock {
+public:
+    virtual ~IClock() = default;
+    /// The current UTC date-time.
+    virtual TDateTime NowUTC() const = 0;
+    /// The current date-time of the computer's local clock.
+    virtual TDateTime NowLocal() const = 0;
+};
+
+/// The machine's clock and time zone.
+class SystemClock final : public IClock {
+public:
+    TDateTime NowUTC() const override;
+    TDateTime NowLocal() const override;
+};
+
+/// A clock standing still at a given UTC date-time, with a local clock a fixed offset
+/// (in days, positive east of Greenwich) from it.
+class FixedClock final : public IClock {
+public:
+    FixedClock(TDateTime utc, double localOffsetDays) : utc_(utc), offset_(localOffsetDays) {}
+    TDateTime NowUTC() const override { return utc_; }
+    TDateTime NowLocal() const override { return utc_ + offset_; }
+
+private:
+    TDateTime utc_;
+    double offset_;
+};
+
+/// The machine's clock with a chosen local offset (days) in place of its time zone.
+class OffsetClock final : public IClock {
+public:
+    explicit OffsetClock(double localOffsetDays) : offset_(localOffsetDays) {}
+    TDateTime NowUTC() const override;
+    TDateTime NowLocal() const override { return NowUTC() + offset_; }
+
+private:
+    double offset_;
+};
+
+/// The clock in use.
+const IClock& CurrentClock();
+
+/// Puts a clock in place for the lifetime of this object, then restores the previous one.
+class ScopedClock {
+public:
+    explicit ScopedClock(const IClock& clock);
+    ~ScopedClock();
+    ScopedClock(const ScopedClock&) = delete;
+    ScopedClock& operator=(const ScopedClock&) = delete;
+
+private:
+    const IClock* previous_;
+};
+
+/// The current UTC date-time from the clock in use.
+TDateTime NowUTC();
+/// The current local date-time from the clock in use.
+TDateTime NowLocal();
+
+} // namespace vantorel

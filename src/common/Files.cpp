@@ -1,0 +1,130 @@
+#include "common/Files.h"
+
+#include "common/StringUtils.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace vantorel {
+namespace {
+
+size_t NameStart(const std::string& path) {
+    const size_t slash = path.find_last_of(kPathDelimiter);
+    return slash == std::string::npos ? 0 : slash + 1;
+}
+
+// Entry names of a folder, or nothing when it cannot be listed.
+std::vector<std::string> ListFolder(const std::string& folder) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    fs::directory_iterator it(folder.empty() ? fs::path(".") : fs::path(folder), ec);
+    if (ec) {
+        return names;
+    }
+    for (; it != fs::directory_iterator(); it.increment(ec)) {
+        if (ec) {
+            break;
+        }
+        names.push_back(it->path().filename().string());
+    }
+    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+        const std::string ua = UpperCase(a);
+        const std::string ub = UpperCase(b);
+        return ua != ub ? ua < ub : a < b;
+    });
+    return names;
+}
+
+} // namespace
+
+std::string ExtractFilePath(const std::string& path) {
+    return path.substr(0, NameStart(path));
+}
+
+std::string ExtractFileName(const std::string& path) {
+    return path.substr(NameStart(path));
+}
+
+std::string ExtractFileExt(const std::string& path) {
+    const size_t start = NameStart(path);
+    const size_t dot = path.find_last_of('.');
+    if (dot == std::string::npos || dot < start) {
+        return "";
+    }
+    return path.substr(dot);
+}
+
+std::string ChangeFileExt(const std::string& path, const std::string& extension) {
+    const size_t start = NameStart(path);
+    const size_t dot = path.find_last_of('.');
+    if (dot == std::string::npos || dot < start) {
+        return path + extension;
+    }
+    return path.substr(0, dot) + extension;
+}
+
+std::string IncludeTrailingPathDelimiter(const std::string& path) {
+    if (path.empty() || path.back() == kPathDelimiter) {
+        return path;
+    }
+    return path + kPathDelimiter;
+}
+
+std::string ExpandFileName(const std::string& path) {
+    if (path.empty()) {
+        return path;
+    }
+    std::error_code ec;
+    fs::path p = fs::absolute(fs::path(path), ec);
+    if (ec) {
+        return path;
+    }
+    std::string r = p.lexically_normal().string();
+    // Keep a folder's trailing delimiter as it was given.
+    if (path.back() != kPathDelimiter && r.size() > 1 && r.back() == kPathDelimiter) {
+        r.pop_back();
+    }
+    return r;
+}
+
+bool FileExists(const std::string& path) {
+    std::error_code ec;
+    return !path.empty() && fs::is_regular_file(fs::path(path), ec);
+}
+
+bool DirectoryExists(const std::string& path) {
+    std::error_code ec;
+    return !path.empty() && fs::is_directory(fs::path(path), ec);
+}
+
+std::optional<std::string> FindFileIgnoringCase(const std::string& path) {
+    if (FileExists(path)) {
+        return path;
+    }
+    const std::string folder = ExtractFilePath(path);
+    const std::string name = ExtractFileName(path);
+    if (name.empty()) {
+        return std::nullopt;
+    }
+    for (const std::string& entry : ListFolder(folder)) {
+        if (SameText(entry, name) && FileExists(folder + entry)) {
+            return folder + entry;
+        }
+    }
+    return std::nullopt;
+}
+
+void FindFiles(const std::string& mask, std::vector<std::string>& list) {
+    const std::string folder = ExtractFilePath(mask);
+    const std::string pattern = ExtractFileName(mask);
+    for (const std::string& entry : ListFolder(folder)) {
+        if (entry != "." && entry != ".." && MatchesMask(entry, pattern)) {
+            list.push_back(folder + entry);
+        }
+    }
+}
+
+} // namespace vantorel

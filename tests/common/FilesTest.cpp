@@ -1,0 +1,108 @@
+#include "common/Clock.h"
+#include "common/Files.h"
+#include "common/Notifier.h"
+#include "common/StringList.h"
+#include "common/TextFile.h"
+
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace vantorel {
+namespace {
+
+using testing::TempDir;
+using Fields = std::vector<std::string>;
+
+TEST(Files, PathParts) {
+    EXPECT_EQ(ExtractFilePath("/a/b/x_68.bmp"), "/a/b/");
+    EXPECT_EQ(ExtractFilePath("x_68.bmp"), "");
+    EXPECT_EQ(ExtractFileName("/a/b/x_68.bmp"), "x_68.bmp");
+    EXPECT_EQ(ExtractFileExt("/a/b.c/x_68.bmp"), ".bmp");
+    EXPECT_EQ(ExtractFileExt("/a/b.c/x"), "");
+    EXPECT_EQ(ChangeFileExt("/a/x_68.bmp", ".stat"), "/a/x_68.stat");
+    EXPECT_EQ(ChangeFileExt("/a.d/x", ".stat"), "/a.d/x.stat");
+    EXPECT_EQ(ChangeFileExt("x.s_68.bmp", ".geo.bmp"), "x.s_68.geo.bmp");
+    EXPECT_EQ(IncludeTrailingPathDelimiter("/keps"), "/keps/");
+    EXPECT_EQ(IncludeTrailingPathDelimiter("/keps/"), "/keps/");
+    EXPECT_EQ(ExpandFileName("/a/./b/../c.txt"), "/a/c.txt");
+    EXPECT_EQ(ExpandFileName("rel.txt").front(), '/');
+}
+
+TEST(Files, FindFilesMatchesIgnoringCaseInNameOrder) {
+    TempDir dir;
+    dir.Write("p_64.stat", "");
+    dir.Write("P_68.STAT", "");
+    dir.Write("p_65.Stat", "");
+    dir.Write("p_65.bmp", "");
+    dir.Write("q_64.stat", "");
+    std::filesystem::create_directory(dir / "p_99.stat");
+    std::vector<std::string> list{"kept"};
+    FindFiles(dir / "p_*.stat", list);
+    EXPECT_EQ(list, (Fields{"kept", dir / "p_64.stat", dir / "p_65.Stat", dir / "P_68.STAT",
+                            dir / "p_99.stat"}));
+    std::vector<std::string> none;
+    FindFiles(dir / "missing/*.stat", none);
+    EXPECT_TRUE(none.empty());
+}
+
+TEST(Files, ExistenceAndCaseInsensitiveLookUp) {
+    TempDir dir;
+    const std::string file = dir.Write("A_68.STAT", "x");
+    EXPECT_TRUE(FileExists(file));
+    EXPECT_FALSE(FileExists(dir.Path()));
+    EXPECT_TRUE(DirectoryExists(dir.Path()));
+    EXPECT_FALSE(FileExists(""));
+    EXPECT_EQ(FindFileIgnoringCase(dir / "a_68.stat"), file);
+    EXPECT_EQ(FindFileIgnoringCase(file), file);
+    EXPECT_FALSE(FindFileIgnoringCase(dir / "b_68.stat"));
+    EXPECT_FALSE(FindFileIgnoringCase(dir / "nofolder/a_68.stat"));
+}
+
+TEST(TextFile, MissingAndUnreadableFilesAreReportedNotThrown) {
+    TempDir dir;
+    EXPECT_FALSE(ReadTextLines(dir / "absent.txt"));
+    EXPECT_FALSE(ReadTextLines(dir.Path())); // a folder
+    const std::string p = dir.Write("crlf.txt", "line 1\r\nline 2\r\n");
+    EXPECT_EQ(*ReadTextLines(p), (Fields{"line 1", "line 2"}));
+    TStringList list;
+    EXPECT_FALSE(list.LoadFromFile(dir / "absent.txt"));
+    EXPECT_TRUE(list.Empty());
+    EXPECT_TRUE(list.LoadFromFile(p));
+    EXPECT_EQ(list.Count(), 2);
+}
+
+TEST(Clock, ScopedClocksNestAndRestore) {
+    const FixedClock outer(42809.5, 1.0 / 24);
+    const FixedClock inner(100.0, -5.0 / 24);
+    {
+        ScopedClock a(outer);
+        EXPECT_DOUBLE_EQ(NowUTC(), 42809.5);
+        {
+            ScopedClock b(inner);
+            EXPECT_DOUBLE_EQ(NowLocal(), 100.0 - 5.0 / 24);
+        }
+        EXPECT_DOUBLE_EQ(NowLocal(), 42809.5 + 1.0 / 24);
+    }
+    // Back on the system clock: some time after 2020.
+    EXPECT_GT(NowUTC(), 43831.0);
+    const OffsetClock offset(0.25);
+    EXPECT_NEAR(offset.NowLocal() - offset.NowUTC(), 0.25, 1e-6);
+}
+
+TEST(Notifier, PlainLineBreaksAndRecording) {
+    EXPECT_EQ(PlainLineBreaks("a\r\n\r\nb\rc"), "a\n\nb\nc");
+    RecordingNotifier n;
+    n.ShowMessageBox("text", "Vantorel - topic");
+    n.ShowMessage("plain");
+    ASSERT_EQ(n.entries.size(), 2u);
+    EXPECT_TRUE(n.entries[0].isBox);
+    EXPECT_EQ(n.entries[0].caption, "Vantorel - topic");
+    EXPECT_FALSE(n.entries[1].isBox);
+    EXPECT_EQ(n.entries[1].caption, "Vantorel");
+}
+
+} // namespace
+} // namespace vantorel
