@@ -1,6 +1,7 @@
 #include "common/Clock.h"
 #include "common/Files.h"
 #include "common/Notifier.h"
+#include "common/Program.h"
 #include "common/StringList.h"
 #include "common/TextFile.h"
 
@@ -102,6 +103,23 @@ TEST(Notifier, PlainLineBreaksAndRecording) {
     EXPECT_EQ(n.entries[0].caption, "Vantorel - topic");
     EXPECT_FALSE(n.entries[1].isBox);
     EXPECT_EQ(n.entries[1].caption, "Vantorel");
+}
+
+} // namespace
+} // namespace vantorel
+
+namespace vantorel {
+namespace {
+
+TEST(Program, ExecutablePathCanBeSetAndRestored) {
+    const std::string real = ExecutablePath();
+    EXPECT_NE(real.find("test_common"), std::string::npos);
+    {
+        ScopedExecutablePath scoped("/opt/vantorel/bin/PELORIN");
+        EXPECT_EQ(ProgramFolder(), "/opt/vantorel/bin/");
+        EXPECT_EQ(ExecutableName(), "PELORIN");
+    }
+    EXPECT_EQ(ExecutablePath(), real);
 }
 
 } // namespace
