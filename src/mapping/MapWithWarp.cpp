@@ -1,0 +1,300 @@
+// The warped scanner-image mapping. Geometry (projection, table building) is computed in
+// 64-bit floats and stored in the 32-bit fields; rounding to whole pixels and table
+// indices is to nearest with ties to even.
+// Departures from the plain rules, all on inputs the fit never produces: formats 2 and 3
+// are refused; non-finite positions give false instead of indexing tables with them; a
+// residual-grid layout that does not fit the grid is refused.
+#include "mapping/MapWithWarp.h"
+
+#include "common/Angles.h"
+
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+#include <string>
+
+namespace vantorel {
+
+namespace {
+
+// Image centre column o of a format.
+double CentreColumn(std::uint8_t format) {
+    return (format == 4 || format == 5) ? 769.5 : 1023.5;
+}
+
+// Forward lookup index range of a format: [-half, half - 1].
+int ForwardHalfRange(std::uint8_t format) {
+    return (format == 4 || format == 5) ? 1540 : 2048;
+}
+
+} // namespace
+
+TWarpedMapping::TWarpedMapping() = default;
+
+void TWarpedMapping::InitialiseForPass(std::uint8_t format, int midLine, float lon0, float lat0,
+                                       float altitudeKm, float trackStepKm, float halfAngleDeg) {
+    if (format == 0) {
+        format = trackStepKm < 1.05f ? 4 : (trackStepKm < 2.2f ? 1 : 2);
+    }
+    if (format != 1 && format != 4 && format != 5) {
+        throw std::invalid_argument("Scan format " + std::to_string(format) + " is not supported");
+    }
+    FCentreLon = lon0;
+    FCentreLat = lat0;
+    const double phi0 = lat0 * kDegreesToRadians;
+    FSinLat0 = static_cast<float>(std::sin(phi0));
+    FCosLat0 = static_cast<float>(std::cos(phi0));
+    FMidLine = midLine;
+    SetRotation(0.0f);
+    SetHorizontalWarp(0.0f, 0.0f, 1.0f);
+    SetVerticalWarp(0.0f, 1.0f, 0.0f);
+    SetHorizontalSkew(0.0f, 0.0f, 0.0f);
+    FResiduals.reset();
+    FGridColumns = FGridRows = FGridFirst = FGridSpacing = 0;
+    FScanFormat = format;
+    BuildGroundToScan(altitudeKm, trackStepKm, halfAngleDeg);
+    BuildScanToGround();
+    if (format == 4 || format == 5) {
+        const double span = static_cast<double>(FScanToGround770[769 + 770]) -
+                            static_cast<double>(FScanToGround770[0]);
+        FScale = std::isfinite(span) && std::fabs(span) < 1e9
+                     ? static_cast<std::int32_t>(std::nearbyint(span))
+                     : 0;
+    }
+}
+
+void TWarpedMapping::BuildGroundToScan(float altitudeKm, float trackStepKm, float halfAngleDeg) {
+    const double r = trackStepKm > 2.2f ? trackStepKm / 3.0 : static_cast<double>(trackStepKm);
+    const double o = CentreColumn(FScanFormat);
+    const double betaMax =
+        (halfAngleDeg == 0.0f ? kDefaultHalfAngleDeg : static_cast<double>(halfAngleDeg)) *
+        kDegreesToRadians;
+    const double heightRatio = altitudeKm / kEarthRadiusKm;
+
+    FScale = 0;
+    double w = 0.0;
+    double previous = 0.0;
+    double increment = 0.0;
+    int i = 0;
+    for (; i < kTableHalf; ++i) {
+        const double a = (i + 0.5) * r / kEarthRadiusKm;
+        const double beta = std::atan(std::sin(a) / ((1.0 - std::cos(a)) + heightRatio));
+        w = (o + 0.5) * beta / betaMax;
+        FGroundToScan[static_cast<size_t>(kTableHalf + i)] = static_cast<float>(o + w);
+        FGroundToScan[static_cast<size_t>(kTableHalf - i - 1)] = static_cast<float>(o - w);
+        increment = w - previous;
+        previous = w;
+        FScale += 2;
+        if (beta > betaMax) {
+            ++i;
+            break;
+        }
+    }
+    FLastIncrement = static_cast<float>(increment);
+    for (; i < kTableHalf; ++i) {
+        w += increment;
+        FGroundToScan[static_cast<size_t>(kTableHalf + i)] = static_cast<float>(o + w);
+        FGroundToScan[static_cast<size_t>(kTableHalf - i - 1)] = static_cast<float>(o - w);
+    }
+}
+
+void TWarpedMapping::BuildScanToGround() {
+    // Secant/relaxation search for the ground pixel whose scan column is the target.
+    auto invert = [this](int a, double c, double clamp) -> float {
+        double g = a;
+        double change = 2.0;
+        for (int iter = 0; iter < 11; ++iter) {
+            const int k = static_cast<int>(std::nearbyint(g));
+            const double v = GroundToScan(k);
+            const double slope = v - static_cast<double>(GroundToScan(k - 1));
+            const double target = a - (v - c);
+            const double next = std::clamp(slope > 0.1 ? g + target / slope : g + 0.8 * target,
+                                           -clamp, clamp);
+            change = std::fabs(next - g);
+            g = next;
+            if (!std::isfinite(g)) {
+                return 0.0f;
+            }
+            if (change < 1.0) {
+                break;
+            }
+        }
+        return change < 1.0 ? static_cast<float>(g) : 0.0f;
+    };
+    for (int a = -1024; a < 1024; ++a) {
+        FScanToGround1024[static_cast<size_t>(a + 1024)] = invert(a, 1024.0, 1800.0);
+    }
+    for (int a = -770; a < 770; ++a) {
+        FScanToGround770[static_cast<size_t>(a + 770)] = invert(a, 770.0, 1400.0);
+    }
+}
+
+float TWarpedMapping::GroundToScan(int g) const {
+    if (g < -kTableHalf || g >= kTableHalf) {
+        return 0.0f;
+    }
+    return FGroundToScan[static_cast<size_t>(g + kTableHalf)];
+}
+
+float TWarpedMapping::ScanToGround(int offset) const {
+    if (FScanFormat == 4 || FScanFormat == 5) {
+        return (offset >= -770 && offset < 770) ? FScanToGround770[static_cast<size_t>(offset + 770)]
+                                                : 0.0f;
+    }
+    return (offset >= -1024 && offset < 1024) ? FScanToGround1024[static_cast<size_t>(offset + 1024)]
+                                              : 0.0f;
+}
+
+void TWarpedMapping::SetRotation(float degrees) {
+    FRotation = static_cast<float>(degrees * kDegreesToRadians);
+    FSinRot = static_cast<float>(std::sin(static_cast<double>(FRotation)));
+    FCosRot = static_cast<float>(std::cos(static_cast<double>(FRotation)));
+}
+
+float TWarpedMapping::RotationDegrees() const {
+    return static_cast<float>(FRotation * kRadiansToDegrees);
+}
+
+void TWarpedMapping::SetVerticalWarp(float b2, float b1, float b0) {
+    FB2 = b2;
+    FB1 = b1;
+    FB0 = b0;
+}
+
+void TWarpedMapping::SetHorizontalWarp(float a3, float a2, float a1) {
+    FA3 = a3;
+    FA2 = a2;
+    FA1 = a1;
+}
+
+void TWarpedMapping::SetHorizontalSkew(float s2, float s1, float s0) {
+    FS2 = s2;
+    FS1 = s1;
+    FS0 = s0;
+}
+
+void TWarpedMapping::SetResidualGrid(std::shared_ptr<const ResidualGrid> grid, int rows, int first,
+                                     int spacing, int columns) {
+    if (!grid || rows < 1 || static_cast<size_t>(rows) > grid->size() || columns < 1 ||
+        columns > kGridColumns || spacing < 1) {
+        throw std::invalid_argument("Residual grid layout does not fit the grid");
+    }
+    FResiduals = std::move(grid);
+    FGridRows = rows;
+    FGridFirst = first;
+    FGridSpacing = spacing;
+    FGridColumns = columns;
+}
+
+void TWarpedMapping::Normalised(double& x, double& y, float lon, float lat) const {
+    const double dLon = WrapDegreesClosed180(static_cast<double>(lon) - FCentreLon) *
+                        kDegreesToRadians;
+    const double phi = lat * kDegreesToRadians;
+    const double sinPhi = std::sin(phi);
+    const double cosPhi = std::cos(phi);
+    const double cosDLon = std::cos(dLon);
+    const double cosC = FSinLat0 * sinPhi + FCosLat0 * cosPhi * cosDLon;
+    x = 0.0;
+    y = 0.0;
+    if (std::fabs(cosC) < 1.0) { // the centre and its antipode stay at (0, 0)
+        const double c = std::acos(cosC);
+        const double k = kProjectionScale * c / std::sin(c);
+        x = k * cosPhi * std::sin(dLon);
+        y = k * (FCosLat0 * sinPhi - FSinLat0 * cosPhi * cosDLon);
+    }
+    // Rotation, then the warps.
+    const double xr = x * FCosRot - y * FSinRot;
+    const double yr = x * FSinRot + y * FCosRot;
+    const double xw = ((FA3 * xr + FA2) * xr + FA1) * xr;
+    const double yw = std::fabs(yr) < FVertWarpLimit ? (FB2 * yr + FB1) * yr + FB0 : yr;
+    x = xw + (FS2 * yw + FS1) * yw + FS0;
+    y = yw;
+}
+
+bool TWarpedMapping::LatLonToImageF(float& x, float& y, float lon, float lat,
+                                    bool useScanTable) const {
+    if (FCentreLon == kNotFitted) {
+        return false;
+    }
+    if (!std::isfinite(lon) || !std::isfinite(lat)) {
+        return false;
+    }
+    double nx = 0.0;
+    double ny = 0.0;
+    Normalised(nx, ny, lon, lat);
+
+    bool ok = true;
+    double ix = nx;
+    if (useScanTable) {
+        ok = std::fabs(nx) <= 1.4;
+        const double u = std::nearbyint(nx * 0.5 * FScale - 0.5);
+        const int half = ForwardHalfRange(FScanFormat);
+        if (!(u >= -half && u <= half - 1)) {
+            ok = false; // x keeps its normalised value
+        } else {
+            ix = GroundToScan(static_cast<int>(u));
+        }
+    } else {
+        ix = (0.5 * nx + 0.5) * FScale;
+    }
+    x = static_cast<float>(ix);
+    y = static_cast<float>(FMidLine - 0.5 * FScale * ny);
+    ApplyResiduals(x, y);
+    return ok;
+}
+
+ResidualPair TWarpedMapping::ResidualAt(float x, float y) const {
+    const long xi = std::lrint(x);
+    const long row = std::clamp(std::lrint(y), 0L, static_cast<long>(FGridRows) - 1);
+    const long last = FGridFirst + static_cast<long>(FGridColumns - 1) * FGridSpacing;
+    long cell = 0;
+    long remainder = 0;
+    if (xi <= FGridFirst) {
+        cell = 0;
+    } else if (xi >= last) {
+        cell = FGridColumns - 1;
+    } else {
+        cell = (xi - FGridFirst) / FGridSpacing;
+        remainder = xi - FGridFirst - cell * FGridSpacing;
+    }
+    const ResidualRow& r = (*FResiduals)[static_cast<size_t>(row)];
+    const ResidualPair& p = r[static_cast<size_t>(cell)];
+    if (remainder == 0) {
+        return p;
+    }
+    const ResidualPair& q = r[static_cast<size_t>(cell + 1)];
+    const float t = static_cast<float>(remainder) / static_cast<float>(FGridSpacing);
+    return {(1.0f - t) * p.dx + t * q.dx, (1.0f - t) * p.dy + t * q.dy};
+}
+
+void TWarpedMapping::ApplyResiduals(float& x, float& y) const {
+    if (!FResiduals || !std::isfinite(x) || !std::isfinite(y) || std::fabs(x) > 1e9f ||
+        std::fabs(y) > 1e9f) {
+        return;
+    }
+    // The residual is looked up where the point lands once corrected, not where the
+    // polynomials put it: the two differ by up to tens of lines at the ends of a long
+    // pass, and only the corrected place makes grid points land on their own pixels.
+    ResidualPair r = ResidualAt(x, y);
+    for (int i = 0; i < kResidualRefinements; ++i) {
+        r = ResidualAt(x + r.dx, y + r.dy);
+    }
+    x += r.dx;
+    y += r.dy;
+}
+
+bool TWarpedMapping::LatLonToImage(int& x, int& y, float lon, float lat) const {
+    float fx = 0.0f;
+    float fy = 0.0f;
+    if (!LatLonToImageF(fx, fy, lon, lat, true)) {
+        return false;
+    }
+    if (!(std::fabs(fx) < 1e9f && std::fabs(fy) < 1e9f)) {
+        return false;
+    }
+    x = static_cast<int>(std::nearbyint(fx));
+    y = static_cast<int>(std::nearbyint(fy));
+    return true;
+}
+
+} // namespace vantorel

@@ -1,0 +1,128 @@
+#pragma once
+
+#include "mapping/zorMapping.h"
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace vantorel {
+
+/// Number of sample columns across the swath in the location and residual grids.
+inline constexpr int kGridColumns = 51;
+
+/// Remaining offset (image pixels) of one location-grid point after the polynomial warps.
+struct ResidualPair {
+    float dx = 0.0f;
+    float dy = 0.0f;
+};
+
+/// One row per image line, 51 residual pairs per row. Made by the image fit and shared
+/// with the mapping, which keeps it alive after the fit's caller lets go.
+using ResidualRow = std::array<ResidualPair, kGridColumns>;
+using ResidualGrid = std::vector<ResidualRow>;
+
+/// The mapping from latitude/longitude to a pixel of one cross-track scanner image: an
+/// azimuthal equidistant projection centred on the mid-picture nadir point, a rotation,
+/// polynomial warps, the ground-distance-to-scan-column lookup and a residual grid.
+/// Set up per image by InitialiseForPass and the fit's setters.
+class TWarpedMapping : public TMapping {
+public:
+    /// Centre longitude of a mapping that has not been fitted.
+    static constexpr float kNotFitted = -123456.0f;
+    /// Earth radius (km, WGS-72 equatorial).
+    static constexpr double kEarthRadiusKm = 6378.135;
+    /// Normalised projection units per radian of great-circle distance.
+    static constexpr double kProjectionScale = 4.3;
+    /// The scanner's half-angle used when 0 is given (degrees).
+    static constexpr double kDefaultHalfAngleDeg = 55.37;
+    /// Ground-to-scan table index range: -2048 .. 2047.
+    static constexpr int kTableHalf = 2048;
+    /// Times the residual is looked up again at the corrected place.
+    static constexpr int kResidualRefinements = 2;
+
+    TWarpedMapping();
+
+    /// Prepares the mapping for one image.
+    /// @param format scan format: 1, 4 or 5; 0 chooses from the track step (4 below
+    ///   1.05 km, 1 below 2.2 km, else 2). Formats 2 and 3 (reduced resolutions) are not
+    ///   supported: std::invalid_argument "Scan format N is not supported".
+    /// @param midLine image line of the projection centre.
+    /// @param lon0, lat0 projection centre (degrees), the mid-picture nadir point.
+    /// @param altitudeKm satellite height above the ground (km).
+    /// @param trackStepKm ground step per image line (km); above 2.2 a third of it is the
+    ///   ground pixel size.
+    /// @param halfAngleDeg the scanner's half-angle (degrees; 0 means 55.37).
+    void InitialiseForPass(std::uint8_t format, int midLine, float lon0, float lat0,
+                           float altitudeKm, float trackStepKm, float halfAngleDeg);
+
+    /// Image rotation in degrees.
+    void SetRotation(float degrees);
+    float RotationDegrees() const;
+    /// y <- b2 y^2 + b1 y + b0 where |y| is below the vertical-warp limit.
+    void SetVerticalWarp(float b2, float b1, float b0);
+    /// x <- a3 x^3 + a2 x^2 + a1 x.
+    void SetHorizontalWarp(float a3, float a2, float a1);
+    /// x <- x + s2 y^2 + s1 y + s0.
+    void SetHorizontalSkew(float s2, float s1, float s0);
+    /// Takes a share of the residual grid and its layout: rows image lines (at most the
+    /// grid's size), grid column j at image column first + spacing * j, columns (1 .. 51).
+    void SetResidualGrid(std::shared_ptr<const ResidualGrid> grid, int rows, int first,
+                         int spacing, int columns);
+
+    /// The forward transform: image column x and line y (pixels) of lon, lat (degrees).
+    /// With useScanTable false x is the linear ground-pixel column (0 at the left swath
+    /// edge). False when not fitted (x, y untouched), beyond the swath or when the input
+    /// is not finite (x, y written where they could be computed).
+    bool LatLonToImageF(float& x, float& y, float lon, float lat, bool useScanTable) const;
+    /// LatLonToImageF with the scan table, rounded to whole pixels (ties to even); writes
+    /// nothing on failure.
+    bool LatLonToImage(int& x, int& y, float lon, float lat) const override;
+    /// The scale W: swath width in ground pixels.
+    int GetMapHeight() const override { return FScale; }
+    /// Ground-pixel offset from the nadir of the image column at `offset` from the centre
+    /// column, from the current format's table; 0 outside the table.
+    float ScanToGround(int offset) const;
+
+    /// The ground-to-scan table entry of ground pixel g (-2048 .. 2047).
+    float GroundToScan(int g) const;
+    std::uint8_t ScanFormat() const { return FScanFormat; }
+    bool Fitted() const { return FCentreLon != kNotFitted; }
+    int MidLine() const { return FMidLine; }
+    float LastTableIncrement() const { return FLastIncrement; }
+    /// The normalised coordinates after projection, rotation and warps (tests).
+    void Normalised(double& x, double& y, float lon, float lat) const;
+
+private:
+    void BuildGroundToScan(float altitudeKm, float trackStepKm, float halfAngleDeg);
+    void BuildScanToGround();
+    ResidualPair ResidualAt(float x, float y) const;
+    void ApplyResiduals(float& x, float& y) const;
+
+    float FCentreLon = kNotFitted;
+    float FCentreLat = 0.0f;
+    float FRotation = 0.0f; // radians
+    float FSinLat0 = 0.0f;
+    float FCosLat0 = 0.0f;
+    float FSinRot = 0.0f;
+    float FCosRot = 0.0f;
+    std::int32_t FMidLine = 0;
+    std::array<float, 2 * kTableHalf> FGroundToScan{};  // index g + 2048
+    std::array<float, 2048> FScanToGround1024{};        // offsets -1024 .. 1023
+    std::array<float, 1540> FScanToGround770{};         // offsets -770 .. 769
+    std::int32_t FScale = 2;
+    std::uint8_t FScanFormat = 0;
+    float FVertWarpLimit = 4.0f;
+    float FA3 = 0.0f, FA2 = 0.0f, FA1 = 0.0f;
+    float FB2 = 0.0f, FB1 = 0.0f, FB0 = 0.0f;
+    float FS2 = 0.0f, FS1 = 0.0f, FS0 = 0.0f;
+    std::int32_t FGridColumns = 0;
+    std::int32_t FGridRows = 0;
+    std::int32_t FGridFirst = 0;
+    std::int32_t FGridSpacing = 0;
+    std::shared_ptr<const ResidualGrid> FResiduals;
+    float FLastIncrement = 0.0f;
+};
+
+} // namespace vantorel

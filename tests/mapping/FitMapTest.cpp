@@ -1,0 +1,221 @@
+#include "mapping/FitMap.h"
+
+#include "SyntheticPass.h"
+#include "common/Errors.h"
+#include "common/Format.h"
+#include "common/Notifier.h"
+#include "common/StringList.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+
+namespace vantorel {
+namespace {
+
+using testing::ScannerModel;
+
+struct Fit : ::testing::Test {
+    TStringList diags;
+    RecordingNotifier notifier;
+    TWarpedMapping mapping;
+    std::shared_ptr<ResidualGrid> residuals;
+
+    bool Run(const LocationGrid& grid, int lines, bool logOnly = false) {
+        return FitMapToImage(grid, lines, &diags, 830.0f, 55.37f, 5, mapping, residuals, logOnly,
+                             notifier);
+    }
+    bool Logged(const std::string& line) const {
+        return std::find(diags.begin(), diags.end(), line) != diags.end();
+    }
+};
+
+TEST_F(Fit, TwoLinesAreRefusedBeforeTheMappingIsTouched) {
+    const LocationGrid grid = ScannerModel{}.Grid(2);
+    EXPECT_FALSE(Run(grid, 2));
+    ASSERT_EQ(diags.Count(), 2);
+    EXPECT_EQ(diags[0], "Scale and warp map projection to match image");
+    EXPECT_EQ(diags[1], "Cannot do any mapping with less then three lines!");
+    EXPECT_FALSE(mapping.Fitted());
+}
+
+TEST_F(Fit, ShortImagesUseAnAssumedStepAndStopAtTheSampleSpacing) {
+    ScannerModel model;
+    EXPECT_FALSE(Run(model.Grid(41), 41));
+    EXPECT_EQ(diags[1], "  Ground track step per line (assumed) : 1.09 km");
+    EXPECT_TRUE(mapping.Fitted());
+    // 41 lines: spacing (9 * 41) div 520 = 0: the report goes to a message box.
+    ASSERT_EQ(notifier.entries.size(), 1u);
+    EXPECT_EQ(notifier.entries[0].text, "Cannot map earth locations with less than 60 lines of data.");
+    EXPECT_FALSE(Logged("Cannot map earth locations with less than 60 lines of data."));
+
+    model.stepKm = 3.3;
+    diags.Clear();
+    Run(model.Grid(30), 30, /*logOnly=*/true);
+    EXPECT_EQ(diags[1], "  Ground track step per line (assumed) : 3.27 km");
+    EXPECT_TRUE(Logged("Cannot map earth locations with less than 60 lines of data."));
+    EXPECT_EQ(notifier.entries.size(), 1u);
+}
+
+TEST_F(Fit, FiftySevenLinesStopFiftyEightGetThrough) {
+    ScannerModel model;
+    EXPECT_FALSE(Run(model.Grid(57), 57, true));
+    EXPECT_TRUE(Logged("Cannot map earth locations with less than 60 lines of data."));
+    diags.Clear();
+    EXPECT_TRUE(Run(model.Grid(58), 58, true));
+    EXPECT_FALSE(Logged("Cannot map earth locations with less than 60 lines of data."));
+}
+
+TEST_F(Fit, AccountLinesInOrder) {
+    const LocationGrid grid = ScannerModel{}.Grid(600);
+    ASSERT_TRUE(Run(grid, 600));
+    const std::vector<std::string> prefixes = {
+        "Scale and warp map projection to match image",
+        "  Ground track step per line (from locations) : ",
+        "  Mid-picture line num: 300,  lon = ",
+        "  Image rotation estimate: ",
+        "  Image rotation estimate: ",
+        "  Image rotation estimate: ",
+        "  Image rotation used: ",
+        "  Vertical map warp:    ",
+        "  Horizontal map warp:  ",
+        "  Horizontal map skew:  ",
+    };
+    ASSERT_EQ(diags.Count(), static_cast<int>(prefixes.size()));
+    for (size_t i = 0; i < prefixes.size(); ++i) {
+        EXPECT_EQ(diags[static_cast<int>(i)].rfind(prefixes[i], 0), 0u) << diags[static_cast<int>(i)];
+    }
+    EXPECT_NE(diags[3].find("(across track, great-circle)"), std::string::npos);
+    EXPECT_NE(diags[4].find("(along track, great-cicle)"), std::string::npos);
+    EXPECT_NE(diags[5].find("(across track, original)"), std::string::npos);
+    EXPECT_NE(diags[2].find("altitude = 830.0 km"), std::string::npos);
+    EXPECT_TRUE(notifier.entries.empty());
+    ASSERT_TRUE(residuals);
+    EXPECT_EQ(residuals->size(), 600u);
+}
+
+TEST_F(Fit, LongImagesTakeTheSmallestSubRowStepAboveTheFloor) {
+    // The ground step shrinks along the image, so the first sub-row measures the smallest.
+    ScannerModel model;
+    model.stepKm = 1.3;
+    model.stepGrowthPerLine = 1e-4;
+    const LocationGrid grid = model.Grid(900);
+    ASSERT_TRUE(Run(grid, 900, true));
+    const int mid = 450;
+    float smallest = MeanTrackStep(grid, mid);
+    for (int i = 1; i <= 5; ++i) {
+        const float s = MeanTrackStep(grid, (i * mid) / 3);
+        if (s > 0.4f && s < smallest) {
+            smallest = s;
+        }
+    }
+    EXPECT_LT(smallest, MeanTrackStep(grid, mid));
+    EXPECT_EQ(diags[1], Format("  Ground track step per line (from locations) : %.3f km", smallest));
+
+    // With 400 lines only the middle row counts.
+    diags.Clear();
+    const LocationGrid shorter = model.Grid(400);
+    Run(shorter, 400, true);
+    EXPECT_EQ(diags[1], Format("  Ground track step per line (from locations) : %.3f km",
+                               MeanTrackStep(shorter, 200)));
+}
+
+TEST_F(Fit, TrackStepBelowHalfAKilometreIsInvalid) {
+    ScannerModel model;
+    model.stepKm = 0.3;
+    EXPECT_FALSE(Run(model.Grid(100), 100));
+    EXPECT_EQ(diags[diags.Count() - 1], "Track step invalid!");
+    EXPECT_FALSE(mapping.Fitted());
+}
+
+TEST_F(Fit, MissingNadirLocationsAreSkippedOrReported) {
+    ScannerModel model;
+    LocationGrid grid = model.Grid(200);
+    for (auto& row : grid) {
+        row[kNadirColumn] = GeoPoint{0.0f, 0.0f};
+    }
+    EXPECT_FALSE(Run(grid, 200));
+    ASSERT_EQ(notifier.entries.size(), 1u);
+    EXPECT_EQ(notifier.entries[0].text, "No viable location data");
+
+    // Exactly one usable nadir sample: the polynomial fit's own error leaves the fit.
+    grid[100][kNadirColumn] = model.At(100, 771);
+    EXPECT_THROW(Run(grid, 200), EMathError);
+}
+
+TEST_F(Fit, LinesWithoutLocationTakeTheResidualsOfTheLineAbove) {
+    ScannerModel model;
+    LocationGrid grid = model.Grid(300);
+    grid[0][0].lat = 0.0f;
+    grid[150][0].lat = 0.0f;
+    ASSERT_TRUE(Run(grid, 300));
+    for (int j = 0; j < kGridColumns; ++j) {
+        EXPECT_EQ((*residuals)[0][static_cast<size_t>(j)].dx, 0.0f);
+        EXPECT_EQ((*residuals)[0][static_cast<size_t>(j)].dy, 0.0f);
+        EXPECT_EQ((*residuals)[150][static_cast<size_t>(j)].dx, (*residuals)[149][static_cast<size_t>(j)].dx);
+        EXPECT_EQ((*residuals)[150][static_cast<size_t>(j)].dy, (*residuals)[149][static_cast<size_t>(j)].dy);
+    }
+}
+
+// After a fit every grid point projects back onto its own pixel, and points between
+// the grid points land within a pixel of where they were seen.
+struct RoundTrip {
+    double worstGrid = 0;
+    double worstBetween = 0;
+    double medianBetween = 0;
+};
+
+RoundTrip Measure(const ScannerModel& model, int lines) {
+    const LocationGrid grid = model.Grid(lines);
+    TWarpedMapping mapping;
+    std::shared_ptr<ResidualGrid> residuals;
+    RecordingNotifier notifier;
+    TStringList diags;
+    EXPECT_TRUE(FitMapToImage(grid, lines, &diags, static_cast<float>(model.altitudeKm), 55.37f,
+                              5, mapping, residuals, false, notifier));
+    RoundTrip r;
+    for (int l = 0; l < lines; ++l) {
+        for (int j = 0; j < kGridColumns; ++j) {
+            float x = 0, y = 0;
+            const GeoPoint& p = grid[static_cast<size_t>(l)][static_cast<size_t>(j)];
+            mapping.LatLonToImageF(x, y, p.lon, p.lat, true);
+            r.worstGrid = std::max(r.worstGrid, std::hypot(x - (21.0 + 30 * j), y - l));
+        }
+    }
+    std::vector<double> errors;
+    for (int l = 7; l < lines; l += 37) {
+        for (double column = 36; column < 1521; column += 30) { // halfway between columns
+            const GeoPoint p = model.At(l + 0.5, column);
+            float x = 0, y = 0;
+            mapping.LatLonToImageF(x, y, p.lon, p.lat, true);
+            errors.push_back(std::hypot(x - column, y - (l + 0.5)));
+        }
+    }
+    std::sort(errors.begin(), errors.end());
+    r.worstBetween = errors.back();
+    r.medianBetween = errors[errors.size() / 2];
+    return r;
+}
+
+TEST(FitRoundTrip, NorthToSouthPass) {
+    ScannerModel model; // southbound from 60 N
+    const RoundTrip r = Measure(model, 2500);
+    EXPECT_LT(r.worstGrid, 0.5);
+    EXPECT_LT(r.worstBetween, 1.0);
+    RecordProperty("worst_between_px", std::to_string(r.worstBetween));
+    RecordProperty("median_between_px", std::to_string(r.medianBetween));
+}
+
+TEST(FitRoundTrip, SouthToNorthPassAcrossTheDateLine) {
+    ScannerModel model;
+    model.startLatDeg = 20.0;
+    model.startLonDeg = 175.0;
+    model.azimuthDeg = -10.0;
+    const RoundTrip r = Measure(model, 4000);
+    EXPECT_LT(r.worstGrid, 0.5);
+    EXPECT_LT(r.worstBetween, 1.0);
+}
+
+} // namespace
+} // namespace vantorel
