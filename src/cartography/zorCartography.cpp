@@ -1,0 +1,240 @@
+// The boundary store and its two file readers.
+// Departures from the plain rules, for files that lie or are cut short: a record or
+// polygon cut short keeps only its fully read points; a negative point count ends the
+// file; MaxCount follows the points really read, so a lying count cannot make the
+// drawing allocate for points that do not exist; capacity growth from a file's size is
+// limited to what the file could hold.
+#include "cartography/zorCartography.h"
+
+#include "common/TextFile.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace vantorel {
+
+namespace {
+
+std::uint32_t LoadLE32(const std::uint8_t* p) {
+    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+std::uint32_t ByteSwap32(std::uint32_t v) {
+    return ((v & 0xFFu) << 24) | ((v & 0xFF00u) << 8) | ((v >> 8) & 0xFF00u) | (v >> 24);
+}
+
+// The GSHHS header as eleven 32-bit fields in the file's byte order made native.
+struct GshhsHeader {
+    std::uint32_t field[11] = {};
+
+    static GshhsHeader From(const std::uint8_t* bytes, size_t length, bool swap) {
+        GshhsHeader h;
+        std::uint8_t padded[44] = {};
+        std::memcpy(padded, bytes, std::min<size_t>(length, sizeof padded));
+        for (size_t i = 0; i < 11; ++i) {
+            const std::uint32_t v = LoadLE32(padded + 4 * i);
+            h.field[i] = swap ? ByteSwap32(v) : v;
+        }
+        return h;
+    }
+    std::int32_t PointCount() const { return static_cast<std::int32_t>(field[1]); }
+    std::uint8_t Level() const { return static_cast<std::uint8_t>(field[2] & 0xFF); }
+    std::uint8_t Version() const { return static_cast<std::uint8_t>((field[2] >> 8) & 0xFF); }
+    std::uint32_t Area() const { return field[7]; }
+};
+
+} // namespace
+
+void TLineSegment::Add(float lon, float lat) {
+    Points.push_back({lon, lat});
+    Count = static_cast<std::int32_t>(Points.size());
+    North = std::max(North, lat);
+    South = std::min(South, lat);
+    East = std::max(East, lon);
+    West = std::min(West, lon);
+}
+
+size_t TByteStream::Read(void* out, size_t n) {
+    const size_t got = std::min(n, data_.size() - pos_);
+    if (got > 0) {
+        std::memcpy(out, data_.data() + pos_, got);
+    }
+    pos_ += got;
+    return got;
+}
+
+void TByteStream::Seek(long long delta) {
+    const long long target = static_cast<long long>(pos_) + delta;
+    pos_ = static_cast<size_t>(std::clamp<long long>(target, 0, static_cast<long long>(data_.size())));
+}
+
+TCartogList::TCartogList() {
+    SetCapacity(kInitialCapacity);
+}
+
+TCartogList::~TCartogList() = default;
+
+void TCartogList::SetCapacity(int capacity) {
+    FCapacity = std::max(capacity, Count());
+    FItems.reserve(static_cast<size_t>(FCapacity));
+}
+
+void TCartogList::Clear() {
+    FItems.clear();
+    MaxCount = 0;
+}
+
+void TCartogList::AddSegment(std::unique_ptr<TLineSegment> segment) {
+    FItems.push_back(std::move(segment));
+    if (Count() == FCapacity) {
+        SetCapacity(Count() + kCapacityStep);
+    }
+}
+
+const TLineSegment* TCartogList::FirstSegment(int& cursor) const {
+    cursor = 1;
+    return FItems.empty() ? nullptr : FItems.front().get();
+}
+
+const TLineSegment* TCartogList::NextSegment(int& cursor) const {
+    if (cursor < 0 || cursor >= Count()) {
+        return nullptr;
+    }
+    return FItems[static_cast<size_t>(cursor++)].get();
+}
+
+std::string TCartogList::FirstFileName() const {
+    return FFileNames.empty() ? std::string() : FFileNames.front();
+}
+
+void TCartogList::LoadBoundaryFiles(const std::string& text) {
+    Clear();
+    FFileNames.clear();
+    if (!text.empty()) {
+        size_t start = 0;
+        while (true) {
+            const size_t bar = text.find('|', start);
+            FFileNames.push_back(text.substr(start, bar - start));
+            if (bar == std::string::npos) {
+                break;
+            }
+            start = bar + 1;
+        }
+    }
+    for (const std::string& name : FFileNames) {
+        LoadBoundaryFile(name);
+    }
+}
+
+void TCartogList::LoadBoundaryFile(const std::string& fileName) {
+    ClosePolylines = true;
+    const auto bytes = ReadFileBytes(fileName);
+    if (!bytes || bytes->size() < 4) {
+        return;
+    }
+    const std::span<const std::uint8_t> data(reinterpret_cast<const std::uint8_t*>(bytes->data()),
+                                             bytes->size());
+    TByteStream stream(data);
+    const std::uint32_t v = LoadLE32(data.data());
+    if (v == 0) {
+        ReadGshhsPolygons(stream);
+        ClosePolylines = false;
+    } else if (v == kSkippedFileTag) {
+        return;
+    } else {
+        ReadNativeBoundaries(stream);
+    }
+}
+
+void TCartogList::ReadNativeBoundaries(TByteStream& stream) {
+    Clear();
+    const size_t size = stream.Size();
+    while (true) {
+        auto segment = std::make_unique<TLineSegment>();
+        std::uint8_t head[5];
+        if (stream.Read(head, sizeof head) < sizeof head || stream.Position() == size) {
+            return; // the record head reached the end of the file
+        }
+        const auto n = static_cast<std::int32_t>(LoadLE32(head));
+        segment->Kind = head[4];
+        if (n < 0) {
+            return;
+        }
+        const size_t available = (size - stream.Position()) / 4;
+        segment->Points.reserve(std::min<size_t>(static_cast<size_t>(n), available));
+        for (std::int32_t i = 0; i < n; ++i) {
+            std::uint8_t p[4];
+            if (stream.Read(p, sizeof p) < sizeof p) {
+                break; // cut short: keep what was read
+            }
+            const auto lon = static_cast<std::int16_t>(p[0] | (p[1] << 8));
+            const auto lat = static_cast<std::int16_t>(p[2] | (p[3] << 8));
+            segment->Add(static_cast<float>(lon) / 60.0f, static_cast<float>(lat) / 60.0f);
+        }
+        MaxCount = std::max(MaxCount, segment->Count);
+        AddSegment(std::move(segment));
+    }
+}
+
+void TCartogList::ReadGshhsPolygons(TByteStream& stream) {
+    std::uint8_t first[44];
+    const size_t got = stream.Read(first, sizeof first);
+    stream.Seek(-static_cast<long long>(got));
+
+    const bool swap = LoadLE32(first + 4) > 2000000u;
+    const GshhsHeader probe = GshhsHeader::From(first, got, swap);
+    size_t headerSize = 36;
+    if (probe.field[8] == 3) {
+        headerSize = 40;
+    }
+    if (probe.Version() == 7 || probe.Version() == 9 || probe.Version() == 15) {
+        headerSize = 44;
+    }
+    // One entry per 120 bytes, as the format's polygons average; at most one per header.
+    SetCapacity(FCapacity + static_cast<int>(std::min(stream.Size() / 120, stream.Size() / headerSize)));
+
+    std::uint8_t raw[44];
+    while (stream.Read(raw, headerSize) == headerSize) {
+        const GshhsHeader h = GshhsHeader::From(raw, headerSize, swap);
+        const std::int32_t n = h.PointCount();
+        if (n < 0) {
+            return;
+        }
+        const std::uint8_t level = h.Level();
+        const bool wanted = level == 1 || level == 3 || level == 6 || (level == 2 && h.Area() >= 100);
+        if (!wanted) {
+            stream.Seek(static_cast<long long>(n) * 8);
+            continue;
+        }
+        auto segment = std::make_unique<TLineSegment>();
+        segment->Kind = 1;
+        const size_t available = (stream.Size() - stream.Position()) / 8;
+        segment->Points.reserve(std::min<size_t>(static_cast<size_t>(n), available));
+        for (std::int32_t i = 0; i < n; ++i) {
+            std::uint8_t p[8];
+            if (stream.Read(p, sizeof p) < sizeof p) {
+                break;
+            }
+            std::uint32_t ux = LoadLE32(p);
+            std::uint32_t uy = LoadLE32(p + 4);
+            if (swap) {
+                ux = ByteSwap32(ux);
+                uy = ByteSwap32(uy);
+            }
+            const double x = static_cast<std::int32_t>(ux);
+            const double y = static_cast<std::int32_t>(uy);
+            segment->Add(static_cast<float>(x / 1000000.0), static_cast<float>(y / 1000000.0));
+        }
+        if (segment->East > 180.0f) {
+            segment->East -= 360.0f;
+        }
+        if (segment->West > 180.0f) {
+            segment->West -= 360.0f;
+        }
+        MaxCount = std::max(MaxCount, segment->Count);
+        AddSegment(std::move(segment));
+    }
+}
+
+} // namespace vantorel

@@ -1,0 +1,117 @@
+#pragma once
+
+// The boundary-line store: country borders and coastlines from the program's native
+// boundary file, or shoreline polygons in the GSHHS binary format.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace vantorel {
+
+class TMapping;
+
+/// One boundary point: longitude then latitude, degrees, east and north positive.
+struct BoundaryPoint {
+    float lon = 0.0f;
+    float lat = 0.0f;
+};
+
+/// One polyline of the store.
+struct TLineSegment {
+    /// Bounds start at -/+2^31 so that the first point sets them.
+    static constexpr float kBoundStart = 2147483648.0f;
+
+    float North = -kBoundStart; ///< largest latitude, degrees
+    float South = kBoundStart;  ///< smallest latitude, degrees
+    float East = -kBoundStart;  ///< largest longitude, degrees
+    float West = kBoundStart;   ///< smallest longitude, degrees
+    std::int32_t Count = 0;     ///< number of points (always Points.size())
+    std::uint8_t Kind = 0;      ///< segment kind: from the native file, 1 otherwise
+    std::vector<BoundaryPoint> Points;
+
+    /// Appends a point and widens the bounds.
+    void Add(float lon, float lat);
+};
+
+/// A byte stream over a block of memory (the boundary readers' input).
+class TByteStream {
+public:
+    explicit TByteStream(std::span<const std::uint8_t> data) : data_(data) {}
+    /// Copies up to n bytes; returns how many were copied.
+    size_t Read(void* out, size_t n);
+    /// Moves the position by delta bytes, clamped to the stream.
+    void Seek(long long delta);
+    size_t Position() const { return pos_; }
+    size_t Size() const { return data_.size(); }
+
+private:
+    std::span<const std::uint8_t> data_;
+    size_t pos_ = 0;
+};
+
+/// The store of boundary segments, drawn over the image through Mapping.
+class TCartogList {
+public:
+    static constexpr int kInitialCapacity = 1500;
+    static constexpr int kCapacityStep = 5000;
+    /// First four bytes of a file that adds nothing ("# -b").
+    static constexpr std::uint32_t kSkippedFileTag = 0x622D2023;
+
+    TCartogList();
+    virtual ~TCartogList();
+    TCartogList(const TCartogList&) = delete;
+    TCartogList& operator=(const TCartogList&) = delete;
+
+    /// Empties the store, takes the file names from text split at '|' and loads each in
+    /// order. Failures end the reading of one file silently.
+    void LoadBoundaryFiles(const std::string& text);
+    /// Loads one file by its first four bytes: 0 for GSHHS polygons, "# -b" for nothing,
+    /// anything else for the native format. Does not empty the store itself.
+    void LoadBoundaryFile(const std::string& fileName);
+    /// The first of the last loaded file names, or "".
+    std::string FirstFileName() const;
+
+    /// Iteration: FirstSegment sets the cursor to 1 and returns item 0; NextSegment
+    /// returns the item at the cursor and advances it. nullptr past the end.
+    const TLineSegment* FirstSegment(int& cursor) const;
+    const TLineSegment* NextSegment(int& cursor) const;
+    /// Appends; a list that becomes exactly full grows by 5000 entries.
+    void AddSegment(std::unique_ptr<TLineSegment> segment);
+    /// Frees every segment, sets MaxCount to 0 and empties the list.
+    virtual void Clear();
+
+    /// Shoreline polygons (GSHHS, either byte order, 36/40/44-byte headers): levels 1, 3
+    /// and 6, and lakes (level 2) of at least 100 tenths of a square kilometre.
+    virtual void ReadGshhsPolygons(TByteStream& stream);
+    /// Native records {int32 N, uint8 kind, N x int16 pairs of arc-minutes}; replaces the
+    /// store's content.
+    virtual void ReadNativeBoundaries(TByteStream& stream);
+
+    int Count() const { return static_cast<int>(FItems.size()); }
+    int Capacity() const { return FCapacity; }
+    const TLineSegment& operator[](int index) const { return *FItems.at(static_cast<size_t>(index)); }
+    const std::vector<std::string>& FileNames() const { return FFileNames; }
+
+    TMapping* Mapping = nullptr; ///< projection used for drawing; not owned
+    float ViewSouth = 0.0f;
+    float ViewNorth = 0.0f;
+    float ViewWest = 0.0f;
+    float ViewEast = 0.0f;
+    std::int32_t JumpLimit = 0;  ///< pixel jump that breaks a line; 0 or less: automatic
+    std::int32_t LabelScale = 1; ///< multiplier of the font size for place-mark labels
+    std::int32_t MaxCount = 0;   ///< largest Count of a segment read since the last Clear
+    bool ClosePolylines = true;  ///< drawing closes every segment to its first point
+
+private:
+    void SetCapacity(int capacity);
+
+    std::vector<std::string> FFileNames;
+    std::vector<std::unique_ptr<TLineSegment>> FItems;
+    int FCapacity = 0;
+};
+
+} // namespace vantorel

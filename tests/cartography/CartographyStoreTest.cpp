@@ -1,0 +1,216 @@
+#include "cartography/zorCartography.h"
+
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vantorel {
+namespace {
+
+using testing::TempDir;
+
+const std::string kData = std::string(VANTOREL_SOURCE_DIR) + "/tests/data/cartography/";
+
+// A native boundary file built record by record.
+struct NativeFile {
+    std::string bytes;
+
+    void Le32(std::int32_t v) {
+        for (int i = 0; i < 4; ++i) {
+            bytes += static_cast<char>((static_cast<std::uint32_t>(v) >> (8 * i)) & 0xFF);
+        }
+    }
+    void Le16(std::int16_t v) {
+        bytes += static_cast<char>(static_cast<std::uint16_t>(v) & 0xFF);
+        bytes += static_cast<char>(static_cast<std::uint16_t>(v) >> 8);
+    }
+    NativeFile& Record(std::uint8_t kind, const std::vector<std::pair<int, int>>& arcMinutes,
+                       int declared = -1) {
+        Le32(declared >= 0 ? declared : static_cast<int>(arcMinutes.size()));
+        bytes += static_cast<char>(kind);
+        for (const auto& [lon, lat] : arcMinutes) {
+            Le16(static_cast<std::int16_t>(lon));
+            Le16(static_cast<std::int16_t>(lat));
+        }
+        return *this;
+    }
+};
+
+TEST(CartographyStore, NativeRecordsInArcMinutesWithBounds) {
+    TempDir dir;
+    NativeFile f;
+    f.Record(0, {{600, 3000}, {630, 3030}, {-60, 2970}}).Record(5, {}).Record(2, {{10800, -5400}});
+    f.bytes += std::string(3, '\0'); // a head cut short: ignored
+    const std::string path = dir.Write("Countries.dat", f.bytes);
+
+    TCartogList store;
+    store.LoadBoundaryFiles(path);
+    ASSERT_EQ(store.Count(), 3);
+    const TLineSegment& s = store[0];
+    EXPECT_EQ(s.Kind, 0);
+    EXPECT_EQ(s.Count, 3);
+    EXPECT_FLOAT_EQ(s.Points[0].lon, 10.0f);
+    EXPECT_FLOAT_EQ(s.Points[0].lat, 50.0f);
+    EXPECT_FLOAT_EQ(s.Points[1].lon, 10.5f);
+    EXPECT_FLOAT_EQ(s.North, 50.5f);
+    EXPECT_FLOAT_EQ(s.South, 49.5f);
+    EXPECT_FLOAT_EQ(s.East, 10.5f);
+    EXPECT_FLOAT_EQ(s.West, -1.0f);
+    EXPECT_EQ(store[1].Count, 0); // N = 0 in the middle of the file: an empty segment
+    EXPECT_EQ(store[1].Kind, 5);
+    EXPECT_FLOAT_EQ(store[1].North, -2147483648.0f);
+    EXPECT_FLOAT_EQ(store[2].Points[0].lon, 180.0f);
+    EXPECT_EQ(store.MaxCount, 3);
+    EXPECT_TRUE(store.ClosePolylines);
+    EXPECT_EQ(store.FirstFileName(), path);
+}
+
+TEST(CartographyStore, ARecordHeadEndingAtTheEndOfTheFileIsDropped) {
+    TempDir dir;
+    NativeFile f;
+    f.Record(0, {{1, 1}, {2, 2}}).Record(0, {});
+    TCartogList store;
+    store.LoadBoundaryFiles(dir.Write("a.dat", f.bytes));
+    EXPECT_EQ(store.Count(), 1);
+}
+
+TEST(CartographyStore, RecordsCutShortKeepOnlyTheirWholePoints) {
+    TempDir dir;
+    NativeFile f;
+    f.Record(0, {{1, 1}, {2, 2}}).Record(0, {{3, 3}, {4, 4}}, /*declared=*/1000000);
+    f.bytes += "\x05\x00"; // half a point
+    TCartogList store;
+    store.LoadBoundaryFiles(dir.Write("a.dat", f.bytes));
+    ASSERT_EQ(store.Count(), 2);
+    EXPECT_EQ(store[1].Count, 2);
+    EXPECT_EQ(store[1].Points.size(), 2u);
+    EXPECT_EQ(store.MaxCount, 2); // the points really read, not the count claimed
+
+    NativeFile negative;
+    negative.Record(0, {{1, 1}}).Record(0, {}, /*declared=*/0);
+    negative.bytes.replace(9, 4, "\xFF\xFF\xFF\xFF"); // the second count is negative
+    negative.bytes += "more bytes after it";
+    store.LoadBoundaryFiles(dir.Write("b.dat", negative.bytes));
+    EXPECT_EQ(store.Count(), 1);
+}
+
+TEST(CartographyStore, TinyMissingAndSkippedFilesAddNothing) {
+    TempDir dir;
+    TCartogList store;
+    store.LoadBoundaryFiles(dir.Write("short.dat", "abc") + "|" + (dir / "missing.dat") + "|" +
+                            dir.Write("skip.dat", "# -b whatever follows\n1 2 3\n"));
+    EXPECT_EQ(store.Count(), 0);
+    EXPECT_EQ(store.FileNames().size(), 3u);
+    store.LoadBoundaryFiles("");
+    EXPECT_EQ(store.FirstFileName(), "");
+}
+
+TEST(CartographyStore, GshhsLevelsAreasAndBothByteOrders) {
+    for (const char* name : {"shore_le.b", "shore_be.b"}) {
+        TCartogList store;
+        store.LoadBoundaryFiles(kData + name);
+        ASSERT_EQ(store.Count(), 5) << name; // levels 1, 2 (area 100), 3, 6 and 1
+        EXPECT_FALSE(store.ClosePolylines);
+        for (int i = 0; i < store.Count(); ++i) {
+            EXPECT_EQ(store[i].Kind, 1);
+        }
+        EXPECT_FLOAT_EQ(store[0].Points[2].lon, 11.0f);
+        EXPECT_FLOAT_EQ(store[0].Points[2].lat, 51.0f);
+        EXPECT_FLOAT_EQ(store[1].Points[0].lon, 10.5f); // the lake of area 100
+        EXPECT_FLOAT_EQ(store[3].South, -76.0f);         // level 6
+        // East of 180: the bounds move to -170 .. -160, the points keep 190 .. 200.
+        const TLineSegment& east = store[4];
+        EXPECT_FLOAT_EQ(east.East, -160.0f);
+        EXPECT_FLOAT_EQ(east.West, -170.0f);
+        EXPECT_FLOAT_EQ(east.Points[1].lon, 200.0f);
+        EXPECT_EQ(store.MaxCount, 4);
+    }
+}
+
+// A GSHHS file with the older, shorter headers, built here.
+std::string OldGshhs(int headerBytes, std::uint32_t field8) {
+    std::string bytes;
+    auto le32 = [&bytes](std::uint32_t v) {
+        for (int i = 0; i < 4; ++i) {
+            bytes += static_cast<char>((v >> (8 * i)) & 0xFF);
+        }
+    };
+    for (int poly = 0; poly < 2; ++poly) {
+        const std::uint32_t fields[11] = {0, 2, 1u | (3u << 8), 0, 0, 0, 0, 500, field8, 0, 0};
+        for (int i = 0; i < headerBytes / 4; ++i) {
+            le32(fields[i]);
+        }
+        le32(static_cast<std::uint32_t>(5000000 + poly));
+        le32(45000000);
+        le32(6000000);
+        le32(46000000);
+    }
+    return bytes;
+}
+
+TEST(CartographyStore, GshhsHeaderSizeIsDecidedFromTheFirstHeader) {
+    TempDir dir;
+    TCartogList store;
+    store.LoadBoundaryFiles(dir.Write("a.b", OldGshhs(36, 0)));
+    ASSERT_EQ(store.Count(), 2);
+    EXPECT_FLOAT_EQ(store[1].Points[0].lon, 5.000001f);
+    store.LoadBoundaryFiles(dir.Write("b.b", OldGshhs(40, 3)));
+    ASSERT_EQ(store.Count(), 2);
+    EXPECT_FLOAT_EQ(store[1].Points[1].lat, 46.0f);
+}
+
+TEST(CartographyStore, ANativeFileReplacesWhatWasLoadedBeforeIt) {
+    TempDir dir;
+    NativeFile f;
+    f.Record(0, {{1, 1}, {2, 2}}).Record(0, {{3, 3}});
+    const std::string native = dir.Write("n.dat", f.bytes + std::string(5, '\x01'));
+    TCartogList store;
+    store.LoadBoundaryFiles(kData + "shore_le.b|" + native);
+    EXPECT_EQ(store.Count(), 2);
+    EXPECT_TRUE(store.ClosePolylines);
+    store.LoadBoundaryFiles(native + "|" + kData + "shore_le.b");
+    EXPECT_EQ(store.Count(), 7);
+    EXPECT_FALSE(store.ClosePolylines); // the last file decides
+}
+
+TEST(CartographyStore, CapacityGrowsWhenExactlyFullAndIterationVisitsAll) {
+    TCartogList store;
+    EXPECT_EQ(store.Capacity(), 1500);
+    for (int i = 0; i < 1500; ++i) {
+        store.AddSegment(std::make_unique<TLineSegment>());
+    }
+    EXPECT_EQ(store.Capacity(), 6500);
+    int cursor = 0;
+    int visited = 0;
+    for (const TLineSegment* s = store.FirstSegment(cursor); s != nullptr;
+         s = store.NextSegment(cursor)) {
+        ++visited;
+    }
+    EXPECT_EQ(visited, 1500);
+    store.Clear();
+    EXPECT_EQ(store.FirstSegment(cursor), nullptr);
+    EXPECT_EQ(store.MaxCount, 0);
+}
+
+TEST(CartographyStore, TheProgramsBoundaryFileLoads) {
+    TCartogList store;
+    store.LoadBoundaryFiles(std::string(VANTOREL_SOURCE_DIR) + "/data/Countries.dat");
+    EXPECT_GT(store.Count(), 4000);
+    EXPECT_GT(store.MaxCount, 10000);
+    for (int i = 0; i < store.Count(); ++i) {
+        const TLineSegment& s = store[i];
+        ASSERT_EQ(s.Kind, 0);
+        ASSERT_GE(s.Count, 2);
+        ASSERT_GE(s.West, -180.0f);
+        ASSERT_LE(s.East, 180.0f);
+        ASSERT_GE(s.South, -90.0f);
+        ASSERT_LE(s.North, 90.0f);
+    }
+}
+
+} // namespace
+} // namespace vantorel
