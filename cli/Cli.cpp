@@ -86,7 +86,7 @@ std::optional<std::string> Arguments::Value(const std::string& name) const {
 }
 
 const std::vector<Command>& Commands() {
-    static const std::vector<Command> commands = {TimingCommand()};
+    static const std::vector<Command> commands = {TimingCommand(), SettingsCommand()};
     return commands;
 }
 

@@ -55,5 +55,6 @@ int Main(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
 
 // Subcommands, one per source file.
 Command TimingCommand();
+Command SettingsCommand();
 
 } // namespace vantorel::cli
