@@ -45,8 +45,7 @@ int RunTiming(const std::vector<std::string>& args, std::ostream& out, std::ostr
 } // namespace
 
 Command TimingCommand() {
-    return {"timing",
-            "[--local-offset=MINUTES] IMAGE...",
+    return {"timing", "[--local-offset=MINUTES] IMAGE...",
             "work out when each line of channel images was scanned",
             "Reads the pass start from each image's file name (local time of this computer),\n"
             "the line period from the .STAT files of the pass and the exact start from the\n"

@@ -17,8 +17,7 @@ struct FittedPass {
 
     explicit FittedPass(int lines) : grid(testing::ScannerModel{}.Grid(lines)) {
         RecordingNotifier notifier;
-        FitMapToImage(grid, lines, nullptr, 830.0f, 55.37f, 5, mapping, residuals, true,
-                      notifier);
+        FitMapToImage(grid, lines, nullptr, 830.0f, 55.37f, 5, mapping, residuals, true, notifier);
     }
 };
 
@@ -64,8 +63,8 @@ void BM_FitMapToImage5000Lines(benchmark::State& state) {
         TWarpedMapping m;
         std::shared_ptr<ResidualGrid> residuals;
         diags.Clear();
-        benchmark::DoNotOptimize(FitMapToImage(grid, 5000, &diags, 830.0f, 55.37f, 5, m,
-                                               residuals, true, notifier));
+        benchmark::DoNotOptimize(
+            FitMapToImage(grid, 5000, &diags, 830.0f, 55.37f, 5, m, residuals, true, notifier));
     }
 }
 BENCHMARK(BM_FitMapToImage5000Lines)->Unit(benchmark::kMillisecond);

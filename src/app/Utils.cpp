@@ -135,8 +135,8 @@ std::optional<double> StatClockSeconds(std::string_view line1) {
 }
 
 std::optional<TDateTime> ExactStartCandidate(double statClockSeconds, TDateTime t) {
-    const TDateTime onDayOfT = std::trunc(t) + statClockSeconds / kSecondsPerDay -
-                               kStatClockAheadDays;
+    const TDateTime onDayOfT =
+        std::trunc(t) + statClockSeconds / kSecondsPerDay - kStatClockAheadDays;
     for (const double dayShift : {0.0, -1.0, 1.0}) {
         const TDateTime c = onDayOfT + dayShift;
         if (std::fabs(c - t) < kStatStartWindowDays) {

@@ -66,7 +66,8 @@ size_t TByteStream::Read(void* out, size_t n) {
 
 void TByteStream::Seek(long long delta) {
     const long long target = static_cast<long long>(pos_) + delta;
-    pos_ = static_cast<size_t>(std::clamp<long long>(target, 0, static_cast<long long>(data_.size())));
+    pos_ =
+        static_cast<size_t>(std::clamp<long long>(target, 0, static_cast<long long>(data_.size())));
 }
 
 TCartogList::TCartogList() {
@@ -192,7 +193,8 @@ void TCartogList::ReadGshhsPolygons(TByteStream& stream) {
         headerSize = 44;
     }
     // One entry per 120 bytes, as the format's polygons average; at most one per header.
-    SetCapacity(FCapacity + static_cast<int>(std::min(stream.Size() / 120, stream.Size() / headerSize)));
+    SetCapacity(FCapacity +
+                static_cast<int>(std::min(stream.Size() / 120, stream.Size() / headerSize)));
 
     std::uint8_t raw[44];
     while (stream.Read(raw, headerSize) == headerSize) {
@@ -202,7 +204,8 @@ void TCartogList::ReadGshhsPolygons(TByteStream& stream) {
             return;
         }
         const std::uint8_t level = h.Level();
-        const bool wanted = level == 1 || level == 3 || level == 6 || (level == 2 && h.Area() >= 100);
+        const bool wanted =
+            level == 1 || level == 3 || level == 6 || (level == 2 && h.Area() >= 100);
         if (!wanted) {
             stream.Seek(static_cast<long long>(n) * 8);
             continue;

@@ -16,13 +16,13 @@ inline constexpr double kSecondsPerDay = 86400.0;
 inline constexpr double kMilliSecondsPerDay = 86400000.0;
 
 struct DateTimeParts {
-    int year = 1899;       ///< 1 .. 9999
-    int month = 12;        ///< 1 .. 12
-    int day = 30;          ///< 1 .. 31
-    int hour = 0;          ///< 0 .. 23
-    int minute = 0;        ///< 0 .. 59
-    int second = 0;        ///< 0 .. 59
-    int millisecond = 0;   ///< 0 .. 999
+    int year = 1899;     ///< 1 .. 9999
+    int month = 12;      ///< 1 .. 12
+    int day = 30;        ///< 1 .. 31
+    int hour = 0;        ///< 0 .. 23
+    int minute = 0;      ///< 0 .. 59
+    int second = 0;      ///< 0 .. 59
+    int millisecond = 0; ///< 0 .. 999
 };
 
 bool IsLeapYear(int year);

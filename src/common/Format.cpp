@@ -34,9 +34,8 @@ std::string Pad(std::string body, const Spec& spec, bool numeric) {
         return body + std::string(fill, ' ');
     }
     if (spec.zero && numeric) {
-        const size_t signLen = (!body.empty() && (body[0] == '-' || body[0] == '+' || body[0] == ' '))
-                                   ? 1
-                                   : 0;
+        const size_t signLen =
+            (!body.empty() && (body[0] == '-' || body[0] == '+' || body[0] == ' ')) ? 1 : 0;
         body.insert(signLen, fill, '0');
         return body;
     }

@@ -13,19 +13,19 @@ namespace vantorel {
 class FormatArg {
 public:
     template <class T>
-        requires(std::is_integral_v<T> && !std::is_same_v<T, bool> && !std::is_same_v<T, char>)
-    FormatArg(T v) { // NOLINT(google-explicit-constructor)
+    requires(std::is_integral_v<T> && !std::is_same_v<T, bool> && !std::is_same_v<T, char>)
+        FormatArg(T v) { // NOLINT(google-explicit-constructor)
         if constexpr (std::is_signed_v<T>) {
             value_ = static_cast<long long>(v);
         } else {
             value_ = static_cast<unsigned long long>(v);
         }
     }
-    FormatArg(double v) : value_(v) {}                  // NOLINT(google-explicit-constructor)
-    FormatArg(float v) : value_(static_cast<double>(v)) {} // NOLINT(google-explicit-constructor)
+    FormatArg(double v) : value_(v) {}                        // NOLINT(google-explicit-constructor)
+    FormatArg(float v) : value_(static_cast<double>(v)) {}    // NOLINT(google-explicit-constructor)
     FormatArg(const char* s) : value_(std::string_view(s)) {} // NOLINT
     FormatArg(const std::string& s) : value_(std::string_view(s)) {} // NOLINT
-    FormatArg(std::string_view s) : value_(s) {}        // NOLINT(google-explicit-constructor)
+    FormatArg(std::string_view s) : value_(s) {} // NOLINT(google-explicit-constructor)
 
     using Value = std::variant<long long, unsigned long long, double, std::string_view>;
     const Value& value() const { return value_; }

@@ -55,9 +55,9 @@ std::string LowerCase(std::string_view s) {
 }
 
 bool SameText(std::string_view a, std::string_view b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(),
-                      [](char x, char y) { return ToUpper(x) == ToUpper(y); });
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return ToUpper(x) == ToUpper(y);
+           });
 }
 
 size_t FindText(std::string_view haystack, std::string_view needle) {

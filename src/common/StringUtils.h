@@ -46,7 +46,6 @@ bool MatchesMask(std::string_view name, std::string_view mask, bool ignoreCase =
 /// field runs up to a delimiter, a blank or a control character; blanks and control
 /// characters also separate fields; two delimiters in a row give an empty field and a
 /// delimiter at the very end gives a final empty field. A NUL byte ends the text.
-std::vector<std::string> SplitDelimited(std::string_view text, char delimiter,
-                                        char quote = '"');
+std::vector<std::string> SplitDelimited(std::string_view text, char delimiter, char quote = '"');
 
 } // namespace vantorel

@@ -21,7 +21,7 @@ void SwapDouble(double& a, double& b) {
     std::swap(a, b);
 }
 
-void GaussJordan2(TMatrix& A, TMatrix& B, std::vector<TPivot>& pivots, int N, int M) {
+void GaussJordan2(TRealMatrix& A, TRealMatrix& B, std::vector<TPivot>& pivots, int N, int M) {
     const auto n = static_cast<size_t>(N);
     const auto m = static_cast<size_t>(M);
     if (A.size() < n || B.size() < n) {
@@ -99,12 +99,13 @@ void GaussJordan2(TMatrix& A, TMatrix& B, std::vector<TPivot>& pivots, int N, in
     }
 }
 
-void GaussJordan(TMatrix& A, const TVector& B, bool& Singular, int N, TVector& Solution) {
+void GaussJordan(TRealMatrix& A, const TRealVector& B, bool& Singular, int N,
+                 TRealVector& Solution) {
     const auto n = static_cast<size_t>(N);
     if (B.size() < n) {
         throw std::invalid_argument("GaussJordan: right-hand side shorter than N");
     }
-    TMatrix rhs(n, TVector(1, 0.0));
+    TRealMatrix rhs(n, TRealVector(1, 0.0));
     for (size_t i = 0; i < n; ++i) {
         rhs[i][0] = B[i];
     }
@@ -136,14 +137,14 @@ void PolyFit(std::span<const double> X, std::span<const double> Y, std::span<dou
         throw std::invalid_argument("PolyFit: arrays shorter than NPoints or NTerms");
     }
 
-    TMatrix design(np, TVector(nt, 1.0));
+    TRealMatrix design(np, TRealVector(nt, 1.0));
     for (size_t i = 0; i < np; ++i) {
         for (size_t j = 1; j < nt; ++j) {
             design[i][j] = design[i][j - 1] * X[i];
         }
     }
-    TMatrix normal(nt, TVector(nt, 0.0));
-    TVector rhs(nt, 0.0);
+    TRealMatrix normal(nt, TRealVector(nt, 0.0));
+    TRealVector rhs(nt, 0.0);
     for (size_t i = 0; i < nt; ++i) {
         for (size_t k = 0; k < nt; ++k) {
             double s = 0.0;
@@ -160,7 +161,7 @@ void PolyFit(std::span<const double> X, std::span<const double> Y, std::span<dou
     }
 
     bool singular = false;
-    TVector c;
+    TRealVector c;
     GaussJordan(normal, rhs, singular, NTerms, c);
     for (size_t j = 0; j < nt; ++j) {
         Coeffs[j] = c[j];

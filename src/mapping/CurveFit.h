@@ -8,8 +8,8 @@
 
 namespace vantorel {
 
-using TVector = std::vector<double>;
-using TMatrix = std::vector<std::vector<double>>;
+using TRealVector = std::vector<double>;
+using TRealMatrix = std::vector<std::vector<double>>;
 
 /// Row and column of the pivot chosen at one elimination step.
 struct TPivot {
@@ -28,11 +28,12 @@ void PolyFit(std::span<const double> X, std::span<const double> Y, std::span<dou
 
 /// Solves A * Solution = B for the N x N matrix A (overwritten) with full pivoting.
 /// Sets Singular and raises EMathError with a singular-matrix text when A has no inverse.
-void GaussJordan(TMatrix& A, const TVector& B, bool& Singular, int N, TVector& Solution);
+void GaussJordan(TRealMatrix& A, const TRealVector& B, bool& Singular, int N,
+                 TRealVector& Solution);
 
 /// The elimination stage: reduces A (N x N) to the identity and applies the same row
 /// operations to the M right-hand-side columns of B; pivots receives one entry per step.
-void GaussJordan2(TMatrix& A, TMatrix& B, std::vector<TPivot>& pivots, int N, int M);
+void GaussJordan2(TRealMatrix& A, TRealMatrix& B, std::vector<TPivot>& pivots, int N, int M);
 
 /// Exchanges two values.
 void SwapDouble(double& a, double& b);

@@ -93,8 +93,8 @@ float MeanTrackStep(std::span<const GeoRow> rows, int row) {
 
 bool FitMapToImage(std::span<const GeoRow> rows, int lineCount, TStringList* diagnostics,
                    float altitudeKm, float halfAngleDeg, std::uint8_t format,
-                   TWarpedMapping& mapping, std::shared_ptr<ResidualGrid>& residuals,
-                   bool logOnly, INotifier& notifier) {
+                   TWarpedMapping& mapping, std::shared_ptr<ResidualGrid>& residuals, bool logOnly,
+                   INotifier& notifier) {
     if (lineCount < 0 || static_cast<size_t>(lineCount) > rows.size()) {
         throw std::invalid_argument("FitMapToImage: fewer grid rows than image lines");
     }
@@ -125,7 +125,8 @@ bool FitMapToImage(std::span<const GeoRow> rows, int lineCount, TStringList* dia
         step = MeanTrackStep(rows.first(static_cast<size_t>(nLines)), mid);
         if (nLines > 400) {
             for (int i = 1; i <= 5; ++i) {
-                const float s = MeanTrackStep(rows.first(static_cast<size_t>(nLines)), (i * mid) / 3);
+                const float s =
+                    MeanTrackStep(rows.first(static_cast<size_t>(nLines)), (i * mid) / 3);
                 if (s > 0.4f && s < step) {
                     step = s;
                 }
@@ -139,16 +140,14 @@ bool FitMapToImage(std::span<const GeoRow> rows, int lineCount, TStringList* dia
     }
 
     const GeoPoint& centre = at(mid, kNadirColumn);
-    mapping.InitialiseForPass(format, mid, centre.lon, centre.lat, altitudeKm, step,
-                              halfAngleDeg);
+    mapping.InitialiseForPass(format, mid, centre.lon, centre.lat, altitudeKm, step, halfAngleDeg);
     account.Log(Format(
         "  Mid-picture line num: %d,  lon = %.2f degrees  lat = %.2f degrees  altitude = %.1f km",
         mid, centre.lon, centre.lat, altitudeKm));
     const std::uint8_t usedFormat = mapping.ScanFormat();
 
     // Rotation: three estimates, the third is used.
-    const double acrossGreatCircle =
-        static_cast<double>(Bearing(at(mid, 24), at(mid, 26))) - 90.0;
+    const double acrossGreatCircle = static_cast<double>(Bearing(at(mid, 24), at(mid, 26))) - 90.0;
     double alongTrack = 0.0;
     if (mid - 13 >= 0 && mid + 13 < nLines) {
         alongTrack = Bearing(at(mid - 13, kNadirColumn), at(mid + 13, kNadirColumn));
@@ -159,16 +158,17 @@ bool FitMapToImage(std::span<const GeoRow> rows, int lineCount, TStringList* dia
         mapping.LatLonToImageF(x1, y1, at(mid, 5).lon, at(mid, 5).lat, false);
         mapping.LatLonToImageF(x2, y2, at(mid, 45).lon, at(mid, 45).lat, false);
         if (y2 != y1) {
-            acrossOriginal = std::atan2(static_cast<double>(y2) - y1, static_cast<double>(x2) - x1) *
-                             kRadiansToDegrees;
+            acrossOriginal =
+                std::atan2(static_cast<double>(y2) - y1, static_cast<double>(x2) - x1) *
+                kRadiansToDegrees;
         }
     }
     account.Log(Format("  Image rotation estimate: %f degrees (across track, great-circle)",
                        acrossGreatCircle));
-    account.Log(Format("  Image rotation estimate: %f degrees (along track, great-cicle)",
-                       alongTrack));
-    account.Log(Format("  Image rotation estimate: %f degrees (across track, original)",
-                       acrossOriginal));
+    account.Log(
+        Format("  Image rotation estimate: %f degrees (along track, great-cicle)", alongTrack));
+    account.Log(
+        Format("  Image rotation estimate: %f degrees (across track, original)", acrossOriginal));
     mapping.SetRotation(static_cast<float>(acrossOriginal));
     account.Log(Format("  Image rotation used: %f degrees", mapping.RotationDegrees()));
 
@@ -210,8 +210,8 @@ bool FitMapToImage(std::span<const GeoRow> rows, int lineCount, TStringList* dia
         }
         double r = 0.0;
         const auto c = Fit(u, v, 3, r);
-        account.Log(Format("  Vertical map warp:    %.5f Y^2 + %.5f Y + %.5f  (correl: %.6f)",
-                           c[2], c[1], c[0], r));
+        account.Log(Format("  Vertical map warp:    %.5f Y^2 + %.5f Y + %.5f  (correl: %.6f)", c[2],
+                           c[1], c[0], r));
         mapping.SetVerticalWarp(static_cast<float>(c[2]), static_cast<float>(c[1]),
                                 static_cast<float>(c[0]));
     }

@@ -45,8 +45,8 @@ inline constexpr int kNadirColumn = 25;
 /// @return true when every step succeeded. Polynomial-fit errors (EMathError) propagate.
 bool FitMapToImage(std::span<const GeoRow> rows, int lineCount, TStringList* diagnostics,
                    float altitudeKm, float halfAngleDeg, std::uint8_t format,
-                   TWarpedMapping& mapping, std::shared_ptr<ResidualGrid>& residuals,
-                   bool logOnly, INotifier& notifier);
+                   TWarpedMapping& mapping, std::shared_ptr<ResidualGrid>& residuals, bool logOnly,
+                   INotifier& notifier);
 
 /// Mean ground distance per line (km) between rows row - 20 and row + 20 over all 51
 /// columns; rows outside the grid contribute nothing.

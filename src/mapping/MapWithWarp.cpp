@@ -108,8 +108,8 @@ void TWarpedMapping::BuildScanToGround() {
             const double v = GroundToScan(k);
             const double slope = v - static_cast<double>(GroundToScan(k - 1));
             const double target = a - (v - c);
-            const double next = std::clamp(slope > 0.1 ? g + target / slope : g + 0.8 * target,
-                                           -clamp, clamp);
+            const double next =
+                std::clamp(slope > 0.1 ? g + target / slope : g + 0.8 * target, -clamp, clamp);
             change = std::fabs(next - g);
             g = next;
             if (!std::isfinite(g)) {
@@ -138,11 +138,13 @@ float TWarpedMapping::GroundToScan(int g) const {
 
 float TWarpedMapping::ScanToGround(int offset) const {
     if (FScanFormat == 4 || FScanFormat == 5) {
-        return (offset >= -770 && offset < 770) ? FScanToGround770[static_cast<size_t>(offset + 770)]
-                                                : 0.0f;
+        return (offset >= -770 && offset < 770)
+                   ? FScanToGround770[static_cast<size_t>(offset + 770)]
+                   : 0.0f;
     }
-    return (offset >= -1024 && offset < 1024) ? FScanToGround1024[static_cast<size_t>(offset + 1024)]
-                                              : 0.0f;
+    return (offset >= -1024 && offset < 1024)
+               ? FScanToGround1024[static_cast<size_t>(offset + 1024)]
+               : 0.0f;
 }
 
 void TWarpedMapping::SetRotation(float degrees) {
@@ -187,8 +189,8 @@ void TWarpedMapping::SetResidualGrid(std::shared_ptr<const ResidualGrid> grid, i
 }
 
 void TWarpedMapping::Normalised(double& x, double& y, float lon, float lat) const {
-    const double dLon = WrapDegreesClosed180(static_cast<double>(lon) - FCentreLon) *
-                        kDegreesToRadians;
+    const double dLon =
+        WrapDegreesClosed180(static_cast<double>(lon) - FCentreLon) * kDegreesToRadians;
     const double phi = lat * kDegreesToRadians;
     const double sinPhi = std::sin(phi);
     const double cosPhi = std::cos(phi);

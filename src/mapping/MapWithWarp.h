@@ -68,8 +68,8 @@ public:
     void SetHorizontalSkew(float s2, float s1, float s0);
     /// Takes a share of the residual grid and its layout: rows image lines (at most the
     /// grid's size), grid column j at image column first + spacing * j, columns (1 .. 51).
-    void SetResidualGrid(std::shared_ptr<const ResidualGrid> grid, int rows, int first,
-                         int spacing, int columns);
+    void SetResidualGrid(std::shared_ptr<const ResidualGrid> grid, int rows, int first, int spacing,
+                         int columns);
 
     /// The forward transform: image column x and line y (pixels) of lon, lat (degrees).
     /// With useScanTable false x is the linear ground-pixel column (0 at the left swath
@@ -108,9 +108,9 @@ private:
     float FSinRot = 0.0f;
     float FCosRot = 0.0f;
     std::int32_t FMidLine = 0;
-    std::array<float, 2 * kTableHalf> FGroundToScan{};  // index g + 2048
-    std::array<float, 2048> FScanToGround1024{};        // offsets -1024 .. 1023
-    std::array<float, 1540> FScanToGround770{};         // offsets -770 .. 769
+    std::array<float, 2 * kTableHalf> FGroundToScan{}; // index g + 2048
+    std::array<float, 2048> FScanToGround1024{};       // offsets -1024 .. 1023
+    std::array<float, 1540> FScanToGround770{};        // offsets -770 .. 769
     std::int32_t FScale = 2;
     std::uint8_t FScanFormat = 0;
     float FVertWarpLimit = 4.0f;

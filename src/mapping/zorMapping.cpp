@@ -54,8 +54,9 @@ bool GreatCircleDistanceBearing(float& distanceKm, float& bearingDeg, float lon1
         const double p1 = std::atan(std::tan(phi1) / kLatitudeScale);
         const double p2 = std::atan(std::tan(phi2) / kLatitudeScale);
         const double dLam = lam2 - lam1;
-        double b = std::atan2(std::sin(dLam) * std::cos(p2),
-                              std::cos(p1) * std::sin(p2) - std::sin(p1) * std::cos(p2) * std::cos(dLam));
+        double b =
+            std::atan2(std::sin(dLam) * std::cos(p2),
+                       std::cos(p1) * std::sin(p2) - std::sin(p1) * std::cos(p2) * std::cos(dLam));
         if (b < 0.0) {
             b += 2.0 * kPi;
         }

@@ -209,8 +209,8 @@ TEST_F(PassTiming, AppendedStatNameIsTheSecondChoice) {
     const std::string image = dir / "2017_03_15_08_12_34_68.bmp";
     dir.Write("2017_03_15_08_12_34_68.bmp.stat", "10:12:40.000\n");
     EXPECT_EQ(MatchingStatFile(image), image + ".stat");
-    const TDateTime t = ExactStartFromStat(image, EncodeDateTime(2017, 3, 15, 7, 12, 34), diags,
-                                           notifier);
+    const TDateTime t =
+        ExactStartFromStat(image, EncodeDateTime(2017, 3, 15, 7, 12, 34), diags, notifier);
     EXPECT_NEAR(t, EncodeDateTime(2017, 3, 15, 7, 12, 40), kOneMs);
     dir.Write("2017_03_15_08_12_34_68.STAT", "10:12:50.000\n");
     EXPECT_EQ(MatchingStatFile(image), dir / "2017_03_15_08_12_34_68.STAT");
@@ -224,10 +224,9 @@ TEST_F(PassTiming, MissingStatFileShowsTheBoxAndKeepsTheTime) {
     ASSERT_EQ(notifier.entries.size(), 1u);
     EXPECT_TRUE(notifier.entries[0].isBox);
     EXPECT_EQ(notifier.entries[0].caption, "Vantorel - missing .STAT file");
-    EXPECT_EQ(notifier.entries[0].text,
-              "File not found:  " + image +
-                  "\r\n\r\nA matching .STAT file is required.\r\n\r\n"
-                  "Continuing but resilts will NOT be correct.");
+    EXPECT_EQ(notifier.entries[0].text, "File not found:  " + image +
+                                            "\r\n\r\nA matching .STAT file is required.\r\n\r\n"
+                                            "Continuing but resilts will NOT be correct.");
     EXPECT_EQ(diags[0], "Actual data start: 2017-03-15 07:12:34");
 }
 

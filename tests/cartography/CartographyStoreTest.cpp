@@ -121,7 +121,7 @@ TEST(CartographyStore, GshhsLevelsAreasAndBothByteOrders) {
         EXPECT_FLOAT_EQ(store[0].Points[2].lon, 11.0f);
         EXPECT_FLOAT_EQ(store[0].Points[2].lat, 51.0f);
         EXPECT_FLOAT_EQ(store[1].Points[0].lon, 10.5f); // the lake of area 100
-        EXPECT_FLOAT_EQ(store[3].South, -76.0f);         // level 6
+        EXPECT_FLOAT_EQ(store[3].South, -76.0f);        // level 6
         // East of 180: the bounds move to -170 .. -160, the points keep 190 .. 200.
         const TLineSegment& east = store[4];
         EXPECT_FLOAT_EQ(east.East, -160.0f);

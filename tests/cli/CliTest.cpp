@@ -46,8 +46,7 @@ TEST(Cli, TimingPrintsTheAccountOfEachStep) {
     dir.Write("2017_03_15_08_12_34_68.stat", "10:12:35.120\n\n0.1538\n");
     const CliRun r = Call({"timing", "--local-offset=60", image});
     EXPECT_EQ(r.code, kExitOk) << r.err;
-    EXPECT_NE(r.out.find("Pass start from file name: 2017-03-15 07:12:34 UTC\n"),
-              std::string::npos)
+    EXPECT_NE(r.out.find("Pass start from file name: 2017-03-15 07:12:34 UTC\n"), std::string::npos)
         << r.out;
     EXPECT_NE(r.out.find("1 .STAT file(s) found, line period is 0.1538000 seconds"),
               std::string::npos);

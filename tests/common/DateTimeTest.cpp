@@ -98,8 +98,7 @@ TEST(DateTime, FormatPatterns) {
 
 TEST(DateTime, ValuesOutsideTheCalendarDoNotCrash) {
     EXPECT_EQ(FormatDateTime("yyyy-mm-dd", 1e300), "1899-12-30");
-    EXPECT_EQ(FormatDateTime("yyyy-mm-dd", std::numeric_limits<double>::quiet_NaN()),
-              "1899-12-30");
+    EXPECT_EQ(FormatDateTime("yyyy-mm-dd", std::numeric_limits<double>::quiet_NaN()), "1899-12-30");
 }
 
 } // namespace

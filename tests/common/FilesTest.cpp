@@ -1,5 +1,5 @@
-#include "common/Clock.h"
 #include "common/Files.h"
+#include "common/Clock.h"
 #include "common/Notifier.h"
 #include "common/Program.h"
 #include "common/StringList.h"

@@ -21,7 +21,7 @@ TEST(Format, Integers) {
 TEST(Format, RealsAsInC) {
     EXPECT_EQ(Format("%f", 3.14159), "3.14"); // two decimals without a precision
     EXPECT_EQ(Format("%.7f", 0.1539), "0.1539000");
-    EXPECT_EQ(Format("%.0f", 2.5), "2");  // ties to even, as printf
+    EXPECT_EQ(Format("%.0f", 2.5), "2"); // ties to even, as printf
     EXPECT_EQ(Format("%.0f", -3.6), "-4");
     EXPECT_EQ(Format("%.5g", 0.000123456789), "0.00012346");
     EXPECT_EQ(Format("%.5g", 123456789.0), "1.2346e+08");
@@ -35,8 +35,7 @@ TEST(Format, RealsAsInC) {
 }
 
 TEST(Format, TextPrecisionAndWidth) {
-    EXPECT_EQ(Format("%.3s|%6s|%-6s|", std::string("abcdef"), "ab", "ab"),
-              "abc|    ab|ab    |");
+    EXPECT_EQ(Format("%.3s|%6s|%-6s|", std::string("abcdef"), "ab", "ab"), "abc|    ab|ab    |");
 }
 
 TEST(Format, MisuseThrowsInsteadOfReadingGarbage) {

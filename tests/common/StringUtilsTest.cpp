@@ -1,5 +1,5 @@
-#include "common/StringList.h"
 #include "common/StringUtils.h"
+#include "common/StringList.h"
 #include "common/TextFile.h"
 
 #include <gtest/gtest.h>
@@ -51,8 +51,8 @@ TEST(StringUtils, ParseRealUsesThePointOnly) {
     EXPECT_DOUBLE_EQ(*ParseReal("5."), 5.0);
     EXPECT_DOUBLE_EQ(*ParseReal(".5"), 0.5);
     EXPECT_DOUBLE_EQ(*ParseReal("+2"), 2.0);
-    for (const char* bad : {"", ".", "1,5", "inf", "nan", "1e", "1e+", "0x1p3", "1.2.3", "--1",
-                            "1e999", "12 s"}) {
+    for (const char* bad :
+         {"", ".", "1,5", "inf", "nan", "1e", "1e+", "0x1p3", "1.2.3", "--1", "1e999", "12 s"}) {
         EXPECT_FALSE(ParseReal(bad)) << bad;
     }
 }

@@ -84,10 +84,10 @@ TEST(PolyFit, ErrorsCarryTheirTexts) {
 
 TEST(GaussJordan, SolvesWithRowAndColumnPivoting) {
     // Zero on the diagonal forces pivoting; solution (1, -2, 3).
-    TMatrix a{{0, 2, 1}, {1, 0, 0}, {3, 1, 1}};
-    const TVector b{-1, 1, 4};
+    TRealMatrix a{{0, 2, 1}, {1, 0, 0}, {3, 1, 1}};
+    const TRealVector b{-1, 1, 4};
     bool singular = true;
-    TVector s;
+    TRealVector s;
     GaussJordan(a, b, singular, 3, s);
     EXPECT_FALSE(singular);
     EXPECT_NEAR(s[0], 1.0, 1e-12);
@@ -96,21 +96,21 @@ TEST(GaussJordan, SolvesWithRowAndColumnPivoting) {
 }
 
 TEST(GaussJordan, RankDeficientMatricesStopWithoutDividingByZero) {
-    for (TMatrix a : {TMatrix{{0, 0}, {0, 0}}, TMatrix{{1, 2}, {2, 4}},
-                      TMatrix{{1, 1, 1}, {1, 1, 1}, {0, 0, 1}}}) {
+    for (TRealMatrix a : {TRealMatrix{{0, 0}, {0, 0}}, TRealMatrix{{1, 2}, {2, 4}},
+                          TRealMatrix{{1, 1, 1}, {1, 1, 1}, {0, 0, 1}}}) {
         const int n = static_cast<int>(a.size());
         bool singular = false;
-        TVector s;
+        TRealVector s;
         const std::string error =
-            MathErrorOf([&] { GaussJordan(a, TVector(a.size(), 1.0), singular, n, s); });
+            MathErrorOf([&] { GaussJordan(a, TRealVector(a.size(), 1.0), singular, n, s); });
         EXPECT_NE(error.find("matrix is singular"), std::string::npos);
         EXPECT_TRUE(singular);
     }
     // Not a number anywhere: no pivot is ever larger than zero.
-    TMatrix nan{{std::nan(""), 0}, {0, std::nan("")}};
+    TRealMatrix nan{{std::nan(""), 0}, {0, std::nan("")}};
     bool singular = false;
-    TVector s;
-    EXPECT_THROW(GaussJordan(nan, TVector{1, 1}, singular, 2, s), EMathError);
+    TRealVector s;
+    EXPECT_THROW(GaussJordan(nan, TRealVector{1, 1}, singular, 2, s), EMathError);
 }
 
 } // namespace

@@ -47,7 +47,8 @@ TEST_F(Fit, ShortImagesUseAnAssumedStepAndStopAtTheSampleSpacing) {
     EXPECT_TRUE(mapping.Fitted());
     // 41 lines: spacing (9 * 41) div 520 = 0: the report goes to a message box.
     ASSERT_EQ(notifier.entries.size(), 1u);
-    EXPECT_EQ(notifier.entries[0].text, "Cannot map earth locations with less than 60 lines of data.");
+    EXPECT_EQ(notifier.entries[0].text,
+              "Cannot map earth locations with less than 60 lines of data.");
     EXPECT_FALSE(Logged("Cannot map earth locations with less than 60 lines of data."));
 
     model.stepKm = 3.3;
@@ -84,7 +85,8 @@ TEST_F(Fit, AccountLinesInOrder) {
     };
     ASSERT_EQ(diags.Count(), static_cast<int>(prefixes.size()));
     for (size_t i = 0; i < prefixes.size(); ++i) {
-        EXPECT_EQ(diags[static_cast<int>(i)].rfind(prefixes[i], 0), 0u) << diags[static_cast<int>(i)];
+        EXPECT_EQ(diags[static_cast<int>(i)].rfind(prefixes[i], 0), 0u)
+            << diags[static_cast<int>(i)];
     }
     EXPECT_NE(diags[3].find("(across track, great-circle)"), std::string::npos);
     EXPECT_NE(diags[4].find("(along track, great-cicle)"), std::string::npos);
@@ -111,7 +113,8 @@ TEST_F(Fit, LongImagesTakeTheSmallestSubRowStepAboveTheFloor) {
         }
     }
     EXPECT_LT(smallest, MeanTrackStep(grid, mid));
-    EXPECT_EQ(diags[1], Format("  Ground track step per line (from locations) : %.3f km", smallest));
+    EXPECT_EQ(diags[1],
+              Format("  Ground track step per line (from locations) : %.3f km", smallest));
 
     // With 400 lines only the middle row counts.
     diags.Clear();
@@ -153,8 +156,10 @@ TEST_F(Fit, LinesWithoutLocationTakeTheResidualsOfTheLineAbove) {
     for (int j = 0; j < kGridColumns; ++j) {
         EXPECT_EQ((*residuals)[0][static_cast<size_t>(j)].dx, 0.0f);
         EXPECT_EQ((*residuals)[0][static_cast<size_t>(j)].dy, 0.0f);
-        EXPECT_EQ((*residuals)[150][static_cast<size_t>(j)].dx, (*residuals)[149][static_cast<size_t>(j)].dx);
-        EXPECT_EQ((*residuals)[150][static_cast<size_t>(j)].dy, (*residuals)[149][static_cast<size_t>(j)].dy);
+        EXPECT_EQ((*residuals)[150][static_cast<size_t>(j)].dx,
+                  (*residuals)[149][static_cast<size_t>(j)].dx);
+        EXPECT_EQ((*residuals)[150][static_cast<size_t>(j)].dy,
+                  (*residuals)[149][static_cast<size_t>(j)].dy);
     }
 }
 
@@ -172,8 +177,8 @@ RoundTrip Measure(const ScannerModel& model, int lines) {
     std::shared_ptr<ResidualGrid> residuals;
     RecordingNotifier notifier;
     TStringList diags;
-    EXPECT_TRUE(FitMapToImage(grid, lines, &diags, static_cast<float>(model.altitudeKm), 55.37f,
-                              5, mapping, residuals, false, notifier));
+    EXPECT_TRUE(FitMapToImage(grid, lines, &diags, static_cast<float>(model.altitudeKm), 55.37f, 5,
+                              mapping, residuals, false, notifier));
     RoundTrip r;
     for (int l = 0; l < lines; ++l) {
         for (int j = 0; j < kGridColumns; ++j) {

@@ -46,8 +46,9 @@ TEST(GreatCircle, DistancesAndBearingsOnKnownTracks) {
     // Spherical law of cosines as an independent check of the haversine distance.
     ASSERT_TRUE(GreatCircleDistanceBearing(d, b, -0.1278f, 51.5074f, 37.6173f, 55.7558f));
     const double p1 = 51.5074 * kRad, p2 = 55.7558 * kRad, dl = (37.6173 + 0.1278) * kRad;
-    const double law = std::acos(std::sin(p1) * std::sin(p2) +
-                                 std::cos(p1) * std::cos(p2) * std::cos(dl)) * 6378.135;
+    const double law =
+        std::acos(std::sin(p1) * std::sin(p2) + std::cos(p1) * std::cos(p2) * std::cos(dl)) *
+        6378.135;
     EXPECT_NEAR(d, law, 0.01);
     // Arithmetic that fails leaves the outputs alone.
     d = b = 5.0f;

@@ -13,26 +13,26 @@ namespace vantorel::testing {
 struct ScannerModel {
     double startLatDeg = 60.0;
     double startLonDeg = 20.0;
-    double azimuthDeg = 190.0;       // direction of travel at the start (190: southbound)
-    double stepKm = 1.1;             // ground distance per line
+    double azimuthDeg = 190.0; // direction of travel at the start (190: southbound)
+    double stepKm = 1.1;       // ground distance per line
     double altitudeKm = 830.0;
     double radiusKm = 6378.135;
     double halfAngleDeg = 55.37;
-    double stepGrowthPerLine = 0.0;  // relative change of the step from line to line
+    double stepGrowthPerLine = 0.0; // relative change of the step from line to line
 
     static constexpr double kRad = 3.14159265358979323846 / 180.0;
 
     // Destination from (lat, lon) after central angle d (radians) on azimuth az (radians).
     static void Destination(double lat, double lon, double az, double d, double& outLat,
                             double& outLon, double& outAz) {
-        const double lat2 = std::asin(std::sin(lat) * std::cos(d) +
-                                      std::cos(lat) * std::sin(d) * std::cos(az));
+        const double lat2 =
+            std::asin(std::sin(lat) * std::cos(d) + std::cos(lat) * std::sin(d) * std::cos(az));
         const double lon2 = lon + std::atan2(std::sin(az) * std::sin(d) * std::cos(lat),
                                              std::cos(d) - std::sin(lat) * std::sin(lat2));
         // Azimuth of travel at the destination, along the same great circle.
-        const double az2 = std::atan2(std::sin(az) * std::cos(lat),
-                                      std::cos(lat) * std::cos(d) * std::cos(az) -
-                                          std::sin(lat) * std::sin(d));
+        const double az2 =
+            std::atan2(std::sin(az) * std::cos(lat),
+                       std::cos(lat) * std::cos(d) * std::cos(az) - std::sin(lat) * std::sin(d));
         outLat = lat2;
         outLon = lon2;
         outAz = az2;
@@ -50,12 +50,12 @@ struct ScannerModel {
         if (stepGrowthPerLine == 0.0) {
             travelled = stepKm * line;
         } else {
-            travelled = stepKm * (std::pow(1.0 + stepGrowthPerLine, line) - 1.0) /
-                        stepGrowthPerLine;
+            travelled =
+                stepKm * (std::pow(1.0 + stepGrowthPerLine, line) - 1.0) / stepGrowthPerLine;
         }
         double lat = 0, lon = 0, az = 0;
-        Destination(startLatDeg * kRad, startLonDeg * kRad, azimuthDeg * kRad,
-                    travelled / radiusKm, lat, lon, az);
+        Destination(startLatDeg * kRad, startLonDeg * kRad, azimuthDeg * kRad, travelled / radiusKm,
+                    lat, lon, az);
         const double beta = (column - 770.5) / 769.5 * halfAngleDeg * kRad;
         const double a = CentralAngle(std::fabs(beta));
         // Columns grow towards the left of the direction of travel (east on a southbound
@@ -64,8 +64,10 @@ struct ScannerModel {
         double gLat = 0, gLon = 0, gAz = 0;
         Destination(lat, lon, side, a, gLat, gLon, gAz);
         double lonDeg = gLon / kRad;
-        while (lonDeg > 180.0) lonDeg -= 360.0;
-        while (lonDeg <= -180.0) lonDeg += 360.0;
+        while (lonDeg > 180.0)
+            lonDeg -= 360.0;
+        while (lonDeg <= -180.0)
+            lonDeg += 360.0;
         return {static_cast<float>(gLat / kRad), static_cast<float>(lonDeg)};
     }
 
