@@ -56,5 +56,6 @@ int Main(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
 // Subcommands, one per source file.
 Command TimingCommand();
 Command SettingsCommand();
+Command PropagateCommand();
 
 } // namespace vantorel::cli

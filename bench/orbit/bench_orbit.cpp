@@ -1,0 +1,75 @@
+// The calls a processing run makes thousands of times per pass: one propagation of an
+// initialised set (near earth and deep space) and one geodetic conversion.
+#include "orbit/SGP_Time.h"
+#include "orbit/Satellite.h"
+#include "orbit/Support.h"
+
+#include <benchmark/benchmark.h>
+
+namespace vantorel {
+namespace {
+
+const char* const kMeteorLine1 =
+    "1 40069U 14037A   24244.58341547  .00000495  00000-0  24728-3 0  9991";
+const char* const kMeteorLine2 =
+    "2 40069  98.4425 235.4727 0006641 131.1049 229.0703 14.21039520526338";
+
+void PropagateEvery(benchmark::State& state, const char* line1, const char* line2) {
+    TSatellite s;
+    s.ParseElements(line1, line2);
+    TVector p, v;
+    s.PropagateMinutes(0.0, p, v); // initialisation outside the timing
+    // Times advance as along a pass: 0.15 s per call.
+    double t = 0.0;
+    for (auto _ : state) {
+        s.PropagateMinutes(t, p, v);
+        benchmark::DoNotOptimize(p);
+        benchmark::DoNotOptimize(v);
+        t += 0.0025;
+    }
+}
+
+void BM_PropagateNearEarth(benchmark::State& state) {
+    PropagateEvery(state, kMeteorLine1, kMeteorLine2);
+}
+BENCHMARK(BM_PropagateNearEarth);
+
+void BM_PropagateDeepSpaceMolniya(benchmark::State& state) {
+    PropagateEvery(state, "1 08195U 75081A   06176.33215444  .00000099  00000-0  11873-3 0   813",
+                   "2 08195  64.1586 279.0717 6877146 264.7651  20.2257  2.00491383225656");
+}
+BENCHMARK(BM_PropagateDeepSpaceMolniya);
+
+void BM_PropagateDeepSpaceReport11801(benchmark::State& state) {
+    PropagateEvery(state, "1 11801U          80230.29629788  .01431103  00000-0  14311-1      13",
+                   "2 11801  46.7916 230.4354 7318036  47.4722  10.4117  2.28537848    13");
+}
+BENCHMARK(BM_PropagateDeepSpaceReport11801);
+
+void BM_GeodeticPosition(benchmark::State& state) {
+    TSatellite s;
+    s.ParseElements(kMeteorLine1, kMeteorLine2);
+    TVector p, v;
+    s.PropagateMinutes(30.0, p, v);
+    StateToKilometres(p, v);
+    double jd = s.EpochJD;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(GeodeticPosition(jd, p));
+        jd += 1e-6;
+    }
+}
+BENCHMARK(BM_GeodeticPosition);
+
+void BM_ParseAndInitialise(benchmark::State& state) {
+    TVector p, v;
+    for (auto _ : state) {
+        TSatellite s;
+        s.ParseElements(kMeteorLine1, kMeteorLine2);
+        s.PropagateMinutes(0.0, p, v);
+        benchmark::DoNotOptimize(p);
+    }
+}
+BENCHMARK(BM_ParseAndInitialise);
+
+} // namespace
+} // namespace vantorel

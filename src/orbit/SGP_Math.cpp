@@ -1,0 +1,65 @@
+#include "orbit/SGP_Math.h"
+
+#include <cmath>
+
+namespace vantorel {
+
+double Power(double base, double exponent) {
+    if (!(base > 0.0)) {
+        throw EMathError(kPowerErrorText);
+    }
+    return std::exp(exponent * std::log(base));
+}
+
+double QuadrantAngle(double sinePart, double cosinePart) {
+    constexpr double kHalfPi = 1.5707963267948966;
+    if (cosinePart == 0.0) {
+        return sinePart > 0.0 ? kHalfPi : 3.0 * kHalfPi;
+    }
+    const double angle = std::atan(sinePart / cosinePart);
+    return cosinePart > 0.0 ? angle : angle + 2.0 * kHalfPi;
+}
+
+double PositiveModulo(double value, double modulus) {
+    // fmod is value - modulus trunc(value / modulus) without rounding, so large values
+    // keep a result in range.
+    double result = std::fmod(value, modulus);
+    if (result < 0.0) {
+        result += modulus;
+        // A tiny negative remainder rounds up to the modulus itself; its nearest value in
+        // range is 0.
+        if (result >= modulus) {
+            result = 0.0;
+        }
+    }
+    return result;
+}
+
+double VectorLength(TVector& v) {
+    v.Length = std::sqrt(v.X * v.X + v.Y * v.Y + v.Z * v.Z);
+    return v.Length;
+}
+
+TVector AddVectors(const TVector& a, const TVector& b) {
+    TVector r{a.X + b.X, a.Y + b.Y, a.Z + b.Z, 0.0};
+    VectorLength(r);
+    return r;
+}
+
+TVector ScaleVector(double k, const TVector& v) {
+    return {k * v.X, k * v.Y, k * v.Z, std::fabs(k) * v.Length};
+}
+
+TVector CrossProduct(const TVector& a, const TVector& b) {
+    TVector r{a.Y * b.Z - a.Z * b.Y, a.Z * b.X - a.X * b.Z, a.X * b.Y - a.Y * b.X, 0.0};
+    VectorLength(r);
+    return r;
+}
+
+TVector UnitVector(const TVector& v) {
+    TVector r{v.X / v.Length, v.Y / v.Length, v.Z / v.Length, 0.0};
+    VectorLength(r);
+    return r;
+}
+
+} // namespace vantorel
