@@ -8,7 +8,7 @@ packages=(
   g++ cmake ninja-build make pkg-config
   qt6-base-dev libpng-dev libjpeg62-turbo-dev fonts-dejavu-core
   libgtest-dev libgmock-dev libbenchmark-dev
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev libjpeg-turbo-progs
   xvfb xauth
   locales
 )

@@ -1,0 +1,20 @@
+// The JPEG reader on arbitrary bytes: true or false, never a crash, a leak, a jump
+// across C++ frames or a huge allocation from a lying header. The last two bytes pick
+// the bitmap's format, adopt-format and the scale.
+#include "imaging/JPEG_IO.h"
+
+#include <cstdint>
+#include <string>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    using namespace vantorel;
+    const std::uint8_t options = size > 0 ? data[size - 1] : 0;
+    const std::uint8_t format = size > 1 ? data[size - 2] : 0;
+    TBitmap bitmap;
+    bitmap.SetPixelFormat(format % 3 == 0   ? TPixelFormat::pf8bit
+                          : format % 3 == 1 ? TPixelFormat::pf24bit
+                                            : TPixelFormat::pf32bit);
+    std::string reason;
+    ReadJpegData(&bitmap, {data, size}, (options & 4) != 0, options & 3, &reason);
+    return 0;
+}

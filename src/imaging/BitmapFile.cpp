@@ -1,0 +1,308 @@
+// TBitmap's Windows bitmap (BMP) reader and writer, after Microsoft's description of
+// BITMAPFILEHEADER, BITMAPCOREHEADER and BITMAPINFOHEADER (with the V4/V5 extensions
+// read as far as their colour masks). Departures from a strict reader: the pixel offset
+// of the file header is used only when it points past the headers and inside the file
+// (otherwise the pixels are taken to follow the palette); the image-size field is not
+// trusted for uncompressed data; the last row may lack its padding. Every size is
+// checked against the bytes actually present before anything is allocated, so a lying
+// header is refused instead of asking for gigabytes.
+#include "common/Format.h"
+#include "imaging/Bitmap.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <fstream>
+#include <istream>
+#include <iterator>
+#include <ostream>
+
+namespace vantorel {
+
+namespace {
+
+constexpr std::size_t kFileHeaderSize = 14;
+constexpr std::uint32_t kBiRgb = 0;
+constexpr std::uint32_t kBiBitfields = 3;
+constexpr std::uint32_t kBiAlphaBitfields = 6;
+
+[[noreturn]] void Invalid(const std::string& reason) {
+    throw EInvalidGraphic("Bitmap image is not valid: " + reason);
+}
+
+std::uint16_t U16(std::span<const std::uint8_t> d, std::size_t at) {
+    return static_cast<std::uint16_t>(d[at] | (d[at + 1] << 8));
+}
+std::uint32_t U32(std::span<const std::uint8_t> d, std::size_t at) {
+    return static_cast<std::uint32_t>(d[at]) | (static_cast<std::uint32_t>(d[at + 1]) << 8) |
+           (static_cast<std::uint32_t>(d[at + 2]) << 16) |
+           (static_cast<std::uint32_t>(d[at + 3]) << 24);
+}
+
+// One colour channel of a bit-field pixel, widened or narrowed to 8 bits.
+struct Channel {
+    std::uint32_t mask = 0;
+    int shift = 0;
+    int bits = 0;
+    explicit Channel(std::uint32_t m) : mask(m) {
+        if (m != 0) {
+            shift = std::countr_zero(m);
+            bits = std::min(std::popcount(m >> shift), 32);
+        }
+    }
+    std::uint8_t Level(std::uint32_t pixel) const {
+        if (bits == 0) {
+            return 0;
+        }
+        const std::uint64_t v = (pixel & mask) >> shift;
+        if (bits >= 8) {
+            return static_cast<std::uint8_t>(v >> (bits - 8));
+        }
+        const std::uint64_t top = (std::uint64_t{1} << bits) - 1;
+        return static_cast<std::uint8_t>((v * 255 + top / 2) / top);
+    }
+};
+
+void PutU16(std::string& out, std::uint32_t v) {
+    out.push_back(static_cast<char>(v & 0xFF));
+    out.push_back(static_cast<char>((v >> 8) & 0xFF));
+}
+void PutU32(std::string& out, std::uint32_t v) {
+    PutU16(out, v & 0xFFFF);
+    PutU16(out, v >> 16);
+}
+
+} // namespace
+
+void TBitmap::LoadFromStream(std::istream& stream) {
+    const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(stream),
+                                          std::istreambuf_iterator<char>()};
+    LoadFromMemory(bytes);
+}
+
+void TBitmap::LoadFromFile(const std::string& fileName) {
+    std::ifstream file(fileName, std::ios::binary);
+    if (!file) {
+        throw EFOpenError(Format("Cannot open file \"%s\"", fileName));
+    }
+    LoadFromStream(file);
+}
+
+void TBitmap::LoadFromMemory(std::span<const std::uint8_t> d) {
+    const std::size_t n = d.size();
+    if (n < kFileHeaderSize + 12 || d[0] != 'B' || d[1] != 'M') {
+        Invalid("no bitmap file header");
+    }
+    const std::uint32_t offBits = U32(d, 10);
+    const std::uint32_t infoSize = U32(d, 14);
+    const bool core = infoSize == 12;
+    if (!core && (infoSize < 40 || infoSize > n - kFileHeaderSize)) {
+        Invalid(Format("information header of %u bytes", infoSize));
+    }
+    std::int64_t width = 0;
+    std::int64_t height = 0;
+    int bitCount = 0;
+    std::uint32_t compression = kBiRgb;
+    std::uint32_t colorsUsed = 0;
+    if (core) {
+        width = U16(d, 18);
+        height = static_cast<std::int16_t>(U16(d, 20));
+        bitCount = U16(d, 24);
+    } else {
+        width = static_cast<std::int32_t>(U32(d, 18));
+        height = static_cast<std::int32_t>(U32(d, 22));
+        bitCount = U16(d, 28);
+        compression = U32(d, 30);
+        colorsUsed = U32(d, 46);
+    }
+    const bool topDown = height < 0;
+    height = topDown ? -height : height;
+    if (width < 0 || width > kMaxDimension || height > kMaxDimension) {
+        Invalid(
+            Format("size %d x %d", static_cast<long long>(width), static_cast<long long>(height)));
+    }
+    const bool bitfields = compression == kBiBitfields || compression == kBiAlphaBitfields;
+    const bool knownDepth = bitCount == 1 || bitCount == 4 || bitCount == 8 || bitCount == 16 ||
+                            bitCount == 24 || bitCount == 32;
+    if (!knownDepth) {
+        Invalid(Format("%d bits per pixel", bitCount));
+    }
+    if (!(compression == kBiRgb || (bitfields && (bitCount == 16 || bitCount == 32)))) {
+        Invalid(Format("unsupported compression %u for %d bits per pixel", compression, bitCount));
+    }
+
+    // Colour masks: inside a V2 or later header, else right after a 40-byte one.
+    std::size_t tableAt = kFileHeaderSize + infoSize;
+    std::uint32_t masks[4] = {0, 0, 0, 0};
+    if (bitfields) {
+        const std::size_t maskCount = compression == kBiAlphaBitfields ? 4 : 3;
+        std::size_t maskAt = kFileHeaderSize + 40;
+        if (infoSize < 40 + 4 * maskCount) {
+            tableAt += 4 * maskCount;
+        }
+        if (tableAt > n) {
+            Invalid("file ends inside the colour masks");
+        }
+        for (std::size_t i = 0; i < maskCount && maskAt + 4 <= tableAt; ++i, maskAt += 4) {
+            masks[i] = U32(d, maskAt);
+        }
+    } else if (bitCount == 16) {
+        masks[0] = 0x7C00;
+        masks[1] = 0x03E0;
+        masks[2] = 0x001F;
+    }
+
+    // Palette: declared count, or the full table for the depth; a colour table beside
+    // 16..32-bit pixels is kept as the platform keeps it.
+    std::size_t entries = colorsUsed;
+    if (bitCount <= 8 && entries == 0) {
+        entries = std::size_t{1} << bitCount;
+    }
+    const std::size_t entrySize = core ? 3 : 4;
+    if (entries > 256 && bitCount <= 8) {
+        Invalid(Format("%u palette entries", colorsUsed));
+    }
+    entries = std::min<std::size_t>(entries, 256);
+    const std::size_t paletteEnd = tableAt + entries * entrySize;
+    if (paletteEnd > n) {
+        Invalid("file ends inside the palette");
+    }
+    std::vector<TRGBQuad> palette(entries);
+    for (std::size_t i = 0; i < entries; ++i) {
+        const std::size_t at = tableAt + i * entrySize;
+        palette[i] = TRGBQuad{d[at], d[at + 1], d[at + 2], 0};
+    }
+
+    std::size_t pixelsAt = offBits;
+    if (pixelsAt < tableAt || pixelsAt >= n) {
+        pixelsAt = paletteEnd;
+    }
+    const std::int64_t srcStride = (width * bitCount + 31) / 32 * 4;
+    const std::int64_t needed =
+        height == 0 ? 0 : srcStride * (height - 1) + (width * bitCount + 7) / 8;
+    const std::int64_t present = static_cast<std::int64_t>(n - std::min(n, pixelsAt));
+    if (needed > present) {
+        Invalid(Format("file ends inside the pixel data (%d of %d bytes)",
+                       static_cast<long long>(present), static_cast<long long>(needed)));
+    }
+
+    TPixelFormat format = TPixelFormat::pf8bit;
+    if (bitCount == 16) {
+        format = TPixelFormat::pf16bit;
+    } else if (bitCount == 24) {
+        format = TPixelFormat::pf24bit;
+    } else if (bitCount == 32) {
+        format = TPixelFormat::pf32bit;
+    }
+    TBitmap result;
+    result.format_ = format;
+    result.SetSize(static_cast<int>(width), static_cast<int>(height));
+    const Channel red(masks[0]), green(masks[1]), blue(masks[2]), alpha(masks[3]);
+    const auto w = static_cast<std::size_t>(width);
+    for (std::int64_t row = 0; width > 0 && row < height; ++row) {
+        const std::uint8_t* src = d.data() + pixelsAt + row * srcStride;
+        std::uint8_t* dst = result.ScanLine(static_cast<int>(topDown ? row : height - 1 - row));
+        switch (bitCount) {
+        case 1:
+        case 4:
+            for (std::size_t x = 0; x < w; ++x) {
+                const std::size_t bit = x * static_cast<std::size_t>(bitCount);
+                const int shift = 8 - bitCount - static_cast<int>(bit % 8);
+                dst[x] = static_cast<std::uint8_t>((src[bit / 8] >> shift) & ((1 << bitCount) - 1));
+            }
+            break;
+        case 8:
+        case 24:
+            std::memcpy(dst, src, w * static_cast<std::size_t>(bitCount / 8));
+            break;
+        case 16:
+            for (std::size_t x = 0; x < w; ++x) {
+                const std::uint32_t v = src[2 * x] | (src[2 * x + 1] << 8);
+                const unsigned packed = ((red.Level(v) >> 3u) << 11) |
+                                        ((green.Level(v) >> 2u) << 5) | (blue.Level(v) >> 3u);
+                dst[2 * x] = static_cast<std::uint8_t>(packed & 0xFF);
+                dst[2 * x + 1] = static_cast<std::uint8_t>(packed >> 8);
+            }
+            break;
+        case 32:
+            if (!bitfields) {
+                std::memcpy(dst, src, w * 4);
+                break;
+            }
+            for (std::size_t x = 0; x < w; ++x) {
+                const std::uint32_t v = U32({src + 4 * x, 4}, 0);
+                dst[4 * x] = blue.Level(v);
+                dst[4 * x + 1] = green.Level(v);
+                dst[4 * x + 2] = red.Level(v);
+                dst[4 * x + 3] = alpha.Level(v);
+            }
+            break;
+        default:
+            break;
+        }
+    }
+    width_ = result.width_;
+    height_ = result.height_;
+    stride_ = result.stride_;
+    format_ = result.format_;
+    pixels_ = std::move(result.pixels_);
+    palette_ = std::move(palette);
+    modified_ = true;
+}
+
+void TBitmap::SaveToStream(std::ostream& stream) const {
+    std::vector<TRGBQuad> table = palette_;
+    if (format_ == TPixelFormat::pf8bit && table.empty()) {
+        table = GrayRamp();
+    }
+    const bool masks = format_ == TPixelFormat::pf16bit;
+    const std::uint32_t headersSize =
+        static_cast<std::uint32_t>(kFileHeaderSize + 40 + (masks ? 12 : 0) + 4 * table.size());
+    const std::uint32_t imageSize = static_cast<std::uint32_t>(pixels_.size());
+    std::string head;
+    head.reserve(headersSize);
+    head += "BM";
+    PutU32(head, headersSize + imageSize);
+    PutU32(head, 0);
+    PutU32(head, headersSize);
+    PutU32(head, 40);
+    PutU32(head, static_cast<std::uint32_t>(width_));
+    PutU32(head, static_cast<std::uint32_t>(height_));
+    PutU16(head, 1);
+    PutU16(head, static_cast<std::uint32_t>(8 * BytesPerPixel(format_)));
+    PutU32(head, masks ? kBiBitfields : kBiRgb);
+    PutU32(head, imageSize);
+    PutU32(head, 0);
+    PutU32(head, 0);
+    PutU32(head, static_cast<std::uint32_t>(table.size()));
+    PutU32(head, 0);
+    if (masks) {
+        PutU32(head, 0xF800);
+        PutU32(head, 0x07E0);
+        PutU32(head, 0x001F);
+    }
+    for (const TRGBQuad& q : table) {
+        head.push_back(static_cast<char>(q.Blue));
+        head.push_back(static_cast<char>(q.Green));
+        head.push_back(static_cast<char>(q.Red));
+        head.push_back(0);
+    }
+    stream.write(head.data(), static_cast<std::streamsize>(head.size()));
+    for (int y = height_ - 1; y >= 0; --y) {
+        stream.write(reinterpret_cast<const char*>(ScanLine(y)), stride_);
+    }
+}
+
+void TBitmap::SaveToFile(const std::string& fileName) {
+    std::ofstream file(fileName, std::ios::binary | std::ios::trunc);
+    if (!file) {
+        throw EWriteError(Format("Cannot create file \"%s\"", fileName));
+    }
+    SaveToStream(file);
+    file.flush();
+    if (!file) {
+        throw EWriteError(Format("Error writing bitmap to file \"%s\"", fileName));
+    }
+}
+
+} // namespace vantorel

@@ -1,0 +1,451 @@
+// JPEG_IO on libjpeg-turbo, after the library's example.c. Every call into libjpeg
+// happens inside a plain function that holds its own setjmp and nothing with a
+// destructor, so libjpeg's error exit (a longjmp) never crosses a C++ frame; the
+// C++ side owns the codec objects and releases them on every path. Departures from a
+// vendor-library property record: the comment is always written (this codec has no
+// version without comment support); the compressed data is made in memory and only
+// then written to the file, so that a failure leaves no file behind; 8-bit pixels go
+// through the palette; a JPEG header whose size cannot be real is refused before any
+// pixel memory is allocated.
+#include "imaging/JPEG_IO.h"
+
+#include "common/Format.h"
+#include "common/TextFile.h"
+#include "imaging/PixelRows.h"
+
+#include <algorithm>
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <vector>
+
+// jpeglib.h needs size_t and FILE declared before it.
+#include <jpeglib.h>
+
+#include <jerror.h>
+
+namespace vantorel {
+
+namespace {
+
+const char* const kWriteError = "Error writing JPEG to file";
+// No Huffman-coded JPEG spends less than one bit on an 8 x 8 block.
+constexpr std::int64_t kMaxPixelsPerFileByte = 1024;
+
+// ---- libjpeg side: plain data and functions only ---------------------------------
+
+struct ErrorManager {
+    jpeg_error_mgr pub;
+    std::jmp_buf jump;
+    char message[JMSG_LENGTH_MAX];
+};
+
+void ErrorExit(j_common_ptr cinfo) {
+    auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
+    (*cinfo->err->format_message)(cinfo, err->message);
+    std::longjmp(err->jump, 1);
+}
+
+// Warnings (corrupt data that the decoder works around) are not printed.
+void SilentOutput(j_common_ptr) {}
+
+void InstallErrorManager(ErrorManager& err) {
+    jpeg_std_error(&err.pub);
+    err.pub.error_exit = ErrorExit;
+    err.pub.output_message = SilentOutput;
+    err.message[0] = '\0';
+}
+
+// Destination manager growing a malloc'd buffer that the caller frees, on every path.
+struct BufferDestination {
+    jpeg_destination_mgr pub;
+    unsigned char* data;
+    std::size_t capacity;
+    std::size_t used;
+};
+
+void InitBuffer(j_compress_ptr) {}
+
+boolean EmptyBuffer(j_compress_ptr cinfo) {
+    auto* dest = reinterpret_cast<BufferDestination*>(cinfo->dest);
+    const std::size_t grown = dest->capacity * 2;
+    auto* data = static_cast<unsigned char*>(std::realloc(dest->data, grown));
+    if (data == nullptr) {
+        cinfo->err->msg_code = JERR_OUT_OF_MEMORY;
+        (*cinfo->err->error_exit)(reinterpret_cast<j_common_ptr>(cinfo));
+    }
+    dest->data = data;
+    dest->pub.next_output_byte = data + dest->capacity;
+    dest->pub.free_in_buffer = grown - dest->capacity;
+    dest->capacity = grown;
+    return TRUE;
+}
+
+void TermBuffer(j_compress_ptr cinfo) {
+    auto* dest = reinterpret_cast<BufferDestination*>(cinfo->dest);
+    dest->used = dest->capacity - dest->pub.free_in_buffer;
+}
+
+enum class RowKind { Direct, PaletteToBgr, PaletteToGrey };
+
+struct CompressJob {
+    int width;
+    int height;
+    int components;
+    J_COLOR_SPACE inSpace;
+    int quality;
+    const unsigned char* comment;
+    unsigned int commentLength;
+    RowKind kind;
+    const unsigned char* base; // top row
+    std::ptrdiff_t stride;
+    const unsigned char* lookup; // 256 x components bytes for the palette kinds
+    unsigned char* rowBuffer;    // width x components bytes for the palette kinds
+    BufferDestination* dest;     // data allocated by the caller
+    char message[JMSG_LENGTH_MAX];
+};
+
+bool Compress(CompressJob* job) {
+    jpeg_compress_struct cinfo{};
+    ErrorManager err;
+    InstallErrorManager(err);
+    cinfo.err = &err.pub;
+    if (setjmp(err.jump) != 0) {
+        std::memcpy(job->message, err.message, sizeof job->message);
+        jpeg_destroy_compress(&cinfo);
+        return false;
+    }
+    jpeg_create_compress(&cinfo);
+    job->dest->pub.init_destination = InitBuffer;
+    job->dest->pub.empty_output_buffer = EmptyBuffer;
+    job->dest->pub.term_destination = TermBuffer;
+    job->dest->pub.next_output_byte = job->dest->data;
+    job->dest->pub.free_in_buffer = job->dest->capacity;
+    cinfo.dest = &job->dest->pub;
+    cinfo.image_width = static_cast<JDIMENSION>(job->width);
+    cinfo.image_height = static_cast<JDIMENSION>(job->height);
+    cinfo.input_components = job->components;
+    cinfo.in_color_space = job->inSpace;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, job->quality, TRUE);
+    jpeg_start_compress(&cinfo, TRUE);
+    if (job->commentLength > 0) {
+        jpeg_write_marker(&cinfo, JPEG_COM, job->comment, job->commentLength);
+    }
+    const int components = job->components;
+    for (int y = 0; y < job->height; ++y) {
+        const unsigned char* src = job->base + y * job->stride;
+        JSAMPROW row = const_cast<unsigned char*>(src); // libjpeg only reads input rows
+        if (job->kind != RowKind::Direct) {
+            for (int x = 0; x < job->width; ++x) {
+                std::memcpy(job->rowBuffer + x * components, job->lookup + src[x] * components,
+                            static_cast<std::size_t>(components));
+            }
+            row = job->rowBuffer;
+        }
+        jpeg_write_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    return true;
+}
+
+struct DecompressSession {
+    jpeg_decompress_struct cinfo;
+    ErrorManager err;
+    bool created;
+};
+
+bool OpenDecompress(DecompressSession* s, const unsigned char* data, unsigned long size) {
+    InstallErrorManager(s->err);
+    s->cinfo.err = &s->err.pub;
+    if (setjmp(s->err.jump) != 0) {
+        return false;
+    }
+    jpeg_create_decompress(&s->cinfo);
+    s->created = true;
+    jpeg_mem_src(&s->cinfo, data, size);
+    jpeg_read_header(&s->cinfo, TRUE);
+    return true;
+}
+
+enum class Conversion { Direct, CmykToBgra };
+
+struct DecodeJob {
+    unsigned int scaleDenom;
+    J_COLOR_SPACE outSpace;
+    Conversion conversion;
+    unsigned char* base; // top row of the bitmap
+    std::ptrdiff_t stride;
+    int width;
+    int height;
+};
+
+bool Decode(DecompressSession* s, const DecodeJob* job) {
+    if (setjmp(s->err.jump) != 0) {
+        return false;
+    }
+    s->cinfo.scale_num = 1;
+    s->cinfo.scale_denom = job->scaleDenom;
+    s->cinfo.out_color_space = job->outSpace;
+    jpeg_start_decompress(&s->cinfo);
+    if (s->cinfo.output_width != static_cast<JDIMENSION>(job->width) ||
+        s->cinfo.output_height != static_cast<JDIMENSION>(job->height)) {
+        std::snprintf(s->err.message, sizeof s->err.message, "unexpected output size %u x %u",
+                      s->cinfo.output_width, s->cinfo.output_height);
+        return false;
+    }
+    while (s->cinfo.output_scanline < s->cinfo.output_height) {
+        JSAMPROW row =
+            job->base + static_cast<std::ptrdiff_t>(s->cinfo.output_scanline) * job->stride;
+        jpeg_read_scanlines(&s->cinfo, &row, 1);
+    }
+    jpeg_finish_decompress(&s->cinfo);
+    return true;
+}
+
+// ---- C++ side --------------------------------------------------------------------
+
+struct FreeDeleter {
+    void operator()(unsigned char* p) const { std::free(p); }
+};
+
+class DecompressHandle {
+public:
+    DecompressHandle() : s_(std::make_unique<DecompressSession>()) {}
+    ~DecompressHandle() {
+        if (s_->created) {
+            jpeg_destroy_decompress(&s_->cinfo);
+        }
+    }
+    DecompressHandle(const DecompressHandle&) = delete;
+    DecompressHandle& operator=(const DecompressHandle&) = delete;
+    DecompressSession* get() { return s_.get(); }
+
+private:
+    std::unique_ptr<DecompressSession> s_;
+};
+
+bool Fail(std::string* reason, const std::string& text) {
+    if (reason != nullptr) {
+        *reason = text;
+    }
+    return false;
+}
+
+} // namespace
+
+bool WriteJpegFile(const TBitmap& bitmap, const std::string& fileName, int quality, bool grey,
+                   const std::string& comment) {
+    if (bitmap.Width() == 0 || bitmap.Height() == 0) {
+        return false;
+    }
+    const TPixelFormat format = bitmap.PixelFormat();
+    if (format != TPixelFormat::pf8bit && format != TPixelFormat::pf24bit) {
+        throw EWriteError(kWriteError);
+    }
+    CompressJob job{};
+    job.width = bitmap.Width();
+    job.height = bitmap.Height();
+    job.quality = quality;
+    job.base = bitmap.Bits().data();
+    job.stride = bitmap.Stride();
+    job.comment = reinterpret_cast<const unsigned char*>(comment.data());
+    job.commentLength = static_cast<unsigned int>(std::min<std::size_t>(comment.size(), 65533));
+
+    std::vector<unsigned char> lookup;
+    std::vector<unsigned char> rowBuffer;
+    if (format == TPixelFormat::pf24bit) {
+        job.components = 3;
+        job.inSpace = JCS_EXT_BGR;
+        job.kind = RowKind::Direct;
+    } else {
+        const std::vector<TRGBQuad>& palette = bitmap.Palette();
+        const bool greyRamp = palette.empty() || palette == GrayRamp();
+        job.components = grey ? 1 : 3;
+        job.inSpace = grey ? JCS_GRAYSCALE : JCS_EXT_BGR;
+        job.kind = grey && greyRamp ? RowKind::Direct
+                   : grey           ? RowKind::PaletteToGrey
+                                    : RowKind::PaletteToBgr;
+        lookup.resize(256 * static_cast<std::size_t>(job.components));
+        for (std::size_t i = 0; i < 256; ++i) {
+            const TRGBQuad q =
+                greyRamp ? TRGBQuad{static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(i),
+                                    static_cast<std::uint8_t>(i), 0}
+                : i < palette.size() ? palette[i]
+                                     : TRGBQuad{};
+            if (grey) {
+                lookup[i] = detail::GreyLevel(q.Red, q.Green, q.Blue);
+            } else {
+                lookup[3 * i] = q.Blue;
+                lookup[3 * i + 1] = q.Green;
+                lookup[3 * i + 2] = q.Red;
+            }
+        }
+        rowBuffer.resize(static_cast<std::size_t>(job.width) * job.components);
+        job.lookup = lookup.data();
+        job.rowBuffer = rowBuffer.data();
+    }
+
+    BufferDestination dest{};
+    dest.capacity = 1 << 16;
+    dest.data = static_cast<unsigned char*>(std::malloc(dest.capacity));
+    if (dest.data == nullptr) {
+        throw EWriteError(kWriteError);
+    }
+    job.dest = &dest;
+    const bool compressed = Compress(&job); // never throws
+    // Owned only now: the buffer may have moved while it grew.
+    const std::unique_ptr<unsigned char, FreeDeleter> owned(dest.data);
+    if (!compressed) {
+        throw EWriteError(kWriteError);
+    }
+
+    bool written = false;
+    {
+        std::ofstream file(fileName, std::ios::binary | std::ios::trunc);
+        if (file) {
+            file.write(reinterpret_cast<const char*>(dest.data),
+                       static_cast<std::streamsize>(dest.used));
+            file.close();
+            written = !file.fail();
+        }
+    }
+    if (!written) {
+        std::error_code ignored;
+        std::filesystem::remove(fileName, ignored);
+        throw EWriteError(kWriteError);
+    }
+    return true;
+}
+
+bool ReadJpegFile(TBitmap* bitmap, const std::string& fileName, bool adoptFormat, int scale,
+                  std::string* reason) {
+    if (bitmap == nullptr) {
+        return Fail(reason, "no bitmap");
+    }
+    const std::optional<std::string> bytes = ReadFileBytes(fileName);
+    if (!bytes) {
+        return Fail(reason, Format("cannot read \"%s\"", fileName));
+    }
+    return ReadJpegData(bitmap,
+                        {reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size()},
+                        adoptFormat, scale, reason);
+}
+
+bool ReadJpegData(TBitmap* bitmap, std::span<const std::uint8_t> data, bool adoptFormat, int scale,
+                  std::string* reason) {
+    if (bitmap == nullptr) {
+        return Fail(reason, "no bitmap");
+    }
+    int channels = 0;
+    if (bitmap->PixelFormat() == TPixelFormat::pf8bit) {
+        channels = 1;
+    } else if (bitmap->PixelFormat() == TPixelFormat::pf24bit) {
+        channels = 3;
+    }
+    if (channels == 0 && !adoptFormat) {
+        return Fail(reason, "the bitmap is neither 8-bit nor 24-bit");
+    }
+    DecompressHandle handle;
+    DecompressSession* s = handle.get();
+    if (!OpenDecompress(s, data.data(), static_cast<unsigned long>(data.size()))) {
+        return Fail(reason, s->err.message);
+    }
+    const std::int64_t w = s->cinfo.image_width;
+    const std::int64_t h = s->cinfo.image_height;
+    unsigned int denom = 1;
+    switch (scale) {
+    case 1:
+        denom = 2;
+        break;
+    case 2:
+        denom = 4;
+        break;
+    case 3:
+        denom = 8;
+        break;
+    default:
+        break;
+    }
+    const auto targetWidth = static_cast<int>((w + denom - 1) / denom);
+    const auto targetHeight = static_cast<int>((h + denom - 1) / denom);
+    const int components = s->cinfo.num_components;
+    if (components != 1 && components != 3 && components != 4) {
+        return Fail(reason, Format("%d colour components", components));
+    }
+    if (w * h > kMaxPixelsPerFileByte * static_cast<std::int64_t>(data.size())) {
+        return Fail(reason, Format("a %d x %d image cannot be held in %d bytes",
+                                   static_cast<long long>(w), static_cast<long long>(h),
+                                   static_cast<unsigned long long>(data.size())));
+    }
+    if (adoptFormat) {
+        channels = components;
+    }
+    try {
+        bitmap->SetSize(0, 0);
+        if (adoptFormat) {
+            bitmap->SetPixelFormat(channels == 1   ? TPixelFormat::pf8bit
+                                   : channels == 3 ? TPixelFormat::pf24bit
+                                                   : TPixelFormat::pf32bit);
+        }
+        bitmap->SetSize(targetWidth, targetHeight);
+    } catch (const EInvalidGraphicOperation& e) {
+        return Fail(reason, e.what());
+    }
+
+    DecodeJob job{};
+    job.scaleDenom = denom;
+    job.width = targetWidth;
+    job.height = targetHeight;
+    job.stride = bitmap->Stride();
+    job.base = bitmap->Bits().data();
+    job.conversion = Conversion::Direct;
+    std::unique_ptr<TBitmap> staging; // four components into a one- or three-channel bitmap
+    if (components == 4) {
+        job.outSpace = JCS_CMYK;
+        if (channels != 4) {
+            staging = std::make_unique<TBitmap>();
+            staging->SetPixelFormat(TPixelFormat::pf32bit);
+            staging->SetSize(targetWidth, targetHeight);
+            job.stride = staging->Stride();
+            job.base = staging->Bits().data();
+        }
+        job.conversion = Conversion::CmykToBgra;
+    } else {
+        job.outSpace = channels == 1 ? JCS_GRAYSCALE : JCS_EXT_BGR;
+    }
+    if (!Decode(s, &job)) {
+        return Fail(reason, s->err.message);
+    }
+    if (job.conversion == Conversion::CmykToBgra) {
+        // The four components are taken as R, G, B, A and stored premultiplied.
+        TBitmap& four = staging ? *staging : *bitmap;
+        for (int y = 0; y < targetHeight; ++y) {
+            std::uint8_t* p = four.ScanLine(y);
+            for (int x = 0; x < targetWidth; ++x, p += 4) {
+                const unsigned a = p[3];
+                const std::uint8_t r = p[0];
+                p[0] = static_cast<std::uint8_t>(p[2] * a / 255);
+                p[1] = static_cast<std::uint8_t>(p[1] * a / 255);
+                p[2] = static_cast<std::uint8_t>(r * a / 255);
+            }
+        }
+        if (staging) {
+            staging->SetPixelFormat(bitmap->PixelFormat());
+            for (int y = 0; y < targetHeight; ++y) {
+                std::memcpy(bitmap->ScanLine(y), staging->ScanLine(y),
+                            static_cast<std::size_t>(bitmap->Stride()));
+            }
+        }
+    }
+    bitmap->SetModified(true);
+    return true;
+}
+
+} // namespace vantorel
