@@ -6,19 +6,44 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vantorel {
 
+class TBitmap;
+class TCanvas;
 class TMapping;
+class TStringList;
+struct TPoint;
+enum class TBrushStyle;
+using TColor = std::uint32_t;
+
+/// Where a place-mark label goes relative to its mark.
+enum TPlacement : int { plN = 0, plNE, plE, plSE, plS, plSW, plW, plNW };
 
 /// One boundary point: longitude then latitude, degrees, east and north positive.
 struct BoundaryPoint {
     float lon = 0.0f;
     float lat = 0.0f;
 };
+
+/// One usable line of the place-mark list.
+struct TPlaceMarkLine {
+    char symbol = '+';
+    std::string label;
+    float lon = 0.0f; ///< degrees east
+    float lat = 0.0f; ///< degrees north
+    int placement = 4;
+};
+
+/// Reads one place-mark line: "symbol, label, longitude, latitude[, placement]" as comma
+/// text, "." as decimal separator. nullopt for a comment ("#"), fewer than 4 fields, an
+/// empty symbol or a number that does not read. An unknown placement gives the default.
+std::optional<TPlaceMarkLine> ParsePlaceMarkLine(const std::string& line, int defaultPlacement);
 
 /// One polyline of the store.
 struct TLineSegment {
@@ -91,9 +116,39 @@ public:
     /// store's content.
     virtual void ReadNativeBoundaries(TByteStream& stream);
 
+    // Drawing (through Mapping and the bitmap's canvas).
+
+    /// Projects every segment through Mapping and draws it with the canvas pen, placed at
+    /// (x + pixelOffset, y - lineOffset). Nothing without a mapping or segments.
+    void DrawBoundaries(TBitmap& bitmap, int pixelOffset, int lineOffset);
+    void DrawBoundariesOnCanvas(TCanvas& canvas, int pixelOffset, int lineOffset);
+    /// Draws a run of projected points: as one polyline of at most 16 000 points, or in
+    /// pieces of 16 000 that share their end points. Undrawable kinds draw nothing.
+    void FlushRun(TCanvas& canvas, std::span<const TPoint> run, std::uint8_t kind) const;
+    /// One place mark per usable line ("symbol, label, longitude, latitude[, placement]";
+    /// "#" starts a comment; a line that does not read is skipped).
+    void DrawPlaceMarks(TBitmap& bitmap, int pixelOffset, int lineOffset,
+                        const std::vector<std::string>& lines, TColor colour, bool bold,
+                        TBrushStyle labelBrushStyle, int defaultPlacement, bool halo);
+    /// One marker symbol ("+", "x", "X", "*", "^", "~", ".", "o", "O") and its label.
+    void DrawPlaceMark(TBitmap& bitmap, int pixelOffset, int lineOffset, float lon, float lat,
+                       char symbol, const std::string& label, TColor colour, int penWidth,
+                       TBrushStyle labelBrushStyle, int placement, bool mirror, bool halo);
+
+    /// The pieces (first index, point count) a run of `count` points is drawn in.
+    static std::vector<std::pair<size_t, size_t>> RunPieces(size_t count);
+    /// Segment kinds that are drawn: those whose kind without its lowest bit is 0, 4 or 8.
+    static bool IsDrawableKind(std::uint8_t kind);
+    /// Largest number of points drawn as one polyline.
+    static constexpr int kMaxPolylinePoints = 16000;
+    /// Brush colour set for boundary drawing.
+    static constexpr TColor kBoundaryBrushColour = 0xD0C0C0;
+
     int Count() const { return static_cast<int>(FItems.size()); }
     int Capacity() const { return FCapacity; }
-    const TLineSegment& operator[](int index) const { return *FItems.at(static_cast<size_t>(index)); }
+    const TLineSegment& operator[](int index) const {
+        return *FItems.at(static_cast<size_t>(index));
+    }
     const std::vector<std::string>& FileNames() const { return FFileNames; }
 
     TMapping* Mapping = nullptr; ///< projection used for drawing; not owned

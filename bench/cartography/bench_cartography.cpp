@@ -1,0 +1,52 @@
+// The redraw runs on every arrow key: the whole boundary file projected through a fitted
+// mapping and drawn onto a full-size 24-bit picture.
+#include "cartography/zorCartography.h"
+
+#include "SyntheticPass.h"
+#include "common/Notifier.h"
+#include "imaging/Bitmap.h"
+#include "imaging/Canvas.h"
+#include "mapping/FitMap.h"
+
+#include <benchmark/benchmark.h>
+
+namespace vantorel {
+namespace {
+
+struct Scene {
+    TCartogList store;
+    TWarpedMapping mapping;
+    std::shared_ptr<ResidualGrid> residuals;
+    TBitmap bitmap;
+
+    Scene() {
+        testing::ScannerModel model; // southbound over Scandinavia and central Europe
+        model.startLatDeg = 70.0;
+        model.startLonDeg = 25.0;
+        const LocationGrid grid = model.Grid(5000);
+        RecordingNotifier notifier;
+        FitMapToImage(grid, 5000, nullptr, 830.0f, 55.37f, 5, mapping, residuals, true, notifier);
+        store.LoadBoundaryFiles(std::string(VANTOREL_SOURCE_DIR) + "/data/Countries.dat");
+        store.Mapping = &mapping;
+        bitmap.SetSize(1568, 5000);
+        bitmap.Canvas().Pen.Color = clYellow;
+    }
+};
+
+Scene& TheScene() {
+    static Scene scene;
+    return scene;
+}
+
+void BM_DrawBoundaries(benchmark::State& state) {
+    Scene& s = TheScene();
+    s.bitmap.Canvas().Pen.Width = static_cast<int>(state.range(0));
+    for (auto _ : state) {
+        s.store.DrawBoundaries(s.bitmap, -20, 10);
+    }
+    state.counters["segments"] = s.store.Count();
+}
+BENCHMARK(BM_DrawBoundaries)->Arg(1)->Arg(2)->Arg(3)->Unit(benchmark::kMillisecond);
+
+} // namespace
+} // namespace vantorel

@@ -1,0 +1,342 @@
+// Drawing of the boundary store and of place marks through the store's mapping.
+// Departure from the plain rules: a segment is closed back to its first point only when
+// its first and last points are both on the map and the closing edge does not jump (see
+// DrawBoundariesOnCanvas); otherwise the closing line would cross the picture.
+#include "cartography/zorCartography.h"
+
+#include "common/StringUtils.h"
+#include "imaging/Bitmap.h"
+#include "imaging/Canvas.h"
+#include "mapping/zorMapping.h"
+
+#include <cstdlib>
+#include <exception>
+
+namespace vantorel {
+
+namespace {
+
+// Saves the canvas state a place mark changes and puts it back on every path.
+class CanvasStateGuard {
+public:
+    explicit CanvasStateGuard(TCanvas& canvas)
+        : canvas_(canvas), brush_(canvas.Brush), pen_(canvas.Pen), fontSize_(canvas.Font.Size) {}
+    ~CanvasStateGuard() {
+        canvas_.Brush = brush_;
+        canvas_.Pen = pen_;
+        canvas_.Font.Size = fontSize_;
+    }
+    CanvasStateGuard(const CanvasStateGuard&) = delete;
+    CanvasStateGuard& operator=(const CanvasStateGuard&) = delete;
+    const TBrush& SavedBrush() const { return brush_; }
+
+private:
+    TCanvas& canvas_;
+    TBrush brush_;
+    TPen pen_;
+    int fontSize_;
+};
+
+void Line(TCanvas& c, int x1, int y1, int x2, int y2) {
+    c.MoveTo(x1, y1);
+    c.LineTo(x2, y2);
+}
+
+int PlacementCode(const std::string& field, int fallback) {
+    static const char* const kCodes[] = {"N", "NE", "E", "SE", "S", "SW", "W", "NW"};
+    const std::string upper = UpperCase(field);
+    for (int i = 0; i < 8; ++i) {
+        if (upper == kCodes[i]) {
+            return i;
+        }
+    }
+    return fallback;
+}
+
+} // namespace
+
+bool TCartogList::IsDrawableKind(std::uint8_t kind) {
+    const int k = kind & ~1;
+    return k == 0 || k == 4 || k == 8;
+}
+
+void TCartogList::DrawBoundaries(TBitmap& bitmap, int pixelOffset, int lineOffset) {
+    if (Mapping == nullptr || Count() == 0) {
+        return;
+    }
+    TCanvas& canvas = bitmap.Canvas();
+    canvas.Brush.Color = kBoundaryBrushColour;
+    canvas.Brush.Style = TBrushStyle::bsClear;
+    DrawBoundariesOnCanvas(canvas, pixelOffset, lineOffset);
+}
+
+std::vector<std::pair<size_t, size_t>> TCartogList::RunPieces(size_t count) {
+    std::vector<std::pair<size_t, size_t>> pieces;
+    size_t start = 0;
+    size_t remaining = count;
+    while (remaining > 1) {
+        const size_t n = std::min<size_t>(remaining, kMaxPolylinePoints);
+        pieces.emplace_back(start, n);
+        if (n < static_cast<size_t>(kMaxPolylinePoints)) {
+            break;
+        }
+        // The next piece starts at the last point of this one.
+        start += kMaxPolylinePoints - 1;
+        remaining -= kMaxPolylinePoints - 1;
+    }
+    return pieces;
+}
+
+void TCartogList::FlushRun(TCanvas& canvas, std::span<const TPoint> run, std::uint8_t kind) const {
+    if (!IsDrawableKind(kind)) {
+        return;
+    }
+    for (const auto& [start, n] : RunPieces(run.size())) {
+        canvas.Polyline(run.subspan(start, n));
+    }
+}
+
+void TCartogList::DrawBoundariesOnCanvas(TCanvas& canvas, int pixelOffset, int lineOffset) {
+    if (Mapping == nullptr) {
+        return;
+    }
+    std::vector<TPoint> run;
+    run.reserve(static_cast<size_t>(MaxCount) + 2);
+    const int m = Mapping->GetMapHeight();
+    int jumpLimit = Mapping->ProjectionKind() == TMapping::kVanDerGrinten ? m * 3 / 6 : m * 5 / 6;
+    if (JumpLimit > 0) {
+        jumpLimit = JumpLimit;
+    }
+    const bool viewWindow = ViewSouth != ViewNorth;
+
+    int cursor = 0;
+    for (const TLineSegment* s = FirstSegment(cursor); s != nullptr; s = NextSegment(cursor)) {
+        if (viewWindow && !((s->North > ViewSouth && s->South < ViewNorth && s->East > ViewWest &&
+                             s->West < ViewEast) ||
+                            s->South < -70.0f)) {
+            continue;
+        }
+        run.clear();
+        TPoint last{-1, -1};
+        TPoint first;
+        bool begun = false;
+        bool firstOnMap = false; // the segment's own first point was placed
+        bool lastOnMap = false;  // and so was its last
+        const size_t count = s->Points.size();
+        for (size_t i = 0; i < count; ++i) {
+            int x = 0;
+            int y = 0;
+            lastOnMap = Mapping->LatLonToImage(x, y, s->Points[i].lon, s->Points[i].lat);
+            if (i == 0) {
+                firstOnMap = lastOnMap;
+            }
+            if (!lastOnMap) {
+                if (begun) {
+                    FlushRun(canvas, run, s->Kind);
+                    run.clear();
+                    last = {-1, -1};
+                }
+                continue;
+            }
+            const TPoint p{x + pixelOffset, y - lineOffset};
+            const long dx = std::labs(static_cast<long>(last.X) - p.X);
+            const long dy = std::labs(static_cast<long>(last.Y) - p.Y);
+            if (dx > jumpLimit && begun) {
+                FlushRun(canvas, run, s->Kind);
+                run.clear();
+                last = {-1, -1};
+            }
+            if (!begun) {
+                first = p;
+                begun = true;
+            }
+            if (dx > 0 || dy > 0 || i + 1 == count) {
+                run.push_back(p);
+                last = p;
+            }
+        }
+        // Close the ring only along its own closing edge: from a last point on the map
+        // back to a first point on the map, without a jump. A ring that leaves the map
+        // returns to its start off the map, and a straight line across the picture
+        // would be drawn where there is no boundary.
+        if (ClosePolylines && firstOnMap && lastOnMap && !run.empty() &&
+            std::labs(static_cast<long>(run.back().X) - first.X) <= jumpLimit) {
+            run.push_back(first);
+        }
+        FlushRun(canvas, run, s->Kind);
+    }
+}
+
+std::optional<TPlaceMarkLine> ParsePlaceMarkLine(const std::string& line, int defaultPlacement) {
+    if (!line.empty() && line[0] == '#') {
+        return std::nullopt;
+    }
+    const std::vector<std::string> fields = SplitDelimited(line, ',');
+    if (fields.size() < 4 || fields[0].empty()) {
+        return std::nullopt;
+    }
+    const auto lon = ParseReal(fields[2]);
+    const auto lat = ParseReal(fields[3]);
+    if (!lon || !lat) {
+        return std::nullopt;
+    }
+    TPlaceMarkLine mark;
+    mark.symbol = fields[0][0];
+    mark.label = fields[1];
+    mark.lon = static_cast<float>(*lon);
+    mark.lat = static_cast<float>(*lat);
+    mark.placement =
+        fields.size() > 4 ? PlacementCode(fields[4], defaultPlacement) : defaultPlacement;
+    return mark;
+}
+
+void TCartogList::DrawPlaceMarks(TBitmap& bitmap, int pixelOffset, int lineOffset,
+                                 const std::vector<std::string>& lines, TColor colour, bool bold,
+                                 TBrushStyle labelBrushStyle, int defaultPlacement, bool halo) {
+    const int penWidth = bold ? 3 : 1;
+    for (const std::string& line : lines) {
+        try {
+            if (const auto mark = ParsePlaceMarkLine(line, defaultPlacement)) {
+                DrawPlaceMark(bitmap, pixelOffset, lineOffset, mark->lon, mark->lat, mark->symbol,
+                              mark->label, colour, penWidth, labelBrushStyle, mark->placement,
+                              false, halo);
+            }
+        } catch (const std::exception&) {
+            // A line that cannot be drawn is skipped; the next one is read.
+        }
+    }
+}
+
+void TCartogList::DrawPlaceMark(TBitmap& bitmap, int pixelOffset, int lineOffset, float lon,
+                                float lat, char symbol, const std::string& label, TColor colour,
+                                int penWidth, TBrushStyle labelBrushStyle, int placement,
+                                bool mirror, bool halo) {
+    if (Mapping == nullptr) {
+        return;
+    }
+    int px = 0;
+    int py = 0;
+    if (!Mapping->LatLonToImage(px, py, lon, lat)) {
+        return;
+    }
+    const int X = px + pixelOffset;
+    const int Y = py - lineOffset;
+    TCanvas& c = bitmap.Canvas();
+    const CanvasStateGuard saved(c);
+    c.Font.Size = LabelScale * c.Font.Size;
+    c.Pen.Color = colour;
+    c.Pen.Width = penWidth;
+    c.Brush.Style = TBrushStyle::bsClear;
+
+    auto plus = [&] {
+        Line(c, X, Y - 6, X, Y + 7);
+        Line(c, X - 6, Y, X + 7, Y);
+    };
+    auto cross = [&] {
+        Line(c, X - 5, Y - 5, X + 6, Y + 6);
+        Line(c, X - 5, Y + 5, X + 6, Y - 6);
+    };
+    switch (symbol) {
+    case '+':
+        plus();
+        break;
+    case 'x':
+        cross();
+        break;
+    case 'X':
+        Line(c, X - 8, Y - 8, X + 9, Y + 9);
+        Line(c, X - 8, Y + 8, X + 9, Y - 9);
+        break;
+    case '*':
+        plus();
+        cross();
+        break;
+    case '^':
+        c.MoveTo(X - 4, Y + 2);
+        c.LineTo(X, Y - 3);
+        c.LineTo(X + 4, Y + 2);
+        break;
+    case '~':
+        c.MoveTo(X - 8, Y);
+        c.LineTo(X - 4, Y - 2);
+        c.LineTo(X + 4, Y + 2);
+        c.LineTo(X + 8, Y);
+        break;
+    case '.':
+        c.Pen.Width = 1;
+        c.Ellipse(X - 3, Y - 3, X + 4, Y + 4);
+        break;
+    case 'o':
+        c.Ellipse(X - 7, Y - 7, X + 8, Y + 8);
+        break;
+    case 'O':
+        c.Ellipse(X - 10, Y - 10, X + 11, Y + 11);
+        break;
+    default:
+        break;
+    }
+
+    if (!label.empty()) {
+        c.Brush.Style = labelBrushStyle;
+        if (labelBrushStyle != TBrushStyle::bsClear) {
+            c.Brush.Color = saved.SavedBrush().Color;
+        }
+        const int W = c.TextWidth(label);
+        const int H = c.TextHeight(label);
+        const int w2 = W / 2;
+        const int below = c.Pen.Width == 1 ? H - 4 : H;
+        int ox = w2;
+        int oy = below;
+        switch (placement) {
+        case plN:
+            ox = w2;
+            oy = -5 - H;
+            break;
+        case plNE:
+            ox = -7;
+            oy = -5 - H;
+            break;
+        case plE:
+            ox = -7;
+            oy = -1 - H / 2;
+            break;
+        case plSE:
+            ox = -7;
+            oy = below;
+            break;
+        case plSW:
+            ox = 2 * w2 + 7;
+            oy = below;
+            break;
+        case plW:
+            ox = 2 * w2 + 7;
+            oy = -1 - H / 2;
+            break;
+        case plNW:
+            ox = 2 * w2 + 7;
+            oy = -5 - H;
+            break;
+        default: // "S" and unknown codes
+            ox = w2;
+            oy = below;
+            if (mirror) {
+                ox = -ox;
+                oy = 2 * oy;
+            }
+            break;
+        }
+        const int cx = X - ox;
+        const int cy = Y + oy;
+        c.Font.Color = clBlack;
+        if (halo) {
+            for (const auto& [hx, hy] : {std::pair{-1, -1}, {1, -1}, {-1, 1}, {1, 1}}) {
+                c.TextOut(cx + hx, cy + hy, label);
+            }
+        }
+        c.Font.Color = c.Pen.Color;
+        c.TextOut(cx, cy, label);
+        c.Font.Color = clBlack;
+    }
+}
+
+} // namespace vantorel
