@@ -1,5 +1,5 @@
-// The redraw runs on every arrow key: the whole boundary file projected through a fitted
-// mapping and drawn onto a full-size 24-bit picture.
+// The redraw runs on every arrow key: the whole boundary file, projected through a fitted
+// mapping (once per fit), drawn onto a full-size 24-bit picture.
 #include "cartography/zorCartography.h"
 
 #include "SyntheticPass.h"
@@ -47,6 +47,17 @@ void BM_DrawBoundaries(benchmark::State& state) {
     state.counters["segments"] = s.store.Count();
 }
 BENCHMARK(BM_DrawBoundaries)->Arg(1)->Arg(2)->Arg(3)->Unit(benchmark::kMillisecond);
+
+// The first redraw after a fit also projects every point.
+void BM_DrawBoundariesAfterAFit(benchmark::State& state) {
+    Scene& s = TheScene();
+    s.bitmap.Canvas().Pen.Width = 2;
+    for (auto _ : state) {
+        s.mapping.SetMapWidth(5000); // a new projection state, as after a fit
+        s.store.DrawBoundaries(s.bitmap, -20, 10);
+    }
+}
+BENCHMARK(BM_DrawBoundariesAfterAFit)->Unit(benchmark::kMillisecond);
 
 } // namespace
 } // namespace vantorel

@@ -82,11 +82,13 @@ void TCartogList::SetCapacity(int capacity) {
 }
 
 void TCartogList::Clear() {
+    FProjectedValid = false;
     FItems.clear();
     MaxCount = 0;
 }
 
 void TCartogList::AddSegment(std::unique_ptr<TLineSegment> segment) {
+    FProjectedValid = false;
     FItems.push_back(std::move(segment));
     if (Count() == FCapacity) {
         SetCapacity(Count() + kCapacityStep);

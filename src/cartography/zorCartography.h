@@ -163,6 +163,20 @@ public:
 
 private:
     void SetCapacity(int capacity);
+    /// Projects every point through Mapping unless the points projected last time still
+    /// hold (same mapping in the same state, same segments). A redraw that only moves the
+    /// overlay then costs no projection at all.
+    void EnsureProjected();
+
+    struct ProjectedPoint {
+        int x = 0;
+        int y = 0;
+        bool onMap = false;
+    };
+    std::vector<ProjectedPoint> FProjected; ///< every point of every segment, in order
+    const TMapping* FProjectedMapping = nullptr;
+    std::uint64_t FProjectedVersion = 0;
+    bool FProjectedValid = false;
 
     std::vector<std::string> FFileNames;
     std::vector<std::unique_ptr<TLineSegment>> FItems;

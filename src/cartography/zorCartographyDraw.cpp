@@ -96,10 +96,33 @@ void TCartogList::FlushRun(TCanvas& canvas, std::span<const TPoint> run, std::ui
     }
 }
 
+void TCartogList::EnsureProjected() {
+    if (FProjectedValid && FProjectedMapping == Mapping &&
+        FProjectedVersion == Mapping->ProjectionVersion()) {
+        return;
+    }
+    size_t total = 0;
+    for (const auto& s : FItems) {
+        total += s->Points.size();
+    }
+    FProjected.resize(total);
+    size_t i = 0;
+    for (const auto& s : FItems) {
+        for (const BoundaryPoint& p : s->Points) {
+            ProjectedPoint& q = FProjected[i++];
+            q.onMap = Mapping->LatLonToImage(q.x, q.y, p.lon, p.lat);
+        }
+    }
+    FProjectedMapping = Mapping;
+    FProjectedVersion = Mapping->ProjectionVersion();
+    FProjectedValid = true;
+}
+
 void TCartogList::DrawBoundariesOnCanvas(TCanvas& canvas, int pixelOffset, int lineOffset) {
     if (Mapping == nullptr) {
         return;
     }
+    EnsureProjected();
     std::vector<TPoint> run;
     run.reserve(static_cast<size_t>(MaxCount) + 2);
     const int m = Mapping->GetMapHeight();
@@ -110,7 +133,9 @@ void TCartogList::DrawBoundariesOnCanvas(TCanvas& canvas, int pixelOffset, int l
     const bool viewWindow = ViewSouth != ViewNorth;
 
     int cursor = 0;
-    for (const TLineSegment* s = FirstSegment(cursor); s != nullptr; s = NextSegment(cursor)) {
+    size_t firstIndex = 0; // of the segment's first point in FProjected
+    for (const TLineSegment* s = FirstSegment(cursor); s != nullptr;
+         firstIndex += s->Points.size(), s = NextSegment(cursor)) {
         if (viewWindow && !((s->North > ViewSouth && s->South < ViewNorth && s->East > ViewWest &&
                              s->West < ViewEast) ||
                             s->South < -70.0f)) {
@@ -124,9 +149,10 @@ void TCartogList::DrawBoundariesOnCanvas(TCanvas& canvas, int pixelOffset, int l
         bool lastOnMap = false;  // and so was its last
         const size_t count = s->Points.size();
         for (size_t i = 0; i < count; ++i) {
-            int x = 0;
-            int y = 0;
-            lastOnMap = Mapping->LatLonToImage(x, y, s->Points[i].lon, s->Points[i].lat);
+            const ProjectedPoint& projected = FProjected[firstIndex + i];
+            const int x = projected.x;
+            const int y = projected.y;
+            lastOnMap = projected.onMap;
             if (i == 0) {
                 firstOnMap = lastOnMap;
             }
@@ -227,6 +253,22 @@ void TCartogList::DrawPlaceMark(TBitmap& bitmap, int pixelOffset, int lineOffset
     c.Pen.Color = colour;
     c.Pen.Width = penWidth;
     c.Brush.Style = TBrushStyle::bsClear;
+
+    // A mark whose symbol and label both fall wholly outside the bitmap would draw
+    // nothing: skip the text work (the redraw runs on every arrow key).
+    {
+        const int reach = 12 + penWidth; // the largest symbol, with its pen
+        const int textWidth = label.empty() ? 0 : c.TextWidth(label);
+        const int textHeight = label.empty() ? 0 : c.TextHeight(label);
+        const int span = 2 * textWidth + 16 + 2 * textHeight + 8; // any placement, halo too
+        const int left = X - std::max(reach, span);
+        const int right = X + std::max(reach, span);
+        const int top = Y - std::max(reach, span);
+        const int bottom = Y + std::max(reach, span);
+        if (right < 0 || bottom < 0 || left >= bitmap.Width() || top >= bitmap.Height()) {
+            return;
+        }
+    }
 
     auto plus = [&] {
         Line(c, X, Y - 6, X, Y + 7);

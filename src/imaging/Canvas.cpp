@@ -270,12 +270,19 @@ bool EllipseSpan(double cx, double cy, double a, double b, int y, int& first, in
 }
 
 QFont MakeQFont(const TFont& font) {
+    // Asking the font database is slow (a fontconfig match each time) and labels are
+    // written on every redraw: each family name is looked up once.
     static const bool hasDejaVu = QFontDatabase::hasFamily(QStringLiteral("DejaVu Sans"));
-    QString family = QString::fromStdString(font.Name);
-    if (!QFontDatabase::hasFamily(family) && hasDejaVu) {
-        family = QStringLiteral("DejaVu Sans");
+    static std::unordered_map<std::string, QString> families;
+    auto known = families.find(font.Name);
+    if (known == families.end()) {
+        QString family = QString::fromStdString(font.Name);
+        if (!QFontDatabase::hasFamily(family) && hasDejaVu) {
+            family = QStringLiteral("DejaVu Sans");
+        }
+        known = families.emplace(font.Name, family).first;
     }
-    QFont q(family);
+    QFont q(known->second);
     // Points at 96 pixels per inch, as the platform's screen fonts are sized.
     q.setPixelSize(std::max(1, static_cast<int>(std::lround(font.Size * 96.0 / 72.0))));
     q.setBold(font.Bold);
@@ -410,50 +417,38 @@ void TCanvas::TextOut(int x, int y, const std::string& text) {
         painter.drawText(left, top + metrics.ascent(), qtext);
     };
 
-    const TPixelFormat format = bitmap_.PixelFormat();
-    if (format != TPixelFormat::pf8bit) {
-        // QPainter draws straight into the bitmap's memory.
-        const QImage::Format view = format == TPixelFormat::pf16bit   ? QImage::Format_RGB16
-                                    : format == TPixelFormat::pf24bit ? QImage::Format_BGR888
-                                                                      : QImage::Format_RGB32;
-        QImage image(bitmap_.Bits().data(), bitmap_.Width(), bitmap_.Height(), bitmap_.Stride(),
-                     view);
-        QPainter painter(&image);
-        paint(painter, x, y);
-    } else {
-        // QPainter cannot paint on indexed pixels: the text is drawn into a small RGB
-        // image and each of its pixels mapped to the nearest palette entry.
-        QImage patch(width, height, QImage::Format_ARGB32);
-        patch.fill(Qt::transparent);
-        {
-            QPainter painter(&patch);
-            paint(painter, 0, 0);
+    // The text is drawn into a small image of its own and copied pixel by pixel: QPainter
+    // cannot paint on indexed pixels, and on a whole 24-bit picture it is slow (it runs
+    // for every place-mark label on every redraw).
+    QImage patch(width, height, QImage::Format_ARGB32);
+    patch.fill(Qt::transparent);
+    {
+        QPainter painter(&patch);
+        paint(painter, 0, 0);
+    }
+    const int bpp = BytesPerPixel(bitmap_.PixelFormat());
+    std::unordered_map<QRgb, Ink> inks;
+    for (int py = 0; py < height; ++py) {
+        const int ty = y + py;
+        if (ty < 0 || ty >= bitmap_.Height()) {
+            continue;
         }
-        std::unordered_map<QRgb, std::uint8_t> indices;
-        for (int py = 0; py < height; ++py) {
-            const int ty = y + py;
-            if (ty < 0 || ty >= bitmap_.Height()) {
+        const auto* src = reinterpret_cast<const QRgb*>(patch.constScanLine(py));
+        std::uint8_t* dst = bitmap_.ScanLine(ty);
+        for (int px = 0; px < width; ++px) {
+            const int tx = x + px;
+            if (tx < 0 || tx >= bitmap_.Width() || qAlpha(src[px]) == 0) {
                 continue;
             }
-            const auto* src = reinterpret_cast<const QRgb*>(patch.constScanLine(py));
-            std::uint8_t* dst = bitmap_.ScanLine(ty);
-            for (int px = 0; px < width; ++px) {
-                const int tx = x + px;
-                if (tx < 0 || tx >= bitmap_.Width() || qAlpha(src[px]) == 0) {
-                    continue;
-                }
-                auto found = indices.find(src[px]);
-                if (found == indices.end()) {
-                    const TColor c = RGBColor(static_cast<std::uint8_t>(qRed(src[px])),
-                                              static_cast<std::uint8_t>(qGreen(src[px])),
-                                              static_cast<std::uint8_t>(qBlue(src[px])));
-                    found = indices
-                                .emplace(src[px], static_cast<std::uint8_t>(
-                                                      NearestPaletteIndex(bitmap_.Palette(), c)))
-                                .first;
-                }
-                dst[tx] = found->second;
+            auto found = inks.find(src[px]);
+            if (found == inks.end()) {
+                const TColor c = RGBColor(static_cast<std::uint8_t>(qRed(src[px])),
+                                          static_cast<std::uint8_t>(qGreen(src[px])),
+                                          static_cast<std::uint8_t>(qBlue(src[px])));
+                found = inks.emplace(src[px], InkFor(bitmap_, c)).first;
             }
+            std::memcpy(dst + static_cast<std::ptrdiff_t>(tx) * bpp, found->second.bytes,
+                        static_cast<std::size_t>(bpp));
         }
     }
     bitmap_.SetModified(true);

@@ -39,6 +39,7 @@ void TWarpedMapping::InitialiseForPass(std::uint8_t format, int midLine, float l
     if (format != 1 && format != 4 && format != 5) {
         throw std::invalid_argument("Scan format " + std::to_string(format) + " is not supported");
     }
+    ProjectionChanged();
     FCentreLon = lon0;
     FCentreLat = lat0;
     const double phi0 = lat0 * kDegreesToRadians;
@@ -148,6 +149,7 @@ float TWarpedMapping::ScanToGround(int offset) const {
 }
 
 void TWarpedMapping::SetRotation(float degrees) {
+    ProjectionChanged();
     FRotation = static_cast<float>(degrees * kDegreesToRadians);
     FSinRot = static_cast<float>(std::sin(static_cast<double>(FRotation)));
     FCosRot = static_cast<float>(std::cos(static_cast<double>(FRotation)));
@@ -158,18 +160,21 @@ float TWarpedMapping::RotationDegrees() const {
 }
 
 void TWarpedMapping::SetVerticalWarp(float b2, float b1, float b0) {
+    ProjectionChanged();
     FB2 = b2;
     FB1 = b1;
     FB0 = b0;
 }
 
 void TWarpedMapping::SetHorizontalWarp(float a3, float a2, float a1) {
+    ProjectionChanged();
     FA3 = a3;
     FA2 = a2;
     FA1 = a1;
 }
 
 void TWarpedMapping::SetHorizontalSkew(float s2, float s1, float s0) {
+    ProjectionChanged();
     FS2 = s2;
     FS1 = s1;
     FS0 = s0;
@@ -181,6 +186,7 @@ void TWarpedMapping::SetResidualGrid(std::shared_ptr<const ResidualGrid> grid, i
         columns > kGridColumns || spacing < 1) {
         throw std::invalid_argument("Residual grid layout does not fit the grid");
     }
+    ProjectionChanged();
     FResiduals = std::move(grid);
     FGridRows = rows;
     FGridFirst = first;

@@ -5,6 +5,7 @@
 
 #include "common/Angles.h"
 
+#include <atomic>
 #include <cmath>
 
 namespace vantorel {
@@ -14,11 +15,17 @@ constexpr double kEarthRadiusKm = 6378.135;
 constexpr double kLatitudeScale = 0.99330568222173; // (1 - 1/298.26)^2
 } // namespace
 
+std::uint64_t TMapping::NewProjectionVersion() {
+    static std::atomic<std::uint64_t> counter{0};
+    return ++counter;
+}
+
 bool TMapping::LatLonToImage(int& /*x*/, int& /*y*/, float /*lon*/, float /*lat*/) const {
     return false;
 }
 
 void TMapping::SetMapWidth(int width) {
+    ProjectionChanged();
     FMapWidth = width;
     if (width != 0) {
         FRecipMapWidth = 1.0f / static_cast<float>(width);
@@ -26,6 +33,7 @@ void TMapping::SetMapWidth(int width) {
 }
 
 void TMapping::SetMapHeight(int height) {
+    ProjectionChanged();
     FMapHeight = height;
     if (height != 0) {
         FRecipMapHeight = 1.0f / static_cast<float>(height);

@@ -29,15 +29,27 @@ public:
     void SetMapHeight(int height);
 
     std::uint8_t ProjectionKind() const { return FProjection; }
+    /// A number unique to the projection's present state: it changes whenever anything
+    /// LatLonToImage depends on changes (and differs between mapping objects), so that
+    /// callers may keep projected points between redraws.
+    std::uint64_t ProjectionVersion() const { return FProjectionVersion; }
     float RecipMapWidth() const { return FRecipMapWidth; }
     float RecipMapHeight() const { return FRecipMapHeight; }
 
 protected:
+    /// Marks the projection as changed (every setter that affects LatLonToImage).
+    void ProjectionChanged() { FProjectionVersion = NewProjectionVersion(); }
+
     std::uint8_t FProjection = 0;
     std::int32_t FMapWidth = 0;
     float FRecipMapWidth = 0.0f;
     std::int32_t FMapHeight = 0;
     float FRecipMapHeight = 0.0f;
+
+private:
+    static std::uint64_t NewProjectionVersion();
+
+    std::uint64_t FProjectionVersion = NewProjectionVersion();
 };
 
 /// Great-circle distance (km, on a sphere of radius 6378.135 km) and initial bearing

@@ -383,3 +383,29 @@ TEST(PlaceMarkLines, FieldsPlacementsAndRefusals) {
 
 } // namespace
 } // namespace vantorel
+
+namespace vantorel {
+namespace {
+
+TEST_F(Drawing, ARedrawAfterTheMappingChangesProjectsAgain) {
+    store.ClosePolylines = false;
+    Add(0, {{0, 0}, {10, 0}});
+    store.DrawBoundaries(bitmap, 0, 0);
+    EXPECT_TRUE(Pen(205, 100));
+    mapping = PlateMapping(2.0, 200, 100, 600); // another state: the points move
+    bitmap.SetSize(0, 0);
+    bitmap.SetSize(1200, 400);
+    store.DrawBoundaries(bitmap, 0, 0);
+    EXPECT_TRUE(Pen(215, 100));
+    EXPECT_EQ(PenPixels(), 20);
+    // Only the offsets change: the same projection, moved.
+    bitmap.SetSize(0, 0);
+    bitmap.SetSize(1200, 400);
+    store.DrawBoundaries(bitmap, 3, -4);
+    EXPECT_TRUE(Pen(203, 104));
+    EXPECT_TRUE(Pen(222, 104));
+    EXPECT_EQ(PenPixels(), 20);
+}
+
+} // namespace
+} // namespace vantorel
