@@ -1,5 +1,7 @@
 // The calls a processing run makes thousands of times per pass: one propagation of an
-// initialised set (near earth and deep space) and one geodetic conversion.
+// initialised set (near earth and deep space), one geodetic conversion, and the scan line
+// of one image line (one propagation and 52 geodetic conversions), alone and as a pass.
+#include "orbit/Orbits.h"
 #include "orbit/SGP_Time.h"
 #include "orbit/Satellite.h"
 #include "orbit/Support.h"
@@ -70,6 +72,47 @@ void BM_ParseAndInitialise(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_ParseAndInitialise);
+
+/// A Meteor orbit with the set above in place, initialised.
+void UseMeteorSet(TOrbit& orbit) {
+    orbit.SetSatellite("METEOR-M2");
+    orbit.Elements = std::make_unique<TSatellite>();
+    orbit.Elements->ParseElements(kMeteorLine1, kMeteorLine2);
+    orbit.Valid = true;
+}
+
+constexpr double kLinePeriodDays = 0.1538925 / 86400.0;
+
+void BM_LocateScanLine(benchmark::State& state) {
+    TOrbit orbit;
+    UseMeteorSet(orbit);
+    TScanLine line;
+    TDateTime t = EpochToDateTime(orbit.Elements->Epoch) + 0.01;
+    orbit.LocateScanLine(t, line);
+    for (auto _ : state) {
+        orbit.LocateScanLine(t, line);
+        benchmark::DoNotOptimize(line);
+        t += kLinePeriodDays;
+    }
+}
+BENCHMARK(BM_LocateScanLine);
+
+// The 5000 lines of a long pass, as the processing run asks for them.
+void BM_LocateScanLinePassOf5000(benchmark::State& state) {
+    TOrbit orbit;
+    UseMeteorSet(orbit);
+    TScanLine line;
+    const TDateTime start = EpochToDateTime(orbit.Elements->Epoch) + 0.01;
+    orbit.LocateScanLine(start, line);
+    for (auto _ : state) {
+        for (int i = 0; i < 5000; ++i) {
+            orbit.LocateScanLine(start + i * kLinePeriodDays, line);
+            benchmark::DoNotOptimize(line);
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * 5000);
+}
+BENCHMARK(BM_LocateScanLinePassOf5000)->Unit(benchmark::kMillisecond);
 
 } // namespace
 } // namespace vantorel

@@ -1,7 +1,24 @@
+// The scanner model: a line of pixels swept at equal angle steps in the plane of the
+// local vertical and the orbit normal, turned about the vertical by the yaw; each look
+// direction is intersected with the WGS-72 ellipsoid in closed form (the ray-ellipsoid
+// quadratic with the ellipsoid scaled to a sphere along z). Departures: the look
+// direction is made a unit vector and its product with the position is used as it is,
+// rather than r cos A, which holds only while the scan plane is square to the vertical
+// (with a yaw offset or yaw steering it put the swath edges some 50 m off the
+// ellipsoid); a look direction that misses the ellipsoid is given the point of its
+// closest approach instead of a non-number; the ground points, which lie on the
+// ellipsoid, take their latitude from the closed form for such points (the value the
+// iteration of GeodeticPosition converges to) and share one sidereal angle per line, which
+// makes a line about four times faster.
 #include "orbit/Orbits.h"
 
+#include "common/Angles.h"
 #include "common/StringUtils.h"
+#include "orbit/SGP_Constants.h"
+#include "orbit/SGP_Time.h"
 
+#include <algorithm>
+#include <cmath>
 #include <string_view>
 
 namespace vantorel {
@@ -51,7 +68,107 @@ const NameRow* FindExact(std::string_view name, const NameRow* begin, const Name
     return nullptr;
 }
 
+// (a/b)^2 - 1 for the flattening 1/298.26, a/b = 1.0033640584000538.
+constexpr double kEllipsoidK = 0.006739433689026623;
+
+// Scan layouts: pixels between samples and half the line width in pixels.
+constexpr double kMeteorSampleStep = 30.0;
+constexpr double kMeteorHalfWidth = 769.5;
+constexpr double kOtherSampleStep = 40.0;
+constexpr double kOtherHalfWidth = 1023.5;
+
+// Yaw steering turns the scan plane by -Vz / 115 rad (Vz in km/s).
+constexpr double kYawSteeringDivisor = 115.0;
+
+/// H turned about the vertical by a small angle (rad), towards the flight for angle > 0.
+TVector TurnTowardsFlight(const TVector& h, double angle, const TVector& velocity) {
+    return UnitVector(AddVectors(h, ScaleVector(angle, UnitVector(velocity))));
+}
+
 } // namespace
+
+TOrbit::TOrbit() = default;
+
+TOrbit::~TOrbit() = default;
+
+void TOrbit::SetKeplerPath(const std::string& path) {
+    KeplerData.SetPath(path);
+}
+
+void TOrbit::SelectForTime(TDateTime time, INotifier& notifier) {
+    PassTime = time;
+    MainKeplerFile.clear();
+    UpdatesKeplerFile.clear();
+    Valid = false;
+    Elements = std::make_unique<TSatellite>();
+
+    const TElementSetChoice choice =
+        KeplerData.GetElements(SatelliteName, CatalogueNumber, time, notifier);
+    EpochOffset = choice.Offset;
+    MainKeplerFile = choice.MainFile;
+    UpdatesKeplerFile = choice.UpdatesFile;
+    if (choice.Success) {
+        Elements->ParseElements(choice.Line1, choice.Line2);
+        Valid = true;
+    }
+}
+
+bool TOrbit::LocateScanLine(TDateTime time, TScanLine& out) const {
+    if (!Valid || !Elements) {
+        return false;
+    }
+    const double jd = DateTimeToJD(time);
+    TVector p, v;
+    Elements->Propagate(jd, p, v);
+    StateToKilometres(p, v);
+    const TGeodetic sub = GeodeticPosition(jd, p);
+    const double sidereal = SiderealAngle(jd);
+
+    const double r = p.Length;
+    const TVector up = UnitVector(p);
+    TVector across = UnitVector(CrossProduct(p, v));
+    if (YawSteering) {
+        across = TurnTowardsFlight(across, -v.Z / kYawSteeringDivisor, v);
+    }
+    if (YawOffset != 0.0) {
+        across = TurnTowardsFlight(across, YawOffset * kDegreesToRadians, v);
+    }
+
+    const bool meteor = IsMeteorM2();
+    const double sampleStep = meteor ? kMeteorSampleStep : kOtherSampleStep;
+    const double halfWidth = meteor ? kMeteorHalfWidth : kOtherHalfWidth;
+    const double a2 = kEarthRadiusKm * kEarthRadiusKm;
+    const double c = a2 - r * r - kEllipsoidK * p.Z * p.Z;
+    for (int m = 0; m < kScanLinePoints; ++m) {
+        const int j = m - kScanLinePoints / 2;
+        const double offset = sampleStep * j + 0.5;
+        const double angle = offset / halfWidth * ScanHalfAngle * kDegreesToRadians;
+        const double cosA = std::cos(angle);
+        const double sinA = std::sin(angle);
+        const TVector look =
+            UnitVector(AddVectors(ScaleVector(-cosA, up), ScaleVector(sinA, across)));
+        // -P.L is r cos A only while "across" is square to the vertical; a yawed scan plane
+        // tilts it by the radial part of the velocity, so the product is taken as it is.
+        const double b = -(p.X * look.X + p.Y * look.Y + p.Z * look.Z) - kEllipsoidK * p.Z * look.Z;
+        const double q = 1.0 + kEllipsoidK * look.Z * look.Z;
+        const double discriminant = b * b + q * c;
+        const double d = (b - std::sqrt(std::max(discriminant, 0.0))) / q;
+        const double x = p.X + d * look.X;
+        const double y = p.Y + d * look.Y;
+        const double z = p.Z + d * look.Z;
+        // On the ellipsoid the geodetic latitude has a closed form: tan(lat) = (1 + k) z / rho.
+        const double latitude = std::atan2((1.0 + kEllipsoidK) * z, std::sqrt(x * x + y * y));
+        const double longitude = PositiveModulo(QuadrantAngle(y, x) - sidereal, kTwoPi);
+        const float lon = static_cast<float>(longitude * kRadiansToDegrees);
+        out.Points[static_cast<size_t>(m)] = {static_cast<float>(WrapDegrees180(lon)),
+                                              static_cast<float>(latitude * kRadiansToDegrees)};
+    }
+    out.AltitudeKm = sub.Height;
+    out.SubSatellite = sub;
+    out.Position = p;
+    out.Velocity = v;
+    return true;
+}
 
 void TOrbit::SetSatellite(const std::string& name) {
     SatelliteName = UpperCase(name);

@@ -1,16 +1,73 @@
 #pragma once
 
-// TOrbit: what the rest of the program sees of the orbit. This unit holds the
-// satellite's identity (canonical name, short name, catalogue number) and the scanner
-// parameters that go with it.
+// TOrbit: what the rest of the program sees of the orbit: the satellite's identity
+// (canonical name, short name, catalogue number) with its scanner parameters, the element
+// set chosen for a pass, and the ground points the cross-track scanner sees at any
+// instant of the pass.
 
+#include "common/DateTime.h"
+#include "orbit/Keplers.h"
+#include "orbit/SGP_Math.h"
+#include "orbit/Satellite.h"
+#include "orbit/Support.h"
+
+#include <array>
+#include <memory>
 #include <string>
 
 namespace vantorel {
 
+class INotifier;
+
+/// One ground point of the scanner, single precision, degrees.
+struct TGroundPoint {
+    float Lon = 0.0f; ///< east positive, in (-180, 180]
+    float Lat = 0.0f; ///< north positive, in [-90, 90]
+};
+
+/// Number of ground points across one scan line; point 25 is the middle of the swath.
+inline constexpr int kScanLinePoints = 51;
+
+/// What the scanner sees at one instant.
+struct TScanLine {
+    double AltitudeKm = 0.0; ///< height of the satellite above the ellipsoid, km
+    /// Sample m = 0 .. 50 lies at 30 (Meteor) or 40 pixels x (m - 25) + 0.5 from the line
+    /// centre; samples above 25 lie left of the direction of flight, below 25 right.
+    std::array<TGroundPoint, kScanLinePoints> Points{};
+    TGeodetic SubSatellite; ///< geodetic record of the satellite (rad, km)
+    TVector Position;       ///< inertial position, km (true equator, mean equinox of date)
+    TVector Velocity;       ///< inertial velocity, km/s
+};
+
 class TOrbit {
 public:
-    TOrbit() = default;
+    /// No element set; the multi-Kepler list empty until SetKeplerPath.
+    TOrbit();
+    ~TOrbit();
+    TOrbit(const TOrbit&) = delete;
+    TOrbit& operator=(const TOrbit&) = delete;
+
+    /// Sets the multi-Kepler folder and rebuilds its satellite list; the element set of
+    /// the current pass is kept.
+    void SetKeplerPath(const std::string& path);
+    /// The multi-Kepler folder as last given.
+    const std::string& KeplerPath() const { return KeplerData.Path; }
+    /// Number of satellites in the multi-Kepler list.
+    int SatelliteCount() const { return KeplerData.SatelliteCount(); }
+
+    /// Chooses the element set nearest a pass start (UTC) for SatelliteName /
+    /// CatalogueNumber from both sources and parses it; Valid tells whether one was
+    /// found. Messages about the per-satellite files go through the notifier. Errors of
+    /// the model (EMathError) pass through with Valid false.
+    void SelectForTime(TDateTime time, INotifier& notifier);
+
+    /// The scan line at an instant (UTC): the satellite's state, its height and the 51
+    /// ground points on the WGS-72 ellipsoid. Returns false and leaves `out` untouched
+    /// when Valid is false. Errors of the model (EMathError) pass through. Does not
+    /// allocate. A look direction that misses the ellipsoid (not possible with the scan
+    /// angles and orbit heights in use) gives the point where it passes closest.
+    /// Not thread-safe: deep-space sets keep propagation state in Elements.
+    bool LocateScanLine(TDateTime time, TScanLine& out) const;
 
     /// Fills the identity and scanner fields for a satellite name such as "METEOR-M2" or
     /// "NOAA 18". The name is upper-cased; contained texts of the input (case-sensitive)
@@ -30,6 +87,14 @@ public:
     float ScanHalfAngle = 55.37f; ///< largest scan angle from nadir, degrees
     double YawOffset = 0.0;       ///< fixed yaw of the scan plane, degrees, + towards flight
     bool YawSteering = false;     ///< the platform steers its yaw
+
+    TKeplerData KeplerData;               ///< element-set sources
+    std::unique_ptr<TSatellite> Elements; ///< the set of the current pass, null before one
+    bool Valid = false;                   ///< a set was found and parsed for the pass
+    TDateTime PassTime = 0.0;             ///< the time the set was chosen for, UTC
+    double EpochOffset = 0.0;             ///< epoch of the set minus PassTime, days
+    std::string MainKeplerFile;           ///< file the set came from
+    std::string UpdatesKeplerFile;        ///< updates file that contributed, or ""
 };
 
 } // namespace vantorel

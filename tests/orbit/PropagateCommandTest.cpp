@@ -1,4 +1,5 @@
 #include "Cli.h"
+#include "CliRun.h"
 
 #include "TempDir.h"
 
@@ -13,17 +14,8 @@ namespace {
 const std::string kLine1 = "1 40069U 14037A   24244.58341547  .00000495  00000-0  24728-3 0  9991";
 const std::string kLine2 = "2 40069  98.4425 235.4727 0006641 131.1049 229.0703 14.21039520526338";
 
-struct CliRun {
-    int code;
-    std::string out;
-    std::string err;
-};
-
-CliRun Cli(const std::vector<std::string>& args) {
-    std::ostringstream out, err;
-    const int code = cli::Main(args, out, err);
-    return {code, out.str(), err.str()};
-}
+using testing::Cli;
+using testing::CliRun;
 
 TEST(PropagateCommand, PrintsOneRowPerTimeInMinutesOrUtc) {
     // The epoch is 2024-08-31 14:00:07.1 UTC; 14:00:07.1 + 60 min is given as a date-time.

@@ -1,0 +1,72 @@
+#include "Cli.h"
+#include "CliRun.h"
+
+#include "common/StringUtils.h"
+#include "common/TextFile.h"
+
+#include "TempDir.h"
+#include "settings/RegistryTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+namespace vantorel {
+namespace {
+
+using testing::Cli;
+using testing::CliRun;
+
+TEST(ScanCommand, PrintsTheChosenSetAndTheGroundPointsOfEachLine) {
+    const std::string keps = std::string(VANTOREL_SHARED_DIR) + "/keps";
+    testing::TempDir empty;
+    const CliRun r = Cli({"scan", "--keplers=" + keps, "--program-folder=" + empty.Path(),
+                          "--lines=0,10", "2024-08-31T09:12:00Z"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    const auto lines = SplitLines(r.out);
+    ASSERT_EQ(lines.size(), 6u) << r.out;
+    EXPECT_EQ(lines[0],
+              "Element set from " + keps + "/weather-2024-08-31.txt, epoch offset 0.20008 days");
+    EXPECT_EQ(lines[1].substr(0, 20), "  1 40069U 14037A   ");
+    // Line 10 is 1.538925 s after the start; 52 numbers follow the time.
+    std::istringstream row(lines[5]);
+    std::string number, time;
+    row >> number >> time;
+    EXPECT_EQ(number, "10");
+    EXPECT_EQ(time, "2024-08-31T09:12:01.539");
+    int fields = 0;
+    double value = 0.0;
+    double height = 0.0;
+    while (row >> value) {
+        if (fields == 0) {
+            height = value;
+        }
+        ++fields;
+    }
+    EXPECT_EQ(fields, 1 + 2 * 51);
+    EXPECT_NEAR(height, 830.0, 5.0);
+    // The committed independent model puts sample 25 of line 0 at 104.45709 E 56.28587 N.
+    EXPECT_NE(lines[4].find(" 104.45709 56.28587 "), std::string::npos) << lines[4];
+}
+
+TEST(ScanCommand, RefusesBadArgumentsAndReportsMissingSets) {
+    testing::TempDir empty;
+    // No sibling's folder either: the registry is an empty one.
+    testing::ScopedEnvironment registry("VANTOREL_REGISTRY_DIR", empty.Path());
+    ResetRegistrySettings();
+    EXPECT_EQ(Cli({"scan", "2024-13-01 00:00"}).code, cli::kExitUsage);
+    EXPECT_EQ(Cli({"scan", "--period=0", "2024-08-31 00:00"}).code, cli::kExitUsage);
+    EXPECT_EQ(Cli({"scan", "--count=0", "2024-08-31 00:00"}).code, cli::kExitUsage);
+    EXPECT_EQ(Cli({"scan", "--count=2", "--lines=1", "2024-08-31 00:00"}).code, cli::kExitUsage);
+    EXPECT_EQ(Cli({"scan", "--lines=1,x", "2024-08-31 00:00"}).code, cli::kExitUsage);
+    const CliRun r = Cli({"scan", "--program-folder=" + empty.Path(), "--keplers=" + empty.Path(),
+                          "2024-08-31 00:00"});
+    EXPECT_EQ(r.code, cli::kExitFailure);
+    EXPECT_NE(r.err.find("Folder for Kepler data: " + empty.Path() + "Keps/ was not found."),
+              std::string::npos)
+        << r.err;
+    ResetRegistrySettings();
+}
+
+} // namespace
+} // namespace vantorel
