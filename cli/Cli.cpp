@@ -87,7 +87,8 @@ std::optional<std::string> Arguments::Value(const std::string& name) const {
 
 const std::vector<Command>& Commands() {
     static const std::vector<Command> commands = {TimingCommand(), SettingsCommand(),
-                                                  PropagateCommand()};
+                                                  PropagateCommand(), ScanCommand(), ProcessCommand(),
+                                                  LocateCommand()};
     return commands;
 }
 

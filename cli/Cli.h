@@ -57,5 +57,8 @@ int Main(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
 Command TimingCommand();
 Command SettingsCommand();
 Command PropagateCommand();
+Command ScanCommand();
+Command ProcessCommand();
+Command LocateCommand();
 
 } // namespace vantorel::cli

@@ -1,0 +1,261 @@
+// vantorel-cli process and locate: one processing run of a channel image, headless.
+#include "Cli.h"
+
+#include "app/ProcessingRun.h"
+#include "common/Clock.h"
+#include "common/Files.h"
+#include "common/Format.h"
+#include "common/StringUtils.h"
+#include "common/Version.h"
+#include "imaging/Canvas.h"
+#include "settings/Registry.h"
+#include "settings/RegistryVariables.h"
+
+#include <memory>
+#include <sstream>
+
+namespace vantorel::cli {
+namespace {
+
+// The settings the window keeps, read without writing anything back.
+struct SavedSettings {
+    std::string keplerPath;
+    int lineThickness = kDefaultLineThickness;
+    TColor lineColour = static_cast<TColor>(kDefaultLineColour);
+};
+
+SavedSettings ReadSavedSettings() {
+    SetRegistryProgramName(kWindowProgramName);
+    SavedSettings saved;
+    try {
+        TRegistry registry(CurrentRegistrySettings().rootKey);
+        if (registry.KeyExists(ProgramKeyPath()) && registry.OpenKeyReadOnly(ProgramKeyPath())) {
+            saved.keplerPath = registry.ReadString(kKeplerPathValue).value_or("");
+            const int thickness = registry.ReadInteger(kLineThicknessValue).value_or(saved.lineThickness);
+            if (thickness >= 0 && thickness <= 2) {
+                saved.lineThickness = thickness;
+            }
+            saved.lineColour = static_cast<TColor>(
+                registry.ReadInteger(kLineColourValue).value_or(kDefaultLineColour));
+        }
+    } catch (const std::exception&) {
+        // Unreadable settings: the defaults stand.
+    }
+    if (saved.keplerPath.empty()) {
+        saved.keplerPath = HalvoryValue(kTwoLineDataPathValue);
+    }
+    return saved;
+}
+
+std::pair<int, int> ParsePair(const std::string& text, const char* option) {
+    const auto fields = SplitDelimited(text, ',');
+    const auto a = fields.size() == 2 ? ParseInteger(fields[0]) : std::nullopt;
+    const auto b = fields.size() == 2 ? ParseInteger(fields[1]) : std::nullopt;
+    if (!a || !b) {
+        throw UsageError(std::string("--") + option + " takes two whole numbers: A,B");
+    }
+    return {*a, *b};
+}
+
+std::pair<float, float> ParseRealPair(const std::string& text, const char* option) {
+    const auto fields = SplitDelimited(text, ',');
+    const auto a = fields.size() == 2 ? ParseReal(fields[0]) : std::nullopt;
+    const auto b = fields.size() == 2 ? ParseReal(fields[1]) : std::nullopt;
+    if (!a || !b) {
+        throw UsageError(std::string("--") + option + " takes two numbers: A,B");
+    }
+    return {static_cast<float>(*a), static_cast<float>(*b)};
+}
+
+// One run as both commands need it: options read, settings applied, the image processed.
+class HeadlessRun {
+public:
+    HeadlessRun(const Arguments& a, std::ostream& out, std::ostream& err)
+        : notifier_(err), run_(notifier_) {
+        if (a.Positional().size() != 1) {
+            throw UsageError("name exactly one channel image");
+        }
+        image_ = a.Positional()[0];
+        EnsureGuiApplication(); // place-mark labels are drawn with the platform's fonts
+        const SavedSettings saved = ReadSavedSettings();
+        std::string keplers = a.Value("keplers").value_or(saved.keplerPath);
+        run_.LineThickness = saved.lineThickness;
+        run_.LineColour = saved.lineColour;
+        if (const auto t = a.Value("thickness")) {
+            const std::string v = LowerCase(*t);
+            run_.LineThickness = v == "thin" ? 0 : v == "normal" ? 1 : v == "thick" ? 2 : -1;
+            if (run_.LineThickness < 0) {
+                throw UsageError("--thickness takes thin, normal or thick");
+            }
+        }
+        if (const auto c = a.Value("colour")) {
+            unsigned rgb = 0;
+            const bool hex = c->size() == 6 && c->find_first_not_of("0123456789abcdefABCDEF") ==
+                                                   std::string::npos;
+            if (!hex) {
+                throw UsageError("--colour takes six hex digits RRGGBB");
+            }
+            rgb = static_cast<unsigned>(std::stoul(*c, nullptr, 16));
+            run_.LineColour = RGBColor(static_cast<std::uint8_t>(rgb >> 16),
+                                       static_cast<std::uint8_t>(rgb >> 8),
+                                       static_cast<std::uint8_t>(rgb));
+        }
+        if (const auto o = a.Value("offset")) {
+            offset_ = ParsePair(*o, "offset");
+        }
+        if (const auto h = a.Value("file-clock-offset")) {
+            const auto hours = ParseInteger(*h);
+            if (!hours || *hours < -14 || *hours > 14) {
+                throw UsageError("--file-clock-offset takes whole hours from -14 to 14");
+            }
+            clock_ = std::make_unique<OffsetClock>(*hours / 24.0);
+            scopedClock_ = std::make_unique<ScopedClock>(*clock_);
+        }
+        run_.Diags().OnAdd = [&out](const std::string& line) { out << line << "\n"; };
+        run_.Start(keplers, kVersion);
+        if (run_.Satellite() == nullptr) {
+            err << "vantorel-cli: no element set for Meteor-M N2 (40069) in the Kepler folder \""
+                << run_.KeplerFolder() << "\" (choose it with --keplers DIR)\n";
+        }
+        if (!FileExists(image_)) {
+            err << "vantorel-cli: no such file: " << image_ << "\n";
+            processed_ = false;
+            return;
+        }
+        processed_ = run_.ProcessFile(image_);
+        if (processed_ && offset_) {
+            run_.SetOffsets(offset_->first, offset_->second);
+            run_.RedrawOverlay();
+        }
+        out.flush();
+    }
+
+    bool Processed() const { return processed_; }
+    TProcessingRun& Run() { return run_; }
+    const std::string& Image() const { return image_; }
+
+private:
+    StreamNotifier notifier_;
+    std::unique_ptr<OffsetClock> clock_;
+    std::unique_ptr<ScopedClock> scopedClock_;
+    TProcessingRun run_;
+    std::string image_;
+    std::optional<std::pair<int, int>> offset_;
+    bool processed_ = false;
+};
+
+const std::vector<std::string> kRunOptions = {"keplers", "offset", "file-clock-offset",
+                                              "colour", "thickness"};
+
+int RunProcess(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    std::vector<std::string> options = kRunOptions;
+    options.push_back("out");
+    const Arguments a(args, options, {});
+    HeadlessRun h(a, out, err);
+    if (!h.Processed()) {
+        err << "vantorel-cli process: the run ended before the picture was drawn\n";
+        return kExitFailure;
+    }
+    const std::string target = a.Value("out").value_or(h.Run().SuggestedSaveName());
+    h.Run().SavePicture(target);
+    out << "Picture written to " << ExpandFileName(target) << "\n";
+    return kExitOk;
+}
+
+int RunLocate(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    std::vector<std::string> options = kRunOptions;
+    options.push_back("pixel");
+    options.push_back("lonlat");
+    const Arguments a(args, options, {"grid"});
+    const int asked = (a.Has("pixel") ? 1 : 0) + (a.Has("lonlat") ? 1 : 0) + (a.Has("grid") ? 1 : 0);
+    if (asked != 1) {
+        throw UsageError("give one of --pixel X,Y, --lonlat LON,LAT or --grid");
+    }
+    std::optional<std::pair<int, int>> pixel;
+    std::optional<std::pair<float, float>> lonlat;
+    if (a.Has("pixel")) {
+        pixel = ParsePair(*a.Value("pixel"), "pixel");
+    }
+    if (a.Has("lonlat")) {
+        lonlat = ParseRealPair(*a.Value("lonlat"), "lonlat");
+    }
+    std::ostringstream account; // the run's account goes to stderr: stdout is the answer
+    HeadlessRun h(a, account, err);
+    if (!h.Processed()) {
+        err << account.str() << "vantorel-cli locate: the run ended before the map was fitted\n";
+        return kExitFailure;
+    }
+    TProcessingRun& run = h.Run();
+    if (pixel) {
+        const auto text = run.Readout(pixel->first, pixel->second);
+        if (!text) {
+            err << "vantorel-cli locate: the pixel lies outside the picture\n";
+            return kExitFailure;
+        }
+        out << *text << "\n";
+    } else if (lonlat) {
+        int x = 0;
+        int y = 0;
+        if (!run.PicturePosition(lonlat->first, lonlat->second, x, y)) {
+            err << "vantorel-cli locate: the position cannot be placed on this pass\n";
+            return kExitFailure;
+        }
+        out << Format("Lon: %.4f   Lat: %.4f     X: %d   Y: %d", lonlat->first, lonlat->second, x,
+                      y)
+            << "\n";
+    } else {
+        out << "line point latitude longitude\n";
+        const LocationGrid& grid = run.GroundTable();
+        for (size_t l = 0; l < grid.size(); ++l) {
+            for (size_t k = 0; k < grid[l].size(); ++k) {
+                out << Format("%d %d %.5f %.5f\n", l, k, grid[l][k].lat, grid[l][k].lon);
+            }
+        }
+    }
+    return kExitOk;
+}
+
+constexpr const char* kRunHelp =
+    "  --keplers=DIR            the multi-Kepler folder (default: the window's setting)\n"
+    "  --file-clock-offset=H    the computer that named the file ran H whole hours ahead\n"
+    "                           of UTC (default: this computer's time zone)\n"
+    "  --offset=LINES,PIXELS    overlay offsets instead of the pass's defaults\n"
+    "  --colour=RRGGBB          line colour (default: the window's setting, yellow)\n"
+    "  --thickness=thin|normal|thick  line thickness (default: the window's setting)\n";
+
+} // namespace
+
+Command ProcessCommand() {
+    return {"process",
+            "[options] IMAGE",
+            "overlay borders and coastlines on a channel image and save the picture",
+            std::string("Runs the whole processing of one channel image (BMP or JPEG): pass timing,\n"
+                        "element set, ground points, map fit, contrast enhancement and overlay,\n"
+                        "and writes the picture as shown, turned for south-to-north passes.\n"
+                        "The account of each step goes to standard output, message boxes to\n"
+                        "standard error as \"Caption: text\".\n\n"
+                        "Options:\n"
+                        "  --out=FILE               the picture: .bmp (24-bit) or .jpg (quality\n"
+                        "                           92); default: the image's name with .geo\n"
+                        "                           before its extension\n") +
+                kRunHelp + "\nExit codes: 0 picture written, 1 the run ended early, 2 usage.\n",
+            RunProcess};
+}
+
+Command LocateCommand() {
+    return {"locate",
+            "[options] IMAGE (--pixel=X,Y | --lonlat=LON,LAT | --grid)",
+            "ground position of a pixel, or pixel of a position, after a run",
+            std::string("After the run's timing, ground points and map fit:\n"
+                        "  --pixel=X,Y              the longitude and latitude the readout shows\n"
+                        "                           for that pixel of the picture\n"
+                        "  --lonlat=LON,LAT         the pixel of the picture where the overlay\n"
+                        "                           draws that position (offsets and turn included)\n"
+                        "  --grid                   every ground point: line, point, latitude,\n"
+                        "                           longitude\n\n"
+                        "Options:\n") +
+                kRunHelp + "\nThe run's account goes to standard error.\n",
+            RunLocate};
+}
+
+} // namespace vantorel::cli

@@ -1,0 +1,125 @@
+#include "Cli.h"
+
+#include "TempDir.h"
+#include "common/Program.h"
+#include "imaging/Bitmap.h"
+#include "settings/RegistryVariables.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+
+namespace vantorel::cli {
+namespace {
+
+const std::string kSource = VANTOREL_SOURCE_DIR;
+
+struct Result {
+    int code;
+    std::string out;
+    std::string err;
+};
+
+// vantorel-cli with the program's data beside a fake executable and a private registry.
+struct Headless : ::testing::Test {
+    testing::TempDir program;
+    testing::TempDir registry;
+    std::unique_ptr<ScopedExecutablePath> exe;
+
+    void SetUp() override {
+        std::filesystem::copy_file(kSource + "/data/Countries.dat", program / "Countries.dat");
+        std::filesystem::copy_file(kSource + "/data/Stations.dat", program / "Stations.dat");
+        exe = std::make_unique<ScopedExecutablePath>(program / "vantorel-cli");
+        setenv("VANTOREL_REGISTRY_DIR", registry.Path().c_str(), 1);
+        ResetRegistrySettings();
+    }
+    void TearDown() override {
+        unsetenv("VANTOREL_REGISTRY_DIR");
+        ResetRegistrySettings();
+    }
+    Result Call(std::vector<std::string> args) {
+        std::ostringstream out, err;
+        const int code = Main(args, out, err);
+        return {code, out.str(), err.str()};
+    }
+};
+
+TEST_F(Headless, ProcessWritesThePictureAndItsAccount) {
+    testing::TempDir out;
+    const Result r = Call({"process", "--keplers", kSource + "/samples/keps",
+                           "--file-clock-offset=0", "--out=" + (out / "pass.bmp"),
+                           kSource + "/samples/2020_09_27_08_00_58_64.bmp"});
+    EXPECT_EQ(r.code, kExitOk) << r.err;
+    EXPECT_NE(r.out.find("Actual data start: 2020-09-27 08:01:00\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Picture written to " + (out / "pass.bmp")), std::string::npos);
+    // The element set is years old today: the box goes to standard error.
+    EXPECT_NE(r.err.find("Vantorel - Stale Keplers: Location accuracy may be compromised."),
+              std::string::npos);
+    TBitmap picture;
+    picture.LoadFromFile(out / "pass.bmp");
+    EXPECT_EQ(picture.Width(), 1568);
+    EXPECT_EQ(picture.Height(), 4000);
+    EXPECT_EQ(picture.PixelFormat(), TPixelFormat::pf24bit);
+}
+
+TEST_F(Headless, ProcessRefusesWhatItCannotRun) {
+    testing::TempDir dir;
+    const std::string keps = "--keplers=" + kSource + "/samples/keps";
+    Result r = Call({"process", keps, dir / "2020_09_27_08_00_58_64.bmp"});
+    EXPECT_EQ(r.code, kExitFailure);
+    EXPECT_NE(r.err.find("no such file"), std::string::npos);
+
+    const std::string text = dir.Write("2020_09_27_08_00_58_64.bmp", "not an image at all");
+    r = Call({"process", keps, "--file-clock-offset=0", text});
+    EXPECT_EQ(r.code, kExitFailure);
+
+    r = Call({"process", "--keplers=" + dir.Path(), kSource + "/samples/2020_09_27_08_00_58_64.bmp"});
+    EXPECT_EQ(r.code, kExitFailure);
+    EXPECT_NE(r.err.find("no element set for Meteor-M N2"), std::string::npos);
+
+    EXPECT_EQ(Call({"process"}).code, kExitUsage);
+    EXPECT_EQ(Call({"process", "--thickness=huge", "x.bmp"}).code, kExitUsage);
+    EXPECT_EQ(Call({"process", "--colour=yellow", "x.bmp"}).code, kExitUsage);
+    EXPECT_EQ(Call({"process", "--offset=1", "x.bmp"}).code, kExitUsage);
+    EXPECT_EQ(Call({"process", "--file-clock-offset=1.5", "x.bmp"}).code, kExitUsage);
+}
+
+TEST_F(Headless, LocateAnswersBothWays) {
+    const std::vector<std::string> base = {"locate", "--keplers=" + kSource + "/samples/keps",
+                                           "--file-clock-offset=0",
+                                           kSource + "/samples/2020_09_27_08_00_58_64.bmp"};
+    auto with = [&](const std::string& option) {
+        std::vector<std::string> a = base;
+        a.push_back(option);
+        return Call(a);
+    };
+    const Result pixel = with("--pixel=771,2000");
+    ASSERT_EQ(pixel.code, kExitOk) << pixel.err;
+    EXPECT_EQ(pixel.out.rfind("X: 771   Y: 2000     Lon: ", 0), 0u) << pixel.out;
+    EXPECT_NE(pixel.out.find("Offset line: 10   pixel: -20"), std::string::npos);
+
+    // Oslo lies on this pass; its pixel, read back, gives Oslo again (to the readout's
+    // one decimal), once the overlay's offsets are taken off.
+    const Result oslo = with("--lonlat=10.75,59.91");
+    ASSERT_EQ(oslo.code, kExitOk) << oslo.err;
+    int x = 0, y = 0;
+    ASSERT_EQ(std::sscanf(oslo.out.c_str(), "Lon: %*f   Lat: %*f     X: %d   Y: %d", &x, &y), 2)
+        << oslo.out;
+    const Result back = with("--pixel=" + std::to_string(x + 20) + "," + std::to_string(y + 10));
+    float lon = 0, lat = 0;
+    ASSERT_EQ(std::sscanf(back.out.c_str(), "X: %*d   Y: %*d     Lon: %f   Lat: %f", &lon, &lat), 2);
+    EXPECT_NEAR(lon, 10.75, 0.06);
+    EXPECT_NEAR(lat, 59.91, 0.06);
+
+    const Result grid = with("--grid");
+    EXPECT_EQ(grid.code, kExitOk);
+    EXPECT_EQ(std::count(grid.out.begin(), grid.out.end(), '\n'), 1 + 4000 * 51);
+
+    EXPECT_EQ(with("--pixel=5000,5000").code, kExitFailure);
+    EXPECT_EQ(Call({"locate", base[1], base[3]}).code, kExitUsage);
+}
+
+} // namespace
+} // namespace vantorel::cli
