@@ -31,7 +31,8 @@ SavedSettings ReadSavedSettings() {
         TRegistry registry(CurrentRegistrySettings().rootKey);
         if (registry.KeyExists(ProgramKeyPath()) && registry.OpenKeyReadOnly(ProgramKeyPath())) {
             saved.keplerPath = registry.ReadString(kKeplerPathValue).value_or("");
-            const int thickness = registry.ReadInteger(kLineThicknessValue).value_or(saved.lineThickness);
+            const int thickness =
+                registry.ReadInteger(kLineThicknessValue).value_or(saved.lineThickness);
             if (thickness >= 0 && thickness <= 2) {
                 saved.lineThickness = thickness;
             }
@@ -90,15 +91,15 @@ public:
         }
         if (const auto c = a.Value("colour")) {
             unsigned rgb = 0;
-            const bool hex = c->size() == 6 && c->find_first_not_of("0123456789abcdefABCDEF") ==
-                                                   std::string::npos;
+            const bool hex = c->size() == 6 &&
+                             c->find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
             if (!hex) {
                 throw UsageError("--colour takes six hex digits RRGGBB");
             }
             rgb = static_cast<unsigned>(std::stoul(*c, nullptr, 16));
-            run_.LineColour = RGBColor(static_cast<std::uint8_t>(rgb >> 16),
-                                       static_cast<std::uint8_t>(rgb >> 8),
-                                       static_cast<std::uint8_t>(rgb));
+            run_.LineColour =
+                RGBColor(static_cast<std::uint8_t>(rgb >> 16), static_cast<std::uint8_t>(rgb >> 8),
+                         static_cast<std::uint8_t>(rgb));
         }
         if (const auto o = a.Value("offset")) {
             offset_ = ParsePair(*o, "offset");
@@ -144,8 +145,8 @@ private:
     bool processed_ = false;
 };
 
-const std::vector<std::string> kRunOptions = {"keplers", "offset", "file-clock-offset",
-                                              "colour", "thickness"};
+const std::vector<std::string> kRunOptions = {"keplers", "offset", "file-clock-offset", "colour",
+                                              "thickness"};
 
 int RunProcess(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     std::vector<std::string> options = kRunOptions;
@@ -167,7 +168,8 @@ int RunLocate(const std::vector<std::string>& args, std::ostream& out, std::ostr
     options.push_back("pixel");
     options.push_back("lonlat");
     const Arguments a(args, options, {"grid"});
-    const int asked = (a.Has("pixel") ? 1 : 0) + (a.Has("lonlat") ? 1 : 0) + (a.Has("grid") ? 1 : 0);
+    const int asked =
+        (a.Has("pixel") ? 1 : 0) + (a.Has("lonlat") ? 1 : 0) + (a.Has("grid") ? 1 : 0);
     if (asked != 1) {
         throw UsageError("give one of --pixel X,Y, --lonlat LON,LAT or --grid");
     }
@@ -226,36 +228,36 @@ constexpr const char* kRunHelp =
 } // namespace
 
 Command ProcessCommand() {
-    return {"process",
-            "[options] IMAGE",
+    return {"process", "[options] IMAGE",
             "overlay borders and coastlines on a channel image and save the picture",
-            std::string("Runs the whole processing of one channel image (BMP or JPEG): pass timing,\n"
-                        "element set, ground points, map fit, contrast enhancement and overlay,\n"
-                        "and writes the picture as shown, turned for south-to-north passes.\n"
-                        "The account of each step goes to standard output, message boxes to\n"
-                        "standard error as \"Caption: text\".\n\n"
-                        "Options:\n"
-                        "  --out=FILE               the picture: .bmp (24-bit) or .jpg (quality\n"
-                        "                           92); default: the image's name with .geo\n"
-                        "                           before its extension\n") +
+            std::string(
+                "Runs the whole processing of one channel image (BMP, JPEG or PNG): pass timing,\n"
+                "element set, ground points, map fit, contrast enhancement and overlay,\n"
+                "and writes the picture as shown, turned for south-to-north passes.\n"
+                "The account of each step goes to standard output, message boxes to\n"
+                "standard error as \"Caption: text\".\n\n"
+                "Options:\n"
+                "  --out=FILE               the picture: .bmp (24-bit), .png or .jpg (quality\n"
+                "                           92); default: the image's name with .geo\n"
+                "                           before its extension\n") +
                 kRunHelp + "\nExit codes: 0 picture written, 1 the run ended early, 2 usage.\n",
             RunProcess};
 }
 
 Command LocateCommand() {
-    return {"locate",
-            "[options] IMAGE (--pixel=X,Y | --lonlat=LON,LAT | --grid)",
-            "ground position of a pixel, or pixel of a position, after a run",
-            std::string("After the run's timing, ground points and map fit:\n"
-                        "  --pixel=X,Y              the longitude and latitude the readout shows\n"
-                        "                           for that pixel of the picture\n"
-                        "  --lonlat=LON,LAT         the pixel of the picture where the overlay\n"
-                        "                           draws that position (offsets and turn included)\n"
-                        "  --grid                   every ground point: line, point, latitude,\n"
-                        "                           longitude\n\n"
-                        "Options:\n") +
-                kRunHelp + "\nThe run's account goes to standard error.\n",
-            RunLocate};
+    return {
+        "locate", "[options] IMAGE (--pixel=X,Y | --lonlat=LON,LAT | --grid)",
+        "ground position of a pixel, or pixel of a position, after a run",
+        std::string("After the run's timing, ground points and map fit:\n"
+                    "  --pixel=X,Y              the longitude and latitude the readout shows\n"
+                    "                           for that pixel of the picture\n"
+                    "  --lonlat=LON,LAT         the pixel of the picture where the overlay\n"
+                    "                           draws that position (offsets and turn included)\n"
+                    "  --grid                   every ground point: line, point, latitude,\n"
+                    "                           longitude\n\n"
+                    "Options:\n") +
+            kRunHelp + "\nThe run's account goes to standard error.\n",
+        RunLocate};
 }
 
 } // namespace vantorel::cli

@@ -18,6 +18,7 @@
 #include "common/StringUtils.h"
 #include "imaging/Canvas.h"
 #include "imaging/JPEG_IO.h"
+#include "imaging/zorPNGImage.h"
 #include "orbit/Orbits.h"
 #include "orbit/Satellite.h"
 
@@ -53,8 +54,7 @@ std::string TProcessingRun::DataFilePath(const std::string& name) {
     if (FileExists(beside)) {
         return beside;
     }
-    const std::string installed =
-        ExpandFileName(ProgramFolder() + "../share/vantorel/" + name);
+    const std::string installed = ExpandFileName(ProgramFolder() + "../share/vantorel/" + name);
     return FileExists(installed) ? installed : beside;
 }
 
@@ -67,7 +67,8 @@ void TProcessingRun::Start(const std::string& keplerPath, const std::string& ver
     FSatellite = nullptr;
     try {
         FSatellites = std::make_unique<TSatelliteList>(FKeplerPath);
-        FSatellite = FSatellites->SatelliteAt(FSatellites->IndexOfCatalogueNumber(kCatalogueNumber));
+        FSatellite =
+            FSatellites->SatelliteAt(FSatellites->IndexOfCatalogueNumber(kCatalogueNumber));
     } catch (const std::exception&) {
         FSatellite = nullptr;
     }
@@ -127,6 +128,19 @@ void TProcessingRun::LoadImage(const std::string& path) {
             throw EInvalidGraphic("Cannot read the JPEG file " + path + ": " + reason);
         }
         FChannelBitmap.EqualizeContrast(0, 256, false, 2.5);
+    } else if (UpperCase(ExtractFileExt(path)) == ".PNG") {
+        // Lossless like a bitmap, so no contrast work at load. Colour and palette
+        // images become their grey levels; alpha is blended over black.
+        TPngImage png;
+        png.ForceColor = false;
+        png.LoadFromFile(path);
+        TBitmap pixels;
+        png.CopyToBitmap(pixels, 0, 0);
+        if (pixels.PixelFormat() != TPixelFormat::pf8bit || pixels.Palette() != GrayRamp()) {
+            pixels.SetPixelFormat(TPixelFormat::pf24bit);
+            pixels.SetPixelFormat(TPixelFormat::pf8bit);
+        }
+        static_cast<TBitmap&>(FChannelBitmap) = pixels;
     } else {
         FChannelBitmap.LoadFromFile(path);
     }
@@ -168,10 +182,9 @@ bool TProcessingRun::ProcessFile(const std::string& fileName) {
     if (path.find("_122.") != std::string::npos || path.find("_124.") != std::string::npos ||
         path.find("_125.") != std::string::npos) {
         FNotifier.ShowMessageBox("File: " + name + "\r\n\r\n" +
-                                     "May contain misleading timing information as it's" +
-                                     "\r\n" + "a 122 124 or 125 file.  If possible, please use a" +
-                                     "\r\n" + "64, 65 or 68 file instead." + "\r\n\r\n" +
-                                     "Continuing ...",
+                                     "May contain misleading timing information as it's" + "\r\n" +
+                                     "a 122 124 or 125 file.  If possible, please use a" + "\r\n" +
+                                     "64, 65 or 68 file instead." + "\r\n\r\n" + "Continuing ...",
                                  "Vantorel - unsuitable file");
     }
 
@@ -412,6 +425,12 @@ std::string TProcessingRun::SuggestedSaveName() const {
 void TProcessingRun::SavePicture(const std::string& fileName) const {
     if (UpperCase(ExtractFileExt(fileName)) == ".JPG") {
         WriteJpegFile(FDisplayBitmap, fileName, kJpegQuality, false, kJpegComment);
+    } else if (UpperCase(ExtractFileExt(fileName)) == ".PNG") {
+        TPngImage png;
+        png.Software = kApplicationTitle;
+        png.Description = kJpegComment;
+        png.AssignBitmap(FDisplayBitmap);
+        png.SaveToFile(fileName);
     } else {
         TBitmap copy(FDisplayBitmap);
         copy.SetPixelFormat(TPixelFormat::pf24bit);

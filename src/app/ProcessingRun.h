@@ -102,8 +102,9 @@ public:
     void MouseWheel(int delta, bool shift);
     /// The image's name with ".geo" before its extension (".geo" before any run).
     std::string SuggestedSaveName() const;
-    /// Writes the displayed picture: JPEG quality 92 for a ".jpg" name, otherwise a
-    /// 24-bit Windows bitmap whatever the extension. Errors of the writer are thrown.
+    /// Writes the displayed picture: JPEG quality 92 for a ".jpg" name, PNG for a ".png"
+    /// name, otherwise a 24-bit Windows bitmap whatever the extension. Errors of the
+    /// writer are thrown.
     void SavePicture(const std::string& fileName) const;
 
     /// Line colour (0x00BBGGRR) and thickness item (0 thin, 1 normal, 2 thick).

@@ -860,4 +860,26 @@ void TPngGraphic::SaveToClipboardFormat() const {
     throw EInvalidGraphicOperation("Cannot save a TPngGraphic to the Clipboard");
 }
 
+void TPngImage::AssignBitmap(const TBitmap& bitmap) {
+    TBitmap bgr(bitmap);
+    bgr.SetPixelFormat(TPixelFormat::pf24bit);
+    const int width = bgr.Width();
+    const int height = bgr.Height();
+    if (width <= 0 || height <= 0) {
+        throw std::invalid_argument("The bitmap has no pixels");
+    }
+    const std::size_t rowBytes = static_cast<std::size_t>(width) * 3;
+    std::vector<std::uint8_t> rows(rowBytes * static_cast<std::size_t>(height));
+    for (int y = 0; y < height; ++y) {
+        const std::uint8_t* src = bgr.ScanLine(y);
+        std::uint8_t* dst = rows.data() + rowBytes * static_cast<std::size_t>(y);
+        for (int x = 0; x < width; ++x, src += 3, dst += 3) {
+            dst[0] = src[2];
+            dst[1] = src[1];
+            dst[2] = src[0];
+        }
+    }
+    SetPixels(width, height, PNG_COLOR_TYPE_RGB, 8, std::move(rows));
+}
+
 } // namespace vantorel

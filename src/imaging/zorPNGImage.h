@@ -116,6 +116,10 @@ public:
     void SetPixels(int width, int height, int colorType, int bitDepth,
                    std::vector<std::uint8_t> rows, std::vector<TRGBQuad> palette = {});
 
+    /// Takes the bitmap's pixels as an 8-bit RGB image (what the bitmap shows, whatever
+    /// its format). Throws std::invalid_argument for an empty bitmap.
+    void AssignBitmap(const TBitmap& bitmap);
+
     // ---- streams and files ----------------------------------------------------------
 
     /// Decodes a PNG from the stream's current position. Throws EInvalidGraphic: "Is not

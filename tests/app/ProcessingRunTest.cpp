@@ -6,6 +6,7 @@
 #include "common/Program.h"
 #include "imaging/Canvas.h"
 #include "imaging/JPEG_IO.h"
+#include "imaging/zorPNGImage.h"
 
 #include <gtest/gtest.h>
 
@@ -82,8 +83,8 @@ TEST_F(Run, SamplePassEndToEnd) {
     EXPECT_TRUE(Logged("Actual data start: 2020-09-27 08:01:00"));
     EXPECT_TRUE(Logged("METEOR-M2 starting overlay at 2020-09-27 08:01:00 UTC"));
     EXPECT_TRUE(Logged("  Keplers are 0 days offset"));
-    EXPECT_TRUE(Logged("Plotting " + std::to_string(run->Cartography().Count()) +
-                       " line boundaries"));
+    EXPECT_TRUE(
+        Logged("Plotting " + std::to_string(run->Cartography().Count()) + " line boundaries"));
     EXPECT_FALSE(run->Northbound());
     EXPECT_FALSE(run->Channel68());
     EXPECT_EQ(run->LineOffset(), 10);
@@ -151,7 +152,7 @@ TEST_F(Run, DrawnCoastlinesLieOnTheLandSeaEdgesOfTheSample) {
                 for (int dx = -8; dx <= 8; ++dx) {
                     const Surface c = at(x + dx, y + dy);
                     // A land/sea edge lies between this pixel and its right or lower one.
-                    if ((c != at(x + dx + 1, y + dy) && at(x + dx + 1, y + dy) != Surface::Cloud) ) {
+                    if ((c != at(x + dx + 1, y + dy) && at(x + dx + 1, y + dy) != Surface::Cloud)) {
                         best = std::min(best, std::hypot(dx + 0.5, dy));
                     }
                     if (c != at(x + dx, y + dy + 1) && at(x + dx, y + dy + 1) != Surface::Cloud) {
@@ -364,6 +365,53 @@ TEST_F(Run, SavedPicturesAndTheirNames) {
     TBitmap j;
     ASSERT_TRUE(ReadJpegFile(&j, dir / "out.JPG", true, 0));
     EXPECT_EQ(j.Height(), 4000);
+
+    // A PNG holds exactly what is shown, overlay included.
+    run->SavePicture(dir / "out.png");
+    TPngImage png;
+    png.LoadFromFile(dir / "out.png");
+    TBitmap p;
+    png.CopyToBitmap(p, 0, 0);
+    const TExtBitmap& shown = run->DisplayBitmap();
+    ASSERT_EQ(p.Width(), shown.Width());
+    ASSERT_EQ(p.Height(), shown.Height());
+    int differing = 0;
+    for (int y = 0; y < p.Height(); y += 7) {
+        for (int x = 0; x < p.Width(); ++x) {
+            differing += p.PixelColor(x, y) != shown.PixelColor(x, y);
+        }
+    }
+    EXPECT_EQ(differing, 0);
+}
+
+TEST_F(Run, AGreyPngChannelImageRunsLikeItsBitmap) {
+    TempDir dir;
+    ASSERT_TRUE(run->ProcessFile(kSampleImage));
+    const std::vector<std::uint8_t> fromBmp(run->ChannelBitmap().Bits().begin(),
+                                            run->ChannelBitmap().Bits().end());
+    const GeoPoint fromBmpCorner = run->GroundTable().at(0).at(0);
+
+    TBitmap sample;
+    sample.LoadFromFile(kSampleImage);
+    const auto rowBytes = static_cast<std::size_t>(sample.Width());
+    std::vector<std::uint8_t> rows;
+    for (int y = 0; y < sample.Height(); ++y) {
+        rows.insert(rows.end(), sample.ScanLine(y), sample.ScanLine(y) + rowBytes);
+    }
+    TPngImage png;
+    png.SetPixels(sample.Width(), sample.Height(), 0, 8, std::move(rows));
+    const std::string name = dir / "2020_09_27_08_00_58_64.png";
+    png.SaveToFile(name);
+    for (const char* channel : {"64", "65", "68"}) {
+        const std::string stat = std::string("2020_09_27_08_00_58_") + channel + ".stat";
+        std::filesystem::copy(kSource + "/samples/" + stat, dir / stat);
+    }
+    ASSERT_TRUE(run->ProcessFile(name));
+    const auto bits = run->ChannelBitmap().Bits();
+    ASSERT_EQ(bits.size(), fromBmp.size());
+    EXPECT_TRUE(std::equal(bits.begin(), bits.end(), fromBmp.begin()));
+    EXPECT_EQ(run->GroundTable().at(0).at(0).lat, fromBmpCorner.lat);
+    EXPECT_EQ(run->GroundTable().at(0).at(0).lon, fromBmpCorner.lon);
 }
 
 } // namespace
