@@ -2,6 +2,7 @@
 // mapping (once per fit), drawn onto a full-size 24-bit picture.
 #include "cartography/zorCartography.h"
 
+#include "RealPass.h"
 #include "SyntheticPass.h"
 #include "common/Notifier.h"
 #include "imaging/Bitmap.h"
@@ -58,6 +59,58 @@ void BM_DrawBoundariesAfterAFit(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_DrawBoundariesAfterAFit)->Unit(benchmark::kMillisecond);
+
+// A real southbound pass over Europe (2026-08-22 04:36 UTC, 5000 lines), fitted to the grid
+// the orbit code gives, as a processing run fits it.
+struct RealScene {
+    TCartogList store;
+    TWarpedMapping mapping;
+    std::shared_ptr<ResidualGrid> residuals;
+    TBitmap bitmap;
+
+    RealScene() {
+        TOrbit orbit;
+        const TDateTime start = EncodeDateTime(2026, 8, 22, 4, 36, 0, 0);
+        if (testing::SelectHistorySet(orbit, start)) {
+            testing::FitRealPass(testing::BuildRealPassGrid(orbit, start, 5000), mapping,
+                                 residuals);
+        }
+        store.LoadBoundaryFiles(std::string(VANTOREL_SOURCE_DIR) + "/data/Countries.dat");
+        store.Mapping = &mapping;
+        bitmap.SetSize(1568, 5000);
+        bitmap.Canvas().Pen.Color = clYellow;
+        bitmap.Canvas().Pen.Width = 2;
+    }
+};
+
+RealScene& TheRealScene() {
+    static RealScene scene;
+    return scene;
+}
+
+// Arg 0: the first draw after the fit, every point projected; arg 1: a repeated redraw
+// from the projected points.
+void BM_DrawBoundariesRealPass(benchmark::State& state) {
+    RealScene& s = TheRealScene();
+    if (!s.mapping.Fitted()) {
+        state.SkipWithError("no element set or fit for the pass");
+        return;
+    }
+    const bool cold = state.range(0) == 0;
+    s.store.DrawBoundaries(s.bitmap, -20, 10);
+    for (auto _ : state) {
+        if (cold) {
+            s.mapping.SetMapWidth(5000); // a new projection state, as after a fit
+        }
+        s.store.DrawBoundaries(s.bitmap, -20, 10);
+    }
+    state.counters["segments"] = s.store.Count();
+}
+BENCHMARK(BM_DrawBoundariesRealPass)
+    ->ArgName("redraw")
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace
 } // namespace vantorel

@@ -43,8 +43,8 @@ void TWarpedMapping::InitialiseForPass(std::uint8_t format, int midLine, float l
     FCentreLon = lon0;
     FCentreLat = lat0;
     const double phi0 = lat0 * kDegreesToRadians;
-    FSinLat0 = static_cast<float>(std::sin(phi0));
-    FCosLat0 = static_cast<float>(std::cos(phi0));
+    FSinLat0 = std::sin(phi0);
+    FCosLat0 = std::cos(phi0);
     FMidLine = midLine;
     SetRotation(0.0f);
     SetHorizontalWarp(0.0f, 0.0f, 1.0f);

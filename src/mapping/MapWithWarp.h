@@ -103,8 +103,10 @@ private:
     float FCentreLon = kNotFitted;
     float FCentreLat = 0.0f;
     float FRotation = 0.0f; // radians
-    float FSinLat0 = 0.0f;
-    float FCosLat0 = 0.0f;
+    // Double, not single: in single precision every point within about 1.5 km of the
+    // centre gives cos c >= 1 and lands on the centre, a line off near the middle line.
+    double FSinLat0 = 0.0;
+    double FCosLat0 = 0.0;
     float FSinRot = 0.0f;
     float FCosRot = 0.0f;
     std::int32_t FMidLine = 0;

@@ -85,6 +85,58 @@ TVector TurnTowardsFlight(const TVector& h, double angle, const TVector& velocit
     return UnitVector(AddVectors(h, ScaleVector(angle, UnitVector(velocity))));
 }
 
+/// The satellite's state at one instant and the scan plane it looks along.
+struct TScanFrame {
+    TVector Position; // km, inertial
+    TVector Velocity; // km/s, inertial
+    TVector Up;       // unit vector from the centre of the Earth
+    TVector Across;   // unit vector across the track, yaw applied
+    double Sidereal = 0.0;
+    double C = 0.0; // the constant term of the ray-ellipsoid quadratic
+};
+
+TScanFrame MakeScanFrame(TSatellite& elements, double jd, bool yawSteering, double yawOffsetDeg) {
+    TScanFrame f;
+    TVector& p = f.Position;
+    TVector& v = f.Velocity;
+    elements.Propagate(jd, p, v);
+    StateToKilometres(p, v);
+    f.Sidereal = SiderealAngle(jd);
+    f.Up = UnitVector(p);
+    f.Across = UnitVector(CrossProduct(p, v));
+    if (yawSteering) {
+        f.Across = TurnTowardsFlight(f.Across, -v.Z / kYawSteeringDivisor, v);
+    }
+    if (yawOffsetDeg != 0.0) {
+        f.Across = TurnTowardsFlight(f.Across, yawOffsetDeg * kDegreesToRadians, v);
+    }
+    const double r = p.Length;
+    f.C = kEarthRadiusKm * kEarthRadiusKm - r * r - kEllipsoidK * p.Z * p.Z;
+    return f;
+}
+
+/// Geodetic latitude and longitude in [0, 2 pi) (radians) of the ground point seen at a
+/// scan angle (radians, positive left of the flight).
+void GroundPointAt(const TScanFrame& f, double angle, double& latitude, double& longitude) {
+    const TVector& p = f.Position;
+    const double cosA = std::cos(angle);
+    const double sinA = std::sin(angle);
+    const TVector look =
+        UnitVector(AddVectors(ScaleVector(-cosA, f.Up), ScaleVector(sinA, f.Across)));
+    // -P.L is r cos A only while "across" is square to the vertical; a yawed scan plane
+    // tilts it by the radial part of the velocity, so the product is taken as it is.
+    const double b = -(p.X * look.X + p.Y * look.Y + p.Z * look.Z) - kEllipsoidK * p.Z * look.Z;
+    const double q = 1.0 + kEllipsoidK * look.Z * look.Z;
+    const double discriminant = b * b + q * f.C;
+    const double d = (b - std::sqrt(std::max(discriminant, 0.0))) / q;
+    const double x = p.X + d * look.X;
+    const double y = p.Y + d * look.Y;
+    const double z = p.Z + d * look.Z;
+    // On the ellipsoid the geodetic latitude has a closed form: tan(lat) = (1 + k) z / rho.
+    latitude = std::atan2((1.0 + kEllipsoidK) * z, std::sqrt(x * x + y * y));
+    longitude = PositiveModulo(QuadrantAngle(y, x) - f.Sidereal, kTwoPi);
+}
+
 } // namespace
 
 TOrbit::TOrbit() = default;
@@ -118,55 +170,38 @@ bool TOrbit::LocateScanLine(TDateTime time, TScanLine& out) const {
         return false;
     }
     const double jd = DateTimeToJD(time);
-    TVector p, v;
-    Elements->Propagate(jd, p, v);
-    StateToKilometres(p, v);
-    const TGeodetic sub = GeodeticPosition(jd, p);
-    const double sidereal = SiderealAngle(jd);
-
-    const double r = p.Length;
-    const TVector up = UnitVector(p);
-    TVector across = UnitVector(CrossProduct(p, v));
-    if (YawSteering) {
-        across = TurnTowardsFlight(across, -v.Z / kYawSteeringDivisor, v);
-    }
-    if (YawOffset != 0.0) {
-        across = TurnTowardsFlight(across, YawOffset * kDegreesToRadians, v);
-    }
+    const TScanFrame frame = MakeScanFrame(*Elements, jd, YawSteering, YawOffset);
+    const TGeodetic sub = GeodeticPosition(jd, frame.Position);
 
     const bool meteor = IsMeteorM2();
     const double sampleStep = meteor ? kMeteorSampleStep : kOtherSampleStep;
     const double halfWidth = meteor ? kMeteorHalfWidth : kOtherHalfWidth;
-    const double a2 = kEarthRadiusKm * kEarthRadiusKm;
-    const double c = a2 - r * r - kEllipsoidK * p.Z * p.Z;
     for (int m = 0; m < kScanLinePoints; ++m) {
         const int j = m - kScanLinePoints / 2;
         const double offset = sampleStep * j + 0.5;
         const double angle = offset / halfWidth * ScanHalfAngle * kDegreesToRadians;
-        const double cosA = std::cos(angle);
-        const double sinA = std::sin(angle);
-        const TVector look =
-            UnitVector(AddVectors(ScaleVector(-cosA, up), ScaleVector(sinA, across)));
-        // -P.L is r cos A only while "across" is square to the vertical; a yawed scan plane
-        // tilts it by the radial part of the velocity, so the product is taken as it is.
-        const double b = -(p.X * look.X + p.Y * look.Y + p.Z * look.Z) - kEllipsoidK * p.Z * look.Z;
-        const double q = 1.0 + kEllipsoidK * look.Z * look.Z;
-        const double discriminant = b * b + q * c;
-        const double d = (b - std::sqrt(std::max(discriminant, 0.0))) / q;
-        const double x = p.X + d * look.X;
-        const double y = p.Y + d * look.Y;
-        const double z = p.Z + d * look.Z;
-        // On the ellipsoid the geodetic latitude has a closed form: tan(lat) = (1 + k) z / rho.
-        const double latitude = std::atan2((1.0 + kEllipsoidK) * z, std::sqrt(x * x + y * y));
-        const double longitude = PositiveModulo(QuadrantAngle(y, x) - sidereal, kTwoPi);
+        double latitude = 0.0, longitude = 0.0;
+        GroundPointAt(frame, angle, latitude, longitude);
         const float lon = static_cast<float>(longitude * kRadiansToDegrees);
         out.Points[static_cast<size_t>(m)] = {static_cast<float>(WrapDegrees180(lon)),
                                               static_cast<float>(latitude * kRadiansToDegrees)};
     }
     out.AltitudeKm = sub.Height;
     out.SubSatellite = sub;
-    out.Position = p;
-    out.Velocity = v;
+    out.Position = frame.Position;
+    out.Velocity = frame.Velocity;
+    return true;
+}
+
+bool TOrbit::LocateScanPoint(TDateTime time, double scanAngleDeg, double& lon, double& lat) const {
+    if (!Valid || !Elements) {
+        return false;
+    }
+    const TScanFrame frame = MakeScanFrame(*Elements, DateTimeToJD(time), YawSteering, YawOffset);
+    double latitude = 0.0, longitude = 0.0;
+    GroundPointAt(frame, scanAngleDeg * kDegreesToRadians, latitude, longitude);
+    lon = WrapDegrees180(longitude * kRadiansToDegrees);
+    lat = latitude * kRadiansToDegrees;
     return true;
 }
 

@@ -69,6 +69,12 @@ public:
     /// Not thread-safe: deep-space sets keep propagation state in Elements.
     bool LocateScanLine(TDateTime time, TScanLine& out) const;
 
+    /// The ground point (degrees, double precision, longitude in (-180, 180]) seen at any
+    /// scan angle (degrees, positive left of the flight; sample m of a Meteor line lies at
+    /// (30 (m - 25) + 0.5) / 769.5 x ScanHalfAngle) by the model of LocateScanLine. Returns
+    /// false and leaves lon, lat untouched when Valid is false.
+    bool LocateScanPoint(TDateTime time, double scanAngleDeg, double& lon, double& lat) const;
+
     /// Fills the identity and scanner fields for a satellite name such as "METEOR-M2" or
     /// "NOAA 18". The name is upper-cased; contained texts of the input (case-sensitive)
     /// select a canonical name; the tables then give the short name, the catalogue number,
