@@ -1,5 +1,6 @@
 #include "app/ProcessingRun.h"
 
+#include "SamplePass.h"
 #include "TempDir.h"
 #include "common/Clock.h"
 #include "common/Files.h"
@@ -22,9 +23,9 @@ namespace {
 
 using testing::TempDir;
 
-const std::string kSource = VANTOREL_SOURCE_DIR;
-const std::string kSampleImage = kSource + "/samples/2020_09_27_08_00_58_64.bmp";
-const std::string kSampleKeps = kSource + "/samples/keps/";
+using testing::kSampleImage;
+using testing::kSampleKeps;
+using testing::kSource;
 
 // A run as the window sets it up, with the program's data files beside a fake
 // executable and the clock standing on the day after the sample pass (UTC computer).

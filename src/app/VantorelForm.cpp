@@ -1,0 +1,619 @@
+#include "app/VantorelForm.h"
+
+#include "common/Files.h"
+#include "common/Program.h"
+#include "common/StringUtils.h"
+#include "common/Version.h"
+#include "settings/RegistryVariables.h"
+#include "settings/zorControls.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHelpEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QSignalBlocker>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTimer>
+#include <QToolTip>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <QWheelEvent>
+
+#include <cstring>
+
+namespace vantorel {
+namespace {
+
+QString Q(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+// The program's texts carry CR LF line breaks; Qt's widgets want LF.
+QString QText(const std::string& text) {
+    return Q(PlainLineBreaks(text));
+}
+
+QString JoinFilters(const std::vector<std::string>& filters) {
+    QStringList list;
+    for (const auto& f : filters) {
+        list << Q(f);
+    }
+    return list.join(";;");
+}
+
+const char* const kHintBrowsePath = "Locate the directory with Kepler data.\rPress OK to use your "
+                                    "new directory, \rand the program will then close.";
+
+} // namespace
+
+// ---- seams ---------------------------------------------------------------------------------
+
+std::optional<std::string> TQtFormDialogs::ChooseSaveFile(QWidget* parent,
+                                                          const std::string& suggested,
+                                                          const std::string& defaultSuffix,
+                                                          const std::vector<std::string>& filters) {
+    QFileDialog dialog(parent);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setNameFilters(JoinFilters(filters).split(";;"));
+    dialog.setDefaultSuffix(Q(defaultSuffix));
+    dialog.selectFile(Q(suggested));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return std::nullopt;
+    }
+    return dialog.selectedFiles().first().toStdString();
+}
+
+std::optional<std::string> TQtFormDialogs::ChooseOpenFile(QWidget* parent,
+                                                          const std::vector<std::string>& filters) {
+    const QString name =
+        QFileDialog::getOpenFileName(parent, QString(), QString(), JoinFilters(filters));
+    if (name.isEmpty()) {
+        return std::nullopt;
+    }
+    return name.toStdString();
+}
+
+std::optional<std::string> TQtFormDialogs::ChooseFolder(QWidget* parent, const std::string& title,
+                                                        const std::string& startFolder) {
+    const QString folder = QFileDialog::getExistingDirectory(parent, Q(title), Q(startFolder));
+    if (folder.isEmpty()) {
+        return std::nullopt;
+    }
+    return folder.toStdString();
+}
+
+void TMessageBoxNotifier::ShowMessageBox(const std::string& text, const std::string& caption) {
+    QMessageBox::information(parent_, Q(caption), QText(text), QMessageBox::Ok);
+}
+
+void TMessageBoxNotifier::ShowMessage(const std::string& text) {
+    QMessageBox::information(parent_, kApplicationTitle, QText(text), QMessageBox::Ok);
+}
+
+// ---- the picture ---------------------------------------------------------------------------
+
+TImageDisplay::TImageDisplay(QWidget* parent) : QWidget(parent) {
+    setCursor(Qt::CrossCursor);
+    setMouseTracking(true);
+    setContextMenuPolicy(Qt::CustomContextMenu);
+    resize(0, 0);
+}
+
+void TImageDisplay::SetPicture(const TBitmap& bitmap) {
+    // A copy: the run may resize its bitmap while a message box lets the display paint.
+    std::optional<TBitmap> converted;
+    const TBitmap* bgr = &bitmap;
+    if (bitmap.PixelFormat() != TPixelFormat::pf24bit) {
+        converted.emplace(bitmap);
+        converted->SetPixelFormat(TPixelFormat::pf24bit);
+        bgr = &*converted;
+    }
+    QImage image(bgr->Width(), bgr->Height(), QImage::Format_BGR888);
+    const auto rowBytes = static_cast<std::size_t>(bgr->Width()) * 3;
+    for (int y = 0; y < bgr->Height(); ++y) {
+        std::memcpy(image.scanLine(y), bgr->ScanLine(y), rowBytes);
+    }
+    image_ = std::move(image);
+    setFixedSize(image_.size());
+    update();
+}
+
+void TImageDisplay::paintEvent(QPaintEvent* event) {
+    ++paintCount_;
+    if (image_.isNull()) {
+        return;
+    }
+    QPainter painter(this);
+    const QRect area = event->rect();
+    painter.drawImage(area.topLeft(), image_, area);
+}
+
+void TImageDisplay::mouseMoveEvent(QMouseEvent* event) {
+    const QPoint p = event->position().toPoint();
+    emit PointerMoved(p.x(), p.y());
+}
+
+// ---- the window ----------------------------------------------------------------------------
+
+TFormVantorelTest::TFormVantorelTest(std::vector<std::string> arguments, INotifier* notifier,
+                                     IFormDialogs* dialogs, QWidget* parent)
+    : QMainWindow(parent), FArguments(std::move(arguments)) {
+    if (notifier == nullptr) {
+        FOwnNotifier = std::make_unique<TMessageBoxNotifier>(this);
+        notifier = FOwnNotifier.get();
+    }
+    if (dialogs == nullptr) {
+        FOwnDialogs = std::make_unique<TQtFormDialogs>();
+        dialogs = FOwnDialogs.get();
+    }
+    FNotifier = notifier;
+    FDialogs = dialogs;
+    FRun = std::make_unique<TProcessingRun>(*FNotifier, static_cast<IRunView*>(this));
+
+    BuildComponents();
+    // The persisted controls take their stored values once the window is built; the
+    // thickness group does so before its click handler is attached.
+    EditKeplerPath_->Loaded();
+    RadioGroupLineThickness_->Loaded();
+    ColorDialogLineColour_->Loaded();
+    FormCreate();
+    connect(RadioGroupLineThickness_, &TzorRadioGroup::Click, this,
+            &TFormVantorelTest::RadioGroupLineThicknessClick);
+    TimerStart_->start();
+}
+
+TFormVantorelTest::~TFormVantorelTest() {
+    // FormDestroy: no more drops or key previews; the run goes before the controls,
+    // which write their values to the registry as Qt destroys them.
+    qApp->removeEventFilter(this);
+    ScrollBoxForImage_->setAcceptDrops(false);
+    disconnect(PageControl_, nullptr, this, nullptr);
+    disconnect(RadioGroupLineThickness_, nullptr, this, nullptr);
+    FRun.reset();
+}
+
+void TFormVantorelTest::BuildComponents() {
+    setObjectName("FormVantorelTest");
+    setWindowTitle(QString(kProductName) + " - Corvane");
+    resize(605, 336);
+
+    QMenu* file = menuBar()->addMenu("File");
+    QAction* open = file->addAction("Open");
+    open->setObjectName("Open1");
+    connect(open, &QAction::triggered, this, &TFormVantorelTest::Open1Click);
+    file->addSeparator();
+    QAction* exit = file->addAction("Exit");
+    exit->setObjectName("FileExit");
+    connect(exit, &QAction::triggered, this, &TFormVantorelTest::FileExitClick);
+
+    statusBar()->setObjectName("StatusBar");
+    statusBar()->setSizeGripEnabled(false);
+    StatusBarText_ = new QLabel("Drop a .BMP file for processing.", statusBar());
+    statusBar()->addWidget(StatusBarText_, 1);
+
+    PageControl_ = new QTabWidget(this);
+    PageControl_->setObjectName("PageControl");
+    setCentralWidget(PageControl_);
+
+    // " Image ": the picture in its scroll box, the thickness choice beside it.
+    TabSheetImage_ = new QWidget;
+    TabSheetImage_->setObjectName("TabSheetImage");
+    auto* imageLayout = new QHBoxLayout(TabSheetImage_);
+    imageLayout->setContentsMargins(0, 0, 0, 0);
+    ScrollBoxForImage_ = new QScrollArea(TabSheetImage_);
+    ScrollBoxForImage_->setObjectName("ScrollBoxForImage");
+    ScrollBoxForImage_->setWidgetResizable(false);
+    ImageDisplay_ = new TImageDisplay;
+    ImageDisplay_->setObjectName("ImageDisplay");
+    ScrollBoxForImage_->setWidget(ImageDisplay_);
+    imageLayout->addWidget(ScrollBoxForImage_, 1);
+    RadioGroupLineThickness_ = new TzorRadioGroup("Thickness ", TabSheetImage_);
+    RadioGroupLineThickness_->setObjectName("RadioGroupLineThickness");
+    RadioGroupLineThickness_->SetItems({"Thin", "Normal", "Thick"});
+    RadioGroupLineThickness_->SetItemIndex(kDefaultLineThickness);
+    RadioGroupLineThickness_->SetNamedAs(Q(std::string(kLineThicknessValue)));
+    auto* side = new QVBoxLayout;
+    side->addWidget(RadioGroupLineThickness_);
+    side->addStretch(1);
+    imageLayout->addLayout(side);
+    PageControl_->addTab(TabSheetImage_, " Image ");
+
+    // " Kepler data ": the folder, stored as "KeplerPath", and a way to choose another.
+    TabSheetKeplers_ = new QWidget;
+    TabSheetKeplers_->setObjectName("TabSheetKeplers");
+    auto* keplerLayout = new QVBoxLayout(TabSheetKeplers_);
+    GroupBoxKeplers_ = new QGroupBox(
+        " Select the path to the Kepler data and run the program again  ", TabSheetKeplers_);
+    GroupBoxKeplers_->setObjectName("GroupBoxKeplers");
+    auto* groupLayout = new QHBoxLayout(GroupBoxKeplers_);
+    EditKeplerPath_ = new TzorEdit(GroupBoxKeplers_);
+    EditKeplerPath_->setObjectName("EditKeplerPath");
+    EditKeplerPath_->SetNamedAs(Q(std::string(kKeplerPathValue)));
+    ButtonBrowsePath_ = new QPushButton("Browse", GroupBoxKeplers_);
+    ButtonBrowsePath_->setObjectName("ButtonBrowsePath");
+    ButtonBrowsePath_->setToolTip(QText(kHintBrowsePath));
+    ButtonBrowsePath_->installEventFilter(this);
+    connect(ButtonBrowsePath_, &QPushButton::clicked, this,
+            &TFormVantorelTest::ButtonBrowsePathClick);
+    groupLayout->addWidget(EditKeplerPath_, 1);
+    groupLayout->addWidget(ButtonBrowsePath_);
+    keplerLayout->addWidget(GroupBoxKeplers_);
+    keplerLayout->addStretch(1);
+    PageControl_->addTab(TabSheetKeplers_, " Kepler data ");
+
+    // " Diagnostics ": the run's account, read-only.
+    TabSheetDiags_ = new QWidget;
+    TabSheetDiags_->setObjectName("TabSheetDiags");
+    auto* diagsLayout = new QVBoxLayout(TabSheetDiags_);
+    diagsLayout->setContentsMargins(0, 0, 0, 0);
+    MemoDiags_ = new QPlainTextEdit(TabSheetDiags_);
+    MemoDiags_->setObjectName("MemoDiags");
+    MemoDiags_->setReadOnly(true);
+    MemoDiags_->setLineWrapMode(QPlainTextEdit::NoWrap);
+    MemoDiags_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    MemoDiags_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    MemoDiags_->setPlainText("Diagnostics");
+    MemoDiags_->setContextMenuPolicy(Qt::CustomContextMenu);
+    diagsLayout->addWidget(MemoDiags_);
+    PageControl_->addTab(TabSheetDiags_, " Diagnostics ");
+
+    connect(PageControl_, &QTabWidget::currentChanged, this, [this](int) {
+        const bool onKeplers = PageControl_->currentWidget() == TabSheetKeplers_;
+        if (onKeplers && !FOnKeplerTab) {
+            TabSheetKeplersShow();
+        } else if (!onKeplers && FOnKeplerTab) {
+            TabSheetKeplersExit();
+        }
+    });
+
+    TimerStart_ = new QTimer(this);
+    TimerStart_->setObjectName("TimerStart");
+    TimerStart_->setInterval(100);
+    TimerStart_->setSingleShot(true);
+    connect(TimerStart_, &QTimer::timeout, this, &TFormVantorelTest::TimerStartTimer);
+
+    ColorDialogLineColour_ = new TzorColorDialog(this);
+    ColorDialogLineColour_->setObjectName("ColorDialogLineColour");
+    ColorDialogLineColour_->SetColor(kDefaultLineColour);
+    ColorDialogLineColour_->SetNamedAs(Q(std::string(kLineColourValue)));
+
+    PopupMenuDisplay_ = new QMenu(this);
+    PopupMenuDisplay_->setObjectName("PopupMenuDisplay");
+    QMenu* lineStyle = PopupMenuDisplay_->addMenu("LineStyle");
+    const char* const thicknesses[] = {"Thin", "Normal", "Thick"};
+    for (int item = 0; item < 3; ++item) {
+        connect(lineStyle->addAction(thicknesses[item]), &QAction::triggered, this,
+                [this, item] { ImageLineThicknessClick(item); });
+    }
+    connect(PopupMenuDisplay_->addAction("Line colour..."), &QAction::triggered, this,
+            &TFormVantorelTest::ImageLineColourClick);
+    PopupMenuDisplay_->addSeparator();
+    connect(PopupMenuDisplay_->addAction("Copy to clipboard"), &QAction::triggered, this,
+            &TFormVantorelTest::CopyToClipboardDisplayClick);
+    connect(PopupMenuDisplay_->addAction("Save image as..."), &QAction::triggered, this,
+            &TFormVantorelTest::ImageSaveAsClick);
+    connect(ImageDisplay_, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& p) { PopupMenuDisplay_->popup(ImageDisplay_->mapToGlobal(p)); });
+
+    PopupMenuDiags_ = new QMenu(this);
+    PopupMenuDiags_->setObjectName("PopupMenuDiags");
+    connect(PopupMenuDiags_->addAction("Copy to clipboard"), &QAction::triggered, this,
+            &TFormVantorelTest::CopyToClipboardDiagsClick);
+    connect(MemoDiags_, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& p) { PopupMenuDiags_->popup(MemoDiags_->mapToGlobal(p)); });
+
+    connect(ImageDisplay_, &TImageDisplay::PointerMoved, this,
+            &TFormVantorelTest::ImageDisplayMouseMove);
+
+    // The drop target: the scroll box (its viewport receives the drags).
+    ScrollBoxForImage_->setAcceptDrops(true);
+    ScrollBoxForImage_->viewport()->setAcceptDrops(true);
+    ScrollBoxForImage_->viewport()->installEventFilter(this);
+
+    // Key preview: the window sees keys and the wheel before its controls.
+    qApp->installEventFilter(this);
+}
+
+void TFormVantorelTest::FormCreate() {
+    if (EditKeplerPath_->text().isEmpty()) {
+        EditKeplerPath_->setText(Q(HalvoryValue(kTwoLineDataPathValue)));
+    }
+    FKeplerPath = EditKeplerPath_->text().toStdString();
+    FRun->Start(FKeplerPath, kVersion);
+    EditKeplerPath_->setText(Q(FRun->KeplerFolder()));
+    if (RadioGroupLineThickness_->ItemIndex() < 0) {
+        RadioGroupLineThickness_->SetItemIndex(kDefaultLineThickness);
+    }
+    ApplyLineSettings();
+    FDiagsShown = 0;
+    MemoDiags_->clear();
+    SyncDiags();
+}
+
+template <typename Work> void TFormVantorelTest::Guarded(Work&& work) {
+    try {
+        work();
+    } catch (const std::exception& e) {
+        SyncDiags();
+        FNotifier->ShowMessage(e.what());
+    }
+    SyncDiags();
+}
+
+void TFormVantorelTest::SyncDiags() {
+    const TStringList& diags = FRun->Diags();
+    if (diags.Count() < FDiagsShown) {
+        MemoDiags_->clear();
+        FDiagsShown = 0;
+    }
+    for (; FDiagsShown < diags.Count(); ++FDiagsShown) {
+        MemoDiags_->appendPlainText(Q(diags[FDiagsShown]));
+    }
+}
+
+void TFormVantorelTest::ApplyLineSettings() {
+    FRun->LineColour = static_cast<TColor>(ColorDialogLineColour_->Color());
+    FRun->LineThickness = std::max(0, RadioGroupLineThickness_->ItemIndex());
+}
+
+// ---- start-up and life ---------------------------------------------------------------------
+
+void TFormVantorelTest::TimerStartTimer() {
+    TimerStart_->stop();
+    if (!DirectoryExists(FKeplerPath) || FRun->Satellite() == nullptr) {
+        FNotifier->ShowMessageBox(kKeplerMissingText, kKeplerMissingCaption);
+        ShowKeplerTab();
+    } else if (FArguments.size() == 1) {
+        ProcessFile(FArguments[0]);
+    }
+}
+
+void TFormVantorelTest::ButtonBrowsePathClick() {
+    const std::string start = DirectoryExists(FKeplerPath) ? FKeplerPath : ProgramFolder();
+    const auto folder = FDialogs->ChooseFolder(this, "Select Kepler data path", start);
+    if (!folder || *folder == FKeplerPath) {
+        return;
+    }
+    FKeplerPath = *folder;
+    EditKeplerPath_->setText(Q(FKeplerPath));
+    FNotifier->ShowMessageBox("Program will now close", "Kepler Path chaged");
+    close();
+}
+
+void TFormVantorelTest::TabSheetKeplersShow() {
+    FOnKeplerTab = true;
+    FSavedHintPause = FHintHidePause;
+    FHintHidePause = kKeplerTabHintHidePause;
+}
+
+void TFormVantorelTest::TabSheetKeplersExit() {
+    FOnKeplerTab = false;
+    FHintHidePause = FSavedHintPause;
+}
+
+void TFormVantorelTest::FileExitClick() {
+    close();
+}
+
+// ---- intake --------------------------------------------------------------------------------
+
+void TFormVantorelTest::Open1Click() {
+    const auto name =
+        FDialogs->ChooseOpenFile(this, {"Channel file set (*_6?.bmp)", "All files (*)"});
+    if (name) {
+        ProcessFile(*name);
+    }
+}
+
+void TFormVantorelTest::DropFileTargetDrop(const std::vector<std::string>& files) {
+    raise();
+    activateWindow();
+    if (files.size() != 1) {
+        FNotifier->ShowMessageBox("Please drop just a single .BMP file",
+                                  "Vantorel - Too many files dropped");
+        return;
+    }
+    const std::string& file = files.front();
+    if (UpperCase(ExtractFileExt(file)) != ".BMP") {
+        FNotifier->ShowMessageBox("Only .BMP files are accepted:\r\n\r\n" + ExtractFileName(file),
+                                  "Vantorel - Wrong file type");
+        return;
+    }
+    FRun->Diags().Add("File dropped: " + ExpandFileName(file));
+    ProcessFile(file);
+}
+
+void TFormVantorelTest::ProcessFile(const std::string& fileName) {
+    Guarded([&] { FRun->ProcessFile(fileName); });
+}
+
+// ---- display, readout and export -----------------------------------------------------------
+
+std::string TFormVantorelTest::StatusText() const {
+    return StatusBarText_->text().toStdString();
+}
+
+void TFormVantorelTest::ImageDisplayMouseMove(int x, int y) {
+    if (const auto text = FRun->Readout(x, y)) {
+        StatusBarText_->setText(Q(*text));
+    }
+}
+
+bool TFormVantorelTest::FormKeyDown(int key, Qt::KeyboardModifiers shift) {
+    const bool shifted = shift.testFlag(Qt::ShiftModifier);
+    switch (key) {
+    case Qt::Key_Escape:
+        close();
+        return true;
+    case Qt::Key_Left:
+        Guarded([&] { FRun->ArrowKey(TArrowKey::Left, shifted); });
+        return true;
+    case Qt::Key_Right:
+        Guarded([&] { FRun->ArrowKey(TArrowKey::Right, shifted); });
+        return true;
+    case Qt::Key_Up:
+        Guarded([&] { FRun->ArrowKey(TArrowKey::Up, shifted); });
+        return true;
+    case Qt::Key_Down:
+        Guarded([&] { FRun->ArrowKey(TArrowKey::Down, shifted); });
+        return true;
+    default:
+        return false;
+    }
+}
+
+void TFormVantorelTest::FormMouseWheel(Qt::KeyboardModifiers shift, int wheelDelta) {
+    if (wheelDelta == 0) {
+        return;
+    }
+    Guarded([&] { FRun->MouseWheel(wheelDelta, shift.testFlag(Qt::ShiftModifier)); });
+}
+
+void TFormVantorelTest::RadioGroupLineThicknessClick() {
+    ApplyLineSettings();
+    Guarded([&] { FRun->RedrawOverlay(); });
+    ShowImageTab();
+}
+
+void TFormVantorelTest::ImageLineThicknessClick(int item) {
+    RadioGroupLineThickness_->SetItemIndex(item);
+    ApplyLineSettings();
+    Guarded([&] { FRun->RedrawOverlay(); });
+}
+
+void TFormVantorelTest::ImageLineColourClick() {
+    ColorDialogLineColour_->Execute(this);
+    ApplyLineSettings();
+    Guarded([&] { FRun->RedrawOverlay(); });
+}
+
+void TFormVantorelTest::ImageSaveAsClick() {
+    const std::string suggested = FRun->SuggestedSaveName();
+    std::string suffix = ExtractFileExt(FRun->ImageFile());
+    if (!suffix.empty()) {
+        suffix.erase(0, 1);
+    }
+    const auto name = FDialogs->ChooseSaveFile(
+        this, suggested, suffix, {"BMP file (*.bmp)", "JPG file (*.jpg)", "PNG file (*.png)"});
+    if (!name) {
+        FNotifier->ShowMessage("Save image cancelled.");
+        return;
+    }
+    Guarded([&] { FRun->SavePicture(*name); });
+}
+
+void TFormVantorelTest::CopyToClipboardDisplayClick() {
+    QGuiApplication::clipboard()->setImage(ImageDisplay_->Picture());
+}
+
+void TFormVantorelTest::CopyToClipboardDiagsClick() {
+    MemoDiags_->selectAll();
+    MemoDiags_->copy();
+    QTextCursor cursor = MemoDiags_->textCursor();
+    cursor.clearSelection();
+    MemoDiags_->setTextCursor(cursor);
+}
+
+// ---- what the run asks of the window -------------------------------------------------------
+
+void TFormVantorelTest::ShowImageTab() {
+    PageControl_->setCurrentWidget(TabSheetImage_);
+}
+
+void TFormVantorelTest::ShowKeplerTab() {
+    PageControl_->setCurrentWidget(TabSheetKeplers_);
+}
+
+void TFormVantorelTest::Maximise() {
+    showMaximized();
+}
+
+void TFormVantorelTest::CaptionChanged(const std::string& caption) {
+    setWindowTitle(Q(caption));
+}
+
+void TFormVantorelTest::PictureChanged() {
+    ImageDisplay_->SetPicture(FRun->DisplayBitmap());
+}
+
+// ---- events --------------------------------------------------------------------------------
+
+bool TFormVantorelTest::eventFilter(QObject* watched, QEvent* event) {
+    auto* widget = qobject_cast<QWidget*>(watched);
+    const bool ours = widget != nullptr && widget->window() == this;
+    switch (event->type()) {
+    case QEvent::KeyPress:
+        if (ours && !QApplication::activePopupWidget() && !QApplication::activeModalWidget()) {
+            auto* key = static_cast<QKeyEvent*>(event);
+            return FormKeyDown(key->key(), key->modifiers());
+        }
+        break;
+    case QEvent::Wheel:
+        if (ours) {
+            auto* wheel = static_cast<QWheelEvent*>(event);
+            // Some platforms turn a shifted wheel into a sideways one.
+            const QPoint angle = wheel->angleDelta();
+            const int delta = angle.y() != 0 ? angle.y() : angle.x();
+            FormMouseWheel(wheel->modifiers(), delta);
+            return true;
+        }
+        break;
+    case QEvent::DragEnter:
+    case QEvent::DragMove:
+        if (watched == ScrollBoxForImage_->viewport()) {
+            auto* drag = static_cast<QDropEvent*>(event);
+            if (drag->mimeData()->hasUrls() && (drag->possibleActions() & Qt::CopyAction)) {
+                drag->setDropAction(Qt::CopyAction);
+                drag->accept();
+            } else {
+                drag->ignore();
+            }
+            return true;
+        }
+        break;
+    case QEvent::Drop:
+        if (watched == ScrollBoxForImage_->viewport()) {
+            auto* drop = static_cast<QDropEvent*>(event);
+            std::vector<std::string> files;
+            for (const QUrl& url : drop->mimeData()->urls()) {
+                files.push_back(url.isLocalFile() ? url.toLocalFile().toStdString()
+                                                  : url.toString().toStdString());
+            }
+            drop->setDropAction(Qt::CopyAction);
+            drop->accept();
+            DropFileTargetDrop(files);
+            return true;
+        }
+        break;
+    case QEvent::ToolTip:
+        if (watched == ButtonBrowsePath_) {
+            auto* help = static_cast<QHelpEvent*>(event);
+            QToolTip::showText(help->globalPos(), ButtonBrowsePath_->toolTip(), ButtonBrowsePath_,
+                               {}, FHintHidePause);
+            return true;
+        }
+        break;
+    default:
+        break;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+} // namespace vantorel

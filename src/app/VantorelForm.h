@@ -1,0 +1,208 @@
+#pragma once
+
+// The program's one window: the picture with its overlay, the Kepler data folder, the
+// diagnostics. It owns a processing run and forwards its events to it; everything that
+// asks the user something (message boxes, file, folder and colour choices) goes through
+// seams so that tests can answer.
+
+#include "app/ProcessingRun.h"
+#include "common/Notifier.h"
+
+#include <QImage>
+#include <QMainWindow>
+#include <QWidget>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+class QAction;
+class QGroupBox;
+class QLabel;
+class QMenu;
+class QPlainTextEdit;
+class QPushButton;
+class QScrollArea;
+class QTabWidget;
+class QTimer;
+
+namespace vantorel {
+
+class TzorColorDialog;
+class TzorEdit;
+class TzorRadioGroup;
+
+/// The file and folder choices of the window. Each returns nullopt when cancelled.
+class IFormDialogs {
+public:
+    virtual ~IFormDialogs() = default;
+    /// A name to save under. filters: "BMP file (*.bmp)" style entries; defaultSuffix
+    /// without the dot. Overwriting an existing file asks first.
+    virtual std::optional<std::string> ChooseSaveFile(QWidget* parent, const std::string& suggested,
+                                                      const std::string& defaultSuffix,
+                                                      const std::vector<std::string>& filters) = 0;
+    /// An existing file to open.
+    virtual std::optional<std::string> ChooseOpenFile(QWidget* parent,
+                                                      const std::vector<std::string>& filters) = 0;
+    /// An existing folder, starting in startFolder.
+    virtual std::optional<std::string> ChooseFolder(QWidget* parent, const std::string& title,
+                                                    const std::string& startFolder) = 0;
+};
+
+/// Qt's own file dialogs.
+class TQtFormDialogs final : public IFormDialogs {
+public:
+    std::optional<std::string> ChooseSaveFile(QWidget* parent, const std::string& suggested,
+                                              const std::string& defaultSuffix,
+                                              const std::vector<std::string>& filters) override;
+    std::optional<std::string> ChooseOpenFile(QWidget* parent,
+                                              const std::vector<std::string>& filters) override;
+    std::optional<std::string> ChooseFolder(QWidget* parent, const std::string& title,
+                                            const std::string& startFolder) override;
+};
+
+/// Message boxes with one OK button, and plain messages under the application title.
+class TMessageBoxNotifier final : public INotifier {
+public:
+    explicit TMessageBoxNotifier(QWidget* parent = nullptr) : parent_(parent) {}
+    void SetParent(QWidget* parent) { parent_ = parent; }
+    void ShowMessageBox(const std::string& text, const std::string& caption) override;
+    void ShowMessage(const std::string& text) override;
+
+private:
+    QWidget* parent_;
+};
+
+/// Shows the displayed picture at its own size; reports the pointer in picture pixels.
+class TImageDisplay final : public QWidget {
+    Q_OBJECT
+public:
+    explicit TImageDisplay(QWidget* parent = nullptr);
+    /// Shows the bitmap (24 bits per pixel); the widget takes its size. The bitmap must
+    /// outlive the next call.
+    void SetPicture(const TBitmap& bitmap);
+    /// Paint events so far (the key-to-picture benchmark waits for one).
+    int PaintCount() const { return paintCount_; }
+    QImage Picture() const { return image_; }
+
+signals:
+    void PointerMoved(int x, int y);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+
+private:
+    QImage image_;
+    int paintCount_ = 0;
+};
+
+class TFormVantorelTest final : public QMainWindow, private IRunView {
+    Q_OBJECT
+public:
+    /// The display's captions and the Kepler message, fixed texts of the program.
+    static constexpr const char* kKeplerMissingText =
+        "Error getting Kepler data for Meteor-M N2\r\n\r\nPlease enter the location of the "
+        "Kepler data.\r\n\r\nThe program will close if the Kepler path is changed.";
+    static constexpr const char* kKeplerMissingCaption = "Vantorel - Kepler data missing";
+    static constexpr int kDefaultHintHidePause = 2500;
+    static constexpr int kKeplerTabHintHidePause = 4500;
+
+    /// arguments: the command line without the program name (one names a file to
+    /// process at start). notifier and dialogs default to Qt's message boxes and dialogs.
+    explicit TFormVantorelTest(std::vector<std::string> arguments, INotifier* notifier = nullptr,
+                               IFormDialogs* dialogs = nullptr, QWidget* parent = nullptr);
+    ~TFormVantorelTest() override;
+
+    // Event handlers, public so that tests and the benchmark can drive them directly.
+    void TimerStartTimer();
+    void ButtonBrowsePathClick();
+    void TabSheetKeplersShow();
+    void TabSheetKeplersExit();
+    void FileExitClick();
+    void Open1Click();
+    void DropFileTargetDrop(const std::vector<std::string>& files);
+    void ProcessFile(const std::string& fileName);
+    void ImageDisplayMouseMove(int x, int y);
+    /// An arrow key, Escape or another key; true when it was handled.
+    bool FormKeyDown(int key, Qt::KeyboardModifiers shift);
+    void FormMouseWheel(Qt::KeyboardModifiers shift, int wheelDelta);
+    void RadioGroupLineThicknessClick();
+    void ImageLineThicknessClick(int item);
+    void ImageLineColourClick();
+    void ImageSaveAsClick();
+    void CopyToClipboardDisplayClick();
+    void CopyToClipboardDiagsClick();
+
+    // What tests look at.
+    TProcessingRun& Run() { return *FRun; }
+    const std::string& KeplerPath() const { return FKeplerPath; }
+    std::string StatusText() const;
+    /// The application's hint hide pause in milliseconds (longer on the Kepler tab).
+    int HintHidePause() const { return FHintHidePause; }
+    QTabWidget* PageControl() const { return PageControl_; }
+    QWidget* TabSheetImage() const { return TabSheetImage_; }
+    QWidget* TabSheetKeplers() const { return TabSheetKeplers_; }
+    QWidget* TabSheetDiags() const { return TabSheetDiags_; }
+    QScrollArea* ScrollBoxForImage() const { return ScrollBoxForImage_; }
+    TImageDisplay* ImageDisplay() const { return ImageDisplay_; }
+    TzorRadioGroup* RadioGroupLineThickness() const { return RadioGroupLineThickness_; }
+    TzorEdit* EditKeplerPath() const { return EditKeplerPath_; }
+    QPushButton* ButtonBrowsePath() const { return ButtonBrowsePath_; }
+    QPlainTextEdit* MemoDiags() const { return MemoDiags_; }
+    TzorColorDialog* ColorDialogLineColour() const { return ColorDialogLineColour_; }
+    QTimer* TimerStart() const { return TimerStart_; }
+    QMenu* PopupMenuDisplay() const { return PopupMenuDisplay_; }
+    QMenu* PopupMenuDiags() const { return PopupMenuDiags_; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    // IRunView
+    void ShowImageTab() override;
+    void ShowKeplerTab() override;
+    void Maximise() override;
+    void CaptionChanged(const std::string& caption) override;
+    void PictureChanged() override;
+
+    void BuildComponents();
+    void FormCreate();
+    /// Runs one event's work; an error shows the application's error message.
+    template <typename Work> void Guarded(Work&& work);
+    /// Brings the memo up to date with the run's diagnostics.
+    void SyncDiags();
+    void ApplyLineSettings();
+
+    std::vector<std::string> FArguments;
+    std::unique_ptr<TMessageBoxNotifier> FOwnNotifier;
+    std::unique_ptr<TQtFormDialogs> FOwnDialogs;
+    INotifier* FNotifier;
+    IFormDialogs* FDialogs;
+    std::unique_ptr<TProcessingRun> FRun;
+    std::string FKeplerPath;
+    int FHintHidePause = kDefaultHintHidePause;
+    int FSavedHintPause = kDefaultHintHidePause;
+    bool FOnKeplerTab = false;
+    int FDiagsShown = 0;
+
+    QTabWidget* PageControl_ = nullptr;
+    QLabel* StatusBarText_ = nullptr;
+    QWidget* TabSheetImage_ = nullptr;
+    QWidget* TabSheetKeplers_ = nullptr;
+    QWidget* TabSheetDiags_ = nullptr;
+    QScrollArea* ScrollBoxForImage_ = nullptr;
+    TImageDisplay* ImageDisplay_ = nullptr;
+    TzorRadioGroup* RadioGroupLineThickness_ = nullptr;
+    QGroupBox* GroupBoxKeplers_ = nullptr;
+    TzorEdit* EditKeplerPath_ = nullptr;
+    QPushButton* ButtonBrowsePath_ = nullptr;
+    QPlainTextEdit* MemoDiags_ = nullptr;
+    QTimer* TimerStart_ = nullptr;
+    TzorColorDialog* ColorDialogLineColour_ = nullptr;
+    QMenu* PopupMenuDisplay_ = nullptr;
+    QMenu* PopupMenuDiags_ = nullptr;
+};
+
+} // namespace vantorel

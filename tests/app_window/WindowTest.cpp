@@ -1,0 +1,498 @@
+// The real window under the offscreen platform: start-up, intake, readout, keys, the
+// overlay controls, export and the settings kept between starts.
+#include "SamplePass.h"
+#include "TempDir.h"
+#include "app/VantorelForm.h"
+#include "common/Clock.h"
+#include "common/Program.h"
+#include "imaging/JPEG_IO.h"
+#include "imaging/zorPNGImage.h"
+#include "settings/Registry.h"
+#include "settings/RegistryVariables.h"
+#include "settings/zorControls.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QRadioButton>
+#include <QScrollArea>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
+#include <QUrl>
+
+#include <deque>
+#include <filesystem>
+#include <memory>
+
+namespace vantorel {
+namespace {
+
+using testing::TempDir;
+
+using testing::kSampleImage;
+using testing::kSampleKeps;
+using testing::kSource;
+
+// Answers the window's file and folder choices from a queue; nullopt = cancel.
+class QueuedDialogs final : public IFormDialogs {
+public:
+    std::deque<std::optional<std::string>> answers;
+    std::vector<std::string> asked; // what each question offered
+
+    std::optional<std::string> ChooseSaveFile(QWidget*, const std::string& suggested,
+                                              const std::string& defaultSuffix,
+                                              const std::vector<std::string>& filters) override {
+        asked.push_back(suggested + "|" + defaultSuffix + "|" + std::to_string(filters.size()));
+        return Next();
+    }
+    std::optional<std::string> ChooseOpenFile(QWidget*,
+                                              const std::vector<std::string>& filters) override {
+        asked.push_back(filters.front());
+        return Next();
+    }
+    std::optional<std::string> ChooseFolder(QWidget*, const std::string& title,
+                                            const std::string& start) override {
+        asked.push_back(title + "|" + start);
+        return Next();
+    }
+
+private:
+    std::optional<std::string> Next() {
+        if (answers.empty()) {
+            return std::nullopt;
+        }
+        auto a = answers.front();
+        answers.pop_front();
+        return a;
+    }
+};
+
+class WindowTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<TempDir> program_;
+    std::unique_ptr<TempDir> registry_;
+    std::unique_ptr<ScopedExecutablePath> exe_;
+    FixedClock clock_{EncodeDateTime(2020, 9, 28, 12, 0, 0), 0.0};
+    std::unique_ptr<ScopedClock> scopedClock_;
+    RecordingNotifier notifier_;
+    QueuedDialogs dialogs_;
+
+    std::unique_ptr<TFormVantorelTest> Open(std::vector<std::string> arguments = {}) {
+        auto form =
+            std::make_unique<TFormVantorelTest>(std::move(arguments), &notifier_, &dialogs_);
+        form->show();
+        return form;
+    }
+    // The window's stored settings, as another start would find them.
+    static void Store(std::string_view name, const RegistryValue& value) {
+        TRegistry registry(CurrentRegistrySettings().rootKey);
+        registry.OpenKey(ProgramKeyPath());
+        registry.WriteValue(name, value);
+    }
+    static std::optional<RegistryValue> Stored(std::string_view name) {
+        TRegistry registry(CurrentRegistrySettings().rootKey);
+        if (!registry.OpenKeyReadOnly(ProgramKeyPath())) {
+            return std::nullopt;
+        }
+        return registry.ReadValue(name);
+    }
+    static int Count(const TStringList& lines, const std::string& prefix) {
+        int n = 0;
+        for (const auto& line : lines.Lines()) {
+            n += line.rfind(prefix, 0) == 0;
+        }
+        return n;
+    }
+    static QImage Shown(TFormVantorelTest& form) { return form.ImageDisplay()->Picture(); }
+    static void Drop(TFormVantorelTest& form, const QList<QUrl>& urls) {
+        QMimeData data;
+        data.setUrls(urls);
+        QWidget* target = form.ScrollBoxForImage()->viewport();
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &drop);
+    }
+
+private slots:
+    void init() {
+        program_ = std::make_unique<TempDir>();
+        registry_ = std::make_unique<TempDir>();
+        std::filesystem::copy_file(kSource + "/data/Countries.dat", *program_ / "Countries.dat");
+        std::filesystem::copy_file(kSource + "/data/Stations.dat", *program_ / "Stations.dat");
+        exe_ = std::make_unique<ScopedExecutablePath>(*program_ / "vantorel");
+        qputenv("VANTOREL_REGISTRY_DIR", QByteArray::fromStdString(registry_->Path()));
+        ResetRegistrySettings();
+        SetRegistryProgramName("");
+        scopedClock_ = std::make_unique<ScopedClock>(clock_);
+        notifier_.entries.clear();
+        dialogs_.answers.clear();
+        dialogs_.asked.clear();
+        Store(kKeplerPathValue, RegistryValue::String(kSampleKeps));
+    }
+    void cleanup() {
+        scopedClock_.reset();
+        exe_.reset();
+        qunsetenv("VANTOREL_REGISTRY_DIR");
+        ResetRegistrySettings();
+        registry_.reset();
+        program_.reset();
+    }
+
+    void startUpAccountAndComponents() {
+        auto form = Open();
+        const auto lines = form->MemoDiags()->toPlainText().split('\n');
+        QCOMPARE(lines.value(0),
+                 QString("Vantorel - V0.1.0.0  starting at:  2020-Sep-28 12:00 UTC"));
+        QCOMPARE(lines.value(1), QString("Kepler source:"));
+        QCOMPARE(lines.value(4), QString::fromStdString("  Multi-Kepler folder: " + kSampleKeps +
+                                                        "  (1 satellites available)"));
+        QVERIFY(lines.value(5).startsWith("Cartography loaded from: " +
+                                          QString::fromStdString(*program_ / "Countries.dat")));
+        QCOMPARE(lines.value(6), QString());
+        QCOMPARE(form->windowTitle(), QString("Vantorel - V0.1.0.0"));
+        QCOMPARE(form->StatusText(), std::string("Drop a .BMP file for processing."));
+        QCOMPARE(form->PageControl()->tabText(0), QString(" Image "));
+        QCOMPARE(form->PageControl()->tabText(1), QString(" Kepler data "));
+        QCOMPARE(form->PageControl()->tabText(2), QString(" Diagnostics "));
+        QCOMPARE(form->PageControl()->currentWidget(), form->TabSheetImage());
+        QCOMPARE(form->ImageDisplay()->cursor().shape(), Qt::CrossCursor);
+        QVERIFY(form->MemoDiags()->isReadOnly());
+        QCOMPARE(form->TimerStart()->interval(), 100);
+        QCOMPARE(form->EditKeplerPath()->text(), QString::fromStdString(kSampleKeps));
+        QCOMPARE(form->RadioGroupLineThickness()->ItemIndex(), 1);
+        QCOMPARE(form->ColorDialogLineColour()->Color(), 65535);
+
+        // The timer fires once: Kepler data is there and no file was named.
+        QTRY_VERIFY(!form->TimerStart()->isActive());
+        QVERIFY(notifier_.entries.empty());
+        QCOMPARE(Count(form->Run().Diags(), "Processing: "), 0);
+        // The Kepler tab holds its hints longer.
+        QCOMPARE(form->HintHidePause(), 2500);
+        form->PageControl()->setCurrentWidget(form->TabSheetKeplers());
+        QCOMPARE(form->HintHidePause(), 4500);
+        form->PageControl()->setCurrentWidget(form->TabSheetDiags());
+        QCOMPARE(form->HintHidePause(), 2500);
+    }
+
+    void missingKeplerDataSendsTheUserToTheKeplerTab() {
+        TempDir empty;
+        Store(kKeplerPathValue, RegistryValue::String(empty.Path()));
+        auto form = Open({kSampleImage});
+        QCOMPARE(form->PageControl()->currentWidget(), form->TabSheetKeplers());
+        form->TimerStartTimer();
+        QCOMPARE(notifier_.entries.size(), std::size_t{1});
+        QCOMPARE(notifier_.entries[0].caption, std::string("Vantorel - Kepler data missing"));
+        QCOMPARE(notifier_.entries[0].text,
+                 std::string("Error getting Kepler data for Meteor-M N2\r\n\r\nPlease enter the "
+                             "location of the Kepler data.\r\n\r\nThe program will close if the "
+                             "Kepler path is changed."));
+        QCOMPARE(form->PageControl()->currentWidget(), form->TabSheetKeplers());
+        QCOMPARE(Count(form->Run().Diags(), "Processing: "), 0); // the argument waits
+        QVERIFY(form->isVisible());
+    }
+
+    void commandLineArguments() {
+        auto two = Open({kSampleImage, kSampleImage});
+        two->TimerStartTimer();
+        QCOMPARE(Count(two->Run().Diags(), "Processing: "), 0);
+        two.reset();
+        auto one = Open({kSampleImage});
+        QTRY_COMPARE(Count(one->Run().Diags(), "Plotting "), 1);
+        QCOMPARE(one->windowTitle(), QString::fromUtf8("Vantorel - V0.1.0.0  \u2014  "
+                                                       "2020_09_27_08_00_58_64.bmp"));
+    }
+
+    void dropsAreCheckedThenProcessed() {
+        auto form = Open();
+        Drop(*form, {QUrl::fromLocalFile("/tmp/a_64.bmp"), QUrl::fromLocalFile("/tmp/b_64.bmp")});
+        Drop(*form, {QUrl::fromLocalFile("/tmp/pass_64.png")});
+        QCOMPARE(notifier_.entries.size(), std::size_t{2});
+        QCOMPARE(notifier_.entries[0].caption, std::string("Vantorel - Too many files dropped"));
+        QCOMPARE(notifier_.entries[0].text, std::string("Please drop just a single .BMP file"));
+        QCOMPARE(notifier_.entries[1].caption, std::string("Vantorel - Wrong file type"));
+        QCOMPARE(notifier_.entries[1].text,
+                 std::string("Only .BMP files are accepted:\r\n\r\npass_64.png"));
+        QCOMPARE(Count(form->Run().Diags(), "Processing: "), 0);
+
+        form->PageControl()->setCurrentWidget(form->TabSheetDiags());
+        Drop(*form, {QUrl::fromLocalFile(QString::fromStdString(kSampleImage))});
+        QCOMPARE(notifier_.entries.size(), std::size_t{2});
+        const auto text = form->MemoDiags()->toPlainText();
+        QVERIFY(text.contains(
+            QString::fromStdString("File dropped: " + kSampleImage + "\nProcessing: ")));
+        QVERIFY(text.endsWith("Plotting " + QString::number(form->Run().Cartography().Count()) +
+                              " line boundaries"));
+        QCOMPARE(form->PageControl()->currentWidget(), form->TabSheetImage());
+        QCOMPARE(Shown(*form).size(), QSize(1568, 4000));
+        QCOMPARE(form->ImageDisplay()->size(), QSize(1568, 4000));
+    }
+
+    void anErrorInARunLeavesTheWindowUsable() {
+        TempDir dir;
+        const std::string broken = dir / "2020_09_27_08_00_58_64.bmp";
+        dir.Write("2020_09_27_08_00_58_64.bmp", "BM not really a bitmap");
+        auto form = Open();
+        form->ProcessFile(broken);
+        QCOMPARE(notifier_.entries.size(), std::size_t{1});
+        QCOMPARE(notifier_.entries[0].caption, std::string(kApplicationTitle));
+        QVERIFY(!notifier_.entries[0].text.empty());
+        dialogs_.answers.push_back(kSampleImage);
+        form->Open1Click();
+        QCOMPARE(dialogs_.asked.back(), std::string("Channel file set (*_6?.bmp)"));
+        QCOMPARE(Count(form->Run().Diags(), "Plotting "), 1);
+    }
+
+    void readoutFollowsThePointer() {
+        auto form = Open({kSampleImage});
+        QTRY_COMPARE(Count(form->Run().Diags(), "Plotting "), 1);
+        QMouseEvent move(QEvent::MouseMove, QPointF(771, 2000), QPointF(771, 2000), Qt::NoButton,
+                         Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(form->ImageDisplay(), &move);
+        float lon = 0, lat = 0;
+        QVERIFY(form->Run().LookUpLonLat(771, 2000, lon, lat));
+        QCOMPARE(form->StatusText(),
+                 *form->Run().Readout(771, 2000)); // the run's readout, shown as is
+        QVERIFY(form->StatusText().rfind("X: 771   Y: 2000     Lon: ", 0) == 0);
+        QVERIFY(form->StatusText().find("Offset line: 10   pixel: -20") != std::string::npos);
+        // Outside the sampled columns the readout shows zeros.
+        form->ImageDisplayMouseMove(1560, 10);
+        QCOMPARE(form->StatusText(), std::string("X: 1560   Y: 10     Lon: 0.0   Lat: 0.0     "
+                                                 "Offset line: 10   pixel: -20"));
+        // Outside the picture the status bar keeps the last readout.
+        form->ImageDisplayMouseMove(1568, 10);
+        QCOMPARE(form->StatusText(), std::string("X: 1560   Y: 10     Lon: 0.0   Lat: 0.0     "
+                                                 "Offset line: 10   pixel: -20"));
+    }
+
+    void southToNorthReadoutIsTurned() {
+        TempDir dir;
+        const std::string image = dir / "2020_09_27_08_51_40_64.bmp";
+        std::filesystem::copy_file(kSampleImage, image);
+        dir.Write("2020_09_27_08_51_40_64.stat", "11:51:40.000\n\n0.1538925\n");
+        auto form = Open();
+        form->ProcessFile(image);
+        QVERIFY(form->Run().Northbound());
+        form->ImageDisplayMouseMove(1568 - 771, 4000 - 2000);
+        QVERIFY(form->StatusText().rfind("X: 771   Y: 2000     Lon: ", 0) == 0);
+        QCOMPARE(form->StatusText(), *form->Run().Readout(1568 - 771, 4000 - 2000));
+        // Shift+Left on a turned picture adds 16.
+        form->FormKeyDown(Qt::Key_Left, Qt::ShiftModifier);
+        QCOMPARE(form->Run().PixelOffset(), -16 + 16);
+    }
+
+    void keysAndWheelMoveTheOverlay() {
+        auto form = Open({kSampleImage});
+        QTRY_COMPARE(Count(form->Run().Diags(), "Plotting "), 1);
+        const QImage before = Shown(*form);
+        // The arrow keys reach the window even when the Kepler edit has the focus.
+        form->PageControl()->setCurrentWidget(form->TabSheetKeplers());
+        form->EditKeplerPath()->setFocus();
+        form->EditKeplerPath()->setCursorPosition(3);
+        QTest::keyClick(form->EditKeplerPath(), Qt::Key_Right);
+        QCOMPARE(form->EditKeplerPath()->cursorPosition(), 3);
+        QCOMPARE(form->Run().PixelOffset(), -20 + 2);
+        QTest::keyClick(form->EditKeplerPath(), Qt::Key_Right, Qt::ShiftModifier);
+        QCOMPARE(form->Run().PixelOffset(), -20 + 2 + 16);
+        QTest::keyClick(form.get(), Qt::Key_Up);
+        QTest::keyClick(form.get(), Qt::Key_Down, Qt::ShiftModifier);
+        QCOMPARE(form->Run().LineOffset(), 10 + 1 - 8);
+        QTest::keyClick(form.get(), Qt::Key_Left);
+        QCOMPARE(form->Run().PixelOffset(), -20 + 16);
+        QVERIFY(Shown(*form) != before);
+
+        // Wheel: lines without Shift, pixels with it; a zero delta does nothing.
+        const int plotting = Count(form->Run().Diags(), "Plotting ");
+        auto wheel = [&](int delta, Qt::KeyboardModifiers mods) {
+            QWheelEvent event(QPointF(10, 10), QPointF(10, 10), QPoint(), QPoint(0, delta),
+                              Qt::NoButton, mods, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(form->ImageDisplay(), &event);
+        };
+        wheel(120, Qt::NoModifier);
+        QCOMPARE(form->Run().LineOffset(), 3 + 5);
+        wheel(-120, Qt::ShiftModifier);
+        QCOMPARE(form->Run().PixelOffset(), -4 - 5);
+        wheel(0, Qt::NoModifier);
+        QCOMPARE(Count(form->Run().Diags(), "Plotting "), plotting + 2);
+
+        // The picture moved with the overlay: the offsets back where they were give the
+        // first picture again.
+        form->Run().SetOffsets(10, -20);
+        form->Run().RedrawOverlay();
+        QCOMPARE(form->ImageDisplay()->Picture(), before);
+    }
+
+    void thicknessAndColourControlsRedraw() {
+        auto form = Open({kSampleImage});
+        QTRY_COMPARE(Count(form->Run().Diags(), "Plotting "), 1);
+        form->PageControl()->setCurrentWidget(form->TabSheetDiags());
+        // The thickness group: a click redraws and shows the picture.
+        auto buttons = form->RadioGroupLineThickness()->findChildren<QRadioButton*>();
+        QCOMPARE(buttons.size(), 3);
+        const QImage normal = Shown(*form);
+        QTest::mouseClick(buttons[2], Qt::LeftButton);
+        QCOMPARE(form->Run().LineThickness, 2);
+        QCOMPARE(Count(form->Run().Diags(), "Plotting "), 2);
+        QCOMPARE(form->PageControl()->currentWidget(), form->TabSheetImage());
+        const QImage thick = Shown(*form);
+        auto yellow = [](const QImage& image) {
+            int n = 0;
+            for (int y = 0; y < image.height(); y += 3) {
+                for (int x = 0; x < image.width(); ++x) {
+                    n += image.pixel(x, y) == qRgb(255, 255, 0);
+                }
+            }
+            return n;
+        };
+        QVERIFY(yellow(thick) > yellow(normal) * 5 / 4);
+        // The pop-up's items choose in the group.
+        form->ImageLineThicknessClick(0);
+        QCOMPARE(form->RadioGroupLineThickness()->ItemIndex(), 0);
+        QVERIFY(yellow(Shown(*form)) < yellow(normal));
+
+        // The colour dialog: cancelled still redraws; confirmed recolours the lines.
+        const int before = Count(form->Run().Diags(), "Plotting ");
+        form->ColorDialogLineColour()->SetChooser(
+            [](const QColor&, QWidget*) { return std::optional<QColor>(); });
+        form->ImageLineColourClick();
+        QCOMPARE(Count(form->Run().Diags(), "Plotting "), before + 1);
+        QCOMPARE(form->ColorDialogLineColour()->Color(), 65535);
+        form->ColorDialogLineColour()->SetChooser(
+            [](const QColor&, QWidget*) { return std::optional<QColor>(QColor(255, 0, 0)); });
+        form->ImageLineColourClick();
+        QCOMPARE(form->Run().LineColour, TColor{0x0000FF});
+        int red = 0;
+        const QImage recoloured = Shown(*form);
+        for (int y = 0; y < recoloured.height(); y += 3) {
+            for (int x = 0; x < recoloured.width(); ++x) {
+                red += recoloured.pixel(x, y) == qRgb(255, 0, 0);
+            }
+        }
+        QVERIFY(red > 1000);
+    }
+
+    void savedPicturesHoldWhatIsShown() {
+        TempDir dir;
+        auto form = Open({kSampleImage});
+        QTRY_COMPARE(Count(form->Run().Diags(), "Plotting "), 1);
+        form->FormKeyDown(Qt::Key_Right, Qt::NoModifier); // what is shown, offsets included
+        const QImage shown = Shown(*form);
+
+        dialogs_.answers = {dir / "a.bmp", dir / "a.png", dir / "a.jpg", std::nullopt};
+        for (int i = 0; i < 4; ++i) {
+            form->ImageSaveAsClick();
+        }
+        QCOMPARE(dialogs_.asked.front(), kSource + "/samples/2020_09_27_08_00_58_64.geo.bmp|bmp|3");
+        QCOMPARE(notifier_.entries.size(), std::size_t{1});
+        QCOMPARE(notifier_.entries[0].text, std::string("Save image cancelled."));
+
+        TBitmap bmp;
+        bmp.LoadFromFile(dir / "a.bmp");
+        QCOMPARE(bmp.PixelFormat(), TPixelFormat::pf24bit);
+        TPngImage png;
+        png.LoadFromFile(dir / "a.png");
+        TBitmap fromPng;
+        png.CopyToBitmap(fromPng, 0, 0);
+        for (const TBitmap* saved : {&bmp, &fromPng}) {
+            QCOMPARE(saved->Width(), shown.width());
+            QCOMPARE(saved->Height(), shown.height());
+            int differing = 0;
+            for (int y = 0; y < shown.height(); y += 5) {
+                for (int x = 0; x < shown.width(); ++x) {
+                    const TColor c = saved->PixelColor(x, y); // 0x00BBGGRR
+                    differing +=
+                        qRgb(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF) != shown.pixel(x, y);
+                }
+            }
+            QCOMPARE(differing, 0);
+        }
+        TBitmap jpeg;
+        QVERIFY(ReadJpegFile(&jpeg, dir / "a.jpg", false, 0));
+        QCOMPARE(jpeg.Width(), shown.width());
+
+        // The clipboard: the picture, and the diagnostics text.
+        form->CopyToClipboardDisplayClick();
+        QCOMPARE(QGuiApplication::clipboard()->image().convertToFormat(QImage::Format_RGB32),
+                 shown.convertToFormat(QImage::Format_RGB32));
+        form->CopyToClipboardDiagsClick();
+        QCOMPARE(QGuiApplication::clipboard()->text(), form->MemoDiags()->toPlainText());
+        QVERIFY(!form->MemoDiags()->textCursor().hasSelection());
+    }
+
+    void settingsAreStoredAtCloseAndLoadedAtTheNextStart() {
+        {
+            auto form = Open();
+            QVERIFY(!Stored(kLineThicknessValue)); // nothing written before the close
+            form->ImageLineThicknessClick(2);
+            form->ColorDialogLineColour()->SetChooser(
+                [](const QColor&, QWidget*) { return std::optional<QColor>(QColor(0, 0, 255)); });
+            form->ImageLineColourClick();
+        }
+        QCOMPARE(Stored(kLineThicknessValue)->AsInteger(), std::optional<std::int32_t>(2));
+        QCOMPARE(Stored(kLineColourValue)->AsInteger(), std::optional<std::int32_t>(0xFF0000));
+        QCOMPARE(Stored(kKeplerPathValue)->AsString(), std::optional<std::string>(kSampleKeps));
+        {
+            auto form = Open();
+            QCOMPARE(form->RadioGroupLineThickness()->ItemIndex(), 2);
+            QCOMPARE(form->Run().LineThickness, 2);
+            QCOMPARE(form->Run().LineColour, TColor{0xFF0000});
+            QCOMPARE(Count(form->Run().Diags(), "Plotting "), 0); // loading ran no handler
+        }
+        // A thickness stored as text: "Normal".
+        Store(kLineThicknessValue, RegistryValue::String("2"));
+        auto form = Open();
+        QCOMPARE(form->RadioGroupLineThickness()->ItemIndex(), 1);
+    }
+
+    void anEmptyKeplerPathAsksTheSiblingTracker() {
+        Store(kKeplerPathValue, RegistryValue::String(""));
+        {
+            TRegistry registry(RegistryRoot::CurrentUser);
+            registry.OpenKey("\\Software\\Corvane\\Halvory");
+            registry.WriteValue(kTwoLineDataPathValue,
+                                RegistryValue::String(kSource + "/samples/keps"));
+        }
+        auto form = Open();
+        QCOMPARE(form->KeplerPath(), kSource + "/samples/keps");
+        QCOMPARE(form->EditKeplerPath()->text(), QString::fromStdString(kSampleKeps));
+        QVERIFY(form->Run().Satellite() != nullptr);
+    }
+
+    void browsingForAnotherFolderClosesTheWindow() {
+        TempDir other;
+        auto form = Open();
+        dialogs_.answers = {std::nullopt, kSampleKeps, other.Path()};
+        form->ButtonBrowsePathClick(); // cancelled
+        form->ButtonBrowsePathClick(); // the same folder
+        QCOMPARE(dialogs_.asked[0], "Select Kepler data path|" + kSampleKeps);
+        QVERIFY(notifier_.entries.empty());
+        QVERIFY(form->isVisible());
+        form->ButtonBrowsePathClick();
+        QCOMPARE(notifier_.entries.size(), std::size_t{1});
+        QCOMPARE(notifier_.entries[0].caption, std::string("Kepler Path chaged"));
+        QCOMPARE(notifier_.entries[0].text, std::string("Program will now close"));
+        QVERIFY(!form->isVisible());
+        form.reset();
+        QCOMPARE(Stored(kKeplerPathValue)->AsString(), std::optional<std::string>(other.Path()));
+    }
+
+    void escapeAndExitClose() {
+        auto form = Open();
+        QTest::keyClick(form.get(), Qt::Key_Escape);
+        QVERIFY(!form->isVisible());
+        form->show();
+        form->FileExitClick();
+        QVERIFY(!form->isVisible());
+    }
+};
+
+} // namespace
+} // namespace vantorel
+
+QTEST_MAIN(vantorel::WindowTest)
+#include "WindowTest.moc"

@@ -1,0 +1,73 @@
+// Runs the real window on a channel image and saves a screenshot of each tab, taken from
+// the screen (run it under Xvfb: tools/screenshots/take.sh).
+//   window_screenshots IMAGE OUTPUT_FOLDER
+#include "app/VantorelForm.h"
+#include "common/Notifier.h"
+#include "settings/RegistryVariables.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QGuiApplication>
+#include <QMouseEvent>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTabWidget>
+#include <QTimer>
+
+#include <iostream>
+
+namespace {
+
+void Settle(int milliseconds) {
+    QEventLoop loop;
+    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+bool Shoot(vantorel::TFormVantorelTest& form, const QString& file) {
+    Settle(300);
+    const QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(0);
+    const QRect frame = form.frameGeometry();
+    if (!shot.copy(frame).save(file)) {
+        std::cerr << "Cannot write " << file.toStdString() << "\n";
+        return false;
+    }
+    std::cout << file.toStdString() << "\n";
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QApplication application(argc, argv);
+    if (argc != 3) {
+        std::cerr << "usage: window_screenshots IMAGE OUTPUT_FOLDER\n";
+        return 2;
+    }
+    const QString out = QString::fromLocal8Bit(argv[2]);
+    QDir().mkpath(out);
+    // The window's own settings; message boxes go to the terminal so nothing waits.
+    vantorel::SetRegistryProgramName(vantorel::kWindowProgramName);
+    vantorel::StreamNotifier notifier(std::cerr);
+    vantorel::TFormVantorelTest form({argv[1]}, &notifier);
+    form.resize(1000, 760);
+    form.show();
+    Settle(1500); // the start timer processes the image
+    form.showNormal();
+    form.resize(1000, 760);
+    form.move(0, 0);
+
+    // Scroll to the middle of the pass, point at a pixel so the readout shows.
+    QScrollArea* box = form.ScrollBoxForImage();
+    box->verticalScrollBar()->setValue(box->verticalScrollBar()->maximum() / 2);
+    const QPoint inside = box->viewport()->rect().center();
+    const QPoint at = form.ImageDisplay()->mapFrom(box->viewport(), inside);
+    form.ImageDisplayMouseMove(at.x(), at.y());
+    bool ok = Shoot(form, out + "/window-image.png");
+    form.PageControl()->setCurrentWidget(form.TabSheetKeplers());
+    ok = Shoot(form, out + "/window-kepler-data.png") && ok;
+    form.PageControl()->setCurrentWidget(form.TabSheetDiags());
+    ok = Shoot(form, out + "/window-diagnostics.png") && ok;
+    return ok ? 0 : 1;
+}
