@@ -192,7 +192,11 @@ TFormVantorelTest::~TFormVantorelTest() {
 void TFormVantorelTest::BuildComponents() {
     setObjectName("FormVantorelTest");
     setWindowTitle(QString(kProductName) + " - Corvane");
-    resize(605, 336);
+    // Tahoma 8 pt where it is installed; the closest sans-serif face elsewhere.
+    QFont face = font();
+    face.setFamilies({"Tahoma", "DejaVu Sans", face.family()});
+    face.setPointSize(8);
+    setFont(face);
 
     QMenu* file = menuBar()->addMenu("File");
     QAction* open = file->addAction("Open");
@@ -329,6 +333,9 @@ void TFormVantorelTest::BuildComponents() {
 
     // Key preview: the window sees keys and the wheel before its controls.
     qApp->installEventFilter(this);
+
+    // A client area of 605 x 336 below the menu.
+    resize(605, 336 + menuBar()->sizeHint().height());
 }
 
 void TFormVantorelTest::FormCreate() {
