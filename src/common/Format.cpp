@@ -10,7 +10,7 @@
 namespace vantorel {
 namespace {
 
-struct Spec {
+struct Conversion {
     bool left = false;
     bool zero = false;
     bool plus = false;
@@ -25,15 +25,15 @@ struct Spec {
 }
 
 // Pads a converted field; with the zero flag the zeros go after any sign.
-std::string Pad(std::string body, const Spec& spec, bool numeric) {
-    if (static_cast<int>(body.size()) >= spec.width) {
+std::string Pad(std::string body, const Conversion& conversion, bool numeric) {
+    if (static_cast<int>(body.size()) >= conversion.width) {
         return body;
     }
-    const size_t fill = static_cast<size_t>(spec.width) - body.size();
-    if (spec.left) {
+    const size_t fill = static_cast<size_t>(conversion.width) - body.size();
+    if (conversion.left) {
         return body + std::string(fill, ' ');
     }
-    if (spec.zero && numeric) {
+    if (conversion.zero && numeric) {
         const size_t signLen =
             (!body.empty() && (body[0] == '-' || body[0] == '+' || body[0] == ' ')) ? 1 : 0;
         body.insert(signLen, fill, '0');
@@ -42,45 +42,46 @@ std::string Pad(std::string body, const Spec& spec, bool numeric) {
     return std::string(fill, ' ') + body;
 }
 
-std::string SignPrefix(bool negative, const Spec& spec) {
+std::string SignPrefix(bool negative, const Conversion& conversion) {
     if (negative) {
         return "-";
     }
-    if (spec.plus) {
+    if (conversion.plus) {
         return "+";
     }
-    if (spec.space) {
+    if (conversion.space) {
         return " ";
     }
     return "";
 }
 
-std::string FormatInteger(bool negative, unsigned long long magnitude, const Spec& spec) {
+std::string FormatInteger(bool negative, unsigned long long magnitude,
+                          const Conversion& conversion) {
     char buf[72];
-    const int base = (spec.type == 'x' || spec.type == 'X') ? 16 : 10;
+    const int base = (conversion.type == 'x' || conversion.type == 'X') ? 16 : 10;
     auto res = std::to_chars(buf, buf + sizeof buf, magnitude, base);
     std::string digits(buf, res.ptr);
-    if (spec.type == 'X') {
+    if (conversion.type == 'X') {
         for (char& c : digits) {
             if (c >= 'a' && c <= 'f') {
                 c = static_cast<char>(c - 'a' + 'A');
             }
         }
     }
-    if (spec.precision >= 0 && static_cast<int>(digits.size()) < spec.precision) {
-        digits.insert(0, static_cast<size_t>(spec.precision) - digits.size(), '0');
+    if (conversion.precision >= 0 && static_cast<int>(digits.size()) < conversion.precision) {
+        digits.insert(0, static_cast<size_t>(conversion.precision) - digits.size(), '0');
     }
-    Spec padSpec = spec;
-    if (spec.precision >= 0) {
+    Conversion padSpec = conversion;
+    if (conversion.precision >= 0) {
         padSpec.zero = false; // as in C: a precision disables zero padding
     }
-    return Pad(SignPrefix(negative, spec) + digits, padSpec, true);
+    return Pad(SignPrefix(negative, conversion) + digits, padSpec, true);
 }
 
-std::string FormatReal(double v, const Spec& spec) {
+std::string FormatReal(double v, const Conversion& conversion) {
     std::chars_format fmt = std::chars_format::fixed;
-    int precision = spec.precision;
-    switch (spec.type) {
+    int precision = conversion.precision;
+    switch (conversion.type) {
     case 'f':
         precision = precision < 0 ? 2 : precision;
         break;
@@ -107,7 +108,7 @@ std::string FormatReal(double v, const Spec& spec) {
         }
         body.assign(buf, res.ptr);
     }
-    if (spec.type == 'E' || spec.type == 'G') {
+    if (conversion.type == 'E' || conversion.type == 'G') {
         for (char& c : body) {
             if (c >= 'a' && c <= 'z') {
                 c = static_cast<char>(c - 'a' + 'A');
@@ -115,7 +116,7 @@ std::string FormatReal(double v, const Spec& spec) {
         }
     }
     // A value that rounds to zero keeps its sign in C ("-0.00"); so do we.
-    return Pad(SignPrefix(negative, spec) + body, spec, std::isfinite(magnitude));
+    return Pad(SignPrefix(negative, conversion) + body, conversion, std::isfinite(magnitude));
 }
 
 } // namespace
@@ -138,34 +139,34 @@ std::string FormatV(std::string_view format, std::span<const FormatArg> args) {
             ++i;
             continue;
         }
-        Spec spec;
+        Conversion conversion;
         for (; i < format.size(); ++i) {
             const char f = format[i];
             if (f == '-') {
-                spec.left = true;
+                conversion.left = true;
             } else if (f == '0') {
-                spec.zero = true;
+                conversion.zero = true;
             } else if (f == '+') {
-                spec.plus = true;
+                conversion.plus = true;
             } else if (f == ' ') {
-                spec.space = true;
+                conversion.space = true;
             } else {
                 break;
             }
         }
         while (i < format.size() && format[i] >= '0' && format[i] <= '9') {
-            spec.width = spec.width * 10 + (format[i] - '0');
-            if (spec.width > 1000) {
+            conversion.width = conversion.width * 10 + (format[i] - '0');
+            if (conversion.width > 1000) {
                 Fail(format, "width too large");
             }
             ++i;
         }
         if (i < format.size() && format[i] == '.') {
             ++i;
-            spec.precision = 0;
+            conversion.precision = 0;
             while (i < format.size() && format[i] >= '0' && format[i] <= '9') {
-                spec.precision = spec.precision * 10 + (format[i] - '0');
-                if (spec.precision > 300) {
+                conversion.precision = conversion.precision * 10 + (format[i] - '0');
+                if (conversion.precision > 300) {
                     Fail(format, "precision too large");
                 }
                 ++i;
@@ -174,12 +175,12 @@ std::string FormatV(std::string_view format, std::span<const FormatArg> args) {
         if (i >= format.size()) {
             Fail(format, "incomplete conversion");
         }
-        spec.type = format[i++];
+        conversion.type = format[i++];
         if (next >= args.size()) {
             Fail(format, "missing argument");
         }
         const FormatArg::Value& arg = args[next++].value();
-        switch (spec.type) {
+        switch (conversion.type) {
         case 'd':
         case 'i':
         case 'u':
@@ -190,9 +191,9 @@ std::string FormatV(std::string_view format, std::span<const FormatArg> args) {
                 const unsigned long long magnitude =
                     negative ? 0ULL - static_cast<unsigned long long>(*s)
                              : static_cast<unsigned long long>(*s);
-                out += FormatInteger(negative, magnitude, spec);
+                out += FormatInteger(negative, magnitude, conversion);
             } else if (const auto* u = std::get_if<unsigned long long>(&arg)) {
-                out += FormatInteger(false, *u, spec);
+                out += FormatInteger(false, *u, conversion);
             } else {
                 Fail(format, "integer conversion given a non-integer");
             }
@@ -203,11 +204,11 @@ std::string FormatV(std::string_view format, std::span<const FormatArg> args) {
         case 'g':
         case 'G':
             if (const auto* d = std::get_if<double>(&arg)) {
-                out += FormatReal(*d, spec);
+                out += FormatReal(*d, conversion);
             } else if (const auto* s = std::get_if<long long>(&arg)) {
-                out += FormatReal(static_cast<double>(*s), spec);
+                out += FormatReal(static_cast<double>(*s), conversion);
             } else if (const auto* u = std::get_if<unsigned long long>(&arg)) {
-                out += FormatReal(static_cast<double>(*u), spec);
+                out += FormatReal(static_cast<double>(*u), conversion);
             } else {
                 Fail(format, "real conversion given text");
             }
@@ -219,10 +220,10 @@ std::string FormatV(std::string_view format, std::span<const FormatArg> args) {
             } else {
                 Fail(format, "text conversion given a number");
             }
-            if (spec.precision >= 0 && static_cast<int>(text.size()) > spec.precision) {
-                text.resize(static_cast<size_t>(spec.precision));
+            if (conversion.precision >= 0 && static_cast<int>(text.size()) > conversion.precision) {
+                text.resize(static_cast<size_t>(conversion.precision));
             }
-            out += Pad(std::move(text), spec, false);
+            out += Pad(std::move(text), conversion, false);
             break;
         }
         default:
