@@ -48,24 +48,27 @@ SavedSettings ReadSavedSettings() {
     return saved;
 }
 
-std::pair<int, int> ParsePair(const std::string& text, const char* option) {
+// "A,B" read with parse (which gives an optional); kind names the numbers in the error.
+template <typename T, typename Parse>
+std::pair<T, T> ParseTwo(const std::string& text, const char* option, const char* kind,
+                         Parse parse) {
     const auto fields = SplitDelimited(text, ',');
-    const auto a = fields.size() == 2 ? ParseInteger(fields[0]) : std::nullopt;
-    const auto b = fields.size() == 2 ? ParseInteger(fields[1]) : std::nullopt;
+    const auto a = fields.size() == 2 ? parse(fields[0]) : std::nullopt;
+    const auto b = fields.size() == 2 ? parse(fields[1]) : std::nullopt;
     if (!a || !b) {
-        throw UsageError(std::string("--") + option + " takes two whole numbers: A,B");
+        throw UsageError(std::string("--") + option + " takes two " + kind + ": A,B");
     }
-    return {*a, *b};
+    return {static_cast<T>(*a), static_cast<T>(*b)};
+}
+
+std::pair<int, int> ParsePair(const std::string& text, const char* option) {
+    return ParseTwo<int>(text, option, "whole numbers",
+                         [](const std::string& f) { return ParseInteger(f); });
 }
 
 std::pair<float, float> ParseRealPair(const std::string& text, const char* option) {
-    const auto fields = SplitDelimited(text, ',');
-    const auto a = fields.size() == 2 ? ParseReal(fields[0]) : std::nullopt;
-    const auto b = fields.size() == 2 ? ParseReal(fields[1]) : std::nullopt;
-    if (!a || !b) {
-        throw UsageError(std::string("--") + option + " takes two numbers: A,B");
-    }
-    return {static_cast<float>(*a), static_cast<float>(*b)};
+    return ParseTwo<float>(text, option, "numbers",
+                           [](const std::string& f) { return ParseReal(f); });
 }
 
 // One run as both commands need it: options read, settings applied, the image processed.

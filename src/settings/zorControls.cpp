@@ -8,8 +8,13 @@
 namespace vantorel {
 namespace {
 
-// NamedAs, or the object name when NamedAs is empty; "" when both are.
-std::string RegistryNameOf(const QString& namedAs, const QObject& control) {
+// The value name for a control's first Loaded(): NamedAs, or the object name when NamedAs
+// is empty. "" on a later call, or when both names are empty (the control keeps nothing).
+std::string FirstLoadName(bool& loaded, const QString& namedAs, const QObject& control) {
+    if (loaded) {
+        return {};
+    }
+    loaded = true;
     return (namedAs.isEmpty() ? control.objectName() : namedAs).toStdString();
 }
 
@@ -51,11 +56,7 @@ TzorEdit::~TzorEdit() {
 }
 
 void TzorEdit::Loaded() {
-    if (loaded_) {
-        return;
-    }
-    loaded_ = true;
-    const std::string name = RegistryNameOf(namedAs_, *this);
+    const std::string name = FirstLoadName(loaded_, namedAs_, *this);
     if (name.empty()) {
         return;
     }
@@ -127,11 +128,7 @@ void TzorRadioGroup::SetItemIndex(int index) {
 }
 
 void TzorRadioGroup::Loaded() {
-    if (loaded_) {
-        return;
-    }
-    loaded_ = true;
-    const std::string name = RegistryNameOf(namedAs_, *this);
+    const std::string name = FirstLoadName(loaded_, namedAs_, *this);
     if (name.empty()) {
         return;
     }
@@ -177,11 +174,7 @@ bool TzorColorDialog::Execute(QWidget* parent) {
 }
 
 void TzorColorDialog::Loaded() {
-    if (loaded_) {
-        return;
-    }
-    loaded_ = true;
-    const std::string name = RegistryNameOf(namedAs_, *this);
+    const std::string name = FirstLoadName(loaded_, namedAs_, *this);
     if (name.empty()) {
         return;
     }

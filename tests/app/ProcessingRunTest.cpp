@@ -21,6 +21,7 @@
 namespace vantorel {
 namespace {
 
+using testing::ProgramFolder;
 using testing::TempDir;
 
 using testing::kSampleImage;
@@ -30,8 +31,7 @@ using testing::kSource;
 // A run as the window sets it up, with the program's data files beside a fake
 // executable and the clock standing on the day after the sample pass (UTC computer).
 struct Run : ::testing::Test {
-    TempDir program;
-    std::unique_ptr<ScopedExecutablePath> exe;
+    ProgramFolder program;
     FixedClock clock{EncodeDateTime(2020, 9, 28, 12, 0, 0), 0.0};
     std::unique_ptr<ScopedClock> scopedClock;
     RecordingNotifier notifier;
@@ -39,9 +39,6 @@ struct Run : ::testing::Test {
 
     void SetUp() override {
         EnsureGuiApplication();
-        std::filesystem::copy_file(kSource + "/data/Countries.dat", program / "Countries.dat");
-        std::filesystem::copy_file(kSource + "/data/Stations.dat", program / "Stations.dat");
-        exe = std::make_unique<ScopedExecutablePath>(program / "vantorel");
         scopedClock = std::make_unique<ScopedClock>(clock);
         run = std::make_unique<TProcessingRun>(notifier);
         run->Start(kSampleKeps, "1.2.3.4");
@@ -67,7 +64,7 @@ TEST_F(Run, StartUpAccount) {
     EXPECT_EQ(d[2], "  Main Kepler file: ");
     EXPECT_EQ(d[3], "  Updates Kepler file: ");
     EXPECT_EQ(d[4], "  Multi-Kepler folder: " + kSampleKeps + "  (1 satellites available)");
-    EXPECT_EQ(d[5], "Cartography loaded from: " + (program / "Countries.dat") + " (" +
+    EXPECT_EQ(d[5], "Cartography loaded from: " + (program.folder / "Countries.dat") + " (" +
                         std::to_string(run->Cartography().Count()) + " lines)");
     EXPECT_EQ(d[6], "");
     EXPECT_NE(run->Satellite(), nullptr);

@@ -73,9 +73,8 @@ private:
 class WindowTest : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<TempDir> program_;
+    std::unique_ptr<testing::ProgramFolder> program_;
     std::unique_ptr<TempDir> registry_;
-    std::unique_ptr<ScopedExecutablePath> exe_;
     FixedClock clock_{EncodeDateTime(2020, 9, 28, 12, 0, 0), 0.0};
     std::unique_ptr<ScopedClock> scopedClock_;
     RecordingNotifier notifier_;
@@ -121,11 +120,8 @@ class WindowTest : public QObject {
 
 private slots:
     void init() {
-        program_ = std::make_unique<TempDir>();
+        program_ = std::make_unique<testing::ProgramFolder>();
         registry_ = std::make_unique<TempDir>();
-        std::filesystem::copy_file(kSource + "/data/Countries.dat", *program_ / "Countries.dat");
-        std::filesystem::copy_file(kSource + "/data/Stations.dat", *program_ / "Stations.dat");
-        exe_ = std::make_unique<ScopedExecutablePath>(*program_ / "vantorel");
         qputenv("VANTOREL_REGISTRY_DIR", QByteArray::fromStdString(registry_->Path()));
         ResetRegistrySettings();
         SetRegistryProgramName("");
@@ -137,7 +133,6 @@ private slots:
     }
     void cleanup() {
         scopedClock_.reset();
-        exe_.reset();
         qunsetenv("VANTOREL_REGISTRY_DIR");
         ResetRegistrySettings();
         registry_.reset();
@@ -152,8 +147,9 @@ private slots:
         QCOMPARE(lines.value(1), QString("Kepler source:"));
         QCOMPARE(lines.value(4), QString::fromStdString("  Multi-Kepler folder: " + kSampleKeps +
                                                         "  (1 satellites available)"));
-        QVERIFY(lines.value(5).startsWith("Cartography loaded from: " +
-                                          QString::fromStdString(*program_ / "Countries.dat")));
+        QVERIFY(
+            lines.value(5).startsWith("Cartography loaded from: " +
+                                      QString::fromStdString(program_->folder / "Countries.dat")));
         QCOMPARE(lines.value(6), QString());
         QCOMPARE(form->windowTitle(), QString("Vantorel - V0.1.0.0"));
         QCOMPARE(form->StatusText(), std::string("Drop a .BMP file for processing."));
