@@ -12,7 +12,6 @@
 #include "settings/RegistryVariables.h"
 
 #include <memory>
-#include <sstream>
 
 namespace vantorel::cli {
 namespace {
@@ -184,10 +183,9 @@ int RunLocate(const std::vector<std::string>& args, std::ostream& out, std::ostr
     if (a.Has("lonlat")) {
         lonlat = ParseRealPair(*a.Value("lonlat"), "lonlat");
     }
-    std::ostringstream account; // the run's account goes to stderr: stdout is the answer
-    HeadlessRun h(a, account, err);
+    HeadlessRun h(a, err, err); // the run's account goes to stderr: stdout is the answer
     if (!h.Processed()) {
-        err << account.str() << "vantorel-cli locate: the run ended before the map was fitted\n";
+        err << "vantorel-cli locate: the run ended before the map was fitted\n";
         return kExitFailure;
     }
     TProcessingRun& run = h.Run();

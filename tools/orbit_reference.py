@@ -24,7 +24,7 @@ from pyproj import Transformer
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 OUT = os.path.join(HERE, '..', 'tests', 'data', 'orbit')
-KEPS = os.path.join(HERE, '..', '..', 'shared', 'keps')
+KEPS = os.path.join(HERE, '..', 'tests', 'data', 'keps')
 
 
 def keps_sets(path, names):

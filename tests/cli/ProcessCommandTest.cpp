@@ -99,6 +99,8 @@ TEST_F(Headless, LocateAnswersBothWays) {
     ASSERT_EQ(pixel.code, kExitOk) << pixel.err;
     EXPECT_EQ(pixel.out.rfind("X: 771   Y: 2000     Lon: ", 0), 0u) << pixel.out;
     EXPECT_NE(pixel.out.find("Offset line: 10   pixel: -20"), std::string::npos);
+    EXPECT_EQ(std::count(pixel.out.begin(), pixel.out.end(), '\n'), 1); // the answer alone
+    EXPECT_NE(pixel.err.find("Processing: "), std::string::npos) << pixel.err; // the account
 
     // Oslo lies on this pass; its pixel, read back, gives Oslo again (to the readout's
     // one decimal), once the overlay's offsets are taken off.

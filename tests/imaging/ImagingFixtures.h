@@ -3,6 +3,7 @@
 // Shared helpers of the imaging tests: fixture paths and the pixel formulas that
 // tools/make_imaging_fixtures.py used to write them.
 
+#include "TestData.h"
 #include "imaging/Bitmap.h"
 
 #include <cstdint>
@@ -11,7 +12,7 @@
 namespace vantorel::testing {
 
 inline std::string ImagingData(const std::string& name) {
-    return std::string(VANTOREL_SOURCE_DIR) + "/tests/data/imaging/" + name;
+    return TestDataPath("imaging/" + name);
 }
 
 inline TRGBQuad FixturePaletteEntry(int i) {

@@ -4,6 +4,7 @@
 // history by the orbit code, and the grid built line by line as a processing run builds it.
 
 #include "../TempDir.h"
+#include "../TestData.h"
 #include "common/DateTime.h"
 #include "common/Notifier.h"
 #include "common/Program.h"
@@ -24,12 +25,7 @@ inline constexpr double kMeteorLinePeriodDays = 0.1538925 / kSecondsPerDay;
 inline bool SelectHistorySet(TOrbit& orbit, TDateTime start) {
     TempDir dir;
     ScopedExecutablePath program(dir / "bin/vantorel");
-    const auto text =
-        ReadFileBytes(std::string(VANTOREL_SHARED_DIR) + "/keps/METEOR-M2-history.txt");
-    if (!text) {
-        return false;
-    }
-    dir.Write("bin/Keps/METEOR-M2.txt", *text);
+    dir.Write("bin/Keps/METEOR-M2.txt", ReadTestData("keps/METEOR-M2-history.txt"));
     orbit.SetSatellite("METEOR-M2");
     orbit.SetKeplerPath(dir / "none");
     RecordingNotifier notifier;

@@ -6,6 +6,7 @@
 #include "common/TextFile.h"
 
 #include "TempDir.h"
+#include "TestData.h"
 #include "settings/RegistryTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -43,7 +44,7 @@ TDateTime Day2024(double day) {
 }
 
 std::vector<std::string> SharedHistory() {
-    return *ReadTextLines(std::string(VANTOREL_SHARED_DIR) + "/keps/METEOR-M2-history.txt");
+    return testing::ReadTestDataLines("keps/METEOR-M2-history.txt");
 }
 
 TEST(EpochOfLine, ReadsTheTwoDigitYearAndTheDay) {

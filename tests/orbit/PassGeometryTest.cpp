@@ -3,12 +3,12 @@
 #include "common/Angles.h"
 #include "common/Notifier.h"
 #include "common/Program.h"
-#include "common/TextFile.h"
 #include "orbit/SGP_Constants.h"
 #include "orbit/SGP_Time.h"
 
 #include "ReferenceTable.h"
 #include "TempDir.h"
+#include "TestData.h"
 
 #include <gtest/gtest.h>
 
@@ -232,8 +232,7 @@ TEST(PassGeometry, LinesFollowTheTrackAtTheExpectedSpacingAndWidth) {
 TEST(PassGeometry, SelectForTimeTakesTheNearestSetAndForgetsTheOldOne) {
     TempDir dir;
     ScopedExecutablePath program(dir / "bin/vantorel");
-    const std::string history = std::string(VANTOREL_SHARED_DIR) + "/keps/METEOR-M2-history.txt";
-    const std::string text = *ReadFileBytes(history);
+    const std::string text = testing::ReadTestData("keps/METEOR-M2-history.txt");
     dir.Write("bin/Keps/METEOR-M2.txt", text);
     RecordingNotifier notifier;
     TOrbit orbit;

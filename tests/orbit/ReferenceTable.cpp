@@ -1,4 +1,5 @@
 #include "ReferenceTable.h"
+#include "TestData.h"
 
 #include "common/StringUtils.h"
 #include "common/TextFile.h"
@@ -8,7 +9,7 @@
 namespace vantorel::testing {
 
 std::string OrbitDataPath(const std::string& name) {
-    return std::string(VANTOREL_SOURCE_DIR) + "/tests/data/orbit/" + name;
+    return TestDataPath("orbit/" + name);
 }
 
 std::vector<TableRow> ReadTable(const std::string& name, bool firstFieldIsText) {

@@ -1,7 +1,7 @@
 #include "TempDir.h"
+#include "TestData.h"
 
 #include "common/DateTime.h"
-#include "common/TextFile.h"
 #include "orbit/Satellite.h"
 
 #include <gtest/gtest.h>
@@ -12,7 +12,6 @@
 namespace vantorel {
 namespace {
 
-const std::string kKeps = std::string(VANTOREL_SHARED_DIR) + "/keps/";
 
 // Two Meteor-M 2 sets a day apart and a NOAA 18 set (real lines, epochs in 2024).
 const std::string kMeteorOld1 =
@@ -40,7 +39,7 @@ std::vector<std::string> Names(const TSatelliteList& list) {
 
 TEST(SatelliteList, LoadsTheRealMultiSatelliteFile) {
     testing::TempDir dir;
-    dir.Write("weather.tle", *ReadFileBytes(kKeps + "weather-2024-08-31.txt"));
+    dir.Write("weather.tle", testing::ReadTestData("keps/weather-2024-08-31.txt"));
     const TSatelliteList list(dir.Path().substr(0, dir.Path().size() - 1));
     EXPECT_EQ(list.Folder, dir.Path());
     EXPECT_EQ(Names(list),
@@ -58,10 +57,10 @@ TEST(SatelliteList, LoadsTheRealMultiSatelliteFile) {
     EXPECT_EQ(list.SatelliteAt(-1), nullptr);
 }
 
-TEST(SatelliteList, SharedKepsFolderKeepsTheNewestNamedSets) {
+TEST(SatelliteList, KepsFolderKeepsTheNewestNamedSets) {
     // The folder also holds a history file without name lines and the 2017 sets in the
     // variant layout: neither displaces the named 2024 set of 40069.
-    const TSatelliteList list(kKeps);
+    const TSatelliteList list(testing::TestDataPath("keps/"));
     EXPECT_EQ(list.Count(), 8);
     const TSatellite* s = list.SatelliteAt(list.IndexOfCatalogueNumber("40069"));
     ASSERT_NE(s, nullptr);
@@ -158,7 +157,7 @@ TEST(SatelliteList, ToleratesTheLayoutsFoundInTheWild) {
 TEST(SatelliteList, FileWithoutNameLinesYieldsNoSets) {
     testing::TempDir dir;
     TSatelliteList list;
-    list.LoadFromFile(dir.Write("history.txt", *ReadFileBytes(kKeps + "METEOR-M2-history.txt")));
+    list.LoadFromFile(dir.Write("history.txt", testing::ReadTestData("keps/METEOR-M2-history.txt")));
     EXPECT_EQ(list.Count(), 0);
     list.LoadFromFile(dir.Write("pairs.txt", kMeteorOld1 + "\n" + kMeteorOld2 + "\n" + kMeteorNew1 +
                                                  "\n" + kMeteorNew2 + "\n"));
@@ -181,7 +180,7 @@ TEST(SatelliteList, MissingFilesAndFoldersGiveAnEmptyList) {
 
 TEST(SatelliteList, NotesFileIsReadAsNotesOnly) {
     testing::TempDir dir;
-    dir.Write("weather.txt", *ReadFileBytes(kKeps + "weather-2024-08-31.txt"));
+    dir.Write("weather.txt", testing::ReadTestData("keps/weather-2024-08-31.txt"));
     const std::string notes =
         "; annotations\r\n"
         "40069 12.5 +3 LD=2017/03/15@08:12:34 drifted after manoeuvre ; comment\r\n"

@@ -5,6 +5,7 @@
 #include "common/TextFile.h"
 
 #include "TempDir.h"
+#include "TestData.h"
 #include "settings/RegistryTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -18,7 +19,7 @@ using testing::Cli;
 using testing::CliRun;
 
 TEST(ScanCommand, PrintsTheChosenSetAndTheGroundPointsOfEachLine) {
-    const std::string keps = std::string(VANTOREL_SHARED_DIR) + "/keps";
+    const std::string keps = testing::TestDataPath("keps");
     testing::TempDir empty;
     const CliRun r = Cli({"scan", "--keplers=" + keps, "--program-folder=" + empty.Path(),
                           "--lines=0,10", "2024-08-31T09:12:00Z"});
