@@ -12,6 +12,8 @@
 #include "settings/RegistryVariables.h"
 
 #include <memory>
+#include <optional>
+#include <stdexcept>
 
 namespace vantorel::cli {
 namespace {
@@ -125,7 +127,18 @@ public:
             processed_ = false;
             return;
         }
-        processed_ = run_.ProcessFile(image_);
+        // An error inside a stage ends the command as any other failure of the work does.
+        std::optional<std::string> stageError;
+        processed_ = run_.ProcessFile(image_, [&](const TReportEntry& e) {
+            if (e.Kind == TReportEntry::TKind::Error && e.Issue == TPassIssue::StageFailed) {
+                stageError = e.Text;
+            } else {
+                Deliver(e, run_.Diags(), notifier_);
+            }
+        });
+        if (stageError) {
+            throw std::runtime_error(*stageError);
+        }
         if (processed_ && offset_) {
             run_.SetOffsets(offset_->first, offset_->second);
             run_.RedrawOverlay();

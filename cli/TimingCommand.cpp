@@ -1,8 +1,11 @@
 // vantorel-cli timing: the pass start, line period and exact start of channel images.
 #include "Cli.h"
 
-#include "app/Utils.h"
+#include "pass/inputs/StatTiming.h"
+#include "common/Clock.h"
 #include "common/Format.h"
+#include "common/Notifier.h"
+#include "common/StringList.h"
 #include "common/StringUtils.h"
 
 #include <memory>
@@ -30,11 +33,13 @@ int RunTiming(const std::vector<std::string>& args, std::ostream& out, std::ostr
     for (const std::string& image : a.Positional()) {
         TStringList diags;
         diags.OnAdd = [&out](const std::string& line) { out << line << "\n"; };
+        TPassReport report;
+        report.OnEntry = [&](const TReportEntry& e) { Deliver(e, diags, notifier); };
         out << "Image: " << image << "\n";
-        TDateTime start = PassStartFromFileName(image, diags, notifier);
+        TDateTime start = PassStartFromFileName(image, report);
         double linePeriod = kDefaultLinePeriodDays;
-        ReadLinePeriod(image, linePeriod, diags);
-        start = ExactStartFromStat(image, start, diags, notifier);
+        ReadLinePeriod(image, linePeriod, report);
+        start = ExactStartFromStat(image, start, report);
         out << FormatDateTime("\"Start: \"yyyy-mm-dd hh:nn:ss.zzz \"UTC\"", start) << "\n"
             << Format("Line period: %.7f s", linePeriod * kSecondsPerDay) << "\n";
     }

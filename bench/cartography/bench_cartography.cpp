@@ -4,7 +4,6 @@
 
 #include "RealPass.h"
 #include "SyntheticPass.h"
-#include "common/Notifier.h"
 #include "imaging/Bitmap.h"
 #include "imaging/Canvas.h"
 #include "mapping/FitMap.h"
@@ -17,7 +16,6 @@ namespace {
 struct Scene {
     TCartogList store;
     TWarpedMapping mapping;
-    std::shared_ptr<ResidualGrid> residuals;
     TBitmap bitmap;
 
     Scene() {
@@ -25,8 +23,7 @@ struct Scene {
         model.startLatDeg = 70.0;
         model.startLonDeg = 25.0;
         const LocationGrid grid = model.Grid(5000);
-        RecordingNotifier notifier;
-        FitMapToImage(grid, 5000, nullptr, 830.0f, 55.37f, 5, mapping, residuals, true, notifier);
+        FitMapToImage(grid, {5000, 830.0f, 55.37f, 5}, mapping);
         store.LoadBoundaryFiles(std::string(VANTOREL_SOURCE_DIR) + "/data/Countries.dat");
         store.Mapping = &mapping;
         bitmap.SetSize(1568, 5000);
@@ -65,15 +62,13 @@ BENCHMARK(BM_DrawBoundariesAfterAFit)->Unit(benchmark::kMillisecond);
 struct RealScene {
     TCartogList store;
     TWarpedMapping mapping;
-    std::shared_ptr<ResidualGrid> residuals;
     TBitmap bitmap;
 
     RealScene() {
         TOrbit orbit;
         const TDateTime start = EncodeDateTime(2026, 8, 22, 4, 36, 0, 0);
         if (testing::SelectHistorySet(orbit, start)) {
-            testing::FitRealPass(testing::BuildRealPassGrid(orbit, start, 5000), mapping,
-                                 residuals);
+            testing::FitRealPass(testing::BuildRealPassGrid(orbit, start, 5000), mapping);
         }
         store.LoadBoundaryFiles(std::string(VANTOREL_SOURCE_DIR) + "/data/Countries.dat");
         store.Mapping = &mapping;

@@ -1,5 +1,5 @@
 // Text helpers on the paths every run and every redraw take.
-#include "app/Utils.h"
+#include "pass/inputs/StatTiming.h"
 #include "common/Format.h"
 #include "common/StringUtils.h"
 

@@ -2,8 +2,6 @@
 #include "mapping/FitMap.h"
 
 #include "SyntheticPass.h"
-#include "common/Notifier.h"
-#include "common/StringList.h"
 
 #include <benchmark/benchmark.h>
 
@@ -13,11 +11,9 @@ namespace {
 struct FittedPass {
     LocationGrid grid;
     TWarpedMapping mapping;
-    std::shared_ptr<ResidualGrid> residuals;
 
     explicit FittedPass(int lines) : grid(testing::ScannerModel{}.Grid(lines)) {
-        RecordingNotifier notifier;
-        FitMapToImage(grid, lines, nullptr, 830.0f, 55.37f, 5, mapping, residuals, true, notifier);
+        FitMapToImage(grid, {lines, 830.0f, 55.37f, 5}, mapping);
     }
 };
 
@@ -57,14 +53,9 @@ BENCHMARK(BM_InitialiseForPass)->Unit(benchmark::kMicrosecond);
 
 void BM_FitMapToImage5000Lines(benchmark::State& state) {
     const LocationGrid grid = testing::ScannerModel{}.Grid(5000);
-    RecordingNotifier notifier;
-    TStringList diags;
     for (auto _ : state) {
         TWarpedMapping m;
-        std::shared_ptr<ResidualGrid> residuals;
-        diags.Clear();
-        benchmark::DoNotOptimize(
-            FitMapToImage(grid, 5000, &diags, 830.0f, 55.37f, 5, m, residuals, true, notifier));
+        benchmark::DoNotOptimize(FitMapToImage(grid, {5000, 830.0f, 55.37f, 5}, m).fitted);
     }
 }
 BENCHMARK(BM_FitMapToImage5000Lines)->Unit(benchmark::kMillisecond);

@@ -1,17 +1,18 @@
 #pragma once
 
-// The processing run: from one channel image to the overlaid picture, and the state the
-// window's redraw, readout and export use afterwards. No widget lives here: the window
-// owns one run and forwards its events to it, and vantorel-cli drives the same class.
+// The screen's side of processing: the element-set sources loaded at start-up, the pass
+// the pipeline last finished, and what the user does with it (the overlay's offsets and
+// their keys, the readout, the caption, the suggested name, saving). No widget lives
+// here: the window owns one and forwards its events to it, and vantorel-cli drives the
+// same class.
 
-#include "cartography/zorCartography.h"
-#include "common/DateTime.h"
+#include "app/PictureComposer.h"
 #include "common/Notifier.h"
 #include "common/StringList.h"
 #include "imaging/BMPExtImage.h"
-#include "mapping/FitMap.h"
-#include "mapping/MapWithWarp.h"
+#include "pass/PassPipeline.h"
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -20,7 +21,6 @@ namespace vantorel {
 
 class TOrbit;
 class TSatellite;
-class TSatelliteList;
 
 /// What a run asks of the window that shows it. Headless use needs none of it.
 class IRunView {
@@ -40,18 +40,6 @@ enum class TArrowKey { Left, Right, Up, Down };
 
 class TProcessingRun {
 public:
-    /// The satellite whose images are processed.
-    static constexpr const char* kSatelliteName = "METEOR-M2";
-    /// Its catalogue number; its element set drives the age checks.
-    static constexpr const char* kCatalogueNumber = "40069";
-    /// The scanner's half-angle (degrees) and the scan format the fit uses.
-    static constexpr float kHalfAngleDeg = 55.37f;
-    static constexpr std::uint8_t kScanFormat = 5;
-    /// Quality of saved JPEG pictures.
-    static constexpr int kJpegQuality = 92;
-    /// The comment written into saved JPEG pictures.
-    static constexpr const char* kJpegComment =
-        "Geographic overlay drawn by Vantorel, a Corvane program";
     /// Where a file that is not found as named is looked for next.
     static constexpr const char* kDefaultFallbackFolder = "D:/Tools/Meteor/Images/";
 
@@ -61,50 +49,44 @@ public:
     TProcessingRun(const TProcessingRun&) = delete;
     TProcessingRun& operator=(const TProcessingRun&) = delete;
 
-    /// The start-up steps a run needs: the satellite list of the Kepler folder and its
-    /// catalogue-40069 set, the orbit, Stations.dat, the mapping, the cartography store
+    /// The start-up steps: the element-set sources of the Kepler folder (its set of
+    /// catalogue number 40069 and the orbit), Stations.dat, the cartography store
     /// (Countries.dat), and the start-up account in the diagnostics.
     /// @param keplerPath the multi-Kepler folder ("" is allowed: no list).
     /// @param version the program's version for the caption ("0.1.0.0").
     void Start(const std::string& keplerPath, const std::string& version);
 
-    /// One processing run; messages through the notifier, the account in Diags(). Errors
-    /// raised inside a stage (image reading, propagation, fit) end the run and reach the
-    /// caller as exceptions carrying their text. Returns true when the picture was drawn.
+    /// How a run's report reaches the user.
+    using TDelivery = std::function<void(const TReportEntry&)>;
+    /// One run of the pipeline on a channel image file. The report goes to the
+    /// diagnostics and the notifier as it grows (or to `deliver`). The pass becomes the
+    /// shown one only when the run finishes; after a run that ends early nothing of an
+    /// earlier pass stays live (the image, if it was read, is shown unprocessed). Returns
+    /// true when the picture was drawn.
     bool ProcessFile(const std::string& fileName);
+    bool ProcessFile(const std::string& fileName, const TDelivery& deliver);
 
-    /// Fills the ground table (one row per line, latitude first) and the mid-line
-    /// altitude for lines starting at `start`, and sets `northbound`. False after
-    /// "Invalid orbit data".
-    bool BuildGroundTable(bool& northbound, int lineCount, TDateTime start);
-    /// Fits the mapping to the ground table.
-    void FitToImage();
-    /// Recomposes the displayed picture: the channel image, the boundaries with the
-    /// chosen pen, place marks on north-to-south passes, the turn on south-to-north ones.
+    /// Recomposes the displayed picture from the shown pass with the chosen pen and the
+    /// offsets; nothing without a pass.
     void RedrawOverlay();
 
     /// Longitude and latitude (degrees) the readout shows for a pixel of the unturned
     /// image, interpolated in the ground table; false (both 0) outside the lines or the
-    /// sampled columns.
+    /// sampled columns, or without a pass.
     bool LookUpLonLat(int x, int y, float& lon, float& lat) const;
-    /// The same look-up in a given ground table for a picture of `height` lines.
-    static bool LookUpLonLat(const LocationGrid& grid, int height, int x, int y, float& lon,
-                             float& lat);
     /// The status-bar readout for a pixel of the displayed picture ("X: ..  Lon: .."), in
-    /// the unturned image's coordinates; nullopt outside the picture.
+    /// the unturned image's coordinates; nullopt outside the picture or without a pass.
     std::optional<std::string> Readout(int pictureX, int pictureY) const;
     /// Where the overlay draws a position on the displayed picture (offsets and the turn
     /// of south-to-north passes included); false when the mapping cannot place it.
     bool PicturePosition(float lon, float lat, int& pictureX, int& pictureY) const;
     /// The overlay steps of the arrow keys and the wheel (turned with the picture on
-    /// south-to-north passes); each redraws. A zero wheel delta does nothing.
+    /// south-to-north passes); each redraws. A zero wheel delta, or no pass, does nothing.
     void ArrowKey(TArrowKey key, bool shift);
     void MouseWheel(int delta, bool shift);
     /// The image's name with ".geo" before its extension (".geo" before any run).
     std::string SuggestedSaveName() const;
-    /// Writes the displayed picture: JPEG quality 92 for a ".jpg" name, PNG for a ".png"
-    /// name, otherwise a 24-bit Windows bitmap whatever the extension. Errors of the
-    /// writer are thrown.
+    /// Writes the displayed picture (see WritePicture). Errors of the writer are thrown.
     void SavePicture(const std::string& fileName) const;
 
     /// Line colour (0x00BBGGRR) and thickness item (0 thin, 1 normal, 2 thick).
@@ -113,30 +95,32 @@ public:
     /// The folder tried when a file is not found as named.
     std::string FallbackFolder = kDefaultFallbackFolder;
 
-    // The state a run leaves.
+    /// The pass shown, or nullptr before the first finished run and after one that ended
+    /// early.
+    const TPassResult* Pass() const { return FPass.get(); }
     const std::string& ImageFile() const { return FImageFile; }
-    const TExtBitmap& ChannelBitmap() const { return FChannelBitmap; }
+    const TExtBitmap& ChannelBitmap() const;
     const TExtBitmap& DisplayBitmap() const { return FDisplayBitmap; }
-    double LinePeriodDays() const { return FLinePeriod; }
-    bool Northbound() const { return FNorthbound; }
-    bool Channel68() const { return FChannel68; }
-    const LocationGrid& GroundTable() const { return FGroundTable; }
-    float MidAltitude() const { return FMidAltitude; }
+    bool Northbound() const { return FPass && FPass->Northbound; }
+    bool Channel68() const { return FPass && FPass->Channel68; }
+    const LocationGrid& GroundTable() const;
+    float MidAltitude() const { return FPass ? FPass->MidAltitude : 0.0f; }
     int LineOffset() const { return FLineOffset; }
     int PixelOffset() const { return FPixelOffset; }
     void SetOffsets(int lineOffset, int pixelOffset);
     const std::string& Caption() const { return FCaption; }
     const std::string& BaseCaption() const { return FBaseCaption; }
-    const std::string& KeplerPath() const { return FKeplerPath; }
+    const std::string& KeplerPath() const { return FSources.KeplerPath(); }
     /// The multi-Kepler folder as the satellite list normalised it (trailing delimiter).
-    std::string KeplerFolder() const;
+    std::string KeplerFolder() const { return FSources.KeplerFolder(); }
     /// The catalogue-40069 set, or nullptr when the Kepler folder has none.
-    const TSatellite* Satellite() const { return FSatellite; }
+    const TSatellite* Satellite() const { return FSources.ElementSet(); }
     TStringList& Diags() { return FDiags; }
-    const TStringList& Stations() const { return FStations; }
-    const TCartogList& Cartography() const { return FCartography; }
-    const TWarpedMapping& Mapping() const { return *FMapping; }
-    TOrbit& Orbit() { return *FOrbit; }
+    const TStringList& Stations() const { return FComposer.Stations(); }
+    const TCartogList& Cartography() const { return FComposer.Cartography(); }
+    /// The shown pass's mapping (an unfitted one without a pass).
+    const TWarpedMapping& Mapping() const;
+    TOrbit& Orbit() { return FSources.Orbit(); }
 
     /// Where a data file of the program is: the program folder, else ../share/vantorel
     /// beside it (the installed layout); the first path when neither holds it.
@@ -144,32 +128,19 @@ public:
 
 private:
     void SetCaption(std::string caption);
-    void ShowPlainImage();
-    void CheckKeplerAge(TDateTime now);
-    void LoadImage(const std::string& path);
+    void Show(TPassOutcome outcome);
 
     INotifier& FNotifier;
     IRunView* FView;
     IRunView FNoView;
 
+    TPassSources FSources;
+    TPictureComposer FComposer;
+    std::unique_ptr<const TPassResult> FPass;
     std::string FImageFile;
-    TExtBitmap FChannelBitmap;
     TExtBitmap FDisplayBitmap;
-    double FLinePeriod;
-    bool FNorthbound = false;
-    bool FChannel68 = false;
-    LocationGrid FGroundTable;
-    float FMidAltitude = 0.0f;
     std::int32_t FLineOffset = 0;
     std::int32_t FPixelOffset = 0;
-    std::string FKeplerPath;
-    std::unique_ptr<TSatelliteList> FSatellites;
-    TSatellite* FSatellite = nullptr;
-    std::string FSatelliteName;
-    std::unique_ptr<TOrbit> FOrbit;
-    std::unique_ptr<TWarpedMapping> FMapping;
-    TCartogList FCartography;
-    TStringList FStations;
     std::string FBaseCaption;
     std::string FCaption;
     TStringList FDiags;

@@ -58,6 +58,8 @@ QString JoinFilters(const std::vector<std::string>& filters) {
     return list.join(";;");
 }
 
+const char* const kStatusPrompt = "Drop a .BMP file for processing.";
+
 const char* const kHintBrowsePath = "Locate the directory with Kepler data.\rPress OK to use your "
                                     "new directory, \rand the program will then close.";
 
@@ -209,7 +211,7 @@ void TFormVantorelTest::BuildComponents() {
 
     statusBar()->setObjectName("StatusBar");
     statusBar()->setSizeGripEnabled(false);
-    StatusBarText_ = new QLabel("Drop a .BMP file for processing.", statusBar());
+    StatusBarText_ = new QLabel(kStatusPrompt, statusBar());
     statusBar()->addWidget(StatusBarText_, 1);
 
     PageControl_ = new QTabWidget(this);
@@ -449,6 +451,9 @@ void TFormVantorelTest::DropFileTargetDrop(const std::vector<std::string>& files
 
 void TFormVantorelTest::ProcessFile(const std::string& fileName) {
     Guarded([&] { FRun->ProcessFile(fileName); });
+    if (FRun->Pass() == nullptr) {
+        StatusBarText_->setText(kStatusPrompt); // no readout of an earlier pass stays up
+    }
 }
 
 // ---- display, readout and export -----------------------------------------------------------
@@ -512,6 +517,10 @@ void TFormVantorelTest::ImageLineColourClick() {
 }
 
 void TFormVantorelTest::ImageSaveAsClick() {
+    if (FRun->Pass() == nullptr) {
+        FNotifier->ShowMessage("There is no processed picture to save.");
+        return;
+    }
     const std::string suggested = FRun->SuggestedSaveName();
     std::string suffix = ExtractFileExt(FRun->ImageFile());
     if (!suffix.empty()) {

@@ -151,7 +151,7 @@ public:
     }
     const std::vector<std::string>& FileNames() const { return FFileNames; }
 
-    TMapping* Mapping = nullptr; ///< projection used for drawing; not owned
+    const TMapping* Mapping = nullptr; ///< projection used for drawing; not owned
     float ViewSouth = 0.0f;
     float ViewNorth = 0.0f;
     float ViewWest = 0.0f;

@@ -7,8 +7,6 @@
 
 #include "common/Angles.h"
 #include "common/Format.h"
-#include "common/Notifier.h"
-#include "common/StringList.h"
 #include "mapping/CurveFit.h"
 
 #include <cmath>
@@ -18,25 +16,6 @@
 namespace vantorel {
 
 namespace {
-
-struct Account {
-    TStringList* diagnostics;
-    bool logOnly;
-    INotifier& notifier;
-
-    void Log(const std::string& line) const {
-        if (diagnostics != nullptr) {
-            diagnostics->Add(line);
-        }
-    }
-    void Report(const std::string& line) const {
-        if (logOnly) {
-            Log(line);
-        } else {
-            notifier.ShowMessage(line);
-        }
-    }
-};
 
 bool HasLocation(const GeoPoint& p) {
     return p.lat != 0.0f && p.lon != 0.0f;
@@ -54,19 +33,6 @@ float Bearing(const GeoPoint& a, const GeoPoint& b) {
     return GreatCircleDistanceBearing(d, bearing, a.lon, a.lat, b.lon, b.lat) ? bearing : 0.0f;
 }
 
-struct GridLayout {
-    int centre;
-    int first;
-    int spacing;
-};
-
-GridLayout LayoutOf(std::uint8_t format) {
-    if (format == 4 || format == 5) {
-        return {770, 21, 30};
-    }
-    return {1024, 24, 40};
-}
-
 // Fits v ~ c0 + c1 u + ... and returns the coefficients and the correlation.
 std::vector<double> Fit(const std::vector<double>& u, const std::vector<double>& v, int terms,
                         double& correl) {
@@ -74,6 +40,228 @@ std::vector<double> Fit(const std::vector<double>& u, const std::vector<double>&
     PolyFit(u, v, c, correl, static_cast<int>(u.size()), terms);
     return c;
 }
+
+// One fit of one image: the grid, the mapping it sets up, and the account it keeps. Each
+// step returns false when the fit ends there.
+class TImageFit {
+public:
+    TImageFit(std::span<const GeoRow> rows, const TFitOptions& options, TWarpedMapping& mapping)
+        : rows_(rows), options_(options), mapping_(mapping), lines_(options.lineCount),
+          mid_(options.lineCount / 2) {}
+
+    TFitResult Run() {
+        Log("Scale and warp map projection to match image");
+        if (lines_ < 3) {
+            Log("Cannot do any mapping with less then three lines!");
+            return std::move(result_);
+        }
+        const float step = TrackStep();
+        if (!(step >= 0.5f)) {
+            Log("Track step invalid!");
+            return std::move(result_);
+        }
+        InitialiseAtCentre(step);
+        FitRotation();
+        sampleSpacing_ = (9 * lines_) / 520;
+        if (sampleSpacing_ < 1) {
+            result_.report = "Cannot map earth locations with less than 60 lines of data.";
+            return std::move(result_);
+        }
+        if (!FitVerticalWarp()) {
+            return std::move(result_);
+        }
+        FitHorizontalWarp();
+        if (!FitHorizontalSkew()) {
+            return std::move(result_);
+        }
+        FitResiduals();
+        result_.fitted = true;
+        return std::move(result_);
+    }
+
+private:
+    const GeoPoint& At(int row, int column) const {
+        return rows_[static_cast<size_t>(row)][static_cast<size_t>(column)];
+    }
+    void Log(std::string line) { result_.account.push_back(std::move(line)); }
+
+    // Km per image line: assumed from the middle rows of short images, measured over 40
+    // lines (the smallest of six places on long ones) otherwise.
+    float TrackStep() {
+        float step = 0.0f;
+        if (lines_ <= 41) {
+            double sum = 0.0;
+            for (int k = 0; k < kGridColumns; ++k) {
+                sum += Distance(At(mid_ - 1, k), At(mid_ + 1, k));
+            }
+            const double measured = sum / kGridColumns / 2.0;
+            step = measured < 2.2 ? 1.09f : 3.27f;
+            Log(Format("  Ground track step per line (assumed) : %.2f km", step));
+            return step;
+        }
+        const auto image = rows_.first(static_cast<size_t>(lines_));
+        step = MeanTrackStep(image, mid_);
+        if (lines_ > 400) {
+            for (int i = 1; i <= 5; ++i) {
+                const float s = MeanTrackStep(image, (i * mid_) / 3);
+                if (s > 0.4f && s < step) {
+                    step = s;
+                }
+            }
+        }
+        Log(Format("  Ground track step per line (from locations) : %.3f km", step));
+        return step;
+    }
+
+    void InitialiseAtCentre(float step) {
+        const GeoPoint& centre = At(mid_, kNadirColumn);
+        mapping_.InitialiseForPass(options_.format, mid_, centre.lon, centre.lat,
+                                   options_.altitudeKm, step, options_.halfAngleDeg);
+        Log(Format("  Mid-picture line num: %d,  lon = %.2f degrees  lat = %.2f degrees  "
+                   "altitude = %.1f km",
+                   mid_, centre.lon, centre.lat, options_.altitudeKm));
+    }
+
+    // Three estimates are logged; the third (the middle row's slope through the
+    // projection as it stands) is used.
+    void FitRotation() {
+        const double acrossGreatCircle =
+            static_cast<double>(Bearing(At(mid_, 24), At(mid_, 26))) - 90.0;
+        double alongTrack = 0.0;
+        if (mid_ - 13 >= 0 && mid_ + 13 < lines_) {
+            alongTrack = Bearing(At(mid_ - 13, kNadirColumn), At(mid_ + 13, kNadirColumn));
+        }
+        double acrossOriginal = 0.0;
+        float x1 = 0.0f, y1 = 0.0f, x2 = 0.0f, y2 = 0.0f;
+        mapping_.LatLonToImageF(x1, y1, At(mid_, 5).lon, At(mid_, 5).lat, false);
+        mapping_.LatLonToImageF(x2, y2, At(mid_, 45).lon, At(mid_, 45).lat, false);
+        if (y2 != y1) {
+            acrossOriginal = std::atan2(static_cast<double>(y2) - y1,
+                                        static_cast<double>(x2) - x1) *
+                             kRadiansToDegrees;
+        }
+        Log(Format("  Image rotation estimate: %f degrees (across track, great-circle)",
+                   acrossGreatCircle));
+        Log(Format("  Image rotation estimate: %f degrees (along track, great-cicle)",
+                   alongTrack));
+        Log(Format("  Image rotation estimate: %f degrees (across track, original)",
+                   acrossOriginal));
+        mapping_.SetRotation(static_cast<float>(acrossOriginal));
+        Log(Format("  Image rotation used: %f degrees", mapping_.RotationDegrees()));
+    }
+
+    // The nadir points of 51 rows sampleSpacing_ lines apart around the middle, those with
+    // a location, projected without the scan table through the mapping as it stands.
+    template <typename Take> void ForEachNadirSample(const Take& take) const {
+        for (int j = 0; j < kGridColumns; ++j) {
+            const int row = mid_ + (j - kNadirColumn) * sampleSpacing_;
+            if (row < 0 || row >= lines_) {
+                continue;
+            }
+            const GeoPoint& p = At(row, kNadirColumn);
+            if (!HasLocation(p)) {
+                continue;
+            }
+            float xp = 0.0f, yp = 0.0f;
+            mapping_.LatLonToImageF(xp, yp, p.lon, p.lat, false);
+            take(row, xp, yp);
+        }
+    }
+
+    bool FitVerticalWarp() {
+        std::vector<double> u;
+        std::vector<double> v;
+        ForEachNadirSample([&](int row, float /*xp*/, float yp) {
+            u.push_back((static_cast<double>(yp) - mid_) * (-2.0) / lines_);
+            v.push_back(2.0 * (mid_ - row) / static_cast<double>(lines_));
+        });
+        if (u.empty()) {
+            result_.report = "No viable location data";
+            return false;
+        }
+        double r = 0.0;
+        const auto c = Fit(u, v, 3, r);
+        Log(Format("  Vertical map warp:    %.5f Y^2 + %.5f Y + %.5f  (correl: %.6f)", c[2], c[1],
+                   c[0], r));
+        mapping_.SetVerticalWarp(static_cast<float>(c[2]), static_cast<float>(c[1]),
+                                 static_cast<float>(c[0]));
+        return true;
+    }
+
+    // From the 51 samples of the middle row against the scan table's ground offsets.
+    void FitHorizontalWarp() {
+        const TScanLayout& layout = ScanLayoutOfFormat(mapping_.ScanFormat());
+        std::vector<double> u;
+        std::vector<double> v;
+        const int halfW = mapping_.GetMapHeight() / 2;
+        for (int j = 0; j < kGridColumns; ++j) {
+            const GeoPoint& p = At(mid_, j);
+            float xp = 0.0f, yp = 0.0f;
+            mapping_.LatLonToImageF(xp, yp, p.lon, p.lat, false);
+            u.push_back(static_cast<double>(xp) - halfW);
+            v.push_back(mapping_.ScanToGround(layout.ColumnOf(j) - layout.CentreColumn));
+        }
+        double r = 0.0;
+        const auto c = Fit(u, v, 4, r);
+        Log(Format("  Horizontal map warp:  %.5g X^3 + %.5g X^2 + %.5g X + (offset: "
+                   "%.5g)  (correl: %.6f)",
+                   c[3], c[2], c[1], c[0], r));
+        mapping_.SetHorizontalWarp(static_cast<float>(c[3]), static_cast<float>(c[2]),
+                                   static_cast<float>(c[1]));
+    }
+
+    // From the same nadir points, now through rotation and warps.
+    bool FitHorizontalSkew() {
+        std::vector<double> u;
+        std::vector<double> v;
+        const int h = mapping_.GetMapHeight() / 2;
+        ForEachNadirSample([&](int row, float xp, float /*yp*/) {
+            u.push_back(static_cast<double>(mid_ - row) / h);
+            v.push_back((static_cast<double>(xp) - h) / h);
+        });
+        if (u.empty()) {
+            result_.report = "No viable location data";
+            return false;
+        }
+        double r = 0.0;
+        const auto c = Fit(u, v, 3, r);
+        Log(Format("  Horizontal map skew:  %.5f Y^2 +  %.5f Y + %.5f  (correl: %.6f)", c[2], c[1],
+                   c[0], r));
+        mapping_.SetHorizontalSkew(static_cast<float>(-c[2]), static_cast<float>(-c[1]),
+                                   static_cast<float>(-c[0]));
+        return true;
+    }
+
+    // What the polynomials leave, per line and grid column; a line without a location
+    // takes the residuals of the line above.
+    void FitResiduals() {
+        const TScanLayout& layout = ScanLayoutOfFormat(mapping_.ScanFormat());
+        auto grid = std::make_shared<ResidualGrid>(static_cast<size_t>(lines_));
+        for (int l = 0; l < lines_; ++l) {
+            ResidualRow& out = (*grid)[static_cast<size_t>(l)];
+            if (At(l, 0).lat == 0.0f) {
+                out = l == 0 ? ResidualRow{} : (*grid)[static_cast<size_t>(l - 1)];
+                continue;
+            }
+            for (int j = 0; j < kGridColumns; ++j) {
+                float xi = 0.0f, yi = 0.0f;
+                mapping_.LatLonToImageF(xi, yi, At(l, j).lon, At(l, j).lat, true);
+                out[static_cast<size_t>(j)] = {static_cast<float>(layout.ColumnOf(j)) - xi,
+                                               static_cast<float>(l) - yi};
+            }
+        }
+        mapping_.SetResidualGrid(grid, lines_, layout.FirstColumn, layout.Step, kGridColumns);
+        result_.residuals = std::move(grid);
+    }
+
+    std::span<const GeoRow> rows_;
+    const TFitOptions& options_;
+    TWarpedMapping& mapping_;
+    const int lines_;
+    const int mid_;
+    int sampleSpacing_ = 0;
+    TFitResult result_;
+};
 
 } // namespace
 
@@ -91,194 +279,12 @@ float MeanTrackStep(std::span<const GeoRow> rows, int row) {
     return static_cast<float>(sum / 2040.0);
 }
 
-bool FitMapToImage(std::span<const GeoRow> rows, int lineCount, TStringList* diagnostics,
-                   float altitudeKm, float halfAngleDeg, std::uint8_t format,
-                   TWarpedMapping& mapping, std::shared_ptr<ResidualGrid>& residuals, bool logOnly,
-                   INotifier& notifier) {
-    if (lineCount < 0 || static_cast<size_t>(lineCount) > rows.size()) {
+TFitResult FitMapToImage(std::span<const GeoRow> rows, const TFitOptions& options,
+                         TWarpedMapping& mapping) {
+    if (options.lineCount < 0 || static_cast<size_t>(options.lineCount) > rows.size()) {
         throw std::invalid_argument("FitMapToImage: fewer grid rows than image lines");
     }
-    const Account account{diagnostics, logOnly, notifier};
-    const int nLines = lineCount;
-    const int mid = nLines / 2;
-    auto at = [&rows](int row, int column) -> const GeoPoint& {
-        return rows[static_cast<size_t>(row)][static_cast<size_t>(column)];
-    };
-
-    account.Log("Scale and warp map projection to match image");
-    if (nLines < 3) {
-        account.Log("Cannot do any mapping with less then three lines!");
-        return false;
-    }
-
-    // Track step, km per image line.
-    float step = 0.0f;
-    if (nLines <= 41) {
-        double sum = 0.0;
-        for (int k = 0; k < kGridColumns; ++k) {
-            sum += Distance(at(mid - 1, k), at(mid + 1, k));
-        }
-        const double measured = sum / kGridColumns / 2.0;
-        step = measured < 2.2 ? 1.09f : 3.27f;
-        account.Log(Format("  Ground track step per line (assumed) : %.2f km", step));
-    } else {
-        step = MeanTrackStep(rows.first(static_cast<size_t>(nLines)), mid);
-        if (nLines > 400) {
-            for (int i = 1; i <= 5; ++i) {
-                const float s =
-                    MeanTrackStep(rows.first(static_cast<size_t>(nLines)), (i * mid) / 3);
-                if (s > 0.4f && s < step) {
-                    step = s;
-                }
-            }
-        }
-        account.Log(Format("  Ground track step per line (from locations) : %.3f km", step));
-    }
-    if (!(step >= 0.5f)) {
-        account.Log("Track step invalid!");
-        return false;
-    }
-
-    const GeoPoint& centre = at(mid, kNadirColumn);
-    mapping.InitialiseForPass(format, mid, centre.lon, centre.lat, altitudeKm, step, halfAngleDeg);
-    account.Log(Format(
-        "  Mid-picture line num: %d,  lon = %.2f degrees  lat = %.2f degrees  altitude = %.1f km",
-        mid, centre.lon, centre.lat, altitudeKm));
-    const std::uint8_t usedFormat = mapping.ScanFormat();
-
-    // Rotation: three estimates, the third is used.
-    const double acrossGreatCircle = static_cast<double>(Bearing(at(mid, 24), at(mid, 26))) - 90.0;
-    double alongTrack = 0.0;
-    if (mid - 13 >= 0 && mid + 13 < nLines) {
-        alongTrack = Bearing(at(mid - 13, kNadirColumn), at(mid + 13, kNadirColumn));
-    }
-    double acrossOriginal = 0.0;
-    {
-        float x1 = 0.0f, y1 = 0.0f, x2 = 0.0f, y2 = 0.0f;
-        mapping.LatLonToImageF(x1, y1, at(mid, 5).lon, at(mid, 5).lat, false);
-        mapping.LatLonToImageF(x2, y2, at(mid, 45).lon, at(mid, 45).lat, false);
-        if (y2 != y1) {
-            acrossOriginal =
-                std::atan2(static_cast<double>(y2) - y1, static_cast<double>(x2) - x1) *
-                kRadiansToDegrees;
-        }
-    }
-    account.Log(Format("  Image rotation estimate: %f degrees (across track, great-circle)",
-                       acrossGreatCircle));
-    account.Log(
-        Format("  Image rotation estimate: %f degrees (along track, great-cicle)", alongTrack));
-    account.Log(
-        Format("  Image rotation estimate: %f degrees (across track, original)", acrossOriginal));
-    mapping.SetRotation(static_cast<float>(acrossOriginal));
-    account.Log(Format("  Image rotation used: %f degrees", mapping.RotationDegrees()));
-
-    const int n = (9 * nLines) / 520;
-    if (n < 1) {
-        account.Report("Cannot map earth locations with less than 60 lines of data.");
-        return false;
-    }
-
-    // The nadir points of 51 rows n lines apart around the middle, those with a location,
-    // projected without the scan table through the mapping as it stands.
-    auto forEachNadirSample = [&](const auto& take) {
-        for (int j = 0; j < kGridColumns; ++j) {
-            const int row = mid + (j - kNadirColumn) * n;
-            if (row < 0 || row >= nLines) {
-                continue;
-            }
-            const GeoPoint& p = at(row, kNadirColumn);
-            if (!HasLocation(p)) {
-                continue;
-            }
-            float xp = 0.0f, yp = 0.0f;
-            mapping.LatLonToImageF(xp, yp, p.lon, p.lat, false);
-            take(row, xp, yp);
-        }
-    };
-
-    // Vertical warp.
-    {
-        std::vector<double> u;
-        std::vector<double> v;
-        forEachNadirSample([&](int row, float /*xp*/, float yp) {
-            u.push_back((static_cast<double>(yp) - mid) * (-2.0) / nLines);
-            v.push_back(2.0 * (mid - row) / static_cast<double>(nLines));
-        });
-        if (u.empty()) {
-            account.Report("No viable location data");
-            return false;
-        }
-        double r = 0.0;
-        const auto c = Fit(u, v, 3, r);
-        account.Log(Format("  Vertical map warp:    %.5f Y^2 + %.5f Y + %.5f  (correl: %.6f)", c[2],
-                           c[1], c[0], r));
-        mapping.SetVerticalWarp(static_cast<float>(c[2]), static_cast<float>(c[1]),
-                                static_cast<float>(c[0]));
-    }
-
-    // Horizontal warp from the 51 columns of the middle row.
-    const GridLayout layout = LayoutOf(usedFormat);
-    {
-        std::vector<double> u;
-        std::vector<double> v;
-        const int halfW = mapping.GetMapHeight() / 2;
-        for (int j = 0; j < kGridColumns; ++j) {
-            const int pos = layout.first + layout.spacing * j;
-            const GeoPoint& p = at(mid, j);
-            float xp = 0.0f, yp = 0.0f;
-            mapping.LatLonToImageF(xp, yp, p.lon, p.lat, false);
-            u.push_back(static_cast<double>(xp) - halfW);
-            v.push_back(mapping.ScanToGround(pos - layout.centre));
-        }
-        double r = 0.0;
-        const auto c = Fit(u, v, 4, r);
-        account.Log(Format("  Horizontal map warp:  %.5g X^3 + %.5g X^2 + %.5g X + (offset: "
-                           "%.5g)  (correl: %.6f)",
-                           c[3], c[2], c[1], c[0], r));
-        mapping.SetHorizontalWarp(static_cast<float>(c[3]), static_cast<float>(c[2]),
-                                  static_cast<float>(c[1]));
-    }
-
-    // Horizontal skew from the same nadir points, now through rotation and warps.
-    {
-        std::vector<double> u;
-        std::vector<double> v;
-        const int h = mapping.GetMapHeight() / 2;
-        forEachNadirSample([&](int row, float xp, float /*yp*/) {
-            u.push_back(static_cast<double>(mid - row) / h);
-            v.push_back((static_cast<double>(xp) - h) / h);
-        });
-        if (u.empty()) {
-            account.Report("No viable location data");
-            return false;
-        }
-        double r = 0.0;
-        const auto c = Fit(u, v, 3, r);
-        account.Log(Format("  Horizontal map skew:  %.5f Y^2 +  %.5f Y + %.5f  (correl: %.6f)",
-                           c[2], c[1], c[0], r));
-        mapping.SetHorizontalSkew(static_cast<float>(-c[2]), static_cast<float>(-c[1]),
-                                  static_cast<float>(-c[0]));
-    }
-
-    // Residual grid: what the polynomials leave, per line and grid column.
-    auto grid = std::make_shared<ResidualGrid>(static_cast<size_t>(nLines));
-    for (int l = 0; l < nLines; ++l) {
-        ResidualRow& out = (*grid)[static_cast<size_t>(l)];
-        if (at(l, 0).lat == 0.0f) {
-            out = l == 0 ? ResidualRow{} : (*grid)[static_cast<size_t>(l - 1)];
-            continue;
-        }
-        for (int j = 0; j < kGridColumns; ++j) {
-            const int pos = layout.first + layout.spacing * j;
-            float xi = 0.0f, yi = 0.0f;
-            mapping.LatLonToImageF(xi, yi, at(l, j).lon, at(l, j).lat, true);
-            out[static_cast<size_t>(j)] = {static_cast<float>(pos) - xi,
-                                           static_cast<float>(l) - yi};
-        }
-    }
-    residuals = grid;
-    mapping.SetResidualGrid(grid, nLines, layout.first, layout.spacing, kGridColumns);
-    return true;
+    return TImageFit(rows, options, mapping).Run();
 }
 
 } // namespace vantorel

@@ -6,12 +6,10 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <string>
 #include <vector>
 
 namespace vantorel {
-
-class INotifier;
-class TStringList;
 
 /// A ground position: latitude then longitude, degrees, north and east positive. A point
 /// whose latitude or longitude is exactly 0 counts as having no location where the fit
@@ -21,32 +19,41 @@ struct GeoPoint {
     float lon = 0.0f;
 };
 
-/// One image line of the location grid: point k is the ground point of image column
-/// first + spacing * k (21 + 30 k for the Meteor scanner); point 25 is the nadir.
+/// One image line of the location grid: point k is the ground point of the layout's
+/// image column k (21 + 30 k for the Meteor scanner); point kNadirColumn is the nadir.
 using GeoRow = std::array<GeoPoint, kGridColumns>;
 /// One row per image line, row 0 the top line.
 using LocationGrid = std::vector<GeoRow>;
 
-/// The grid column of the nadir point.
-inline constexpr int kNadirColumn = 25;
+/// What the fit needs to know besides the location grid.
+struct TFitOptions {
+    int lineCount = 0;       ///< image height in lines (at most the grid's rows)
+    float altitudeKm = 0.0f; ///< satellite height at the mid-picture line, km
+    /// The scanner's half-angle, degrees (0 means the mapping's default, 55.37).
+    float halfAngleDeg = 0.0f;
+    std::uint8_t format = 5; ///< scan format (5 for the Meteor scanner; see InitialiseForPass)
+};
 
-/// Fits the warped mapping to one image from its location grid: track step, centre,
-/// rotation, vertical warp, horizontal warp, horizontal skew, then the residual grid.
-/// @param rows the location grid (at least lineCount rows; std::invalid_argument if not).
-/// @param lineCount image height in lines.
-/// @param diagnostics list the account is appended to, or nullptr.
-/// @param altitudeKm satellite height at the mid-picture line (km).
-/// @param halfAngleDeg scanner half-angle (degrees; 55.37 for the Meteor scanner).
-/// @param format scan format (5 for the Meteor scanner; see InitialiseForPass).
+/// The outcome of a fit: its account, and what it has to tell the user.
+struct TFitResult {
+    bool fitted = false;              ///< every step succeeded
+    std::vector<std::string> account; ///< diagnostics lines, in order
+    /// A failure the user should be told of, after the account (a message box in the
+    /// window); empty when there is none. Failures that only belong in the account are
+    /// its last line instead.
+    std::string report;
+    std::shared_ptr<const ResidualGrid> residuals; ///< the grid the mapping was given
+};
+
+/// Fits the warped mapping to one image from its location grid, in steps: the track
+/// step, the centre and rotation, the vertical warp, the horizontal warp, the horizontal
+/// skew, then the residual grid.
+/// @param rows the location grid (at least options.lineCount rows; std::invalid_argument
+///   if not).
 /// @param mapping the mapping to set up.
-/// @param residuals receives the residual grid (shared with the mapping).
-/// @param logOnly reports go to the diagnostics instead of a message box.
-/// @param notifier shows reports when logOnly is false.
-/// @return true when every step succeeded. Polynomial-fit errors (EMathError) propagate.
-bool FitMapToImage(std::span<const GeoRow> rows, int lineCount, TStringList* diagnostics,
-                   float altitudeKm, float halfAngleDeg, std::uint8_t format,
-                   TWarpedMapping& mapping, std::shared_ptr<ResidualGrid>& residuals, bool logOnly,
-                   INotifier& notifier);
+/// Polynomial-fit errors (EMathError) propagate.
+TFitResult FitMapToImage(std::span<const GeoRow> rows, const TFitOptions& options,
+                         TWarpedMapping& mapping);
 
 /// Mean ground distance per line (km) between rows row - 20 and row + 20 over all 51
 /// columns; rows outside the grid contribute nothing.

@@ -17,15 +17,13 @@ namespace vantorel {
 
 namespace {
 
-// Image centre column o of a format.
-double CentreColumn(std::uint8_t format) {
-    return (format == 4 || format == 5) ? 769.5 : 1023.5;
+// Forward lookup index range of a format: [-half, half - 1], a line's width in pixels.
+int ForwardHalfRange(std::uint8_t format) {
+    return 2 * ScanLayoutOfFormat(format).CentreColumn;
 }
 
-// Forward lookup index range of a format: [-half, half - 1].
-int ForwardHalfRange(std::uint8_t format) {
-    return (format == 4 || format == 5) ? 1540 : 2048;
-}
+constexpr int kMeteorCentre = kMeteorScanLayout.CentreColumn;
+constexpr int kWideCentre = kWideScanLayout.CentreColumn;
 
 } // namespace
 
@@ -56,8 +54,9 @@ void TWarpedMapping::InitialiseForPass(std::uint8_t format, int midLine, float l
     BuildGroundToScan(altitudeKm, trackStepKm, halfAngleDeg);
     BuildScanToGround();
     if (format == 4 || format == 5) {
-        const double span = static_cast<double>(FScanToGround770[769 + 770]) -
-                            static_cast<double>(FScanToGround770[0]);
+        const double span =
+            static_cast<double>(FScanToGround770[2 * kMeteorCentre - 1]) -
+            static_cast<double>(FScanToGround770[0]);
         FScale = std::isfinite(span) && std::fabs(span) < 1e9
                      ? static_cast<std::int32_t>(std::nearbyint(span))
                      : 0;
@@ -66,7 +65,7 @@ void TWarpedMapping::InitialiseForPass(std::uint8_t format, int midLine, float l
 
 void TWarpedMapping::BuildGroundToScan(float altitudeKm, float trackStepKm, float halfAngleDeg) {
     const double r = trackStepKm > 2.2f ? trackStepKm / 3.0 : static_cast<double>(trackStepKm);
-    const double o = CentreColumn(FScanFormat);
+    const double o = ScanLayoutOfFormat(FScanFormat).HalfWidth;
     const double betaMax =
         (halfAngleDeg == 0.0f ? kDefaultHalfAngleDeg : static_cast<double>(halfAngleDeg)) *
         kDegreesToRadians;
@@ -122,11 +121,12 @@ void TWarpedMapping::BuildScanToGround() {
         }
         return change < 1.0 ? static_cast<float>(g) : 0.0f;
     };
-    for (int a = -1024; a < 1024; ++a) {
-        FScanToGround1024[static_cast<size_t>(a + 1024)] = invert(a, 1024.0, 1800.0);
+    for (int a = -kWideCentre; a < kWideCentre; ++a) {
+        FScanToGround1024[static_cast<size_t>(a + kWideCentre)] = invert(a, kWideCentre, 1800.0);
     }
-    for (int a = -770; a < 770; ++a) {
-        FScanToGround770[static_cast<size_t>(a + 770)] = invert(a, 770.0, 1400.0);
+    for (int a = -kMeteorCentre; a < kMeteorCentre; ++a) {
+        FScanToGround770[static_cast<size_t>(a + kMeteorCentre)] =
+            invert(a, kMeteorCentre, 1400.0);
     }
 }
 
@@ -139,12 +139,12 @@ float TWarpedMapping::GroundToScan(int g) const {
 
 float TWarpedMapping::ScanToGround(int offset) const {
     if (FScanFormat == 4 || FScanFormat == 5) {
-        return (offset >= -770 && offset < 770)
-                   ? FScanToGround770[static_cast<size_t>(offset + 770)]
+        return (offset >= -kMeteorCentre && offset < kMeteorCentre)
+                   ? FScanToGround770[static_cast<size_t>(offset + kMeteorCentre)]
                    : 0.0f;
     }
-    return (offset >= -1024 && offset < 1024)
-               ? FScanToGround1024[static_cast<size_t>(offset + 1024)]
+    return (offset >= -kWideCentre && offset < kWideCentre)
+               ? FScanToGround1024[static_cast<size_t>(offset + kWideCentre)]
                : 0.0f;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/ScanLayout.h"
 #include "mapping/zorMapping.h"
 
 #include <array>
@@ -8,9 +9,6 @@
 #include <vector>
 
 namespace vantorel {
-
-/// Number of sample columns across the swath in the location and residual grids.
-inline constexpr int kGridColumns = 51;
 
 /// Remaining offset (image pixels) of one location-grid point after the polynomial warps.
 struct ResidualPair {
@@ -111,8 +109,9 @@ private:
     float FCosRot = 0.0f;
     std::int32_t FMidLine = 0;
     std::array<float, 2 * kTableHalf> FGroundToScan{}; // index g + 2048
-    std::array<float, 2048> FScanToGround1024{};       // offsets -1024 .. 1023
-    std::array<float, 1540> FScanToGround770{};        // offsets -770 .. 769
+    // Scan offsets -CentreColumn .. CentreColumn - 1 of the wide and the Meteor layout.
+    std::array<float, 2 * kWideScanLayout.CentreColumn> FScanToGround1024{};
+    std::array<float, 2 * kMeteorScanLayout.CentreColumn> FScanToGround770{};
     std::int32_t FScale = 2;
     std::uint8_t FScanFormat = 0;
     float FVertWarpLimit = 4.0f;

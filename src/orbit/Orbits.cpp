@@ -71,12 +71,6 @@ const NameRow* FindExact(std::string_view name, const NameRow* begin, const Name
 // (a/b)^2 - 1 for the flattening 1/298.26, a/b = 1.0033640584000538.
 constexpr double kEllipsoidK = 0.006739433689026623;
 
-// Scan layouts: pixels between samples and half the line width in pixels.
-constexpr double kMeteorSampleStep = 30.0;
-constexpr double kMeteorHalfWidth = 769.5;
-constexpr double kOtherSampleStep = 40.0;
-constexpr double kOtherHalfWidth = 1023.5;
-
 // Yaw steering turns the scan plane by -Vz / 115 rad (Vz in km/s).
 constexpr double kYawSteeringDivisor = 115.0;
 
@@ -173,13 +167,10 @@ bool TOrbit::LocateScanLine(TDateTime time, TScanLine& out) const {
     const TScanFrame frame = MakeScanFrame(*Elements, jd, YawSteering, YawOffset);
     const TGeodetic sub = GeodeticPosition(jd, frame.Position);
 
-    const bool meteor = IsMeteorM2();
-    const double sampleStep = meteor ? kMeteorSampleStep : kOtherSampleStep;
-    const double halfWidth = meteor ? kMeteorHalfWidth : kOtherHalfWidth;
-    for (int m = 0; m < kScanLinePoints; ++m) {
-        const int j = m - kScanLinePoints / 2;
-        const double offset = sampleStep * j + 0.5;
-        const double angle = offset / halfWidth * ScanHalfAngle * kDegreesToRadians;
+    const TScanLayout& layout = ScanLayout();
+    for (int m = 0; m < kGridColumns; ++m) {
+        const double angle =
+            layout.CentreOffsetOf(m) / layout.HalfWidth * ScanHalfAngle * kDegreesToRadians;
         double latitude = 0.0, longitude = 0.0;
         GroundPointAt(frame, angle, latitude, longitude);
         const float lon = static_cast<float>(longitude * kRadiansToDegrees);
@@ -243,6 +234,10 @@ void TOrbit::SetSatellite(const std::string& name) {
 
 bool TOrbit::IsMeteorM2() const {
     return CatalogueNumber == "40069" || CatalogueNumber == "44387";
+}
+
+const TScanLayout& TOrbit::ScanLayout() const {
+    return IsMeteorM2() ? kMeteorScanLayout : kWideScanLayout;
 }
 
 } // namespace vantorel

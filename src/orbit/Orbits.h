@@ -6,6 +6,7 @@
 // instant of the pass.
 
 #include "common/DateTime.h"
+#include "common/ScanLayout.h"
 #include "orbit/Keplers.h"
 #include "orbit/SGP_Math.h"
 #include "orbit/Satellite.h"
@@ -25,15 +26,12 @@ struct TGroundPoint {
     float Lat = 0.0f; ///< north positive, in [-90, 90]
 };
 
-/// Number of ground points across one scan line; point 25 is the middle of the swath.
-inline constexpr int kScanLinePoints = 51;
-
 /// What the scanner sees at one instant.
 struct TScanLine {
     double AltitudeKm = 0.0; ///< height of the satellite above the ellipsoid, km
-    /// Sample m = 0 .. 50 lies at 30 (Meteor) or 40 pixels x (m - 25) + 0.5 from the line
-    /// centre; samples above 25 lie left of the direction of flight, below 25 right.
-    std::array<TGroundPoint, kScanLinePoints> Points{};
+    /// Sample m lies at the scan layout's CentreOffsetOf(m) pixels from the line centre;
+    /// samples above the nadir sample lie left of the direction of flight, below it right.
+    std::array<TGroundPoint, kGridColumns> Points{};
     TGeodetic SubSatellite; ///< geodetic record of the satellite (rad, km)
     TVector Position;       ///< inertial position, km (true equator, mean equinox of date)
     TVector Velocity;       ///< inertial velocity, km/s
@@ -86,6 +84,9 @@ public:
     /// True for the catalogue numbers of Meteor-M N2 ("40069") and N2-2 ("44387"): they
     /// select the Meteor scan layout.
     bool IsMeteorM2() const;
+    /// Where the samples of a scan line fall on the image: the Meteor layout for Meteor-M
+    /// N2 satellites, the wide one otherwise.
+    const TScanLayout& ScanLayout() const;
 
     std::string SatelliteName;    ///< canonical upper-case name; names the per-satellite files
     std::string ShortName;        ///< short file-style name ("n15"), empty when none

@@ -327,28 +327,25 @@ TEST_F(Run, SouthToNorthPassIsTurnedAndHasNoPlaceMarks) {
     }
 }
 
-TEST(LookUpLonLat, InterpolatesBetweenSamplesAndAcrossTheDateLine) {
-    LocationGrid grid(2);
-    for (int k = 0; k < kGridColumns; ++k) {
-        grid[0][static_cast<size_t>(k)] = {10.0f + k, 20.0f + k};
-        grid[1][static_cast<size_t>(k)] = {0.0f, 0.0f};
-    }
-    grid[1][0] = {1.0f, 179.0f};
-    grid[1][1] = {3.0f, -179.0f};
-    float lon = 9, lat = 9;
-    EXPECT_TRUE(TProcessingRun::LookUpLonLat(grid, 2, 21, 0, lon, lat));
-    EXPECT_FLOAT_EQ(lat, 10.0f);
-    EXPECT_FLOAT_EQ(lon, 20.0f);
-    EXPECT_TRUE(TProcessingRun::LookUpLonLat(grid, 2, 36, 1, lon, lat));
-    EXPECT_FLOAT_EQ(lon, 180.0f); // the shorter arc, not 0
-    EXPECT_FLOAT_EQ(lat, 2.0f);
-    EXPECT_TRUE(TProcessingRun::LookUpLonLat(grid, 2, 1531, 0, lon, lat)); // extrapolated
-    EXPECT_FLOAT_EQ(lon, 20.0f + 50.0f + 1.0f / 3.0f);
-    EXPECT_FALSE(TProcessingRun::LookUpLonLat(grid, 2, 1560, 0, lon, lat));
-    EXPECT_EQ(lon, 0.0f);
-    EXPECT_EQ(lat, 0.0f);
-    EXPECT_FALSE(TProcessingRun::LookUpLonLat(grid, 2, 100, 2, lon, lat));
-    EXPECT_FALSE(TProcessingRun::LookUpLonLat(grid, 2, -9, 0, lon, lat));
+TEST_F(Run, ARunThatEndsEarlyLeavesNothingOfTheEarlierPassLive) {
+    ASSERT_TRUE(run->ProcessFile(kSampleImage));
+    ASSERT_TRUE(run->Readout(700, 1));
+    // A 2-line picture of the same pass: shown as it is, and nothing answers for it.
+    TempDir dir;
+    TExtBitmap two;
+    two.LoadFromFile(kSampleImage);
+    two.SetHeight(2);
+    two.SaveToFile(dir / "2020_09_27_09_00_00_64.bmp");
+    EXPECT_FALSE(run->ProcessFile(dir / "2020_09_27_09_00_00_64.bmp"));
+    EXPECT_EQ(run->Pass(), nullptr);
+    EXPECT_FALSE(run->Readout(700, 1));
+    EXPECT_EQ(run->DisplayBitmap().Height(), 2);
+    EXPECT_EQ(run->Caption(), "Vantorel - V1.2.3.4  \u2014  2020_09_27_09_00_00_64.bmp  (not processed)");
+    const int lines = run->Diags().Count();
+    run->ArrowKey(TArrowKey::Up, false);
+    EXPECT_EQ(run->Diags().Count(), lines); // no redraw of anything
+    EXPECT_EQ(run->SuggestedSaveName(), ".geo");
+    EXPECT_THROW(run->SavePicture(dir / "x.bmp"), std::runtime_error);
 }
 
 TEST_F(Run, SavedPicturesAndTheirNames) {

@@ -20,11 +20,19 @@ struct Fit : ::testing::Test {
     TStringList diags;
     RecordingNotifier notifier;
     TWarpedMapping mapping;
-    std::shared_ptr<ResidualGrid> residuals;
+    std::shared_ptr<const ResidualGrid> residuals;
 
+    // As a run hands the fit's report on: to the account when logging only, else to the user.
     bool Run(const LocationGrid& grid, int lines, bool logOnly = false) {
-        return FitMapToImage(grid, lines, &diags, 830.0f, 55.37f, 5, mapping, residuals, logOnly,
-                             notifier);
+        TFitResult r = FitMapToImage(grid, {lines, 830.0f, 55.37f, 5}, mapping);
+        for (const std::string& line : r.account) {
+            diags.Add(line);
+        }
+        if (!r.report.empty()) {
+            logOnly ? diags.Add(r.report) : notifier.ShowMessage(r.report);
+        }
+        residuals = r.residuals;
+        return r.fitted;
     }
     bool Logged(const std::string& line) const {
         return std::find(diags.begin(), diags.end(), line) != diags.end();
@@ -174,11 +182,9 @@ struct RoundTrip {
 RoundTrip Measure(const ScannerModel& model, int lines) {
     const LocationGrid grid = model.Grid(lines);
     TWarpedMapping mapping;
-    std::shared_ptr<ResidualGrid> residuals;
-    RecordingNotifier notifier;
-    TStringList diags;
-    EXPECT_TRUE(FitMapToImage(grid, lines, &diags, static_cast<float>(model.altitudeKm), 55.37f, 5,
-                              mapping, residuals, false, notifier));
+    EXPECT_TRUE(
+        FitMapToImage(grid, {lines, static_cast<float>(model.altitudeKm), 55.37f, 5}, mapping)
+            .fitted);
     RoundTrip r;
     for (int l = 0; l < lines; ++l) {
         for (int j = 0; j < kGridColumns; ++j) {

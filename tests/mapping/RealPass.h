@@ -63,11 +63,10 @@ inline RealPassGrid BuildRealPassGrid(const TOrbit& orbit, TDateTime start, int 
 }
 
 /// Fits `mapping` to the grid as the processing run does (Meteor format, 55.37 degrees).
-inline bool FitRealPass(const RealPassGrid& pass, TWarpedMapping& mapping,
-                        std::shared_ptr<ResidualGrid>& residuals) {
-    RecordingNotifier notifier;
-    return FitMapToImage(pass.grid, static_cast<int>(pass.grid.size()), nullptr, pass.midAltitudeKm,
-                         55.37f, 5, mapping, residuals, true, notifier);
+inline bool FitRealPass(const RealPassGrid& pass, TWarpedMapping& mapping) {
+    return FitMapToImage(pass.grid,
+                         {static_cast<int>(pass.grid.size()), pass.midAltitudeKm, 55.37f, 5}, mapping)
+        .fitted;
 }
 
 } // namespace vantorel::testing

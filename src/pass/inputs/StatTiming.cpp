@@ -7,8 +7,10 @@
 //   decoder's clock is 3 hours ahead, so passes after 21:00 UTC read as the next day);
 // - the .STAT seconds may use a decimal comma as well as a point;
 // - .STAT files are found whatever the letter case of their names.
-#include "app/Utils.h"
+#include "pass/inputs/StatTiming.h"
 
+#include "common/Clock.h"
+#include "common/Files.h"
 #include "common/Format.h"
 #include "common/StringUtils.h"
 #include "common/TextFile.h"
@@ -54,22 +56,35 @@ double LocalClockOffsetDays(TDateTime localNow, TDateTime utcNow) {
     return std::nearbyint((localNow - utcNow) * kMinutesPerDay) / kMinutesPerDay;
 }
 
-TDateTime PassStartFromFileName(const std::string& fileName, TStringList& diags,
-                                INotifier& notifier) {
+TDateTime PassStartFromFileName(const std::string& fileName, TPassReport& report) {
     TDateTime t = 0.0;
     if (const auto local = LocalStartFromFileName(ExtractFileName(fileName))) {
         const TDateTime localNow = NowLocal(); // read before UTC, as the offset rule expects
         const TDateTime utcNow = NowUTC();
         t = *local - LocalClockOffsetDays(localNow, utcNow);
     } else {
-        notifier.ShowMessage("Couldn't recognise the date and time from the file name");
+        report.Warning(TPassIssue::NoDateInName,
+                       "Couldn't recognise the date and time from the file name");
     }
-    diags.Add(FormatDateTime("\"Pass start from file name: \"yyyy-mm-dd hh:nn:ss \"UTC\"", t));
+    report.Account(
+        FormatDateTime("\"Pass start from file name: \"yyyy-mm-dd hh:nn:ss \"UTC\"", t));
     return t;
 }
 
 std::optional<double> StatLinePeriodSeconds(std::string_view line3) {
     return ParseRealEitherSeparator(line3);
+}
+
+TStatFile ParseStatFile(std::string_view bytes) {
+    const std::vector<std::string> lines = SplitLines(bytes);
+    TStatFile stat;
+    if (!lines.empty()) {
+        stat.ClockSeconds = StatClockSeconds(lines[0]);
+    }
+    if (lines.size() >= 3) {
+        stat.LinePeriodSeconds = StatLinePeriodSeconds(lines[2]);
+    }
+    return stat;
 }
 
 std::string StatMaskForPass(const std::string& path) {
@@ -78,10 +93,10 @@ std::string StatMaskForPass(const std::string& path) {
     return stem + "*.stat";
 }
 
-bool ReadLinePeriod(const std::string& fileName, double& linePeriod, TStringList& diags) {
+bool ReadLinePeriod(const std::string& fileName, double& linePeriod, TPassReport& report) {
     std::vector<std::string> paths;
     FindFiles(StatMaskForPass(fileName), paths);
-    diags.Add("Checking for .STAT files ...");
+    report.Account("Checking for .STAT files ...");
 
     double sum = 0.0;
     int count = 0;
@@ -89,24 +104,25 @@ bool ReadLinePeriod(const std::string& fileName, double& linePeriod, TStringList
         if (!FileExists(path)) {
             continue;
         }
-        const auto lines = ReadTextLines(path);
-        if (!lines || lines->size() < 3) {
+        const auto bytes = ReadFileBytes(path);
+        if (!bytes) {
             continue;
         }
-        const auto v = StatLinePeriodSeconds((*lines)[2]);
+        const auto v = ParseStatFile(*bytes).LinePeriodSeconds;
         if (v && *v > 0.1) {
             sum += *v;
             ++count;
-            diags.Add(Format("  STAT file %d: %s", count, path));
+            report.Account(Format("  STAT file %d: %s", count, path));
         }
     }
 
     double seconds = kDefaultLinePeriodSeconds;
     if (sum < 0.1) {
-        diags.Add("No .STAT files found, default line period used");
+        report.Account("No .STAT files found, default line period used");
     } else {
         seconds = sum / count;
-        diags.Add(Format("%d .STAT file(s) found, line period is %.7f seconds", count, seconds));
+        report.Account(
+            Format("%d .STAT file(s) found, line period is %.7f seconds", count, seconds));
     }
     linePeriod = seconds / kSecondsPerDay;
     return count > 0;
@@ -146,24 +162,23 @@ std::optional<TDateTime> ExactStartCandidate(double statClockSeconds, TDateTime 
     return std::nullopt;
 }
 
-TDateTime ExactStartFromStat(const std::string& imagePath, TDateTime t, TStringList& diags,
-                             INotifier& notifier) {
+TDateTime ExactStartFromStat(const std::string& imagePath, TDateTime t, TPassReport& report) {
     if (const auto stat = MatchingStatFile(imagePath)) {
-        const auto lines = ReadTextLines(*stat);
-        if (lines && !lines->empty()) {
-            if (const auto clock = StatClockSeconds((*lines)[0])) {
-                if (const auto exact = ExactStartCandidate(*clock, t)) {
-                    t = *exact;
-                }
+        const auto bytes = ReadFileBytes(*stat);
+        const auto clock = bytes ? ParseStatFile(*bytes).ClockSeconds : std::nullopt;
+        if (clock) {
+            if (const auto exact = ExactStartCandidate(*clock, t)) {
+                t = *exact;
             }
         }
     } else {
-        notifier.ShowMessageBox("File not found:  " + imagePath + "\r\n\r\n" +
-                                    "A matching .STAT file is required." + "\r\n\r\n" +
-                                    "Continuing but resilts will NOT be correct.",
-                                "Vantorel - missing .STAT file");
+        report.Warning(TPassIssue::MissingStat,
+                       "File not found:  " + imagePath + "\r\n\r\n" +
+                           "A matching .STAT file is required." + "\r\n\r\n" +
+                           "Continuing but resilts will NOT be correct.",
+                       "Vantorel - missing .STAT file");
     }
-    diags.Add(FormatDateTime("\"Actual data start: \"yyyy-mm-dd hh:nn:ss", t));
+    report.Account(FormatDateTime("\"Actual data start: \"yyyy-mm-dd hh:nn:ss", t));
     return t;
 }
 

@@ -1,4 +1,8 @@
-#include "app/Utils.h"
+#include "pass/inputs/StatTiming.h"
+
+#include "common/Clock.h"
+#include "common/Notifier.h"
+#include "common/StringList.h"
 
 #include "TempDir.h"
 
@@ -18,9 +22,14 @@ FixedClock ClockAhead(double hours) {
     return FixedClock(EncodeDateTime(2017, 3, 20, 12, 0, 0), hours / 24.0);
 }
 
+// The report's entries reach the diagnostics and the notifier as a run delivers them.
 struct PassTiming : ::testing::Test {
     TStringList diags;
     RecordingNotifier notifier;
+    TPassReport report;
+    void SetUp() override {
+        report.OnEntry = [this](const TReportEntry& e) { Deliver(e, diags, notifier); };
+    }
 };
 
 TEST(PassStartGrammar, TheThreeNameFormsGiveTheSameStart) {
@@ -58,12 +67,12 @@ TEST_F(PassTiming, WholeHourOffsetsForComputersAheadAndBehindUtc) {
     {
         const FixedClock clock = ClockAhead(1.0);
         ScopedClock scoped(clock);
-        PassStartFromFileName("/data/2017_03_15_08_12_34_68.bmp", diags, notifier);
+        PassStartFromFileName("/data/2017_03_15_08_12_34_68.bmp", report);
     }
     {
         const FixedClock clock = ClockAhead(-5.0);
         ScopedClock scoped(clock);
-        const TDateTime t = PassStartFromFileName("2017_03_15_08_12_34_68.bmp", diags, notifier);
+        const TDateTime t = PassStartFromFileName("2017_03_15_08_12_34_68.bmp", report);
         EXPECT_NEAR(t, EncodeDateTime(2017, 3, 15, 13, 12, 34), kOneMs);
     }
     ASSERT_EQ(diags.Count(), 2);
@@ -79,21 +88,21 @@ TEST_F(PassTiming, ClockReadingsAMomentApartDoNotLoseAnHour) {
         TDateTime NowLocal() const override { return 42814.5 + 3.0 / 24; }
     } clock;
     ScopedClock scoped(clock);
-    const TDateTime t = PassStartFromFileName("2017_03_15_08_12_34_68.bmp", diags, notifier);
+    const TDateTime t = PassStartFromFileName("2017_03_15_08_12_34_68.bmp", report);
     EXPECT_NEAR(t, EncodeDateTime(2017, 3, 15, 5, 12, 34), kOneMs);
 }
 
 TEST_F(PassTiming, HalfHourZonesKeepTheirHalfHour) {
     const FixedClock clock = ClockAhead(5.5);
     ScopedClock scoped(clock);
-    PassStartFromFileName("2017_03_15_08_12_34_68.bmp", diags, notifier);
+    PassStartFromFileName("2017_03_15_08_12_34_68.bmp", report);
     EXPECT_EQ(diags[0], "Pass start from file name: 2017-03-15 02:42:34 UTC");
 }
 
 TEST_F(PassTiming, UnrecognisedNameShowsTheMessageAndGivesTheZeroDateTime) {
     const FixedClock clock = ClockAhead(2.0);
     ScopedClock scoped(clock);
-    const TDateTime t = PassStartFromFileName("/images/image_68.bmp", diags, notifier);
+    const TDateTime t = PassStartFromFileName("/images/image_68.bmp", report);
     EXPECT_EQ(t, 0.0);
     ASSERT_EQ(notifier.entries.size(), 1u);
     EXPECT_FALSE(notifier.entries[0].isBox);
@@ -105,7 +114,7 @@ TEST_F(PassTiming, TheFolderTakesNoPartInTheNameGrammar) {
     const FixedClock clock = ClockAhead(0.0);
     ScopedClock scoped(clock);
     const TDateTime t =
-        PassStartFromFileName("/2020_01_01_00_00_00/2017_03_15_08_12_34_68.bmp", diags, notifier);
+        PassStartFromFileName("/2020_01_01_00_00_00/2017_03_15_08_12_34_68.bmp", report);
     EXPECT_NEAR(t, EncodeDateTime(2017, 3, 15, 8, 12, 34), kOneMs);
 }
 
@@ -118,7 +127,7 @@ TEST_F(PassTiming, LinePeriodIsTheMeanOfUsableStatValues) {
     dir.Write("2017_03_15_08_12_34_124.stat", "a\nb\nnot a number\n");
     dir.Write("2017_03_15_09_00_00_68.stat", "a\nb\n0.9\n"); // another pass
     double period = 0.0;
-    EXPECT_TRUE(ReadLinePeriod(dir / "2017_03_15_08_12_34_68.bmp", period, diags));
+    EXPECT_TRUE(ReadLinePeriod(dir / "2017_03_15_08_12_34_68.bmp", period, report));
     EXPECT_NEAR(period * 86400.0, 0.1539, 1e-12);
     ASSERT_EQ(diags.Count(), 4);
     EXPECT_EQ(diags[0], "Checking for .STAT files ...");
@@ -131,7 +140,7 @@ TEST_F(PassTiming, NoUsableStatValueGivesTheDefaultPeriod) {
     TempDir dir;
     dir.Write("2017_03_15_08_12_34_65.stat", "a\nb\n0.05\n");
     double period = 0.0;
-    EXPECT_FALSE(ReadLinePeriod(dir / "2017_03_15_08_12_34_68.bmp", period, diags));
+    EXPECT_FALSE(ReadLinePeriod(dir / "2017_03_15_08_12_34_68.bmp", period, report));
     EXPECT_DOUBLE_EQ(period, 0.1538925 / 86400.0);
     EXPECT_NEAR(period, 1.7811631944e-06, 1e-15);
     ASSERT_EQ(diags.Count(), 2);
@@ -147,7 +156,7 @@ TEST_F(PassTiming, LrptNamesCutEightCharactersForTheMask) {
     dir.Write("2017_03_15_LRPT_08-12-34.s_64.stat", "a\nb\n0.15\n");
     dir.Write("2017_03_15_LRPT_08-12-34.s_68.STAT", "a\nb\n0.16\n");
     double period = 0.0;
-    EXPECT_TRUE(ReadLinePeriod(dir / "2017_03_15_LRPT_08-12-34.s_68.bmp", period, diags));
+    EXPECT_TRUE(ReadLinePeriod(dir / "2017_03_15_LRPT_08-12-34.s_68.bmp", period, report));
     EXPECT_NEAR(period * 86400.0, 0.155, 1e-12);
 }
 
@@ -160,6 +169,12 @@ TEST(StatFirstLine, ClockTimesWithPointOrComma) {
                             "10:12:60.000", "10:12:-1.000", "aa:bb:cc.ddd", "10:12:ab.cde"}) {
         EXPECT_FALSE(StatClockSeconds(bad)) << bad;
     }
+    // The whole file as bytes: line 1 the clock, line 3 the period.
+    const TStatFile stat = ParseStatFile("10:12:35.120\r\nx\r\n0,1538\r\n");
+    EXPECT_DOUBLE_EQ(*stat.ClockSeconds, 36755.12);
+    EXPECT_DOUBLE_EQ(*stat.LinePeriodSeconds, 0.1538);
+    EXPECT_FALSE(ParseStatFile("10:12:35.120\nx\n").LinePeriodSeconds);
+    EXPECT_FALSE(ParseStatFile("").ClockSeconds);
 }
 
 TEST_F(PassTiming, ExactStartWithinFifteenMinutesReplacesTheNameTime) {
@@ -167,18 +182,18 @@ TEST_F(PassTiming, ExactStartWithinFifteenMinutesReplacesTheNameTime) {
     const std::string image = dir / "2017_03_15_08_12_34_68.bmp";
     const TDateTime t = EncodeDateTime(2017, 3, 15, 7, 12, 34);
     dir.Write("2017_03_15_08_12_34_68.stat", "10:12:35.120\n\n0.1538\n");
-    const TDateTime exact = ExactStartFromStat(image, t, diags, notifier);
+    const TDateTime exact = ExactStartFromStat(image, t, report);
     EXPECT_NEAR(exact, EncodeDateTime(2017, 3, 15, 7, 12, 35, 120), kOneMs);
     EXPECT_EQ(diags[0], "Actual data start: 2017-03-15 07:12:35");
     EXPECT_TRUE(notifier.entries.empty());
 
     dir.Write("2017_03_15_08_12_34_68.stat", "10:40:00.000\n");
-    EXPECT_EQ(ExactStartFromStat(image, t, diags, notifier), t); // 27 minutes off: ignored
+    EXPECT_EQ(ExactStartFromStat(image, t, report), t); // 27 minutes off: ignored
     EXPECT_EQ(diags[1], "Actual data start: 2017-03-15 07:12:34");
     dir.Write("2017_03_15_08_12_34_68.stat", "garbage\n");
-    EXPECT_EQ(ExactStartFromStat(image, t, diags, notifier), t);
+    EXPECT_EQ(ExactStartFromStat(image, t, report), t);
     dir.Write("2017_03_15_08_12_34_68.stat", "");
-    EXPECT_EQ(ExactStartFromStat(image, t, diags, notifier), t);
+    EXPECT_EQ(ExactStartFromStat(image, t, report), t);
     EXPECT_TRUE(notifier.entries.empty());
 }
 
@@ -210,7 +225,7 @@ TEST_F(PassTiming, AppendedStatNameIsTheSecondChoice) {
     dir.Write("2017_03_15_08_12_34_68.bmp.stat", "10:12:40.000\n");
     EXPECT_EQ(MatchingStatFile(image), image + ".stat");
     const TDateTime t =
-        ExactStartFromStat(image, EncodeDateTime(2017, 3, 15, 7, 12, 34), diags, notifier);
+        ExactStartFromStat(image, EncodeDateTime(2017, 3, 15, 7, 12, 34), report);
     EXPECT_NEAR(t, EncodeDateTime(2017, 3, 15, 7, 12, 40), kOneMs);
     dir.Write("2017_03_15_08_12_34_68.STAT", "10:12:50.000\n");
     EXPECT_EQ(MatchingStatFile(image), dir / "2017_03_15_08_12_34_68.STAT");
@@ -220,7 +235,7 @@ TEST_F(PassTiming, MissingStatFileShowsTheBoxAndKeepsTheTime) {
     TempDir dir;
     const std::string image = dir / "2017_03_15_08_12_34_68.bmp";
     const TDateTime t = EncodeDateTime(2017, 3, 15, 7, 12, 34);
-    EXPECT_EQ(ExactStartFromStat(image, t, diags, notifier), t);
+    EXPECT_EQ(ExactStartFromStat(image, t, report), t);
     ASSERT_EQ(notifier.entries.size(), 1u);
     EXPECT_TRUE(notifier.entries[0].isBox);
     EXPECT_EQ(notifier.entries[0].caption, "Vantorel - missing .STAT file");

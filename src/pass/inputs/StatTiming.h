@@ -1,13 +1,10 @@
 #pragma once
 
-// Pass timing: when the first line of a channel image was scanned and how long each
-// line took, from the image's file name and the decoder's .STAT files beside it.
+// Pass timing from a channel image's file name and the decoder's .STAT files beside it:
+// when the first line was scanned and how long each line took.
 
-#include "common/Clock.h"
 #include "common/DateTime.h"
-#include "common/Files.h"
-#include "common/Notifier.h"
-#include "common/StringList.h"
+#include "pass/PassReport.h"
 
 #include <optional>
 #include <string>
@@ -35,22 +32,30 @@ std::optional<TDateTime> LocalStartFromFileName(std::string_view fileName);
 double LocalClockOffsetDays(TDateTime localNow, TDateTime utcNow);
 
 /// The pass start in UTC from the image's file name (a folder may precede the name):
-/// adds "Pass start from file name: yyyy-mm-dd hh:nn:ss UTC" to diags, or shows
-/// "Couldn't recognise the date and time from the file name" and gives 0.
-TDateTime PassStartFromFileName(const std::string& fileName, TStringList& diags,
-                                INotifier& notifier);
+/// reports "Pass start from file name: yyyy-mm-dd hh:nn:ss UTC", after the warning
+/// "Couldn't recognise the date and time from the file name" (then the start is 0).
+TDateTime PassStartFromFileName(const std::string& fileName, TPassReport& report);
 
 /// The line period in seconds from the third line of a .STAT file ("0.1538" or
 /// "0,1538"); nullopt when it holds no number.
 std::optional<double> StatLinePeriodSeconds(std::string_view line3);
 
+/// What a decoder's .STAT file says: the clock time of its first line and the line period
+/// of its third, each nullopt when the line is missing or does not read.
+struct TStatFile {
+    std::optional<double> ClockSeconds;
+    std::optional<double> LinePeriodSeconds;
+};
+/// Reads a .STAT file's bytes (either line ending).
+TStatFile ParseStatFile(std::string_view bytes);
+
 /// The mask that takes in the .STAT files of every channel of the pass.
 std::string StatMaskForPass(const std::string& path);
 
 /// Sets linePeriod (days) from the .STAT files of the pass that hold a value above
-/// 0.1 s (their mean), or to the default period; reports to diags. True when at least
+/// 0.1 s (their mean), or to the default period, with its account. True when at least
 /// one .STAT value was used.
-bool ReadLinePeriod(const std::string& fileName, double& linePeriod, TStringList& diags);
+bool ReadLinePeriod(const std::string& fileName, double& linePeriod, TPassReport& report);
 
 /// The .STAT file that belongs to an image: the path with its extension replaced by
 /// ".stat", else the path with ".stat" appended (letter case of the name ignored);
@@ -67,10 +72,9 @@ std::optional<double> StatClockSeconds(std::string_view line1);
 /// midnight) that lies within 15 minutes of t; nullopt when none does.
 std::optional<TDateTime> ExactStartCandidate(double statClockSeconds, TDateTime t);
 
-/// t corrected by the image's matching .STAT file, or t unchanged; adds
-/// "Actual data start: yyyy-mm-dd hh:nn:ss" to diags. A missing .STAT file shows the
-/// "Vantorel - missing .STAT file" box.
-TDateTime ExactStartFromStat(const std::string& imagePath, TDateTime t, TStringList& diags,
-                             INotifier& notifier);
+/// t corrected by the image's matching .STAT file, or t unchanged; reports "Actual data
+/// start: yyyy-mm-dd hh:nn:ss", after the "Vantorel - missing .STAT file" warning when
+/// there is no .STAT file.
+TDateTime ExactStartFromStat(const std::string& imagePath, TDateTime t, TPassReport& report);
 
 } // namespace vantorel

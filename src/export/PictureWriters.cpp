@@ -1,0 +1,43 @@
+#include "export/PictureWriters.h"
+
+#include "common/Files.h"
+#include "common/Notifier.h"
+#include "common/StringUtils.h"
+#include "imaging/JPEG_IO.h"
+#include "imaging/zorPNGImage.h"
+
+namespace vantorel {
+
+TPictureFormat PictureFormatForName(const std::string& fileName) {
+    const std::string ext = UpperCase(ExtractFileExt(fileName));
+    return ext == ".JPG" ? TPictureFormat::Jpeg
+                         : ext == ".PNG" ? TPictureFormat::Png : TPictureFormat::Bmp;
+}
+
+void WritePicture(const TBitmap& picture, const std::string& fileName) {
+    WritePicture(picture, fileName, PictureFormatForName(fileName));
+}
+
+void WritePicture(const TBitmap& picture, const std::string& fileName, TPictureFormat format) {
+    switch (format) {
+    case TPictureFormat::Jpeg:
+        WriteJpegFile(picture, fileName, kJpegQuality, false, kPictureComment);
+        break;
+    case TPictureFormat::Png: {
+        TPngImage png;
+        png.Software = kApplicationTitle;
+        png.Description = kPictureComment;
+        png.AssignBitmap(picture);
+        png.SaveToFile(fileName);
+        break;
+    }
+    case TPictureFormat::Bmp: {
+        TBitmap copy(picture);
+        copy.SetPixelFormat(TPixelFormat::pf24bit);
+        copy.SaveToFile(fileName);
+        break;
+    }
+    }
+}
+
+} // namespace vantorel

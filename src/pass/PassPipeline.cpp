@@ -1,0 +1,296 @@
+// The pass pipeline.
+//
+// Choices where the rules leave one open:
+// - a run without the satellite's element set is refused with a message that names the
+//   Kepler folder;
+// - an image of fewer than three lines is left unprocessed, with a message, and no fit;
+// - after "Invalid orbit data" the image is left unprocessed;
+// - a JPEG that cannot be decoded ends the run with the decoder's reason, like a bitmap
+//   that cannot be read.
+#include "pass/PassPipeline.h"
+
+#include "common/Angles.h"
+#include "common/Files.h"
+#include "common/Format.h"
+#include "common/Notifier.h"
+#include "common/StringUtils.h"
+#include "orbit/Orbits.h"
+#include "orbit/Satellite.h"
+#include "pass/inputs/ChannelImage.h"
+
+#include <cmath>
+#include <stdexcept>
+
+namespace vantorel {
+
+namespace {
+
+constexpr double kStaleKeplerDays = 7.0;
+constexpr double kNotContemporaryDays = 31.0;
+
+// Offsets after a run: real decoder images sit this far from the model position.
+constexpr int kSouthboundLineOffset = 10;
+constexpr int kSouthboundPixelOffset = -20;
+constexpr int kNorthboundLineOffset = 6;
+constexpr int kNorthboundPixelOffset = -16;
+
+// The scan format of the fit for the Meteor scanner, and for the other layout.
+constexpr std::uint8_t kMeteorScanFormat = 5;
+constexpr std::uint8_t kWideScanFormat = 1;
+
+// The start-up set against today: a set a week old places the overlay kilometres off.
+void CheckElementSetAge(TDateTime epoch, TDateTime now, TPassReport& report) {
+    if (now - epoch > kStaleKeplerDays) {
+        report.Warning(TPassIssue::StaleElementSet,
+                       "Location accuracy may be compromised.\r\nas the Kepler data is more than "
+                       "a week old!\r\n\r\n" +
+                           FormatDateTime("\"Kepler was: \"yyyy-mm-dd hh:nn\" UTC\"", epoch),
+                       "Vantorel - Stale Keplers");
+    }
+}
+
+// The set against the pass: one far newer than the pass is no use for it.
+void CheckElementSetAgainstPass(TDateTime epoch, TDateTime start, TPassReport& report) {
+    const double behind = epoch - start;
+    if (behind > kNotContemporaryDays) {
+        report.Warning(TPassIssue::ElementSetNotContemporary,
+                       "Location accuracy will be compromised as the pass\r\nis more than a "
+                       "month behind the Kepler data!\r\n\r\n" +
+                           Format("Pass is %.0f days behind:", behind) + "\r\n" +
+                           FormatDateTime("\"   Kepler:  \"yyyy-mm-dd", epoch) + "\r\n" +
+                           FormatDateTime("\"   Pass:     \"yyyy-mm-dd", start) + "\r\n\r\n" +
+                           "Continuing ...",
+                       "Vantorel - Keplers not contemporary");
+    }
+}
+
+// Channels 122, 124 and 125 carry timing the decoder gets wrong (exact case, whole path).
+void CheckChannel(const std::string& path, TPassReport& report) {
+    if (path.find("_122.") != std::string::npos || path.find("_124.") != std::string::npos ||
+        path.find("_125.") != std::string::npos) {
+        report.Warning(TPassIssue::UnsuitableChannel,
+                       "File: " + ExtractFileName(path) + "\r\n\r\n" +
+                           "May contain misleading timing information as it's" + "\r\n" +
+                           "a 122 124 or 125 file.  If possible, please use a" + "\r\n" +
+                           "64, 65 or 68 file instead." + "\r\n\r\n" + "Continuing ...",
+                       "Vantorel - unsuitable file");
+    }
+}
+
+// What the element-set selection has to say about the per-satellite files joins the report.
+class TReportNotifier final : public INotifier {
+public:
+    explicit TReportNotifier(TPassReport& report) : report_(report) {}
+    void ShowMessageBox(const std::string& text, const std::string& caption) override {
+        report_.Warning(TPassIssue::ElementSetFiles, text, caption);
+    }
+    void ShowMessage(const std::string& text) override {
+        report_.Warning(TPassIssue::ElementSetFiles, text);
+    }
+
+private:
+    TPassReport& report_;
+};
+
+bool IsChannel68(const std::string& path) {
+    const std::string name = LowerCase(ExtractFileName(path));
+    return name.find(".s_68.") != std::string::npos || name.find("_68.bmp") != std::string::npos;
+}
+
+} // namespace
+
+// ---- the element-set sources ----------------------------------------------------------------
+
+TPassSources::TPassSources() : orbit_(std::make_unique<TOrbit>()) {}
+
+TPassSources::~TPassSources() = default;
+
+void TPassSources::Load(const std::string& keplerPath, const TPassSatellite& satellite) {
+    keplerPath_ = keplerPath;
+    satellite_ = satellite;
+    set_ = nullptr;
+    try {
+        satellites_ = std::make_unique<TSatelliteList>(keplerPath_);
+        set_ = satellites_->SatelliteAt(
+            satellites_->IndexOfCatalogueNumber(satellite_.CatalogueNumber));
+    } catch (const std::exception&) {
+        set_ = nullptr;
+    }
+    orbit_ = std::make_unique<TOrbit>();
+    orbit_->SetKeplerPath(keplerPath_);
+    orbit_->SetSatellite(satellite_.Name);
+}
+
+std::string TPassSources::KeplerFolder() const {
+    return satellites_ ? satellites_->Folder : keplerPath_;
+}
+
+// ---- the run --------------------------------------------------------------------------------
+
+TPassOutcome ProcessChannelImageFile(const std::string& fileName, const TChannelFileOptions& options,
+                                     TPassSources& sources, TPassReport& report) {
+    TPassOutcome outcome;
+    report.Account("Processing: " + ExpandFileName(fileName));
+
+    std::string path = fileName;
+    if (!FileExists(path)) {
+        path = options.FallbackFolder.empty() ? std::string() : options.FallbackFolder + fileName;
+        if (path.empty() || !FileExists(path)) {
+            return outcome; // nothing to tell beyond the account's line
+        }
+    }
+    const TSatellite* set = sources.ElementSet();
+    if (set == nullptr) {
+        const TPassSatellite& satellite = sources.Satellite();
+        report.Error(TPassIssue::NoElementSet,
+                     "No Kepler data for Meteor-M N2 (catalogue number " +
+                         satellite.CatalogueNumber + ") was found in the folder " +
+                         sources.KeplerFolder() +
+                         "\r\n\r\nPlease choose the folder with the Kepler data.");
+        return outcome;
+    }
+    const TDateTime epoch = set->EpochDateTime();
+    try {
+        CheckElementSetAge(epoch, options.Now, report);
+        CheckChannel(path, report);
+
+        TChannelImage image = LoadChannelImage(path);
+        outcome.ImageFile = path;
+        outcome.Unprocessed = std::make_unique<TExtBitmap>(std::move(image.Bitmap));
+
+        TLineTimes times;
+        times.Start = PassStartFromFileName(path, report);
+        ReadLinePeriod(fileName, times.Period, report); // the .STAT search takes the name given
+        CheckElementSetAgainstPass(epoch, times.Start, report);
+        times.Start = ExactStartFromStat(path, times.Start, report);
+
+        RunPass(outcome, IsChannel68(path), times, sources, report);
+    } catch (const std::exception& e) {
+        outcome.Result.reset();
+        report.Error(TPassIssue::StageFailed, e.what());
+    }
+    return outcome;
+}
+
+void RunPass(TPassOutcome& outcome, bool channel68, const TLineTimes& times, TPassSources& sources,
+             TPassReport& report) {
+    if (!outcome.Unprocessed) {
+        throw std::invalid_argument("RunPass: no image to process");
+    }
+    const int lines = outcome.Unprocessed->Height();
+    if (lines < 3) {
+        report.Error(TPassIssue::TooFewLines,
+                     Format("The image has %d line(s): at least three are needed to fit the map "
+                            "to it.",
+                            lines));
+        return;
+    }
+    auto pass = std::make_unique<TPassResult>();
+    pass->ImageFile = outcome.ImageFile;
+    pass->Times = times;
+    pass->Channel68 = channel68;
+    TOrbit& orbit = sources.Orbit();
+    if (!BuildGroundTable(orbit, times, lines, pass->GroundTable, pass->MidAltitude,
+                          pass->Northbound, report)) {
+        return;
+    }
+
+    TFitOptions fit;
+    fit.lineCount = lines;
+    fit.altitudeKm = pass->MidAltitude;
+    fit.halfAngleDeg = orbit.ScanHalfAngle;
+    fit.format = orbit.IsMeteorM2() ? kMeteorScanFormat : kWideScanFormat;
+    const TFitResult fitted = FitMapToImage(pass->GroundTable, fit, pass->Mapping);
+    for (const std::string& line : fitted.account) {
+        report.Account(line);
+    }
+    if (!fitted.report.empty()) {
+        // The overlay is still drawn through what the fit got to.
+        report.Warning(TPassIssue::FitFailed, fitted.report);
+    }
+
+    pass->LineOffset = pass->Northbound ? kNorthboundLineOffset : kSouthboundLineOffset;
+    pass->PixelOffset = pass->Northbound ? kNorthboundPixelOffset : kSouthboundPixelOffset;
+
+    pass->Channel = std::move(*outcome.Unprocessed);
+    outcome.Unprocessed.reset();
+    if (channel68) {
+        pass->Channel.Invert();
+        pass->Channel.StretchContrast(3.0);
+    } else {
+        pass->Channel.EqualizeContrast(0, 256, true, 2.5);
+    }
+    pass->Mapping.SetMapWidth(lines);
+    outcome.Result = std::move(pass);
+}
+
+bool BuildGroundTable(TOrbit& orbit, const TLineTimes& times, int lines, LocationGrid& table,
+                      float& midAltitude, bool& northbound, TPassReport& report) {
+    TReportNotifier notifier(report);
+    orbit.SelectForTime(times.Start, notifier);
+    report.Account(orbit.SatelliteName + " starting overlay at " +
+                   FormatDateTime("yyyy-mm-dd hh:nn:ss\" UTC\"", times.Start));
+    std::string source = "  Kepler data from: " + orbit.MainKeplerFile;
+    if (!orbit.UpdatesKeplerFile.empty()) {
+        source += (orbit.MainKeplerFile.empty() ? "" : " & ") + orbit.UpdatesKeplerFile;
+    }
+    report.Account(source);
+    report.Account(Format("  Keplers are %.0f days offset", std::fabs(orbit.EpochOffset)));
+
+    midAltitude = 0.0f;
+    if (!orbit.Valid) {
+        report.Error(TPassIssue::InvalidOrbit, "Invalid orbit data");
+        return false;
+    }
+
+    table.assign(static_cast<size_t>(std::max(lines, 0)), GeoRow{});
+    const int mid = lines / 2;
+    TScanLine scan;
+    for (int i = 0; i < lines; ++i) {
+        orbit.LocateScanLine(times.At(i), scan);
+        GeoRow& row = table[static_cast<size_t>(i)];
+        for (size_t k = 0; k < row.size(); ++k) {
+            row[k] = GeoPoint{scan.Points[k].Lat, scan.Points[k].Lon};
+        }
+        if (i == mid) {
+            midAltitude = static_cast<float>(scan.AltitudeKm);
+        }
+    }
+    if (lines >= 3) {
+        northbound = table[static_cast<size_t>(mid + 1)][kNadirColumn].lat >
+                     table[static_cast<size_t>(mid - 1)][kNadirColumn].lat;
+    }
+    return true;
+}
+
+bool LookUpLonLat(const LocationGrid& grid, int height, int x, int y, float& lon, float& lat) {
+    // The Meteor layout: the look-up reaches a step short of a sample beyond the outer ones.
+    const TScanLayout& layout = kMeteorScanLayout;
+    lon = 0.0f;
+    lat = 0.0f;
+    if (y < 0 || y >= height || static_cast<size_t>(y) >= grid.size()) {
+        return false;
+    }
+    if (x < layout.FirstColumn - (layout.Step - 1) || x > layout.LastColumn() + (layout.Step - 1)) {
+        return false;
+    }
+    int k = (x - layout.FirstColumn) / layout.Step;
+    k = std::clamp(k, 0, kGridColumns - 2);
+    const float f = static_cast<float>(x - layout.ColumnOf(k)) / static_cast<float>(layout.Step);
+    const GeoRow& row = grid[static_cast<size_t>(y)];
+    const GeoPoint& p = row[static_cast<size_t>(k)];
+    const GeoPoint& q = row[static_cast<size_t>(k + 1)];
+    lat = (1.0f - f) * p.lat + f * q.lat;
+    const float a = p.lon;
+    const float b = q.lon;
+    if (std::fabs(b - a) <= 180.0f) {
+        lon = (1.0f - f) * a + f * b;
+    } else {
+        // Across the date line: along the shorter arc.
+        const double d = WrapDegrees180(static_cast<double>(b) - a);
+        lon = static_cast<float>(WrapDegrees180(a + f * d));
+    }
+    return true;
+}
+
+} // namespace vantorel

@@ -1,0 +1,125 @@
+#pragma once
+
+// The pass pipeline: from a channel image and the time of each of its lines to the
+// enhanced image, its ground table, the mapping fitted to it and the overlay's default
+// offsets, with the account of every step in a report. It shows nothing itself, and hands
+// a finished pass over whole: a run that ends early leaves no half of itself anywhere.
+
+#include "common/DateTime.h"
+#include "imaging/BMPExtImage.h"
+#include "mapping/FitMap.h"
+#include "mapping/MapWithWarp.h"
+#include "pass/PassReport.h"
+#include "pass/inputs/StatTiming.h"
+
+#include <memory>
+#include <string>
+
+namespace vantorel {
+
+class TOrbit;
+class TSatellite;
+class TSatelliteList;
+
+/// The time of every line of a picture: a start and a line period, both UTC days.
+struct TLineTimes {
+    TDateTime Start = 0.0;
+    double Period = kDefaultLinePeriodDays;
+
+    TDateTime At(int line) const { return Start + line * Period; }
+};
+
+/// The satellite whose pictures are processed.
+struct TPassSatellite {
+    /// The name the orbit knows it by; it names the per-satellite Kepler files.
+    std::string Name = "METEOR-M2";
+    /// Its catalogue number; its set in the Kepler folder drives the age checks.
+    std::string CatalogueNumber = "40069";
+};
+
+/// The element-set sources every run draws on, loaded once at start-up.
+class TPassSources {
+public:
+    TPassSources();
+    ~TPassSources();
+    TPassSources(const TPassSources&) = delete;
+    TPassSources& operator=(const TPassSources&) = delete;
+
+    /// The satellite list of the multi-Kepler folder ("" is allowed: no list) and its set
+    /// of the satellite, and an orbit set up for the satellite. A folder that cannot be
+    /// read leaves no set.
+    void Load(const std::string& keplerPath, const TPassSatellite& satellite);
+
+    const std::string& KeplerPath() const { return keplerPath_; }
+    /// The multi-Kepler folder as the satellite list normalised it (trailing delimiter).
+    std::string KeplerFolder() const;
+    const TPassSatellite& Satellite() const { return satellite_; }
+    /// The satellite's set in the multi-Kepler folder, or nullptr when it has none.
+    const TSatellite* ElementSet() const { return set_; }
+    TOrbit& Orbit() { return *orbit_; }
+    const TOrbit& Orbit() const { return *orbit_; }
+
+private:
+    std::string keplerPath_;
+    TPassSatellite satellite_;
+    std::unique_ptr<TSatelliteList> satellites_;
+    const TSatellite* set_ = nullptr;
+    std::unique_ptr<TOrbit> orbit_;
+};
+
+/// What a finished run hands over.
+struct TPassResult {
+    std::string ImageFile;    ///< the image as found
+    TExtBitmap Channel;       ///< the enhanced channel image, 8 bits per pixel
+    TLineTimes Times;         ///< when each of its lines was scanned
+    bool Northbound = false;  ///< latitude grows down the image: shown turned
+    bool Channel68 = false;   ///< an infrared channel-68 image (inverted when enhanced)
+    LocationGrid GroundTable; ///< one row of ground points per line, latitude first
+    float MidAltitude = 0.0f; ///< the satellite's height at the middle line, km
+    TWarpedMapping Mapping;   ///< fitted to the image; map width = lines
+    int LineOffset = 0;       ///< the overlay's default shift, lines (positive: up)
+    int PixelOffset = 0;      ///< the overlay's default shift, pixels (positive: right)
+};
+
+/// What a run leaves: the finished pass, or what there is to show of one that ended early.
+struct TPassOutcome {
+    std::unique_ptr<TPassResult> Result; ///< null when the run ended early
+    std::string ImageFile;               ///< the image as found; "" when it was not found
+    /// The image as loaded, when the run ended after loading it (shown unprocessed).
+    std::unique_ptr<TExtBitmap> Unprocessed;
+};
+
+/// What a run of a channel image file needs besides the file.
+struct TChannelFileOptions {
+    /// Where a file that is not found as named is looked for next ("" to skip that).
+    std::string FallbackFolder;
+    /// Now, UTC: the element set's age is measured against it.
+    TDateTime Now = 0.0;
+};
+
+/// A channel image with its decoder's file name and .STAT files: found (or looked for in
+/// the fallback folder), its element set checked against today, read, timed, then run
+/// through RunPass. Errors inside a stage end the run as a StageFailed error.
+TPassOutcome ProcessChannelImageFile(const std::string& fileName, const TChannelFileOptions& options,
+                                     TPassSources& sources, TPassReport& report);
+
+/// The steps after the input: the ground table from each line's time, the fit, the
+/// default offsets and the enhancement. Needs at least three lines and an orbit for the
+/// pass; otherwise the run ends with the image left unprocessed in the outcome.
+/// @param outcome holds the image (Unprocessed) on entry; on success its Result.
+void RunPass(TPassOutcome& outcome, bool channel68, const TLineTimes& times,
+             TPassSources& sources, TPassReport& report);
+
+/// The ground table of `lines` lines at the given times (one row per line, latitude
+/// first) and the satellite's height at the middle line; false when the orbit has no set
+/// for the pass (after its account). Sets `northbound` from the middle lines.
+bool BuildGroundTable(TOrbit& orbit, const TLineTimes& times, int lines, LocationGrid& table,
+                      float& midAltitude, bool& northbound, TPassReport& report);
+
+/// The look-up behind the readout: longitude and latitude (degrees) of a pixel of the
+/// unturned image, interpolated between the ground table's samples of its line (along the
+/// shorter arc across the date line); false (both 0) outside the lines or beyond the
+/// samples' reach.
+bool LookUpLonLat(const LocationGrid& grid, int height, int x, int y, float& lon, float& lat);
+
+} // namespace vantorel

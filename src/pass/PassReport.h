@@ -1,0 +1,74 @@
+#pragma once
+
+// The account of one pass run: diagnostics lines, and the warnings and errors the user is
+// to be told of, in the order they arose. The pipeline only records them; the window
+// turns them into message boxes, the command line into standard error and an exit code.
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vantorel {
+
+class INotifier;
+class TStringList;
+
+/// What a warning or an error is about.
+enum class TPassIssue {
+    None,
+    FileNotFound,           ///< the image is neither where named nor in the fallback folder
+    NoElementSet,           ///< the Kepler folder has no set of the satellite
+    ElementSetFiles,        ///< a per-satellite Kepler file cannot be used as it stands
+    StaleElementSet,        ///< the start-up set is more than a week old
+    UnsuitableChannel,      ///< a 122, 124 or 125 channel, whose timing is distrusted
+    NoDateInName,           ///< the file name holds no pass date and time
+    ElementSetNotContemporary, ///< the set is more than a month newer than the pass
+    MissingStat,            ///< no .STAT file beside the image
+    TooFewLines,            ///< fewer than three lines: nothing to fit
+    InvalidOrbit,           ///< no usable orbit for the pass
+    FitFailed,              ///< the map could not be fitted to the image
+    StageFailed,            ///< an error inside a stage (reading, propagation, a fit's maths)
+};
+
+/// One line of a report.
+struct TReportEntry {
+    enum class TKind {
+        Account, ///< a diagnostics line
+        Warning, ///< the user is told, the run goes on
+        Error,   ///< the user is told, the run ends
+    };
+    TKind Kind = TKind::Account;
+    TPassIssue Issue = TPassIssue::None;
+    std::string Text;
+    /// The caption of a message box; empty for a plain message under the program's title.
+    std::string Caption;
+};
+
+class TPassReport {
+public:
+    /// Called with every entry as it is added (for an account that is shown as it grows).
+    std::function<void(const TReportEntry&)> OnEntry;
+
+    void Account(std::string line);
+    void Warning(TPassIssue issue, std::string text, std::string caption = {});
+    void Error(TPassIssue issue, std::string text, std::string caption = {});
+
+    const std::vector<TReportEntry>& Entries() const { return entries_; }
+    /// The diagnostics lines alone.
+    std::vector<std::string> AccountLines() const;
+    /// True when a warning or an error of this kind was reported.
+    bool Has(TPassIssue issue) const;
+    /// The issue of the error that ended the run, if one did.
+    std::optional<TPassIssue> EndedBy() const;
+
+private:
+    void Add(TReportEntry entry);
+    std::vector<TReportEntry> entries_;
+};
+
+/// Shows an entry as the program always has: account lines go to the diagnostics list,
+/// warnings and errors to the notifier (a box when they have a caption).
+void Deliver(const TReportEntry& entry, TStringList& diags, INotifier& notifier);
+
+} // namespace vantorel

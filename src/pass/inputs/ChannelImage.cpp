@@ -1,0 +1,74 @@
+#include "pass/inputs/ChannelImage.h"
+
+#include "common/Files.h"
+#include "common/StringUtils.h"
+#include "imaging/JPEG_IO.h"
+#include "imaging/zorPNGImage.h"
+
+#include <fstream>
+
+namespace vantorel {
+namespace {
+
+std::string FirstBytes(const std::string& path, std::size_t count) {
+    std::ifstream file(path, std::ios::binary);
+    std::string bytes(count, '\0');
+    file.read(bytes.data(), static_cast<std::streamsize>(count));
+    bytes.resize(static_cast<std::size_t>(std::max<std::streamsize>(file.gcount(), 0)));
+    return bytes;
+}
+
+} // namespace
+
+TImageFileFormat ImageFileFormat(std::string_view firstBytes, const std::string& fileName) {
+    if (firstBytes.substr(0, 2) == "BM") {
+        return TImageFileFormat::Bmp;
+    }
+    if (firstBytes.substr(0, 3) == "\xFF\xD8\xFF") {
+        return TImageFileFormat::Jpeg;
+    }
+    if (firstBytes.substr(0, 8) == "\x89PNG\r\n\x1A\n") {
+        return TImageFileFormat::Png;
+    }
+    const std::string ext = UpperCase(ExtractFileExt(fileName));
+    return ext == ".JPG" ? TImageFileFormat::Jpeg
+                         : ext == ".PNG" ? TImageFileFormat::Png : TImageFileFormat::Bmp;
+}
+
+TChannelImage LoadChannelImage(const std::string& path) {
+    TChannelImage image;
+    image.Format = ImageFileFormat(FirstBytes(path, 8), path);
+    TExtBitmap& bitmap = image.Bitmap;
+    switch (image.Format) {
+    case TImageFileFormat::Jpeg: {
+        bitmap.SetPixelFormat(TPixelFormat::pf8bit);
+        bitmap.EnsureGrayPalette();
+        std::string reason;
+        if (!ReadJpegFile(&bitmap, path, false, 0, &reason)) {
+            throw EInvalidGraphic("Cannot read the JPEG file " + path + ": " + reason);
+        }
+        bitmap.EqualizeContrast(0, 256, false, 2.5);
+        break;
+    }
+    case TImageFileFormat::Png: {
+        // Lossless like a bitmap, so no contrast work at load.
+        TPngImage png;
+        png.ForceColor = false;
+        png.LoadFromFile(path);
+        TBitmap pixels;
+        png.CopyToBitmap(pixels, 0, 0);
+        if (pixels.PixelFormat() != TPixelFormat::pf8bit || pixels.Palette() != GrayRamp()) {
+            pixels.SetPixelFormat(TPixelFormat::pf24bit);
+            pixels.SetPixelFormat(TPixelFormat::pf8bit);
+        }
+        static_cast<TBitmap&>(bitmap) = pixels;
+        break;
+    }
+    case TImageFileFormat::Bmp:
+        bitmap.LoadFromFile(path);
+        break;
+    }
+    return image;
+}
+
+} // namespace vantorel

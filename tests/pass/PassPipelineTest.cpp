@@ -1,0 +1,83 @@
+#include "pass/PassPipeline.h"
+
+#include "SamplePass.h"
+#include "TempDir.h"
+#include "common/Clock.h"
+#include "orbit/Orbits.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace vantorel {
+namespace {
+
+using testing::kSampleImage;
+using testing::kSampleKeps;
+
+// A finished run hands over the whole pass; one that ends early hands over none of it,
+// only the image it read.
+TEST(PassPipeline, AFinishedPassIsHandedOverWholeAndAnEndedOneNotAtAll) {
+    TPassSources sources;
+    sources.Load(kSampleKeps, TPassSatellite{});
+    TPassReport report;
+    const TDateTime day = EncodeDateTime(2020, 9, 28, 12, 0, 0);
+    FixedClock utc(day, 0.0);
+    ScopedClock scoped(utc);
+    TPassOutcome done = ProcessChannelImageFile(kSampleImage, {"", day}, sources, report);
+    ASSERT_TRUE(done.Result);
+    EXPECT_FALSE(done.Unprocessed);
+    const TPassResult& pass = *done.Result;
+    EXPECT_EQ(pass.ImageFile, kSampleImage);
+    EXPECT_EQ(pass.GroundTable.size(), 4000u);
+    EXPECT_EQ(pass.Channel.Height(), 4000);
+    EXPECT_TRUE(pass.Mapping.Fitted());
+    EXPECT_EQ(pass.Mapping.GetMapWidth(), 4000);
+    EXPECT_EQ(pass.LineOffset, 10);
+    EXPECT_EQ(pass.PixelOffset, -20);
+    EXPECT_NEAR(pass.Times.Start, EncodeDateTime(2020, 9, 27, 8, 1, 0), 1.0 / 86400);
+    EXPECT_FALSE(report.EndedBy());
+    EXPECT_EQ(report.AccountLines().front(), "Processing: " + kSampleImage);
+
+    // Two lines: the image comes back unprocessed, with the reason as an error.
+    testing::TempDir dir;
+    TExtBitmap shortImage;
+    shortImage.LoadFromFile(kSampleImage);
+    shortImage.SetHeight(2);
+    shortImage.SaveToFile(dir / "2020_09_27_08_00_58_64.bmp");
+    TPassReport shortReport;
+    TPassOutcome ended = ProcessChannelImageFile(dir / "2020_09_27_08_00_58_64.bmp", {"", day},
+                                                 sources, shortReport);
+    EXPECT_FALSE(ended.Result);
+    ASSERT_TRUE(ended.Unprocessed);
+    EXPECT_EQ(ended.Unprocessed->Height(), 2);
+    EXPECT_EQ(shortReport.EndedBy(), TPassIssue::TooFewLines);
+    EXPECT_TRUE(shortReport.Has(TPassIssue::MissingStat));
+}
+
+TEST(LookUpLonLat, InterpolatesBetweenSamplesAndAcrossTheDateLine) {
+    LocationGrid grid(2);
+    for (int k = 0; k < kGridColumns; ++k) {
+        grid[0][static_cast<size_t>(k)] = {10.0f + k, 20.0f + k};
+        grid[1][static_cast<size_t>(k)] = {0.0f, 0.0f};
+    }
+    grid[1][0] = {1.0f, 179.0f};
+    grid[1][1] = {3.0f, -179.0f};
+    float lon = 9, lat = 9;
+    EXPECT_TRUE(LookUpLonLat(grid, 2, 21, 0, lon, lat));
+    EXPECT_FLOAT_EQ(lat, 10.0f);
+    EXPECT_FLOAT_EQ(lon, 20.0f);
+    EXPECT_TRUE(LookUpLonLat(grid, 2, 36, 1, lon, lat));
+    EXPECT_FLOAT_EQ(lon, 180.0f); // the shorter arc, not 0
+    EXPECT_FLOAT_EQ(lat, 2.0f);
+    EXPECT_TRUE(LookUpLonLat(grid, 2, 1531, 0, lon, lat)); // extrapolated
+    EXPECT_FLOAT_EQ(lon, 20.0f + 50.0f + 1.0f / 3.0f);
+    EXPECT_FALSE(LookUpLonLat(grid, 2, 1560, 0, lon, lat));
+    EXPECT_EQ(lon, 0.0f);
+    EXPECT_EQ(lat, 0.0f);
+    EXPECT_FALSE(LookUpLonLat(grid, 2, 100, 2, lon, lat));
+    EXPECT_FALSE(LookUpLonLat(grid, 2, -9, 0, lon, lat));
+}
+
+} // namespace
+} // namespace vantorel
