@@ -21,7 +21,8 @@ void PrintUsage(std::ostream& out) {
     for (const Command& c : Commands()) {
         out << "  " << c.name << std::string(width - c.name.size() + 3, ' ') << c.summary << "\n";
     }
-    out << "\nExit codes: 0 done, 1 the work failed, 2 the command line was wrong.\n";
+    out << "\nExit codes: 0 done, 1 the work failed, 2 the command line was wrong, 3 done but\n"
+           "with warnings (process, locate: the result is doubtful; standard error says why).\n";
 }
 
 void PrintCommandHelp(const Command& c, std::ostream& out) {

@@ -15,6 +15,8 @@ namespace vantorel::cli {
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailure = 1;
 inline constexpr int kExitUsage = 2;
+/// The work was done, but the run reported something that makes its result doubtful.
+inline constexpr int kExitWarnings = 3;
 
 /// A usage error: reported with the command's synopsis, exit code 2.
 class UsageError : public std::runtime_error {

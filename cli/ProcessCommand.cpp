@@ -7,10 +7,12 @@
 #include "common/Format.h"
 #include "common/StringUtils.h"
 #include "common/Version.h"
+#include "orbit/Orbits.h"
 #include "imaging/Canvas.h"
 #include "settings/Registry.h"
 #include "settings/RegistryVariables.h"
 
+#include <cmath>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -72,6 +74,9 @@ std::pair<float, float> ParseRealPair(const std::string& text, const char* optio
                            [](const std::string& f) { return ParseReal(f); });
 }
 
+// Farther than this (days) from the pass, an element set places the overlay kilometres off.
+constexpr double kFarElementSetDays = 7.0;
+
 // One run as both commands need it: options read, settings applied, the image processed.
 class HeadlessRun {
 public:
@@ -132,12 +137,22 @@ public:
         processed_ = run_.ProcessFile(image_, [&](const TReportEntry& e) {
             if (e.Kind == TReportEntry::TKind::Error && e.Issue == TPassIssue::StageFailed) {
                 stageError = e.Text;
-            } else {
-                Deliver(e, run_.Diags(), notifier_);
+                return;
             }
+            // The set's age against today says nothing about an archived pass; its
+            // distance from the pass is judged below.
+            if (e.Kind == TReportEntry::TKind::Warning && e.Issue != TPassIssue::StaleElementSet) {
+                warned_ = true;
+            }
+            Deliver(e, run_.Diags(), notifier_);
         });
         if (stageError) {
             throw std::runtime_error(*stageError);
+        }
+        if (processed_ && std::fabs(run_.Orbit().EpochOffset) > kFarElementSetDays) {
+            err << Format("vantorel-cli: the element set is %.1f days from the pass\n",
+                          std::fabs(run_.Orbit().EpochOffset));
+            warned_ = true;
         }
         if (processed_ && offset_) {
             run_.SetOffsets(offset_->first, offset_->second);
@@ -147,6 +162,8 @@ public:
     }
 
     bool Processed() const { return processed_; }
+    /// The exit code of a run that drew its picture: warnings make it doubtful.
+    int DoneCode() const { return warned_ ? kExitWarnings : kExitOk; }
     TProcessingRun& Run() { return run_; }
     const std::string& Image() const { return image_; }
 
@@ -158,6 +175,7 @@ private:
     std::string image_;
     std::optional<std::pair<int, int>> offset_;
     bool processed_ = false;
+    bool warned_ = false;
 };
 
 const std::vector<std::string> kRunOptions = {"keplers", "offset", "file-clock-offset", "colour",
@@ -175,7 +193,7 @@ int RunProcess(const std::vector<std::string>& args, std::ostream& out, std::ost
     const std::string target = a.Value("out").value_or(h.Run().SuggestedSaveName());
     h.Run().SavePicture(target);
     out << "Picture written to " << ExpandFileName(target) << "\n";
-    return kExitOk;
+    return h.DoneCode();
 }
 
 int RunLocate(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
@@ -228,7 +246,7 @@ int RunLocate(const std::vector<std::string>& args, std::ostream& out, std::ostr
             }
         }
     }
-    return kExitOk;
+    return h.DoneCode();
 }
 
 constexpr const char* kRunHelp =
@@ -238,6 +256,16 @@ constexpr const char* kRunHelp =
     "  --offset=LINES,PIXELS    overlay offsets instead of the pass's defaults\n"
     "  --colour=RRGGBB          line colour (default: the window's setting, yellow)\n"
     "  --thickness=thin|normal|thick  line thickness (default: the window's setting)\n";
+
+constexpr const char* kExitHelp =
+    "\nExit codes:\n"
+    "  0  done, nothing doubtful\n"
+    "  3  done (the picture is written), but the run warned: no date in the file name, no\n"
+    "     .STAT file, an element set more than 7 days from the pass or a month newer, a\n"
+    "     122/124/125 channel, a fit that failed, a picture cut short; standard error and\n"
+    "     the account say which\n"
+    "  1  the run ended before the picture was drawn\n"
+    "  2  the command line was wrong\n";
 
 } // namespace
 
@@ -254,7 +282,7 @@ Command ProcessCommand() {
                 "  --out=FILE               the picture: .bmp (24-bit), .png or .jpg (quality\n"
                 "                           92); default: the image's name with .geo\n"
                 "                           before its extension\n") +
-                kRunHelp + "\nExit codes: 0 picture written, 1 the run ended early, 2 usage.\n",
+                kRunHelp + kExitHelp,
             RunProcess};
 }
 
@@ -270,7 +298,7 @@ Command LocateCommand() {
                     "  --grid                   every ground point: line, point, latitude,\n"
                     "                           longitude\n\n"
                     "Options:\n") +
-            kRunHelp + "\nThe run's account goes to standard error.\n",
+            kRunHelp + "\nThe run's account goes to standard error.\n" + kExitHelp,
         RunLocate};
 }
 

@@ -1,6 +1,7 @@
 #include "common/Clock.h"
 
 #include <chrono>
+#include <cmath>
 #include <ctime>
 
 namespace vantorel {
@@ -32,6 +33,31 @@ TDateTime SystemClock::NowLocal() const {
         return utc;
     }
     return utc + static_cast<double>(local.tm_gmtoff) / kSecondsPerDay;
+}
+
+double WholeMinutes(double offsetDays) {
+    return std::nearbyint(offsetDays * kMinutesPerDay) / kMinutesPerDay;
+}
+
+double IClock::LocalOffsetAt(TDateTime /*local*/) const {
+    const TDateTime localNow = NowLocal();
+    return WholeMinutes(localNow - NowUTC());
+}
+
+double SystemClock::LocalOffsetAt(TDateTime local) const {
+    const DateTimeParts parts = DecodeDateTime(local);
+    std::tm tm{};
+    tm.tm_year = parts.year - 1900;
+    tm.tm_mon = parts.month - 1;
+    tm.tm_mday = parts.day;
+    tm.tm_hour = parts.hour;
+    tm.tm_min = parts.minute;
+    tm.tm_sec = parts.second;
+    tm.tm_isdst = -1; // the zone's rules decide
+    if (mktime(&tm) == static_cast<std::time_t>(-1)) {
+        return IClock::LocalOffsetAt(local);
+    }
+    return WholeMinutes(static_cast<double>(tm.tm_gmtoff) / kSecondsPerDay);
 }
 
 TDateTime OffsetClock::NowUTC() const {

@@ -14,13 +14,24 @@ public:
     virtual TDateTime NowUTC() const = 0;
     /// The current date-time of the computer's local clock.
     virtual TDateTime NowLocal() const = 0;
+    /// The offset of the local clock from UTC (days, whole minutes, positive east of
+    /// Greenwich) in force at a local date-time. Clocks without time-zone rules keep the
+    /// offset they have now: local time read just before UTC, so that the moment between
+    /// the two readings never costs a step.
+    virtual double LocalOffsetAt(TDateTime local) const;
 };
+
+/// An offset between two clock readings (days) taken as whole minutes.
+double WholeMinutes(double offsetDays);
 
 /// The machine's clock and time zone.
 class SystemClock final : public IClock {
 public:
     TDateTime NowUTC() const override;
     TDateTime NowLocal() const override;
+    /// From the time zone's rules at that date and time (summer time included); a local
+    /// time that a change of clocks skips or repeats takes the offset the C library picks.
+    double LocalOffsetAt(TDateTime local) const override;
 };
 
 /// A clock standing still at a given UTC date-time, with a local clock a fixed offset

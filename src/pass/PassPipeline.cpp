@@ -159,10 +159,11 @@ TPassOutcome ProcessChannelImageFile(const std::string& fileName, const TChannel
         outcome.Unprocessed = std::make_unique<TExtBitmap>(std::move(image.Bitmap));
 
         TLineTimes times;
-        times.Start = PassStartFromFileName(path, report);
+        const TNameStart named = PassStartsFromFileName(path, report);
+        times.Start = named.Utc;
         ReadLinePeriod(fileName, times.Period, report); // the .STAT search takes the name given
         CheckElementSetAgainstPass(epoch, times.Start, report);
-        times.Start = ExactStartFromStat(path, times.Start, report);
+        times.Start = ExactStartFromStat(path, times.Start, report, named.OtherUtc);
 
         RunPass(outcome, IsChannel68(path), times, sources, report);
     } catch (const std::exception& e) {

@@ -266,6 +266,29 @@ private slots:
                                                  "Offset line: 10   pixel: -20"));
     }
 
+    void aFailedRunLeavesNothingOfTheLastPass() {
+        auto form = Open({kSampleImage});
+        QTRY_COMPARE(Count(form->Run().Diags(), "Plotting "), 1);
+        form->ImageDisplayMouseMove(700, 1);
+        // A JPEG that does not decode, opened after a good pass.
+        TempDir dir;
+        const std::string broken = dir.Write("2020_09_27_08_00_58_64.jpg",
+                                             std::string("\xFF\xD8\xFF\x91garbage", 11));
+        dialogs_.answers.push_back(broken);
+        notifier_.entries.clear();
+        form->Open1Click();
+        QVERIFY(!notifier_.entries.empty());
+        QCOMPARE(form->StatusText(), std::string("Drop a .BMP file for processing."));
+        const QImage shown = Shown(*form);
+        QTest::keyClick(form.get(), Qt::Key_Right);
+        QCOMPARE(Shown(*form), shown);
+        QCOMPARE(Count(form->Run().Diags(), "Plotting "), 1);
+        const size_t asked = dialogs_.asked.size();
+        form->ImageSaveAsClick();
+        QCOMPARE(dialogs_.asked.size(), asked); // nothing offered to overwrite
+        QCOMPARE(notifier_.entries.back().text, std::string("There is no processed picture to save."));
+    }
+
     void southToNorthReadoutIsTurned() {
         TempDir dir;
         const std::string image = dir / "2020_09_27_08_51_40_64.bmp";

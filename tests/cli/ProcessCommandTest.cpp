@@ -86,6 +86,20 @@ TEST_F(Headless, ProcessRefusesWhatItCannotRun) {
     EXPECT_EQ(Call({"process", "--file-clock-offset=1.5", "x.bmp"}).code, kExitUsage);
 }
 
+TEST_F(Headless, ADoubtfulPictureIsWrittenWithItsOwnExitCode) {
+    // No .STAT files beside the image: the start is the file name's, to the minute.
+    testing::TempDir dir;
+    const std::string image = dir / "2020_09_27_08_00_58_64.bmp";
+    std::filesystem::copy_file(kSource + "/samples/2020_09_27_08_00_58_64.bmp", image);
+    const std::string keps = "--keplers=" + kSource + "/samples/keps";
+    const Result r = Call({"process", keps, "--file-clock-offset=0", image});
+    EXPECT_EQ(r.code, kExitWarnings) << r.err;
+    EXPECT_NE(r.err.find("Vantorel - missing .STAT file"), std::string::npos);
+    EXPECT_TRUE(std::filesystem::exists(dir / "2020_09_27_08_00_58_64.geo.bmp"));
+    EXPECT_EQ(Call({"locate", keps, "--file-clock-offset=0", "--pixel=700,100", image}).code,
+              kExitWarnings);
+}
+
 TEST_F(Headless, LocateAnswersBothWays) {
     const std::vector<std::string> base = {"locate", "--keplers=" + kSource + "/samples/keps",
                                            "--file-clock-offset=0",

@@ -5,6 +5,8 @@
 #include "common/StringList.h"
 
 #include "TempDir.h"
+#include "ScopedEnvironment.h"
+#include "common/Files.h"
 
 #include <gtest/gtest.h>
 
@@ -116,6 +118,43 @@ TEST_F(PassTiming, TheFolderTakesNoPartInTheNameGrammar) {
     const TDateTime t =
         PassStartFromFileName("/2020_01_01_00_00_00/2017_03_15_08_12_34_68.bmp", report);
     EXPECT_NEAR(t, EncodeDateTime(2017, 3, 15, 8, 12, 34), kOneMs);
+}
+
+TEST_F(PassTiming, NamesAreReadWithTheOffsetInForceOnTheirOwnDate) {
+    // The machine's clock, in a zone with summer time (no tzdata needed for this form).
+    testing::ScopedEnvironment zone("TZ", std::string("GMT0BST,M3.5.0/1,M10.5.0"));
+    tzset();
+    TempDir dir;
+    auto start = [&](const std::string& name, const char* statClock) {
+        dir.Write(ChangeFileExt(name, ".stat"), std::string(statClock) + "\n\n0.1538925\n");
+        const TNameStart named = PassStartsFromFileName(dir / name, report);
+        return std::make_pair(named.Utc,
+                              ExactStartFromStat(dir / name, named.Utc, report, named.OtherUtc));
+    };
+    const auto summer = start("2020_07_01_09_00_00_64.bmp", "11:00:10.000");
+    EXPECT_NEAR(summer.first, EncodeDateTime(2020, 7, 1, 8, 0, 0), kOneMs);
+    EXPECT_NEAR(summer.second, EncodeDateTime(2020, 7, 1, 8, 0, 10), kOneMs);
+    const auto winter = start("2020_12_01_09_00_00_64.bmp", "12:00:10.000");
+    EXPECT_NEAR(winter.first, EncodeDateTime(2020, 12, 1, 9, 0, 0), kOneMs);
+    EXPECT_NEAR(winter.second, EncodeDateTime(2020, 12, 1, 9, 0, 10), kOneMs);
+    // 01:30 on the night the clocks go back comes twice: the .STAT time says which.
+    for (const int utcHour : {0, 1}) {
+        const std::string stat = "0" + std::to_string(utcHour + 3) + ":30:05.000";
+        const auto repeated = start("2020_10_25_01_30_00_64.bmp", stat.c_str());
+        EXPECT_NEAR(repeated.second, EncodeDateTime(2020, 10, 25, utcHour, 30, 5), kOneMs);
+    }
+    tzset();
+    EXPECT_TRUE(notifier.entries.empty());
+}
+
+TEST_F(PassTiming, UnbelievableLinePeriodsAreRefused) {
+    TempDir dir;
+    dir.Write("2017_03_15_08_12_34_68.stat", "10:12:35.120\nx\n1538925\n"); // no separator
+    double period = 0.0;
+    EXPECT_FALSE(ReadLinePeriod(dir / "2017_03_15_08_12_34_68.bmp", period, report));
+    EXPECT_DOUBLE_EQ(period, kDefaultLinePeriodDays);
+    EXPECT_EQ(diags[1], "  STAT file " + (dir / "2017_03_15_08_12_34_68.stat") +
+                            ": line period 1.53892e+06 seconds is not believable, not used");
 }
 
 TEST_F(PassTiming, LinePeriodIsTheMeanOfUsableStatValues) {

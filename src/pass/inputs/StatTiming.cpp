@@ -52,23 +52,35 @@ std::optional<TDateTime> LocalStartFromFileName(std::string_view fileName) {
     return *date + *time;
 }
 
-double LocalClockOffsetDays(TDateTime localNow, TDateTime utcNow) {
-    return std::nearbyint((localNow - utcNow) * kMinutesPerDay) / kMinutesPerDay;
-}
-
-TDateTime PassStartFromFileName(const std::string& fileName, TPassReport& report) {
-    TDateTime t = 0.0;
+TNameStart PassStartsFromFileName(const std::string& fileName, TPassReport& report) {
+    TNameStart start;
     if (const auto local = LocalStartFromFileName(ExtractFileName(fileName))) {
-        const TDateTime localNow = NowLocal(); // read before UTC, as the offset rule expects
-        const TDateTime utcNow = NowUTC();
-        t = *local - LocalClockOffsetDays(localNow, utcNow);
+        const IClock& clock = CurrentClock();
+        const double offset = clock.LocalOffsetAt(*local);
+        start.Read = true;
+        start.Utc = *local - offset;
+        constexpr double kAround = 2.0 / 24.0;
+        for (const double other :
+             {clock.LocalOffsetAt(*local - kAround), clock.LocalOffsetAt(*local + kAround)}) {
+            if (other != offset) {
+                start.OtherUtc = *local - other;
+            }
+        }
     } else {
         report.Warning(TPassIssue::NoDateInName,
                        "Couldn't recognise the date and time from the file name");
     }
-    report.Account(
-        FormatDateTime("\"Pass start from file name: \"yyyy-mm-dd hh:nn:ss \"UTC\"", t));
-    return t;
+    report.Account(FormatDateTime("\"Pass start from file name: \"yyyy-mm-dd hh:nn:ss \"UTC\"",
+                                  start.Utc));
+    if (!start.Read) {
+        report.Account("  The file name holds no pass date and time: the overlay is not placed "
+                       "for this pass");
+    }
+    return start;
+}
+
+TDateTime PassStartFromFileName(const std::string& fileName, TPassReport& report) {
+    return PassStartsFromFileName(fileName, report).Utc;
 }
 
 std::optional<double> StatLinePeriodSeconds(std::string_view line3) {
@@ -109,6 +121,14 @@ bool ReadLinePeriod(const std::string& fileName, double& linePeriod, TPassReport
             continue;
         }
         const auto v = ParseStatFile(*bytes).LinePeriodSeconds;
+        if (v && *v > kLongestLinePeriodSeconds) {
+            // A period without its separator reads as days; one such file must not skew
+            // the mean.
+            report.Account(Format("  STAT file %s: line period %g seconds is not believable, "
+                                  "not used",
+                                  path, *v));
+            continue;
+        }
         if (v && *v > 0.1) {
             sum += *v;
             ++count;
@@ -162,12 +182,17 @@ std::optional<TDateTime> ExactStartCandidate(double statClockSeconds, TDateTime 
     return std::nullopt;
 }
 
-TDateTime ExactStartFromStat(const std::string& imagePath, TDateTime t, TPassReport& report) {
+TDateTime ExactStartFromStat(const std::string& imagePath, TDateTime t, TPassReport& report,
+                             std::optional<TDateTime> other) {
     if (const auto stat = MatchingStatFile(imagePath)) {
         const auto bytes = ReadFileBytes(*stat);
         const auto clock = bytes ? ParseStatFile(*bytes).ClockSeconds : std::nullopt;
         if (clock) {
-            if (const auto exact = ExactStartCandidate(*clock, t)) {
+            auto exact = ExactStartCandidate(*clock, t);
+            if (!exact && other) {
+                exact = ExactStartCandidate(*clock, *other);
+            }
+            if (exact) {
                 t = *exact;
             }
         }

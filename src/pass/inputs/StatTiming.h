@@ -16,6 +16,8 @@ namespace vantorel {
 inline constexpr double kDefaultLinePeriodSeconds = 0.1538925;
 /// The same in days.
 inline constexpr double kDefaultLinePeriodDays = kDefaultLinePeriodSeconds / kSecondsPerDay;
+/// Longer line periods (seconds) in a .STAT file are not believed.
+inline constexpr double kLongestLinePeriodSeconds = 10.0;
 /// The decoder's .STAT clock runs this far ahead of UTC (3 hours), in days.
 inline constexpr double kStatClockAheadDays = 0.125;
 /// How far (days, 15 minutes) a .STAT start may be from the file-name start to be used.
@@ -27,13 +29,22 @@ inline constexpr double kStatStartWindowDays = 0.0104166667;
 /// 2017_03_15_LRPT_08-12-34.s_68.bmp.
 std::optional<TDateTime> LocalStartFromFileName(std::string_view fileName);
 
-/// The offset of the local clock from UTC (days), taken as whole minutes so that the
-/// moment between the two clock readings never costs a step.
-double LocalClockOffsetDays(TDateTime localNow, TDateTime utcNow);
+/// The pass start a file name gives in UTC.
+struct TNameStart {
+    bool Read = false;    ///< the name holds a date and time
+    TDateTime Utc = 0.0;  ///< its local time less the offset in force then (0 when not read)
+    /// Under the other offset, when a change of clocks lies within two hours of the
+    /// name's local time: a computer may have named the pass on either side of it.
+    std::optional<TDateTime> OtherUtc;
+};
 
-/// The pass start in UTC from the image's file name (a folder may precede the name):
-/// reports "Pass start from file name: yyyy-mm-dd hh:nn:ss UTC", after the warning
-/// "Couldn't recognise the date and time from the file name" (then the start is 0).
+/// The pass start in UTC from the image's file name (a folder may precede the name): the
+/// name's local time less the clock's offset at that date and time (the time zone's
+/// rules, or the offset a user gave). Reports "Pass start from file name: yyyy-mm-dd
+/// hh:nn:ss UTC", after the warning "Couldn't recognise the date and time from the file
+/// name" and with a line that says so plainly when there is none (then the start is 0).
+TNameStart PassStartsFromFileName(const std::string& fileName, TPassReport& report);
+/// PassStartsFromFileName's start alone.
 TDateTime PassStartFromFileName(const std::string& fileName, TPassReport& report);
 
 /// The line period in seconds from the third line of a .STAT file ("0.1538" or
@@ -74,7 +85,9 @@ std::optional<TDateTime> ExactStartCandidate(double statClockSeconds, TDateTime 
 
 /// t corrected by the image's matching .STAT file, or t unchanged; reports "Actual data
 /// start: yyyy-mm-dd hh:nn:ss", after the "Vantorel - missing .STAT file" warning when
-/// there is no .STAT file.
-TDateTime ExactStartFromStat(const std::string& imagePath, TDateTime t, TPassReport& report);
+/// there is no .STAT file. A .STAT time that is not within 15 minutes of t but is within
+/// 15 minutes of `other` (the name under the other offset of a change of clocks) is taken.
+TDateTime ExactStartFromStat(const std::string& imagePath, TDateTime t, TPassReport& report,
+                             std::optional<TDateTime> other = std::nullopt);
 
 } // namespace vantorel
