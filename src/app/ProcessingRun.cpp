@@ -67,8 +67,18 @@ void TProcessingRun::SetOffsets(int lineOffset, int pixelOffset) {
 }
 
 bool TProcessingRun::ProcessFile(const std::string& fileName) {
-    return ProcessFile(fileName,
-                       [this](const TReportEntry& entry) { Deliver(entry, FDiags, FNotifier); });
+    return ProcessFile(fileName, [this](const TReportEntry& entry) {
+        // Reprocessing an archive must not mean a box per pass for the same old set: the
+        // box comes once per set, the account line every run.
+        if (entry.Issue == TPassIssue::StaleElementSet) {
+            const TSatellite* set = FSources.ElementSet();
+            const std::string key = set != nullptr ? set->Line1 : std::string();
+            if (!FStaleSetsShown.insert(key).second) {
+                return;
+            }
+        }
+        Deliver(entry, FDiags, FNotifier);
+    });
 }
 
 bool TProcessingRun::ProcessFile(const std::string& fileName, const TDelivery& deliver) {
@@ -92,6 +102,8 @@ void TProcessingRun::Show(TPassOutcome outcome) {
         SetOffsets(FPass->LineOffset, FPass->PixelOffset);
         FView->ShowImageTab();
         RedrawOverlay();
+        // Once a run: the nudges that follow redraw without burying the account.
+        FDiags.Add(Format("Plotting %d line boundaries", FComposer.Cartography().Count()));
         FView->Maximise();
         return;
     }
@@ -118,7 +130,6 @@ void TProcessingRun::RedrawOverlay() {
     }
     FComposer.Compose(*FPass, LineColour, LineThickness, FLineOffset, FPixelOffset,
                       FDisplayBitmap);
-    FDiags.Add(Format("Plotting %d line boundaries", FComposer.Cartography().Count()));
     FView->PictureChanged();
 }
 
@@ -160,9 +171,11 @@ std::optional<std::string> TProcessingRun::Readout(int pictureX, int pictureY) c
     if (x < 0 || y < 0 || x >= width || y >= height) {
         return std::nullopt;
     }
+    // The position the drawn overlay gives this pixel: the overlay is the ground table's
+    // grid moved by the offsets.
     float lon = 0.0f;
     float lat = 0.0f;
-    LookUpLonLat(x, y, lon, lat);
+    LookUpLonLat(x - FPixelOffset, y + FLineOffset, lon, lat);
     return Format("X: %d   Y: %d     Lon: %.1f   Lat: %.1f     Offset line: %d   pixel: %d", x, y,
                   lon, lat, FLineOffset, FPixelOffset);
 }

@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 
 namespace vantorel {
@@ -40,9 +41,6 @@ enum class TArrowKey { Left, Right, Up, Down };
 
 class TProcessingRun {
 public:
-    /// Where a file that is not found as named is looked for next.
-    static constexpr const char* kDefaultFallbackFolder = "D:/Tools/Meteor/Images/";
-
     /// notifier: where message boxes and plain messages go; view: the window, or nullptr.
     explicit TProcessingRun(INotifier& notifier, IRunView* view = nullptr);
     ~TProcessingRun();
@@ -67,7 +65,7 @@ public:
     bool ProcessFile(const std::string& fileName, const TDelivery& deliver);
 
     /// Recomposes the displayed picture from the shown pass with the chosen pen and the
-    /// offsets; nothing without a pass.
+    /// offsets; nothing without a pass. The run's "Plotting" line is not repeated.
     void RedrawOverlay();
 
     /// Longitude and latitude (degrees) the readout shows for a pixel of the unturned
@@ -75,7 +73,8 @@ public:
     /// sampled columns, or without a pass.
     bool LookUpLonLat(int x, int y, float& lon, float& lat) const;
     /// The status-bar readout for a pixel of the displayed picture ("X: ..  Lon: .."), in
-    /// the unturned image's coordinates; nullopt outside the picture or without a pass.
+    /// the unturned image's coordinates: the position the drawn overlay gives the pixel,
+    /// offsets included; nullopt outside the picture or without a pass.
     std::optional<std::string> Readout(int pictureX, int pictureY) const;
     /// Where the overlay draws a position on the displayed picture (offsets and the turn
     /// of south-to-north passes included); false when the mapping cannot place it.
@@ -92,8 +91,8 @@ public:
     /// Line colour (0x00BBGGRR) and thickness item (0 thin, 1 normal, 2 thick).
     TColor LineColour = 0x00FFFF;
     int LineThickness = 1;
-    /// The folder tried when a file is not found as named.
-    std::string FallbackFolder = kDefaultFallbackFolder;
+    /// The folder tried when a file is not found as named; "" skips that step.
+    std::string FallbackFolder;
 
     /// The pass shown, or nullptr before the first finished run and after one that ended
     /// early.
@@ -144,6 +143,7 @@ private:
     std::string FBaseCaption;
     std::string FCaption;
     TStringList FDiags;
+    std::set<std::string> FStaleSetsShown; ///< element sets whose age box was shown
 };
 
 } // namespace vantorel

@@ -18,6 +18,7 @@
 #include <QHelpEvent>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -173,6 +174,7 @@ TFormVantorelTest::TFormVantorelTest(std::vector<std::string> arguments, INotifi
     // The persisted controls take their stored values once the window is built; the
     // thickness group does so before its click handler is attached.
     EditKeplerPath_->Loaded();
+    EditImagesFolder_->Loaded();
     RadioGroupLineThickness_->Loaded();
     ColorDialogLineColour_->Loaded();
     FormCreate();
@@ -261,6 +263,18 @@ void TFormVantorelTest::BuildComponents() {
     groupLayout->addWidget(EditKeplerPath_, 1);
     groupLayout->addWidget(ButtonBrowsePath_);
     keplerLayout->addWidget(GroupBoxKeplers_);
+    // Where an image named on the command line is looked for when it is not found as
+    // named; empty: nowhere else.
+    GroupBoxImagesFolder_ =
+        new QGroupBox(" Folder tried for images not found where named (may be empty) ",
+                      TabSheetKeplers_);
+    GroupBoxImagesFolder_->setObjectName("GroupBoxImagesFolder");
+    auto* imagesLayout = new QHBoxLayout(GroupBoxImagesFolder_);
+    EditImagesFolder_ = new TzorEdit(GroupBoxImagesFolder_);
+    EditImagesFolder_->setObjectName("EditImagesFolder");
+    EditImagesFolder_->SetNamedAs(Q(std::string(kImagesFolderValue)));
+    imagesLayout->addWidget(EditImagesFolder_, 1);
+    keplerLayout->addWidget(GroupBoxImagesFolder_);
     keplerLayout->addStretch(1);
     PageControl_->addTab(TabSheetKeplers_, " Kepler data ");
 
@@ -380,6 +394,10 @@ void TFormVantorelTest::SyncDiags() {
 void TFormVantorelTest::ApplyLineSettings() {
     FRun->LineColour = static_cast<TColor>(ColorDialogLineColour_->Color());
     FRun->LineThickness = std::max(0, RadioGroupLineThickness_->ItemIndex());
+    FRun->FallbackFolder = EditImagesFolder_->text().trimmed().toStdString();
+    if (!FRun->FallbackFolder.empty()) {
+        FRun->FallbackFolder = IncludeTrailingPathDelimiter(FRun->FallbackFolder);
+    }
 }
 
 // ---- start-up and life ---------------------------------------------------------------------
@@ -397,11 +415,12 @@ void TFormVantorelTest::TimerStartTimer() {
 void TFormVantorelTest::ButtonBrowsePathClick() {
     const std::string start = DirectoryExists(FKeplerPath) ? FKeplerPath : ProgramFolder();
     const auto folder = FDialogs->ChooseFolder(this, "Select Kepler data path", start);
-    if (!folder || *folder == FKeplerPath) {
+    if (!folder || SameFolder(*folder, FKeplerPath)) {
         return;
     }
     FKeplerPath = *folder;
     EditKeplerPath_->setText(Q(FKeplerPath));
+    EditKeplerPath_->Store(); // kept even if the program does not close cleanly
     FNotifier->ShowMessageBox("Program will now close", "Kepler Path chaged");
     close();
 }
@@ -424,8 +443,9 @@ void TFormVantorelTest::FileExitClick() {
 // ---- intake --------------------------------------------------------------------------------
 
 void TFormVantorelTest::Open1Click() {
-    const auto name =
-        FDialogs->ChooseOpenFile(this, {"Channel file set (*_6?.bmp)", "All files (*)"});
+    const auto name = FDialogs->ChooseOpenFile(
+        this, {"Channel file set (*_6?.bmp)", "Channel images (*.bmp *.png *.jpg *.jpeg)",
+               "All files (*)"});
     if (name) {
         ProcessFile(*name);
     }
@@ -440,8 +460,10 @@ void TFormVantorelTest::DropFileTargetDrop(const std::vector<std::string>& files
         return;
     }
     const std::string& file = files.front();
-    if (UpperCase(ExtractFileExt(file)) != ".BMP") {
-        FNotifier->ShowMessageBox("Only .BMP files are accepted:\r\n\r\n" + ExtractFileName(file),
+    const std::string ext = UpperCase(ExtractFileExt(file));
+    if (ext != ".BMP" && ext != ".PNG" && ext != ".JPG" && ext != ".JPEG") {
+        FNotifier->ShowMessageBox("Only .BMP, .PNG and .JPG files are accepted:\r\n\r\n" +
+                                      ExtractFileName(file),
                                   "Vantorel - Wrong file type");
         return;
     }
@@ -450,6 +472,7 @@ void TFormVantorelTest::DropFileTargetDrop(const std::vector<std::string>& files
 }
 
 void TFormVantorelTest::ProcessFile(const std::string& fileName) {
+    ApplyLineSettings();
     Guarded([&] { FRun->ProcessFile(fileName); });
     if (FRun->Pass() == nullptr) {
         StatusBarText_->setText(kStatusPrompt); // no readout of an earlier pass stays up
@@ -527,7 +550,8 @@ void TFormVantorelTest::ImageSaveAsClick() {
         suffix.erase(0, 1);
     }
     const auto name = FDialogs->ChooseSaveFile(
-        this, suggested, suffix, {"BMP file (*.bmp)", "JPG file (*.jpg)", "PNG file (*.png)"});
+        this, suggested, suffix,
+        {"BMP file (*.bmp)", "JPG file (*.jpg *.jpeg)", "PNG file (*.png)"});
     if (!name) {
         FNotifier->ShowMessage("Save image cancelled.");
         return;
@@ -578,11 +602,20 @@ bool TFormVantorelTest::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::KeyPress:
         if (ours && !QApplication::activePopupWidget() && !QApplication::activeModalWidget()) {
             auto* key = static_cast<QKeyEvent*>(event);
-            return FormKeyDown(key->key(), key->modifiers());
+            // The overlay's keys belong to the picture; elsewhere the controls keep theirs,
+            // and Escape closes only when nothing is being typed.
+            if (PageControl_->currentWidget() == TabSheetImage_) {
+                return FormKeyDown(key->key(), key->modifiers());
+            }
+            if (key->key() == Qt::Key_Escape &&
+                qobject_cast<QLineEdit*>(QApplication::focusWidget()) == nullptr) {
+                return FormKeyDown(key->key(), key->modifiers());
+            }
         }
         break;
     case QEvent::Wheel:
-        if (ours) {
+        // Only over the picture: elsewhere the wheel scrolls what is under it.
+        if (ours && (widget == ScrollBoxForImage_ || ScrollBoxForImage_->isAncestorOf(widget))) {
             auto* wheel = static_cast<QWheelEvent*>(event);
             // Some platforms turn a shifted wheel into a sideways one.
             const QPoint angle = wheel->angleDelta();

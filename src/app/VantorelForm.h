@@ -149,6 +149,7 @@ public:
     TImageDisplay* ImageDisplay() const { return ImageDisplay_; }
     TzorRadioGroup* RadioGroupLineThickness() const { return RadioGroupLineThickness_; }
     TzorEdit* EditKeplerPath() const { return EditKeplerPath_; }
+    TzorEdit* EditImagesFolder() const { return EditImagesFolder_; }
     QPushButton* ButtonBrowsePath() const { return ButtonBrowsePath_; }
     QPlainTextEdit* MemoDiags() const { return MemoDiags_; }
     TzorColorDialog* ColorDialogLineColour() const { return ColorDialogLineColour_; }
@@ -197,6 +198,8 @@ private:
     TzorRadioGroup* RadioGroupLineThickness_ = nullptr;
     QGroupBox* GroupBoxKeplers_ = nullptr;
     TzorEdit* EditKeplerPath_ = nullptr;
+    QGroupBox* GroupBoxImagesFolder_ = nullptr;
+    TzorEdit* EditImagesFolder_ = nullptr;
     QPushButton* ButtonBrowsePath_ = nullptr;
     QPlainTextEdit* MemoDiags_ = nullptr;
     QTimer* TimerStart_ = nullptr;

@@ -100,6 +100,22 @@ bool DirectoryExists(const std::string& path) {
     return !path.empty() && fs::is_directory(fs::path(path), ec);
 }
 
+bool SameFolder(const std::string& a, const std::string& b) {
+    auto canonical = [](const std::string& path) {
+        std::error_code ec;
+        std::filesystem::path p = std::filesystem::weakly_canonical(ExpandFileName(path), ec);
+        if (ec) {
+            p = ExpandFileName(path);
+        }
+        std::string text = p.string();
+        while (text.size() > 1 && text.back() == '/') {
+            text.pop_back();
+        }
+        return text;
+    };
+    return canonical(a) == canonical(b);
+}
+
 std::optional<std::string> FindFileIgnoringCase(const std::string& path) {
     if (FileExists(path)) {
         return path;

@@ -26,6 +26,9 @@ std::string ExpandFileName(const std::string& path);
 bool FileExists(const std::string& path);
 /// True for an existing folder.
 bool DirectoryExists(const std::string& path);
+/// True when two paths name the same folder: a trailing delimiter, "." and "..", and
+/// symbolic links make no difference (folders that do not exist are compared by name).
+bool SameFolder(const std::string& a, const std::string& b);
 
 /// The path itself when it names an existing file; otherwise the entry of its folder
 /// whose name equals its name ignoring ASCII case (the data files come from a system

@@ -10,8 +10,10 @@ namespace vantorel {
 
 TPictureFormat PictureFormatForName(const std::string& fileName) {
     const std::string ext = UpperCase(ExtractFileExt(fileName));
-    return ext == ".JPG" ? TPictureFormat::Jpeg
-                         : ext == ".PNG" ? TPictureFormat::Png : TPictureFormat::Bmp;
+    if (ext == ".JPG" || ext == ".JPEG") {
+        return TPictureFormat::Jpeg;
+    }
+    return ext == ".PNG" ? TPictureFormat::Png : TPictureFormat::Bmp;
 }
 
 void WritePicture(const TBitmap& picture, const std::string& fileName) {

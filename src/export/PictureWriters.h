@@ -17,8 +17,8 @@ inline constexpr int kJpegQuality = 92;
 inline constexpr const char* kPictureComment =
     "Geographic overlay drawn by Vantorel, a Corvane program";
 
-/// JPEG for a ".jpg" name, PNG for a ".png" name (any case), otherwise a Windows bitmap
-/// whatever the extension.
+/// JPEG for a ".jpg" or ".jpeg" name, PNG for a ".png" name (any case), otherwise a
+/// Windows bitmap whatever the extension.
 TPictureFormat PictureFormatForName(const std::string& fileName);
 
 /// Writes the picture in the format its name calls for: a 24-bit Windows bitmap, a JPEG

@@ -41,6 +41,9 @@ constexpr std::uint8_t kWideScanFormat = 1;
 // The start-up set against today: a set a week old places the overlay kilometres off.
 void CheckElementSetAge(TDateTime epoch, TDateTime now, TPassReport& report) {
     if (now - epoch > kStaleKeplerDays) {
+        report.Account(FormatDateTime(
+            "\"Stale Keplers: the Kepler data is more than a week old (\"yyyy-mm-dd hh:nn\" UTC)\"",
+            epoch));
         report.Warning(TPassIssue::StaleElementSet,
                        "Location accuracy may be compromised.\r\nas the Kepler data is more than "
                        "a week old!\r\n\r\n" +

@@ -34,6 +34,8 @@ inline constexpr std::string_view kAppPathsKeyName = "App Paths";
 inline constexpr std::string_view kKeplerPathValue = "KeplerPath";       ///< string
 inline constexpr std::string_view kLineThicknessValue = "LineThickness"; ///< integer
 inline constexpr std::string_view kLineColourValue = "LineColour";       ///< integer
+/// The folder tried for an image that is not where it is named ("" for none).
+inline constexpr std::string_view kImagesFolderValue = "ImagesFolder"; ///< string
 /// "Normal": item 1 of "Thin", "Normal", "Thick".
 inline constexpr std::int32_t kDefaultLineThickness = 1;
 /// Yellow, as a Windows colour value (0x00BBGGRR).

@@ -46,12 +46,14 @@ std::int32_t WindowsColorFromQColor(const QColor& color) {
 
 TzorEdit::TzorEdit(QWidget* parent) : QLineEdit(parent) {
     connect(this, &QLineEdit::textChanged, this, &TzorEdit::TextChanged);
+    connect(this, &QLineEdit::editingFinished, this, &TzorEdit::Store);
 }
 
 TzorEdit::~TzorEdit() {
     // Nothing may reach the variable once it is gone, not even while the line edit is torn
     // down.
     disconnect(this, &QLineEdit::textChanged, this, &TzorEdit::TextChanged);
+    disconnect(this, &QLineEdit::editingFinished, this, &TzorEdit::Store);
     variable_.reset();
 }
 
@@ -67,6 +69,13 @@ void TzorEdit::Loaded() {
 
 std::string TzorEdit::ValueName() const {
     return variable_ ? variable_->ValueName() : std::string();
+}
+
+void TzorEdit::Store() {
+    if (variable_) {
+        variable_->SetValue(text().toStdString());
+        variable_->Save();
+    }
 }
 
 void TzorEdit::TextChanged(const QString& text) {
@@ -143,8 +152,16 @@ std::string TzorRadioGroup::ValueName() const {
     return variable_ ? variable_->ValueName() : std::string();
 }
 
+void TzorRadioGroup::Store() {
+    if (variable_) {
+        variable_->SetValue(ItemIndex());
+        variable_->Save();
+    }
+}
+
 void TzorRadioGroup::Toggled(int /*id*/, bool checked) {
     if (checked && !suppressClick_) {
+        Store();
         emit Click();
     }
 }
@@ -169,6 +186,7 @@ bool TzorColorDialog::Execute(QWidget* parent) {
     color_ = WindowsColorFromQColor(*chosen);
     if (variable_) {
         variable_->SetValue(color_);
+        variable_->Save();
     }
     return true;
 }

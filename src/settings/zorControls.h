@@ -4,7 +4,8 @@
 // variable under the program's key, named by its NamedAs property or, when that is empty,
 // by its object name. The window calls Loaded() once after it is built: the variable is
 // made then, with the control's state at that moment as the default, and the stored value
-// is shown. The value is written when the control is destroyed.
+// is shown. The value is written when the user changes it (so that a crash loses nothing)
+// and again when the control is destroyed.
 //
 // A control with neither NamedAs nor an object name keeps nothing: an empty value name
 // would stand for the key's default value, which is not the control's to use.
@@ -54,6 +55,8 @@ public:
 
     /// The value name in use: "" before Loaded or when the control keeps nothing.
     std::string ValueName() const;
+    /// Writes the text now (done by itself when the user finishes editing).
+    void Store();
 
 private:
     void TextChanged(const QString& text);
@@ -96,6 +99,8 @@ public:
 
     /// The value name in use: "" before Loaded or when the control keeps nothing.
     std::string ValueName() const;
+    /// Writes the chosen index now (done by itself whenever the choice changes).
+    void Store();
 
 signals:
     /// An item has become the chosen one, by the user or by SetItemIndex.
@@ -138,8 +143,8 @@ public:
     /// Replaces the standard colour dialog (tests); an empty chooser restores it.
     void SetChooser(Chooser chooser) { chooser_ = std::move(chooser); }
 
-    /// Shows the chooser at the current colour. On OK takes the chosen colour and returns
-    /// true; on cancel changes nothing and returns false.
+    /// Shows the chooser at the current colour. On OK takes the chosen colour, writes it
+    /// and returns true; on cancel changes nothing and returns false.
     bool Execute(QWidget* parent = nullptr);
 
     /// Makes the variable with the current colour as the default and takes its value.

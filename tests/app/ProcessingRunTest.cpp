@@ -351,11 +351,14 @@ TEST_F(Run, ARunThatEndsEarlyLeavesNothingOfTheEarlierPassLive) {
 TEST_F(Run, SavedPicturesAndTheirNames) {
     TempDir dir;
     ASSERT_TRUE(run->ProcessFile(kSampleImage));
-    run->SavePicture(dir / "out.jpeg"); // not ".jpg": a Windows bitmap
+    run->SavePicture(dir / "out.jpeg"); // ".jpeg" is a JPEG too
     TBitmap b;
-    b.LoadFromFile(dir / "out.jpeg");
-    EXPECT_EQ(b.PixelFormat(), TPixelFormat::pf24bit);
+    ASSERT_TRUE(ReadJpegFile(&b, dir / "out.jpeg", true, 0));
     EXPECT_EQ(b.Width(), 1568);
+    run->SavePicture(dir / "out.img"); // any other name: a Windows bitmap
+    TBitmap w;
+    w.LoadFromFile(dir / "out.img");
+    EXPECT_EQ(w.PixelFormat(), TPixelFormat::pf24bit);
     run->SavePicture(dir / "out.JPG");
     TBitmap j;
     ASSERT_TRUE(ReadJpegFile(&j, dir / "out.JPG", true, 0));

@@ -207,13 +207,13 @@ private slots:
     void dropsAreCheckedThenProcessed() {
         auto form = Open();
         Drop(*form, {QUrl::fromLocalFile("/tmp/a_64.bmp"), QUrl::fromLocalFile("/tmp/b_64.bmp")});
-        Drop(*form, {QUrl::fromLocalFile("/tmp/pass_64.png")});
+        Drop(*form, {QUrl::fromLocalFile("/tmp/pass_64.txt")});
         QCOMPARE(notifier_.entries.size(), std::size_t{2});
         QCOMPARE(notifier_.entries[0].caption, std::string("Vantorel - Too many files dropped"));
         QCOMPARE(notifier_.entries[0].text, std::string("Please drop just a single .BMP file"));
         QCOMPARE(notifier_.entries[1].caption, std::string("Vantorel - Wrong file type"));
         QCOMPARE(notifier_.entries[1].text,
-                 std::string("Only .BMP files are accepted:\r\n\r\npass_64.png"));
+                 std::string("Only .BMP, .PNG and .JPG files are accepted:\r\n\r\npass_64.txt"));
         QCOMPARE(Count(form->Run().Diags(), "Processing: "), 0);
 
         form->PageControl()->setCurrentWidget(form->TabSheetDiags());
@@ -227,6 +227,16 @@ private slots:
         QCOMPARE(form->PageControl()->currentWidget(), form->TabSheetImage());
         QCOMPARE(Shown(*form).size(), QSize(1568, 4000));
         QCOMPARE(form->ImageDisplay()->size(), QSize(1568, 4000));
+
+        // A PNG or JPEG channel image, whatever the case of ".jpeg", is processed too.
+        TempDir dir;
+        TExtBitmap sample;
+        sample.LoadFromFile(kSampleImage);
+        const std::string jpeg = dir / "2020_09_27_08_00_58_64.JPEG";
+        WriteJpegFile(sample, jpeg, 90, true, "");
+        Drop(*form, {QUrl::fromLocalFile(QString::fromStdString(jpeg))});
+        QCOMPARE(Count(form->Run().Diags(), "Plotting "), 2);
+        QCOMPARE(form->Run().ImageFile(), jpeg);
     }
 
     void anErrorInARunLeavesTheWindowUsable() {
@@ -264,6 +274,43 @@ private slots:
         form->ImageDisplayMouseMove(1568, 10);
         QCOMPARE(form->StatusText(), std::string("X: 1560   Y: 10     Lon: 0.0   Lat: 0.0     "
                                                  "Offset line: 10   pixel: -20"));
+        // The readout follows the drawn overlay: nudged 2 pixels right and a line up, the
+        // position that was under (771, 2000) is under (773, 1999).
+        auto position = [&](int x, int y) {
+            const std::string text = *form->Run().Readout(x, y);
+            return text.substr(text.find("Lon:"), text.find("Offset") - text.find("Lon:"));
+        };
+        const std::string before = position(771, 2000);
+        form->FormKeyDown(Qt::Key_Right, Qt::NoModifier);
+        form->FormKeyDown(Qt::Key_Up, Qt::NoModifier);
+        QCOMPARE(position(773, 1999), before);
+    }
+
+    void oneStaleKeplersBoxPerElementSet() {
+        const FixedClock later(EncodeDateTime(2020, 10, 10, 0, 0, 0), 0.0);
+        ScopedClock scoped(later);
+        auto form = Open();
+        form->ProcessFile(kSampleImage);
+        form->ProcessFile(kSampleImage);
+        int boxes = 0;
+        for (const auto& e : notifier_.entries) {
+            boxes += e.caption == "Vantorel - Stale Keplers";
+        }
+        QCOMPARE(boxes, 1);
+        QCOMPARE(Count(form->Run().Diags(), "Stale Keplers: "), 2);
+    }
+
+    void theImagesFolderIsASettingAndEmptyByDefault() {
+        TempDir dir;
+        std::filesystem::copy_file(kSampleImage, dir / "2020_09_27_08_00_58_64.bmp");
+        auto form = Open();
+        QCOMPARE(form->EditImagesFolder()->text(), QString());
+        form->ProcessFile("2020_09_27_08_00_58_64.bmp"); // not here, and no folder to try
+        QCOMPARE(Count(form->Run().Diags(), "Plotting "), 0);
+        form->EditImagesFolder()->setText(QString::fromStdString(dir.Path()));
+        form->ProcessFile("2020_09_27_08_00_58_64.bmp");
+        QCOMPARE(Count(form->Run().Diags(), "Plotting "), 1);
+        QCOMPARE(form->Run().ImageFile(), dir / "2020_09_27_08_00_58_64.bmp");
     }
 
     void aFailedRunLeavesNothingOfTheLastPass() {
@@ -309,14 +356,27 @@ private slots:
         auto form = Open({kSampleImage});
         QTRY_COMPARE(Count(form->Run().Diags(), "Plotting "), 1);
         const QImage before = Shown(*form);
-        // The arrow keys reach the window even when the Kepler edit has the focus.
+        // On the Kepler tab the edit keeps its keys: the cursor moves, Escape does not
+        // close, and the overlay stays.
         form->PageControl()->setCurrentWidget(form->TabSheetKeplers());
         form->EditKeplerPath()->setFocus();
         form->EditKeplerPath()->setCursorPosition(3);
         QTest::keyClick(form->EditKeplerPath(), Qt::Key_Right);
-        QCOMPARE(form->EditKeplerPath()->cursorPosition(), 3);
+        QCOMPARE(form->EditKeplerPath()->cursorPosition(), 4);
+        QTest::keyClick(form->EditKeplerPath(), Qt::Key_Escape);
+        QVERIFY(form->isVisible());
+        QCOMPARE(form->Run().PixelOffset(), -20);
+        // The wheel over the diagnostics scrolls them, not the overlay.
+        form->PageControl()->setCurrentWidget(form->TabSheetDiags());
+        QWheelEvent overText(QPointF(10, 10), QPointF(10, 10), QPoint(), QPoint(0, 120),
+                             Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(form->MemoDiags()->viewport(), &overText);
+        QCOMPARE(form->Run().LineOffset(), 10);
+        // On the picture's tab the keys nudge the overlay.
+        form->PageControl()->setCurrentWidget(form->TabSheetImage());
+        QTest::keyClick(form.get(), Qt::Key_Right);
         QCOMPARE(form->Run().PixelOffset(), -20 + 2);
-        QTest::keyClick(form->EditKeplerPath(), Qt::Key_Right, Qt::ShiftModifier);
+        QTest::keyClick(form.get(), Qt::Key_Right, Qt::ShiftModifier);
         QCOMPARE(form->Run().PixelOffset(), -20 + 2 + 16);
         QTest::keyClick(form.get(), Qt::Key_Up);
         QTest::keyClick(form.get(), Qt::Key_Down, Qt::ShiftModifier);
@@ -337,7 +397,7 @@ private slots:
         wheel(-120, Qt::ShiftModifier);
         QCOMPARE(form->Run().PixelOffset(), -4 - 5);
         wheel(0, Qt::NoModifier);
-        QCOMPARE(Count(form->Run().Diags(), "Plotting "), plotting + 2);
+        QCOMPARE(Count(form->Run().Diags(), "Plotting "), plotting); // one line a run
 
         // The picture moved with the overlay: the offsets back where they were give the
         // first picture again.
@@ -356,7 +416,7 @@ private slots:
         const QImage normal = Shown(*form);
         QTest::mouseClick(buttons[2], Qt::LeftButton);
         QCOMPARE(form->Run().LineThickness, 2);
-        QCOMPARE(Count(form->Run().Diags(), "Plotting "), 2);
+        QCOMPARE(Count(form->Run().Diags(), "Plotting "), 1); // a redraw, not a run
         QCOMPARE(form->PageControl()->currentWidget(), form->TabSheetImage());
         const QImage thick = Shown(*form);
         auto yellow = [](const QImage& image) {
@@ -379,7 +439,7 @@ private slots:
         form->ColorDialogLineColour()->SetChooser(
             [](const QColor&, QWidget*) { return std::optional<QColor>(); });
         form->ImageLineColourClick();
-        QCOMPARE(Count(form->Run().Diags(), "Plotting "), before + 1);
+        QCOMPARE(Count(form->Run().Diags(), "Plotting "), before);
         QCOMPARE(form->ColorDialogLineColour()->Color(), 65535);
         form->ColorDialogLineColour()->SetChooser(
             [](const QColor&, QWidget*) { return std::optional<QColor>(QColor(255, 0, 0)); });
@@ -446,11 +506,19 @@ private slots:
     void settingsAreStoredAtCloseAndLoadedAtTheNextStart() {
         {
             auto form = Open();
-            QVERIFY(!Stored(kLineThicknessValue)); // nothing written before the close
+            QVERIFY(!Stored(kLineThicknessValue)); // nothing written before a change
             form->ImageLineThicknessClick(2);
             form->ColorDialogLineColour()->SetChooser(
                 [](const QColor&, QWidget*) { return std::optional<QColor>(QColor(0, 0, 255)); });
             form->ImageLineColourClick();
+            // Written as they change: a crash now would lose nothing.
+            QCOMPARE(Stored(kLineThicknessValue)->AsInteger(), std::optional<std::int32_t>(2));
+            QCOMPARE(Stored(kLineColourValue)->AsInteger(), std::optional<std::int32_t>(0xFF0000));
+            form->EditImagesFolder()->setText("/srv/images");
+            emit form->EditImagesFolder()->editingFinished();
+            QCOMPARE(Stored(kImagesFolderValue)->AsString(),
+                     std::optional<std::string>("/srv/images"));
+            form->EditImagesFolder()->setText("");
         }
         QCOMPARE(Stored(kLineThicknessValue)->AsInteger(), std::optional<std::int32_t>(2));
         QCOMPARE(Stored(kLineColourValue)->AsInteger(), std::optional<std::int32_t>(0xFF0000));
@@ -484,10 +552,16 @@ private slots:
 
     void browsingForAnotherFolderClosesTheWindow() {
         TempDir other;
+        // The same folder reached through a symbolic link and through "..".
+        std::filesystem::create_directory_symlink(kSource + "/samples", other / "link");
+        const std::string kepsNoSlash = kSampleKeps.substr(0, kSampleKeps.size() - 1);
         auto form = Open();
-        dialogs_.answers = {std::nullopt, kSampleKeps, other.Path()};
-        form->ButtonBrowsePathClick(); // cancelled
-        form->ButtonBrowsePathClick(); // the same folder
+        // A real dialog answers without a trailing delimiter.
+        dialogs_.answers = {std::nullopt, kepsNoSlash, other / "link/keps",
+                            kSource + "/samples/keps/../keps", other / "link"};
+        for (int i = 0; i < 4; ++i) {
+            form->ButtonBrowsePathClick(); // cancelled, then the same folder three ways
+        }
         QCOMPARE(dialogs_.asked[0], "Select Kepler data path|" + kSampleKeps);
         QVERIFY(notifier_.entries.empty());
         QVERIFY(form->isVisible());
@@ -496,8 +570,8 @@ private slots:
         QCOMPARE(notifier_.entries[0].caption, std::string("Kepler Path chaged"));
         QCOMPARE(notifier_.entries[0].text, std::string("Program will now close"));
         QVERIFY(!form->isVisible());
-        form.reset();
-        QCOMPARE(Stored(kKeplerPathValue)->AsString(), std::optional<std::string>(other.Path()));
+        // Stored at once, not only at a clean close.
+        QCOMPARE(Stored(kKeplerPathValue)->AsString(), std::optional<std::string>(other / "link"));
     }
 
     void escapeAndExitClose() {

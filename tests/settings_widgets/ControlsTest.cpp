@@ -86,7 +86,7 @@ private slots:
         dir_.reset();
     }
 
-    void firstStartShowsTheDefaultsAndWritesOnlyAtDestruction() {
+    void firstStartShowsTheDefaultsAndWritesOnChangeAndAtDestruction() {
         {
             WindowControls window;
             window.Loaded();
@@ -95,9 +95,14 @@ private slots:
             QCOMPARE(window.lineColour.Color(), 65535);
             QCOMPARE(window.lineColour.QtColor(), QColor(Qt::yellow));
 
+            QVERIFY(!QFile::exists(UserFile())); // loading writes nothing
             window.keplerPath.setText("/data/kepler");
             window.lineThickness.SetItemIndex(2);
-            QVERIFY(!QFile::exists(UserFile()));
+            // A new choice is written at once; typed text when the editing is finished.
+            QVERIFY(UserFileText().contains("\"LineThickness\"=dword:00000002\n"));
+            QVERIFY(!UserFileText().contains("KeplerPath"));
+            emit window.keplerPath.editingFinished();
+            QVERIFY(UserFileText().contains("\"KeplerPath\"=\"/data/kepler\"\n"));
         }
         const QByteArray text = UserFileText();
         QVERIFY2(text.contains("\"KeplerPath\"=\"/data/kepler\"\n"), text.constData());
@@ -233,9 +238,10 @@ private slots:
 
             dialog.SetChooser(
                 [](const QColor&, QWidget*) { return std::optional(QColor(Qt::red)); });
+            QVERIFY(!QFile::exists(UserFile())); // a cancelled choice writes nothing
             QVERIFY(dialog.Execute(nullptr));
             QCOMPARE(dialog.Color(), 0x0000ff);
-            QVERIFY(!QFile::exists(UserFile()));
+            QVERIFY(UserFileText().contains("\"LineColour\"=dword:000000ff\n"));
         }
         QVERIFY(UserFileText().contains("\"LineColour\"=dword:000000ff\n"));
     }

@@ -31,8 +31,10 @@ TImageFileFormat ImageFileFormat(std::string_view firstBytes, const std::string&
         return TImageFileFormat::Png;
     }
     const std::string ext = UpperCase(ExtractFileExt(fileName));
-    return ext == ".JPG" ? TImageFileFormat::Jpeg
-                         : ext == ".PNG" ? TImageFileFormat::Png : TImageFileFormat::Bmp;
+    if (ext == ".JPG" || ext == ".JPEG") {
+        return TImageFileFormat::Jpeg;
+    }
+    return ext == ".PNG" ? TImageFileFormat::Png : TImageFileFormat::Bmp;
 }
 
 TChannelImage LoadChannelImage(const std::string& path) {

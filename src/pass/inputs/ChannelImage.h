@@ -13,8 +13,8 @@ namespace vantorel {
 
 enum class TImageFileFormat { Bmp, Jpeg, Png };
 
-/// The format a file's first bytes announce; when they announce none, ".JPG" and ".PNG"
-/// names (any case) are taken at their word and everything else is read as a BMP.
+/// The format a file's first bytes announce; when they announce none, ".JPG", ".JPEG" and
+/// ".PNG" names (any case) are taken at their word and everything else is read as a BMP.
 TImageFileFormat ImageFileFormat(std::string_view firstBytes, const std::string& fileName);
 
 struct TChannelImage {
