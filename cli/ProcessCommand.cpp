@@ -7,8 +7,9 @@
 #include "common/Format.h"
 #include "common/StringUtils.h"
 #include "common/Version.h"
-#include "orbit/Orbits.h"
 #include "imaging/Canvas.h"
+#include "orbit/MeteorSeries.h"
+#include "orbit/Orbits.h"
 #include "settings/Registry.h"
 #include "settings/RegistryVariables.h"
 
@@ -23,6 +24,7 @@ namespace {
 // The settings the window keeps, read without writing anything back.
 struct SavedSettings {
     std::string keplerPath;
+    std::string satellite{kDefaultSatellite};
     int lineThickness = kDefaultLineThickness;
     TColor lineColour = static_cast<TColor>(kDefaultLineColour);
 };
@@ -34,6 +36,8 @@ SavedSettings ReadSavedSettings() {
         TRegistry registry(CurrentRegistrySettings().rootKey);
         if (registry.KeyExists(ProgramKeyPath()) && registry.OpenKeyReadOnly(ProgramKeyPath())) {
             saved.keplerPath = registry.ReadString(kKeplerPathValue).value_or("");
+            saved.satellite =
+                registry.ReadString(kSatelliteValue).value_or(std::string(kDefaultSatellite));
             const int thickness =
                 registry.ReadInteger(kLineThicknessValue).value_or(saved.lineThickness);
             if (thickness >= 0 && thickness <= 2) {
@@ -89,6 +93,13 @@ public:
         EnsureGuiApplication(); // place-mark labels are drawn with the platform's fonts
         const SavedSettings saved = ReadSavedSettings();
         std::string keplers = a.Value("keplers").value_or(saved.keplerPath);
+        const std::string satelliteName = a.Value("satellite").value_or(saved.satellite);
+        const auto satellite = FindMeteorSatellite(satelliteName);
+        if (!satellite) {
+            throw UsageError("--satellite takes METEOR-M2, METEOR-M2 2, METEOR-M2 3 or "
+                             "METEOR-M2 4, or their catalogue numbers; not \"" +
+                             satelliteName + "\"");
+        }
         run_.LineThickness = saved.lineThickness;
         run_.LineColour = saved.lineColour;
         if (const auto t = a.Value("thickness")) {
@@ -122,10 +133,11 @@ public:
             scopedClock_ = std::make_unique<ScopedClock>(*clock_);
         }
         run_.Diags().OnAdd = [&out](const std::string& line) { out << line << "\n"; };
-        run_.Start(keplers, kVersion);
+        run_.Start(keplers, kVersion, TPassSatellite::Of(*satellite));
         if (run_.Satellite() == nullptr) {
-            err << "vantorel-cli: no element set for Meteor-M N2 (40069) in the Kepler folder \""
-                << run_.KeplerFolder() << "\" (choose it with --keplers DIR)\n";
+            err << "vantorel-cli: no element set for " << satellite->DisplayName << " ("
+                << satellite->CatalogueNumber << ") in the Kepler folder \"" << run_.KeplerFolder()
+                << "\" (choose it with --keplers DIR)\n";
         }
         if (!FileExists(image_)) {
             err << "vantorel-cli: no such file: " << image_ << "\n";
@@ -178,8 +190,8 @@ private:
     bool warned_ = false;
 };
 
-const std::vector<std::string> kRunOptions = {"keplers", "offset", "file-clock-offset", "colour",
-                                              "thickness"};
+const std::vector<std::string> kRunOptions = {"keplers",           "satellite", "offset",
+                                              "file-clock-offset", "colour",    "thickness"};
 
 int RunProcess(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     std::vector<std::string> options = kRunOptions;
@@ -251,6 +263,9 @@ int RunLocate(const std::vector<std::string>& args, std::ostream& out, std::ostr
 
 constexpr const char* kRunHelp =
     "  --keplers=DIR            the multi-Kepler folder (default: the window's setting)\n"
+    "  --satellite=NAME|NUMBER  METEOR-M2 (40069, the default), METEOR-M2 2 (44387),\n"
+    "                           METEOR-M2 3 (57166) or METEOR-M2 4 (59051); default: the\n"
+    "                           window's setting\n"
     "  --file-clock-offset=H    the computer that named the file ran H whole hours ahead\n"
     "                           of UTC (default: this computer's time zone)\n"
     "  --offset=LINES,PIXELS    overlay offsets instead of the pass's defaults\n"

@@ -30,8 +30,9 @@ std::string TProcessingRun::DataFilePath(const std::string& name) {
     return FileExists(installed) ? installed : beside;
 }
 
-void TProcessingRun::Start(const std::string& keplerPath, const std::string& version) {
-    FSources.Load(keplerPath, TPassSatellite{});
+void TProcessingRun::Start(const std::string& keplerPath, const std::string& version,
+                           const TPassSatellite& satellite) {
+    FSources.Load(keplerPath, satellite);
     if (FSources.ElementSet() == nullptr) {
         FView->ShowKeplerTab();
     }
@@ -54,6 +55,12 @@ void TProcessingRun::Start(const std::string& keplerPath, const std::string& ver
     FDiags.Add("Cartography loaded from: " + ExpandFileName(cartography.FirstFileName()) +
                Format(" (%d lines)", cartography.Count()));
     FDiags.Add("");
+}
+
+void TProcessingRun::ChooseSatellite(const TPassSatellite& satellite) {
+    FSources.Load(FSources.KeplerPath(), satellite);
+    FDiags.Add("Satellite chosen: " + satellite.DisplayName + " (catalogue number " +
+               satellite.CatalogueNumber + ")");
 }
 
 void TProcessingRun::SetCaption(std::string caption) {

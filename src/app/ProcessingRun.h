@@ -52,7 +52,12 @@ public:
     /// (Countries.dat), and the start-up account in the diagnostics.
     /// @param keplerPath the multi-Kepler folder ("" is allowed: no list).
     /// @param version the program's version for the caption ("0.1.0.0").
-    void Start(const std::string& keplerPath, const std::string& version);
+    /// @param satellite the satellite whose pictures are processed.
+    void Start(const std::string& keplerPath, const std::string& version,
+               const TPassSatellite& satellite = {});
+    /// Another satellite for the runs that follow (its set and orbit are loaded now).
+    void ChooseSatellite(const TPassSatellite& satellite);
+    const TPassSatellite& ChosenSatellite() const { return FSources.Satellite(); }
 
     /// How a run's report reaches the user.
     using TDelivery = std::function<void(const TReportEntry&)>;

@@ -4,11 +4,13 @@
 #include "common/Program.h"
 #include "common/StringUtils.h"
 #include "common/Version.h"
+#include "orbit/MeteorSeries.h"
 #include "settings/RegistryVariables.h"
 #include "settings/zorControls.h"
 
 #include <QApplication>
 #include <QClipboard>
+#include <QComboBox>
 #include <QContextMenuEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -175,11 +177,18 @@ TFormVantorelTest::TFormVantorelTest(std::vector<std::string> arguments, INotifi
     // thickness group does so before its click handler is attached.
     EditKeplerPath_->Loaded();
     EditImagesFolder_->Loaded();
+    FSatelliteSetting =
+        std::make_unique<TRegistryString>(kSatelliteValue, std::string(kDefaultSatellite));
+    if (const auto stored = FindMeteorSatellite(FSatelliteSetting->Value())) {
+        ComboSatellite_->setCurrentIndex(ComboSatellite_->findData(Q(std::string(stored->Name))));
+    }
     RadioGroupLineThickness_->Loaded();
     ColorDialogLineColour_->Loaded();
     FormCreate();
     connect(RadioGroupLineThickness_, &TzorRadioGroup::Click, this,
             &TFormVantorelTest::RadioGroupLineThicknessClick);
+    connect(ComboSatellite_, &QComboBox::currentIndexChanged, this,
+            &TFormVantorelTest::ComboSatelliteChange);
     TimerStart_->start();
 }
 
@@ -190,6 +199,7 @@ TFormVantorelTest::~TFormVantorelTest() {
     ScrollBoxForImage_->setAcceptDrops(false);
     disconnect(PageControl_, nullptr, this, nullptr);
     disconnect(RadioGroupLineThickness_, nullptr, this, nullptr);
+    disconnect(ComboSatellite_, nullptr, this, nullptr);
     FRun.reset();
 }
 
@@ -275,6 +285,21 @@ void TFormVantorelTest::BuildComponents() {
     EditImagesFolder_->SetNamedAs(Q(std::string(kImagesFolderValue)));
     imagesLayout->addWidget(EditImagesFolder_, 1);
     keplerLayout->addWidget(GroupBoxImagesFolder_);
+    // The satellite of pictures that do not name their own.
+    GroupBoxSatellite_ =
+        new QGroupBox(" Satellite of pictures that do not name their own ", TabSheetKeplers_);
+    GroupBoxSatellite_->setObjectName("GroupBoxSatellite");
+    auto* satelliteLayout = new QHBoxLayout(GroupBoxSatellite_);
+    ComboSatellite_ = new QComboBox(GroupBoxSatellite_);
+    ComboSatellite_->setObjectName("ComboSatellite");
+    for (const TMeteorSatellite& s : MeteorSatellites()) {
+        ComboSatellite_->addItem(Q(std::string(s.DisplayName) + "  (" +
+                                   std::string(s.CatalogueNumber) + ")"),
+                                 Q(std::string(s.Name)));
+    }
+    satelliteLayout->addWidget(ComboSatellite_);
+    satelliteLayout->addStretch(1);
+    keplerLayout->addWidget(GroupBoxSatellite_);
     keplerLayout->addStretch(1);
     PageControl_->addTab(TabSheetKeplers_, " Kepler data ");
 
@@ -359,7 +384,7 @@ void TFormVantorelTest::FormCreate() {
         EditKeplerPath_->setText(Q(HalvoryValue(kTwoLineDataPathValue)));
     }
     FKeplerPath = EditKeplerPath_->text().toStdString();
-    FRun->Start(FKeplerPath, kVersion);
+    FRun->Start(FKeplerPath, kVersion, ChosenSatellite());
     EditKeplerPath_->setText(Q(FRun->KeplerFolder()));
     if (RadioGroupLineThickness_->ItemIndex() < 0) {
         RadioGroupLineThickness_->SetItemIndex(kDefaultLineThickness);
@@ -391,6 +416,19 @@ void TFormVantorelTest::SyncDiags() {
     }
 }
 
+TPassSatellite TFormVantorelTest::ChosenSatellite() const {
+    const auto s = FindMeteorSatellite(ComboSatellite_->currentData().toString().toStdString());
+    return s ? TPassSatellite::Of(*s) : TPassSatellite{};
+}
+
+void TFormVantorelTest::ComboSatelliteChange() {
+    const TPassSatellite satellite = ChosenSatellite();
+    FSatelliteSetting->SetValue(satellite.Name);
+    FSatelliteSetting->Save();
+    FRun->ChooseSatellite(satellite);
+    SyncDiags();
+}
+
 void TFormVantorelTest::ApplyLineSettings() {
     FRun->LineColour = static_cast<TColor>(ColorDialogLineColour_->Color());
     FRun->LineThickness = std::max(0, RadioGroupLineThickness_->ItemIndex());
@@ -405,7 +443,12 @@ void TFormVantorelTest::ApplyLineSettings() {
 void TFormVantorelTest::TimerStartTimer() {
     TimerStart_->stop();
     if (!DirectoryExists(FKeplerPath) || FRun->Satellite() == nullptr) {
-        FNotifier->ShowMessageBox(kKeplerMissingText, kKeplerMissingCaption);
+        FNotifier->ShowMessageBox("Error getting Kepler data for " +
+                                      FRun->ChosenSatellite().DisplayName +
+                                      "\r\n\r\nPlease enter the location of the Kepler data."
+                                      "\r\n\r\nThe program will close if the Kepler path is "
+                                      "changed.",
+                                  kKeplerMissingCaption);
         ShowKeplerTab();
     } else if (FArguments.size() == 1) {
         ProcessFile(FArguments[0]);

@@ -7,6 +7,7 @@
 
 #include "app/ProcessingRun.h"
 #include "common/Notifier.h"
+#include "settings/RegistryVariables.h"
 
 #include <QImage>
 #include <QMainWindow>
@@ -18,6 +19,7 @@
 #include <vector>
 
 class QAction;
+class QComboBox;
 class QGroupBox;
 class QLabel;
 class QMenu;
@@ -101,10 +103,7 @@ private:
 class TFormVantorelTest final : public QMainWindow, private IRunView {
     Q_OBJECT
 public:
-    /// The display's captions and the Kepler message, fixed texts of the program.
-    static constexpr const char* kKeplerMissingText =
-        "Error getting Kepler data for Meteor-M N2\r\n\r\nPlease enter the location of the "
-        "Kepler data.\r\n\r\nThe program will close if the Kepler path is changed.";
+    /// The caption of the Kepler message; its text names the chosen satellite.
     static constexpr const char* kKeplerMissingCaption = "Vantorel - Kepler data missing";
     static constexpr int kDefaultHintHidePause = 2500;
     static constexpr int kKeplerTabHintHidePause = 4500;
@@ -150,6 +149,7 @@ public:
     TzorRadioGroup* RadioGroupLineThickness() const { return RadioGroupLineThickness_; }
     TzorEdit* EditKeplerPath() const { return EditKeplerPath_; }
     TzorEdit* EditImagesFolder() const { return EditImagesFolder_; }
+    QComboBox* ComboSatellite() const { return ComboSatellite_; }
     QPushButton* ButtonBrowsePath() const { return ButtonBrowsePath_; }
     QPlainTextEdit* MemoDiags() const { return MemoDiags_; }
     TzorColorDialog* ColorDialogLineColour() const { return ColorDialogLineColour_; }
@@ -175,6 +175,9 @@ private:
     /// Brings the memo up to date with the run's diagnostics.
     void SyncDiags();
     void ApplyLineSettings();
+    /// The satellite shown in the combo box (Meteor-M N2 when it shows none).
+    TPassSatellite ChosenSatellite() const;
+    void ComboSatelliteChange();
 
     std::vector<std::string> FArguments;
     std::unique_ptr<TMessageBoxNotifier> FOwnNotifier;
@@ -199,6 +202,9 @@ private:
     QGroupBox* GroupBoxKeplers_ = nullptr;
     TzorEdit* EditKeplerPath_ = nullptr;
     QGroupBox* GroupBoxImagesFolder_ = nullptr;
+    QGroupBox* GroupBoxSatellite_ = nullptr;
+    QComboBox* ComboSatellite_ = nullptr;
+    std::unique_ptr<TRegistryString> FSatelliteSetting;
     TzorEdit* EditImagesFolder_ = nullptr;
     QPushButton* ButtonBrowsePath_ = nullptr;
     QPlainTextEdit* MemoDiags_ = nullptr;

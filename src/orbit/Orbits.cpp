@@ -14,6 +14,7 @@
 
 #include "common/Angles.h"
 #include "common/StringUtils.h"
+#include "orbit/MeteorSeries.h"
 #include "orbit/SGP_Constants.h"
 #include "orbit/SGP_Time.h"
 
@@ -50,6 +51,7 @@ constexpr NameRow kCatalogueNumbers[] = {
     {"FY1C", "25730"},      {"FY1D", "27431"},       {"FY3A", "32958"},
     {"FY3B", "37214"},      {"FY3C", "39260"},       {"METEOR-M1", "35865"},
     {"METEOR-M2", "40069"}, {"METEOR-M 2", "40069"}, {"METEOR-M2 2", "44387"},
+    {"METEOR-M2 3", "57166"}, {"METEOR-M2 4", "59051"},
     {"METOP-A", "29499"},   {"METOP-B", "38771"},    {"METOP-C", "43689"},
     {"NOAA-7", "12553"},    {"NOAA-10", "16969"},    {"NOAA-11", "19531"},
     {"NOAA-12", "21263"},   {"NOAA-13", "22739"},    {"NOAA-14", "23455"},
@@ -224,7 +226,8 @@ void TOrbit::SetSatellite(const std::string& name) {
 
     if (SatelliteName == "METEOR-M1") {
         YawOffset = -1.1;
-    } else if (SatelliteName == "METEOR-M2" || SatelliteName == "METEOR-M2 2") {
+    } else if (SatelliteName == "METEOR-M2" || SatelliteName == "METEOR-M2 2" ||
+               SatelliteName == "METEOR-M2 3" || SatelliteName == "METEOR-M2 4") {
         YawOffset = 0.0;
     }
 
@@ -233,7 +236,12 @@ void TOrbit::SetSatellite(const std::string& name) {
 }
 
 bool TOrbit::IsMeteorM2() const {
-    return CatalogueNumber == "40069" || CatalogueNumber == "44387";
+    for (const TMeteorSatellite& s : MeteorSatellites()) {
+        if (CatalogueNumber == s.CatalogueNumber) {
+            return true;
+        }
+    }
+    return false;
 }
 
 const TScanLayout& TOrbit::ScanLayout() const {

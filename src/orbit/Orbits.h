@@ -81,8 +81,8 @@ public:
     /// (false).
     void SetSatellite(const std::string& name);
 
-    /// True for the catalogue numbers of Meteor-M N2 ("40069") and N2-2 ("44387"): they
-    /// select the Meteor scan layout.
+    /// True for the catalogue numbers of the Meteor-M N2 series (N2 "40069", N2-2 "44387",
+    /// N2-3 "57166", N2-4 "59051"): they select the Meteor scan layout.
     bool IsMeteorM2() const;
     /// Where the samples of a scan line fall on the image: the Meteor layout for Meteor-M
     /// N2 satellites, the wide one otherwise.

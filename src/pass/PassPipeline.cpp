@@ -104,6 +104,11 @@ bool IsChannel68(const std::string& path) {
 
 // ---- the element-set sources ----------------------------------------------------------------
 
+TPassSatellite TPassSatellite::Of(const TMeteorSatellite& satellite) {
+    return {std::string(satellite.Name), std::string(satellite.CatalogueNumber),
+            std::string(satellite.DisplayName)};
+}
+
 TPassSources::TPassSources() : orbit_(std::make_unique<TOrbit>()) {}
 
 TPassSources::~TPassSources() = default;
@@ -142,11 +147,13 @@ TPassOutcome ProcessChannelImageFile(const std::string& fileName, const TChannel
             return outcome; // nothing to tell beyond the account's line
         }
     }
+    const TPassSatellite& satellite = sources.Satellite();
+    report.Account("Satellite: " + satellite.DisplayName + " (catalogue number " +
+                   satellite.CatalogueNumber + ")");
     const TSatellite* set = sources.ElementSet();
     if (set == nullptr) {
-        const TPassSatellite& satellite = sources.Satellite();
         report.Error(TPassIssue::NoElementSet,
-                     "No Kepler data for Meteor-M N2 (catalogue number " +
+                     "No Kepler data for " + satellite.DisplayName + " (catalogue number " +
                          satellite.CatalogueNumber + ") was found in the folder " +
                          sources.KeplerFolder() +
                          "\r\n\r\nPlease choose the folder with the Kepler data.");

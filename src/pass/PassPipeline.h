@@ -9,6 +9,7 @@
 #include "imaging/BMPExtImage.h"
 #include "mapping/FitMap.h"
 #include "mapping/MapWithWarp.h"
+#include "orbit/MeteorSeries.h"
 #include "pass/PassReport.h"
 #include "pass/inputs/StatTiming.h"
 
@@ -29,12 +30,17 @@ struct TLineTimes {
     TDateTime At(int line) const { return Start + line * Period; }
 };
 
-/// The satellite whose pictures are processed.
+/// The satellite whose pictures are processed: Meteor-M N2 unless the user or the input
+/// says otherwise.
 struct TPassSatellite {
     /// The name the orbit knows it by; it names the per-satellite Kepler files.
     std::string Name = "METEOR-M2";
     /// Its catalogue number; its set in the Kepler folder drives the age checks.
     std::string CatalogueNumber = "40069";
+    /// Its name in messages.
+    std::string DisplayName = "Meteor-M N2";
+
+    static TPassSatellite Of(const TMeteorSatellite& satellite);
 };
 
 /// The element-set sources every run draws on, loaded once at start-up.

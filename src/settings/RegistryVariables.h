@@ -36,6 +36,9 @@ inline constexpr std::string_view kLineThicknessValue = "LineThickness"; ///< in
 inline constexpr std::string_view kLineColourValue = "LineColour";       ///< integer
 /// The folder tried for an image that is not where it is named ("" for none).
 inline constexpr std::string_view kImagesFolderValue = "ImagesFolder"; ///< string
+/// The satellite whose pictures are processed when the input does not say.
+inline constexpr std::string_view kSatelliteValue = "Satellite"; ///< string
+inline constexpr std::string_view kDefaultSatellite = "METEOR-M2";
 /// "Normal": item 1 of "Thin", "Normal", "Thick".
 inline constexpr std::int32_t kDefaultLineThickness = 1;
 /// Yellow, as a Windows colour value (0x00BBGGRR).

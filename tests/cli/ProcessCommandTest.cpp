@@ -78,6 +78,13 @@ TEST_F(Headless, ProcessRefusesWhatItCannotRun) {
     r = Call({"process", "--keplers=" + dir.Path(), kSource + "/samples/2020_09_27_08_00_58_64.bmp"});
     EXPECT_EQ(r.code, kExitFailure);
     EXPECT_NE(r.err.find("no element set for Meteor-M N2"), std::string::npos);
+    // Another satellite of the series is named in what is said.
+    r = Call({"process", keps, "--satellite=59051", kSource + "/samples/2020_09_27_08_00_58_64.bmp"});
+    EXPECT_EQ(r.code, kExitFailure);
+    EXPECT_NE(r.err.find("No Kepler data for Meteor-M N2-4 (catalogue number 59051)"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(Call({"process", "--satellite=NOAA 19", "x.bmp"}).code, kExitUsage);
 
     EXPECT_EQ(Call({"process"}).code, kExitUsage);
     EXPECT_EQ(Call({"process", "--thickness=huge", "x.bmp"}).code, kExitUsage);
