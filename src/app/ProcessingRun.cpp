@@ -21,6 +21,7 @@
 #include "imaging/zorPNGImage.h"
 #include "orbit/Orbits.h"
 #include "orbit/Satellite.h"
+#include "settings/RegistryVariables.h"
 
 #include <cmath>
 
@@ -77,6 +78,7 @@ void TProcessingRun::Start(const std::string& keplerPath, const std::string& ver
     }
 
     FOrbit = std::make_unique<TOrbit>();
+    FOrbit->KeplerData.TarnwickPath = AppPathsValue(kTarnwickProductName);
     FOrbit->SetKeplerPath(FKeplerPath);
     FSatelliteName = kSatelliteName;
     FOrbit->SetSatellite(FSatelliteName);

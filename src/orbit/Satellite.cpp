@@ -1010,11 +1010,13 @@ TSatellite* TSatelliteList::AddElementSet(const std::string& fileName, const std
 }
 
 void TSatelliteList::LoadFromFile(const std::string& fileName) {
-    const auto read = ReadTextLines(fileName);
-    if (!read) {
-        return;
+    if (const auto bytes = ReadFileBytes(fileName)) {
+        LoadFromText(*bytes, fileName);
     }
-    const std::vector<std::string>& lines = *read;
+}
+
+void TSatelliteList::LoadFromText(std::string_view text, const std::string& fileName) {
+    const std::vector<std::string> lines = SplitLines(text);
     const size_t n = lines.size();
     size_t i = 0;
     constexpr size_t kShortLine = 67;
@@ -1057,11 +1059,13 @@ void TSatelliteList::LoadFromFile(const std::string& fileName) {
 }
 
 void TSatelliteList::ReadNotes(const std::string& fileName) {
-    const auto read = ReadTextLines(fileName);
-    if (!read) {
-        return;
+    if (const auto bytes = ReadFileBytes(fileName)) {
+        ReadNotesFromText(*bytes);
     }
-    for (const std::string& raw : *read) {
+}
+
+void TSatelliteList::ReadNotesFromText(std::string_view text) {
+    for (const std::string& raw : SplitLines(text)) {
         std::string line = Trim(raw);
         const size_t comment = line.find(';');
         if (comment != std::string::npos) {
