@@ -12,6 +12,7 @@
 
 #include "app/Utils.h"
 #include "common/Angles.h"
+#include "common/Errors.h"
 #include "common/Files.h"
 #include "common/Format.h"
 #include "common/Program.h"
@@ -249,7 +250,13 @@ bool TProcessingRun::ProcessFile(const std::string& fileName) {
 }
 
 bool TProcessingRun::BuildGroundTable(bool& northbound, int lineCount, TDateTime start) {
-    FOrbit->SelectForTime(start, FNotifier);
+    // A set the model cannot use is invalid orbit data, with the model's reason.
+    std::string failure;
+    try {
+        FOrbit->SelectForTime(start, FNotifier);
+    } catch (const EMathError& e) {
+        failure = std::string(": ") + e.what();
+    }
     FDiags.Add(FOrbit->SatelliteName + " starting overlay at " +
                FormatDateTime("yyyy-mm-dd hh:nn:ss\" UTC\"", start));
     std::string source = "  Kepler data from: " + FOrbit->MainKeplerFile;
@@ -261,7 +268,7 @@ bool TProcessingRun::BuildGroundTable(bool& northbound, int lineCount, TDateTime
 
     FMidAltitude = 0.0f;
     if (!FOrbit->Valid) {
-        FNotifier.ShowMessage("Invalid orbit data");
+        FNotifier.ShowMessage("Invalid orbit data" + failure);
         return false;
     }
 
@@ -269,7 +276,12 @@ bool TProcessingRun::BuildGroundTable(bool& northbound, int lineCount, TDateTime
     const int mid = lineCount / 2;
     TScanLine scan;
     for (int i = 0; i < lineCount; ++i) {
-        FOrbit->LocateScanLine(start + i * FLinePeriod, scan);
+        try {
+            FOrbit->LocateScanLine(start + i * FLinePeriod, scan);
+        } catch (const EMathError& e) {
+            FNotifier.ShowMessage(Format("Invalid orbit data: %s (image line %d)", e.what(), i));
+            return false;
+        }
         GeoRow& row = table[static_cast<size_t>(i)];
         for (size_t k = 0; k < row.size(); ++k) {
             row[k] = GeoPoint{scan.Points[k].Lat, scan.Points[k].Lon};

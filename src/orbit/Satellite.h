@@ -29,8 +29,11 @@ public:
     /// Position (earth radii) and velocity (earth radii per minute) at a Julian date (UT),
     /// in the model's inertial frame (true equator, mean equinox of date). The first call
     /// after ParseElements initialises the model. Raises EMathError for a numeric
-    /// failure of the model (for example an orbit decayed by drag) or when no set has been
-    /// parsed. Deep-space sets keep state between calls as the report's model does: the
+    /// failure of the model or when no set has been parsed; failures include Kepler's
+    /// equation unsolved after its iterations, a propagated eccentricity of 1 or more (or
+    /// below -0.001), a radius below one earth radius (an orbit decayed by drag) and a
+    /// perigee below one earth radius in the elements, each with its own message.
+    /// Deep-space sets keep state between calls as the report's model does: the
     /// lunar-solar periodics are reused for calls less than 30 minutes apart, and the
     /// resonance integrator continues from the last time (times moving away from the
     /// epoch give exactly the result of a fresh set).
