@@ -43,7 +43,10 @@ private:
 
 class RegistryTest : public ::testing::Test {
 protected:
-    RegistryTest() { ResetRegistrySettings(); }
+    RegistryTest() {
+        ResetRegistrySettings();
+        TakeRegistryProblems(); // other tests' problems are not this one's
+    }
     ~RegistryTest() override {
         SetRegistryProgramName("");
         ResetRegistrySettings();
