@@ -3,6 +3,7 @@
 #include "Cli.h"
 
 #include "common/DateTime.h"
+#include "common/Errors.h"
 #include "common/Format.h"
 #include "common/StringUtils.h"
 #include "common/TextFile.h"
@@ -89,7 +90,7 @@ std::optional<TDateTime> ParseUtc(std::string text) {
     return *date + *time + seconds / kSecondsPerDay;
 }
 
-int RunPropagate(const std::vector<std::string>& args, std::ostream& out, std::ostream&) {
+int RunPropagate(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     const Arguments a(args, {"elements"}, {});
     std::vector<std::string> rest = a.Positional();
     std::string line1, line2;
@@ -136,7 +137,15 @@ int RunPropagate(const std::vector<std::string>& args, std::ostream& out, std::o
                   "z km", "vx km/s", "vy km/s", "vz km/s", "latitude", "longitude", "height km");
     for (const Request& r : requests) {
         TVector position, velocity;
-        satellite.PropagateMinutes(r.minutes, position, velocity);
+        try {
+            satellite.PropagateMinutes(r.minutes, position, velocity);
+        } catch (const EMathError& e) {
+            // The rows before stay: they are sound.
+            out.flush();
+            err << Format("vantorel-cli propagate: no state at %.4f minutes: %s\n", r.minutes,
+                          e.what());
+            return kExitFailure;
+        }
         StateToKilometres(position, velocity);
         const TGeodetic g = GeodeticPosition(r.julianDate, position);
         out << Format("%12.4f %14.6f %14.6f %14.6f %12.9f %12.9f %12.9f %13.8f %13.8f %11.6f\n",
@@ -162,7 +171,10 @@ Command PropagateCommand() {
         "  vx vy vz  velocity in km/s, same frame\n"
         "  latitude, longitude  geodetic, degrees, north and east positive, the\n"
         "            longitude in [0, 360); WGS-72 ellipsoid\n"
-        "  height    above the ellipsoid, km\n\n"
+        "  height    above the ellipsoid, km\n"
+        "The first time the model cannot serve (Kepler's equation unsolved, an\n"
+        "eccentricity out of range, a decayed orbit) ends the table with the reason on\n"
+        "standard error and exit code 1.\n\n"
         "Arguments:\n"
         "  LINE1 LINE2  the element lines (quote each one); not needed with --elements\n"
         "  TIME         minutes since the epoch (\"-90\", \"1440.5\") or a UTC date-time\n"

@@ -10,6 +10,7 @@
 #include "common/Program.h"
 #include "common/StringUtils.h"
 #include "orbit/Orbits.h"
+#include "settings/RegistryVariables.h"
 
 #include <cmath>
 #include <optional>
@@ -109,6 +110,7 @@ int RunScan(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         program.emplace(IncludeTrailingPathDelimiter(ExpandFileName(*folder)) + ExecutableName());
     }
     TOrbit orbit;
+    orbit.KeplerData.TarnwickPath = AppPathsValue(kTarnwickProductName);
     orbit.SetKeplerPath(a.Value("keplers").value_or(""));
     orbit.SetSatellite(a.Value("satellite").value_or("METEOR-M2"));
     StreamNotifier notifier(err);

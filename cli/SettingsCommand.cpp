@@ -100,17 +100,25 @@ int RunSettings(const std::vector<std::string>& args, std::ostream& out, std::os
     for (const RegistryFileProblem& problem : registry.File().Problems()) {
         out << Format("  line %d: ", static_cast<int>(problem.line)) << problem.message << "\n";
     }
-    if (!registry.File().Problems().empty()) {
+    if (registry.Unreadable()) {
+        out << "  The file cannot be read: no setting is read from it or saved to it.\n";
+    } else if (!registry.File().Problems().empty()) {
         out << "  Settings are read from the other lines but not saved until these are mended.\n";
     }
     out << "Key: " << RootKeyName(root) << key << "\n";
-    registry.OpenKeyReadOnly(key);
-    for (const std::string_view name : {kKeplerPathValue, kLineThicknessValue, kLineColourValue}) {
-        out << "  " << name << " = " << Show(registry.ReadValue(name)) << "\n";
+    if (registry.Unreadable()) {
+        out << "  (no values shown: none can be read from the registry file)\n";
+    } else {
+        registry.OpenKeyReadOnly(key);
+        for (const std::string_view name :
+             {kKeplerPathValue, kLineThicknessValue, kLineColourValue}) {
+            out << "  " << name << " = " << Show(registry.ReadValue(name)) << "\n";
+        }
     }
     out << "  Halvory " << kTwoLineDataPathValue << " = \"" << HalvoryValue(kTwoLineDataPathValue)
         << "\"\n";
     out.flush();
+    err << TakeRegistryProblemReport();
     return code;
 }
 

@@ -10,6 +10,11 @@ Writes, under tests/data/orbit/:
   geodetic_reference.csv  x,y,z (km, earth-fixed),latitude,longitude (deg),height (km)
                           on the WGS-72 ellipsoid (PROJ's forward conversion)
   sidereal_reference.csv  julian date,Greenwich mean sidereal angle (rad, IAU 1982)
+  verification_sets.tle, verification_reference.csv
+                        sets the model cannot serve at some or all times, from the
+                        published verification (SGP4-VER 23333, 33333, 33334) and two
+                        made here (an eccentricity of 0.9999999, a set that decays):
+                        name,minutes,error code of python3-sgp4 (0: none),x,y,z (km)
 
 Run from anywhere:  /usr/bin/python3 tools/orbit_reference.py
 """
@@ -71,6 +76,33 @@ SETS += history_sets(os.path.join(KEPS, 'METEOR-M2-history.txt'), [0, 20, 60, 10
 
 TIMES = [-1440.0 + 240.0 * k for k in range(25)] + [1.0, 10.5, 97.3]
 
+# (name, line 1, line 2, minutes)
+VERIFICATION = [
+    # Kepler's equation of the report fails past about 200 minutes.
+    ('VER 23333',
+     '1 23333U 94071A   94305.49999999 -.00172956  26967-3  10000-3 0    15',
+     '2 23333  28.7490   2.3720 9728298  30.4360   1.3500  0.07309491    70',
+     [120.0 * k for k in range(14)] + [1600.0]),
+    # Perigee inside the earth; the revision fails from 25 minutes on.
+    ('VER 33333',
+     '1 33333U 05037B   05333.02012661  .25992681  00000-0  24476-3 0  1534',
+     '2 33333  96.4736 157.9986 9950000 244.0492 110.6523  4.00004038 10708',
+     [5.0 * k for k in range(7)]),
+    ('VER 33334',
+     '1 33334U 78066F   06174.85818871  .00000620  00000-0  10000-3 0  6809',
+     '2 33334  68.4714 236.1303 5602877 123.7484 302.5767  0.00001000 67521',
+     [0.0, 1.0]),
+    ('ECCENTRICITY 0.9999999',
+     '1 88888U          80275.98708465  .00073094  13844-3  66816-4 0    87',
+     '2 88888  72.8435 115.9689 9999999  52.6988 110.5714 16.05824518  1058',
+     [0.0, 10.0]),
+    # Drag brings it down between 6500 and 7000 minutes.
+    ('DECAYING',
+     '1 88888U          80275.98708465  .00073094  13844-3  50000-2 0    87',
+     '2 88888  98.0000 115.9689 0010000  52.6988 110.5714 16.20000000  1058',
+     [0.0, 6500.0, 7000.0]),
+]
+
 
 def main():
     os.makedirs(OUT, exist_ok=True)
@@ -86,6 +118,20 @@ def main():
                 if sat.error != 0:
                     continue
                 f.write('%s,%.4f,%.9f,%.9f,%.9f,%.12f,%.12f,%.12f\n' % ((name, t) + tuple(r) + tuple(v)))
+
+    with open(os.path.join(OUT, 'verification_sets.tle'), 'w') as f:
+        for name, l1, l2, _ in VERIFICATION:
+            f.write('%s\n%s\n%s\n' % (name, l1, l2))
+    with open(os.path.join(OUT, 'verification_reference.csv'), 'w') as f:
+        f.write('# python3-sgp4 (WGS-72, improved mode); minutes since epoch; error code '
+                '(0 none); km (0 on error)\n')
+        for name, l1, l2, times in VERIFICATION:
+            for t in times:
+                sat = twoline2rv(l1, l2, wgs72)
+                r, v = sgp4(sat, t)
+                if sat.error != 0:
+                    r = (0.0, 0.0, 0.0)
+                f.write('%s,%.4f,%d,%.9f,%.9f,%.9f\n' % ((name, t, sat.error) + tuple(r)))
 
     rnd = random.Random(1980)
     with open(os.path.join(OUT, 'geodetic_reference.csv'), 'w') as f:

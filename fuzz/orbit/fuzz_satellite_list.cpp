@@ -1,42 +1,23 @@
-// The multi-Kepler reader and the notes reader on arbitrary bytes, through a real file as
-// the list reads them. Every set kept must be usable: a catalogue look-up finds an entry
-// and the set propagates or reports a math error.
+// The multi-Kepler reader and the notes reader on arbitrary bytes, in memory. Every set
+// kept must be usable: a catalogue look-up finds an entry and the set propagates or
+// reports a math error.
 #include "orbit/SGP_Math.h"
 #include "orbit/Satellite.h"
 
-#include <unistd.h>
-
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
-#include <string>
-
-namespace {
-
-const std::string& WorkFolder() {
-    static const std::string folder = [] {
-        char pattern[] = "/tmp/vantorel-fuzz-orbit-XXXXXX";
-        const char* made = mkdtemp(pattern);
-        return std::string(made != nullptr ? made : "/tmp") + "/";
-    }();
-    return folder;
-}
-
-} // namespace
+#include <string_view>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace vantorel;
-    const std::string path = WorkFolder() + "elements.txt";
-    if (std::FILE* f = std::fopen(path.c_str(), "wb")) {
-        std::fwrite(data, 1, size, f);
-        std::fclose(f);
-    }
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
     TSatelliteList list;
-    list.LoadFromFile(path);
-    list.ReadNotes(path);
+    list.LoadFromText(text, "/keps/elements.txt");
+    list.ReadNotesFromText(text);
     for (int i = 0; i < list.Count(); ++i) {
         TSatellite* s = list.SatelliteAt(i);
-        if (s == nullptr || list.IndexOfCatalogueNumber(s->CatalogueNumber) < 0) {
+        if (s == nullptr || list.IndexOfCatalogueNumber(s->CatalogueNumber) < 0 ||
+            s->SourceFile != "elements.txt") {
             std::abort();
         }
         TVector p, v;

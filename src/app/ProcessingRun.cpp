@@ -9,6 +9,7 @@
 #include "export/PictureWriters.h"
 #include "imaging/Canvas.h"
 #include "orbit/Orbits.h"
+#include "settings/RegistryVariables.h"
 
 #include <stdexcept>
 
@@ -32,7 +33,7 @@ std::string TProcessingRun::DataFilePath(const std::string& name) {
 
 void TProcessingRun::Start(const std::string& keplerPath, const std::string& version,
                            const TPassSatellite& satellite) {
-    FSources.Load(keplerPath, satellite);
+    FSources.Load(keplerPath, satellite, AppPathsValue(kTarnwickProductName));
     if (FSources.ElementSet() == nullptr) {
         FView->ShowKeplerTab();
     }
@@ -58,7 +59,7 @@ void TProcessingRun::Start(const std::string& keplerPath, const std::string& ver
 }
 
 void TProcessingRun::ChooseSatellite(const TPassSatellite& satellite) {
-    FSources.Load(FSources.KeplerPath(), satellite);
+    FSources.Load(FSources.KeplerPath(), satellite, AppPathsValue(kTarnwickProductName));
     FDiags.Add("Satellite chosen: " + satellite.DisplayName + " (catalogue number " +
                satellite.CatalogueNumber + ")");
 }

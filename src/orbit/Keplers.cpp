@@ -11,7 +11,6 @@
 #include "common/Program.h"
 #include "common/StringUtils.h"
 #include "common/TextFile.h"
-#include "settings/RegistryVariables.h"
 
 #include <algorithm>
 #include <cmath>
@@ -96,7 +95,7 @@ bool FolderExists(const std::string& folder) {
     return DirectoryExists(ExpandFileName(folder));
 }
 
-std::string KeplerFolder() {
+std::string KeplerFolder(const std::string& tarnwickPath) {
     const std::string program = ProgramFolder();
     const std::string own = program + "Keps/";
     if (FolderExists(own)) {
@@ -106,7 +105,7 @@ std::string KeplerFolder() {
     if (FolderExists(parent)) {
         return parent;
     }
-    std::string sibling = ExtractFilePath(AppPathsValue("Tarnwick"));
+    std::string sibling = ExtractFilePath(tarnwickPath);
     if (LowerCase(sibling).find("/source/") != std::string::npos) {
         sibling += "../";
     }
@@ -117,45 +116,24 @@ std::string KeplerFolder() {
     return {};
 }
 
-TKeplerFiles FindKeplerFiles(const std::string& satelliteName) {
+TKeplerFiles ParseKeplerFiles(const std::string& satelliteName,
+                              const std::optional<TKeplerText>& main,
+                              const std::optional<TKeplerText>& updates) {
     TKeplerFiles result;
-    const std::string folder = KeplerFolder();
-    if (folder.empty()) {
-        result.Message =
-            "Folder for Kepler data: " + ProgramFolder() + "Keps/" + " " + "was not found.";
-        return result;
-    }
-
-    const std::string expectedMain = ExpandFileName(folder + satelliteName + ".txt");
-    const std::string expectedUpdates =
-        ExpandFileName(folder + "Updates/" + satelliteName + ".txt");
-    const auto mainFile = ExistingFile(expectedMain);
-    const auto updatesFile = ExistingFile(expectedUpdates);
-    if (!mainFile && !updatesFile) {
-        result.Message = std::string("****  WARNING  ****\r\rMissing Kepler data file(s) for: ") +
-                         satelliteName + CR + CR + "I expected to find either: " + CR + CR +
-                         expectedMain + CR + CR + "or:" + CR + CR + expectedUpdates;
-        return result;
-    }
-
     std::vector<std::string>& lines = result.Lines;
-    if (mainFile) {
-        if (auto read = ReadTextLines(*mainFile)) {
-            lines = std::move(*read);
-            result.MainFile = *mainFile;
-        }
+    if (main) {
+        lines = SplitLines(main->Bytes);
+        result.MainFile = main->FileName;
     }
     while (!lines.empty() && !IsElementLine(lines.back())) {
         lines.pop_back();
     }
-    if (updatesFile) {
-        if (auto read = ReadTextLines(*updatesFile)) {
-            result.UpdatesFile = *updatesFile;
-            for (const std::string& line : *read) {
-                std::string trimmed = Trim(line);
-                if (IsElementLine(trimmed)) {
-                    lines.push_back(std::move(trimmed));
-                }
+    if (updates) {
+        result.UpdatesFile = updates->FileName;
+        for (const std::string& line : SplitLines(updates->Bytes)) {
+            std::string trimmed = Trim(line);
+            if (IsElementLine(trimmed)) {
+                lines.push_back(std::move(trimmed));
             }
         }
     }
@@ -191,10 +169,46 @@ TKeplerFiles FindKeplerFiles(const std::string& satelliteName) {
     return result;
 }
 
-TElementSetChoice SelectElementSet(const std::string& satelliteName, TDateTime time,
+TKeplerFiles FindKeplerFiles(const std::string& satelliteName, const std::string& tarnwickPath) {
+    const std::string folder = KeplerFolder(tarnwickPath);
+    if (folder.empty()) {
+        TKeplerFiles result;
+        result.Message =
+            "Folder for Kepler data: " + ProgramFolder() + "Keps/" + " " + "was not found.";
+        return result;
+    }
+
+    const std::string expectedMain = ExpandFileName(folder + satelliteName + ".txt");
+    const std::string expectedUpdates =
+        ExpandFileName(folder + "Updates/" + satelliteName + ".txt");
+    const auto mainFile = ExistingFile(expectedMain);
+    const auto updatesFile = ExistingFile(expectedUpdates);
+    if (!mainFile && !updatesFile) {
+        TKeplerFiles result;
+        result.Message = std::string("****  WARNING  ****\r\rMissing Kepler data file(s) for: ") +
+                         satelliteName + CR + CR + "I expected to find either: " + CR + CR +
+                         expectedMain + CR + CR + "or:" + CR + CR + expectedUpdates;
+        return result;
+    }
+    // A file that exists but cannot be read is passed over like a missing one.
+    const auto mainBytes = mainFile ? ReadFileBytes(*mainFile) : std::nullopt;
+    const auto updatesBytes = updatesFile ? ReadFileBytes(*updatesFile) : std::nullopt;
+    const auto text = [](const std::optional<std::string>& path,
+                         const std::optional<std::string>& bytes) {
+        return bytes ? std::optional<TKeplerText>(TKeplerText{*path, *bytes}) : std::nullopt;
+    };
+    return ParseKeplerFiles(satelliteName, text(mainFile, mainBytes),
+                            text(updatesFile, updatesBytes));
+}
+
+TElementSetChoice SelectElementSet(const std::string& satelliteName,
+                                   const std::string& tarnwickPath, TDateTime time,
                                    INotifier& notifier) {
+    return SelectElementSet(FindKeplerFiles(satelliteName, tarnwickPath), time, notifier);
+}
+
+TElementSetChoice SelectElementSet(const TKeplerFiles& files, TDateTime time, INotifier& notifier) {
     TElementSetChoice choice;
-    TKeplerFiles files = FindKeplerFiles(satelliteName);
     choice.MainFile = files.MainFile;
     choice.UpdatesFile = files.UpdatesFile;
     if (!files.Success) {
@@ -298,7 +312,7 @@ TElementSetChoice TKeplerData::GetElements(const std::string& satelliteName,
                                            INotifier& notifier) const {
     const TSatellite* listed =
         Satellites->SatelliteAt(Satellites->IndexOfCatalogueNumber(catalogueNumber));
-    TElementSetChoice own = SelectElementSet(satelliteName, time, notifier);
+    TElementSetChoice own = SelectElementSet(satelliteName, TarnwickPath, time, notifier);
 
     if (listed) {
         TElementSetChoice multi;

@@ -2,13 +2,16 @@
 
 // Choice of the element set for one satellite and one time, from the multi-Kepler
 // satellite list and from the per-satellite history files in "Keps/" and
-// "Keps/Updates/" beside the program.
+// "Keps/Updates/" beside the program. Settings are not read here: the caller hands in
+// the one value the folder search needs.
 
 #include "common/DateTime.h"
 #include "orbit/Satellite.h"
 
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vantorel {
@@ -34,10 +37,11 @@ void RemoveOutOfOrderSets(std::vector<std::string>& lines);
 
 /// The per-satellite Kepler folder beside the program: the first existing of
 /// ProgramFolder() + "Keps/", ProgramFolder() + "../Keps/", and the "Keps/" folder
-/// beside the path stored under the "Tarnwick" App Paths value (one level up when that
-/// folder is a "/source/" folder; the relative "Keps/" when the value is absent). Empty
-/// when none exists.
-std::string KeplerFolder();
+/// beside tarnwickPath (one level up when that folder is a "/source/" folder; the
+/// relative "Keps/" when tarnwickPath is empty). Empty when none exists.
+/// tarnwickPath: the executable path the vendor's App Paths key keeps under "Tarnwick"
+/// (the caller reads it from the settings), "" when there is none.
+std::string KeplerFolder(const std::string& tarnwickPath);
 
 /// What FindKeplerFiles found.
 struct TKeplerFiles {
@@ -48,12 +52,25 @@ struct TKeplerFiles {
     std::string Message;            ///< why it failed, for the user ("" on success)
 };
 
-/// Reads the per-satellite history of a satellite (canonical name, for example
-/// "METEOR-M2"): the main file's lines as they stand, then the trimmed element lines of
-/// the updates file; non-element lines at both ends are dropped and out-of-order sets
-/// removed. Fails, with the user's message, when the folder or both files are missing or
-/// the list does not start with a line 1 and a line 2.
-TKeplerFiles FindKeplerFiles(const std::string& satelliteName);
+/// One per-satellite Kepler file as text.
+struct TKeplerText {
+    std::string FileName; ///< full path: reported as the file the set came from and in messages
+    std::string_view Bytes;
+};
+
+/// The per-satellite history of a satellite (canonical name, for example "METEOR-M2")
+/// from the text of its files, either of which may be absent (nullopt): the main file's
+/// lines as they stand, then the trimmed element lines of the updates file; non-element
+/// lines at both ends are dropped and out-of-order sets removed. Fails, with the user's
+/// message, when the list does not start with a line 1 and a line 2. Reads no file.
+TKeplerFiles ParseKeplerFiles(const std::string& satelliteName,
+                              const std::optional<TKeplerText>& main,
+                              const std::optional<TKeplerText>& updates);
+
+/// Finds the per-satellite files in KeplerFolder(tarnwickPath), reads them and parses
+/// them with ParseKeplerFiles. Fails, with the user's message, when the folder or both
+/// files are missing; a file that exists but cannot be read counts as absent.
+TKeplerFiles FindKeplerFiles(const std::string& satelliteName, const std::string& tarnwickPath);
 
 /// An element set chosen for a time.
 struct TElementSetChoice {
@@ -66,12 +83,16 @@ struct TElementSetChoice {
     std::string Message;     ///< why it failed when not shown already ("" otherwise)
 };
 
-/// The set of the per-satellite history whose epoch lies nearest the time (UTC): with
-/// one or two sets the last of them, otherwise an interpolated start and a walk to the
+/// The set of a per-satellite history whose epoch lies nearest the time (UTC): with one
+/// or two sets the last of them, otherwise an interpolated start and a walk to the
 /// nearest set, stopping at the first one within half a day. The three messages about
-/// undatable or unordered histories are shown at once through the notifier; the others
-/// are returned in Message.
-TElementSetChoice SelectElementSet(const std::string& satelliteName, TDateTime time,
+/// undatable or unordered histories are shown at once through the notifier; a history
+/// that failed to read gives its message in Message.
+TElementSetChoice SelectElementSet(const TKeplerFiles& files, TDateTime time, INotifier& notifier);
+
+/// SelectElementSet on FindKeplerFiles(satelliteName, tarnwickPath).
+TElementSetChoice SelectElementSet(const std::string& satelliteName,
+                                   const std::string& tarnwickPath, TDateTime time,
                                    INotifier& notifier);
 
 /// The element-set sources of one satellite: the multi-Kepler folder's list and the
@@ -98,6 +119,9 @@ public:
 
     std::string Path;                           ///< the multi-Kepler folder exactly as given
     std::unique_ptr<TSatelliteList> Satellites; ///< built from Path
+    /// The "Tarnwick" App Paths value (see KeplerFolder), set by the application from its
+    /// settings; "" leaves that folder out of the search.
+    std::string TarnwickPath;
 };
 
 } // namespace vantorel

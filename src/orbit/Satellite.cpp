@@ -21,6 +21,15 @@
 // - Numeric failures raise EMathError instead of returning a non-finite state: the square
 //   root of a negative number, a time that is not finite or so far from the epoch that the
 //   resonance integration cannot reach it, a state that is not finite.
+// - So do results that are finite but wrong, where the report returns them silently:
+//   Kepler's equation still unsolved after its 10 iterations (very eccentric orbits,
+//   where the undamped Newton step overshoots), an eccentricity of 1 or more or below
+//   -0.001 after the secular, drag and lunar-solar updates, a radius below one earth
+//   radius (a decayed orbit), and elements whose perigee lies below one earth radius
+//   (no orbit at all; near an eccentricity of 1 the model's semi-major axis diverges and
+//   gave states 1e24 km out). The eccentricity and radius limits are those of the later
+//   revision; a slightly negative eccentricity is kept, as it is the same orbit with the
+//   perigee turned by half a revolution (drag makes one of a circular orbit).
 //
 // TSatelliteList reads multi-Kepler files record by record (name line, line 1, line 2),
 // each record in its own guard. Departures from the plain reading of that layout:
@@ -51,6 +60,14 @@ constexpr double kA3OverK2 = -kJ3 / kK2;
 constexpr double kMaxIntegrationMinutes = 1e8;
 
 const char* const kInvalidOperation = "Invalid floating point operation";
+const char* const kKeplerNotConverged = "Kepler's equation did not converge";
+const char* const kEccentricityOutOfRange = "Eccentricity out of range after propagation";
+const char* const kBelowSurface = "Satellite below the earth's surface: the orbit has decayed";
+const char* const kSubOrbital = "Perigee below the earth's surface: the elements describe no orbit";
+
+/// The lowest eccentricity the model is trusted with after its updates (the later
+/// revision's limit).
+constexpr double kMinPropagatedEccentricity = -0.001;
 
 double CheckedSqrt(double x) {
     if (!(x >= 0.0)) {
@@ -172,6 +189,12 @@ void TSatellite::PropagateMinutes(double t, TVector& position, TVector& velocity
 }
 
 void TSatellite::Initialise() {
+    // Elements whose perigee lies inside the earth describe no orbit. The perigee is
+    // taken from the mean motion as written: towards e = 1 the model's recovered
+    // semi-major axis diverges and would hide it.
+    if (Power(kKe / MeanMotion, kTwoThirds) * (1.0 - Eccentricity) < 1.0) {
+        throw EMathError(kSubOrbital);
+    }
     Coefficients& k = k_;
     k = Coefficients();
     const double eo = Eccentricity;
@@ -301,6 +324,9 @@ void TSatellite::PropagateNearEarth(double t, TVector& position, TVector& veloci
 void TSatellite::Finish(double a, double e, double xl, double omega, double xnode, double xinc,
                         TVector& position, TVector& velocity) const {
     const Coefficients& k = k_;
+    if (!(e < 1.0 && e >= kMinPropagatedEccentricity)) {
+        throw EMathError(kEccentricityOutOfRange);
+    }
     const double beta = CheckedSqrt(1.0 - e * e);
     const double xn = kKe / Power(a, 1.5);
 
@@ -316,7 +342,8 @@ void TSatellite::Finish(double a, double e, double xl, double omega, double xnod
     const double capu = PositiveModulo(xlt - xnode, kTwoPi);
     double temp2 = capu;
     double sinepw = 0, cosepw = 0, temp3 = 0, temp4 = 0, temp5 = 0, temp6 = 0;
-    for (int i = 0; i < kKeplerMaxIterations; ++i) {
+    bool converged = false;
+    for (int i = 0; i < kKeplerMaxIterations && !converged; ++i) {
         sinepw = std::sin(temp2);
         cosepw = std::cos(temp2);
         temp3 = axn * sinepw;
@@ -324,10 +351,11 @@ void TSatellite::Finish(double a, double e, double xl, double omega, double xnod
         temp5 = axn * cosepw;
         temp6 = ayn * sinepw;
         const double epw = (capu - temp4 + temp3 - temp2) / (1.0 - temp5 - temp6) + temp2;
-        if (std::fabs(epw - temp2) <= kKeplerTolerance) {
-            break;
-        }
-        temp2 = epw;
+        converged = std::fabs(epw - temp2) <= kKeplerTolerance;
+        temp2 = converged ? temp2 : epw;
+    }
+    if (!converged) {
+        throw EMathError(kKeplerNotConverged);
     }
 
     // Short-period preliminary quantities.
@@ -354,6 +382,9 @@ void TSatellite::Finish(double a, double e, double xl, double omega, double xnod
 
     // Short periodics.
     const double rk = r * (1.0 - 1.5 * temp2 * betal * k.x3thm1) + 0.5 * temp1 * k.x1mth2 * cos2u;
+    if (rk < 1.0) {
+        throw EMathError(kBelowSurface);
+    }
     const double uk = u - 0.25 * temp2 * k.x7thm1 * sin2u;
     const double xnodek = xnode + 1.5 * temp2 * k.cosio * sin2u;
     const double xinck = xinc + 1.5 * temp2 * k.cosio * k.sinio * cos2u;
@@ -1010,11 +1041,13 @@ TSatellite* TSatelliteList::AddElementSet(const std::string& fileName, const std
 }
 
 void TSatelliteList::LoadFromFile(const std::string& fileName) {
-    const auto read = ReadTextLines(fileName);
-    if (!read) {
-        return;
+    if (const auto bytes = ReadFileBytes(fileName)) {
+        LoadFromText(*bytes, fileName);
     }
-    const std::vector<std::string>& lines = *read;
+}
+
+void TSatelliteList::LoadFromText(std::string_view text, const std::string& fileName) {
+    const std::vector<std::string> lines = SplitLines(text);
     const size_t n = lines.size();
     size_t i = 0;
     constexpr size_t kShortLine = 67;
@@ -1057,11 +1090,13 @@ void TSatelliteList::LoadFromFile(const std::string& fileName) {
 }
 
 void TSatelliteList::ReadNotes(const std::string& fileName) {
-    const auto read = ReadTextLines(fileName);
-    if (!read) {
-        return;
+    if (const auto bytes = ReadFileBytes(fileName)) {
+        ReadNotesFromText(*bytes);
     }
-    for (const std::string& raw : *read) {
+}
+
+void TSatelliteList::ReadNotesFromText(std::string_view text) {
+    for (const std::string& raw : SplitLines(text)) {
         std::string line = Trim(raw);
         const size_t comment = line.find(';');
         if (comment != std::string::npos) {

@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -28,8 +29,11 @@ public:
     /// Position (earth radii) and velocity (earth radii per minute) at a Julian date (UT),
     /// in the model's inertial frame (true equator, mean equinox of date). The first call
     /// after ParseElements initialises the model. Raises EMathError for a numeric
-    /// failure of the model (for example an orbit decayed by drag) or when no set has been
-    /// parsed. Deep-space sets keep state between calls as the report's model does: the
+    /// failure of the model or when no set has been parsed; failures include Kepler's
+    /// equation unsolved after its iterations, a propagated eccentricity of 1 or more (or
+    /// below -0.001), a radius below one earth radius (an orbit decayed by drag) and a
+    /// perigee below one earth radius in the elements, each with its own message.
+    /// Deep-space sets keep state between calls as the report's model does: the
     /// lunar-solar periodics are reused for calls less than 30 minutes apart, and the
     /// resonance integrator continues from the last time (times moving away from the
     /// epoch give exactly the result of a fresh set).
@@ -133,9 +137,14 @@ public:
     /// The folder of the element files, ending in a path delimiter.
     std::string Folder;
 
-    /// Reads one file of three-line element sets (name, line 1, line 2). A record that
-    /// fails is skipped and reading goes on at the current line; a missing file is ignored.
+    /// Reads one file of three-line element sets with LoadFromText; a missing or
+    /// unreadable file is ignored.
     void LoadFromFile(const std::string& fileName);
+
+    /// Reads three-line element sets (name, line 1, line 2) from the text of a file. A
+    /// record that fails is skipped and reading goes on at the current line. fileName
+    /// names the source: its name without folder becomes the sets' SourceFile.
+    void LoadFromText(std::string_view text, const std::string& fileName);
 
     /// Adds or replaces the set of one satellite: refused unless line 1 starts with "1",
     /// line 2 with "2" and both carry the same non-blank catalogue number in columns 3-7.
@@ -156,9 +165,12 @@ public:
     const std::string& Name(int index) const;
     int Count() const { return static_cast<int>(entries_.size()); }
 
-    /// Reads a notes file: annotations "catalogue number, number [+/-number] [LD=date-time]
-    /// [note]" for satellites of the list; ";" starts a comment. A missing file is ignored.
+    /// Reads a notes file with ReadNotesFromText; a missing or unreadable file is ignored.
     void ReadNotes(const std::string& fileName);
+
+    /// Reads the text of a notes file: annotations "catalogue number, number [+/-number]
+    /// [LD=date-time] [note]" for satellites of the list; ";" starts a comment.
+    void ReadNotesFromText(std::string_view text);
 
     /// Frees every set and empties the list.
     void Clear() { entries_.clear(); }

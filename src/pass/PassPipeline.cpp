@@ -10,6 +10,7 @@
 #include "pass/PassPipeline.h"
 
 #include "common/Angles.h"
+#include "common/Errors.h"
 #include "common/Files.h"
 #include "common/Format.h"
 #include "common/Notifier.h"
@@ -113,8 +114,10 @@ TPassSources::TPassSources() : orbit_(std::make_unique<TOrbit>()) {}
 
 TPassSources::~TPassSources() = default;
 
-void TPassSources::Load(const std::string& keplerPath, const TPassSatellite& satellite) {
+void TPassSources::Load(const std::string& keplerPath, const TPassSatellite& satellite,
+                        const std::string& tarnwickPath) {
     keplerPath_ = keplerPath;
+    tarnwickPath_ = tarnwickPath;
     satellite_ = satellite;
     set_ = nullptr;
     try {
@@ -125,6 +128,7 @@ void TPassSources::Load(const std::string& keplerPath, const TPassSatellite& sat
         set_ = nullptr;
     }
     orbit_ = std::make_unique<TOrbit>();
+    orbit_->KeplerData.TarnwickPath = tarnwickPath_;
     orbit_->SetKeplerPath(keplerPath_);
     orbit_->SetSatellite(satellite_.Name);
 }
@@ -238,7 +242,13 @@ void RunPass(TPassOutcome& outcome, bool channel68, const TLineTimes& times, TPa
 bool BuildGroundTable(TOrbit& orbit, const TLineTimes& times, int lines, LocationGrid& table,
                       float& midAltitude, bool& northbound, TPassReport& report) {
     TReportNotifier notifier(report);
-    orbit.SelectForTime(times.Start, notifier);
+    // A set the model cannot use is invalid orbit data, with the model's reason.
+    std::string failure;
+    try {
+        orbit.SelectForTime(times.Start, notifier);
+    } catch (const EMathError& e) {
+        failure = std::string(": ") + e.what();
+    }
     report.Account(orbit.SatelliteName + " starting overlay at " +
                    FormatDateTime("yyyy-mm-dd hh:nn:ss\" UTC\"", times.Start));
     std::string source = "  Kepler data from: " + orbit.MainKeplerFile;
@@ -250,7 +260,7 @@ bool BuildGroundTable(TOrbit& orbit, const TLineTimes& times, int lines, Locatio
 
     midAltitude = 0.0f;
     if (!orbit.Valid) {
-        report.Error(TPassIssue::InvalidOrbit, "Invalid orbit data");
+        report.Error(TPassIssue::InvalidOrbit, "Invalid orbit data" + failure);
         return false;
     }
 
@@ -258,7 +268,13 @@ bool BuildGroundTable(TOrbit& orbit, const TLineTimes& times, int lines, Locatio
     const int mid = lines / 2;
     TScanLine scan;
     for (int i = 0; i < lines; ++i) {
-        orbit.LocateScanLine(times.At(i), scan);
+        try {
+            orbit.LocateScanLine(times.At(i), scan);
+        } catch (const EMathError& e) {
+            report.Error(TPassIssue::InvalidOrbit,
+                         Format("Invalid orbit data: %s (image line %d)", e.what(), i));
+            return false;
+        }
         GeoRow& row = table[static_cast<size_t>(i)];
         for (size_t k = 0; k < row.size(); ++k) {
             row[k] = GeoPoint{scan.Points[k].Lat, scan.Points[k].Lon};

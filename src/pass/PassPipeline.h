@@ -54,7 +54,10 @@ public:
     /// The satellite list of the multi-Kepler folder ("" is allowed: no list) and its set
     /// of the satellite, and an orbit set up for the satellite. A folder that cannot be
     /// read leaves no set.
-    void Load(const std::string& keplerPath, const TPassSatellite& satellite);
+    /// @param tarnwickPath where the sibling tracker is installed: its "Keps/" folder may
+    ///   hold the per-satellite files ("" when it is not installed).
+    void Load(const std::string& keplerPath, const TPassSatellite& satellite,
+              const std::string& tarnwickPath = {});
 
     const std::string& KeplerPath() const { return keplerPath_; }
     /// The multi-Kepler folder as the satellite list normalised it (trailing delimiter).
@@ -67,6 +70,7 @@ public:
 
 private:
     std::string keplerPath_;
+    std::string tarnwickPath_;
     TPassSatellite satellite_;
     std::unique_ptr<TSatelliteList> satellites_;
     const TSatellite* set_ = nullptr;

@@ -10,7 +10,10 @@
 //   change (only the lock holder writes them, so under the lock every one is stale);
 // - the wait for the lock is bounded, so a process that hangs holding it costs another
 //   one value, not its own hang;
-// - a file larger than any registry file (64 MiB) is taken as unreadable.
+// - a file larger than any registry file (64 MiB) is taken as unreadable;
+// - what is wrong with a file that cannot be read, or not cleanly, is kept in a
+//   process-wide log, so that the program can tell the user once instead of losing
+//   every later change without a word.
 #include "settings/Registry.h"
 
 #include "common/Files.h"
@@ -25,6 +28,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
+#include <mutex>
 #include <stdexcept>
 #include <system_error>
 #include <thread>
@@ -201,7 +206,112 @@ RegistryWriteStatus ReplaceFile(const fs::path& target, std::string_view bytes) 
     return RegistryWriteStatus::Written;
 }
 
+// The problems met, by file; an entry stays after it is taken so that it is told once.
+struct ProblemLog {
+    struct Entry {
+        RegistryProblem problem;
+        bool taken = false;
+    };
+    std::mutex mutex;
+    std::map<std::string, Entry> files;
+};
+
+ProblemLog& TheProblemLog() {
+    static ProblemLog log;
+    return log;
+}
+
+void NoteProblem(RegistryProblem problem) {
+    ProblemLog& log = TheProblemLog();
+    const std::lock_guard guard(log.mutex);
+    const auto it = log.files.find(problem.file);
+    if (it != log.files.end() && it->second.problem.line == problem.line &&
+        it->second.problem.lineText == problem.lineText &&
+        it->second.problem.reason == problem.reason) {
+        if (!it->second.taken) {
+            it->second.problem.savesRefused |= problem.savesRefused;
+        }
+        return;
+    }
+    const std::string file = problem.file;
+    log.files[file] = {std::move(problem), false};
+}
+
+void NoteFileRead(const std::string& path, const TRegistryFile& file, bool saveRefused) {
+    if (file.Problems().empty()) {
+        ProblemLog& log = TheProblemLog();
+        const std::lock_guard guard(log.mutex);
+        log.files.erase(path);
+        return;
+    }
+    const RegistryFileProblem& first = file.Problems().front();
+    NoteProblem({path, first.line, first.text, first.message, file.Problems().size() - 1,
+                 file.Unreadable(), saveRefused});
+}
+
+void NoteFileUnreadable(const std::string& path, bool saveRefused) {
+    NoteProblem({path, 0, "", "the file cannot be read", 0, true, saveRefused});
+}
+
+/// At most about 120 bytes of a line for a message, not cutting a UTF-8 sequence.
+std::string Shortened(const std::string& text) {
+    constexpr size_t kMost = 120;
+    if (text.size() <= kMost) {
+        return text;
+    }
+    size_t end = kMost;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) {
+        --end;
+    }
+    return text.substr(0, end) + "...";
+}
+
 } // namespace
+
+std::string DescribeRegistryProblem(const RegistryProblem& p) {
+    std::string text = "Settings: the registry file " + p.file;
+    if (p.line == 0) {
+        text += " cannot be read (" + p.reason + ").\n";
+    } else {
+        text += " has a line that cannot be read, line " + std::to_string(p.line) + ": \"" +
+                Shortened(p.lineText) + "\" (" + p.reason + ").";
+        if (p.otherLines > 0) {
+            text += " " + std::to_string(p.otherLines) +
+                    (p.otherLines == 1 ? " more line cannot" : " more lines cannot") +
+                    " be read either.";
+        }
+        text += "\n";
+    }
+    text += p.nothingRead ? "None of its settings are used" : "Its other settings are used";
+    text += p.nothingRead ? ", and " : ", but ";
+    text += p.savesRefused ? "settings changed in this run were not saved and none will be"
+                           : "no setting will be saved";
+    text += p.line == 0     ? " until it can be read.\n"
+            : p.nothingRead ? " until the file is mended or removed.\n"
+                            : " until that line is mended or removed.\n";
+    return text;
+}
+
+std::vector<RegistryProblem> TakeRegistryProblems() {
+    ProblemLog& log = TheProblemLog();
+    const std::lock_guard guard(log.mutex);
+    std::vector<RegistryProblem> news;
+    for (auto& [file, entry] : log.files) {
+        if (!entry.taken) {
+            entry.taken = true;
+            news.push_back(entry.problem);
+        }
+    }
+    return news;
+}
+
+std::string TakeRegistryProblemReport() {
+    std::string report;
+    for (const RegistryProblem& problem : TakeRegistryProblems()) {
+        report += DescribeRegistryProblem(problem);
+    }
+    return report;
+}
 
 std::optional<std::string> RegistryFolder(RegistryRoot root) {
     const std::string own = EnvironmentValue("VANTOREL_REGISTRY_DIR");
@@ -265,9 +375,22 @@ std::string_view DescribeWriteStatus(RegistryWriteStatus status) {
 
 TRegistry::TRegistry(RegistryRoot root)
     : root_(root), filePath_(RegistryFilePath(root).value_or("")), file_(root) {
+    if (filePath_.empty()) {
+        return;
+    }
     std::string bytes;
-    if (!filePath_.empty() && ReadWholeFile(filePath_, bytes) == ReadOutcome::Read) {
+    switch (ReadWholeFile(filePath_, bytes)) {
+    case ReadOutcome::Read:
         file_ = TRegistryFile::Parse(bytes, root_);
+        NoteFileRead(filePath_, file_, false);
+        break;
+    case ReadOutcome::Failed:
+        unreadable_ = true;
+        NoteFileUnreadable(filePath_, false);
+        break;
+    case ReadOutcome::Missing:
+        NoteFileRead(filePath_, file_, false);
+        break;
     }
 }
 
@@ -304,6 +427,8 @@ template <class Change> RegistryWriteStatus TRegistry::Transact(const Change& ch
     TRegistryFile current(root_);
     switch (ReadWholeFile(target.string(), bytes)) {
     case ReadOutcome::Failed:
+        unreadable_ = true;
+        NoteFileUnreadable(filePath_, true);
         return RegistryWriteStatus::FileUnreadable;
     case ReadOutcome::Read:
         current = TRegistryFile::Parse(bytes, root_);
@@ -311,6 +436,8 @@ template <class Change> RegistryWriteStatus TRegistry::Transact(const Change& ch
     case ReadOutcome::Missing:
         break;
     }
+    unreadable_ = false;
+    NoteFileRead(filePath_, current, true);
     if (!current.Problems().empty()) {
         file_ = std::move(current);
         return RegistryWriteStatus::FileUnparsable;

@@ -17,6 +17,7 @@
 #include "settings/RegistryValue.h"
 
 #include <chrono>
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -57,6 +58,34 @@ bool Succeeded(RegistryWriteStatus status);
 /// has lines that cannot be read", ...).
 std::string_view DescribeWriteStatus(RegistryWriteStatus status);
 
+/// What is wrong with a registry file, as reading or changing it found it.
+struct RegistryProblem {
+    std::string file;           ///< path of the registry file
+    std::size_t line = 0;       ///< first line that cannot be read, from 1; 0: no line was read
+    std::string lineText;       ///< that line as it stands in the file
+    std::string reason;         ///< what is wrong with it
+    std::size_t otherLines = 0; ///< how many more lines cannot be read
+    bool nothingRead = false;   ///< no value of the file is used
+    bool savesRefused = false;  ///< a change was refused because of it: settings were lost
+};
+
+/// The message for the user: the file, the line (number and text), what is wrong, and
+/// what it means for reading and saving settings; lines end in "\n".
+std::string DescribeRegistryProblem(const RegistryProblem& problem);
+
+/// The problems of registry files that reading or changing them met since the last call
+/// and that have not been returned before: each file's problem is returned once per
+/// process (a different problem of the file later is news again; a file that reads
+/// cleanly again is forgotten). A save refused before the problem was taken is marked in
+/// savesRefused. Thread-safe.
+std::vector<RegistryProblem> TakeRegistryProblems();
+
+/// TakeRegistryProblems as text for the user, one DescribeRegistryProblem per problem;
+/// "" when there is nothing new. The one call to make after settings were loaded or
+/// saved: the window adds it to its diagnostics, the command-line tools write it to
+/// standard error.
+std::string TakeRegistryProblemReport();
+
 /// A connection to one root, with one key open at a time (the root itself when none
 /// is). It reads the root's file when it is made and after each change it makes; reads
 /// never create a file, a folder or a key. Key paths start at the root
@@ -70,6 +99,9 @@ public:
     const std::string& FilePath() const { return filePath_; }
     /// The file as last read by this connection.
     const TRegistryFile& File() const { return file_; }
+    /// True when none of the file's values could be read: it exists but cannot be read,
+    /// or it is not a registry file.
+    bool Unreadable() const { return unreadable_ || file_.Unreadable(); }
 
     bool KeyExists(std::string_view keyPath) const;
     /// Opens an existing key without creating it; false (and the open key unchanged)
@@ -107,6 +139,7 @@ private:
     RegistryRoot root_;
     std::string filePath_;
     TRegistryFile file_;
+    bool unreadable_ = false;
     std::string currentPath_;
     std::chrono::milliseconds lockTimeout_ = kRegistryLockTimeout;
 };

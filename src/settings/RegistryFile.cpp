@@ -208,7 +208,27 @@ std::vector<std::string> SplitKeepingEndings(std::string_view text,
 TRegistryFile::TRegistryFile(RegistryRoot root) : root_(root) {}
 
 void TRegistryFile::Problem(std::size_t line, std::string message) {
-    problems_.push_back({line, std::move(message)});
+    problems_.push_back({line, std::move(message), {}});
+}
+
+void TRegistryFile::FillProblemTexts() {
+    std::map<std::size_t, const std::string*> wanted;
+    for (const RegistryFileProblem& problem : problems_) {
+        wanted[problem.line] = nullptr;
+    }
+    std::size_t number = 0;
+    for (const Item& item : items_) {
+        for (const Line& line : item.lines) {
+            if (const auto it = wanted.find(++number); it != wanted.end()) {
+                it->second = &line.text;
+            }
+        }
+    }
+    for (RegistryFileProblem& problem : problems_) {
+        if (const std::string* text = wanted[problem.line]) {
+            problem.text = *text;
+        }
+    }
 }
 
 TRegistryFile TRegistryFile::Parse(std::string_view bytes, RegistryRoot root) {
@@ -247,6 +267,7 @@ TRegistryFile TRegistryFile::Parse(std::string_view bytes, RegistryRoot root) {
         }
     }
     file.ParseLines(std::move(lines));
+    file.FillProblemTexts();
     file.Analyse();
     return file;
 }

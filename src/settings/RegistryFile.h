@@ -30,6 +30,7 @@ namespace vantorel {
 struct RegistryFileProblem {
     std::size_t line = 0; ///< line number, from 1
     std::string message;  ///< what is wrong with it
+    std::string text;     ///< the line as it stands (UTF-8; "" when it could not be decoded)
 
     bool operator==(const RegistryFileProblem&) const = default;
 };
@@ -59,6 +60,10 @@ public:
     /// The lines that could not be read. A file with problems must not be written back:
     /// the user's text would be lost.
     const std::vector<RegistryFileProblem>& Problems() const { return problems_; }
+
+    /// True when the file was refused as a whole (not a registry file, or text that
+    /// cannot be decoded): none of its values is read.
+    bool Unreadable() const { return !problems_.empty() && !hasHeader_; }
 
     /// True when the key exists (named by a section, or a parent of one). The root
     /// ("" or "\") always exists. False for a path that cannot name a key.
@@ -126,6 +131,7 @@ private:
     void AppendSection(const std::string& keyPath);
     std::vector<Line> ValueLines(std::string_view name, const RegistryValue& value) const;
     void Problem(std::size_t line, std::string message);
+    void FillProblemTexts();
 
     RegistryRoot root_;
     Encoding encoding_ = Encoding::Utf8;

@@ -29,6 +29,8 @@ inline constexpr std::string_view kWindowProgramName = "vantorel";
 inline constexpr std::string_view kHalvoryProductName = "Halvory";
 /// The vendor's key that lists its products' executable paths.
 inline constexpr std::string_view kAppPathsKeyName = "App Paths";
+/// The product whose App Paths entry leads to a per-satellite Kepler folder beside it.
+inline constexpr std::string_view kTarnwickProductName = "Tarnwick";
 
 /// The values this program keeps under its key, with their defaults.
 inline constexpr std::string_view kKeplerPathValue = "KeplerPath";       ///< string

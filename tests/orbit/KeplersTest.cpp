@@ -7,7 +7,6 @@
 
 #include "TempDir.h"
 #include "TestData.h"
-#include "settings/RegistryTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -72,7 +71,9 @@ TEST(IsElementLine, NeedsSixtyNineCharactersAndTheLineNumberFirst) {
     EXPECT_FALSE(IsElementLine(" " + l1));
     EXPECT_FALSE(IsElementLine(l1 + "0"));
     EXPECT_FALSE(IsElementLine(l1.substr(0, 68)));
-    EXPECT_FALSE(IsElementLine("3" + l1.substr(1)));
+    std::string third = l1; // (not "3" + substr: g++ 12 -O3 warns about that falsely)
+    third[0] = '3';
+    EXPECT_FALSE(IsElementLine(third));
     EXPECT_FALSE(IsElementLine("METEOR-M 2"));
 }
 
@@ -133,10 +134,11 @@ protected:
     void WriteUpdates(const std::string& text) {
         dir_.Write("bin/Keps/Updates/METEOR-M2.txt", text);
     }
-    TElementSetChoice Select(TDateTime t) { return SelectElementSet("METEOR-M2", t, notifier_); }
+    TElementSetChoice Select(TDateTime t) {
+        return SelectElementSet("METEOR-M2", "", t, notifier_);
+    }
 
     TempDir dir_;
-    testing::ScopedEnvironment registry_{"VANTOREL_REGISTRY_DIR", dir_ / "registry/"};
     ScopedExecutablePath program_{dir_ / "bin/vantorel"};
     RecordingNotifier notifier_;
 };
@@ -144,35 +146,36 @@ protected:
 TEST_F(KeplerFolderTest, FolderIsLookedForBesideTheProgramThenAboveThenThroughTheSibling) {
     const std::string wanted =
         "Folder for Kepler data: " + dir_.Path() + "bin/Keps/ was not found.";
-    auto files = FindKeplerFiles("METEOR-M2");
+    auto files = FindKeplerFiles("METEOR-M2", "");
     EXPECT_FALSE(files.Success);
     EXPECT_EQ(files.Message, wanted);
-    EXPECT_EQ(KeplerFolder(), "");
+    EXPECT_EQ(KeplerFolder(""), "");
 
     // The sibling's folder: "/source/" folders look one level up.
-    dir_.Write("registry/HKEY_CURRENT_USER.reg",
-               "Windows Registry Editor Version 5.00\n\n"
-               "[HKEY_CURRENT_USER\\Software\\Corvane\\App Paths]\n\"Tarnwick\"=\"" +
-                   dir_.Path() + "tarnwick/Source/tarnwick.exe\"\n");
-    ResetRegistrySettings();
+    const std::string tarnwick = dir_.Path() + "tarnwick/Source/tarnwick.exe";
+    EXPECT_EQ(KeplerFolder(tarnwick), "");
     dir_.Write("tarnwick/Keps/METEOR-M2.txt", History({1.0, 2.0}));
-    EXPECT_EQ(KeplerFolder(), dir_.Path() + "tarnwick/Source/../Keps/");
-    files = FindKeplerFiles("METEOR-M2");
+    EXPECT_EQ(KeplerFolder(tarnwick), dir_.Path() + "tarnwick/Source/../Keps/");
+    files = FindKeplerFiles("METEOR-M2", tarnwick);
     EXPECT_TRUE(files.Success);
     EXPECT_EQ(files.MainFile, dir_.Path() + "tarnwick/Keps/METEOR-M2.txt");
+    TKeplerData data;
+    EXPECT_FALSE(data.GetElements("METEOR-M2", "40069", Day2024(2), notifier_).Success);
+    data.TarnwickPath = tarnwick;
+    EXPECT_EQ(data.GetElements("METEOR-M2", "40069", Day2024(2), notifier_).MainFile,
+              files.MainFile);
 
     dir_.Write("Keps/METEOR-M2.txt", History({1.0}));
-    EXPECT_EQ(KeplerFolder(), dir_.Path() + "bin/../Keps/");
+    EXPECT_EQ(KeplerFolder(tarnwick), dir_.Path() + "bin/../Keps/");
     WriteMain(History({1.0, 2.0, 3.0}));
-    EXPECT_EQ(KeplerFolder(), Keps());
-    files = FindKeplerFiles("METEOR-M2");
+    EXPECT_EQ(KeplerFolder(tarnwick), Keps());
+    files = FindKeplerFiles("METEOR-M2", tarnwick);
     EXPECT_EQ(files.Lines.size(), 6u);
-    ResetRegistrySettings();
 }
 
 TEST_F(KeplerFolderTest, MissingFilesNameBothCandidates) {
     dir_.Write("bin/Keps/Other.txt", "");
-    const auto files = FindKeplerFiles("METEOR-M2");
+    const auto files = FindKeplerFiles("METEOR-M2", "");
     EXPECT_FALSE(files.Success);
     EXPECT_EQ(files.Message, "****  WARNING  ****\r\rMissing Kepler data file(s) for: METEOR-M2\r\r"
                              "I expected to find either: \r\r" +
@@ -195,7 +198,7 @@ TEST_F(KeplerFolderTest, MainAndUpdatesFilesAreJoinedAndTrimmed) {
     WriteMain("METEOR-M 2\n" + a1 + "\n" + a2 + "  \n" + b1 + "\n" + b2 + "\n\nend\n",
               "meteor-m2.TXT");
     WriteUpdates("METEOR-M 2\n  " + c1 + "\n\t" + c2 + "\n");
-    const auto files = FindKeplerFiles("METEOR-M2");
+    const auto files = FindKeplerFiles("METEOR-M2", "");
     ASSERT_TRUE(files.Success) << files.Message;
     EXPECT_EQ(files.MainFile, Keps() + "meteor-m2.TXT");
     EXPECT_EQ(files.UpdatesFile, Keps() + "Updates/METEOR-M2.txt");
@@ -206,7 +209,7 @@ TEST_F(KeplerFolderTest, MalformedHistoriesAreRefusedWithTheirMessages) {
     // Only the updates file, with a single line: the main name is empty in the message.
     const auto [l1, l2] = Set(24, 1.0);
     WriteUpdates(l1 + "\n");
-    auto files = FindKeplerFiles("METEOR-M2");
+    auto files = FindKeplerFiles("METEOR-M2", "");
     EXPECT_FALSE(files.Success);
     EXPECT_EQ(files.MainFile, "");
     EXPECT_EQ(files.Message,
@@ -214,7 +217,7 @@ TEST_F(KeplerFolderTest, MalformedHistoriesAreRefusedWithTheirMessages) {
 
     // A line 2 first.
     WriteMain(l2 + "\n" + l1 + "\n" + l2 + "\n");
-    files = FindKeplerFiles("METEOR-M2");
+    files = FindKeplerFiles("METEOR-M2", "");
     EXPECT_FALSE(files.Success);
     EXPECT_EQ(files.Message, "Kepler data file: " + Keps() +
                                  "METEOR-M2.txt is invalid because lines 1 and 2 do not start "
@@ -232,9 +235,9 @@ TEST_F(KeplerFolderTest, NoaaFifteenSkipsAFirstSetFlaggedH) {
     h1[16] = 'H';
     const auto [l1, l2] = Set(24, 2.0, 101);
     dir_.Write("bin/Keps/NOAA-15.txt", h1 + "\n" + h2 + "\n" + l1 + "\n" + l2 + "\n");
-    EXPECT_EQ(FindKeplerFiles("noaa-15").Lines, (std::vector<std::string>{l1, l2}));
+    EXPECT_EQ(FindKeplerFiles("noaa-15", "").Lines, (std::vector<std::string>{l1, l2}));
     dir_.Write("bin/Keps/NOAA-18.txt", h1 + "\n" + h2 + "\n" + l1 + "\n" + l2 + "\n");
-    EXPECT_EQ(FindKeplerFiles("NOAA-18").Lines.size(), 4u);
+    EXPECT_EQ(FindKeplerFiles("NOAA-18", "").Lines.size(), 4u);
 }
 
 TEST_F(KeplerFolderTest, OneOrTwoSetsGiveTheLastWhateverTheTime) {

@@ -45,10 +45,11 @@ std::vector<TableRow> ReadTable(const std::string& name, bool firstFieldIsText) 
     return rows;
 }
 
-std::map<std::string, std::pair<std::string, std::string>> ReadReferenceSets() {
-    const auto lines = ReadTextLines(OrbitDataPath("reference_sets.tle"));
+std::map<std::string, std::pair<std::string, std::string>>
+ReadReferenceSets(const std::string& name) {
+    const auto lines = ReadTextLines(OrbitDataPath(name));
     if (!lines || lines->size() % 3 != 0) {
-        throw std::runtime_error("bad reference_sets.tle");
+        throw std::runtime_error("bad " + name);
     }
     std::map<std::string, std::pair<std::string, std::string>> sets;
     for (size_t i = 0; i + 2 < lines->size(); i += 3) {

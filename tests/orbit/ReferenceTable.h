@@ -21,7 +21,8 @@ struct TableRow {
 };
 std::vector<TableRow> ReadTable(const std::string& name, bool firstFieldIsText);
 
-/// The element sets of reference_sets.tle by name: (line 1, line 2).
-std::map<std::string, std::pair<std::string, std::string>> ReadReferenceSets();
+/// The element sets of a three-line file of tests/data/orbit by name: (line 1, line 2).
+std::map<std::string, std::pair<std::string, std::string>>
+ReadReferenceSets(const std::string& name = "reference_sets.tle");
 
 } // namespace vantorel::testing

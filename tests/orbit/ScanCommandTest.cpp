@@ -69,5 +69,23 @@ TEST(ScanCommand, RefusesBadArgumentsAndReportsMissingSets) {
     ResetRegistrySettings();
 }
 
+TEST(ScanCommand, LooksForTheHistoryBesideTheProgramNamedInAppPaths) {
+    testing::TempDir dir;
+    testing::ScopedEnvironment registry("VANTOREL_REGISTRY_DIR", dir / "registry/");
+    ResetRegistrySettings();
+    dir.Write("registry/HKEY_CURRENT_USER.reg",
+              "Windows Registry Editor Version 5.00\n\n"
+              "[HKEY_CURRENT_USER\\Software\\Corvane\\App Paths]\n\"Tarnwick\"=\"" +
+                  dir.Path() + "tarnwick/tarnwick\"\n");
+    dir.Write("tarnwick/Keps/METEOR-M2.txt",
+              ReadFileBytes(testing::TestDataPath("keps/METEOR-M2-history.txt")).value_or(""));
+    const CliRun r = Cli({"scan", "--program-folder=" + dir.Path() + "bin",
+                          "--keplers=" + dir.Path() + "none", "--lines=0", "2024-08-31 09:12"});
+    ResetRegistrySettings();
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out.find("Element set from " + dir.Path() + "tarnwick/Keps/METEOR-M2.txt"), 0u)
+        << r.out;
+}
+
 } // namespace
 } // namespace vantorel

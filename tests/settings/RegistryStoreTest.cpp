@@ -219,6 +219,50 @@ TEST_F(RegistryTest, AFileThatDoesNotReadCleanlyIsLeftAsItIs) {
     EXPECT_TRUE(fs::is_directory(UserFile()));
 }
 
+TEST_F(RegistryTest, AFileProblemIsToldOnceWithItsFileAndLine) {
+    const std::string header = "Windows Registry Editor Version 5.00\n\n"
+                               "[HKEY_CURRENT_USER\\Software\\Corvane\\vantorel]\n";
+    TRegistry early(kUser); // made while the file is clean
+    dir_.Write("HKEY_CURRENT_USER.reg", header + "\"KeplerPath\"=\"/keps\"\noops\n");
+    {
+        TRegistryString path("KeplerPath", "");
+        EXPECT_EQ(path.Value(), "/keps");
+        const auto problems = TakeRegistryProblems();
+        ASSERT_EQ(problems.size(), 1U);
+        EXPECT_EQ(problems[0].file, UserFile());
+        EXPECT_EQ(problems[0].line, 5U);
+        EXPECT_EQ(problems[0].lineText, "oops");
+        EXPECT_FALSE(problems[0].nothingRead);
+        EXPECT_FALSE(problems[0].savesRefused);
+        EXPECT_EQ(path.Save(), RegistryWriteStatus::FileUnparsable);
+    }
+    TRegistryString again("KeplerPath", "");
+    EXPECT_EQ(TakeRegistryProblemReport(), ""); // told once, refused saves included
+
+    // A new problem met first by a save says that settings were lost.
+    dir_.Write("HKEY_CURRENT_USER.reg", header + "\"LineColour\"=dword:xyz\n");
+    EXPECT_EQ(early.WriteInteger("LineThickness", 2), RegistryWriteStatus::FileUnparsable);
+    std::string report = TakeRegistryProblemReport();
+    EXPECT_EQ(report,
+              "Settings: the registry file " + UserFile() +
+                  " has a line that cannot be read, line 4: \"\"LineColour\"=dword:xyz\" (" +
+                  early.File().Problems()[0].message +
+                  ").\nIts other settings are used, but settings changed in this run were "
+                  "not saved and none will be until that line is mended or removed.\n");
+
+    // Not a registry file at all: nothing is read; once mended and broken again it is news.
+    dir_.Write("HKEY_CURRENT_USER.reg", "plain text\n");
+    EXPECT_TRUE(TRegistry(kUser).Unreadable());
+    report = TakeRegistryProblemReport();
+    EXPECT_NE(report.find("line 1: \"plain text\""), std::string::npos) << report;
+    EXPECT_NE(report.find("None of its settings are used"), std::string::npos) << report;
+    dir_.Write("HKEY_CURRENT_USER.reg", header);
+    EXPECT_FALSE(TRegistry(kUser).Unreadable());
+    dir_.Write("HKEY_CURRENT_USER.reg", "plain text\n");
+    const TRegistry reread(kUser);
+    EXPECT_EQ(TakeRegistryProblems().size(), 1U);
+}
+
 TEST_F(RegistryTest, AChangeWaitsForTheLockAndGivesUpAfterTheTimeout) {
     TRegistry registry(kUser);
     ASSERT_EQ(registry.OpenKey(kKey), RegistryWriteStatus::Written);

@@ -19,7 +19,10 @@ namespace vantorel::testing {
 
 class RegistryTest : public ::testing::Test {
 protected:
-    RegistryTest() { ResetRegistrySettings(); }
+    RegistryTest() {
+        ResetRegistrySettings();
+        TakeRegistryProblems(); // other tests' problems are not this one's
+    }
     ~RegistryTest() override {
         SetRegistryProgramName("");
         ResetRegistrySettings();

@@ -52,5 +52,22 @@ TEST_F(RegistryTest, SettingsCommandStoresUnderTheWindowsKeyAndShowsTheValues) {
     EXPECT_NE(broken.out.find("LineThickness = 2"), std::string::npos);
 }
 
+TEST_F(RegistryTest, SettingsCommandTellsAFileProblemOnceOnStandardError) {
+    RunAs("vantorel-cli");
+    dir_.Write("HKEY_CURRENT_USER.reg", "[HKEY_CURRENT_USER\\Software\\Corvane\\vantorel]\n"
+                                        "\"LineThickness\"=dword:00000002\n");
+    const CliRun first = Settings({});
+    EXPECT_EQ(first.code, cli::kExitOk);
+    EXPECT_NE(first.err.find("Settings: the registry file " + UserFile() +
+                             " has a line that cannot be read, line 1: "),
+              std::string::npos)
+        << first.err;
+    EXPECT_NE(first.out.find("(no values shown: none can be read from the registry file)"),
+              std::string::npos)
+        << first.out;
+    EXPECT_EQ(first.out.find("LineThickness ="), std::string::npos) << first.out;
+    EXPECT_EQ(Settings({}).err, "");
+}
+
 } // namespace
 } // namespace vantorel
