@@ -92,6 +92,7 @@ public:
         image_ = a.Positional()[0];
         EnsureGuiApplication(); // place-mark labels are drawn with the platform's fonts
         const SavedSettings saved = ReadSavedSettings();
+        err << TakeRegistryProblemReport();
         std::string keplers = a.Value("keplers").value_or(saved.keplerPath);
         const std::string satelliteName = a.Value("satellite").value_or(saved.satellite);
         const auto satellite = FindMeteorSatellite(satelliteName);

@@ -5,6 +5,8 @@
 #include "common/StringUtils.h"
 #include "common/Version.h"
 #include "orbit/MeteorSeries.h"
+#include "common/TextFile.h"
+#include "settings/Registry.h"
 #include "settings/RegistryVariables.h"
 #include "settings/zorControls.h"
 
@@ -406,6 +408,12 @@ template <typename Work> void TFormVantorelTest::Guarded(Work&& work) {
 }
 
 void TFormVantorelTest::SyncDiags() {
+    // A registry file the settings cannot be read from or saved to is said once.
+    for (const std::string& line : SplitLines(TakeRegistryProblemReport())) {
+        if (!line.empty()) {
+            FRun->Diags().Add(line);
+        }
+    }
     const TStringList& diags = FRun->Diags();
     if (diags.Count() < FDiagsShown) {
         MemoDiags_->clear();

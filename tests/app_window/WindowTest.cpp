@@ -25,6 +25,7 @@
 
 #include <deque>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 
 namespace vantorel {
@@ -174,6 +175,18 @@ private slots:
         QCOMPARE(form->HintHidePause(), 4500);
         form->PageControl()->setCurrentWidget(form->TabSheetDiags());
         QCOMPARE(form->HintHidePause(), 2500);
+    }
+
+    void anUnreadableRegistryLineIsSaidOnceInTheDiagnostics() {
+        {
+            std::ofstream file(registry_->Path() + "HKEY_CURRENT_USER.reg", std::ios::app);
+            file << "this line is no registry line\n";
+        }
+        auto form = Open();
+        form->ImageLineThicknessClick(2); // a save that is refused
+        QCOMPARE(Count(form->Run().Diags(), "Settings: the registry file " + registry_->Path() +
+                                                "HKEY_CURRENT_USER.reg has a line"),
+                 1);
     }
 
     void missingKeplerDataSendsTheUserToTheKeplerTab() {
