@@ -8,6 +8,7 @@
 // header is refused instead of asking for gigabytes.
 #include "common/Format.h"
 #include "imaging/Bitmap.h"
+#include "imaging/FileErrors.h"
 
 #include <algorithm>
 #include <bit>
@@ -26,8 +27,10 @@ constexpr std::uint32_t kBiRgb = 0;
 constexpr std::uint32_t kBiBitfields = 3;
 constexpr std::uint32_t kBiAlphaBitfields = 6;
 
+const char* const kInvalidBitmap = "Bitmap image is not valid";
+
 [[noreturn]] void Invalid(const std::string& reason) {
-    throw EInvalidGraphic("Bitmap image is not valid: " + reason);
+    throw EInvalidGraphic(kInvalidBitmap, reason);
 }
 
 std::uint16_t U16(std::span<const std::uint8_t> d, std::size_t at) {
@@ -81,11 +84,7 @@ void TBitmap::LoadFromStream(std::istream& stream) {
 }
 
 void TBitmap::LoadFromFile(const std::string& fileName) {
-    std::ifstream file(fileName, std::ios::binary);
-    if (!file) {
-        throw EFOpenError(Format("Cannot open file \"%s\"", fileName));
-    }
-    LoadFromStream(file);
+    detail::ReadFile(fileName, [this](std::istream& stream) { LoadFromStream(stream); });
 }
 
 void TBitmap::LoadFromMemory(std::span<const std::uint8_t> d) {
@@ -196,7 +195,11 @@ void TBitmap::LoadFromMemory(std::span<const std::uint8_t> d) {
     }
     TBitmap result;
     result.format_ = format;
-    result.SetSize(static_cast<int>(width), static_cast<int>(height));
+    try {
+        result.SetSize(static_cast<int>(width), static_cast<int>(height));
+    } catch (const EInvalidGraphicOperation& e) {
+        Invalid(e.what());
+    }
     const Channel red(masks[0]), green(masks[1]), blue(masks[2]), alpha(masks[3]);
     const auto w = static_cast<std::size_t>(width);
     for (std::int64_t row = 0; width > 0 && row < height; ++row) {
@@ -296,12 +299,13 @@ void TBitmap::SaveToStream(std::ostream& stream) const {
 void TBitmap::SaveToFile(const std::string& fileName) {
     std::ofstream file(fileName, std::ios::binary | std::ios::trunc);
     if (!file) {
-        throw EWriteError(Format("Cannot create file \"%s\"", fileName));
+        throw detail::CreateError(fileName);
     }
     SaveToStream(file);
     file.flush();
     if (!file) {
-        throw EWriteError(Format("Error writing bitmap to file \"%s\"", fileName));
+        throw EWriteError(Format("Error writing bitmap to file \"%s\"", fileName),
+                          detail::SystemCause("the file cannot be written"), fileName);
     }
 }
 
