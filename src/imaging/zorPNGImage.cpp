@@ -29,6 +29,7 @@
 #include "common/Format.h"
 #include "common/StringUtils.h"
 #include "imaging/Canvas.h"
+#include "imaging/FileErrors.h"
 
 #include <algorithm>
 #include <chrono>
@@ -512,7 +513,7 @@ void TPngImage::ReadStream(std::istream& stream) {
         if (context.pending) {
             std::rethrow_exception(context.pending);
         }
-        throw EInvalidGraphic(context.message);
+        throw EInvalidGraphic(context.message, context.message);
     };
 
     ReadHeaderJob header{};
@@ -702,32 +703,33 @@ void TPngImage::WriteStream(std::ostream& stream) {
         if (context.pending) {
             std::rethrow_exception(context.pending);
         }
-        throw EWriteError(context.message);
+        throw EWriteError(context.message, context.message);
     }
     ReportProgress(TProgressStage::psEnding, 100, "Ended PNG write");
 }
 
 void TPngImage::LoadFromFile(const std::string& fileName) {
-    std::ifstream file(fileName, std::ios::binary);
-    if (!file) {
-        throw EFOpenError(Format("Cannot open file \"%s\"", fileName));
-    }
-    ReadStream(file);
+    detail::ReadFile(fileName, [this](std::istream& stream) { ReadStream(stream); });
 }
 
 void TPngImage::SaveToFile(const std::string& fileName) {
     // Encoded in memory first, so that a failure leaves the old file alone.
     std::ostringstream buffer(std::ios::binary);
-    WriteStream(buffer);
+    try {
+        WriteStream(buffer);
+    } catch (const EWriteError& e) {
+        throw EWriteError(e.Headline(), e.Cause(), fileName);
+    }
     std::ofstream file(fileName, std::ios::binary | std::ios::trunc);
     if (!file) {
-        throw EWriteError(Format("Cannot create file \"%s\"", fileName));
+        throw detail::CreateError(fileName);
     }
     const std::string bytes = std::move(buffer).str();
     file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     file.close();
     if (!file) {
-        throw EWriteError(Format("Error writing PNG to file \"%s\"", fileName));
+        throw EWriteError(Format("Error writing PNG to file \"%s\"", fileName),
+                          detail::SystemCause("the file cannot be written"), fileName);
     }
 }
 

@@ -8,8 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -336,6 +338,15 @@ TEST(PngRead, DamagedStreamsRaiseAndKeepNoPixels) {
     std::istringstream stream(file("truncated.png"));
     EXPECT_THROW(image.ReadStream(stream), EInvalidGraphic);
     EXPECT_EQ(image.Width(), 16); // the header was read before the failure
+
+    // From a file: libpng's message is also the cause, and the file is named.
+    try {
+        image.LoadFromFile(PngPath("bad_crc.png"));
+        FAIL() << "a damaged file was read";
+    } catch (const EInvalidGraphic& e) {
+        EXPECT_EQ(std::string(e.what()), "IHDR: CRC error\nFile: " + PngPath("bad_crc.png"));
+        EXPECT_EQ(e.Cause(), "IHDR: CRC error");
+    }
 }
 
 TEST(PngWrite, EveryRowLayoutReadsBackUnchanged) {
