@@ -123,9 +123,12 @@ void TProcessingRun::LoadImage(const std::string& path) {
     if (UpperCase(ExtractFileExt(path)) == ".JPG") {
         FChannelBitmap.SetPixelFormat(TPixelFormat::pf8bit);
         FChannelBitmap.EnsureGrayPalette();
-        std::string reason;
-        if (!ReadJpegFile(&FChannelBitmap, path, false, 0, &reason)) {
-            throw EInvalidGraphic("Cannot read the JPEG file " + path + ": " + reason);
+        try {
+            ReadJpegFile(&FChannelBitmap, path, false, 0);
+        } catch (const EImageError& e) {
+            const std::string& reason = e.Cause().empty() ? e.Headline() : e.Cause();
+            throw EInvalidGraphic("Cannot read the JPEG file " + path + ": " + reason, reason,
+                                  path);
         }
         FChannelBitmap.EqualizeContrast(0, 256, false, 2.5);
     } else if (UpperCase(ExtractFileExt(path)) == ".PNG") {
