@@ -139,11 +139,8 @@ void TProcessingRun::LoadImage(const std::string& path) {
         png.LoadFromFile(path);
         TBitmap pixels;
         png.CopyToBitmap(pixels, 0, 0);
-        if (pixels.PixelFormat() != TPixelFormat::pf8bit || pixels.Palette() != GrayRamp()) {
-            pixels.SetPixelFormat(TPixelFormat::pf24bit);
-            pixels.SetPixelFormat(TPixelFormat::pf8bit);
-        }
         static_cast<TBitmap&>(FChannelBitmap) = pixels;
+        FChannelBitmap.ToGreyLevels();
     } else {
         FChannelBitmap.LoadFromFile(path);
     }
