@@ -136,8 +136,7 @@ void TProcessingRun::RedrawOverlay() {
     if (!FPass) {
         return;
     }
-    FComposer.Compose(*FPass, LineColour, LineThickness, FLineOffset, FPixelOffset,
-                      FDisplayBitmap);
+    FComposer.Compose(*FPass, LineColour, LineThickness, FLineOffset, FPixelOffset, FDisplayBitmap);
     FView->PictureChanged();
 }
 

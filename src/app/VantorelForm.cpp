@@ -3,9 +3,9 @@
 #include "common/Files.h"
 #include "common/Program.h"
 #include "common/StringUtils.h"
+#include "common/TextFile.h"
 #include "common/Version.h"
 #include "orbit/MeteorSeries.h"
-#include "common/TextFile.h"
 #include "settings/Registry.h"
 #include "settings/RegistryVariables.h"
 #include "settings/zorControls.h"
@@ -277,9 +277,8 @@ void TFormVantorelTest::BuildComponents() {
     keplerLayout->addWidget(GroupBoxKeplers_);
     // Where an image named on the command line is looked for when it is not found as
     // named; empty: nowhere else.
-    GroupBoxImagesFolder_ =
-        new QGroupBox(" Folder tried for images not found where named (may be empty) ",
-                      TabSheetKeplers_);
+    GroupBoxImagesFolder_ = new QGroupBox(
+        " Folder tried for images not found where named (may be empty) ", TabSheetKeplers_);
     GroupBoxImagesFolder_->setObjectName("GroupBoxImagesFolder");
     auto* imagesLayout = new QHBoxLayout(GroupBoxImagesFolder_);
     EditImagesFolder_ = new TzorEdit(GroupBoxImagesFolder_);
@@ -295,9 +294,9 @@ void TFormVantorelTest::BuildComponents() {
     ComboSatellite_ = new QComboBox(GroupBoxSatellite_);
     ComboSatellite_->setObjectName("ComboSatellite");
     for (const TMeteorSatellite& s : MeteorSatellites()) {
-        ComboSatellite_->addItem(Q(std::string(s.DisplayName) + "  (" +
-                                   std::string(s.CatalogueNumber) + ")"),
-                                 Q(std::string(s.Name)));
+        ComboSatellite_->addItem(
+            Q(std::string(s.DisplayName) + "  (" + std::string(s.CatalogueNumber) + ")"),
+            Q(std::string(s.Name)));
     }
     satelliteLayout->addWidget(ComboSatellite_);
     satelliteLayout->addStretch(1);
@@ -494,9 +493,9 @@ void TFormVantorelTest::FileExitClick() {
 // ---- intake --------------------------------------------------------------------------------
 
 void TFormVantorelTest::Open1Click() {
-    const auto name = FDialogs->ChooseOpenFile(
-        this, {"Channel file set (*_6?.bmp)", "Channel images (*.bmp *.png *.jpg *.jpeg)",
-               "All files (*)"});
+    const auto name = FDialogs->ChooseOpenFile(this, {"Channel file set (*_6?.bmp)",
+                                                      "Channel images (*.bmp *.png *.jpg *.jpeg)",
+                                                      "All files (*)"});
     if (name) {
         ProcessFile(*name);
     }

@@ -5,6 +5,8 @@
 // 200 or 224 entries is not cut; the 180-degree turn swaps the rows in place.
 #include "imaging/BMPExtImage.h"
 
+#include "imaging/PixelRows.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -120,6 +122,33 @@ void TExtBitmap::EnsureGrayPalette() {
     if (Palette() != ramp) {
         SetPalette(std::move(ramp));
     }
+}
+
+void TExtBitmap::ToGreyLevels() {
+    std::vector<TRGBQuad> ramp = GrayRamp();
+    if (PixelFormat() != TPixelFormat::pf8bit) {
+        SetPixelFormat(TPixelFormat::pf8bit); // grey levels under the ramp
+        return;
+    }
+    if (Palette() == ramp) {
+        return;
+    }
+    if (Palette().empty()) {
+        SetPalette(std::move(ramp)); // the levels are the indices already
+        return;
+    }
+    std::array<std::uint8_t, 256> level{};
+    const std::vector<TRGBQuad>& palette = Palette();
+    for (std::size_t i = 0; i < palette.size(); ++i) {
+        level[i] = detail::GreyLevel(palette[i].Red, palette[i].Green, palette[i].Blue);
+    }
+    for (int y = 0; y < Height(); ++y) {
+        std::uint8_t* row = ScanLine(y);
+        for (int x = 0; x < Width(); ++x) {
+            row[x] = level[row[x]];
+        }
+    }
+    SetPalette(std::move(ramp));
 }
 
 void TExtBitmap::SampleRows() {

@@ -32,6 +32,14 @@ public:
     /// only when the palette changes). Other bitmaps are left alone.
     void EnsureGrayPalette();
 
+    /// Makes any bitmap 8 bits per pixel under the 256-level grey ramp, each pixel
+    /// becoming the grey level of its own colour (0.299 R + 0.587 G + 0.114 B, so a grey
+    /// palette entry keeps its level). Palette images of any depth and palette size, and
+    /// 16-, 24- and 32-bit images, all come out with values that the contrast operations
+    /// can spread over 0..255. An index beyond the palette is black; an 8-bit bitmap
+    /// without a palette is taken as already grey. Marked modified when anything changes.
+    void ToGreyLevels();
+
     /// The 256-entry lookup table of EqualizeContrast. Bins 0..lower (when lower > 0)
     /// and upper..255 (when upper < 255) are left out; with `clip`, each bin is capped at
     /// total x limit / 256. Returns false, leaving `table` alone, when upper - 10 < lower,

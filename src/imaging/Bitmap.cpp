@@ -35,6 +35,27 @@ std::vector<TRGBQuad> GrayRamp() {
     return ramp;
 }
 
+namespace {
+
+std::string ImageErrorMessage(const std::string& headline, const std::string& cause,
+                              const std::string& path) {
+    std::string message = headline;
+    if (!cause.empty() && headline.find(cause) == std::string::npos) {
+        message += "\n" + cause;
+    }
+    if (!path.empty() && headline.find(path) == std::string::npos) {
+        message += "\nFile: " + path;
+    }
+    return message;
+}
+
+} // namespace
+
+EImageError::EImageError(const std::string& headline, const std::string& cause,
+                         const std::string& path)
+    : std::runtime_error(ImageErrorMessage(headline, cause, path)), headline_(headline),
+      cause_(cause), path_(path) {}
+
 using detail::DecodeRow;
 using detail::EncodeRow;
 

@@ -61,23 +61,43 @@ int BytesPerPixel(TPixelFormat format);
 /// The 256-level grey ramp (entry i = red i, green i, blue i).
 std::vector<TRGBQuad> GrayRamp();
 
-/// A file that is not a bitmap the reader understands, or is cut short.
-class EInvalidGraphic : public std::runtime_error {
+/// A picture file or stream that could not be read or written. what() is the headline
+/// (the message the program has always given) followed, each on a line of its own, by
+/// the cause and by "File: " and the path, each only when known and not already part of
+/// the headline.
+class EImageError : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    ///   headline: the first line of the message.
+    ///   cause: the reader's or codec's own words for what went wrong; empty when unknown.
+    ///   path: the file concerned; empty for a stream or memory.
+    explicit EImageError(const std::string& headline, const std::string& cause = {},
+                         const std::string& path = {});
+    const std::string& Headline() const { return headline_; }
+    const std::string& Cause() const { return cause_; }
+    const std::string& Path() const { return path_; }
+
+private:
+    std::string headline_;
+    std::string cause_;
+    std::string path_;
+};
+/// A file that is not a picture the reader understands, or is cut short.
+class EInvalidGraphic : public EImageError {
+public:
+    using EImageError::EImageError;
+};
+/// A file could not be opened for reading.
+class EFOpenError : public EImageError {
+public:
+    using EImageError::EImageError;
+};
+/// A picture could not be written.
+class EWriteError : public EImageError {
+public:
+    using EImageError::EImageError;
 };
 /// An operation asked of a bitmap that cannot do it (wrong format, impossible size).
 class EInvalidGraphicOperation : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-/// A file could not be opened for reading.
-class EFOpenError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-/// A file could not be written.
-class EWriteError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };

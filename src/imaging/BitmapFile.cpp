@@ -8,6 +8,7 @@
 // header is refused instead of asking for gigabytes.
 #include "common/Format.h"
 #include "imaging/Bitmap.h"
+#include "imaging/FileErrors.h"
 
 #include <algorithm>
 #include <bit>
@@ -26,8 +27,10 @@ constexpr std::uint32_t kBiRgb = 0;
 constexpr std::uint32_t kBiBitfields = 3;
 constexpr std::uint32_t kBiAlphaBitfields = 6;
 
+const char* const kInvalidBitmap = "Bitmap image is not valid";
+
 [[noreturn]] void Invalid(const std::string& reason) {
-    throw EInvalidGraphic("Bitmap image is not valid: " + reason);
+    throw EInvalidGraphic(kInvalidBitmap, reason);
 }
 
 std::uint16_t U16(std::span<const std::uint8_t> d, std::size_t at) {
@@ -72,6 +75,205 @@ void PutU32(std::string& out, std::uint32_t v) {
     PutU16(out, v >> 16);
 }
 
+// What the file and information headers say about the pixels.
+struct BmpHeader {
+    std::int64_t width = 0;
+    std::int64_t height = 0; // rows, whatever their order
+    bool topDown = false;
+    int bitCount = 0;
+    std::uint32_t compression = kBiRgb;
+    std::uint32_t colorsUsed = 0;
+    std::uint32_t offBits = 0;
+    std::uint32_t infoSize = 0;
+    bool core = false; // BITMAPCOREHEADER: 16-bit sizes, 3-byte palette entries
+    bool bitfields = false;
+};
+
+// The colour masks and the palette, and where the pixels start.
+struct BmpColours {
+    std::uint32_t masks[4] = {0, 0, 0, 0}; // red, green, blue, alpha
+    std::vector<TRGBQuad> palette;
+    std::size_t pixelsAt = 0;
+};
+
+BmpHeader ReadHeaders(std::span<const std::uint8_t> d) {
+    const std::size_t n = d.size();
+    if (n < kFileHeaderSize + 12 || d[0] != 'B' || d[1] != 'M') {
+        Invalid("no bitmap file header");
+    }
+    BmpHeader h;
+    h.offBits = U32(d, 10);
+    h.infoSize = U32(d, 14);
+    h.core = h.infoSize == 12;
+    if (!h.core && (h.infoSize < 40 || h.infoSize > n - kFileHeaderSize)) {
+        Invalid(Format("information header of %u bytes", h.infoSize));
+    }
+    if (h.core) {
+        h.width = U16(d, 18);
+        h.height = static_cast<std::int16_t>(U16(d, 20));
+        h.bitCount = U16(d, 24);
+    } else {
+        h.width = static_cast<std::int32_t>(U32(d, 18));
+        h.height = static_cast<std::int32_t>(U32(d, 22));
+        h.bitCount = U16(d, 28);
+        h.compression = U32(d, 30);
+        h.colorsUsed = U32(d, 46);
+    }
+    h.topDown = h.height < 0;
+    h.height = h.topDown ? -h.height : h.height;
+    if (h.width < 0 || h.width > TBitmap::kMaxDimension || h.height > TBitmap::kMaxDimension) {
+        Invalid(Format("size %d x %d", static_cast<long long>(h.width),
+                       static_cast<long long>(h.height)));
+    }
+    h.bitfields = h.compression == kBiBitfields || h.compression == kBiAlphaBitfields;
+    const int b = h.bitCount;
+    if (!(b == 1 || b == 4 || b == 8 || b == 16 || b == 24 || b == 32)) {
+        Invalid(Format("%d bits per pixel", b));
+    }
+    if (!(h.compression == kBiRgb || (h.bitfields && (b == 16 || b == 32)))) {
+        Invalid(Format("unsupported compression %u for %d bits per pixel", h.compression, b));
+    }
+    return h;
+}
+
+BmpColours ReadColours(std::span<const std::uint8_t> d, const BmpHeader& h) {
+    const std::size_t n = d.size();
+    BmpColours c;
+    // Colour masks: inside a V2 or later header, else right after a 40-byte one.
+    std::size_t tableAt = kFileHeaderSize + h.infoSize;
+    if (h.bitfields) {
+        const std::size_t maskCount = h.compression == kBiAlphaBitfields ? 4 : 3;
+        std::size_t maskAt = kFileHeaderSize + 40;
+        if (h.infoSize < 40 + 4 * maskCount) {
+            tableAt += 4 * maskCount;
+        }
+        if (tableAt > n) {
+            Invalid("file ends inside the colour masks");
+        }
+        for (std::size_t i = 0; i < maskCount && maskAt + 4 <= tableAt; ++i, maskAt += 4) {
+            c.masks[i] = U32(d, maskAt);
+        }
+    } else if (h.bitCount == 16) {
+        c.masks[0] = 0x7C00;
+        c.masks[1] = 0x03E0;
+        c.masks[2] = 0x001F;
+    }
+
+    // Palette: declared count, or the full table for the depth; a colour table beside
+    // 16..32-bit pixels is kept as the platform keeps it.
+    std::size_t entries = h.colorsUsed;
+    if (h.bitCount <= 8 && entries == 0) {
+        entries = std::size_t{1} << h.bitCount;
+    }
+    const std::size_t entrySize = h.core ? 3 : 4;
+    if (entries > 256 && h.bitCount <= 8) {
+        Invalid(Format("%u palette entries", h.colorsUsed));
+    }
+    entries = std::min<std::size_t>(entries, 256);
+    const std::size_t paletteEnd = tableAt + entries * entrySize;
+    if (paletteEnd > n) {
+        Invalid("file ends inside the palette");
+    }
+    c.palette.resize(entries);
+    for (std::size_t i = 0; i < entries; ++i) {
+        const std::size_t at = tableAt + i * entrySize;
+        c.palette[i] = TRGBQuad{d[at], d[at + 1], d[at + 2], 0};
+    }
+
+    c.pixelsAt = h.offBits;
+    if (c.pixelsAt < tableAt || c.pixelsAt >= n) {
+        c.pixelsAt = paletteEnd;
+    }
+    return c;
+}
+
+// Bytes from one file row to the next.
+std::int64_t FileStride(const BmpHeader& h) {
+    return (h.width * h.bitCount + 31) / 32 * 4;
+}
+
+// Refuses a file whose pixel data is shorter than its header promises.
+void CheckPixelBytes(std::span<const std::uint8_t> d, const BmpHeader& h, std::size_t pixelsAt) {
+    const std::int64_t needed =
+        h.height == 0 ? 0 : FileStride(h) * (h.height - 1) + (h.width * h.bitCount + 7) / 8;
+    const std::int64_t present = static_cast<std::int64_t>(d.size() - std::min(d.size(), pixelsAt));
+    if (needed > present) {
+        Invalid(Format("file ends inside the pixel data (%d of %d bytes)",
+                       static_cast<long long>(present), static_cast<long long>(needed)));
+    }
+}
+
+TPixelFormat FormatOf(int bitCount) {
+    switch (bitCount) {
+    case 16:
+        return TPixelFormat::pf16bit;
+    case 24:
+        return TPixelFormat::pf24bit;
+    case 32:
+        return TPixelFormat::pf32bit;
+    default:
+        return TPixelFormat::pf8bit; // palette indices, one per byte
+    }
+}
+
+// Turns file rows into bitmap rows: palette indices one per byte, 16-bit pixels as 5-6-5,
+// bit-field pixels through their masks.
+class RowDecoder {
+public:
+    RowDecoder(const BmpHeader& h, const BmpColours& c)
+        : bitCount_(h.bitCount), bitfields_(h.bitfields), width_(static_cast<std::size_t>(h.width)),
+          red_(c.masks[0]), green_(c.masks[1]), blue_(c.masks[2]), alpha_(c.masks[3]) {}
+
+    void Decode(const std::uint8_t* src, std::uint8_t* dst) const {
+        const std::size_t w = width_;
+        switch (bitCount_) {
+        case 1:
+        case 4:
+            for (std::size_t x = 0; x < w; ++x) {
+                const std::size_t bit = x * static_cast<std::size_t>(bitCount_);
+                const int shift = 8 - bitCount_ - static_cast<int>(bit % 8);
+                dst[x] =
+                    static_cast<std::uint8_t>((src[bit / 8] >> shift) & ((1 << bitCount_) - 1));
+            }
+            break;
+        case 8:
+        case 24:
+            std::memcpy(dst, src, w * static_cast<std::size_t>(bitCount_ / 8));
+            break;
+        case 16:
+            for (std::size_t x = 0; x < w; ++x) {
+                const std::uint32_t v = src[2 * x] | (src[2 * x + 1] << 8);
+                const unsigned packed = ((red_.Level(v) >> 3u) << 11) |
+                                        ((green_.Level(v) >> 2u) << 5) | (blue_.Level(v) >> 3u);
+                dst[2 * x] = static_cast<std::uint8_t>(packed & 0xFF);
+                dst[2 * x + 1] = static_cast<std::uint8_t>(packed >> 8);
+            }
+            break;
+        case 32:
+            if (!bitfields_) {
+                std::memcpy(dst, src, w * 4);
+                break;
+            }
+            for (std::size_t x = 0; x < w; ++x) {
+                const std::uint32_t v = U32({src + 4 * x, 4}, 0);
+                dst[4 * x] = blue_.Level(v);
+                dst[4 * x + 1] = green_.Level(v);
+                dst[4 * x + 2] = red_.Level(v);
+                dst[4 * x + 3] = alpha_.Level(v);
+            }
+            break;
+        default:
+            break;
+        }
+    }
+
+private:
+    int bitCount_;
+    bool bitfields_;
+    std::size_t width_;
+    Channel red_, green_, blue_, alpha_;
+};
+
 } // namespace
 
 void TBitmap::LoadFromStream(std::istream& stream) {
@@ -81,172 +283,34 @@ void TBitmap::LoadFromStream(std::istream& stream) {
 }
 
 void TBitmap::LoadFromFile(const std::string& fileName) {
-    std::ifstream file(fileName, std::ios::binary);
-    if (!file) {
-        throw EFOpenError(Format("Cannot open file \"%s\"", fileName));
-    }
-    LoadFromStream(file);
+    detail::ReadFile(fileName, [this](std::istream& stream) { LoadFromStream(stream); });
 }
 
 void TBitmap::LoadFromMemory(std::span<const std::uint8_t> d) {
-    const std::size_t n = d.size();
-    if (n < kFileHeaderSize + 12 || d[0] != 'B' || d[1] != 'M') {
-        Invalid("no bitmap file header");
-    }
-    const std::uint32_t offBits = U32(d, 10);
-    const std::uint32_t infoSize = U32(d, 14);
-    const bool core = infoSize == 12;
-    if (!core && (infoSize < 40 || infoSize > n - kFileHeaderSize)) {
-        Invalid(Format("information header of %u bytes", infoSize));
-    }
-    std::int64_t width = 0;
-    std::int64_t height = 0;
-    int bitCount = 0;
-    std::uint32_t compression = kBiRgb;
-    std::uint32_t colorsUsed = 0;
-    if (core) {
-        width = U16(d, 18);
-        height = static_cast<std::int16_t>(U16(d, 20));
-        bitCount = U16(d, 24);
-    } else {
-        width = static_cast<std::int32_t>(U32(d, 18));
-        height = static_cast<std::int32_t>(U32(d, 22));
-        bitCount = U16(d, 28);
-        compression = U32(d, 30);
-        colorsUsed = U32(d, 46);
-    }
-    const bool topDown = height < 0;
-    height = topDown ? -height : height;
-    if (width < 0 || width > kMaxDimension || height > kMaxDimension) {
-        Invalid(
-            Format("size %d x %d", static_cast<long long>(width), static_cast<long long>(height)));
-    }
-    const bool bitfields = compression == kBiBitfields || compression == kBiAlphaBitfields;
-    const bool knownDepth = bitCount == 1 || bitCount == 4 || bitCount == 8 || bitCount == 16 ||
-                            bitCount == 24 || bitCount == 32;
-    if (!knownDepth) {
-        Invalid(Format("%d bits per pixel", bitCount));
-    }
-    if (!(compression == kBiRgb || (bitfields && (bitCount == 16 || bitCount == 32)))) {
-        Invalid(Format("unsupported compression %u for %d bits per pixel", compression, bitCount));
-    }
+    const BmpHeader header = ReadHeaders(d);
+    BmpColours colours = ReadColours(d, header);
+    CheckPixelBytes(d, header, colours.pixelsAt);
 
-    // Colour masks: inside a V2 or later header, else right after a 40-byte one.
-    std::size_t tableAt = kFileHeaderSize + infoSize;
-    std::uint32_t masks[4] = {0, 0, 0, 0};
-    if (bitfields) {
-        const std::size_t maskCount = compression == kBiAlphaBitfields ? 4 : 3;
-        std::size_t maskAt = kFileHeaderSize + 40;
-        if (infoSize < 40 + 4 * maskCount) {
-            tableAt += 4 * maskCount;
-        }
-        if (tableAt > n) {
-            Invalid("file ends inside the colour masks");
-        }
-        for (std::size_t i = 0; i < maskCount && maskAt + 4 <= tableAt; ++i, maskAt += 4) {
-            masks[i] = U32(d, maskAt);
-        }
-    } else if (bitCount == 16) {
-        masks[0] = 0x7C00;
-        masks[1] = 0x03E0;
-        masks[2] = 0x001F;
-    }
-
-    // Palette: declared count, or the full table for the depth; a colour table beside
-    // 16..32-bit pixels is kept as the platform keeps it.
-    std::size_t entries = colorsUsed;
-    if (bitCount <= 8 && entries == 0) {
-        entries = std::size_t{1} << bitCount;
-    }
-    const std::size_t entrySize = core ? 3 : 4;
-    if (entries > 256 && bitCount <= 8) {
-        Invalid(Format("%u palette entries", colorsUsed));
-    }
-    entries = std::min<std::size_t>(entries, 256);
-    const std::size_t paletteEnd = tableAt + entries * entrySize;
-    if (paletteEnd > n) {
-        Invalid("file ends inside the palette");
-    }
-    std::vector<TRGBQuad> palette(entries);
-    for (std::size_t i = 0; i < entries; ++i) {
-        const std::size_t at = tableAt + i * entrySize;
-        palette[i] = TRGBQuad{d[at], d[at + 1], d[at + 2], 0};
-    }
-
-    std::size_t pixelsAt = offBits;
-    if (pixelsAt < tableAt || pixelsAt >= n) {
-        pixelsAt = paletteEnd;
-    }
-    const std::int64_t srcStride = (width * bitCount + 31) / 32 * 4;
-    const std::int64_t needed =
-        height == 0 ? 0 : srcStride * (height - 1) + (width * bitCount + 7) / 8;
-    const std::int64_t present = static_cast<std::int64_t>(n - std::min(n, pixelsAt));
-    if (needed > present) {
-        Invalid(Format("file ends inside the pixel data (%d of %d bytes)",
-                       static_cast<long long>(present), static_cast<long long>(needed)));
-    }
-
-    TPixelFormat format = TPixelFormat::pf8bit;
-    if (bitCount == 16) {
-        format = TPixelFormat::pf16bit;
-    } else if (bitCount == 24) {
-        format = TPixelFormat::pf24bit;
-    } else if (bitCount == 32) {
-        format = TPixelFormat::pf32bit;
-    }
     TBitmap result;
-    result.format_ = format;
-    result.SetSize(static_cast<int>(width), static_cast<int>(height));
-    const Channel red(masks[0]), green(masks[1]), blue(masks[2]), alpha(masks[3]);
-    const auto w = static_cast<std::size_t>(width);
-    for (std::int64_t row = 0; width > 0 && row < height; ++row) {
-        const std::uint8_t* src = d.data() + pixelsAt + row * srcStride;
-        std::uint8_t* dst = result.ScanLine(static_cast<int>(topDown ? row : height - 1 - row));
-        switch (bitCount) {
-        case 1:
-        case 4:
-            for (std::size_t x = 0; x < w; ++x) {
-                const std::size_t bit = x * static_cast<std::size_t>(bitCount);
-                const int shift = 8 - bitCount - static_cast<int>(bit % 8);
-                dst[x] = static_cast<std::uint8_t>((src[bit / 8] >> shift) & ((1 << bitCount) - 1));
-            }
-            break;
-        case 8:
-        case 24:
-            std::memcpy(dst, src, w * static_cast<std::size_t>(bitCount / 8));
-            break;
-        case 16:
-            for (std::size_t x = 0; x < w; ++x) {
-                const std::uint32_t v = src[2 * x] | (src[2 * x + 1] << 8);
-                const unsigned packed = ((red.Level(v) >> 3u) << 11) |
-                                        ((green.Level(v) >> 2u) << 5) | (blue.Level(v) >> 3u);
-                dst[2 * x] = static_cast<std::uint8_t>(packed & 0xFF);
-                dst[2 * x + 1] = static_cast<std::uint8_t>(packed >> 8);
-            }
-            break;
-        case 32:
-            if (!bitfields) {
-                std::memcpy(dst, src, w * 4);
-                break;
-            }
-            for (std::size_t x = 0; x < w; ++x) {
-                const std::uint32_t v = U32({src + 4 * x, 4}, 0);
-                dst[4 * x] = blue.Level(v);
-                dst[4 * x + 1] = green.Level(v);
-                dst[4 * x + 2] = red.Level(v);
-                dst[4 * x + 3] = alpha.Level(v);
-            }
-            break;
-        default:
-            break;
-        }
+    result.format_ = FormatOf(header.bitCount);
+    try {
+        result.SetSize(static_cast<int>(header.width), static_cast<int>(header.height));
+    } catch (const EInvalidGraphicOperation& e) {
+        Invalid(e.what());
+    }
+    const RowDecoder decoder(header, colours);
+    const std::int64_t stride = FileStride(header);
+    for (std::int64_t row = 0; header.width > 0 && row < header.height; ++row) {
+        const std::uint8_t* src = d.data() + colours.pixelsAt + row * stride;
+        decoder.Decode(
+            src, result.ScanLine(static_cast<int>(header.topDown ? row : header.height - 1 - row)));
     }
     width_ = result.width_;
     height_ = result.height_;
     stride_ = result.stride_;
     format_ = result.format_;
     pixels_ = std::move(result.pixels_);
-    palette_ = std::move(palette);
+    palette_ = std::move(colours.palette);
     modified_ = true;
 }
 
@@ -296,12 +360,13 @@ void TBitmap::SaveToStream(std::ostream& stream) const {
 void TBitmap::SaveToFile(const std::string& fileName) {
     std::ofstream file(fileName, std::ios::binary | std::ios::trunc);
     if (!file) {
-        throw EWriteError(Format("Cannot create file \"%s\"", fileName));
+        throw detail::CreateError(fileName);
     }
     SaveToStream(file);
     file.flush();
     if (!file) {
-        throw EWriteError(Format("Error writing bitmap to file \"%s\"", fileName));
+        throw EWriteError(Format("Error writing bitmap to file \"%s\"", fileName),
+                          detail::SystemCause("the file cannot be written"), fileName);
     }
 }
 

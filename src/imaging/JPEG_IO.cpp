@@ -6,11 +6,13 @@
 // version without comment support); the compressed data is made in memory and only
 // then written to the file, so that a failure leaves no file behind; 8-bit pixels go
 // through the palette; a JPEG header whose size cannot be real is refused before any
-// pixel memory is allocated.
+// pixel memory is allocated; failures are exceptions carrying libjpeg's own message; a
+// file whose data break off is read as far as it goes and says how far that was.
 #include "imaging/JPEG_IO.h"
 
 #include "common/Format.h"
 #include "common/TextFile.h"
+#include "imaging/FileErrors.h"
 #include "imaging/PixelRows.h"
 
 #include <algorithm>
@@ -22,6 +24,7 @@
 #include <fstream>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <vector>
 
 // jpeglib.h needs size_t and FILE declared before it.
@@ -34,6 +37,7 @@ namespace vantorel {
 namespace {
 
 const char* const kWriteError = "Error writing JPEG to file";
+const char* const kInvalidJpeg = "JPEG image is not valid";
 // No Huffman-coded JPEG spends less than one bit on an 8 x 8 block.
 constexpr std::int64_t kMaxPixelsPerFileByte = 1024;
 
@@ -43,6 +47,12 @@ struct ErrorManager {
     jpeg_error_mgr pub;
     std::jmp_buf jump;
     char message[JMSG_LENGTH_MAX];
+    // Warnings: the text to report, and where the decoder stood when the data ran out
+    // (a file cut short, or coded data breaking off at a marker).
+    char warning[JMSG_LENGTH_MAX];
+    bool ranOut;
+    int scanAtRunOut;
+    JDIMENSION iMCURowsAtRunOut;
 };
 
 void ErrorExit(j_common_ptr cinfo) {
@@ -51,14 +61,35 @@ void ErrorExit(j_common_ptr cinfo) {
     std::longjmp(err->jump, 1);
 }
 
-// Warnings (corrupt data that the decoder works around) are not printed.
-void SilentOutput(j_common_ptr) {}
+// Warnings (corrupt data that the decoder works around) are kept, not printed; trace
+// messages are dropped.
+void EmitMessage(j_common_ptr cinfo, int level) {
+    if (level >= 0) {
+        return;
+    }
+    auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
+    const bool ranOut = err->pub.msg_code == JWRN_JPEG_EOF || err->pub.msg_code == JWRN_HIT_MARKER;
+    if (err->warning[0] == '\0' || (ranOut && !err->ranOut)) {
+        (*cinfo->err->format_message)(cinfo, err->warning);
+    }
+    if (ranOut && !err->ranOut && cinfo->is_decompressor) {
+        const auto* d = reinterpret_cast<j_decompress_ptr>(cinfo);
+        err->ranOut = true;
+        err->scanAtRunOut = d->input_scan_number;
+        err->iMCURowsAtRunOut = d->input_iMCU_row;
+    }
+    ++err->pub.num_warnings;
+}
 
 void InstallErrorManager(ErrorManager& err) {
     jpeg_std_error(&err.pub);
     err.pub.error_exit = ErrorExit;
-    err.pub.output_message = SilentOutput;
+    err.pub.emit_message = EmitMessage;
     err.message[0] = '\0';
+    err.warning[0] = '\0';
+    err.ranOut = false;
+    err.scanAtRunOut = 0;
+    err.iMCURowsAtRunOut = 0;
 }
 
 // Destination manager growing a malloc'd buffer that the caller frees, on every path.
@@ -174,12 +205,9 @@ bool OpenDecompress(DecompressSession* s, const unsigned char* data, unsigned lo
     return true;
 }
 
-enum class Conversion { Direct, CmykToBgra };
-
 struct DecodeJob {
     unsigned int scaleDenom;
     J_COLOR_SPACE outSpace;
-    Conversion conversion;
     unsigned char* base; // top row of the bitmap
     std::ptrdiff_t stride;
     int width;
@@ -231,11 +259,57 @@ private:
     std::unique_ptr<DecompressSession> s_;
 };
 
-bool Fail(std::string* reason, const std::string& text) {
-    if (reason != nullptr) {
-        *reason = text;
+// Bitmap rows (at 1 / denom scale, `height` in all) decoded before the data ran out.
+int RowsDecoded(const DecompressSession& s, unsigned int denom, int height) {
+    if (!s.err.ranOut || s.err.scanAtRunOut > 1) {
+        return height; // complete, or every row has its first scan
     }
-    return false;
+    const std::int64_t fileRows =
+        std::int64_t{s.err.iMCURowsAtRunOut} * s.cinfo.max_v_samp_factor * DCTSIZE;
+    return static_cast<int>(std::min<std::int64_t>(height, (fileRows + denom - 1) / denom));
+}
+
+// The four components, taken as R, G, B, A, stored premultiplied; then copied into
+// `target` (of another format) when given.
+void ConvertFourComponents(TBitmap& four, TBitmap* target) {
+    for (int y = 0; y < four.Height(); ++y) {
+        std::uint8_t* p = four.ScanLine(y);
+        for (int x = 0; x < four.Width(); ++x, p += 4) {
+            const unsigned a = p[3];
+            const std::uint8_t r = p[0];
+            p[0] = static_cast<std::uint8_t>(p[2] * a / 255);
+            p[1] = static_cast<std::uint8_t>(p[1] * a / 255);
+            p[2] = static_cast<std::uint8_t>(r * a / 255);
+        }
+    }
+    if (target != nullptr) {
+        four.SetPixelFormat(target->PixelFormat());
+        for (int y = 0; y < four.Height(); ++y) {
+            std::memcpy(target->ScanLine(y), four.ScanLine(y),
+                        static_cast<std::size_t>(target->Stride()));
+        }
+    }
+}
+
+unsigned int ScaleDenominator(int scale) {
+    switch (scale) {
+    case 1:
+        return 2;
+    case 2:
+        return 4;
+    case 3:
+        return 8;
+    default:
+        return 1;
+    }
+}
+
+[[noreturn]] void Invalid(const std::string& cause) {
+    throw EInvalidGraphic(kInvalidJpeg, cause);
+}
+
+[[noreturn]] void WriteFailed(const std::string& cause, const std::string& fileName) {
+    throw EWriteError(kWriteError, cause, fileName);
 }
 
 } // namespace
@@ -247,7 +321,9 @@ bool WriteJpegFile(const TBitmap& bitmap, const std::string& fileName, int quali
     }
     const TPixelFormat format = bitmap.PixelFormat();
     if (format != TPixelFormat::pf8bit && format != TPixelFormat::pf24bit) {
-        throw EWriteError(kWriteError);
+        WriteFailed(Format("a %d-bit bitmap cannot be written as JPEG (only 8-bit and 24-bit)",
+                           8 * BytesPerPixel(format)),
+                    fileName);
     }
     CompressJob job{};
     job.width = bitmap.Width();
@@ -296,17 +372,18 @@ bool WriteJpegFile(const TBitmap& bitmap, const std::string& fileName, int quali
     dest.capacity = 1 << 16;
     dest.data = static_cast<unsigned char*>(std::malloc(dest.capacity));
     if (dest.data == nullptr) {
-        throw EWriteError(kWriteError);
+        WriteFailed("out of memory", fileName);
     }
     job.dest = &dest;
     const bool compressed = Compress(&job); // never throws
     // Owned only now: the buffer may have moved while it grew.
     const std::unique_ptr<unsigned char, FreeDeleter> owned(dest.data);
     if (!compressed) {
-        throw EWriteError(kWriteError);
+        WriteFailed(job.message, fileName);
     }
 
     bool written = false;
+    std::string cause;
     {
         std::ofstream file(fileName, std::ios::binary | std::ios::trunc);
         if (file) {
@@ -315,33 +392,38 @@ bool WriteJpegFile(const TBitmap& bitmap, const std::string& fileName, int quali
             file.close();
             written = !file.fail();
         }
+        if (!written) {
+            cause = detail::SystemCause("the file cannot be written");
+        }
     }
     if (!written) {
         std::error_code ignored;
         std::filesystem::remove(fileName, ignored);
-        throw EWriteError(kWriteError);
+        WriteFailed(cause, fileName);
     }
     return true;
 }
 
-bool ReadJpegFile(TBitmap* bitmap, const std::string& fileName, bool adoptFormat, int scale,
-                  std::string* reason) {
+TJpegReadResult ReadJpegFile(TBitmap* bitmap, const std::string& fileName, bool adoptFormat,
+                             int scale) {
     if (bitmap == nullptr) {
-        return Fail(reason, "no bitmap");
+        throw std::invalid_argument("ReadJpegFile needs a bitmap");
     }
     const std::optional<std::string> bytes = ReadFileBytes(fileName);
     if (!bytes) {
-        return Fail(reason, Format("cannot read \"%s\"", fileName));
+        throw detail::OpenError(fileName);
     }
-    return ReadJpegData(bitmap,
-                        {reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size()},
-                        adoptFormat, scale, reason);
+    return detail::NamingFile(fileName, [&] {
+        return ReadJpegData(bitmap,
+                            {reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size()},
+                            adoptFormat, scale);
+    });
 }
 
-bool ReadJpegData(TBitmap* bitmap, std::span<const std::uint8_t> data, bool adoptFormat, int scale,
-                  std::string* reason) {
+TJpegReadResult ReadJpegData(TBitmap* bitmap, std::span<const std::uint8_t> data, bool adoptFormat,
+                             int scale) {
     if (bitmap == nullptr) {
-        return Fail(reason, "no bitmap");
+        throw std::invalid_argument("ReadJpegData needs a bitmap");
     }
     int channels = 0;
     if (bitmap->PixelFormat() == TPixelFormat::pf8bit) {
@@ -350,43 +432,30 @@ bool ReadJpegData(TBitmap* bitmap, std::span<const std::uint8_t> data, bool adop
         channels = 3;
     }
     if (channels == 0 && !adoptFormat) {
-        return Fail(reason, "the bitmap is neither 8-bit nor 24-bit");
+        throw EInvalidGraphicOperation("A JPEG is read into an 8-bit or 24-bit bitmap only");
     }
     DecompressHandle handle;
     DecompressSession* s = handle.get();
     if (!OpenDecompress(s, data.data(), static_cast<unsigned long>(data.size()))) {
-        return Fail(reason, s->err.message);
+        Invalid(s->err.message);
     }
     const std::int64_t w = s->cinfo.image_width;
     const std::int64_t h = s->cinfo.image_height;
-    unsigned int denom = 1;
-    switch (scale) {
-    case 1:
-        denom = 2;
-        break;
-    case 2:
-        denom = 4;
-        break;
-    case 3:
-        denom = 8;
-        break;
-    default:
-        break;
-    }
+    const unsigned int denom = ScaleDenominator(scale);
     const auto targetWidth = static_cast<int>((w + denom - 1) / denom);
     const auto targetHeight = static_cast<int>((h + denom - 1) / denom);
     const int components = s->cinfo.num_components;
     if (components != 1 && components != 3 && components != 4) {
-        return Fail(reason, Format("%d colour components", components));
+        Invalid(Format("%d colour components", components));
     }
     if (w * h > kMaxPixelsPerFileByte * static_cast<std::int64_t>(data.size())) {
-        return Fail(reason, Format("a %d x %d image cannot be held in %d bytes",
-                                   static_cast<long long>(w), static_cast<long long>(h),
-                                   static_cast<unsigned long long>(data.size())));
+        Invalid(Format("a %d x %d image cannot be held in %d bytes", static_cast<long long>(w),
+                       static_cast<long long>(h), static_cast<unsigned long long>(data.size())));
     }
     if (adoptFormat) {
         channels = components;
     }
+    std::unique_ptr<TBitmap> staging; // four components into a one- or three-channel bitmap
     try {
         bitmap->SetSize(0, 0);
         if (adoptFormat) {
@@ -395,57 +464,38 @@ bool ReadJpegData(TBitmap* bitmap, std::span<const std::uint8_t> data, bool adop
                                                    : TPixelFormat::pf32bit);
         }
         bitmap->SetSize(targetWidth, targetHeight);
+        if (components == 4 && channels != 4) {
+            staging = std::make_unique<TBitmap>();
+            staging->SetPixelFormat(TPixelFormat::pf32bit);
+            staging->SetSize(targetWidth, targetHeight);
+        }
     } catch (const EInvalidGraphicOperation& e) {
-        return Fail(reason, e.what());
+        Invalid(e.what());
     }
 
+    TBitmap& target = staging ? *staging : *bitmap;
     DecodeJob job{};
     job.scaleDenom = denom;
     job.width = targetWidth;
     job.height = targetHeight;
-    job.stride = bitmap->Stride();
-    job.base = bitmap->Bits().data();
-    job.conversion = Conversion::Direct;
-    std::unique_ptr<TBitmap> staging; // four components into a one- or three-channel bitmap
-    if (components == 4) {
-        job.outSpace = JCS_CMYK;
-        if (channels != 4) {
-            staging = std::make_unique<TBitmap>();
-            staging->SetPixelFormat(TPixelFormat::pf32bit);
-            staging->SetSize(targetWidth, targetHeight);
-            job.stride = staging->Stride();
-            job.base = staging->Bits().data();
-        }
-        job.conversion = Conversion::CmykToBgra;
-    } else {
-        job.outSpace = channels == 1 ? JCS_GRAYSCALE : JCS_EXT_BGR;
-    }
+    job.stride = target.Stride();
+    job.base = target.Bits().data();
+    job.outSpace = components == 4 ? JCS_CMYK : channels == 1 ? JCS_GRAYSCALE : JCS_EXT_BGR;
     if (!Decode(s, &job)) {
-        return Fail(reason, s->err.message);
+        Invalid(s->err.message);
     }
-    if (job.conversion == Conversion::CmykToBgra) {
-        // The four components are taken as R, G, B, A and stored premultiplied.
-        TBitmap& four = staging ? *staging : *bitmap;
-        for (int y = 0; y < targetHeight; ++y) {
-            std::uint8_t* p = four.ScanLine(y);
-            for (int x = 0; x < targetWidth; ++x, p += 4) {
-                const unsigned a = p[3];
-                const std::uint8_t r = p[0];
-                p[0] = static_cast<std::uint8_t>(p[2] * a / 255);
-                p[1] = static_cast<std::uint8_t>(p[1] * a / 255);
-                p[2] = static_cast<std::uint8_t>(r * a / 255);
-            }
-        }
-        if (staging) {
-            staging->SetPixelFormat(bitmap->PixelFormat());
-            for (int y = 0; y < targetHeight; ++y) {
-                std::memcpy(bitmap->ScanLine(y), staging->ScanLine(y),
-                            static_cast<std::size_t>(bitmap->Stride()));
-            }
-        }
+    TJpegReadResult result;
+    result.RowsInHeader = targetHeight;
+    result.RowsDecoded = RowsDecoded(*s, denom, targetHeight);
+    result.Warning = s->err.warning;
+    if (result.RowsDecoded == 0 && targetHeight > 0) {
+        Invalid(result.Warning); // nothing of the picture is there
+    }
+    if (components == 4) {
+        ConvertFourComponents(target, staging ? bitmap : nullptr);
     }
     bitmap->SetModified(true);
-    return true;
+    return result;
 }
 
 } // namespace vantorel

@@ -29,6 +29,7 @@
 #include "common/Format.h"
 #include "common/StringUtils.h"
 #include "imaging/Canvas.h"
+#include "imaging/FileErrors.h"
 
 #include <algorithm>
 #include <chrono>
@@ -481,150 +482,209 @@ void TPngImage::SetPixels(int width, int height, int colorType, int bitDepth,
     palette_ = colorType == PNG_COLOR_TYPE_PALETTE ? std::move(palette) : std::vector<TRGBQuad>{};
 }
 
-void TPngImage::ReadStream(std::istream& stream) {
-    const std::int64_t remaining = RemainingBytes(stream);
-    png_byte signature[4] = {};
-    stream.read(reinterpret_cast<char*>(signature), sizeof signature);
-    if (stream.gcount() != static_cast<std::streamsize>(sizeof signature) ||
-        png_sig_cmp(signature, 0, sizeof signature) != 0) {
-        throw EInvalidGraphic(kNotPng);
-    }
+// ---- reading, step by step --------------------------------------------------------
 
-    IoContext context;
-    context.in = &stream;
-    context.image = this;
-    context.allocationLimit = std::max(kMaxAllocation, remaining + 1024);
-    PngStructs structs(PngStructs::Kind::Read, context);
-    if (structs.png() == nullptr) {
-        return;
-    }
-    ReportProgress(TProgressStage::psStarting, 0, "Start PNG read");
-    if (!structs.CreateInfo()) {
-        throw EInvalidGraphic("Failed to Create info struct");
-    }
-    png_structp png = structs.png();
-    png_infop info = structs.info();
-    png_set_read_fn(png, &context, ReadCallback);
-    // Sizes TBitmap could not hold are refused by libpng while it reads the header.
-    png_set_user_limits(png, TBitmap::kMaxDimension, TBitmap::kMaxDimension);
+// TPngImage::ReadStream. The image takes the header values and the texts before the
+// pixels are read, so that a failed read keeps those but never pixels.
+class PngReader {
+public:
+    PngReader(TPngImage& image, std::istream& stream) : image_(image), stream_(stream) {}
+    PngReader(const PngReader&) = delete;
+    PngReader& operator=(const PngReader&) = delete;
 
-    const auto fail = [&context]() {
-        if (context.pending) {
-            std::rethrow_exception(context.pending);
+    void Read() {
+        remaining_ = RemainingBytes(stream_);
+        CheckSignature();
+        context_.in = &stream_;
+        context_.image = &image_;
+        context_.allocationLimit = std::max(kMaxAllocation, remaining_ + 1024);
+        PngStructs structs(PngStructs::Kind::Read, context_);
+        if (structs.png() == nullptr) {
+            return;
         }
-        throw EInvalidGraphic(context.message);
-    };
+        image_.ReportProgress(TProgressStage::psStarting, 0, "Start PNG read");
+        if (!structs.CreateInfo()) {
+            throw EInvalidGraphic("Failed to Create info struct");
+        }
+        png_ = structs.png();
+        info_ = structs.info();
+        png_set_read_fn(png_, &context_, ReadCallback);
+        // Sizes TBitmap could not hold are refused by libpng while it reads the header.
+        png_set_user_limits(png_, TBitmap::kMaxDimension, TBitmap::kMaxDimension);
 
-    ReadHeaderJob header{};
-    header.forceColor = ForceColor;
-    if (!ReadHeader(png, info, &header)) {
-        fail();
+        header_.forceColor = image_.ForceColor;
+        if (!ReadHeader(png_, info_, &header_)) {
+            Fail();
+        }
+        ClearTexts();
+        const int textsBeforeImage = TakeTexts(0);
+        TakeHeaderValues();
+        std::vector<TRGBQuad> palette = KeptPalette();
+        CheckSize();
+        std::vector<std::uint8_t> pixels = ReadRows();
+        TakeTexts(textsBeforeImage);
+        TakeRows(std::move(pixels), std::move(palette));
+        TakeTime();
+        image_.ReportProgress(TProgressStage::psEnding, 100, "Ended PNG read");
     }
 
-    textChk_.Clear();
-    Title.clear();
-    Author.clear();
-    Description.clear();
-    const auto takeTexts = [&](int from) {
+private:
+    void CheckSignature() {
+        png_byte signature[4] = {};
+        stream_.read(reinterpret_cast<char*>(signature), sizeof signature);
+        if (stream_.gcount() != static_cast<std::streamsize>(sizeof signature) ||
+            png_sig_cmp(signature, 0, sizeof signature) != 0) {
+            throw EInvalidGraphic(kNotPng);
+        }
+    }
+
+    // The stream's or the progress handler's own exception, else libpng's message.
+    [[noreturn]] void Fail() const {
+        if (context_.pending) {
+            std::rethrow_exception(context_.pending);
+        }
+        throw EInvalidGraphic(context_.message, context_.message);
+    }
+
+    void ClearTexts() {
+        image_.textChk_.Clear();
+        image_.Title.clear();
+        image_.Author.clear();
+        image_.Description.clear();
+    }
+
+    // Adds the text chunks from index `from` on; returns how many libpng holds.
+    int TakeTexts(int from) {
         png_textp texts = nullptr;
-        const int count = png_get_text(png, info, &texts, nullptr);
+        const int count = png_get_text(png_, info_, &texts, nullptr);
         for (int i = from; i < count; ++i) {
             const std::string key = texts[i].key != nullptr ? texts[i].key : "";
             const std::string text = ChunkText(texts[i]);
-            textChk_.Add(key + "=" + text);
+            image_.textChk_.Add(key + "=" + text);
             if (SameText(key, "Title")) {
-                Title = text;
+                image_.Title = text;
             } else if (SameText(key, "Author")) {
-                Author = text;
+                image_.Author = text;
             } else if (SameText(key, "Description")) {
-                Description = text;
+                image_.Description = text;
             }
         }
         return count;
-    };
-    const int textsBeforeImage = takeTexts(0);
-    const PngHeader& ihdr = header.ihdr;
+    }
 
-    width_ = static_cast<int>(ihdr.width);
-    height_ = static_cast<int>(ihdr.height);
-    bitDepth_ = ihdr.bitDepth;
-    colorType_ = ihdr.colorType;
-    interlace_ = ihdr.interlace;
-    compression_ = ihdr.compression;
-    filterMethod_ = ihdr.filterMethod;
-    transparent_ = header.hasBackground;
-    numberOfPasses_ = ihdr.interlace == PNG_INTERLACE_ADAM7 ? header.passes : 0;
-    lastModified_ = 0;
-    channels_ = header.channels;
-    pixels_.clear();
-    rowBytes_ = 0;
-    palette_.clear();
+    void TakeHeaderValues() {
+        const PngHeader& ihdr = header_.ihdr;
+        TPngImage& im = image_;
+        im.width_ = static_cast<int>(ihdr.width);
+        im.height_ = static_cast<int>(ihdr.height);
+        im.bitDepth_ = ihdr.bitDepth;
+        im.colorType_ = ihdr.colorType;
+        im.interlace_ = ihdr.interlace;
+        im.compression_ = ihdr.compression;
+        im.filterMethod_ = ihdr.filterMethod;
+        im.transparent_ = header_.hasBackground;
+        im.numberOfPasses_ = ihdr.interlace == PNG_INTERLACE_ADAM7 ? header_.passes : 0;
+        im.lastModified_ = 0;
+        im.channels_ = header_.channels;
+        im.pixels_.clear();
+        im.rowBytes_ = 0;
+        im.palette_.clear();
+    }
 
-    std::vector<TRGBQuad> palette;
-    if (ihdr.colorType == PNG_COLOR_TYPE_PALETTE && header.channels == 1) {
-        png_colorp entries = nullptr;
-        int count = 0;
-        if (png_get_PLTE(png, info, &entries, &count) != 0) {
-            for (int i = 0; i < count; ++i) {
-                palette.push_back(TRGBQuad{entries[i].blue, entries[i].green, entries[i].red, 0});
+    // The palette of a palette image whose indices are kept (read without ForceColor).
+    std::vector<TRGBQuad> KeptPalette() const {
+        std::vector<TRGBQuad> palette;
+        if (header_.ihdr.colorType == PNG_COLOR_TYPE_PALETTE && header_.channels == 1) {
+            png_colorp entries = nullptr;
+            int count = 0;
+            if (png_get_PLTE(png_, info_, &entries, &count) != 0) {
+                for (int i = 0; i < count; ++i) {
+                    palette.push_back(
+                        TRGBQuad{entries[i].blue, entries[i].green, entries[i].red, 0});
+                }
             }
         }
+        return palette;
     }
 
     // A lying header must not make us take memory: the pixels have to fit a bitmap, and
     // the rest of the stream has to be able to inflate to the raw rows.
-    const std::int64_t rawRowBytes =
-        1 + (std::int64_t{ihdr.width} * ChannelsOf(ihdr.colorType) * ihdr.bitDepth + 7) / 8;
-    const std::int64_t decodedBytes =
-        static_cast<std::int64_t>(header.rowBytes) * std::int64_t{ihdr.height};
-    if (decodedBytes > TBitmap::kMaxBytes ||
-        (remaining >= 0 &&
-         rawRowBytes * std::int64_t{ihdr.height} > remaining * kMaxInflateRatio + 4096)) {
-        throw EInvalidGraphic("Image too large");
-    }
-
-    std::vector<std::uint8_t> pixels(static_cast<std::size_t>(decodedBytes));
-    std::vector<png_bytep> rows(ihdr.height);
-    for (std::size_t r = 0; r < rows.size(); ++r) {
-        rows[r] = pixels.data() + r * header.rowBytes;
-    }
-    if (!ReadPixels(png, info, rows.data())) {
-        fail();
-    }
-    takeTexts(textsBeforeImage);
-
-    rowBytes_ = header.rowBytes;
-    pixels_ = std::move(pixels);
-    palette_ = std::move(palette);
-    rowDepth_ = ihdr.bitDepth == 16 ? 16 : 8;
-    switch (header.channels) {
-    case 1:
-        rowColorType_ = palette_.empty() ? PNG_COLOR_TYPE_GRAY : PNG_COLOR_TYPE_PALETTE;
-        break;
-    case 2:
-        rowColorType_ = PNG_COLOR_TYPE_GRAY_ALPHA;
-        break;
-    case 3:
-        rowColorType_ = PNG_COLOR_TYPE_RGB;
-        break;
-    default:
-        rowColorType_ = PNG_COLOR_TYPE_RGB_ALPHA;
-        break;
-    }
-    if (rowColorType_ == PNG_COLOR_TYPE_PALETTE) {
-        rowDepth_ = ihdr.bitDepth;
-    }
-
-    png_timep time = nullptr;
-    if (png_get_tIME(png, info, &time) != 0 && time != nullptr) {
-        const bool valid = TryEncodeDate(time->year, time->month, time->day).has_value() &&
-                           TryEncodeTime(time->hour, time->minute, std::min<int>(time->second, 59));
-        if (valid) {
-            lastModified_ = EncodeDateTime(time->year, time->month, time->day, time->hour,
-                                           time->minute, std::min<int>(time->second, 59));
+    void CheckSize() const {
+        const PngHeader& ihdr = header_.ihdr;
+        const std::int64_t rawRowBytes =
+            1 + (std::int64_t{ihdr.width} * ChannelsOf(ihdr.colorType) * ihdr.bitDepth + 7) / 8;
+        const std::int64_t decodedBytes =
+            static_cast<std::int64_t>(header_.rowBytes) * std::int64_t{ihdr.height};
+        if (decodedBytes > TBitmap::kMaxBytes ||
+            (remaining_ >= 0 &&
+             rawRowBytes * std::int64_t{ihdr.height} > remaining_ * kMaxInflateRatio + 4096)) {
+            throw EInvalidGraphic("Image too large");
         }
     }
-    ReportProgress(TProgressStage::psEnding, 100, "Ended PNG read");
+
+    std::vector<std::uint8_t> ReadRows() {
+        std::vector<std::uint8_t> pixels(header_.rowBytes * header_.ihdr.height);
+        std::vector<png_bytep> rows(header_.ihdr.height);
+        for (std::size_t r = 0; r < rows.size(); ++r) {
+            rows[r] = pixels.data() + r * header_.rowBytes;
+        }
+        if (!ReadPixels(png_, info_, rows.data())) {
+            Fail();
+        }
+        return pixels;
+    }
+
+    // The decoded rows and how they are laid out (what writing them back describes).
+    void TakeRows(std::vector<std::uint8_t> pixels, std::vector<TRGBQuad> palette) {
+        TPngImage& im = image_;
+        const int bitDepth = header_.ihdr.bitDepth;
+        im.rowBytes_ = header_.rowBytes;
+        im.pixels_ = std::move(pixels);
+        im.palette_ = std::move(palette);
+        im.rowDepth_ = bitDepth == 16 ? 16 : 8;
+        switch (header_.channels) {
+        case 1:
+            im.rowColorType_ = im.palette_.empty() ? PNG_COLOR_TYPE_GRAY : PNG_COLOR_TYPE_PALETTE;
+            break;
+        case 2:
+            im.rowColorType_ = PNG_COLOR_TYPE_GRAY_ALPHA;
+            break;
+        case 3:
+            im.rowColorType_ = PNG_COLOR_TYPE_RGB;
+            break;
+        default:
+            im.rowColorType_ = PNG_COLOR_TYPE_RGB_ALPHA;
+            break;
+        }
+        if (im.rowColorType_ == PNG_COLOR_TYPE_PALETTE) {
+            im.rowDepth_ = bitDepth;
+        }
+    }
+
+    void TakeTime() {
+        png_timep time = nullptr;
+        if (png_get_tIME(png_, info_, &time) == 0 || time == nullptr) {
+            return;
+        }
+        const int second = std::min<int>(time->second, 59);
+        if (TryEncodeDate(time->year, time->month, time->day).has_value() &&
+            TryEncodeTime(time->hour, time->minute, second)) {
+            image_.lastModified_ = EncodeDateTime(time->year, time->month, time->day, time->hour,
+                                                  time->minute, second);
+        }
+    }
+
+    TPngImage& image_;
+    std::istream& stream_;
+    std::int64_t remaining_ = -1;
+    IoContext context_;
+    png_structp png_ = nullptr;
+    png_infop info_ = nullptr;
+    ReadHeaderJob header_{};
+};
+
+void TPngImage::ReadStream(std::istream& stream) {
+    PngReader(*this, stream).Read();
 }
 
 void TPngImage::WriteStream(std::ostream& stream) {
@@ -702,32 +762,33 @@ void TPngImage::WriteStream(std::ostream& stream) {
         if (context.pending) {
             std::rethrow_exception(context.pending);
         }
-        throw EWriteError(context.message);
+        throw EWriteError(context.message, context.message);
     }
     ReportProgress(TProgressStage::psEnding, 100, "Ended PNG write");
 }
 
 void TPngImage::LoadFromFile(const std::string& fileName) {
-    std::ifstream file(fileName, std::ios::binary);
-    if (!file) {
-        throw EFOpenError(Format("Cannot open file \"%s\"", fileName));
-    }
-    ReadStream(file);
+    detail::ReadFile(fileName, [this](std::istream& stream) { ReadStream(stream); });
 }
 
 void TPngImage::SaveToFile(const std::string& fileName) {
     // Encoded in memory first, so that a failure leaves the old file alone.
     std::ostringstream buffer(std::ios::binary);
-    WriteStream(buffer);
+    try {
+        WriteStream(buffer);
+    } catch (const EWriteError& e) {
+        throw EWriteError(e.Headline(), e.Cause(), fileName);
+    }
     std::ofstream file(fileName, std::ios::binary | std::ios::trunc);
     if (!file) {
-        throw EWriteError(Format("Cannot create file \"%s\"", fileName));
+        throw detail::CreateError(fileName);
     }
     const std::string bytes = std::move(buffer).str();
     file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     file.close();
     if (!file) {
-        throw EWriteError(Format("Error writing PNG to file \"%s\"", fileName));
+        throw EWriteError(Format("Error writing PNG to file \"%s\"", fileName),
+                          detail::SystemCause("the file cannot be written"), fileName);
     }
 }
 

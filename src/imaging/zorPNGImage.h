@@ -124,18 +124,22 @@ public:
 
     /// Decodes a PNG from the stream's current position. Throws EInvalidGraphic: "Is not
     /// a valid PNG !" when the first bytes are not the PNG signature, libpng's own text
-    /// for a damaged file, "Unexpected end of PNG stream" for a file cut short, and
-    /// "Image too large" for a header whose pixels could not be real (larger than
-    /// TBitmap allows, or than the rest of the stream could inflate to). The image keeps
-    /// the fields already set then, but never pixels of a failed read.
+    /// (also its Cause()) for a damaged file, "Unexpected end of PNG stream" for a file
+    /// cut short, and "Image too large" for a header whose pixels could not be real
+    /// (larger than TBitmap allows, or than the rest of the stream could inflate to).
+    /// The image keeps the fields already set then, but never pixels of a failed read.
+    /// Each read keeps its state to itself: images may be read on several threads at once.
     void ReadStream(std::istream& stream);
     /// Encodes the image as a PNG. Throws EWriteError: "Cannot write a PNG without
-    /// pixels" (nothing written), libpng's own text, or "Cannot write the PNG stream".
-    /// The time chunk takes the current UTC time from the clock seam (common/Clock.h).
+    /// pixels" (nothing written), libpng's own text (also its Cause()), or "Cannot write
+    /// the PNG stream". The time chunk takes the current UTC time from the clock seam
+    /// (common/Clock.h). Safe on several threads at once, like ReadStream.
     void WriteStream(std::ostream& stream);
-    /// Reads the file; EFOpenError when it cannot be opened.
+    /// Reads the file: EFOpenError when it cannot be opened, ReadStream's EInvalidGraphic
+    /// with the file's name as its Path().
     void LoadFromFile(const std::string& fileName);
-    /// Writes the file (created or overwritten); EWriteError when it cannot be written.
+    /// Writes the file (created or overwritten): EWriteError when it cannot be written,
+    /// with the file's name as its Path().
     void SaveToFile(const std::string& fileName);
 
     // ---- bitmaps ---------------------------------------------------------------------
@@ -181,6 +185,7 @@ private:
     std::uint64_t lastTick_ = 0;
 
     friend struct PngCallbacks;
+    friend class PngReader;
 };
 
 /// A graphic holding one TPngImage, shared between graphics by Assign.

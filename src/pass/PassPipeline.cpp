@@ -96,6 +96,23 @@ private:
     TPassReport& report_;
 };
 
+// A file cut short still gives a picture, its missing rows flat; the run says so.
+void ReportDecoding(const TChannelImage& image, const std::string& path, TPassReport& report) {
+    if (!image.DecoderWarning.empty()) {
+        report.Account("Image decoder: " + image.DecoderWarning);
+    }
+    if (image.RowsDecoded < image.RowsInFile) {
+        const std::string rows =
+            Format("%d of %d rows decoded", image.RowsDecoded, image.RowsInFile);
+        report.Account("Image cut short: " + rows);
+        report.Warning(
+            TPassIssue::ImageCutShort,
+            "File: " + ExtractFileName(path) + "\r\n\r\nThe image is cut short: " + rows +
+                ".\r\nThe rows below them are not the picture.\r\n\r\n" + "Continuing ...",
+            "Vantorel - image cut short");
+    }
+}
+
 bool IsChannel68(const std::string& path) {
     const std::string name = LowerCase(ExtractFileName(path));
     return name.find(".s_68.") != std::string::npos || name.find("_68.bmp") != std::string::npos;
@@ -139,8 +156,9 @@ std::string TPassSources::KeplerFolder() const {
 
 // ---- the run --------------------------------------------------------------------------------
 
-TPassOutcome ProcessChannelImageFile(const std::string& fileName, const TChannelFileOptions& options,
-                                     TPassSources& sources, TPassReport& report) {
+TPassOutcome ProcessChannelImageFile(const std::string& fileName,
+                                     const TChannelFileOptions& options, TPassSources& sources,
+                                     TPassReport& report) {
     TPassOutcome outcome;
     report.Account("Processing: " + ExpandFileName(fileName));
 
@@ -169,6 +187,7 @@ TPassOutcome ProcessChannelImageFile(const std::string& fileName, const TChannel
         CheckChannel(path, report);
 
         TChannelImage image = LoadChannelImage(path);
+        ReportDecoding(image, path, report);
         outcome.ImageFile = path;
         outcome.Unprocessed = std::make_unique<TExtBitmap>(std::move(image.Bitmap));
 

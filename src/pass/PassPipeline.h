@@ -110,15 +110,16 @@ struct TChannelFileOptions {
 /// A channel image with its decoder's file name and .STAT files: found (or looked for in
 /// the fallback folder), its element set checked against today, read, timed, then run
 /// through RunPass. Errors inside a stage end the run as a StageFailed error.
-TPassOutcome ProcessChannelImageFile(const std::string& fileName, const TChannelFileOptions& options,
-                                     TPassSources& sources, TPassReport& report);
+TPassOutcome ProcessChannelImageFile(const std::string& fileName,
+                                     const TChannelFileOptions& options, TPassSources& sources,
+                                     TPassReport& report);
 
 /// The steps after the input: the ground table from each line's time, the fit, the
 /// default offsets and the enhancement. Needs at least three lines and an orbit for the
 /// pass; otherwise the run ends with the image left unprocessed in the outcome.
 /// @param outcome holds the image (Unprocessed) on entry; on success its Result.
-void RunPass(TPassOutcome& outcome, bool channel68, const TLineTimes& times,
-             TPassSources& sources, TPassReport& report);
+void RunPass(TPassOutcome& outcome, bool channel68, const TLineTimes& times, TPassSources& sources,
+             TPassReport& report);
 
 /// The ground table of `lines` lines at the given times (one row per line, latitude
 /// first) and the satellite's height at the middle line; false when the orbit has no set

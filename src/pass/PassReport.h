@@ -17,18 +17,19 @@ class TStringList;
 /// What a warning or an error is about.
 enum class TPassIssue {
     None,
-    FileNotFound,           ///< the image is neither where named nor in the fallback folder
-    NoElementSet,           ///< the Kepler folder has no set of the satellite
-    ElementSetFiles,        ///< a per-satellite Kepler file cannot be used as it stands
-    StaleElementSet,        ///< the start-up set is more than a week old
-    UnsuitableChannel,      ///< a 122, 124 or 125 channel, whose timing is distrusted
-    NoDateInName,           ///< the file name holds no pass date and time
+    FileNotFound,              ///< the image is neither where named nor in the fallback folder
+    NoElementSet,              ///< the Kepler folder has no set of the satellite
+    ElementSetFiles,           ///< a per-satellite Kepler file cannot be used as it stands
+    StaleElementSet,           ///< the start-up set is more than a week old
+    UnsuitableChannel,         ///< a 122, 124 or 125 channel, whose timing is distrusted
+    NoDateInName,              ///< the file name holds no pass date and time
     ElementSetNotContemporary, ///< the set is more than a month newer than the pass
-    MissingStat,            ///< no .STAT file beside the image
-    TooFewLines,            ///< fewer than three lines: nothing to fit
-    InvalidOrbit,           ///< no usable orbit for the pass
-    FitFailed,              ///< the map could not be fitted to the image
-    StageFailed,            ///< an error inside a stage (reading, propagation, a fit's maths)
+    MissingStat,               ///< no .STAT file beside the image
+    ImageCutShort,             ///< the image file ends before its last row
+    TooFewLines,               ///< fewer than three lines: nothing to fit
+    InvalidOrbit,              ///< no usable orbit for the pass
+    FitFailed,                 ///< the map could not be fitted to the image
+    StageFailed,               ///< an error inside a stage (reading, propagation, a fit's maths)
 };
 
 /// One line of a report.

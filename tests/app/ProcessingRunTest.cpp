@@ -247,13 +247,20 @@ TEST_F(Run, JpegImagesAreEqualisedAtLoadAndAfterTheFit) {
     TExtBitmap expected;
     expected.SetPixelFormat(TPixelFormat::pf8bit);
     expected.EnsureGrayPalette();
-    ASSERT_TRUE(ReadJpegFile(&expected, jpeg, false, 0));
+    ASSERT_TRUE(ReadJpegFile(&expected, jpeg, false, 0).Complete());
     expected.EqualizeContrast(0, 256, false, 2.5);
     expected.EqualizeContrast(0, 256, true, 2.5);
     const auto a = run->ChannelBitmap().Bits();
     const auto b = expected.Bits();
     ASSERT_EQ(a.size(), b.size());
     EXPECT_TRUE(std::equal(a.begin(), a.end(), b.begin()));
+
+    // A file that is no JPEG: one line naming the file and libjpeg's reason.
+    const std::string garbage = dir.Write("2020_09_27_08_00_58_65.jpg", "not a jpeg");
+    EXPECT_FALSE(run->ProcessFile(garbage));
+    ASSERT_FALSE(notifier.entries.empty());
+    EXPECT_EQ(notifier.entries.back().text,
+              "Cannot read the JPEG file " + garbage + ": Not a JPEG file: starts with 0x6e 0x6f");
 }
 
 TEST_F(Run, ThicknessColourAndPlaceMarksOnASouthboundPass) {
@@ -353,7 +360,7 @@ TEST_F(Run, SavedPicturesAndTheirNames) {
     ASSERT_TRUE(run->ProcessFile(kSampleImage));
     run->SavePicture(dir / "out.jpeg"); // ".jpeg" is a JPEG too
     TBitmap b;
-    ASSERT_TRUE(ReadJpegFile(&b, dir / "out.jpeg", true, 0));
+    ASSERT_TRUE(ReadJpegFile(&b, dir / "out.jpeg", true, 0).Complete());
     EXPECT_EQ(b.Width(), 1568);
     run->SavePicture(dir / "out.img"); // any other name: a Windows bitmap
     TBitmap w;
@@ -361,7 +368,7 @@ TEST_F(Run, SavedPicturesAndTheirNames) {
     EXPECT_EQ(w.PixelFormat(), TPixelFormat::pf24bit);
     run->SavePicture(dir / "out.JPG");
     TBitmap j;
-    ASSERT_TRUE(ReadJpegFile(&j, dir / "out.JPG", true, 0));
+    ASSERT_TRUE(ReadJpegFile(&j, dir / "out.JPG", true, 0).Complete());
     EXPECT_EQ(j.Height(), 4000);
 
     // A PNG holds exactly what is shown, overlay included.

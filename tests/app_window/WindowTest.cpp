@@ -504,7 +504,7 @@ private slots:
             QCOMPARE(differing, 0);
         }
         TBitmap jpeg;
-        QVERIFY(ReadJpegFile(&jpeg, dir / "a.jpg", false, 0));
+        QVERIFY(ReadJpegFile(&jpeg, dir / "a.jpg", false, 0).Complete());
         QCOMPARE(jpeg.Width(), shown.width());
 
         // The clipboard: the picture, and the diagnostics text.

@@ -152,6 +152,8 @@ TEST(BitmapFile, TruncatedAndLyingFilesAreRefusedWithoutChange) {
         FAIL() << "a truncated file loaded";
     } catch (const EInvalidGraphic& e) {
         EXPECT_NE(std::string(e.what()).find("ends inside the pixel data"), std::string::npos);
+        EXPECT_EQ(e.Headline(), "Bitmap image is not valid");
+        EXPECT_EQ(e.Path(), ImagingData("rgb24_truncated.bmp"));
     }
     EXPECT_EQ(b.Width(), 2);
     EXPECT_THROW(b.LoadFromFile(ImagingData("no such file.bmp")), EFOpenError);

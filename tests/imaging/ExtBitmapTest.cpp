@@ -11,6 +11,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace vantorel {
 namespace {
@@ -23,6 +24,47 @@ TExtBitmap Grey(int width, int height) {
     b.SetPixelFormat(TPixelFormat::pf8bit);
     b.SetSize(width, height);
     return b;
+}
+
+// A BMP file of 1, 4 or 8 bits per pixel with the given palette (entries declared as
+// used), pixel (x, y) holding index(x, y); rows bottom-up.
+template <typename Index>
+std::string PaletteBmp(int bits, const std::vector<TRGBQuad>& palette, int width, int height,
+                       Index index) {
+    const auto u32 = [](std::uint32_t v) {
+        return std::string{static_cast<char>(v), static_cast<char>(v >> 8),
+                           static_cast<char>(v >> 16), static_cast<char>(v >> 24)};
+    };
+    const int stride = (width * bits + 31) / 32 * 4;
+    const auto offset = static_cast<std::uint32_t>(54 + 4 * palette.size());
+    std::string file = "BM" + u32(offset + static_cast<std::uint32_t>(stride * height)) + u32(0) +
+                       u32(offset) + u32(40) + u32(static_cast<std::uint32_t>(width)) +
+                       u32(static_cast<std::uint32_t>(height)) + std::string{1, 0} +
+                       std::string{static_cast<char>(bits), 0} + u32(0) + u32(0) + u32(0) + u32(0) +
+                       u32(static_cast<std::uint32_t>(palette.size())) + u32(0);
+    for (const TRGBQuad& q : palette) {
+        file += std::string{static_cast<char>(q.Blue), static_cast<char>(q.Green),
+                            static_cast<char>(q.Red), 0};
+    }
+    for (int y = height - 1; y >= 0; --y) {
+        std::string row(static_cast<std::size_t>(stride), '\0');
+        for (int x = 0; x < width; ++x) {
+            const int bit = x * bits;
+            row[static_cast<std::size_t>(bit / 8)] |=
+                static_cast<char>(index(x, y) << (8 - bits - bit % 8));
+        }
+        file += row;
+    }
+    return file;
+}
+
+std::vector<TRGBQuad> GreyPalette(int entries) {
+    std::vector<TRGBQuad> palette;
+    for (int i = 0; i < entries; ++i) {
+        const auto v = static_cast<std::uint8_t>(i * 255 / (entries - 1));
+        palette.push_back(TRGBQuad{v, v, v, 0});
+    }
+    return palette;
 }
 
 TEST(Histogram, PercentileWalkRoundsLimitsTiesToEven) {
@@ -210,6 +252,55 @@ TEST(ExtBitmap, EnsureGrayPaletteOnlyTouchesPalettedEightBit) {
     b.SetPalette({});
     b.EnsureGrayPalette();
     EXPECT_TRUE(b.Palette().empty());
+}
+
+TEST(ExtBitmap, GreyLevelsKeepEveryPaletteImageThroughEqualisation) {
+    struct Case {
+        int bits;
+        int entries;
+    };
+    for (const Case c : {Case{1, 2}, Case{4, 16}, Case{8, 224}}) {
+        SCOPED_TRACE(c.entries);
+        const int width = 224;
+        std::istringstream file(PaletteBmp(c.bits, GreyPalette(c.entries), width, 12,
+                                           [&](int x, int y) { return (x + y) % c.entries; }));
+        TExtBitmap b;
+        b.LoadFromStream(file);
+        b.ToGreyLevels();
+        ASSERT_EQ(b.PixelFormat(), TPixelFormat::pf8bit);
+        ASSERT_EQ(b.Palette(), GrayRamp());
+        EXPECT_EQ(b.ScanLine(0)[c.entries - 1], 255);
+        ASSERT_TRUE(b.EqualizeContrast(0, 256, true, 2.5));
+        // Each palette index keeps a level of its own, in the same order, the brightest
+        // staying far from black.
+        std::vector<int> level(static_cast<std::size_t>(c.entries), -1);
+        for (int x = 0; x < width; ++x) {
+            const int now = GetRValue(b.PixelColor(x, 0));
+            int& seen = level[static_cast<std::size_t>(x % c.entries)];
+            EXPECT_TRUE(seen == -1 || seen == now) << "index " << x % c.entries;
+            seen = now;
+        }
+        for (std::size_t i = 1; i < level.size(); ++i) {
+            EXPECT_GT(level[i], level[i - 1]) << "index " << i;
+        }
+        EXPECT_GE(level.back(), 127);
+    }
+
+    // Colour becomes its luma, from a palette or from 24-bit pixels alike.
+    TExtBitmap colour = Grey(2, 1);
+    colour.SetPalette({TRGBQuad{200, 100, 50, 0}});
+    colour.ScanLine(0)[1] = 1;
+    colour.ToGreyLevels();
+    EXPECT_EQ(colour.ScanLine(0)[0], 96); // 0.299 x 50 + 0.587 x 100 + 0.114 x 200
+    EXPECT_EQ(colour.ScanLine(0)[1], 0);  // beyond the palette: black
+    colour.SetPixelFormat(TPixelFormat::pf24bit);
+    colour.SetPalette({});
+    colour.ScanLine(0)[0] = 200; // B, G, R
+    colour.ScanLine(0)[1] = 100;
+    colour.ScanLine(0)[2] = 50;
+    colour.ToGreyLevels();
+    EXPECT_EQ(colour.PixelFormat(), TPixelFormat::pf8bit);
+    EXPECT_EQ(colour.PixelColor(0, 0), RGBColor(96, 96, 96));
 }
 
 TEST(ExtBitmap, TolerantReaderRepairsKnownWriterFaults) {

@@ -9,8 +9,10 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -92,7 +94,7 @@ int MaxDifference(const TBitmap& a, const TBitmap& b) {
 TEST(JpegRead, DecodesFilesOfAnotherEncoderWithinTolerance) {
     const TBitmap colour = Gradient(TPixelFormat::pf24bit);
     TBitmap b; // 24-bit
-    ASSERT_TRUE(ReadJpegFile(&b, ImagingData("cjpeg_colour_48x32.jpg"), false, 0));
+    ASSERT_TRUE(ReadJpegFile(&b, ImagingData("cjpeg_colour_48x32.jpg"), false, 0).Complete());
     ASSERT_EQ(b.Width(), 48);
     ASSERT_EQ(b.Height(), 32);
     EXPECT_LE(MaxDifference(b, colour), 8); // 4:2:0 chroma at quality 95
@@ -101,7 +103,7 @@ TEST(JpegRead, DecodesFilesOfAnotherEncoderWithinTolerance) {
     // Colour into an 8-bit bitmap reads as grey (luminance), and keeps its palette.
     TBitmap grey;
     grey.SetPixelFormat(TPixelFormat::pf8bit);
-    ASSERT_TRUE(ReadJpegFile(&grey, ImagingData("cjpeg_colour_48x32.jpg"), false, 0));
+    ASSERT_TRUE(ReadJpegFile(&grey, ImagingData("cjpeg_colour_48x32.jpg"), false, 0).Complete());
     ASSERT_EQ(grey.PixelFormat(), TPixelFormat::pf8bit);
     TBitmap expectedGrey = colour;
     expectedGrey.SetPixelFormat(TPixelFormat::pf8bit);
@@ -109,7 +111,7 @@ TEST(JpegRead, DecodesFilesOfAnotherEncoderWithinTolerance) {
 
     // A grey file into 24 bits: equal R, G, B near 3x + 2y + 20.
     TBitmap rgb;
-    ASSERT_TRUE(ReadJpegFile(&rgb, ImagingData("cjpeg_grey_48x32.jpg"), false, 0));
+    ASSERT_TRUE(ReadJpegFile(&rgb, ImagingData("cjpeg_grey_48x32.jpg"), false, 0).Complete());
     for (int y = 0; y < 32; y += 5) {
         for (int x = 0; x < 48; x += 7) {
             const TColor c = rgb.PixelColor(x, y);
@@ -118,9 +120,9 @@ TEST(JpegRead, DecodesFilesOfAnotherEncoderWithinTolerance) {
         }
     }
     // Adopting the format: one component gives 8 bits, three give 24.
-    ASSERT_TRUE(ReadJpegFile(&rgb, ImagingData("cjpeg_grey_48x32.jpg"), true, 0));
+    ASSERT_TRUE(ReadJpegFile(&rgb, ImagingData("cjpeg_grey_48x32.jpg"), true, 0).Complete());
     EXPECT_EQ(rgb.PixelFormat(), TPixelFormat::pf8bit);
-    ASSERT_TRUE(ReadJpegFile(&grey, ImagingData("cjpeg_colour_48x32.jpg"), true, 0));
+    ASSERT_TRUE(ReadJpegFile(&grey, ImagingData("cjpeg_colour_48x32.jpg"), true, 0).Complete());
     EXPECT_EQ(grey.PixelFormat(), TPixelFormat::pf24bit);
 }
 
@@ -142,7 +144,7 @@ TEST(JpegWrite, GreyIsOneComponentWithoutSubsamplingAndCarriesTheComment) {
     // Read back: the grey file is close to its source.
     TBitmap back;
     back.SetPixelFormat(TPixelFormat::pf8bit);
-    ASSERT_TRUE(ReadJpegFile(&back, dir / "grey.jpg", false, 0));
+    ASSERT_TRUE(ReadJpegFile(&back, dir / "grey.jpg", false, 0).Complete());
     EXPECT_LE(MaxDifference(back, grey), 4);
 }
 
@@ -182,7 +184,7 @@ TEST(JpegRead, ScaledReadsRoundTheSizeUp) {
     const int expected[4][2] = {{1001, 999}, {501, 500}, {251, 250}, {126, 125}};
     for (int scale = 0; scale < 4; ++scale) {
         TBitmap b;
-        ASSERT_TRUE(ReadJpegFile(&b, dir / "big.jpg", false, scale));
+        ASSERT_TRUE(ReadJpegFile(&b, dir / "big.jpg", false, scale).Complete());
         EXPECT_EQ(b.Width(), expected[scale][0]);
         EXPECT_EQ(b.Height(), expected[scale][1]);
     }
@@ -197,34 +199,60 @@ TEST(JpegWrite, FailuresRaiseAndLeaveNoFile) {
         WriteJpegFile(wide, dir / "a.jpg", 92, false, "");
         FAIL() << "a 32-bit bitmap was written";
     } catch (const EWriteError& e) {
-        EXPECT_STREQ(e.what(), "Error writing JPEG to file");
+        const std::string message = e.what();
+        EXPECT_EQ(message.substr(0, message.find('\n')), "Error writing JPEG to file");
+        EXPECT_NE(e.Cause().find("32-bit"), std::string::npos) << e.Cause();
+        EXPECT_EQ(e.Path(), dir / "a.jpg");
+        EXPECT_NE(message.find("File: " + e.Path()), std::string::npos) << message;
     }
     EXPECT_FALSE(std::filesystem::exists(dir / "a.jpg"));
     TBitmap colour = Gradient(TPixelFormat::pf24bit);
-    EXPECT_THROW(WriteJpegFile(colour, dir / "missing/folder/b.jpg", 92, false, ""), EWriteError);
+    try {
+        WriteJpegFile(colour, dir / "missing/folder/b.jpg", 92, false, "");
+        FAIL() << "written into a missing folder";
+    } catch (const EWriteError& e) {
+        EXPECT_EQ(e.Cause(), "No such file or directory");
+    }
     EXPECT_FALSE(std::filesystem::exists(dir / "missing"));
     TBitmap empty;
     EXPECT_FALSE(WriteJpegFile(empty, dir / "c.jpg", 92, false, ""));
     EXPECT_FALSE(std::filesystem::exists(dir / "c.jpg"));
 }
 
-TEST(JpegRead, FailuresReturnFalseWithAReason) {
+TEST(JpegRead, FailuresRaiseWithTheCauseAndTheFile) {
     testing::TempDir dir;
-    std::string reason;
-    EXPECT_FALSE(ReadJpegFile(nullptr, ImagingData("cjpeg_grey_48x32.jpg"), true, 0));
+    EXPECT_THROW(ReadJpegFile(nullptr, ImagingData("cjpeg_grey_48x32.jpg"), true, 0),
+                 std::invalid_argument);
     TBitmap b;
-    EXPECT_FALSE(ReadJpegFile(&b, dir / "none.jpg", true, 0, &reason));
-    EXPECT_NE(reason.find("cannot read"), std::string::npos);
+    try {
+        ReadJpegFile(&b, dir / "none.jpg", true, 0);
+        FAIL() << "a missing file was read";
+    } catch (const EFOpenError& e) {
+        EXPECT_EQ(e.Cause(), "No such file or directory");
+        EXPECT_EQ(e.Path(), dir / "none.jpg");
+    }
 
     TBitmap wide; // 32-bit without adopting: untouched
     wide.SetPixelFormat(TPixelFormat::pf32bit);
     wide.SetSize(3, 3);
-    EXPECT_FALSE(ReadJpegFile(&wide, ImagingData("cjpeg_grey_48x32.jpg"), false, 0));
+    EXPECT_THROW(ReadJpegFile(&wide, ImagingData("cjpeg_grey_48x32.jpg"), false, 0),
+                 EInvalidGraphicOperation);
     EXPECT_EQ(wide.Width(), 3);
 
-    const std::string garbage = dir.Write("garbage.jpg", "not a jpeg at all");
-    EXPECT_FALSE(ReadJpegFile(&b, garbage, true, 0, &reason));
-    EXPECT_FALSE(reason.empty());
+    const auto failure = [&](const std::string& path) {
+        try {
+            ReadJpegFile(&b, path, true, 0);
+        } catch (const EInvalidGraphic& e) {
+            EXPECT_EQ(e.Path(), path);
+            EXPECT_EQ(std::string(e.what()),
+                      "JPEG image is not valid\n" + e.Cause() + "\nFile: " + path);
+            return e.Cause();
+        }
+        return std::string("no error");
+    };
+    // libjpeg's own message is the cause.
+    EXPECT_EQ(failure(dir.Write("garbage.jpg", "not a jpeg at all")),
+              "Not a JPEG file: starts with 0x6e 0x6f");
 
     // A header that claims 60000 x 60000 pixels over 574 bytes.
     std::string lie = FileBytes(ImagingData("cjpeg_grey_48x32.jpg"));
@@ -232,8 +260,43 @@ TEST(JpegRead, FailuresReturnFalseWithAReason) {
     ASSERT_NE(sof, std::string::npos);
     lie[sof + 5] = lie[sof + 7] = static_cast<char>(0xEA);
     lie[sof + 6] = lie[sof + 8] = static_cast<char>(0x60);
-    EXPECT_FALSE(ReadJpegFile(&b, dir.Write("lie.jpg", lie), true, 0, &reason));
+    const std::string reason = failure(dir.Write("lie.jpg", lie));
     EXPECT_NE(reason.find("cannot be held"), std::string::npos) << reason;
+}
+
+TEST(JpegRead, AFileCutShortKeepsItsDecodedRowsAndSaysHowMany) {
+    // The grey fixture (48 x 32, one component: groups of 8 rows) cut halfway through
+    // the coded data that follows its scan header.
+    const std::string whole = FileBytes(ImagingData("cjpeg_grey_48x32.jpg"));
+    const std::size_t sos = whole.find("\xFF\xDA");
+    ASSERT_NE(sos, std::string::npos);
+    const std::size_t data = sos + 2 +
+                             ((static_cast<std::uint8_t>(whole[sos + 2]) << 8) |
+                              static_cast<std::uint8_t>(whole[sos + 3]));
+    testing::TempDir dir;
+    const std::string cut = dir.Write("cut.jpg", whole.substr(0, (data + whole.size() - 2) / 2));
+
+    TBitmap full;
+    full.SetPixelFormat(TPixelFormat::pf8bit);
+    ASSERT_TRUE(ReadJpegFile(&full, ImagingData("cjpeg_grey_48x32.jpg"), false, 0).Complete());
+    TBitmap part;
+    part.SetPixelFormat(TPixelFormat::pf8bit);
+    const TJpegReadResult read = ReadJpegFile(&part, cut, false, 0);
+    EXPECT_FALSE(read.Complete());
+    EXPECT_EQ(read.RowsInHeader, 32);
+    EXPECT_EQ(read.RowsDecoded % 8, 0);
+    EXPECT_GE(read.RowsDecoded, 8);
+    EXPECT_LE(read.RowsDecoded, 24);
+    EXPECT_EQ(read.Warning, "Premature end of JPEG file");
+    ASSERT_EQ(part.Height(), 32);
+    for (int y = 0; y < read.RowsDecoded; ++y) {
+        EXPECT_EQ(std::memcmp(part.ScanLine(y), full.ScanLine(y), 48), 0) << "row " << y;
+    }
+    EXPECT_NE(std::memcmp(part.ScanLine(31), full.ScanLine(31), 48), 0); // libjpeg's fill
+
+    // Cut before the first row: nothing to keep, an error.
+    EXPECT_THROW(ReadJpegFile(&part, dir.Write("head.jpg", whole.substr(0, data)), false, 0),
+                 EInvalidGraphic);
 }
 
 TEST(JpegRead, FourComponentsArePremultiplied) {
@@ -268,7 +331,7 @@ TEST(JpegRead, FourComponentsArePremultiplied) {
         std::fclose(f);
     }
     TBitmap b;
-    ASSERT_TRUE(ReadJpegFile(&b, path, true, 0));
+    ASSERT_TRUE(ReadJpegFile(&b, path, true, 0).Complete());
     ASSERT_EQ(b.PixelFormat(), TPixelFormat::pf32bit);
     const std::uint8_t* p = b.ScanLine(4) + 4 * 7;
     EXPECT_NEAR(p[3], 128, 2);
@@ -277,7 +340,7 @@ TEST(JpegRead, FourComponentsArePremultiplied) {
     EXPECT_NEAR(p[0], 50 * 128 / 255, 2);
 
     TBitmap rgb; // without adopting: the premultiplied colour in 24 bits
-    ASSERT_TRUE(ReadJpegFile(&rgb, path, false, 0));
+    ASSERT_TRUE(ReadJpegFile(&rgb, path, false, 0).Complete());
     EXPECT_EQ(rgb.PixelFormat(), TPixelFormat::pf24bit);
     EXPECT_NEAR(GetRValue(rgb.PixelColor(3, 3)), 100, 2);
 }

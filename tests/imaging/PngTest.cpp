@@ -8,10 +8,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <zlib.h>
@@ -336,6 +339,15 @@ TEST(PngRead, DamagedStreamsRaiseAndKeepNoPixels) {
     std::istringstream stream(file("truncated.png"));
     EXPECT_THROW(image.ReadStream(stream), EInvalidGraphic);
     EXPECT_EQ(image.Width(), 16); // the header was read before the failure
+
+    // From a file: libpng's message is also the cause, and the file is named.
+    try {
+        image.LoadFromFile(PngPath("bad_crc.png"));
+        FAIL() << "a damaged file was read";
+    } catch (const EInvalidGraphic& e) {
+        EXPECT_EQ(std::string(e.what()), "IHDR: CRC error\nFile: " + PngPath("bad_crc.png"));
+        EXPECT_EQ(e.Cause(), "IHDR: CRC error");
+    }
 }
 
 TEST(PngWrite, EveryRowLayoutReadsBackUnchanged) {
@@ -536,6 +548,51 @@ TEST(PngProgress, AHandlerThatThrowsStopsTheReadCleanly) {
     image.OnProgress = nullptr;
     image.LoadFromFile(PngPath("rgb8_adam7.png"));
     EXPECT_TRUE(image.HasPixels());
+}
+
+TEST(PngThreads, TwoThreadsReadAndWriteAtOnce) {
+    // Each thread writes a picture of its own, reads it back and reads a copy cut short,
+    // over and over: state shared between reads would mix pictures or messages (and
+    // ThreadSanitizer would say so).
+    const auto work = [](int seed, int& faults) {
+        std::vector<std::uint8_t> rows(64 * 48 * 3);
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            rows[i] = static_cast<std::uint8_t>(i * static_cast<std::size_t>(seed) % 251);
+        }
+        TPngImage image;
+        image.SetPixels(64, 48, 2, 8, rows);
+        image.TickCount = [] { return std::uint64_t{0}; }; // no running reports
+        int reports = 0;
+        image.OnProgress = [&reports](TPngImage&, TProgressStage, int, const std::string&) {
+            ++reports;
+        };
+        for (int round = 0; round < 40; ++round) {
+            std::stringstream written;
+            image.WriteStream(written);
+            TPngImage back;
+            back.ReadStream(written);
+            for (int y = 0; y < 48; ++y) {
+                const auto row = back.Row(y);
+                faults += !std::equal(row.begin(), row.end(), rows.begin() + y * 64 * 3);
+            }
+            std::istringstream cut(written.str().substr(0, written.str().size() / 2));
+            try {
+                back.ReadStream(cut);
+                ++faults;
+            } catch (const EInvalidGraphic& e) {
+                faults += std::string(e.what()) != "Unexpected end of PNG stream";
+            }
+        }
+        faults += reports != 40 * 2;
+    };
+    int faultsA = 0;
+    int faultsB = 0;
+    std::thread a(work, 7, std::ref(faultsA));
+    std::thread b(work, 13, std::ref(faultsB));
+    a.join();
+    b.join();
+    EXPECT_EQ(faultsA, 0);
+    EXPECT_EQ(faultsB, 0);
 }
 
 TEST(PngBitmap, CopyGrowsTheBitmapAndKeepsWhatItHeld) {

@@ -2,11 +2,16 @@
 
 #include "SamplePass.h"
 #include "TempDir.h"
+#include "TestData.h"
 #include "common/Clock.h"
+#include "common/TextFile.h"
+#include "imaging/JPEG_IO.h"
 #include "orbit/Orbits.h"
+#include "pass/inputs/ChannelImage.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 namespace vantorel {
@@ -53,6 +58,36 @@ TEST(PassPipeline, AFinishedPassIsHandedOverWholeAndAnEndedOneNotAtAll) {
     EXPECT_EQ(ended.Unprocessed->Height(), 2);
     EXPECT_EQ(shortReport.EndedBy(), TPassIssue::TooFewLines);
     EXPECT_TRUE(shortReport.Has(TPassIssue::MissingStat));
+}
+
+// Whatever the file's depth and palette, the run gets 256 grey levels; a JPEG cut short
+// still runs, and says how much of it there was.
+TEST(PassPipeline, ChannelImagesOfAnyPaletteAndJpegsCutShort) {
+    const TChannelImage palette =
+        LoadChannelImage(testing::TestDataPath("imaging/pal8_224_colours.bmp"));
+    EXPECT_EQ(palette.Bitmap.Palette(), GrayRamp());
+
+    testing::TempDir dir;
+    TExtBitmap sample;
+    sample.LoadFromFile(kSampleImage);
+    const std::string jpeg = dir / "2020_09_27_08_00_58_64.jpg";
+    ASSERT_TRUE(WriteJpegFile(sample, jpeg, 90, true, ""));
+    const auto bytes = ReadFileBytes(jpeg);
+    dir.Write("2020_09_27_08_00_58_64.jpg", bytes->substr(0, bytes->size() / 2));
+    TPassSources sources;
+    sources.Load(kSampleKeps, TPassSatellite{});
+    TPassReport report;
+    const TDateTime day = EncodeDateTime(2020, 9, 28, 12, 0, 0);
+    const TPassOutcome cut = ProcessChannelImageFile(jpeg, {"", day}, sources, report);
+    ASSERT_TRUE(cut.Result);
+    EXPECT_TRUE(report.Has(TPassIssue::ImageCutShort));
+    const auto lines = report.AccountLines();
+    EXPECT_NE(std::find_if(lines.begin(), lines.end(),
+                           [](const std::string& l) {
+                               return l.rfind("Image cut short: ", 0) == 0 &&
+                                      l.find(" of 4000 rows decoded") != std::string::npos;
+                           }),
+              lines.end());
 }
 
 TEST(LookUpLonLat, InterpolatesBetweenSamplesAndAcrossTheDateLine) {

@@ -45,12 +45,18 @@ TChannelImage LoadChannelImage(const std::string& path) {
     case TImageFileFormat::Jpeg: {
         bitmap.SetPixelFormat(TPixelFormat::pf8bit);
         bitmap.EnsureGrayPalette();
-        std::string reason;
-        if (!ReadJpegFile(&bitmap, path, false, 0, &reason)) {
-            throw EInvalidGraphic("Cannot read the JPEG file " + path + ": " + reason);
+        try {
+            const TJpegReadResult read = ReadJpegFile(&bitmap, path, false, 0);
+            image.RowsDecoded = read.RowsDecoded;
+            image.RowsInFile = read.RowsInHeader;
+            image.DecoderWarning = read.Warning;
+        } catch (const EImageError& e) {
+            const std::string& reason = e.Cause().empty() ? e.Headline() : e.Cause();
+            throw EInvalidGraphic("Cannot read the JPEG file " + path + ": " + reason, reason,
+                                  path);
         }
         bitmap.EqualizeContrast(0, 256, false, 2.5);
-        break;
+        return image;
     }
     case TImageFileFormat::Png: {
         // Lossless like a bitmap, so no contrast work at load.
@@ -59,17 +65,15 @@ TChannelImage LoadChannelImage(const std::string& path) {
         png.LoadFromFile(path);
         TBitmap pixels;
         png.CopyToBitmap(pixels, 0, 0);
-        if (pixels.PixelFormat() != TPixelFormat::pf8bit || pixels.Palette() != GrayRamp()) {
-            pixels.SetPixelFormat(TPixelFormat::pf24bit);
-            pixels.SetPixelFormat(TPixelFormat::pf8bit);
-        }
-        static_cast<TBitmap&>(bitmap) = pixels;
+        static_cast<TBitmap&>(bitmap) = std::move(pixels);
         break;
     }
     case TImageFileFormat::Bmp:
         bitmap.LoadFromFile(path);
         break;
     }
+    bitmap.ToGreyLevels();
+    image.RowsDecoded = image.RowsInFile = bitmap.Height();
     return image;
 }
 

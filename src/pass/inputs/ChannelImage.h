@@ -18,14 +18,21 @@ enum class TImageFileFormat { Bmp, Jpeg, Png };
 TImageFileFormat ImageFileFormat(std::string_view firstBytes, const std::string& fileName);
 
 struct TChannelImage {
-    TExtBitmap Bitmap; ///< 8 bits per pixel
+    TExtBitmap Bitmap; ///< 8 bits per pixel under the 256-level grey ramp
     TImageFileFormat Format = TImageFileFormat::Bmp;
+    /// Rows decoded from the file and rows it should hold: fewer for a JPEG cut short.
+    int RowsDecoded = 0;
+    int RowsInFile = 0;
+    /// What the decoder had to work around ("" for a clean file).
+    std::string DecoderWarning;
 };
 
 /// Reads a channel image. A JPEG gets the grey ramp before decoding and is equalised
-/// once (clip limiting off), its compression leaving the contrast flat; a PNG in colour or
-/// with a palette becomes its grey levels, alpha blended over black; a BMP is read by the
-/// bitmap's tolerant reader. Errors of the readers are thrown with their text.
+/// once (clip limiting off), its compression leaving the contrast flat; a BMP is read by
+/// the bitmap's tolerant reader. Whatever its depth and palette (1-bit, 4-bit, a palette
+/// of 224 entries, colour), every image then holds the grey level of each pixel's colour
+/// under the full 256-level ramp, so that contrast can spread it; alpha is blended over
+/// black. Errors of the readers are thrown with their text.
 TChannelImage LoadChannelImage(const std::string& path);
 
 } // namespace vantorel

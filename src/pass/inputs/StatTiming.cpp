@@ -70,8 +70,8 @@ TNameStart PassStartsFromFileName(const std::string& fileName, TPassReport& repo
         report.Warning(TPassIssue::NoDateInName,
                        "Couldn't recognise the date and time from the file name");
     }
-    report.Account(FormatDateTime("\"Pass start from file name: \"yyyy-mm-dd hh:nn:ss \"UTC\"",
-                                  start.Utc));
+    report.Account(
+        FormatDateTime("\"Pass start from file name: \"yyyy-mm-dd hh:nn:ss \"UTC\"", start.Utc));
     if (!start.Read) {
         report.Account("  The file name holds no pass date and time: the overlay is not placed "
                        "for this pass");

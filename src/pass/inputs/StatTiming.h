@@ -31,8 +31,8 @@ std::optional<TDateTime> LocalStartFromFileName(std::string_view fileName);
 
 /// The pass start a file name gives in UTC.
 struct TNameStart {
-    bool Read = false;    ///< the name holds a date and time
-    TDateTime Utc = 0.0;  ///< its local time less the offset in force then (0 when not read)
+    bool Read = false;   ///< the name holds a date and time
+    TDateTime Utc = 0.0; ///< its local time less the offset in force then (0 when not read)
     /// Under the other offset, when a change of clocks lies within two hours of the
     /// name's local time: a computer may have named the pass on either side of it.
     std::optional<TDateTime> OtherUtc;
