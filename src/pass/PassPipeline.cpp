@@ -113,12 +113,83 @@ void ReportDecoding(const TChannelImage& image, const std::string& path, TPassRe
     }
 }
 
+// Which lines were placed by their own times, and which by their neighbours'.
+void ReportOwnTimes(const TLineTimes& times, int lines, TPassReport& report) {
+    int untimed = 0;
+    for (const auto& [first, last] : times.Untimed()) {
+        untimed += last - first + 1;
+    }
+    report.Account(Format("  Line times from the input: %d of %d lines have their own",
+                          lines - untimed, lines));
+    if (untimed == 0) {
+        return;
+    }
+    std::string runs;
+    constexpr std::size_t kShown = 8;
+    for (std::size_t i = 0; i < times.Untimed().size() && i < kShown; ++i) {
+        const auto& [first, last] = times.Untimed()[i];
+        runs += (i == 0 ? "" : ", ") +
+                (first == last ? Format("%d", first) : Format("%d-%d", first, last));
+    }
+    if (times.Untimed().size() > kShown) {
+        runs += Format(" and %d more", static_cast<int>(times.Untimed().size() - kShown));
+    }
+    report.Account(Format("  %d lines without a time (", untimed) + runs +
+                   ") placed by their neighbours' times");
+}
+
 bool IsChannel68(const std::string& path) {
     const std::string name = LowerCase(ExtractFileName(path));
     return name.find(".s_68.") != std::string::npos || name.find("_68.bmp") != std::string::npos;
 }
 
 } // namespace
+
+// ---- line times -----------------------------------------------------------------------------
+
+std::optional<TLineTimes> TLineTimes::FromOwnTimes(std::vector<TDateTime> own, double period) {
+    std::vector<int> timed;
+    for (std::size_t i = 0; i < own.size(); ++i) {
+        if (std::isfinite(own[i])) {
+            timed.push_back(static_cast<int>(i));
+        }
+    }
+    if (timed.empty()) {
+        return std::nullopt;
+    }
+    TLineTimes t;
+    t.Period = period;
+    const int lines = static_cast<int>(own.size());
+    std::size_t next = 0; // the first timed line at or after i
+    for (int i = 0; i < lines; ++i) {
+        while (next < timed.size() && timed[next] < i) {
+            ++next;
+        }
+        if (std::isfinite(own[static_cast<std::size_t>(i)])) {
+            continue;
+        }
+        if (t.untimed_.empty() || t.untimed_.back().second != i - 1) {
+            t.untimed_.push_back({i, i});
+        } else {
+            t.untimed_.back().second = i;
+        }
+        const auto at = [&own](int line) { return own[static_cast<std::size_t>(line)]; };
+        TDateTime value = 0.0;
+        if (next == 0) {
+            value = at(timed.front()) - (timed.front() - i) * period;
+        } else if (next == timed.size()) {
+            value = at(timed.back()) + (i - timed.back()) * period;
+        } else {
+            const int a = timed[next - 1];
+            const int b = timed[next];
+            value = at(a) + (at(b) - at(a)) * (i - a) / (b - a);
+        }
+        own[static_cast<std::size_t>(i)] = value;
+    }
+    t.times_ = std::move(own);
+    t.Start = t.times_.front();
+    return t;
+}
 
 // ---- the element-set sources ----------------------------------------------------------------
 
@@ -276,6 +347,10 @@ bool BuildGroundTable(TOrbit& orbit, const TLineTimes& times, int lines, Locatio
     }
     report.Account(source);
     report.Account(Format("  Keplers are %.0f days offset", std::fabs(orbit.EpochOffset)));
+
+    if (times.OwnTimes()) {
+        ReportOwnTimes(times, lines, report);
+    }
 
     midAltitude = 0.0f;
     if (!orbit.Valid) {

@@ -14,7 +14,10 @@
 #include "pass/inputs/StatTiming.h"
 
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace vantorel {
 
@@ -24,10 +27,27 @@ class TSatelliteList;
 
 /// The time of every line of a picture: a start and a line period, both UTC days.
 struct TLineTimes {
-    TDateTime Start = 0.0;
+    TDateTime Start = 0.0; ///< the first line's time
     double Period = kDefaultLinePeriodDays;
 
-    TDateTime At(int line) const { return Start + line * Period; }
+    /// Times from an input that gives each line its own (NaN for a line without one, such
+    /// as the black lines of a dropout): a line without a time takes one interpolated
+    /// between the nearest lines with times, or beyond them one period a line. nullopt
+    /// when no line has a time.
+    static std::optional<TLineTimes> FromOwnTimes(std::vector<TDateTime> own, double period);
+
+    /// The time of a line.
+    TDateTime At(int line) const {
+        return times_.empty() ? Start + line * Period : times_[static_cast<std::size_t>(line)];
+    }
+    /// Whether the lines have times of their own (else start + line x period).
+    bool OwnTimes() const { return !times_.empty(); }
+    /// The lines without a time of their own, in runs of first and last line.
+    const std::vector<std::pair<int, int>>& Untimed() const { return untimed_; }
+
+private:
+    std::vector<TDateTime> times_;
+    std::vector<std::pair<int, int>> untimed_;
 };
 
 /// The satellite whose pictures are processed: Meteor-M N2 unless the user or the input

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <limits>
 
 namespace vantorel {
 namespace {
@@ -87,6 +88,46 @@ TEST(PassPipeline, ChannelImagesOfAnyPaletteAndJpegsCutShort) {
                                return l.rfind("Image cut short: ", 0) == 0 &&
                                       l.find(" of 4000 rows decoded") != std::string::npos;
                            }),
+              lines.end());
+}
+
+// A dropout of 5 groups of 8 lines during which the clock ran 20 s longer than those
+// lines: the lines after it are placed by their own times, not by start + line x period.
+TEST(PassPipeline, LinesAfterADropoutArePlacedByTheirOwnTimes) {
+    TPassSources sources;
+    sources.Load(kSampleKeps, TPassSatellite{});
+    const TDateTime start = EncodeDateTime(2020, 9, 27, 8, 1, 0);
+    const double period = kDefaultLinePeriodDays;
+    const double late = 20.0 / kSecondsPerDay;
+    std::vector<TDateTime> own(40 * 8, std::numeric_limits<double>::quiet_NaN());
+    for (int line = 0; line < 40 * 8; ++line) {
+        const int group = line / 8;
+        if (group < 10 || group >= 15) {
+            own[static_cast<std::size_t>(line)] =
+                start + line * period + (group >= 15 ? late : 0.0);
+        }
+    }
+    const auto times = TLineTimes::FromOwnTimes(own, period);
+    ASSERT_TRUE(times);
+    TPassReport report;
+    LocationGrid table;
+    float altitude = 0.0f;
+    bool northbound = true;
+    ASSERT_TRUE(
+        BuildGroundTable(sources.Orbit(), *times, 320, table, altitude, northbound, report));
+    EXPECT_FALSE(northbound);
+    TScanLine scan;
+    for (const int line : {0, 79, 123, 319}) {
+        sources.Orbit().LocateScanLine(own[static_cast<std::size_t>(line)], scan);
+        EXPECT_EQ(table[static_cast<std::size_t>(line)][0].lat, scan.Points[0].Lat) << line;
+        EXPECT_EQ(table[static_cast<std::size_t>(line)][0].lon, scan.Points[0].Lon) << line;
+    }
+    // The lost lines lie between their neighbours.
+    sources.Orbit().LocateScanLine(start + 100 * period + late * 21.0 / 41.0, scan);
+    EXPECT_NEAR(table[100][kNadirColumn].lat, scan.Points[kNadirColumn].Lat, 1e-4);
+    const auto lines = report.AccountLines();
+    EXPECT_NE(std::find(lines.begin(), lines.end(),
+                        "  40 lines without a time (80-119) placed by their neighbours' times"),
               lines.end());
 }
 
