@@ -6,9 +6,11 @@
 // limited to what the file could hold.
 #include "cartography/zorCartography.h"
 
+#include "common/Angles.h"
 #include "common/TextFile.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace vantorel {
@@ -43,6 +45,21 @@ struct GshhsHeader {
     std::uint8_t Version() const { return static_cast<std::uint8_t>((field[2] >> 8) & 0xFF); }
     std::uint32_t Area() const { return field[7]; }
 };
+
+// Some edge is longer than the limit (degrees of arc), measured flat at the edge's mean
+// latitude, which is close for the short edges that matter.
+bool HasLongEdge(std::span<const BoundaryPoint> points, double limitDegrees) {
+    for (size_t i = 1; i < points.size(); ++i) {
+        const double dLat = static_cast<double>(points[i].lat) - points[i - 1].lat;
+        const double dLon = WrapDegrees180(static_cast<double>(points[i].lon) - points[i - 1].lon);
+        const double meanLat = (static_cast<double>(points[i].lat) + points[i - 1].lat) / 2;
+        const double east = dLon * std::cos(meanLat * kDegreesToRadians);
+        if (!(dLat * dLat + east * east <= limitDegrees * limitDegrees)) {
+            return true;
+        }
+    }
+    return false;
+}
 
 } // namespace
 
@@ -82,13 +99,19 @@ void TCartogList::SetCapacity(int capacity) {
 }
 
 void TCartogList::Clear() {
-    FProjectedValid = false;
     FItems.clear();
+    FSegments.clear();
+    FPointCount = 0;
     MaxCount = 0;
 }
 
 void TCartogList::AddSegment(std::unique_ptr<TLineSegment> segment) {
-    FProjectedValid = false;
+    SegmentInfo info;
+    info.box = TGeoBox::OfPoints(segment->Points);
+    info.cullable = !HasLongEdge(segment->Points, kLongestCulledEdgeDegrees);
+    info.firstPoint = FPointCount;
+    FPointCount += segment->Points.size();
+    FSegments.push_back(info);
     FItems.push_back(std::move(segment));
     if (Count() == FCapacity) {
         SetCapacity(Count() + kCapacityStep);

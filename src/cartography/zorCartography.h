@@ -3,6 +3,8 @@
 // The boundary-line store: country borders and coastlines from the program's native
 // boundary file, or shoreline polygons in the GSHHS binary format.
 
+#include "cartography/GeoExtent.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -119,9 +121,25 @@ public:
     // Drawing (through Mapping and the bitmap's canvas).
 
     /// Projects every segment through Mapping and draws it with the canvas pen, placed at
-    /// (x + pixelOffset, y - lineOffset). Nothing without a mapping or segments.
+    /// (x + pixelOffset, y - lineOffset). Nothing without a mapping or segments. With
+    /// CullSegments, segments outside the bitmap's PictureExtent are not projected.
     void DrawBoundaries(TBitmap& bitmap, int pixelOffset, int lineOffset);
-    void DrawBoundariesOnCanvas(TCanvas& canvas, int pixelOffset, int lineOffset);
+    /// Draws the segments that may reach `picture` (every segment when it is null; a
+    /// segment with an edge longer than kLongestCulledEdgeDegrees always).
+    void DrawBoundariesOnCanvas(TCanvas& canvas, int pixelOffset, int lineOffset,
+                                const TGeoExtent* picture = nullptr);
+    /// The cells of the globe whose points Mapping, in its present state, can place on a
+    /// bitmap of width x height pixels at these offsets, with a margin for a pen of
+    /// penWidth pixels. The globe without a mapping.
+    TGeoExtent PictureExtent(int width, int height, int pixelOffset, int lineOffset, int penWidth);
+    /// The box of segment `index` (its points' latitudes and longitudes, the antimeridian
+    /// followed along the line), made when the segment is added.
+    const TGeoBox& SegmentBox(int index) const {
+        return FSegments.at(static_cast<size_t>(index)).box;
+    }
+    /// A straight edge longer than this (degrees of arc) could cross the picture between
+    /// two points far off it: segments with one are never culled.
+    static constexpr double kLongestCulledEdgeDegrees = 0.5;
     /// Draws a run of projected points: as one polyline of at most 16 000 points, or in
     /// pieces of 16 000 that share their end points. Undrawable kinds draw nothing.
     void FlushRun(TCanvas& canvas, std::span<const TPoint> run, std::uint8_t kind) const;
@@ -160,23 +178,37 @@ public:
     std::int32_t LabelScale = 1; ///< multiplier of the font size for place-mark labels
     std::int32_t MaxCount = 0;   ///< largest Count of a segment read since the last Clear
     bool ClosePolylines = true;  ///< drawing closes every segment to its first point
+    /// Leave out, before projecting them, the segments that cannot reach the bitmap. The
+    /// picture is the same either way; projecting every point costs far more.
+    bool CullSegments = true;
 
 private:
     void SetCapacity(int capacity);
-    /// Projects every point through Mapping unless the points projected last time still
-    /// hold (same mapping in the same state, same segments). A redraw that only moves the
-    /// overlay then costs no projection at all.
-    void EnsureProjected();
+    /// Starts a new projection generation when Mapping or its state changed since the last
+    /// drawing: projected points are kept per segment for as long as they hold, so a
+    /// redraw that only moves the overlay costs no projection at all.
+    void SyncProjection();
+    /// Projects the segment's points unless this generation already did.
+    void EnsureProjected(size_t index);
 
+    struct SegmentInfo {
+        TGeoBox box;
+        bool cullable = true;         // no edge longer than kLongestCulledEdgeDegrees
+        size_t firstPoint = 0;        // in FProjected
+        std::uint64_t generation = 0; // of its projected points; 0 none
+    };
     struct ProjectedPoint {
         int x = 0;
         int y = 0;
         bool onMap = false;
     };
+    std::vector<SegmentInfo> FSegments;     ///< one per item
     std::vector<ProjectedPoint> FProjected; ///< every point of every segment, in order
+    size_t FPointCount = 0;
     const TMapping* FProjectedMapping = nullptr;
     std::uint64_t FProjectedVersion = 0;
-    bool FProjectedValid = false;
+    std::uint64_t FGeneration = 0;
+    TPictureFootprint FFootprint; ///< of the present generation, when projected
 
     std::vector<std::string> FFileNames;
     std::vector<std::unique_ptr<TLineSegment>> FItems;

@@ -67,7 +67,13 @@ void TCartogList::DrawBoundaries(TBitmap& bitmap, int pixelOffset, int lineOffse
     TCanvas& canvas = bitmap.Canvas();
     canvas.Brush.Color = kBoundaryBrushColour;
     canvas.Brush.Style = TBrushStyle::bsClear;
-    DrawBoundariesOnCanvas(canvas, pixelOffset, lineOffset);
+    if (CullSegments) {
+        const TGeoExtent picture = PictureExtent(bitmap.Width(), bitmap.Height(), pixelOffset,
+                                                 lineOffset, canvas.Pen.Width);
+        DrawBoundariesOnCanvas(canvas, pixelOffset, lineOffset, &picture);
+    } else {
+        DrawBoundariesOnCanvas(canvas, pixelOffset, lineOffset);
+    }
 }
 
 std::vector<std::pair<size_t, size_t>> TCartogList::RunPieces(size_t count) {
@@ -96,33 +102,55 @@ void TCartogList::FlushRun(TCanvas& canvas, std::span<const TPoint> run, std::ui
     }
 }
 
-void TCartogList::EnsureProjected() {
-    if (FProjectedValid && FProjectedMapping == Mapping &&
+void TCartogList::SyncProjection() {
+    if (FGeneration != 0 && FProjectedMapping == Mapping &&
         FProjectedVersion == Mapping->ProjectionVersion()) {
         return;
     }
-    size_t total = 0;
-    for (const auto& s : FItems) {
-        total += s->Points.size();
-    }
-    FProjected.resize(total);
-    size_t i = 0;
-    for (const auto& s : FItems) {
-        for (const BoundaryPoint& p : s->Points) {
-            ProjectedPoint& q = FProjected[i++];
-            q.onMap = Mapping->LatLonToImage(q.x, q.y, p.lon, p.lat);
-        }
-    }
+    ++FGeneration;
     FProjectedMapping = Mapping;
     FProjectedVersion = Mapping->ProjectionVersion();
-    FProjectedValid = true;
+    FFootprint = TPictureFootprint();
 }
 
-void TCartogList::DrawBoundariesOnCanvas(TCanvas& canvas, int pixelOffset, int lineOffset) {
+void TCartogList::EnsureProjected(size_t index) {
+    SegmentInfo& info = FSegments[index];
+    if (info.generation == FGeneration) {
+        return;
+    }
+    if (FProjected.size() < FPointCount) {
+        FProjected.resize(FPointCount);
+    }
+    ProjectedPoint* q = FProjected.data() + info.firstPoint;
+    for (const BoundaryPoint& p : FItems[index]->Points) {
+        q->onMap = Mapping->LatLonToImage(q->x, q->y, p.lon, p.lat);
+        ++q;
+    }
+    info.generation = FGeneration;
+}
+
+TGeoExtent TCartogList::PictureExtent(int width, int height, int pixelOffset, int lineOffset,
+                                      int penWidth) {
+    if (Mapping == nullptr) {
+        return TGeoExtent::Globe();
+    }
+    SyncProjection();
+    if (!FFootprint.Projected()) {
+        FFootprint.Project(*Mapping);
+    }
+    // The bitmap in the mapping's pixels: placed x = x + pixelOffset, y = y - lineOffset.
+    // A pen reaches its width beyond the line, and a mark of it at most as far again.
+    const int margin = 2 * std::max(penWidth, 1) + 2;
+    return FFootprint.Extent(-pixelOffset, lineOffset, width - pixelOffset, height + lineOffset,
+                             margin);
+}
+
+void TCartogList::DrawBoundariesOnCanvas(TCanvas& canvas, int pixelOffset, int lineOffset,
+                                         const TGeoExtent* picture) {
     if (Mapping == nullptr) {
         return;
     }
-    EnsureProjected();
+    SyncProjection();
     std::vector<TPoint> run;
     run.reserve(static_cast<size_t>(MaxCount) + 2);
     const int m = Mapping->GetMapHeight();
@@ -133,14 +161,19 @@ void TCartogList::DrawBoundariesOnCanvas(TCanvas& canvas, int pixelOffset, int l
     const bool viewWindow = ViewSouth != ViewNorth;
 
     int cursor = 0;
-    size_t firstIndex = 0; // of the segment's first point in FProjected
-    for (const TLineSegment* s = FirstSegment(cursor); s != nullptr;
-         firstIndex += s->Points.size(), s = NextSegment(cursor)) {
+    for (const TLineSegment* s = FirstSegment(cursor); s != nullptr; s = NextSegment(cursor)) {
         if (viewWindow && !((s->North > ViewSouth && s->South < ViewNorth && s->East > ViewWest &&
                              s->West < ViewEast) ||
                             s->South < -70.0f)) {
             continue;
         }
+        const size_t index = static_cast<size_t>(cursor - 1);
+        const SegmentInfo& info = FSegments[index];
+        if (picture != nullptr && info.cullable && !picture->Intersects(info.box)) {
+            continue;
+        }
+        EnsureProjected(index);
+        const size_t firstIndex = info.firstPoint;
         run.clear();
         TPoint last{-1, -1};
         TPoint first;
