@@ -86,7 +86,10 @@ void TProcessingRun::Start(const std::string& keplerPath, const std::string& ver
     SetCaption(FBaseCaption);
     FLinePeriod = kDefaultLinePeriodDays;
     FMapping = std::make_unique<TWarpedMapping>();
-    FCartography.LoadBoundaryFiles(DataFilePath("Countries.dat"));
+    // The fine shorelines, lakes and borders when installed; Countries.dat otherwise.
+    const std::string fineBoundaries = DataFilePath("Boundaries.b");
+    FCartography.LoadBoundaryFiles(FileExists(fineBoundaries) ? fineBoundaries
+                                                              : DataFilePath("Countries.dat"));
 
     FDiags.Clear();
     FDiags.Add(FBaseCaption +
