@@ -117,12 +117,15 @@ int TGeoExtent::CountInRow(int row, int firstColumn, int lastColumn) const {
     return (prefix[kColumns] - prefix[firstColumn]) + prefix[lastColumn - kColumns + 1];
 }
 
-void TGeoExtent::CellRange(const TGeoBox& box, int& firstRow, int& lastRow, int& firstColumn,
-                           int& lastColumn) {
-    firstRow = RowOf(box.South);
-    lastRow = RowOf(box.North);
-    firstColumn = 0;
-    lastColumn = kColumns - 1;
+TGeoExtent::CellSpan TGeoExtent::SpanOf(const TGeoBox& box) {
+    CellSpan span;
+    if (box.Empty()) {
+        return span;
+    }
+    span.firstRow = static_cast<std::int16_t>(RowOf(box.South));
+    span.lastRow = static_cast<std::int16_t>(RowOf(box.North));
+    int firstColumn = 0;
+    int lastColumn = kColumns - 1;
     if (box.Width < 360.0f) {
         firstColumn = ColumnOf(box.West);
         const double fromColumn = WrapDegrees360(box.West + 180.0) - firstColumn * kCellDegrees;
@@ -133,16 +136,17 @@ void TGeoExtent::CellRange(const TGeoBox& box, int& firstRow, int& lastRow, int&
             lastColumn = kColumns - 1;
         }
     }
+    span.firstColumn = static_cast<std::int16_t>(firstColumn);
+    span.lastColumn = static_cast<std::int16_t>(lastColumn);
+    return span;
 }
 
-bool TGeoExtent::Intersects(const TGeoBox& box) const {
-    if (box.Empty() || count_ == 0) {
+bool TGeoExtent::IntersectsCells(const CellSpan& span) const {
+    if (count_ == 0) {
         return false;
     }
-    int firstRow = 0, lastRow = 0, firstColumn = 0, lastColumn = 0;
-    CellRange(box, firstRow, lastRow, firstColumn, lastColumn);
-    for (int r = firstRow; r <= lastRow; ++r) {
-        if (CountInRow(r, firstColumn, lastColumn) > 0) {
+    for (int r = span.firstRow; r <= span.lastRow; ++r) {
+        if (CountInRow(r, span.firstColumn, span.lastColumn) > 0) {
             return true;
         }
     }
@@ -151,26 +155,77 @@ bool TGeoExtent::Intersects(const TGeoBox& box) const {
 
 TGeoExtent TGeoExtent::Covering(const TGeoBox& box) {
     Mask cells{};
-    if (!box.Empty()) {
-        int firstRow = 0, lastRow = 0, firstColumn = 0, lastColumn = 0;
-        CellRange(box, firstRow, lastRow, firstColumn, lastColumn);
-        for (int r = firstRow; r <= lastRow; ++r) {
-            for (int c = firstColumn; c <= lastColumn; ++c) {
-                cells[Index(r, c % kColumns)] = true;
-            }
+    const CellSpan span = SpanOf(box);
+    for (int r = span.firstRow; r <= span.lastRow; ++r) {
+        for (int c = span.firstColumn; c <= span.lastColumn; ++c) {
+            cells[Index(r, c % kColumns)] = true;
         }
     }
     return TGeoExtent(cells);
 }
 
 void TPictureFootprint::Project(const TMapping& mapping) {
-    nodes_.assign(static_cast<size_t>(TGeoExtent::kRows + 1) * TGeoExtent::kColumns, Node{});
-    for (int r = 0; r <= TGeoExtent::kRows; ++r) {
+    constexpr int kRows = TGeoExtent::kRows;
+    constexpr int kColumns = TGeoExtent::kColumns;
+    struct Node {
+        int x = 0;
+        int y = 0;
+        bool onMap = false;
+    };
+    std::vector<Node> nodes(static_cast<size_t>(kRows + 1) * kColumns);
+    for (int r = 0; r <= kRows; ++r) {
         const auto lat = static_cast<float>(-90 + r * TGeoExtent::kCellDegrees);
-        for (int c = 0; c < TGeoExtent::kColumns; ++c) {
+        for (int c = 0; c < kColumns; ++c) {
             const auto lon = static_cast<float>(-180 + c * TGeoExtent::kCellDegrees);
-            Node& n = nodes_[static_cast<size_t>(r) * TGeoExtent::kColumns + c];
+            Node& n = nodes[static_cast<size_t>(r) * kColumns + c];
             n.onMap = mapping.LatLonToImage(n.x, n.y, lon, lat);
+        }
+    }
+    auto node = [&](int r, int c) -> const Node& {
+        return nodes[static_cast<size_t>(r) * kColumns + static_cast<size_t>(c % kColumns)];
+    };
+
+    cells_.assign(static_cast<size_t>(kRows) * kColumns, Cell{});
+    std::vector<long long> size(cells_.size(), -1); // larger side, all four corners mapped
+    for (int r = 0; r < kRows; ++r) {
+        for (int c = 0; c < kColumns; ++c) {
+            const size_t i = static_cast<size_t>(r) * kColumns + c;
+            Cell& cell = cells_[i];
+            for (const Node* n :
+                 {&node(r, c), &node(r, c + 1), &node(r + 1, c), &node(r + 1, c + 1)}) {
+                if (!n->onMap) {
+                    continue;
+                }
+                if (cell.mapped++ == 0) {
+                    cell.x0 = cell.x1 = n->x;
+                    cell.y0 = cell.y1 = n->y;
+                } else {
+                    cell.x0 = std::min(cell.x0, n->x);
+                    cell.x1 = std::max(cell.x1, n->x);
+                    cell.y0 = std::min(cell.y0, n->y);
+                    cell.y1 = std::max(cell.y1, n->y);
+                }
+            }
+            if (cell.mapped == 4) {
+                size[i] = std::max(static_cast<long long>(cell.x1) - cell.x0,
+                                   static_cast<long long>(cell.y1) - cell.y0);
+            }
+        }
+    }
+    for (int r = 0; r < kRows; ++r) {
+        for (int c = 0; c < kColumns; ++c) {
+            Cell& cell = cells_[static_cast<size_t>(r) * kColumns + c];
+            long long around = -1; // the cells' size here, as the mapping draws them
+            for (int dr = -1; dr <= 1; ++dr) {
+                for (int dc = -1; dc <= 1; ++dc) {
+                    if (r + dr >= 0 && r + dr < kRows) {
+                        around = std::max(
+                            around, size[static_cast<size_t>(r + dr) * kColumns +
+                                         static_cast<size_t>((c + dc + kColumns) % kColumns)]);
+                    }
+                }
+            }
+            cell.widen = around < 0 ? -1 : cell.mapped == 4 ? around / 2 : around + around / 2;
         }
     }
 }
@@ -178,71 +233,28 @@ void TPictureFootprint::Project(const TMapping& mapping) {
 TGeoExtent TPictureFootprint::Extent(int left, int top, int right, int bottom, int margin) const {
     constexpr int kRows = TGeoExtent::kRows;
     constexpr int kColumns = TGeoExtent::kColumns;
-    if (nodes_.empty()) {
+    if (cells_.empty()) {
         return TGeoExtent::Globe();
     }
-    struct CellShape {
-        long long x0 = 0, y0 = 0, x1 = 0, y1 = 0; // box of the mapped corners
-        int mapped = 0;                           // corners on the map
-        long long size = -1;                      // larger side of the box, all four mapped
-    };
-    std::vector<CellShape> shapes(static_cast<size_t>(kRows) * kColumns);
-    for (int r = 0; r < kRows; ++r) {
-        for (int c = 0; c < kColumns; ++c) {
-            CellShape& s = shapes[static_cast<size_t>(r) * kColumns + c];
-            for (const Node* n : {&At(r, c), &At(r, c + 1), &At(r + 1, c), &At(r + 1, c + 1)}) {
-                if (!n->onMap) {
-                    continue;
-                }
-                if (s.mapped++ == 0) {
-                    s.x0 = s.x1 = n->x;
-                    s.y0 = s.y1 = n->y;
-                } else {
-                    s.x0 = std::min<long long>(s.x0, n->x);
-                    s.x1 = std::max<long long>(s.x1, n->x);
-                    s.y0 = std::min<long long>(s.y0, n->y);
-                    s.y1 = std::max<long long>(s.y1, n->y);
-                }
-            }
-            if (s.mapped == 4) {
-                s.size = std::max(s.x1 - s.x0, s.y1 - s.y0);
-            }
-        }
-    }
-    auto shape = [&](int r, int c) -> const CellShape& {
-        return shapes[static_cast<size_t>(r) * kColumns +
-                      static_cast<size_t>((c + kColumns) % kColumns)];
-    };
-
     TGeoExtent::Mask taken{};
-    for (int r = 0; r < kRows; ++r) {
-        for (int c = 0; c < kColumns; ++c) {
-            const CellShape& s = shape(r, c);
-            if (s.mapped == 0) {
-                continue;
-            }
-            long long size = -1; // of the cells around, as the mapping draws them here
-            for (int dr = -1; dr <= 1; ++dr) {
-                for (int dc = -1; dc <= 1; ++dc) {
-                    if (r + dr >= 0 && r + dr < kRows) {
-                        size = std::max(size, shape(r + dr, c + dc).size);
-                    }
-                }
-            }
-            bool near = true; // nothing to measure by: keep the cell
-            if (size >= 0) {
-                const long long widen = (s.mapped == 4 ? size / 2 : size + size / 2) + margin;
-                near = s.x0 - widen < right && s.x1 + widen >= left && s.y0 - widen < bottom &&
-                       s.y1 + widen >= top;
-            }
-            taken[static_cast<size_t>(r) * kColumns + c] = near;
+    for (size_t i = 0; i < cells_.size(); ++i) {
+        const Cell& cell = cells_[i];
+        if (cell.mapped == 0) {
+            continue;
         }
+        if (cell.widen < 0) { // nothing to measure by: keep the cell
+            taken[i] = true;
+            continue;
+        }
+        const long long w = cell.widen + margin;
+        taken[i] = cell.x0 - w < right && cell.x1 + w >= left && cell.y0 - w < bottom &&
+                   cell.y1 + w >= top;
     }
     TGeoExtent::Mask withNeighbours = taken;
     for (int r = 0; r < kRows; ++r) {
         for (int c = 0; c < kColumns; ++c) {
-            const CellShape& s = shape(r, c);
-            if (!taken[static_cast<size_t>(r) * kColumns + c] || s.mapped == 4) {
+            const size_t i = static_cast<size_t>(r) * kColumns + c;
+            if (!taken[i] || cells_[i].mapped == 4) {
                 continue;
             }
             for (int dr = -1; dr <= 1; ++dr) {

@@ -54,19 +54,26 @@ public:
     static int RowOf(double lat);
     static int ColumnOf(double lon);
 
+    /// The rows and columns of the cells a box touches; lastColumn may run past the end
+    /// of a row, on across the antimeridian. No rows for an empty box.
+    struct CellSpan {
+        std::int16_t firstRow = 0;
+        std::int16_t lastRow = -1;
+        std::int16_t firstColumn = 0;
+        std::int16_t lastColumn = -1;
+    };
+    static CellSpan SpanOf(const TGeoBox& box);
+
     bool Cell(int row, int column) const { return cells_[Index(row, column)]; }
     int CellCount() const { return count_; }
     /// Some cell of the extent touches the box.
-    bool Intersects(const TGeoBox& box) const;
+    bool Intersects(const TGeoBox& box) const { return IntersectsCells(SpanOf(box)); }
+    bool IntersectsCells(const CellSpan& span) const;
 
 private:
     static size_t Index(int row, int column) {
         return static_cast<size_t>(row) * kColumns + static_cast<size_t>(column);
     }
-    // The rows and columns of the cells a box touches; lastColumn may run past the end of
-    // the row, across the antimeridian.
-    static void CellRange(const TGeoBox& box, int& firstRow, int& lastRow, int& firstColumn,
-                          int& lastColumn);
     int CountInRow(int row, int firstColumn, int lastColumn) const;
 
     Mask cells_;
@@ -78,9 +85,9 @@ private:
 /// from them, the cells a picture can show.
 class TPictureFootprint {
 public:
-    /// Projects the (kRows + 1) x kColumns cell corners.
+    /// Projects the (kRows + 1) x kColumns cell corners and measures every cell.
     void Project(const TMapping& mapping);
-    bool Projected() const { return !nodes_.empty(); }
+    bool Projected() const { return !cells_.empty(); }
 
     /// The cells that may hold a point the mapping places within `margin` pixels of the
     /// rectangle left <= x < right, top <= y < bottom (the mapping's pixels), and every
@@ -91,16 +98,12 @@ public:
     TGeoExtent Extent(int left, int top, int right, int bottom, int margin) const;
 
 private:
-    struct Node {
-        int x = 0;
-        int y = 0;
-        bool onMap = false;
+    struct Cell {
+        int x0 = 0, y0 = 0, x1 = 0, y1 = 0; // box of the corners on the map
+        long long widen = 0;     // how far beyond it the cell's points may lie; -1 unknown
+        std::uint8_t mapped = 0; // corners on the map
     };
-    const Node& At(int row, int column) const {
-        return nodes_[static_cast<size_t>(row) * TGeoExtent::kColumns +
-                      static_cast<size_t>(column % TGeoExtent::kColumns)];
-    }
-    std::vector<Node> nodes_;
+    std::vector<Cell> cells_; // kRows x kColumns
 };
 
 } // namespace vantorel

@@ -8,6 +8,7 @@
 
 #include "common/Angles.h"
 #include "common/TextFile.h"
+#include "imaging/Canvas.h"
 
 #include <algorithm>
 #include <cmath>
@@ -101,16 +102,15 @@ void TCartogList::SetCapacity(int capacity) {
 void TCartogList::Clear() {
     FItems.clear();
     FSegments.clear();
-    FPointCount = 0;
+    FProjectedMapping = nullptr; // the next drawing starts afresh
     MaxCount = 0;
 }
 
 void TCartogList::AddSegment(std::unique_ptr<TLineSegment> segment) {
     SegmentInfo info;
     info.box = TGeoBox::OfPoints(segment->Points);
+    info.cells = TGeoExtent::SpanOf(info.box);
     info.cullable = !HasLongEdge(segment->Points, kLongestCulledEdgeDegrees);
-    info.firstPoint = FPointCount;
-    FPointCount += segment->Points.size();
     FSegments.push_back(info);
     FItems.push_back(std::move(segment));
     if (Count() == FCapacity) {

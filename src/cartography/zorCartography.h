@@ -182,33 +182,48 @@ public:
     /// picture is the same either way; projecting every point costs far more.
     bool CullSegments = true;
 
-private:
-    void SetCapacity(int capacity);
-    /// Starts a new projection generation when Mapping or its state changed since the last
-    /// drawing: projected points are kept per segment for as long as they hold, so a
-    /// redraw that only moves the overlay costs no projection at all.
-    void SyncProjection();
-    /// Projects the segment's points unless this generation already did.
-    void EnsureProjected(size_t index);
-
-    struct SegmentInfo {
-        TGeoBox box;
-        bool cullable = true;         // no edge longer than kLongestCulledEdgeDegrees
-        size_t firstPoint = 0;        // in FProjected
-        std::uint64_t generation = 0; // of its projected points; 0 none
-    };
+    /// A boundary point through the mapping: its pixel, when it could be placed.
     struct ProjectedPoint {
         int x = 0;
         int y = 0;
         bool onMap = false;
     };
-    std::vector<SegmentInfo> FSegments;     ///< one per item
-    std::vector<ProjectedPoint> FProjected; ///< every point of every segment, in order
-    size_t FPointCount = 0;
+
+private:
+    void SetCapacity(int capacity);
+    /// The jump limit of the drawing rules for the present mapping.
+    int EffectiveJumpLimit() const;
+    /// Starts a new generation of traced runs when Mapping, its state, the jump limit or
+    /// ClosePolylines changed since the last drawing.
+    void SyncProjection(int jumpLimit);
+    /// Projects the segment and keeps its runs, as the drawing rules make them, unless
+    /// this generation already did. Runs do not depend on where the overlay is placed,
+    /// so a redraw that only moves it costs no projection at all.
+    void EnsureTraced(size_t index, int jumpLimit);
+    void ProjectSegment(size_t index);
+
+    struct SegmentInfo {
+        TGeoBox box;
+        TGeoExtent::CellSpan cells;   // of the box
+        bool cullable = true;         // no edge longer than kLongestCulledEdgeDegrees
+        std::uint64_t generation = 0; // of its runs; 0 none
+        std::uint32_t firstRun = 0;   // in FRuns
+        std::uint32_t endRun = 0;
+    };
+    struct Run {
+        std::uint32_t first = 0; // in FRunPoints
+        std::uint32_t count = 0;
+    };
+    std::vector<SegmentInfo> FSegments;   ///< one per item
+    std::vector<Run> FRuns;               ///< runs of two or more points, per segment
+    std::vector<TPoint> FRunPoints;       ///< their points in the mapping's pixels
+    std::vector<ProjectedPoint> FScratch; ///< one segment's projected points
     const TMapping* FProjectedMapping = nullptr;
     std::uint64_t FProjectedVersion = 0;
+    int FTracedJumpLimit = 0;
+    bool FTracedClose = false;
     std::uint64_t FGeneration = 0;
-    TPictureFootprint FFootprint; ///< of the present generation, when projected
+    TPictureFootprint FFootprint; ///< of the present mapping state, when projected
 
     std::vector<std::string> FFileNames;
     std::vector<std::unique_ptr<TLineSegment>> FItems;

@@ -102,30 +102,127 @@ void TCartogList::FlushRun(TCanvas& canvas, std::span<const TPoint> run, std::ui
     }
 }
 
-void TCartogList::SyncProjection() {
-    if (FGeneration != 0 && FProjectedMapping == Mapping &&
-        FProjectedVersion == Mapping->ProjectionVersion()) {
+int TCartogList::EffectiveJumpLimit() const {
+    if (JumpLimit > 0) {
+        return JumpLimit;
+    }
+    const int m = Mapping->GetMapHeight();
+    return Mapping->ProjectionKind() == TMapping::kVanDerGrinten ? m * 3 / 6 : m * 5 / 6;
+}
+
+void TCartogList::SyncProjection(int jumpLimit) {
+    const bool sameMapping = FGeneration != 0 && FProjectedMapping == Mapping &&
+                             FProjectedVersion == Mapping->ProjectionVersion();
+    if (sameMapping && FTracedJumpLimit == jumpLimit && FTracedClose == ClosePolylines) {
         return;
     }
     ++FGeneration;
-    FProjectedMapping = Mapping;
-    FProjectedVersion = Mapping->ProjectionVersion();
-    FFootprint = TPictureFootprint();
+    FRuns.clear();
+    FRunPoints.clear();
+    FTracedJumpLimit = jumpLimit;
+    FTracedClose = ClosePolylines;
+    if (!sameMapping) {
+        FProjectedMapping = Mapping;
+        FProjectedVersion = Mapping->ProjectionVersion();
+        FFootprint = TPictureFootprint();
+    }
 }
 
-void TCartogList::EnsureProjected(size_t index) {
+void TCartogList::ProjectSegment(size_t index) {
+    const std::vector<BoundaryPoint>& points = FItems[index]->Points;
+    FScratch.resize(points.size());
+    for (size_t i = 0; i < points.size(); ++i) {
+        ProjectedPoint& q = FScratch[i];
+        q.onMap = Mapping->LatLonToImage(q.x, q.y, points[i].lon, points[i].lat);
+    }
+}
+
+namespace {
+
+// The drawing rules over one segment's projected points placed at `offset`: runs break
+// where a point is off the map or the line jumps further across than the jump limit,
+// repeats of the last point are dropped (but for the segment's last point), and with
+// `close` a segment whose first and last points are on the map returns to its first.
+// Each run goes to `flush`, in `run`. With `fromMinusOne` a run starts after the point
+// (-1, -1), so that a first point placed there is dropped as a repeat, as the plain rules
+// have it; without, a run's first point is always kept, which makes the runs the same,
+// but for the offset, wherever the overlay is placed.
+template <class Flush>
+void TraceRuns(std::span<const TCartogList::ProjectedPoint> points, TPoint offset, int jumpLimit,
+               bool close, bool fromMinusOne, std::vector<TPoint>& run, Flush&& flush) {
+    constexpr TPoint kRestart{-1, -1};
+    run.clear();
+    TPoint last = kRestart;
+    bool fresh = true; // nothing kept since the run began
+    TPoint first;
+    bool begun = false;      // a point of the segment has been on the map
+    bool firstOnMap = false; // the segment's own first point was placed
+    bool lastOnMap = false;  // and so was its last
+    const size_t count = points.size();
+    for (size_t i = 0; i < count; ++i) {
+        lastOnMap = points[i].onMap;
+        if (i == 0) {
+            firstOnMap = lastOnMap;
+        }
+        if (!lastOnMap) {
+            if (begun) {
+                flush(std::span<const TPoint>(run));
+                run.clear();
+                last = kRestart;
+                fresh = true;
+            }
+            continue;
+        }
+        const TPoint p{points[i].x + offset.X, points[i].y + offset.Y};
+        const bool keep = fresh && !fromMinusOne;
+        const long long dx = keep ? 0 : std::llabs(static_cast<long long>(last.X) - p.X);
+        const long long dy = keep ? 0 : std::llabs(static_cast<long long>(last.Y) - p.Y);
+        if (dx > jumpLimit && begun) {
+            flush(std::span<const TPoint>(run));
+            run.clear();
+            last = kRestart;
+            fresh = true;
+        }
+        if (!begun) {
+            first = p;
+            begun = true;
+        }
+        if (keep || dx > 0 || dy > 0 || i + 1 == count) {
+            run.push_back(p);
+            last = p;
+            fresh = false;
+        }
+    }
+    // Close the ring only along its own closing edge: from a last point on the map back
+    // to a first point on the map, without a jump. A ring that leaves the map returns to
+    // its start off the map, and a straight line across the picture would be drawn where
+    // there is no boundary.
+    if (close && firstOnMap && lastOnMap && !run.empty() &&
+        std::llabs(static_cast<long long>(run.back().X) - first.X) <= jumpLimit) {
+        run.push_back(first);
+    }
+    flush(std::span<const TPoint>(run));
+}
+
+} // namespace
+
+void TCartogList::EnsureTraced(size_t index, int jumpLimit) {
     SegmentInfo& info = FSegments[index];
     if (info.generation == FGeneration) {
         return;
     }
-    if (FProjected.size() < FPointCount) {
-        FProjected.resize(FPointCount);
-    }
-    ProjectedPoint* q = FProjected.data() + info.firstPoint;
-    for (const BoundaryPoint& p : FItems[index]->Points) {
-        q->onMap = Mapping->LatLonToImage(q->x, q->y, p.lon, p.lat);
-        ++q;
-    }
+    ProjectSegment(index);
+    info.firstRun = static_cast<std::uint32_t>(FRuns.size());
+    std::vector<TPoint> run;
+    TraceRuns(FScratch, TPoint{0, 0}, jumpLimit, ClosePolylines, false, run,
+              [this](std::span<const TPoint> r) {
+                  if (r.size() >= 2) { // fewer points draw nothing
+                      FRuns.push_back({static_cast<std::uint32_t>(FRunPoints.size()),
+                                       static_cast<std::uint32_t>(r.size())});
+                      FRunPoints.insert(FRunPoints.end(), r.begin(), r.end());
+                  }
+              });
+    info.endRun = static_cast<std::uint32_t>(FRuns.size());
     info.generation = FGeneration;
 }
 
@@ -134,7 +231,7 @@ TGeoExtent TCartogList::PictureExtent(int width, int height, int pixelOffset, in
     if (Mapping == nullptr) {
         return TGeoExtent::Globe();
     }
-    SyncProjection();
+    SyncProjection(EffectiveJumpLimit());
     if (!FFootprint.Projected()) {
         FFootprint.Project(*Mapping);
     }
@@ -150,14 +247,11 @@ void TCartogList::DrawBoundariesOnCanvas(TCanvas& canvas, int pixelOffset, int l
     if (Mapping == nullptr) {
         return;
     }
-    SyncProjection();
+    const int jumpLimit = EffectiveJumpLimit();
+    SyncProjection(jumpLimit);
+    const TPoint offset{pixelOffset, -lineOffset};
     std::vector<TPoint> run;
     run.reserve(static_cast<size_t>(MaxCount) + 2);
-    const int m = Mapping->GetMapHeight();
-    int jumpLimit = Mapping->ProjectionKind() == TMapping::kVanDerGrinten ? m * 3 / 6 : m * 5 / 6;
-    if (JumpLimit > 0) {
-        jumpLimit = JumpLimit;
-    }
     const bool viewWindow = ViewSouth != ViewNorth;
 
     int cursor = 0;
@@ -168,61 +262,37 @@ void TCartogList::DrawBoundariesOnCanvas(TCanvas& canvas, int pixelOffset, int l
             continue;
         }
         const size_t index = static_cast<size_t>(cursor - 1);
-        const SegmentInfo& info = FSegments[index];
-        if (picture != nullptr && info.cullable && !picture->Intersects(info.box)) {
+        if (!IsDrawableKind(s->Kind)) {
+            continue; // its runs would draw nothing
+        }
+        if (picture != nullptr && FSegments[index].cullable &&
+            !picture->IntersectsCells(FSegments[index].cells)) {
             continue;
         }
-        EnsureProjected(index);
-        const size_t firstIndex = info.firstPoint;
-        run.clear();
-        TPoint last{-1, -1};
-        TPoint first;
-        bool begun = false;
-        bool firstOnMap = false; // the segment's own first point was placed
-        bool lastOnMap = false;  // and so was its last
-        const size_t count = s->Points.size();
-        for (size_t i = 0; i < count; ++i) {
-            const ProjectedPoint& projected = FProjected[firstIndex + i];
-            const int x = projected.x;
-            const int y = projected.y;
-            lastOnMap = projected.onMap;
-            if (i == 0) {
-                firstOnMap = lastOnMap;
-            }
-            if (!lastOnMap) {
-                if (begun) {
-                    FlushRun(canvas, run, s->Kind);
-                    run.clear();
-                    last = {-1, -1};
-                }
-                continue;
-            }
-            const TPoint p{x + pixelOffset, y - lineOffset};
-            const long dx = std::labs(static_cast<long>(last.X) - p.X);
-            const long dy = std::labs(static_cast<long>(last.Y) - p.Y);
-            if (dx > jumpLimit && begun) {
-                FlushRun(canvas, run, s->Kind);
-                run.clear();
-                last = {-1, -1};
-            }
-            if (!begun) {
-                first = p;
-                begun = true;
-            }
-            if (dx > 0 || dy > 0 || i + 1 == count) {
-                run.push_back(p);
-                last = p;
-            }
+        EnsureTraced(index, jumpLimit);
+        const SegmentInfo& info = FSegments[index];
+        // A run whose first point lands on (-1, -1) is where the plain rules drop that
+        // point: follow them for this segment.
+        bool kept = true;
+        for (std::uint32_t r = info.firstRun; r < info.endRun && kept; ++r) {
+            const TPoint& p = FRunPoints[FRuns[r].first];
+            kept = !(p.X + offset.X == -1 && p.Y + offset.Y == -1);
         }
-        // Close the ring only along its own closing edge: from a last point on the map
-        // back to a first point on the map, without a jump. A ring that leaves the map
-        // returns to its start off the map, and a straight line across the picture
-        // would be drawn where there is no boundary.
-        if (ClosePolylines && firstOnMap && lastOnMap && !run.empty() &&
-            std::labs(static_cast<long>(run.back().X) - first.X) <= jumpLimit) {
-            run.push_back(first);
+        if (!kept) {
+            ProjectSegment(index);
+            TraceRuns(FScratch, offset, jumpLimit, ClosePolylines, true, run,
+                      [&](std::span<const TPoint> r) { FlushRun(canvas, r, s->Kind); });
+            continue;
         }
-        FlushRun(canvas, run, s->Kind);
+        for (std::uint32_t r = info.firstRun; r < info.endRun; ++r) {
+            const Run& traced = FRuns[r];
+            run.resize(traced.count);
+            const TPoint* from = &FRunPoints[traced.first];
+            for (std::uint32_t i = 0; i < traced.count; ++i) {
+                run[i] = {from[i].X + offset.X, from[i].Y + offset.Y};
+            }
+            FlushRun(canvas, run, s->Kind);
+        }
     }
 }
 

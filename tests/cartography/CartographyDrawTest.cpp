@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace vantorel {
@@ -405,6 +406,20 @@ TEST_F(Drawing, ARedrawAfterTheMappingChangesProjectsAgain) {
     EXPECT_TRUE(Pen(203, 104));
     EXPECT_TRUE(Pen(222, 104));
     EXPECT_EQ(PenPixels(), 20);
+}
+
+TEST_F(Drawing, ARunsFirstPointPlacedAtMinusOneIsDroppedWhereverTheOverlayIs) {
+    // A run starts from the point (-1, -1), so a first point placed exactly there counts
+    // as a repeat; kept runs must not carry that over to other placements, nor miss it.
+    store.ClosePolylines = false;
+    Add(0, {{0, 0}, {11, -11}}); // pixels (200, 100) and (211, 111)
+    for (const auto& [pixelOffset, lineOffset, pixels] :
+         {std::tuple{0, 0, 11}, {-201, 101, 0}, {-200, 100, 11}}) {
+        bitmap.SetSize(0, 0);
+        bitmap.SetSize(1200, 400);
+        store.DrawBoundaries(bitmap, pixelOffset, lineOffset);
+        EXPECT_EQ(PenPixels(), pixels) << pixelOffset;
+    }
 }
 
 } // namespace
