@@ -113,6 +113,7 @@ void TCartogList::AddSegment(std::unique_ptr<TLineSegment> segment) {
     info.cullable = !HasLongEdge(segment->Points, kLongestCulledEdgeDegrees);
     FSegments.push_back(info);
     FItems.push_back(std::move(segment));
+    FCover.generation = 0; // it lacks the new segment
     if (Count() == FCapacity) {
         SetCapacity(Count() + kCapacityStep);
     }

@@ -5,6 +5,7 @@
 
 #include "cartography/GeoExtent.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -181,6 +182,10 @@ public:
     /// Leave out, before projecting them, the segments that cannot reach the bitmap. The
     /// picture is the same either way; projecting every point costs far more.
     bool CullSegments = true;
+    /// With CullSegments: keep the pixels the lines cover over and around the bitmap, so
+    /// that a redraw which only moves the overlay (or repaints the picture) copies them
+    /// instead of drawing every line again. The picture is the same either way.
+    bool KeepCover = true;
 
     /// A boundary point through the mapping: its pixel, when it could be placed.
     struct ProjectedPoint {
@@ -201,11 +206,25 @@ private:
     /// so a redraw that only moves it costs no projection at all.
     void EnsureTraced(size_t index, int jumpLimit);
     void ProjectSegment(size_t index);
+    bool InView(const TLineSegment& segment) const;
+    /// Draws the segments that may reach `picture`, placed at `offset` (added to the
+    /// mapping's pixels). plainRules: check each segment for a run the plain rules would
+    /// start otherwise at this offset. Segments reaching far off are left to `far` when
+    /// it is given.
+    void DrawSegments(TCanvas& canvas, TPoint offset, const TGeoExtent* picture, bool plainRules,
+                      std::vector<size_t>* far);
+    void DrawSegment(TCanvas& canvas, size_t index, TPoint offset, bool plainRules,
+                     std::vector<TPoint>& run);
+    /// Draws through the cover, made again when it does not reach over the bitmap; false
+    /// when the bitmap is to be drawn line by line instead.
+    bool DrawFromCover(TBitmap& bitmap, int pixelOffset, int lineOffset);
+    bool BuildCover(long long left, long long top, long long right, long long bottom, int penWidth);
 
     struct SegmentInfo {
         TGeoBox box;
         TGeoExtent::CellSpan cells;   // of the box
         bool cullable = true;         // no edge longer than kLongestCulledEdgeDegrees
+        bool far = false;             // its runs reach kFarCoordinate
         std::uint64_t generation = 0; // of its runs; 0 none
         std::uint32_t firstRun = 0;   // in FRuns
         std::uint32_t endRun = 0;
@@ -224,6 +243,26 @@ private:
     bool FTracedClose = false;
     std::uint64_t FGeneration = 0;
     TPictureFootprint FFootprint; ///< of the present mapping state, when projected
+    bool StartsRunAt(const SegmentInfo& info, TPoint mapped) const;
+
+    /// The pixels the lines cover, as spans of each row of a rectangle of the mapping's
+    /// pixels, drawn with one pen width for one generation.
+    struct Cover {
+        struct Span {
+            int first = 0; // columns from left
+            int last = 0;
+        };
+        std::uint64_t generation = 0; // 0: none
+        int penWidth = 0;
+        std::array<float, 4> view{}; // ViewSouth, ViewNorth, ViewWest, ViewEast
+        long long left = 0, top = 0, right = 0, bottom = 0;
+        std::vector<std::uint32_t> rowStart; // per row, its first span; one more at the end
+        std::vector<Span> spans;
+        std::vector<size_t> far;       // segments drawn line by line every time
+        std::vector<TPoint> runStarts; // first points of the covered runs, sorted
+    };
+    Cover FCover;
+    std::uint64_t FCoverWanted = 0; ///< the generation drawn once already
 
     std::vector<std::string> FFileNames;
     std::vector<std::unique_ptr<TLineSegment>> FItems;

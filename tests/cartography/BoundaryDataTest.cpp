@@ -114,21 +114,28 @@ TEST_P(CulledDrawing, IsPixelIdenticalAndLeavesMostSegmentsOut) {
     }
     TCartogList& store = FineData();
     store.Mapping = &mapping;
-    for (const auto& [pixelOffset, lineOffset] : {std::pair{-20, 10}, std::pair{700, -900}}) {
-        TBitmap all, culled;
-        for (TBitmap* b : {&all, &culled}) {
-            b->SetPixelFormat(TPixelFormat::pf24bit);
-            b->SetSize(1568, kLines);
-            b->Canvas().Pen.Color = clYellow;
-            b->Canvas().Pen.Width = 2;
-            store.CullSegments = b == &culled;
-            store.DrawBoundaries(*b, pixelOffset, lineOffset);
+    // Every line drawn; culled; culled and copied from the cover of the lines, which the
+    // second drawing makes, a move of two pixels keeps and a long one makes again.
+    for (const auto& [pixelOffset, lineOffset] :
+         {std::pair{-20, 10}, std::pair{-18, 11}, std::pair{-16, 3}, std::pair{700, -900}}) {
+        TBitmap drawn[3];
+        for (int way = 0; way < 3; ++way) {
+            TBitmap& b = drawn[way];
+            b.SetPixelFormat(TPixelFormat::pf24bit);
+            b.SetSize(1568, kLines);
+            b.Canvas().Pen.Color = clYellow;
+            b.Canvas().Pen.Width = 2;
+            store.CullSegments = way > 0;
+            store.KeepCover = way > 1;
+            store.DrawBoundaries(b, pixelOffset, lineOffset);
         }
-        const auto a = all.Bits();
-        const auto c = culled.Bits();
-        ASSERT_EQ(a.size(), c.size());
-        EXPECT_EQ(std::memcmp(a.data(), c.data(), a.size()), 0) << pass << " at " << pixelOffset;
-        EXPECT_NE(std::count(a.begin(), a.end(), std::uint8_t{0xFF}), 0) << "nothing drawn";
+        const auto all = drawn[0].Bits();
+        EXPECT_NE(std::count(all.begin(), all.end(), std::uint8_t{0xFF}), 0) << "nothing drawn";
+        for (int way = 1; way < 3; ++way) {
+            ASSERT_EQ(drawn[way].Bits().size(), all.size());
+            EXPECT_EQ(std::memcmp(drawn[way].Bits().data(), all.data(), all.size()), 0)
+                << pass << " at " << pixelOffset << ", way " << way;
+        }
 
         const TGeoExtent picture = store.PictureExtent(1568, kLines, pixelOffset, lineOffset, 2);
         int kept = 0;
@@ -139,6 +146,7 @@ TEST_P(CulledDrawing, IsPixelIdenticalAndLeavesMostSegmentsOut) {
     }
     store.Mapping = nullptr;
     store.CullSegments = true;
+    store.KeepCover = true;
 }
 
 INSTANTIATE_TEST_SUITE_P(Passes, CulledDrawing,
