@@ -1,5 +1,6 @@
 #include "cartography/zorCartography.h"
 
+#include "PlateMapping.h"
 #include "imaging/Bitmap.h"
 #include "imaging/Canvas.h"
 #include "mapping/zorMapping.h"
@@ -15,26 +16,7 @@
 namespace vantorel {
 namespace {
 
-// Plain longitude/latitude: `scale` pixels per degree, (0, 0) at pixel (cx, cy); points
-// outside lon -180..180 / lat -90..90 cannot be placed.
-class PlateMapping : public TMapping {
-public:
-    PlateMapping(double scale, int cx, int cy, int mapHeight) : scale_(scale), cx_(cx), cy_(cy) {
-        SetMapHeight(mapHeight);
-    }
-    bool LatLonToImage(int& x, int& y, float lon, float lat) const override {
-        if (std::fabs(lon) > 180.0f || std::fabs(lat) > 90.0f) {
-            return false;
-        }
-        x = static_cast<int>(std::nearbyint(cx_ + lon * scale_));
-        y = static_cast<int>(std::nearbyint(cy_ - lat * scale_));
-        return true;
-    }
-
-private:
-    double scale_;
-    int cx_, cy_;
-};
+using testing::PlateMapping;
 
 constexpr TColor kPen = RGBColor(255, 0, 0);
 

@@ -1,5 +1,6 @@
 #include "cartography/zorCartography.h"
 
+#include "PlateMapping.h"
 #include "mapping/zorMapping.h"
 
 #include <gtest/gtest.h>
@@ -51,32 +52,11 @@ TEST(GeoExtent, CellsAcrossTheAntimeridianAndAtThePoles) {
     EXPECT_FALSE(TGeoExtent::Globe().Intersects(TGeoBox{}));
 }
 
-// Plain longitude/latitude at `scale` pixels a degree, (0, 0) at pixel (cx, cy); nothing
-// outside |lon| <= limit can be placed, as beyond a scanner's swath.
-class PlateMapping : public TMapping {
-public:
-    PlateMapping(double scale, int cx, int cy, float limit = 180.0f)
-        : scale_(scale), cx_(cx), cy_(cy), limit_(limit) {
-        SetMapHeight(100000);
-    }
-    bool LatLonToImage(int& x, int& y, float lon, float lat) const override {
-        if (std::fabs(lon) > limit_ || std::fabs(lat) > 90.0f) {
-            return false;
-        }
-        x = static_cast<int>(std::nearbyint(cx_ + lon * scale_));
-        y = static_cast<int>(std::nearbyint(cy_ - lat * scale_));
-        return true;
-    }
-
-private:
-    double scale_;
-    int cx_, cy_;
-    float limit_;
-};
+using testing::PlateMapping;
 
 TEST(PictureFootprint, CellsNearThePictureOnlyAndAcrossTheEdgeOfTheMappedArea) {
     // Ten pixels a degree; the picture 0..400 x 0..200 shows lon 0..40, lat 30..50.
-    PlateMapping mapping(10.0, 0, 500);
+    PlateMapping mapping(10.0, 0, 500, 100000);
     TPictureFootprint footprint;
     footprint.Project(mapping);
     const TGeoExtent e = footprint.Extent(0, 0, 400, 200, 4);
@@ -89,7 +69,7 @@ TEST(PictureFootprint, CellsNearThePictureOnlyAndAcrossTheEdgeOfTheMappedArea) {
     // Mapped only to lon 3.9: the cell 2..4 has its eastern corners off the map and its
     // western ones 16 pixels short of a picture that starts at lon 3.6, where its points
     // up to 3.9 are placed.
-    PlateMapping swath(10.0, 0, 500, 3.9f);
+    PlateMapping swath(10.0, 0, 500, 100000, 3.9f);
     footprint.Project(swath);
     EXPECT_TRUE(footprint.Extent(36, 0, 100, 200, 0).Intersects({40.0f, 41.0f, 3.8f, 0.0f}));
 }
