@@ -53,9 +53,13 @@ bool HasLongEdge(std::span<const BoundaryPoint> points, double limitDegrees) {
     for (size_t i = 1; i < points.size(); ++i) {
         const double dLat = static_cast<double>(points[i].lat) - points[i - 1].lat;
         const double dLon = WrapDegrees180(static_cast<double>(points[i].lon) - points[i - 1].lon);
+        const double limit2 = limitDegrees * limitDegrees;
+        if (dLat * dLat + dLon * dLon <= limit2) {
+            continue; // short even at the equator
+        }
         const double meanLat = (static_cast<double>(points[i].lat) + points[i - 1].lat) / 2;
         const double east = dLon * std::cos(meanLat * kDegreesToRadians);
-        if (!(dLat * dLat + east * east <= limitDegrees * limitDegrees)) {
+        if (!(dLat * dLat + east * east <= limit2)) {
             return true;
         }
     }
