@@ -58,9 +58,11 @@ void BM_DrawBoundariesAfterAFit(benchmark::State& state) {
 BENCHMARK(BM_DrawBoundariesAfterAFit)->Unit(benchmark::kMillisecond);
 
 // A real southbound pass over Europe (2026-08-22 04:36 UTC, 5000 lines), fitted to the grid
-// the orbit code gives, as a processing run fits it.
+// the orbit code gives, as a processing run fits it; drawn from either boundary file.
+const char* const kDataFiles[] = {"/data/Countries.dat", "/data/Boundaries.b"};
+
 struct RealScene {
-    TCartogList store;
+    TCartogList stores[2];
     TWarpedMapping mapping;
     TBitmap bitmap;
 
@@ -70,8 +72,10 @@ struct RealScene {
         if (testing::SelectHistorySet(orbit, start)) {
             testing::FitRealPass(testing::BuildRealPassGrid(orbit, start, 5000), mapping);
         }
-        store.LoadBoundaryFiles(std::string(VANTOREL_SOURCE_DIR) + "/data/Countries.dat");
-        store.Mapping = &mapping;
+        for (int i = 0; i < 2; ++i) {
+            stores[i].LoadBoundaryFiles(std::string(VANTOREL_SOURCE_DIR) + kDataFiles[i]);
+            stores[i].Mapping = &mapping;
+        }
         bitmap.SetSize(1568, 5000);
         bitmap.Canvas().Pen.Color = clYellow;
         bitmap.Canvas().Pen.Width = 2;
@@ -83,29 +87,63 @@ RealScene& TheRealScene() {
     return scene;
 }
 
-// Arg 0: the first draw after the fit, every point projected; arg 1: a repeated redraw
-// from the projected points.
+// redraw 0: the first draw after the fit; 1: the first redraw after it, the overlay moved
+// by a pixel, as on an arrow key; 2: the redraws after that. data 0: Countries.dat, 1:
+// Boundaries.b. cull: leave out the segments off the picture before projecting and keep
+// the lines' cover for redraws.
 void BM_DrawBoundariesRealPass(benchmark::State& state) {
     RealScene& s = TheRealScene();
     if (!s.mapping.Fitted()) {
         state.SkipWithError("no element set or fit for the pass");
         return;
     }
-    const bool cold = state.range(0) == 0;
-    s.store.DrawBoundaries(s.bitmap, -20, 10);
+    const int redraw = static_cast<int>(state.range(0));
+    TCartogList& store = s.stores[state.range(1)];
+    store.CullSegments = state.range(2) != 0;
+    store.DrawBoundaries(s.bitmap, -20, 10);
+    store.DrawBoundaries(s.bitmap, -21, 10);
+    int step = 0;
     for (auto _ : state) {
-        if (cold) {
+        if (redraw < 2) {
             s.mapping.SetMapWidth(5000); // a new projection state, as after a fit
         }
-        s.store.DrawBoundaries(s.bitmap, -20, 10);
+        if (redraw == 1) {
+            state.PauseTiming();
+            store.DrawBoundaries(s.bitmap, -20, 10);
+            state.ResumeTiming();
+        }
+        store.DrawBoundaries(s.bitmap, -20 + (++step & 1), 10);
     }
-    state.counters["segments"] = s.store.Count();
+    state.counters["segments"] = store.Count();
+    if (store.CullSegments) {
+        const TGeoExtent picture = store.PictureExtent(1568, 5000, -20, 10, 2);
+        int kept = 0;
+        double keptPoints = 0;
+        for (int i = 0; i < store.Count(); ++i) {
+            if (picture.Intersects(store.SegmentBox(i))) {
+                kept += 1;
+                keptPoints += store[i].Count;
+            }
+        }
+        state.counters["kept"] = kept;
+        state.counters["keptPoints"] = keptPoints;
+    }
 }
 BENCHMARK(BM_DrawBoundariesRealPass)
-    ->ArgName("redraw")
-    ->Arg(0)
-    ->Arg(1)
+    ->ArgNames({"redraw", "data", "cull"})
+    ->ArgsProduct({{0, 1, 2}, {0, 1}, {0, 1}})
     ->Unit(benchmark::kMillisecond);
+
+// Start-up reads the boundary file.
+void BM_LoadBoundaries(benchmark::State& state) {
+    const std::string file = std::string(VANTOREL_SOURCE_DIR) + kDataFiles[state.range(0)];
+    for (auto _ : state) {
+        TCartogList store;
+        store.LoadBoundaryFiles(file);
+        benchmark::DoNotOptimize(store.Count());
+    }
+}
+BENCHMARK(BM_LoadBoundaries)->ArgName("data")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 } // namespace
 } // namespace vantorel

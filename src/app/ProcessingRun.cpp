@@ -37,7 +37,10 @@ void TProcessingRun::Start(const std::string& keplerPath, const std::string& ver
     if (FSources.ElementSet() == nullptr) {
         FView->ShowKeplerTab();
     }
-    FComposer.Load(DataFilePath("Countries.dat"), DataFilePath("Stations.dat"));
+    // The fine shorelines, lakes and borders when installed; Countries.dat otherwise.
+    const std::string fineBoundaries = DataFilePath("Boundaries.b");
+    FComposer.Load(FileExists(fineBoundaries) ? fineBoundaries : DataFilePath("Countries.dat"),
+                   DataFilePath("Stations.dat"));
     FBaseCaption = "Vantorel - V" + version;
     SetCaption(FBaseCaption);
     FPass.reset();

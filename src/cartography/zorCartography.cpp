@@ -6,9 +6,12 @@
 // limited to what the file could hold.
 #include "cartography/zorCartography.h"
 
+#include "common/Angles.h"
 #include "common/TextFile.h"
+#include "imaging/Canvas.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace vantorel {
@@ -43,6 +46,25 @@ struct GshhsHeader {
     std::uint8_t Version() const { return static_cast<std::uint8_t>((field[2] >> 8) & 0xFF); }
     std::uint32_t Area() const { return field[7]; }
 };
+
+// Some edge is longer than the limit (degrees of arc), measured flat at the edge's mean
+// latitude, which is close for the short edges that matter.
+bool HasLongEdge(std::span<const BoundaryPoint> points, double limitDegrees) {
+    for (size_t i = 1; i < points.size(); ++i) {
+        const double dLat = static_cast<double>(points[i].lat) - points[i - 1].lat;
+        const double dLon = WrapDegrees180(static_cast<double>(points[i].lon) - points[i - 1].lon);
+        const double limit2 = limitDegrees * limitDegrees;
+        if (dLat * dLat + dLon * dLon <= limit2) {
+            continue; // short even at the equator
+        }
+        const double meanLat = (static_cast<double>(points[i].lat) + points[i - 1].lat) / 2;
+        const double east = dLon * std::cos(meanLat * kDegreesToRadians);
+        if (!(dLat * dLat + east * east <= limit2)) {
+            return true;
+        }
+    }
+    return false;
+}
 
 } // namespace
 
@@ -82,14 +104,20 @@ void TCartogList::SetCapacity(int capacity) {
 }
 
 void TCartogList::Clear() {
-    FProjectedValid = false;
     FItems.clear();
+    FSegments.clear();
+    FProjectedMapping = nullptr; // the next drawing starts afresh
     MaxCount = 0;
 }
 
 void TCartogList::AddSegment(std::unique_ptr<TLineSegment> segment) {
-    FProjectedValid = false;
+    SegmentInfo info;
+    info.box = TGeoBox::OfPoints(segment->Points);
+    info.cells = TGeoExtent::SpanOf(info.box);
+    info.cullable = !HasLongEdge(segment->Points, kLongestCulledEdgeDegrees);
+    FSegments.push_back(info);
     FItems.push_back(std::move(segment));
+    FCover.generation = 0; // it lacks the new segment
     if (Count() == FCapacity) {
         SetCapacity(Count() + kCapacityStep);
     }

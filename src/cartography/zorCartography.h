@@ -3,6 +3,9 @@
 // The boundary-line store: country borders and coastlines from the program's native
 // boundary file, or shoreline polygons in the GSHHS binary format.
 
+#include "cartography/GeoExtent.h"
+
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -119,9 +122,25 @@ public:
     // Drawing (through Mapping and the bitmap's canvas).
 
     /// Projects every segment through Mapping and draws it with the canvas pen, placed at
-    /// (x + pixelOffset, y - lineOffset). Nothing without a mapping or segments.
+    /// (x + pixelOffset, y - lineOffset). Nothing without a mapping or segments. With
+    /// CullSegments, segments outside the bitmap's PictureExtent are not projected.
     void DrawBoundaries(TBitmap& bitmap, int pixelOffset, int lineOffset);
-    void DrawBoundariesOnCanvas(TCanvas& canvas, int pixelOffset, int lineOffset);
+    /// Draws the segments that may reach `picture` (every segment when it is null; a
+    /// segment with an edge longer than kLongestCulledEdgeDegrees always).
+    void DrawBoundariesOnCanvas(TCanvas& canvas, int pixelOffset, int lineOffset,
+                                const TGeoExtent* picture = nullptr);
+    /// The cells of the globe whose points Mapping, in its present state, can place on a
+    /// bitmap of width x height pixels at these offsets, with a margin for a pen of
+    /// penWidth pixels. The globe without a mapping.
+    TGeoExtent PictureExtent(int width, int height, int pixelOffset, int lineOffset, int penWidth);
+    /// The box of segment `index` (its points' latitudes and longitudes, the antimeridian
+    /// followed along the line), made when the segment is added.
+    const TGeoBox& SegmentBox(int index) const {
+        return FSegments.at(static_cast<size_t>(index)).box;
+    }
+    /// A straight edge longer than this (degrees of arc) could cross the picture between
+    /// two points far off it: segments with one are never culled.
+    static constexpr double kLongestCulledEdgeDegrees = 0.5;
     /// Draws a run of projected points: as one polyline of at most 16 000 points, or in
     /// pieces of 16 000 that share their end points. Undrawable kinds draw nothing.
     void FlushRun(TCanvas& canvas, std::span<const TPoint> run, std::uint8_t kind) const;
@@ -160,23 +179,90 @@ public:
     std::int32_t LabelScale = 1; ///< multiplier of the font size for place-mark labels
     std::int32_t MaxCount = 0;   ///< largest Count of a segment read since the last Clear
     bool ClosePolylines = true;  ///< drawing closes every segment to its first point
+    /// Leave out, before projecting them, the segments that cannot reach the bitmap. The
+    /// picture is the same either way; projecting every point costs far more.
+    bool CullSegments = true;
+    /// With CullSegments: keep the pixels the lines cover over and around the bitmap, so
+    /// that a redraw which only moves the overlay (or repaints the picture) copies them
+    /// instead of drawing every line again. The picture is the same either way.
+    bool KeepCover = true;
 
-private:
-    void SetCapacity(int capacity);
-    /// Projects every point through Mapping unless the points projected last time still
-    /// hold (same mapping in the same state, same segments). A redraw that only moves the
-    /// overlay then costs no projection at all.
-    void EnsureProjected();
-
+    /// A boundary point through the mapping: its pixel, when it could be placed.
     struct ProjectedPoint {
         int x = 0;
         int y = 0;
         bool onMap = false;
     };
-    std::vector<ProjectedPoint> FProjected; ///< every point of every segment, in order
+
+private:
+    void SetCapacity(int capacity);
+    /// The jump limit of the drawing rules for the present mapping.
+    int EffectiveJumpLimit() const;
+    /// Starts a new generation of traced runs when Mapping, its state, the jump limit or
+    /// ClosePolylines changed since the last drawing.
+    void SyncProjection(int jumpLimit);
+    /// Projects the segment and keeps its runs, as the drawing rules make them, unless
+    /// this generation already did. Runs do not depend on where the overlay is placed,
+    /// so a redraw that only moves it costs no projection at all.
+    void EnsureTraced(size_t index, int jumpLimit);
+    void ProjectSegment(size_t index);
+    bool InView(const TLineSegment& segment) const;
+    /// Draws the segments that may reach `picture`, placed at `offset` (added to the
+    /// mapping's pixels). plainRules: check each segment for a run the plain rules would
+    /// start otherwise at this offset. Segments reaching far off are left to `far` when
+    /// it is given.
+    void DrawSegments(TCanvas& canvas, TPoint offset, const TGeoExtent* picture, bool plainRules,
+                      std::vector<size_t>* far);
+    void DrawSegment(TCanvas& canvas, size_t index, TPoint offset, bool plainRules,
+                     std::vector<TPoint>& run);
+    /// Draws through the cover, made again when it does not reach over the bitmap; false
+    /// when the bitmap is to be drawn line by line instead.
+    bool DrawFromCover(TBitmap& bitmap, int pixelOffset, int lineOffset);
+    bool BuildCover(long long left, long long top, long long right, long long bottom, int penWidth);
+
+    struct SegmentInfo {
+        TGeoBox box;
+        TGeoExtent::CellSpan cells;   // of the box
+        bool cullable = true;         // no edge longer than kLongestCulledEdgeDegrees
+        bool far = false;             // its runs reach kFarCoordinate
+        std::uint64_t generation = 0; // of its runs; 0 none
+        std::uint32_t firstRun = 0;   // in FRuns
+        std::uint32_t endRun = 0;
+    };
+    struct Run {
+        std::uint32_t first = 0; // in FRunPoints
+        std::uint32_t count = 0;
+    };
+    std::vector<SegmentInfo> FSegments;   ///< one per item
+    std::vector<Run> FRuns;               ///< runs of two or more points, per segment
+    std::vector<TPoint> FRunPoints;       ///< their points in the mapping's pixels
+    std::vector<ProjectedPoint> FScratch; ///< one segment's projected points
     const TMapping* FProjectedMapping = nullptr;
     std::uint64_t FProjectedVersion = 0;
-    bool FProjectedValid = false;
+    int FTracedJumpLimit = 0;
+    bool FTracedClose = false;
+    std::uint64_t FGeneration = 0;
+    TPictureFootprint FFootprint; ///< of the present mapping state, when projected
+    bool StartsRunAt(const SegmentInfo& info, TPoint mapped) const;
+
+    /// The pixels the lines cover, as spans of each row of a rectangle of the mapping's
+    /// pixels, drawn with one pen width for one generation.
+    struct Cover {
+        struct Span {
+            int first = 0; // columns from left
+            int last = 0;
+        };
+        std::uint64_t generation = 0; // 0: none
+        int penWidth = 0;
+        std::array<float, 4> view{}; // ViewSouth, ViewNorth, ViewWest, ViewEast
+        long long left = 0, top = 0, right = 0, bottom = 0;
+        std::vector<std::uint32_t> rowStart; // per row, its first span; one more at the end
+        std::vector<Span> spans;
+        std::vector<size_t> far;       // segments drawn line by line every time
+        std::vector<TPoint> runStarts; // first points of the covered runs, sorted
+    };
+    Cover FCover;
+    std::uint64_t FCoverWanted = 0; ///< the generation drawn once already
 
     std::vector<std::string> FFileNames;
     std::vector<std::unique_ptr<TLineSegment>> FItems;

@@ -1,7 +1,13 @@
 // Drawing of the boundary store and of place marks through the store's mapping.
 // Departure from the plain rules: a segment is closed back to its first point only when
 // its first and last points are both on the map and the closing edge does not jump (see
-// DrawBoundariesOnCanvas); otherwise the closing line would cross the picture.
+// TraceRuns); otherwise the closing line would cross the picture.
+//
+// What makes it fast, none of which changes a pixel: segments that cannot reach the
+// bitmap are left out before they are projected (GeoExtent.h); the runs a segment draws
+// are kept per mapping state, as they do not depend on where the overlay is placed; and
+// from the second drawing of a mapping state on, the pixels the lines cover around the
+// bitmap are kept, so that a redraw that moves the overlay copies them.
 #include "cartography/zorCartography.h"
 
 #include "common/StringUtils.h"
@@ -9,7 +15,11 @@
 #include "imaging/Canvas.h"
 #include "mapping/zorMapping.h"
 
+#include <algorithm>
+#include <array>
+#include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 
 namespace vantorel {
@@ -67,7 +77,13 @@ void TCartogList::DrawBoundaries(TBitmap& bitmap, int pixelOffset, int lineOffse
     TCanvas& canvas = bitmap.Canvas();
     canvas.Brush.Color = kBoundaryBrushColour;
     canvas.Brush.Style = TBrushStyle::bsClear;
-    DrawBoundariesOnCanvas(canvas, pixelOffset, lineOffset);
+    if (!CullSegments) {
+        DrawBoundariesOnCanvas(canvas, pixelOffset, lineOffset);
+    } else if (!KeepCover || !DrawFromCover(bitmap, pixelOffset, lineOffset)) {
+        const TGeoExtent picture = PictureExtent(bitmap.Width(), bitmap.Height(), pixelOffset,
+                                                 lineOffset, canvas.Pen.Width);
+        DrawBoundariesOnCanvas(canvas, pixelOffset, lineOffset, &picture);
+    }
 }
 
 std::vector<std::pair<size_t, size_t>> TCartogList::RunPieces(size_t count) {
@@ -96,101 +112,377 @@ void TCartogList::FlushRun(TCanvas& canvas, std::span<const TPoint> run, std::ui
     }
 }
 
-void TCartogList::EnsureProjected() {
-    if (FProjectedValid && FProjectedMapping == Mapping &&
-        FProjectedVersion == Mapping->ProjectionVersion()) {
-        return;
+int TCartogList::EffectiveJumpLimit() const {
+    if (JumpLimit > 0) {
+        return JumpLimit;
     }
-    size_t total = 0;
-    for (const auto& s : FItems) {
-        total += s->Points.size();
-    }
-    FProjected.resize(total);
-    size_t i = 0;
-    for (const auto& s : FItems) {
-        for (const BoundaryPoint& p : s->Points) {
-            ProjectedPoint& q = FProjected[i++];
-            q.onMap = Mapping->LatLonToImage(q.x, q.y, p.lon, p.lat);
-        }
-    }
-    FProjectedMapping = Mapping;
-    FProjectedVersion = Mapping->ProjectionVersion();
-    FProjectedValid = true;
+    const int m = Mapping->GetMapHeight();
+    return Mapping->ProjectionKind() == TMapping::kVanDerGrinten ? m * 3 / 6 : m * 5 / 6;
 }
 
-void TCartogList::DrawBoundariesOnCanvas(TCanvas& canvas, int pixelOffset, int lineOffset) {
-    if (Mapping == nullptr) {
+void TCartogList::SyncProjection(int jumpLimit) {
+    const bool sameMapping = FGeneration != 0 && FProjectedMapping == Mapping &&
+                             FProjectedVersion == Mapping->ProjectionVersion();
+    if (sameMapping && FTracedJumpLimit == jumpLimit && FTracedClose == ClosePolylines) {
         return;
     }
-    EnsureProjected();
-    std::vector<TPoint> run;
-    run.reserve(static_cast<size_t>(MaxCount) + 2);
-    const int m = Mapping->GetMapHeight();
-    int jumpLimit = Mapping->ProjectionKind() == TMapping::kVanDerGrinten ? m * 3 / 6 : m * 5 / 6;
-    if (JumpLimit > 0) {
-        jumpLimit = JumpLimit;
+    ++FGeneration;
+    FRuns.clear();
+    FRunPoints.clear();
+    FTracedJumpLimit = jumpLimit;
+    FTracedClose = ClosePolylines;
+    if (!sameMapping) {
+        FProjectedMapping = Mapping;
+        FProjectedVersion = Mapping->ProjectionVersion();
+        FFootprint = TPictureFootprint();
     }
-    const bool viewWindow = ViewSouth != ViewNorth;
+}
 
-    int cursor = 0;
-    size_t firstIndex = 0; // of the segment's first point in FProjected
-    for (const TLineSegment* s = FirstSegment(cursor); s != nullptr;
-         firstIndex += s->Points.size(), s = NextSegment(cursor)) {
-        if (viewWindow && !((s->North > ViewSouth && s->South < ViewNorth && s->East > ViewWest &&
-                             s->West < ViewEast) ||
-                            s->South < -70.0f)) {
+void TCartogList::ProjectSegment(size_t index) {
+    const std::vector<BoundaryPoint>& points = FItems[index]->Points;
+    FScratch.resize(points.size());
+    for (size_t i = 0; i < points.size(); ++i) {
+        ProjectedPoint& q = FScratch[i];
+        q.onMap = Mapping->LatLonToImage(q.x, q.y, points[i].lon, points[i].lat);
+    }
+}
+
+namespace {
+
+// Lines reaching this far (pixels) are cut short by the canvas where a shift of the whole
+// drawing would cut them elsewhere: their segments are never kept in a cover.
+constexpr int kFarCoordinate = 1 << 22;
+
+// The drawing rules over one segment's projected points placed at `offset`: runs break
+// where a point is off the map or the line jumps further across than the jump limit,
+// repeats of the last point are dropped (but for the segment's last point), and with
+// `close` a segment whose first and last points are on the map returns to its first.
+// Each run goes to `flush`, in `run`. With `fromMinusOne` a run starts after the point
+// (-1, -1), so that a first point placed there is dropped as a repeat, as the plain rules
+// have it; without, a run's first point is always kept, which makes the runs the same,
+// but for the offset, wherever the overlay is placed.
+template <class Flush>
+void TraceRuns(std::span<const TCartogList::ProjectedPoint> points, TPoint offset, int jumpLimit,
+               bool close, bool fromMinusOne, std::vector<TPoint>& run, Flush&& flush) {
+    constexpr TPoint kRestart{-1, -1};
+    run.clear();
+    TPoint last = kRestart;
+    bool fresh = true; // nothing kept since the run began
+    TPoint first;
+    bool begun = false;      // a point of the segment has been on the map
+    bool firstOnMap = false; // the segment's own first point was placed
+    bool lastOnMap = false;  // and so was its last
+    const size_t count = points.size();
+    for (size_t i = 0; i < count; ++i) {
+        lastOnMap = points[i].onMap;
+        if (i == 0) {
+            firstOnMap = lastOnMap;
+        }
+        if (!lastOnMap) {
+            if (begun) {
+                flush(std::span<const TPoint>(run));
+                run.clear();
+                last = kRestart;
+                fresh = true;
+            }
             continue;
         }
-        run.clear();
-        TPoint last{-1, -1};
-        TPoint first;
-        bool begun = false;
-        bool firstOnMap = false; // the segment's own first point was placed
-        bool lastOnMap = false;  // and so was its last
-        const size_t count = s->Points.size();
-        for (size_t i = 0; i < count; ++i) {
-            const ProjectedPoint& projected = FProjected[firstIndex + i];
-            const int x = projected.x;
-            const int y = projected.y;
-            lastOnMap = projected.onMap;
-            if (i == 0) {
-                firstOnMap = lastOnMap;
+        const TPoint p{points[i].x + offset.X, points[i].y + offset.Y};
+        const bool keep = fresh && !fromMinusOne;
+        const long long dx = keep ? 0 : std::llabs(static_cast<long long>(last.X) - p.X);
+        const long long dy = keep ? 0 : std::llabs(static_cast<long long>(last.Y) - p.Y);
+        if (dx > jumpLimit && begun) {
+            flush(std::span<const TPoint>(run));
+            run.clear();
+            last = kRestart;
+            fresh = true;
+        }
+        if (!begun) {
+            first = p;
+            begun = true;
+        }
+        if (keep || dx > 0 || dy > 0 || i + 1 == count) {
+            run.push_back(p);
+            last = p;
+            fresh = false;
+        }
+    }
+    // Close the ring only along its own closing edge: from a last point on the map back
+    // to a first point on the map, without a jump. A ring that leaves the map returns to
+    // its start off the map, and a straight line across the picture would be drawn where
+    // there is no boundary.
+    if (close && firstOnMap && lastOnMap && !run.empty() &&
+        std::llabs(static_cast<long long>(run.back().X) - first.X) <= jumpLimit) {
+        run.push_back(first);
+    }
+    flush(std::span<const TPoint>(run));
+}
+
+} // namespace
+
+void TCartogList::EnsureTraced(size_t index, int jumpLimit) {
+    SegmentInfo& info = FSegments[index];
+    if (info.generation == FGeneration) {
+        return;
+    }
+    ProjectSegment(index);
+    info.firstRun = static_cast<std::uint32_t>(FRuns.size());
+    std::vector<TPoint> run;
+    info.far = false;
+    TraceRuns(FScratch, TPoint{0, 0}, jumpLimit, ClosePolylines, false, run,
+              [this, &info](std::span<const TPoint> r) {
+                  if (r.size() >= 2) { // fewer points draw nothing
+                      FRuns.push_back({static_cast<std::uint32_t>(FRunPoints.size()),
+                                       static_cast<std::uint32_t>(r.size())});
+                      FRunPoints.insert(FRunPoints.end(), r.begin(), r.end());
+                      for (const TPoint& p : r) {
+                          info.far = info.far || std::abs(p.X) >= kFarCoordinate ||
+                                     std::abs(p.Y) >= kFarCoordinate;
+                      }
+                  }
+              });
+    info.endRun = static_cast<std::uint32_t>(FRuns.size());
+    info.generation = FGeneration;
+}
+
+TGeoExtent TCartogList::PictureExtent(int width, int height, int pixelOffset, int lineOffset,
+                                      int penWidth) {
+    if (Mapping == nullptr) {
+        return TGeoExtent::Globe();
+    }
+    SyncProjection(EffectiveJumpLimit());
+    if (!FFootprint.Projected()) {
+        FFootprint.Project(*Mapping);
+    }
+    // The bitmap in the mapping's pixels: placed x = x + pixelOffset, y = y - lineOffset.
+    // A pen reaches its width beyond the line, and a mark of it at most as far again.
+    const int margin = 2 * std::max(penWidth, 1) + 2;
+    return FFootprint.Extent(-pixelOffset, lineOffset, width - pixelOffset, height + lineOffset,
+                             margin);
+}
+
+void TCartogList::DrawBoundariesOnCanvas(TCanvas& canvas, int pixelOffset, int lineOffset,
+                                         const TGeoExtent* picture) {
+    if (Mapping != nullptr) {
+        DrawSegments(canvas, TPoint{pixelOffset, -lineOffset}, picture, true, nullptr);
+    }
+}
+
+bool TCartogList::InView(const TLineSegment& s) const {
+    return ViewSouth == ViewNorth ||
+           (s.North > ViewSouth && s.South < ViewNorth && s.East > ViewWest && s.West < ViewEast) ||
+           s.South < -70.0f;
+}
+
+void TCartogList::DrawSegments(TCanvas& canvas, TPoint offset, const TGeoExtent* picture,
+                               bool plainRules, std::vector<size_t>* far) {
+    const int jumpLimit = EffectiveJumpLimit();
+    SyncProjection(jumpLimit);
+    std::vector<TPoint> run;
+    run.reserve(static_cast<size_t>(MaxCount) + 2);
+    int cursor = 0;
+    for (const TLineSegment* s = FirstSegment(cursor); s != nullptr; s = NextSegment(cursor)) {
+        const size_t index = static_cast<size_t>(cursor - 1);
+        if (!InView(*s) || !IsDrawableKind(s->Kind)) {
+            continue; // an undrawable kind's runs would draw nothing
+        }
+        if (picture != nullptr && FSegments[index].cullable &&
+            !picture->IntersectsCells(FSegments[index].cells)) {
+            continue;
+        }
+        EnsureTraced(index, jumpLimit);
+        if (far != nullptr && FSegments[index].far) {
+            far->push_back(index);
+            continue;
+        }
+        DrawSegment(canvas, index, offset, plainRules, run);
+    }
+}
+
+void TCartogList::DrawSegment(TCanvas& canvas, size_t index, TPoint offset, bool plainRules,
+                              std::vector<TPoint>& run) {
+    const SegmentInfo& info = FSegments[index];
+    const std::uint8_t kind = FItems[index]->Kind;
+    if (plainRules && StartsRunAt(info, TPoint{-1 - offset.X, -1 - offset.Y})) {
+        // There the plain rules drop the run's first point as a repeat of (-1, -1).
+        ProjectSegment(index);
+        TraceRuns(FScratch, offset, FTracedJumpLimit, ClosePolylines, true, run,
+                  [&](std::span<const TPoint> r) { FlushRun(canvas, r, kind); });
+        return;
+    }
+    for (std::uint32_t r = info.firstRun; r < info.endRun; ++r) {
+        const Run& traced = FRuns[r];
+        run.resize(traced.count);
+        const TPoint* from = &FRunPoints[traced.first];
+        for (std::uint32_t i = 0; i < traced.count; ++i) {
+            run[i] = {from[i].X + offset.X, from[i].Y + offset.Y};
+        }
+        FlushRun(canvas, run, kind);
+    }
+}
+
+bool TCartogList::StartsRunAt(const SegmentInfo& info, TPoint mapped) const {
+    for (std::uint32_t r = info.firstRun; r < info.endRun; ++r) {
+        if (FRunPoints[FRuns[r].first] == mapped) {
+            return true;
+        }
+    }
+    return false;
+}
+
+namespace {
+
+// Pixels around the bitmap that a cover keeps, so that the overlay can move that far
+// (the arrow keys move it by 1 to 16) before the lines are drawn again.
+constexpr int kCoverMargin = 128;
+
+bool EarlierPoint(const TPoint& a, const TPoint& b) {
+    return a.X != b.X ? a.X < b.X : a.Y < b.Y;
+}
+
+// The bytes the canvas writes for a pen colour into a bitmap of this format and palette.
+std::vector<std::uint8_t> InkBytes(const TBitmap& bitmap, TColor colour) {
+    TBitmap probe;
+    probe.SetPixelFormat(bitmap.PixelFormat());
+    if (bitmap.PixelFormat() == TPixelFormat::pf8bit) {
+        probe.SetPalette(bitmap.Palette());
+    }
+    probe.SetSize(2, 1);
+    TCanvas& c = probe.Canvas();
+    c.Pen.Color = colour;
+    c.Pen.Width = 1;
+    c.MoveTo(0, 0);
+    c.LineTo(2, 0);
+    const std::uint8_t* pixel = probe.ScanLine(0);
+    return {pixel, pixel + BytesPerPixel(bitmap.PixelFormat())};
+}
+
+} // namespace
+
+bool TCartogList::DrawFromCover(TBitmap& bitmap, int pixelOffset, int lineOffset) {
+    const int penWidth = std::clamp(bitmap.Canvas().Pen.Width, 1, TBitmap::kMaxDimension);
+    SyncProjection(EffectiveJumpLimit());
+    // The bitmap in the mapping's pixels.
+    const long long left = -static_cast<long long>(pixelOffset);
+    const long long top = lineOffset;
+    const long long right = left + bitmap.Width();
+    const long long bottom = top + bitmap.Height();
+    const std::array<float, 4> view{ViewSouth, ViewNorth, ViewWest, ViewEast};
+    const bool kept = FCover.generation == FGeneration && FCover.penWidth == penWidth &&
+                      FCover.view == view && left >= FCover.left && top >= FCover.top &&
+                      right <= FCover.right && bottom <= FCover.bottom;
+    if (!kept) {
+        // A picture drawn once per mapping state (a pass processed without a window)
+        // needs no cover: make one from the second drawing on.
+        if (FCoverWanted != FGeneration) {
+            FCoverWanted = FGeneration;
+            return false;
+        }
+        if (!BuildCover(left, top, right, bottom, penWidth)) {
+            return false;
+        }
+    }
+    // A run starting on the bitmap's (-1, -1) is drawn otherwise by the plain rules.
+    const TPoint corner{static_cast<int>(left - 1), static_cast<int>(top - 1)};
+    if (std::binary_search(FCover.runStarts.begin(), FCover.runStarts.end(), corner,
+                           EarlierPoint)) {
+        return false;
+    }
+
+    const std::vector<std::uint8_t> ink = InkBytes(bitmap, bitmap.Canvas().Pen.Color);
+    const size_t bpp = ink.size();
+    for (int y = 0; y < bitmap.Height(); ++y) {
+        const size_t row = static_cast<size_t>(top + y - FCover.top);
+        std::uint8_t* line = bitmap.ScanLine(y);
+        for (std::uint32_t i = FCover.rowStart[row]; i < FCover.rowStart[row + 1]; ++i) {
+            const long long from =
+                std::max<long long>(FCover.left + FCover.spans[i].first - left, 0);
+            const long long to =
+                std::min<long long>(FCover.left + FCover.spans[i].last - left, bitmap.Width() - 1);
+            for (long long x = from; x <= to; ++x) {
+                std::memcpy(line + static_cast<size_t>(x) * bpp, ink.data(), bpp);
             }
-            if (!lastOnMap) {
-                if (begun) {
-                    FlushRun(canvas, run, s->Kind);
-                    run.clear();
-                    last = {-1, -1};
-                }
+        }
+    }
+    std::vector<TPoint> run;
+    for (const size_t index : FCover.far) {
+        DrawSegment(bitmap.Canvas(), index, TPoint{pixelOffset, -lineOffset}, true, run);
+    }
+    bitmap.SetModified(true);
+    return true;
+}
+
+bool TCartogList::BuildCover(long long left, long long top, long long right, long long bottom,
+                             int penWidth) {
+    FCover.generation = 0;
+    left -= kCoverMargin;
+    top -= kCoverMargin;
+    right += kCoverMargin;
+    bottom += kCoverMargin;
+    if (right - left > TBitmap::kMaxDimension || bottom - top > TBitmap::kMaxDimension ||
+        left < INT_MIN / 2 || right > INT_MAX / 2 || top < INT_MIN / 2 || bottom > INT_MAX / 2) {
+        return false;
+    }
+    const int width = static_cast<int>(right - left);
+    const int height = static_cast<int>(bottom - top);
+    TBitmap mask;
+    mask.SetPixelFormat(TPixelFormat::pf8bit);
+    mask.SetPalette({TRGBQuad{0, 0, 0, 0}, TRGBQuad{255, 255, 255, 0}});
+    mask.SetSize(width, height);
+    TCanvas& canvas = mask.Canvas();
+    canvas.Pen.Color = clWhite;
+    canvas.Pen.Width = penWidth;
+    const int pixelOffset = static_cast<int>(-left);
+    const int lineOffset = static_cast<int>(top);
+    const TGeoExtent picture = PictureExtent(width, height, pixelOffset, lineOffset, penWidth);
+    // Every run as kept, whatever lands on the mask's (-1, -1): the rules' exception for
+    // that point belongs to the bitmap, where it is checked at each drawing.
+    FCover.far.clear();
+    DrawSegments(canvas, TPoint{pixelOffset, -lineOffset}, &picture, false, &FCover.far);
+
+    FCover.runStarts.clear();
+    FCover.spans.clear();
+    FCover.rowStart.assign(static_cast<size_t>(height) + 1, 0);
+    for (int y = 0; y < height; ++y) {
+        const std::uint8_t* row = mask.ScanLine(y);
+        for (int x = 0; x < width;) {
+            std::uint64_t eight = 0; // most of a row is empty: skip it eight pixels at a time
+            while (x + 8 <= width && (std::memcpy(&eight, row + x, 8), eight == 0)) {
+                x += 8;
+            }
+            if (x >= width) {
+                break;
+            }
+            if (row[x] == 0) {
+                ++x;
                 continue;
             }
-            const TPoint p{x + pixelOffset, y - lineOffset};
-            const long dx = std::labs(static_cast<long>(last.X) - p.X);
-            const long dy = std::labs(static_cast<long>(last.Y) - p.Y);
-            if (dx > jumpLimit && begun) {
-                FlushRun(canvas, run, s->Kind);
-                run.clear();
-                last = {-1, -1};
+            const int first = x;
+            while (x < width && row[x] != 0) {
+                ++x;
             }
-            if (!begun) {
-                first = p;
-                begun = true;
-            }
-            if (dx > 0 || dy > 0 || i + 1 == count) {
-                run.push_back(p);
-                last = p;
-            }
+            FCover.spans.push_back({first, x - 1});
         }
-        // Close the ring only along its own closing edge: from a last point on the map
-        // back to a first point on the map, without a jump. A ring that leaves the map
-        // returns to its start off the map, and a straight line across the picture
-        // would be drawn where there is no boundary.
-        if (ClosePolylines && firstOnMap && lastOnMap && !run.empty() &&
-            std::labs(static_cast<long>(run.back().X) - first.X) <= jumpLimit) {
-            run.push_back(first);
-        }
-        FlushRun(canvas, run, s->Kind);
+        FCover.rowStart[static_cast<size_t>(y) + 1] =
+            static_cast<std::uint32_t>(FCover.spans.size());
     }
+    for (size_t i = 0; i < FSegments.size(); ++i) {
+        const SegmentInfo& info = FSegments[i];
+        if (info.generation == FGeneration) {
+            for (std::uint32_t r = info.firstRun; r < info.endRun; ++r) {
+                FCover.runStarts.push_back(FRunPoints[FRuns[r].first]);
+            }
+        }
+    }
+    std::sort(FCover.runStarts.begin(), FCover.runStarts.end(), EarlierPoint);
+    FCover.generation = FGeneration;
+    FCover.penWidth = penWidth;
+    FCover.view = {ViewSouth, ViewNorth, ViewWest, ViewEast};
+    FCover.left = left;
+    FCover.top = top;
+    FCover.right = right;
+    FCover.bottom = bottom;
+    return true;
 }
 
 std::optional<TPlaceMarkLine> ParsePlaceMarkLine(const std::string& line, int defaultPlacement) {

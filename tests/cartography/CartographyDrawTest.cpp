@@ -1,5 +1,6 @@
 #include "cartography/zorCartography.h"
 
+#include "PlateMapping.h"
 #include "imaging/Bitmap.h"
 #include "imaging/Canvas.h"
 #include "mapping/zorMapping.h"
@@ -9,31 +10,13 @@
 #include <cmath>
 #include <cstdlib>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace vantorel {
 namespace {
 
-// Plain longitude/latitude: `scale` pixels per degree, (0, 0) at pixel (cx, cy); points
-// outside lon -180..180 / lat -90..90 cannot be placed.
-class PlateMapping : public TMapping {
-public:
-    PlateMapping(double scale, int cx, int cy, int mapHeight) : scale_(scale), cx_(cx), cy_(cy) {
-        SetMapHeight(mapHeight);
-    }
-    bool LatLonToImage(int& x, int& y, float lon, float lat) const override {
-        if (std::fabs(lon) > 180.0f || std::fabs(lat) > 90.0f) {
-            return false;
-        }
-        x = static_cast<int>(std::nearbyint(cx_ + lon * scale_));
-        y = static_cast<int>(std::nearbyint(cy_ - lat * scale_));
-        return true;
-    }
-
-private:
-    double scale_;
-    int cx_, cy_;
-};
+using testing::PlateMapping;
 
 constexpr TColor kPen = RGBColor(255, 0, 0);
 
@@ -405,6 +388,20 @@ TEST_F(Drawing, ARedrawAfterTheMappingChangesProjectsAgain) {
     EXPECT_TRUE(Pen(203, 104));
     EXPECT_TRUE(Pen(222, 104));
     EXPECT_EQ(PenPixels(), 20);
+}
+
+TEST_F(Drawing, ARunsFirstPointPlacedAtMinusOneIsDroppedWhereverTheOverlayIs) {
+    // A run starts from the point (-1, -1), so a first point placed exactly there counts
+    // as a repeat; kept runs must not carry that over to other placements, nor miss it.
+    store.ClosePolylines = false;
+    Add(0, {{0, 0}, {11, -11}}); // pixels (200, 100) and (211, 111)
+    for (const auto& [pixelOffset, lineOffset, pixels] :
+         {std::tuple{0, 0, 11}, {-201, 101, 0}, {-200, 100, 11}}) {
+        bitmap.SetSize(0, 0);
+        bitmap.SetSize(1200, 400);
+        store.DrawBoundaries(bitmap, pixelOffset, lineOffset);
+        EXPECT_EQ(PenPixels(), pixels) << pixelOffset;
+    }
 }
 
 } // namespace

@@ -6,7 +6,8 @@ source=$2
 prefix=$(mktemp -d)
 trap 'rm -rf "$prefix"' EXIT
 cmake --install "$build" --prefix "$prefix" >/dev/null
-for f in bin/vantorel bin/vantorel-cli share/vantorel/Countries.dat share/vantorel/Stations.dat \
+for f in bin/vantorel bin/vantorel-cli share/vantorel/Countries.dat share/vantorel/Boundaries.b \
+         share/vantorel/Stations.dat \
          share/applications/vantorel.desktop share/icons/hicolor/scalable/apps/vantorel.svg; do
     [ -e "$prefix/$f" ] || { echo "missing after install: $f"; exit 1; }
 done
@@ -16,8 +17,9 @@ export VANTOREL_REGISTRY_DIR="$prefix/registry"
 mkdir -p "$VANTOREL_REGISTRY_DIR"
 out=$("$prefix/bin/vantorel-cli" process --keplers "$source/samples/keps" --file-clock-offset 0 \
       --out "$prefix/sample.geo.png" "$source/samples/2020_09_27_08_00_58_64.bmp" 2>/dev/null)
-echo "$out" | grep -q "Cartography loaded from: $prefix/share/vantorel/Countries.dat" || {
-    echo "the installed CLI did not load the installed Countries.dat:"; echo "$out" | head; exit 1; }
+# The fine boundary file, when installed, is the one loaded.
+echo "$out" | grep -q "Cartography loaded from: $prefix/share/vantorel/Boundaries.b" || {
+    echo "the installed CLI did not load the installed Boundaries.b:"; echo "$out" | head; exit 1; }
 echo "$out" | grep -q "^Plotting [1-9][0-9]* line boundaries" || { echo "nothing plotted"; exit 1; }
 [ -s "$prefix/sample.geo.png" ] || { echo "no picture written"; exit 1; }
 echo "install layout ok"
