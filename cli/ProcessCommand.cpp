@@ -24,6 +24,7 @@ namespace {
 // The settings the window keeps, read without writing anything back.
 struct SavedSettings {
     std::string keplerPath;
+    bool align = true;
     std::string satellite{kDefaultSatellite};
     int lineThickness = kDefaultLineThickness;
     TColor lineColour = static_cast<TColor>(kDefaultLineColour);
@@ -36,6 +37,7 @@ SavedSettings ReadSavedSettings() {
         TRegistry registry(CurrentRegistrySettings().rootKey);
         if (registry.KeyExists(ProgramKeyPath()) && registry.OpenKeyReadOnly(ProgramKeyPath())) {
             saved.keplerPath = registry.ReadString(kKeplerPathValue).value_or("");
+            saved.align = registry.ReadInteger(kAlignAutomaticallyValue).value_or(1) != 0;
             saved.satellite =
                 registry.ReadString(kSatelliteValue).value_or(std::string(kDefaultSatellite));
             const int thickness =
@@ -102,6 +104,13 @@ public:
                              satelliteName + "\"");
         }
         run_.LineThickness = saved.lineThickness;
+        run_.AlignAutomatically = saved.align;
+        if (a.Has("align") && a.Has("no-align")) {
+            throw UsageError("give --align or --no-align, not both");
+        }
+        if (a.Has("align") || a.Has("no-align")) {
+            run_.AlignAutomatically = a.Has("align");
+        }
         run_.LineColour = saved.lineColour;
         if (const auto t = a.Value("thickness")) {
             const std::string v = LowerCase(*t);
@@ -197,7 +206,7 @@ const std::vector<std::string> kRunOptions = {"keplers",           "satellite", 
 int RunProcess(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     std::vector<std::string> options = kRunOptions;
     options.push_back("out");
-    const Arguments a(args, options, {});
+    const Arguments a(args, options, {"align", "no-align"});
     HeadlessRun h(a, out, err);
     if (!h.Processed()) {
         err << "vantorel-cli process: the run ended before the picture was drawn\n";
@@ -213,7 +222,7 @@ int RunLocate(const std::vector<std::string>& args, std::ostream& out, std::ostr
     std::vector<std::string> options = kRunOptions;
     options.push_back("pixel");
     options.push_back("lonlat");
-    const Arguments a(args, options, {"grid"});
+    const Arguments a(args, options, {"grid", "align", "no-align"});
     const int asked =
         (a.Has("pixel") ? 1 : 0) + (a.Has("lonlat") ? 1 : 0) + (a.Has("grid") ? 1 : 0);
     if (asked != 1) {
@@ -269,7 +278,11 @@ constexpr const char* kRunHelp =
     "                           window's setting\n"
     "  --file-clock-offset=H    the computer that named the file ran H whole hours ahead\n"
     "                           of UTC (default: this computer's time zone)\n"
-    "  --offset=LINES,PIXELS    overlay offsets instead of the pass's defaults\n"
+    "  --offset=LINES,PIXELS    overlay offsets instead of the pass's defaults (and of\n"
+    "                           what the alignment finds)\n"
+    "  --align, --no-align      look for the offsets that put the coasts on the\n"
+    "                           picture's own coasts, or keep the defaults (default:\n"
+    "                           the window's setting, on)\n"
     "  --colour=RRGGBB          line colour (default: the window's setting, yellow)\n"
     "  --thickness=thin|normal|thick  line thickness (default: the window's setting)\n";
 

@@ -4,7 +4,9 @@
 
 #include "TempDir.h"
 #include "common/Program.h"
+#include "imaging/Bitmap.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 
@@ -13,6 +15,27 @@ namespace vantorel::testing {
 inline const std::string kSource = VANTOREL_SOURCE_DIR;
 inline const std::string kSampleImage = kSource + "/samples/2020_09_27_08_00_58_64.bmp";
 inline const std::string kSampleKeps = kSource + "/samples/keps/";
+
+/// A copy of the sample pass in `dir`, its picture moved right by dx pixels and down by
+/// dy lines, with the pass's .STAT files; returns the image's path.
+inline std::string ShiftedSampleCopy(const TempDir& dir, int dx, int dy) {
+    TBitmap image;
+    image.LoadFromFile(kSampleImage);
+    TBitmap moved(image);
+    for (int y = 0; y < image.Height(); ++y) {
+        const std::uint8_t* from = image.ScanLine(std::clamp(y - dy, 0, image.Height() - 1));
+        for (int x = 0; x < image.Width(); ++x) {
+            moved.ScanLine(y)[x] = from[std::clamp(x - dx, 0, image.Width() - 1)];
+        }
+    }
+    const std::string name = dir / "2020_09_27_08_00_58_64.bmp";
+    moved.SaveToFile(name);
+    for (const char* channel : {"64", "65", "68"}) {
+        const std::string stat = std::string("2020_09_27_08_00_58_") + channel + ".stat";
+        std::filesystem::copy_file(kSource + "/samples/" + stat, dir / stat);
+    }
+    return name;
+}
 
 /// The program's data files beside a stand-in executable "vantorel" in a temporary
 /// folder, taken as this process's executable while the object lives.

@@ -44,7 +44,7 @@ struct Bench {
         EnsureGuiApplication();
         folder = (std::filesystem::temp_directory_path() / "vantorel-bench-run").string() + "/";
         std::filesystem::create_directories(folder);
-        for (const char* data : {"Countries.dat", "Stations.dat"}) {
+        for (const char* data : {"Countries.dat", "Boundaries.b", "Stations.dat"}) {
             std::filesystem::copy_file(kSource + "/data/" + data, folder + data,
                                        std::filesystem::copy_options::overwrite_existing);
         }
@@ -73,6 +73,7 @@ void BM_ProcessFile5000Lines(benchmark::State& state) {
     Bench& b = TheBench();
     ScopedClock scoped(b.clock);
     TProcessingRun run(b.notifier);
+    run.AlignAutomatically = false; // measured on its own
     run.Start(kSource + "/samples/keps/", "0");
     for (auto _ : state) {
         run.Diags().Clear();
@@ -80,6 +81,21 @@ void BM_ProcessFile5000Lines(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_ProcessFile5000Lines)->Unit(benchmark::kMillisecond);
+
+// Automatic alignment after a run: the shore points placed on the picture, and the search.
+void BM_AlignToCoasts5000Lines(benchmark::State& state) {
+    Bench& b = TheBench();
+    ScopedClock scoped(b.clock);
+    TProcessingRun run(b.notifier);
+    run.AlignAutomatically = false;
+    run.Start(kSource + "/samples/keps/", "0");
+    run.ProcessFile(b.image);
+    for (auto _ : state) {
+        run.SetOffsets(10, -20);
+        benchmark::DoNotOptimize(run.AlignToCoasts(false));
+    }
+}
+BENCHMARK(BM_AlignToCoasts5000Lines)->Unit(benchmark::kMillisecond);
 
 void BM_RedrawOverlay5000Lines(benchmark::State& state) {
     Bench& b = TheBench();

@@ -2,6 +2,7 @@
 // what they leave, and the redraw, readout, offset steps and export on the shown pass.
 #include "app/ProcessingRun.h"
 
+#include "alignment/CoastAlignment.h"
 #include "common/Clock.h"
 #include "common/Files.h"
 #include "common/Format.h"
@@ -11,6 +12,8 @@
 #include "orbit/Orbits.h"
 #include "settings/RegistryVariables.h"
 
+#include <chrono>
+#include <cmath>
 #include <stdexcept>
 
 namespace vantorel {
@@ -41,6 +44,7 @@ void TProcessingRun::Start(const std::string& keplerPath, const std::string& ver
     const std::string fineBoundaries = DataFilePath("Boundaries.b");
     FComposer.Load(FileExists(fineBoundaries) ? fineBoundaries : DataFilePath("Countries.dat"),
                    DataFilePath("Stations.dat"));
+    FCoastLines.reset();
     FBaseCaption = "Vantorel - V" + version;
     SetCaption(FBaseCaption);
     FPass.reset();
@@ -111,6 +115,9 @@ void TProcessingRun::Show(TPassOutcome outcome) {
         FImageFile = FPass->ImageFile;
         SetCaption(FBaseCaption + "  \u2014  " + ExtractFileName(FImageFile));
         SetOffsets(FPass->LineOffset, FPass->PixelOffset);
+        if (AlignAutomatically) {
+            AlignToCoasts(false);
+        }
         FView->ShowImageTab();
         RedrawOverlay();
         // Once a run: the nudges that follow redraw without burying the account.
@@ -133,6 +140,43 @@ void TProcessingRun::Show(TPassOutcome outcome) {
         FDisplayBitmap.SetSize(0, 0);
     }
     FView->PictureChanged();
+}
+
+bool TProcessingRun::AlignToCoasts(bool redraw) {
+    if (!FPass) {
+        return false;
+    }
+    if (!FCoastLines) {
+        FCoastLines = std::make_unique<TCoastLines>(FComposer.Cartography());
+    }
+    const TAlignmentOptions options;
+    const TExtBitmap& image = FPass->Channel;
+    const auto started = std::chrono::steady_clock::now();
+    const std::vector<TCoastSample> shore =
+        FCoastLines->SamplesOnImage(FPass->Mapping, image.Width(), image.Height(),
+                                    std::max(options.SearchPixels, options.SearchLines) + 8);
+    TAlignment found = vantorel::AlignToCoasts(image, shore, FLineOffset, FPixelOffset, options);
+    found.Milliseconds =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started)
+            .count();
+    const std::string figures = Format(
+        "confidence %.1f (peak ratio %.2f), %d of %d shore points on edges, %.0f ms",
+        found.Prominence, found.PeakRatio, found.Support, found.ShorePoints, found.Milliseconds);
+    if (!found.Confident) {
+        FDiags.Add("Automatic alignment: " + found.Doubt + "; offsets kept at line " +
+                   Format("%d pixel %d", FLineOffset, FPixelOffset) + "; " + figures);
+        return false;
+    }
+    SetOffsets(static_cast<int>(std::lround(found.LineOffset)),
+               static_cast<int>(std::lround(found.PixelOffset)));
+    FDiags.Add(Format("Automatic alignment: offsets line %d pixel %d (%.1f, %.1f), rotation "
+                      "0.00 degrees; ",
+                      FLineOffset, FPixelOffset, found.LineOffset, found.PixelOffset) +
+               figures);
+    if (redraw) {
+        RedrawOverlay();
+    }
+    return true;
 }
 
 void TProcessingRun::RedrawOverlay() {

@@ -6,6 +6,7 @@
 // here: the window owns one and forwards its events to it, and vantorel-cli drives the
 // same class.
 
+#include "alignment/CoastLines.h"
 #include "app/PictureComposer.h"
 #include "common/Notifier.h"
 #include "common/StringList.h"
@@ -69,6 +70,12 @@ public:
     bool ProcessFile(const std::string& fileName);
     bool ProcessFile(const std::string& fileName, const TDelivery& deliver);
 
+    /// Looks for the offsets that put the shores on the picture's own edges and, when it is
+    /// confident, takes them as if the user had nudged the overlay there (and redraws when
+    /// `redraw`). One diagnostics line says what was found. False without a pass or when
+    /// the answer is not trusted (the offsets then stay).
+    bool AlignToCoasts(bool redraw = true);
+
     /// Recomposes the displayed picture from the shown pass with the chosen pen and the
     /// offsets; nothing without a pass. The run's "Plotting" line is not repeated.
     void RedrawOverlay();
@@ -98,6 +105,8 @@ public:
     int LineThickness = 1;
     /// The folder tried when a file is not found as named; "" skips that step.
     std::string FallbackFolder;
+    /// Align the overlay to the shores after every run.
+    bool AlignAutomatically = true;
 
     /// The pass shown, or nullptr before the first finished run and after one that ended
     /// early.
@@ -140,6 +149,7 @@ private:
 
     TPassSources FSources;
     TPictureComposer FComposer;
+    std::unique_ptr<TCoastLines> FCoastLines; ///< the shores of the composer's boundaries
     std::unique_ptr<const TPassResult> FPass;
     std::string FImageFile;
     TExtBitmap FDisplayBitmap;

@@ -179,6 +179,8 @@ TFormVantorelTest::TFormVantorelTest(std::vector<std::string> arguments, INotifi
     // thickness group does so before its click handler is attached.
     EditKeplerPath_->Loaded();
     EditImagesFolder_->Loaded();
+    FAlignSetting = std::make_unique<TRegistryInteger>(kAlignAutomaticallyValue, 1);
+    ActionAlignAutomatically_->setChecked(FAlignSetting->Value() != 0);
     FSatelliteSetting =
         std::make_unique<TRegistryString>(kSatelliteValue, std::string(kDefaultSatellite));
     if (const auto stored = FindMeteorSatellite(FSatelliteSetting->Value())) {
@@ -191,6 +193,11 @@ TFormVantorelTest::TFormVantorelTest(std::vector<std::string> arguments, INotifi
             &TFormVantorelTest::RadioGroupLineThicknessClick);
     connect(ComboSatellite_, &QComboBox::currentIndexChanged, this,
             &TFormVantorelTest::ComboSatelliteChange);
+    connect(ActionAlignAutomatically_, &QAction::toggled, this, [this](bool on) {
+        FAlignSetting->SetValue(on ? 1 : 0);
+        FAlignSetting->Save();
+        ApplyLineSettings();
+    });
     TimerStart_->start();
 }
 
@@ -202,6 +209,7 @@ TFormVantorelTest::~TFormVantorelTest() {
     disconnect(PageControl_, nullptr, this, nullptr);
     disconnect(RadioGroupLineThickness_, nullptr, this, nullptr);
     disconnect(ComboSatellite_, nullptr, this, nullptr);
+    disconnect(ActionAlignAutomatically_, nullptr, this, nullptr);
     FRun.reset();
 }
 
@@ -222,6 +230,17 @@ void TFormVantorelTest::BuildComponents() {
     QAction* exit = file->addAction("Exit");
     exit->setObjectName("FileExit");
     connect(exit, &QAction::triggered, this, &TFormVantorelTest::FileExitClick);
+
+    // Automatic alignment: on demand, and after every run unless switched off.
+    QMenu* overlay = menuBar()->addMenu("Overlay");
+    ActionAlignToCoasts_ = overlay->addAction("Align to coasts");
+    ActionAlignToCoasts_->setObjectName("ActionAlignToCoasts");
+    ActionAlignToCoasts_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
+    connect(ActionAlignToCoasts_, &QAction::triggered, this,
+            &TFormVantorelTest::AlignToCoastsClick);
+    ActionAlignAutomatically_ = overlay->addAction("Align automatically");
+    ActionAlignAutomatically_->setObjectName("ActionAlignAutomatically");
+    ActionAlignAutomatically_->setCheckable(true);
 
     statusBar()->setObjectName("StatusBar");
     statusBar()->setSizeGripEnabled(false);
@@ -351,6 +370,9 @@ void TFormVantorelTest::BuildComponents() {
     connect(PopupMenuDisplay_->addAction("Line colour..."), &QAction::triggered, this,
             &TFormVantorelTest::ImageLineColourClick);
     PopupMenuDisplay_->addSeparator();
+    PopupMenuDisplay_->addAction(ActionAlignToCoasts_);
+    PopupMenuDisplay_->addAction(ActionAlignAutomatically_);
+    PopupMenuDisplay_->addSeparator();
     connect(PopupMenuDisplay_->addAction("Copy to clipboard"), &QAction::triggered, this,
             &TFormVantorelTest::CopyToClipboardDisplayClick);
     connect(PopupMenuDisplay_->addAction("Save image as..."), &QAction::triggered, this,
@@ -439,6 +461,7 @@ void TFormVantorelTest::ComboSatelliteChange() {
 void TFormVantorelTest::ApplyLineSettings() {
     FRun->LineColour = static_cast<TColor>(ColorDialogLineColour_->Color());
     FRun->LineThickness = std::max(0, RadioGroupLineThickness_->ItemIndex());
+    FRun->AlignAutomatically = ActionAlignAutomatically_->isChecked();
     FRun->FallbackFolder = EditImagesFolder_->text().trimmed().toStdString();
     if (!FRun->FallbackFolder.empty()) {
         FRun->FallbackFolder = IncludeTrailingPathDelimiter(FRun->FallbackFolder);
@@ -569,6 +592,16 @@ void TFormVantorelTest::FormMouseWheel(Qt::KeyboardModifiers shift, int wheelDel
         return;
     }
     Guarded([&] { FRun->MouseWheel(wheelDelta, shift.testFlag(Qt::ShiftModifier)); });
+}
+
+void TFormVantorelTest::AlignToCoastsClick() {
+    if (FRun->Pass() == nullptr) {
+        return;
+    }
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    Guarded([&] { FRun->AlignToCoasts(); });
+    QApplication::restoreOverrideCursor();
+    ShowImageTab();
 }
 
 void TFormVantorelTest::RadioGroupLineThicknessClick() {

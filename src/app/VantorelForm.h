@@ -128,6 +128,7 @@ public:
     bool FormKeyDown(int key, Qt::KeyboardModifiers shift);
     void FormMouseWheel(Qt::KeyboardModifiers shift, int wheelDelta);
     void RadioGroupLineThicknessClick();
+    void AlignToCoastsClick();
     void ImageLineThicknessClick(int item);
     void ImageLineColourClick();
     void ImageSaveAsClick();
@@ -150,6 +151,8 @@ public:
     TzorEdit* EditKeplerPath() const { return EditKeplerPath_; }
     TzorEdit* EditImagesFolder() const { return EditImagesFolder_; }
     QComboBox* ComboSatellite() const { return ComboSatellite_; }
+    QAction* ActionAlignToCoasts() const { return ActionAlignToCoasts_; }
+    QAction* ActionAlignAutomatically() const { return ActionAlignAutomatically_; }
     QPushButton* ButtonBrowsePath() const { return ButtonBrowsePath_; }
     QPlainTextEdit* MemoDiags() const { return MemoDiags_; }
     TzorColorDialog* ColorDialogLineColour() const { return ColorDialogLineColour_; }
@@ -205,6 +208,9 @@ private:
     QGroupBox* GroupBoxSatellite_ = nullptr;
     QComboBox* ComboSatellite_ = nullptr;
     std::unique_ptr<TRegistryString> FSatelliteSetting;
+    std::unique_ptr<TRegistryInteger> FAlignSetting;
+    QAction* ActionAlignToCoasts_ = nullptr;
+    QAction* ActionAlignAutomatically_ = nullptr;
     TzorEdit* EditImagesFolder_ = nullptr;
     QPushButton* ButtonBrowsePath_ = nullptr;
     QPlainTextEdit* MemoDiags_ = nullptr;

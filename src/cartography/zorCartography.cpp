@@ -242,6 +242,8 @@ void TCartogList::ReadGshhsPolygons(TByteStream& stream) {
         }
         auto segment = std::make_unique<TLineSegment>();
         segment->Kind = 1;
+        // Border files of the shoreline set write their lines as level 1 with no area.
+        segment->Role = level == 1 && h.Area() == 0 ? TLineRole::Border : TLineRole::Shore;
         const size_t available = (stream.Size() - stream.Position()) / 8;
         segment->Points.reserve(std::min<size_t>(static_cast<size_t>(n), available));
         for (std::int32_t i = 0; i < n; ++i) {

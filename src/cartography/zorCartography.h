@@ -48,6 +48,10 @@ struct TPlaceMarkLine {
 /// empty symbol or a number that does not read. An unknown placement gives the default.
 std::optional<TPlaceMarkLine> ParsePlaceMarkLine(const std::string& line, int defaultPlacement);
 
+/// What a line is on the ground, where its file says: a shore (of land, a lake or an
+/// island in a lake) or a border between countries. The native format does not say.
+enum class TLineRole : std::uint8_t { Unknown, Shore, Border };
+
 /// One polyline of the store.
 struct TLineSegment {
     /// Bounds start at -/+2^31 so that the first point sets them.
@@ -59,6 +63,7 @@ struct TLineSegment {
     float West = kBoundStart;   ///< smallest longitude, degrees
     std::int32_t Count = 0;     ///< number of points (always Points.size())
     std::uint8_t Kind = 0;      ///< segment kind: from the native file, 1 otherwise
+    TLineRole Role = TLineRole::Unknown;
     std::vector<BoundaryPoint> Points;
 
     /// Appends a point and widens the bounds.

@@ -38,6 +38,8 @@ inline constexpr std::string_view kLineThicknessValue = "LineThickness"; ///< in
 inline constexpr std::string_view kLineColourValue = "LineColour";       ///< integer
 /// The folder tried for an image that is not where it is named ("" for none).
 inline constexpr std::string_view kImagesFolderValue = "ImagesFolder"; ///< string
+/// Align the overlay to the picture's shores after every run (1) or not (0).
+inline constexpr std::string_view kAlignAutomaticallyValue = "AlignAutomatically"; ///< integer
 /// The satellite whose pictures are processed when the input does not say.
 inline constexpr std::string_view kSatelliteValue = "Satellite"; ///< string
 inline constexpr std::string_view kDefaultSatellite = "METEOR-M2";

@@ -14,6 +14,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QMimeData>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QRadioButton>
@@ -297,6 +298,29 @@ private slots:
         form->FormKeyDown(Qt::Key_Right, Qt::NoModifier);
         form->FormKeyDown(Qt::Key_Up, Qt::NoModifier);
         QCOMPARE(position(773, 1999), before);
+    }
+
+    void alignToCoastsOnDemandAndAfterEveryRun() {
+        TempDir dir;
+        const std::string image = testing::ShiftedSampleCopy(dir, 37, 23);
+        {
+            auto form = Open();
+            form->ActionAlignAutomatically()->setChecked(false); // kept as a setting
+            form->ProcessFile(image);
+            QCOMPARE(form->Run().LineOffset(), 10);
+            QCOMPARE(form->Run().PixelOffset(), -20);
+            form->ActionAlignToCoasts()->trigger();
+            QCOMPARE(form->Run().LineOffset(), -13);
+            QCOMPARE(form->Run().PixelOffset(), 17);
+            QVERIFY(form->PopupMenuDisplay()->actions().contains(form->ActionAlignToCoasts()));
+        }
+        QCOMPARE(Stored(kAlignAutomaticallyValue)->AsInteger(), std::optional<std::int32_t>(0));
+        Store(kAlignAutomaticallyValue, RegistryValue::Dword(1));
+        auto form = Open();
+        QVERIFY(form->ActionAlignAutomatically()->isChecked());
+        form->ProcessFile(image);
+        QCOMPARE(form->Run().PixelOffset(), 17);
+        QCOMPARE(Count(form->Run().Diags(), "Automatic alignment: offsets line -13 pixel 17"), 1);
     }
 
     void oneStaleKeplersBoxPerElementSet() {

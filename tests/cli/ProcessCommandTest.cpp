@@ -1,5 +1,6 @@
 #include "Cli.h"
 
+#include "SamplePass.h"
 #include "TempDir.h"
 #include "common/Program.h"
 #include "imaging/Bitmap.h"
@@ -108,6 +109,19 @@ TEST_F(Headless, ADoubtfulPictureIsWrittenWithItsOwnExitCode) {
     EXPECT_TRUE(std::filesystem::exists(dir / "2020_09_27_08_00_58_64.geo.bmp"));
     EXPECT_EQ(Call({"locate", keps, "--file-clock-offset=0", "--pixel=700,100", image}).code,
               kExitWarnings);
+}
+
+TEST_F(Headless, TheOverlayIsAlignedToTheCoastsUnlessAskedNotTo) {
+    testing::TempDir dir;
+    const std::string image = testing::ShiftedSampleCopy(dir, 37, 23);
+    auto offsets = [&](const char* choice) {
+        const Result r = Call({"locate", "--keplers=" + kSource + "/samples/keps",
+                               "--file-clock-offset=0", choice, "--pixel=700,100", image});
+        EXPECT_EQ(r.code, kExitOk) << r.err;
+        return r.out.substr(r.out.find("Offset"));
+    };
+    EXPECT_EQ(offsets("--align"), "Offset line: -13   pixel: 17\n");
+    EXPECT_EQ(offsets("--no-align"), "Offset line: 10   pixel: -20\n");
 }
 
 TEST_F(Headless, LocateAnswersBothWays) {

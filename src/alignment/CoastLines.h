@@ -1,0 +1,51 @@
+#pragma once
+
+// The boundaries that a picture can show: coasts and lake shores, not the land borders
+// between countries, which no channel image draws. Where the boundary file says which
+// lines are shores, that decides; where it does not (the native format), a point that two
+// boundary rings share is a land border, and the runs of points only one ring has are
+// shore.
+
+#include <cstdint>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+namespace vantorel {
+
+class TCartogList;
+class TWarpedMapping;
+
+/// A point on a shore as a pass's mapping places it on the (unturned) image, with the unit
+/// normal of the shore there: the direction in which the picture's brightness changes.
+struct TCoastSample {
+    float X = 0.0f; ///< image column, pixels
+    float Y = 0.0f; ///< image line, pixels
+    float Nx = 0.0f;
+    float Ny = 0.0f;
+};
+
+/// The shores of one boundary store (which must outlive this object), worked out for a
+/// segment the first time a picture may show it.
+class TCoastLines {
+public:
+    explicit TCoastLines(const TCartogList& store);
+
+    /// The shore points of a picture of width x height placed by the mapping, about one
+    /// pixel apart, reaching `margin` pixels beyond the picture so that a shifted overlay
+    /// still finds them. Segments the picture cannot show are not projected.
+    std::vector<TCoastSample> SamplesOnImage(const TWarpedMapping& mapping, int width, int height,
+                                             int margin);
+
+private:
+    using TRun = std::vector<std::pair<float, float>>; // (lon, lat), thinned
+    const std::vector<TRun>& RunsOf(int segment);
+
+    const TCartogList& store_;
+    std::unordered_map<std::uint64_t, std::uint8_t> owners_; ///< for rings without roles
+    bool ownersCounted_ = false;
+    std::vector<std::vector<TRun>> runs_;
+    std::vector<char> made_;
+};
+
+} // namespace vantorel

@@ -1,0 +1,113 @@
+#include "alignment/CoastAlignment.h"
+
+#include "SamplePass.h"
+#include "cartography/zorCartography.h"
+#include "common/Clock.h"
+#include "imaging/Canvas.h"
+#include "pass/PassPipeline.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+namespace vantorel {
+namespace {
+
+using testing::kSampleImage;
+using testing::kSampleKeps;
+using testing::kSource;
+
+// The sample pass, run once: its picture is drawn 20 pixels left of and 10 lines below
+// where the scanner model puts it, as real decoders' pictures are, so that the overlay's
+// default offsets (line 10, pixel -20) are the right ones.
+struct SampleScene {
+    TPassResult pass;
+    TCartogList boundaries;
+    std::vector<TCoastSample> shore;
+
+    SampleScene() {
+        TPassSources sources;
+        sources.Load(kSampleKeps, TPassSatellite{});
+        TPassReport report;
+        const TDateTime day = EncodeDateTime(2020, 9, 28, 12, 0, 0);
+        FixedClock utc(day, 0.0);
+        ScopedClock scoped(utc);
+        TPassOutcome outcome = ProcessChannelImageFile(kSampleImage, {"", day}, sources, report);
+        pass = std::move(*outcome.Result);
+        boundaries.LoadBoundaryFiles(kSource + "/data/Countries.dat");
+        TCoastLines lines(boundaries);
+        shore = lines.SamplesOnImage(pass.Mapping, pass.Channel.Width(), pass.Channel.Height(), 68);
+    }
+};
+
+SampleScene& Scene() {
+    static SampleScene scene;
+    return scene;
+}
+
+// The picture's content moved right by dx pixels and down by dy lines.
+TBitmap Shifted(const TBitmap& image, int dx, int dy) {
+    TBitmap out(image);
+    for (int y = 0; y < image.Height(); ++y) {
+        std::uint8_t* row = out.ScanLine(y);
+        const int from = std::clamp(y - dy, 0, image.Height() - 1);
+        const std::uint8_t* source = image.ScanLine(from);
+        for (int x = 0; x < image.Width(); ++x) {
+            row[x] = source[std::clamp(x - dx, 0, image.Width() - 1)];
+        }
+    }
+    return out;
+}
+
+TEST(Alignment, FindsTheSamplesOwnShiftAndAnotherOneToAPixel) {
+    const SampleScene& s = Scene();
+    ASSERT_GT(s.shore.size(), 10000u);
+    // Started from no offsets at all: the search finds the sample's own shift.
+    const TAlignment own = AlignToCoasts(s.pass.Channel, s.shore, 0, 0);
+    EXPECT_TRUE(own.Confident) << own.Doubt;
+    EXPECT_NEAR(own.PixelOffset, -20.0, 1.0);
+    EXPECT_NEAR(own.LineOffset, 10.0, 1.0);
+    // Moved another 37 pixels right and 23 lines down: the overlay follows it.
+    const TAlignment moved = AlignToCoasts(Shifted(s.pass.Channel, 37, 23), s.shore, 10, -20);
+    EXPECT_TRUE(moved.Confident) << moved.Doubt;
+    EXPECT_NEAR(moved.PixelOffset, -20.0 + 37.0, 1.0);
+    EXPECT_NEAR(moved.LineOffset, 10.0 - 23.0, 1.0);
+    EXPECT_LT(moved.Milliseconds, 1000.0);
+}
+
+TEST(Alignment, APictureWithoutCoastsIsNeverAConfidentAnswer) {
+    const SampleScene& s = Scene();
+    std::mt19937 random(7);
+    // All sea: dark and a little noisy.
+    TBitmap sea(s.pass.Channel);
+    std::uniform_int_distribution<int> noise(20, 40);
+    for (int y = 0; y < sea.Height(); ++y) {
+        for (int x = 0; x < sea.Width(); ++x) {
+            sea.ScanLine(y)[x] = static_cast<std::uint8_t>(noise(random));
+        }
+    }
+    // All cloud: bright cells of many sizes with sharp edges.
+    TBitmap cloud(sea);
+    std::uniform_int_distribution<int> size(4, 60), column(0, cloud.Width()),
+        line(0, cloud.Height());
+    for (int k = 0; k < 1500; ++k) {
+        const int r = size(random), cx = column(random), cy = line(random);
+        for (int y = std::max(cy - r, 0); y < std::min(cy + r, cloud.Height()); ++y) {
+            for (int x = std::max(cx - r, 0); x < std::min(cx + r, cloud.Width()); ++x) {
+                if ((x - cx) * (x - cx) + (y - cy) * (y - cy) < r * r) {
+                    cloud.ScanLine(y)[x] = static_cast<std::uint8_t>(170 + (k % 80));
+                }
+            }
+        }
+    }
+    for (const TBitmap* picture : {&sea, &cloud}) {
+        const TAlignment a = AlignToCoasts(*picture, s.shore, 10, -20);
+        EXPECT_FALSE(a.Confident) << "prominence " << a.Prominence << ", ratio " << a.PeakRatio;
+        EXPECT_NE(a.Doubt.find("not confident"), std::string::npos);
+    }
+    // And no shore at all: nothing to align on.
+    EXPECT_FALSE(AlignToCoasts(s.pass.Channel, {}, 10, -20).Confident);
+}
+
+} // namespace
+} // namespace vantorel
