@@ -3,8 +3,10 @@
 // The bundled sample pass and its Kepler folder, for the tests that process it.
 
 #include "TempDir.h"
+#include "common/Clock.h"
 #include "common/Program.h"
 #include "imaging/Bitmap.h"
+#include "pass/PassPipeline.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -15,6 +17,18 @@ namespace vantorel::testing {
 inline const std::string kSource = VANTOREL_SOURCE_DIR;
 inline const std::string kSampleImage = kSource + "/samples/2020_09_27_08_00_58_64.bmp";
 inline const std::string kSampleKeps = kSource + "/samples/keps/";
+/// A day after the sample pass, when its element set is fresh.
+inline const double kSampleDay = 44102.5; // 2020-09-28 12:00 UTC
+
+/// The pipeline run on the sample pass (or another image of it) on the day after it, by a
+/// computer on UTC.
+inline TPassOutcome RunSamplePass(TPassSources& sources, TPassReport& report,
+                                  const std::string& image = kSampleImage) {
+    sources.Load(kSampleKeps, TPassSatellite{});
+    FixedClock utc(kSampleDay, 0.0);
+    ScopedClock scoped(utc);
+    return ProcessChannelImageFile(image, {"", kSampleDay}, sources, report);
+}
 
 /// A copy of the sample pass in `dir`, its picture moved right by dx pixels and down by
 /// dy lines, with the pass's .STAT files; returns the image's path.

@@ -27,13 +27,8 @@ struct SampleScene {
 
     SampleScene() {
         TPassSources sources;
-        sources.Load(kSampleKeps, TPassSatellite{});
         TPassReport report;
-        const TDateTime day = EncodeDateTime(2020, 9, 28, 12, 0, 0);
-        FixedClock utc(day, 0.0);
-        ScopedClock scoped(utc);
-        TPassOutcome outcome = ProcessChannelImageFile(kSampleImage, {"", day}, sources, report);
-        pass = std::move(*outcome.Result);
+        pass = std::move(*testing::RunSamplePass(sources, report).Result);
         boundaries.LoadBoundaryFiles(kSource + "/data/Countries.dat");
         TCoastLines lines(boundaries);
         shore = lines.SamplesOnImage(pass.Mapping, pass.Channel.Width(), pass.Channel.Height(), 68);

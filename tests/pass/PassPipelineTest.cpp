@@ -25,12 +25,8 @@ using testing::kSampleKeps;
 // only the image it read.
 TEST(PassPipeline, AFinishedPassIsHandedOverWholeAndAnEndedOneNotAtAll) {
     TPassSources sources;
-    sources.Load(kSampleKeps, TPassSatellite{});
     TPassReport report;
-    const TDateTime day = EncodeDateTime(2020, 9, 28, 12, 0, 0);
-    FixedClock utc(day, 0.0);
-    ScopedClock scoped(utc);
-    TPassOutcome done = ProcessChannelImageFile(kSampleImage, {"", day}, sources, report);
+    TPassOutcome done = testing::RunSamplePass(sources, report);
     ASSERT_TRUE(done.Result);
     EXPECT_FALSE(done.Unprocessed);
     const TPassResult& pass = *done.Result;
@@ -52,8 +48,8 @@ TEST(PassPipeline, AFinishedPassIsHandedOverWholeAndAnEndedOneNotAtAll) {
     shortImage.SetHeight(2);
     shortImage.SaveToFile(dir / "2020_09_27_08_00_58_64.bmp");
     TPassReport shortReport;
-    TPassOutcome ended = ProcessChannelImageFile(dir / "2020_09_27_08_00_58_64.bmp", {"", day},
-                                                 sources, shortReport);
+    TPassOutcome ended =
+        testing::RunSamplePass(sources, shortReport, dir / "2020_09_27_08_00_58_64.bmp");
     EXPECT_FALSE(ended.Result);
     ASSERT_TRUE(ended.Unprocessed);
     EXPECT_EQ(ended.Unprocessed->Height(), 2);
@@ -76,10 +72,8 @@ TEST(PassPipeline, ChannelImagesOfAnyPaletteAndJpegsCutShort) {
     const auto bytes = ReadFileBytes(jpeg);
     dir.Write("2020_09_27_08_00_58_64.jpg", bytes->substr(0, bytes->size() / 2));
     TPassSources sources;
-    sources.Load(kSampleKeps, TPassSatellite{});
     TPassReport report;
-    const TDateTime day = EncodeDateTime(2020, 9, 28, 12, 0, 0);
-    const TPassOutcome cut = ProcessChannelImageFile(jpeg, {"", day}, sources, report);
+    const TPassOutcome cut = testing::RunSamplePass(sources, report, jpeg);
     ASSERT_TRUE(cut.Result);
     EXPECT_TRUE(report.Has(TPassIssue::ImageCutShort));
     const auto lines = report.AccountLines();
