@@ -10,6 +10,7 @@
 #include "imaging/Canvas.h"
 #include "orbit/MeteorSeries.h"
 #include "orbit/Orbits.h"
+#include "pass/inputs/SatDumpProduct.h"
 #include "settings/Registry.h"
 #include "settings/RegistryVariables.h"
 
@@ -25,6 +26,7 @@ namespace {
 struct SavedSettings {
     std::string keplerPath;
     bool align = true;
+    bool calibration = true;
     std::string satellite{kDefaultSatellite};
     int lineThickness = kDefaultLineThickness;
     TColor lineColour = static_cast<TColor>(kDefaultLineColour);
@@ -38,6 +40,7 @@ SavedSettings ReadSavedSettings() {
         if (registry.KeyExists(ProgramKeyPath()) && registry.OpenKeyReadOnly(ProgramKeyPath())) {
             saved.keplerPath = registry.ReadString(kKeplerPathValue).value_or("");
             saved.align = registry.ReadInteger(kAlignAutomaticallyValue).value_or(1) != 0;
+            saved.calibration = registry.ReadInteger(kUseCalibrationValue).value_or(1) != 0;
             saved.satellite =
                 registry.ReadString(kSatelliteValue).value_or(std::string(kDefaultSatellite));
             const int thickness =
@@ -105,6 +108,7 @@ public:
         }
         run_.LineThickness = saved.lineThickness;
         run_.AlignAutomatically = saved.align;
+        run_.UseCalibration = saved.calibration && !a.Has("no-calibration");
         if (a.Has("align") && a.Has("no-align")) {
             throw UsageError("give --align or --no-align, not both");
         }
@@ -144,12 +148,16 @@ public:
         }
         run_.Diags().OnAdd = [&out](const std::string& line) { out << line << "\n"; };
         run_.Start(keplers, kVersion, TPassSatellite::Of(*satellite));
-        if (run_.Satellite() == nullptr) {
+        if (const auto channel = a.Value("channel")) {
+            run_.ProductChannel = *channel;
+        }
+        const bool product = FindSatDumpProductFile(image_).has_value();
+        if (run_.Satellite() == nullptr && !product) {
             err << "vantorel-cli: no element set for " << satellite->DisplayName << " ("
                 << satellite->CatalogueNumber << ") in the Kepler folder \"" << run_.KeplerFolder()
                 << "\" (choose it with --keplers DIR)\n";
         }
-        if (!FileExists(image_)) {
+        if (!FileExists(image_) && !DirectoryExists(image_)) {
             err << "vantorel-cli: no such file: " << image_ << "\n";
             processed_ = false;
             return;
@@ -200,13 +208,13 @@ private:
     bool warned_ = false;
 };
 
-const std::vector<std::string> kRunOptions = {"keplers",           "satellite", "offset",
-                                              "file-clock-offset", "colour",    "thickness"};
+const std::vector<std::string> kRunOptions = {"keplers", "satellite", "channel", "offset",
+                                              "file-clock-offset", "colour", "thickness"};
 
 int RunProcess(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     std::vector<std::string> options = kRunOptions;
     options.push_back("out");
-    const Arguments a(args, options, {"align", "no-align"});
+    const Arguments a(args, options, {"align", "no-align", "no-calibration"});
     HeadlessRun h(a, out, err);
     if (!h.Processed()) {
         err << "vantorel-cli process: the run ended before the picture was drawn\n";
@@ -222,7 +230,7 @@ int RunLocate(const std::vector<std::string>& args, std::ostream& out, std::ostr
     std::vector<std::string> options = kRunOptions;
     options.push_back("pixel");
     options.push_back("lonlat");
-    const Arguments a(args, options, {"grid", "align", "no-align"});
+    const Arguments a(args, options, {"grid", "align", "no-align", "no-calibration"});
     const int asked =
         (a.Has("pixel") ? 1 : 0) + (a.Has("lonlat") ? 1 : 0) + (a.Has("grid") ? 1 : 0);
     if (asked != 1) {
@@ -273,6 +281,8 @@ int RunLocate(const std::vector<std::string>& args, std::ostream& out, std::ostr
 
 constexpr const char* kRunHelp =
     "  --keplers=DIR            the multi-Kepler folder (default: the window's setting)\n"
+    "  --channel=NAME           the channel of a SatDump product to process (\"1\", \"2\",\n"
+    "                           ...; default: the picture named, else the first)\n"
     "  --satellite=NAME|NUMBER  METEOR-M2 (40069, the default), METEOR-M2 2 (44387),\n"
     "                           METEOR-M2 3 (57166) or METEOR-M2 4 (59051); default: the\n"
     "                           window's setting\n"
@@ -280,6 +290,9 @@ constexpr const char* kRunHelp =
     "                           of UTC (default: this computer's time zone)\n"
     "  --offset=LINES,PIXELS    overlay offsets instead of the pass's defaults (and of\n"
     "                           what the alignment finds)\n"
+    "  --no-calibration         the scanner model as it stands, with its default\n"
+    "                           offsets, instead of the satellite's calibration in\n"
+    "                           Scanner.cal (default: the UseCalibration setting, on)\n"
     "  --align, --no-align      look for the offsets that put the coasts on the\n"
     "                           picture's own coasts, or keep the defaults (default:\n"
     "                           the window's setting, on)\n"
@@ -299,12 +312,15 @@ constexpr const char* kExitHelp =
 } // namespace
 
 Command ProcessCommand() {
-    return {"process", "[options] IMAGE",
+    return {"process", "[options] IMAGE|PRODUCT",
             "overlay borders and coastlines on a channel image and save the picture",
             std::string(
-                "Runs the whole processing of one channel image (BMP, JPEG or PNG): pass timing,\n"
-                "element set, ground points, map fit, contrast enhancement and overlay,\n"
-                "and writes the picture as shown, turned for south-to-north passes.\n"
+                "Runs the whole processing of one channel image (BMP, JPEG or PNG, named with\n"
+                "its pass time and with the decoder's .STAT files beside it) or of a SatDump\n"
+                "MSU-MR product (its folder, its product.cbor, or one channel picture in it):\n"
+                "pass timing, element set, ground points, map fit, contrast enhancement,\n"
+                "alignment to the coasts and overlay, and writes the picture as shown, turned\n"
+                "for south-to-north passes.\n"
                 "The account of each step goes to standard output, message boxes to\n"
                 "standard error as \"Caption: text\".\n\n"
                 "Options:\n"

@@ -9,6 +9,14 @@
 namespace vantorel {
 namespace {
 
+// A shore point's share of a score: the brightness change across the shore less the change
+// along it, each capped. A coast changes across itself only; cloud edges run every way and
+// so add as much as they take away, wherever the overlay is put.
+inline float Share(float gx, float gy, float nx, float ny, float cap) {
+    return std::min(std::fabs(gx * nx + gy * ny), cap) -
+           std::min(std::fabs(gy * nx - gx * ny), cap);
+}
+
 // To the nearest whole number, for the positions of a picture (well within +-16384).
 inline int Nearest(float v) {
     return static_cast<int>(v + 16384.5f) - 16384;
@@ -22,17 +30,30 @@ constexpr std::size_t kFineSamples = 40000;
 
 // The change of brightness across a shore (a Sobel gradient, which smooths along the
 // shore as it differentiates across it) on the picture itself, computed where asked.
+// Lines that are not the picture (the black lines of a dropout) are left out: a gradient
+// that would reach one is none at all.
 class TFineLevel {
 public:
-    explicit TFineLevel(const TBitmap& image)
+    TFineLevel(const TBitmap& image, std::span<const char> lostLines)
         : width_(image.Width()), height_(image.Height()), stride_(image.Stride()),
-          pixels_(image.Bits().data()) {}
+          pixels_(image.Bits().data()), near_(static_cast<std::size_t>(image.Height()), 0) {
+        for (int y = 0; y < height_; ++y) {
+            if (static_cast<std::size_t>(y) < lostLines.size() &&
+                lostLines[static_cast<std::size_t>(y)]) {
+                for (int k = std::max(y - 1, 0); k <= std::min(y + 1, height_ - 1); ++k) {
+                    near_[static_cast<std::size_t>(k)] = 1;
+                }
+            }
+        }
+    }
 
     int Width() const { return width_; }
     int Height() const { return height_; }
+    /// A line within one of a lost line.
+    bool NearLost(int y) const { return near_[static_cast<std::size_t>(y)] != 0; }
 
     bool Gradient(int x, int y, float& gx, float& gy) const {
-        if (x < 1 || y < 1 || x + 1 >= width_ || y + 1 >= height_) {
+        if (x < 1 || y < 1 || x + 1 >= width_ || y + 1 >= height_ || NearLost(y)) {
             return false;
         }
         const std::uint8_t* up = pixels_ + static_cast<std::ptrdiff_t>(y - 1) * stride_ + x;
@@ -45,20 +66,30 @@ public:
         return true;
     }
 
-    /// Kept for the coarse level: the mean of each kCoarse x kCoarse block.
-    std::vector<float> Reduced(int& rw, int& rh) const {
+    /// Kept for the coarse level: the mean of each kCoarse x kCoarse block, and which of
+    /// the blocks' rows reach a lost line.
+    std::vector<float> Reduced(int& rw, int& rh, std::vector<char>& lost) const {
         rw = width_ / kCoarse;
         rh = height_ / kCoarse;
-        std::vector<float> out(static_cast<std::size_t>(rw) * rh, 0.0f);
-        for (int y = 0; y < rh * kCoarse; ++y) {
-            const std::uint8_t* row = pixels_ + static_cast<std::ptrdiff_t>(y) * stride_;
-            float* target = &out[static_cast<std::size_t>(y / kCoarse) * rw];
-            for (int x = 0; x < rw * kCoarse; ++x) {
-                target[x / kCoarse] += row[x];
+        std::vector<float> out(static_cast<std::size_t>(rw) * rh);
+        std::vector<int> columns(static_cast<std::size_t>(rw) * kCoarse);
+        lost.assign(static_cast<std::size_t>(rh), 0);
+        for (int ry = 0; ry < rh; ++ry) {
+            std::fill(columns.begin(), columns.end(), 0);
+            for (int k = 0; k < kCoarse; ++k) {
+                const int y = ry * kCoarse + k;
+                lost[static_cast<std::size_t>(ry)] |= static_cast<char>(NearLost(y));
+                const std::uint8_t* row = pixels_ + static_cast<std::ptrdiff_t>(y) * stride_;
+                for (std::size_t x = 0; x < columns.size(); ++x) {
+                    columns[x] += row[x];
+                }
             }
-        }
-        for (float& v : out) {
-            v /= static_cast<float>(kCoarse * kCoarse);
+            float* target = &out[static_cast<std::size_t>(ry) * rw];
+            for (int rx = 0; rx < rw; ++rx) {
+                const int* c = &columns[static_cast<std::size_t>(rx) * kCoarse];
+                target[rx] = static_cast<float>(c[0] + c[1] + c[2] + c[3]) /
+                             static_cast<float>(kCoarse * kCoarse);
+            }
         }
         return out;
     }
@@ -68,6 +99,7 @@ private:
     int height_;
     int stride_;
     const std::uint8_t* pixels_;
+    std::vector<char> near_;
 };
 
 // The same on the reduced picture, every pixel's gradient made once: the coarse search
@@ -75,10 +107,17 @@ private:
 class TCoarseLevel {
 public:
     explicit TCoarseLevel(const TFineLevel& fine) {
-        const std::vector<float> p = fine.Reduced(width_, height_);
+        std::vector<char> lost;
+        const std::vector<float> p = fine.Reduced(width_, height_, lost);
+        lost_.assign(lost.size(), 1);
         gx_.assign(p.size(), 0.0f);
         gy_.assign(p.size(), 0.0f);
         for (int y = 1; y + 1 < height_; ++y) {
+            if (lost[static_cast<std::size_t>(y - 1)] || lost[static_cast<std::size_t>(y)] ||
+                lost[static_cast<std::size_t>(y + 1)]) {
+                continue; // no gradient made here
+            }
+            lost_[static_cast<std::size_t>(y)] = 0;
             const float* up = &p[static_cast<std::size_t>(y - 1) * width_];
             const float* row = up + width_;
             const float* down = row + width_;
@@ -105,10 +144,12 @@ public:
         return true;
     }
 
-    /// Adds to out[i] the capped change across (nx, ny) at (x0 + i, y) for i = 0 .. n - 1
-    /// (the border pixels, whose gradient is not made, add nothing).
-    void AddAcross(int x0, int y, int n, float nx, float ny, float cap, double* out) const {
-        if (y < 1 || y + 1 >= height_) {
+    /// Adds to out[i] the share of a shore point with normal (nx, ny) at (x0 + i, y) for
+    /// i = 0 .. n - 1, and counts in counted[i] the places on the picture (the border
+    /// pixels and lost lines, whose gradient is not made, are none).
+    void AddShares(int x0, int y, int n, float nx, float ny, float cap, double* out,
+                   int* counted) const {
+        if (y < 1 || y + 1 >= height_ || lost_[static_cast<std::size_t>(y)]) {
             return;
         }
         const int first = std::max(0, 1 - x0);
@@ -116,19 +157,27 @@ public:
         const float* gx = &gx_[static_cast<std::size_t>(y) * width_ + x0];
         const float* gy = &gy_[static_cast<std::size_t>(y) * width_ + x0];
         for (int i = first; i < last; ++i) {
-            out[i] += std::min(std::fabs(gx[i] * nx + gy[i] * ny), cap);
+            out[i] += Share(gx[i], gy[i], nx, ny, cap);
+            ++counted[i];
         }
     }
 
 private:
     int width_ = 0;
     int height_ = 0;
+    std::vector<char> lost_; ///< non-zero: the row has no gradient
     std::vector<float> gx_;
     std::vector<float> gy_;
 };
 
 // The brightness change across a shore with normal (nx, ny) at a pixel, sign dropped; 0
 // off the picture.
+template <typename Level>
+float ShareAt(const Level& level, int x, int y, float nx, float ny, float cap) {
+    float gx = 0.0f, gy = 0.0f;
+    return level.Gradient(x, y, gx, gy) ? Share(gx, gy, nx, ny, cap) : 0.0f;
+}
+
 template <typename Level> float Across(const Level& level, int x, int y, float nx, float ny) {
     float gx = 0.0f, gy = 0.0f;
     return level.Gradient(x, y, gx, gy) ? std::fabs(gx * nx + gy * ny) : 0.0f;
@@ -172,69 +221,71 @@ double ParabolaPeak(double before, double at, double after) {
     return std::clamp(0.5 * (before - after) / curvature, -0.5, 0.5);
 }
 
+// How the peak of a score window stands out: its height above what chance placements of
+// the shore score, in their standard deviations; and the ratios of that height to the
+// heights of the best offset three or more steps from it, of the best in its own row (how
+// well the pixel offset is told) and in its own column (the line offset), with the
+// direction of the best away from it.
 struct TPeak {
-    double Prominence = 0.0;
-    double Ratio = 0.0;
+    double Chance = 0.0;
+    double All = 0.0;
+    double Row = 0.0;
+    double Column = 0.0;
+    bool RunnerUpAlongColumn = false;
 };
 
-// The plane a + b i + c j fitted to the scores outside the peak's neighbourhood, and the
-// peak's height above it in the residuals' standard deviations; the ratio of its height
-// to that of the highest residual away from it.
-TPeak PeakAgainstPlane(const std::vector<double>& scores, int columns, int rows, int bi, int bj) {
-    auto away = [&](int i, int j) { return std::abs(i - bi) > 2 || std::abs(j - bj) > 2; };
-    // Normal equations of the plane; the cells form a full rectangle less a block.
-    double m[3][4] = {};
+constexpr double kUnrivalled = 99.0;
+
+TPeak PeakHeights(const std::vector<double>& scores, int columns, int rows, int bi, int bj,
+                  const std::vector<double>& chance) {
+    auto at = [&](int i, int j) { return scores[static_cast<std::size_t>(j) * columns + i]; };
+    auto away = [&](int i, int j) { return std::abs(i - bi) >= 3 || std::abs(j - bj) >= 3; };
+    TPeak p;
+    if (chance.size() < 8) {
+        return p; // too little picture around the window to judge by
+    }
+    double mean = 0.0;
+    for (const double c : chance) {
+        mean += c;
+    }
+    mean /= static_cast<double>(chance.size());
+    double squares = 0.0;
+    for (const double c : chance) {
+        squares += (c - mean) * (c - mean);
+    }
+    const double peak = at(bi, bj);
+    const double spread = std::max(std::sqrt(squares / static_cast<double>(chance.size() - 1)),
+                                   1e-6 * std::fabs(peak) + 1e-12);
+    double all = -1e300, row = -1e300, column = -1e300;
+    bool alongColumn = false;
     for (int j = 0; j < rows; ++j) {
         for (int i = 0; i < columns; ++i) {
             if (!away(i, j)) {
                 continue;
             }
-            const double v[3] = {1.0, static_cast<double>(i), static_cast<double>(j)};
-            const double s = scores[static_cast<std::size_t>(j) * columns + i];
-            for (int r = 0; r < 3; ++r) {
-                for (int c = 0; c < 3; ++c) {
-                    m[r][c] += v[r] * v[c];
-                }
-                m[r][3] += v[r] * s;
+            const double s = at(i, j);
+            if (s > all) {
+                all = s;
+                alongColumn = std::abs(j - bj) > std::abs(i - bi);
+            }
+            if (j == bj) {
+                row = std::max(row, s);
+            }
+            if (i == bi) {
+                column = std::max(column, s);
             }
         }
     }
-    for (int k = 0; k < 3; ++k) { // Gauss-Jordan; the system is well conditioned
-        if (m[k][k] == 0.0) {
-            return {};
-        }
-        for (int r = 0; r < 3; ++r) {
-            if (r == k) {
-                continue;
-            }
-            const double f = m[r][k] / m[k][k];
-            for (int c = k; c < 4; ++c) {
-                m[r][c] -= f * m[k][c];
-            }
-        }
-    }
-    const double a = m[0][3] / m[0][0], b = m[1][3] / m[1][1], c = m[2][3] / m[2][2];
-    auto residual = [&](int i, int j) {
-        return scores[static_cast<std::size_t>(j) * columns + i] - (a + b * i + c * j);
+    // Nothing away from the peak above chance: as good as a ratio gets.
+    auto ratio = [&](double other) {
+        return other > mean ? (peak - mean) / (other - mean) : kUnrivalled;
     };
-    double squares = 0.0, runnerUp = 0.0;
-    int n = 0;
-    for (int j = 0; j < rows; ++j) {
-        for (int i = 0; i < columns; ++i) {
-            if (away(i, j)) {
-                const double r = residual(i, j);
-                squares += r * r;
-                runnerUp = std::max(runnerUp, r);
-                ++n;
-            }
-        }
-    }
-    TPeak peak;
-    const double height = residual(bi, bj);
-    const double spread = n > 3 ? std::sqrt(squares / (n - 3)) : 0.0;
-    peak.Prominence = spread > 0.0 ? height / spread : 0.0;
-    peak.Ratio = runnerUp > 0.0 ? height / runnerUp : 0.0;
-    return peak;
+    p.Chance = (peak - mean) / spread;
+    p.All = ratio(all);
+    p.Row = ratio(row);
+    p.Column = ratio(column);
+    p.RunnerUpAlongColumn = alongColumn;
+    return p;
 }
 
 std::size_t StrideFor(std::size_t samples, std::size_t wanted) {
@@ -243,9 +294,28 @@ std::size_t StrideFor(std::size_t samples, std::size_t wanted) {
 
 } // namespace
 
+std::vector<char> LostLines(const TBitmap& image,
+                            std::span<const std::pair<int, int>> untimedRuns) {
+    std::vector<char> lost(static_cast<std::size_t>(image.Height()), 0);
+    for (const auto& [first, last] : untimedRuns) {
+        for (int y = std::max(first, 0); y <= last && y < image.Height(); ++y) {
+            lost[static_cast<std::size_t>(y)] = 1;
+        }
+    }
+    if (image.PixelFormat() != TPixelFormat::pf8bit) {
+        return lost;
+    }
+    for (int y = 0; y < image.Height(); ++y) {
+        const std::uint8_t* row = image.ScanLine(y);
+        lost[static_cast<std::size_t>(y)] |= static_cast<char>(
+            std::all_of(row, row + image.Width(), [row](std::uint8_t v) { return v == row[0]; }));
+    }
+    return lost;
+}
+
 TAlignment AlignToCoasts(const TBitmap& image, std::span<const TCoastSample> shore,
                          int startLineOffset, int startPixelOffset,
-                         const TAlignmentOptions& options) {
+                         const TAlignmentOptions& options, std::span<const char> lostLines) {
     const auto started = std::chrono::steady_clock::now();
     TAlignment result;
     result.ShorePoints = static_cast<int>(shore.size());
@@ -265,7 +335,7 @@ TAlignment AlignToCoasts(const TBitmap& image, std::span<const TCoastSample> sho
         return finish("not confident (too little shore on the picture)");
     }
 
-    const TFineLevel fine(image);
+    const TFineLevel fine(image, lostLines);
     const TCoarseLevel coarse(fine);
     // Each sample's share is capped at a strong edge of the picture, so that cloud tops
     // cannot outvote a coast.
@@ -282,34 +352,61 @@ TAlignment AlignToCoasts(const TBitmap& image, std::span<const TCoastSample> sho
     const int columns = 2 * halfX + 1;
     const int rows = 2 * halfY + 1;
     const std::size_t coarseStride = StrideFor(shore.size(), kCoarseSamples);
-    std::vector<double> scores(static_cast<std::size_t>(columns) * rows, 0.0);
+    std::vector<double> sums(static_cast<std::size_t>(columns) * rows, 0.0);
+    std::vector<int> counts(sums.size(), 0);
     // Sample by sample, each over the whole window: its positions stay close in memory.
-    const int firstX = startPixelOffset - halfX * kCoarse;
-    const int firstY = -(startLineOffset - halfY * kCoarse);
-    for (std::size_t k = 0; k < shore.size(); k += coarseStride) {
-        const TCoastSample& s = shore[k];
-        // Column i and row j of the window move the sample by whole level pixels.
-        const int x0 = Nearest((s.X + static_cast<float>(firstX)) / kCoarse);
-        const int y0 = Nearest((s.Y + static_cast<float>(firstY)) / kCoarse);
-        for (int j = 0; j < rows; ++j) {
-            // Line offsets grow upwards: row j moves the overlay up by j steps.
-            coarse.AddAcross(x0, y0 - j, columns, s.Nx, s.Ny, coarseCap,
-                             &scores[static_cast<std::size_t>(j) * columns]);
+    auto addWindow = [&](int firstX, int firstY, int n, int m, double* out, int* counted) {
+        for (std::size_t k = 0; k < shore.size(); k += coarseStride) {
+            const TCoastSample& s = shore[k];
+            // Column i and row j of the window move the sample by whole level pixels.
+            const int x0 = Nearest((s.X + static_cast<float>(firstX)) / kCoarse);
+            const int y0 = Nearest((s.Y + static_cast<float>(firstY)) / kCoarse);
+            for (int j = 0; j < m; ++j) {
+                // Line offsets grow upwards: row j moves the overlay up by j steps.
+                coarse.AddShares(x0, y0 - j, n, s.Nx, s.Ny, coarseCap, out + j * n,
+                                 counted + j * n);
+            }
         }
-    }
+    };
+    addWindow(startPixelOffset - halfX * kCoarse, -(startLineOffset - halfY * kCoarse), columns,
+              rows, sums.data(), counts.data());
+    std::vector<double>& scores = sums;
     std::size_t best = 0;
     for (std::size_t k = 1; k < scores.size(); ++k) {
         if (scores[k] > scores[best]) {
             best = k;
         }
     }
-    // The peak against the offsets away from it, less the window's tilt (shores leaving
-    // the picture at one side of the window lower the scores there).
+    // What placing the shore anywhere scores: the shore moved far, wrapped round the
+    // picture so that as much of it stays on it, where no true coast can match; their
+    // spread is what the peak is judged against.
+    const float width = static_cast<float>(image.Width());
+    const float height = static_cast<float>(image.Height());
+    auto wrapped = [](float v, float size) { return v - size * std::floor(v / size); };
+    std::vector<double> chance;
+    for (const float dx : {0.23f, 0.41f, 0.59f, 0.77f}) {
+        for (const float dy : {0.0f, 0.19f, 0.37f, 0.53f, 0.71f, 0.89f}) {
+            double sum = 0.0;
+            int count = 0;
+            for (std::size_t k = 0; k < shore.size(); k += coarseStride) {
+                const TCoastSample& s = shore[k];
+                const float x = wrapped(s.X + dx * width, width);
+                const float y = wrapped(s.Y + (dy + 0.5f * dx) * height, height);
+                double share = 0.0;
+                coarse.AddShares(Nearest(x / kCoarse), Nearest(y / kCoarse), 1, s.Nx, s.Ny,
+                                 coarseCap, &share, &count);
+                sum += share;
+            }
+            chance.push_back(sum);
+        }
+    }
     const int bi = static_cast<int>(best) % columns;
     const int bj = static_cast<int>(best) / columns;
-    const TPeak peak = PeakAgainstPlane(scores, columns, rows, bi, bj);
-    result.Prominence = peak.Prominence;
-    result.PeakRatio = peak.Ratio;
+    const TPeak peak = PeakHeights(scores, columns, rows, bi, bj, chance);
+    result.Confidence = peak.Chance;
+    result.PeakRatio = peak.All;
+    result.PixelRatio = peak.Row;
+    result.LineRatio = peak.Column;
 
     // Fine: every pixel the coarse step may have passed over, then the parabola's vertex.
     const int coarsePixel = startPixelOffset + (bi - halfX) * kCoarse;
@@ -330,8 +427,7 @@ TAlignment AlignToCoasts(const TBitmap& image, std::span<const TCoastSample> sho
             double* out = &window[static_cast<std::size_t>(dl + kReach) * kSide];
             const int y = s.Y - (coarseLine + dl);
             for (int dp = -kReach; dp <= kReach; ++dp) {
-                out[dp + kReach] +=
-                    std::min(Across(fine, s.X + coarsePixel + dp, y, s.Nx, s.Ny), fineCap);
+                out[dp + kReach] += ShareAt(fine, s.X + coarsePixel + dp, y, s.Nx, s.Ny, fineCap);
             }
         }
     }
@@ -360,13 +456,31 @@ TAlignment AlignToCoasts(const TBitmap& image, std::span<const TCoastSample> sho
         result.Support += Across(fine, x, y, s.Nx, s.Ny) >= 0.5f * fineCap ? 1 : 0;
     }
 
-    if (result.Support < options.MinSupport || result.Prominence < options.MinProminence ||
-        result.PeakRatio < options.MinPeakRatio) {
-        return finish("not confident (coasts hidden by cloud?)");
-    }
     if (std::abs(pixel - startPixelOffset) >= options.SearchPixels ||
         std::abs(line - startLineOffset) >= options.SearchLines) {
         return finish("not confident (the best offset lies at the edge of the search)");
+    }
+    if (result.Support < options.MinSupport) {
+        return finish("not confident (coasts hidden by cloud?)");
+    }
+    if (result.Confidence < options.MinConfidence) {
+        return finish("not confident (coasts hidden by cloud?)");
+    }
+    if (result.PeakRatio < options.MinPeakRatio) {
+        // A coast that runs along one axis tells only the other: take that one alone.
+        const bool pixelOnly =
+            peak.RunnerUpAlongColumn && result.PixelRatio >= options.MinAxisRatio;
+        const bool lineOnly = !peak.RunnerUpAlongColumn && result.LineRatio >= options.MinAxisRatio;
+        if (!pixelOnly && !lineOnly) {
+            return finish("not confident (more than one place fits the coasts)");
+        }
+        result.PixelOnly = pixelOnly;
+        result.LineOnly = lineOnly;
+        if (pixelOnly) {
+            result.LineOffset = startLineOffset;
+        } else {
+            result.PixelOffset = startPixelOffset;
+        }
     }
     return finish("");
 }

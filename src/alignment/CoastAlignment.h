@@ -13,18 +13,24 @@
 
 #include <span>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace vantorel {
 
 struct TAlignmentOptions {
     int SearchPixels = 60; ///< searched either side of the starting pixel offset
     int SearchLines = 40;  ///< searched either side of the starting line offset
-    /// The peak's height above the mean of the other offsets, in their standard
-    /// deviations, below which the answer is not trusted.
-    double MinProminence = 6.0;
-    /// How much the peak must stand above the best offset away from it (ratio of their
-    /// heights above the mean).
-    double MinPeakRatio = 1.25;
+    /// How far the best offset's score must stand above what the shore scores placed by
+    /// chance (moved far, wrapped round the picture), in standard deviations of those.
+    double MinConfidence = 6.5;
+    /// How much higher above chance the best offset must stand than the best three or
+    /// more search steps from it. When it does not, but stands this much above the best
+    /// of its own row (column) and the best of the others lies along its column (row),
+    /// the pixel (line) offset alone is trusted: a coast along the track tells the pixel
+    /// offset only.
+    double MinPeakRatio = 1.2;
+    double MinAxisRatio = 2.0;
     /// Shore points that must lie on a clear edge at the answer.
     int MinSupport = 150;
 };
@@ -35,8 +41,12 @@ struct TAlignment {
     /// fraction of a pixel; the starting offsets when nothing was found.
     double PixelOffset = 0.0;
     double LineOffset = 0.0;
-    double Prominence = 0.0; ///< see TAlignmentOptions::MinProminence
+    double Confidence = 0.0; ///< see TAlignmentOptions::MinConfidence
     double PeakRatio = 0.0;  ///< see TAlignmentOptions::MinPeakRatio
+    double PixelRatio = 0.0; ///< the same within the best offset's row
+    double LineRatio = 0.0;  ///< the same within its column
+    bool PixelOnly = false;  ///< only the pixel offset is trusted (LineOffset: the start)
+    bool LineOnly = false;   ///< only the line offset is trusted
     int Support = 0;         ///< shore points on a clear edge at the answer
     int ShorePoints = 0;     ///< shore points on or near the picture
     double Milliseconds = 0.0;
@@ -44,13 +54,20 @@ struct TAlignment {
     std::string Doubt;
 };
 
+/// The lines of a picture that are not the picture: those without a time of their own
+/// (a dropout's), and those of one flat value across (black).
+std::vector<char> LostLines(const TBitmap& image, std::span<const std::pair<int, int>> untimedRuns);
+
 /// Searches the offsets around (startLineOffset, startPixelOffset) for the one that puts
 /// the shore samples on the image's edges.
 /// @param image the channel image, 8 bits per pixel, unturned.
 /// @param shore the shore as placed on that image by the pass's mapping (see
-///   CoastSamplesOnImage).
+///   TCoastLines::SamplesOnImage).
+/// @param lostLines per image line, non-zero for a line that is not the picture (the
+///   black lines of a dropout): no edge is looked for next to one.
 TAlignment AlignToCoasts(const TBitmap& image, std::span<const TCoastSample> shore,
                          int startLineOffset, int startPixelOffset,
-                         const TAlignmentOptions& options = {});
+                         const TAlignmentOptions& options = {},
+                         std::span<const char> lostLines = {});
 
 } // namespace vantorel

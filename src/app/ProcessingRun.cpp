@@ -7,11 +7,14 @@
 #include "common/Files.h"
 #include "common/Format.h"
 #include "common/Program.h"
+#include "common/TextFile.h"
 #include "export/PictureWriters.h"
 #include "imaging/Canvas.h"
 #include "orbit/Orbits.h"
+#include "pass/inputs/SatDumpProduct.h"
 #include "settings/RegistryVariables.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <stdexcept>
@@ -37,6 +40,12 @@ std::string TProcessingRun::DataFilePath(const std::string& name) {
 void TProcessingRun::Start(const std::string& keplerPath, const std::string& version,
                            const TPassSatellite& satellite) {
     FSources.Load(keplerPath, satellite, AppPathsValue(kTarnwickProductName));
+    const std::string calibrationFile = DataFilePath("Scanner.cal");
+    const auto calibrationText = ReadFileBytes(calibrationFile);
+    TScannerCalibrations calibrations = ParseScannerCalibrations(calibrationText.value_or(""));
+    const std::size_t calibrated = calibrations.BySatellite.size();
+    std::vector<std::string> calibrationProblems = calibrations.Problems;
+    FSources.SetCalibrations(std::move(calibrations), UseCalibration);
     if (FSources.ElementSet() == nullptr) {
         FView->ShowKeplerTab();
     }
@@ -62,6 +71,15 @@ void TProcessingRun::Start(const std::string& keplerPath, const std::string& ver
                Format("  (%d satellites available)", orbit.SatelliteCount()));
     FDiags.Add("Cartography loaded from: " + ExpandFileName(cartography.FirstFileName()) +
                Format(" (%d lines)", cartography.Count()));
+    if (!UseCalibration) {
+        FDiags.Add("Scanner calibration: not used (the scanner model as it stands)");
+    } else if (calibrationText) {
+        FDiags.Add("Scanner calibration loaded from: " + ExpandFileName(calibrationFile) +
+                   Format(" (%d satellites)", static_cast<int>(calibrated)));
+        for (const std::string& problem : calibrationProblems) {
+            FDiags.Add("  not used: " + problem);
+        }
+    }
     FDiags.Add("");
 }
 
@@ -99,8 +117,14 @@ bool TProcessingRun::ProcessFile(const std::string& fileName) {
 bool TProcessingRun::ProcessFile(const std::string& fileName, const TDelivery& deliver) {
     TPassReport report;
     report.OnEntry = deliver;
+    // A decoder's product folder (or its product.cbor, or a picture in it) carries its own
+    // satellite, element set and line times; anything else is a channel image file.
+    const TPassSatellite chosen = FSources.Satellite();
     TPassOutcome outcome =
-        ProcessChannelImageFile(fileName, {FallbackFolder, NowUTC()}, FSources, report);
+        FindSatDumpProductFile(fileName)
+            ? ProcessSatDumpProduct(fileName, ProductChannel, NowUTC(), FSources, report)
+            : ProcessChannelImageFile(fileName, {FallbackFolder, NowUTC()}, FSources, report);
+    FSources.Choose(chosen); // the next file without a satellite of its own gets the chosen one
     if (report.EndedBy() == TPassIssue::NoElementSet) {
         FView->ShowKeplerTab();
     }
@@ -142,26 +166,30 @@ void TProcessingRun::Show(TPassOutcome outcome) {
     FView->PictureChanged();
 }
 
-bool TProcessingRun::AlignToCoasts(bool redraw) {
+bool TProcessingRun::AlignToCoasts(bool redraw, const TAlignmentOptions& options) {
     if (!FPass) {
         return false;
     }
     if (!FCoastLines) {
         FCoastLines = std::make_unique<TCoastLines>(FComposer.Cartography());
     }
-    const TAlignmentOptions options;
     const TExtBitmap& image = FPass->Channel;
     const auto started = std::chrono::steady_clock::now();
     const std::vector<TCoastSample> shore =
         FCoastLines->SamplesOnImage(FPass->Mapping, image.Width(), image.Height(),
                                     std::max(options.SearchPixels, options.SearchLines) + 8);
-    TAlignment found = vantorel::AlignToCoasts(image, shore, FLineOffset, FPixelOffset, options);
+    TAlignment found = vantorel::AlignToCoasts(image, shore, FLineOffset, FPixelOffset, options,
+                                               LostLines(image, FPass->Times.Untimed()));
     found.Milliseconds =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started)
             .count();
-    const std::string figures = Format(
-        "confidence %.1f (peak ratio %.2f), %d of %d shore points on edges, %.0f ms",
-        found.Prominence, found.PeakRatio, found.Support, found.ShorePoints, found.Milliseconds);
+    FLastAlignment = found;
+    const std::string figures =
+        Format("confidence %.1f (peak ratio %.2f, in its row %.2f, column %.2f), %d of %d shore "
+               "points on edges, "
+               "%.0f ms",
+               found.Confidence, found.PeakRatio, found.PixelRatio, found.LineRatio, found.Support,
+               found.ShorePoints, found.Milliseconds);
     if (!found.Confident) {
         FDiags.Add("Automatic alignment: " + found.Doubt + "; offsets kept at line " +
                    Format("%d pixel %d", FLineOffset, FPixelOffset) + "; " + figures);
@@ -169,9 +197,12 @@ bool TProcessingRun::AlignToCoasts(bool redraw) {
     }
     SetOffsets(static_cast<int>(std::lround(found.LineOffset)),
                static_cast<int>(std::lround(found.PixelOffset)));
-    FDiags.Add(Format("Automatic alignment: offsets line %d pixel %d (%.1f, %.1f), rotation "
+    const char* which = found.PixelOnly  ? " (the pixel offset only: the coasts run along the pass)"
+                        : found.LineOnly ? " (the line offset only: the coasts run across the pass)"
+                                         : "";
+    FDiags.Add(Format("Automatic alignment: offsets line %d pixel %d (%.1f, %.1f)%s, rotation "
                       "0.00 degrees; ",
-                      FLineOffset, FPixelOffset, found.LineOffset, found.PixelOffset) +
+                      FLineOffset, FPixelOffset, found.LineOffset, found.PixelOffset, which) +
                figures);
     if (redraw) {
         RedrawOverlay();

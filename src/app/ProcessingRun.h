@@ -6,6 +6,7 @@
 // here: the window owns one and forwards its events to it, and vantorel-cli drives the
 // same class.
 
+#include "alignment/CoastAlignment.h"
 #include "alignment/CoastLines.h"
 #include "app/PictureComposer.h"
 #include "common/Notifier.h"
@@ -58,6 +59,10 @@ public:
                const TPassSatellite& satellite = {});
     /// Another satellite for the runs that follow (its set and orbit are loaded now).
     void ChooseSatellite(const TPassSatellite& satellite);
+    /// Scanner calibrations in place of those Start read from Scanner.cal (tools).
+    void SetCalibrations(TScannerCalibrations calibrations) {
+        FSources.SetCalibrations(std::move(calibrations), UseCalibration);
+    }
     const TPassSatellite& ChosenSatellite() const { return FSources.Satellite(); }
 
     /// How a run's report reaches the user.
@@ -74,7 +79,9 @@ public:
     /// confident, takes them as if the user had nudged the overlay there (and redraws when
     /// `redraw`). One diagnostics line says what was found. False without a pass or when
     /// the answer is not trusted (the offsets then stay).
-    bool AlignToCoasts(bool redraw = true);
+    bool AlignToCoasts(bool redraw = true, const TAlignmentOptions& options = {});
+    /// What the last alignment found (for tools and tests).
+    const TAlignment& LastAlignment() const { return FLastAlignment; }
 
     /// Recomposes the displayed picture from the shown pass with the chosen pen and the
     /// offsets; nothing without a pass. The run's "Plotting" line is not repeated.
@@ -107,6 +114,12 @@ public:
     std::string FallbackFolder;
     /// Align the overlay to the shores after every run.
     bool AlignAutomatically = true;
+    /// Apply the scanner calibration of Scanner.cal (set before Start): false gives the
+    /// scanner model and the default offsets as they stand.
+    bool UseCalibration = true;
+    /// The channel of a decoder's product that is processed when the path names none
+    /// ("" for the product's first picture).
+    std::string ProductChannel;
 
     /// The pass shown, or nullptr before the first finished run and after one that ended
     /// early.
@@ -150,6 +163,7 @@ private:
     TPassSources FSources;
     TPictureComposer FComposer;
     std::unique_ptr<TCoastLines> FCoastLines; ///< the shores of the composer's boundaries
+    TAlignment FLastAlignment;
     std::unique_ptr<const TPassResult> FPass;
     std::string FImageFile;
     TExtBitmap FDisplayBitmap;

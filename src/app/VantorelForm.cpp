@@ -180,6 +180,10 @@ TFormVantorelTest::TFormVantorelTest(std::vector<std::string> arguments, INotifi
     EditKeplerPath_->Loaded();
     EditImagesFolder_->Loaded();
     FAlignSetting = std::make_unique<TRegistryInteger>(kAlignAutomaticallyValue, 1);
+    {
+        const TRegistryInteger calibration(kUseCalibrationValue, 1);
+        FRun->UseCalibration = calibration.Value() != 0;
+    }
     ActionAlignAutomatically_->setChecked(FAlignSetting->Value() != 0);
     FSatelliteSetting =
         std::make_unique<TRegistryString>(kSatelliteValue, std::string(kDefaultSatellite));

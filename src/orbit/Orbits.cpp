@@ -48,17 +48,17 @@ constexpr NameRow kShortNames[] = {
 };
 
 constexpr NameRow kCatalogueNumbers[] = {
-    {"FY1C", "25730"},      {"FY1D", "27431"},       {"FY3A", "32958"},
-    {"FY3B", "37214"},      {"FY3C", "39260"},       {"METEOR-M1", "35865"},
-    {"METEOR-M2", "40069"}, {"METEOR-M 2", "40069"}, {"METEOR-M2 2", "44387"},
-    {"METEOR-M2 3", "57166"}, {"METEOR-M2 4", "59051"},
-    {"METOP-A", "29499"},   {"METOP-B", "38771"},    {"METOP-C", "43689"},
-    {"NOAA-7", "12553"},    {"NOAA-10", "16969"},    {"NOAA-11", "19531"},
-    {"NOAA-12", "21263"},   {"NOAA-13", "22739"},    {"NOAA-14", "23455"},
-    {"NOAA-15", "25338"},   {"NOAA-16", "26536"},    {"NOAA-17", "27453"},
-    {"NOAA-18", "28654"},   {"NOAA-19", "33591"},    {"SEASTAR", "24883"},
-    {"SPOT-4", "25260"},    {"TIROS-N", "11060"},    {"AQUA", "27424"},
-    {"TERRA", "25994"},     {"ENVISAT", "27386"},
+    {"FY1C", "25730"},        {"FY1D", "27431"},        {"FY3A", "32958"},
+    {"FY3B", "37214"},        {"FY3C", "39260"},        {"METEOR-M1", "35865"},
+    {"METEOR-M2", "40069"},   {"METEOR-M 2", "40069"},  {"METEOR-M2 2", "44387"},
+    {"METEOR-M2 3", "57166"}, {"METEOR-M2 4", "59051"}, {"METOP-A", "29499"},
+    {"METOP-B", "38771"},     {"METOP-C", "43689"},     {"NOAA-7", "12553"},
+    {"NOAA-10", "16969"},     {"NOAA-11", "19531"},     {"NOAA-12", "21263"},
+    {"NOAA-13", "22739"},     {"NOAA-14", "23455"},     {"NOAA-15", "25338"},
+    {"NOAA-16", "26536"},     {"NOAA-17", "27453"},     {"NOAA-18", "28654"},
+    {"NOAA-19", "33591"},     {"SEASTAR", "24883"},     {"SPOT-4", "25260"},
+    {"TIROS-N", "11060"},     {"AQUA", "27424"},        {"TERRA", "25994"},
+    {"ENVISAT", "27386"},
 };
 
 const NameRow* FindExact(std::string_view name, const NameRow* begin, const NameRow* end) {
@@ -86,12 +86,14 @@ struct TScanFrame {
     TVector Position; // km, inertial
     TVector Velocity; // km/s, inertial
     TVector Up;       // unit vector from the centre of the Earth
+    TVector Down;     // the scan's centre: straight down, or tilted along the track
     TVector Across;   // unit vector across the track, yaw applied
     double Sidereal = 0.0;
     double C = 0.0; // the constant term of the ray-ellipsoid quadratic
 };
 
-TScanFrame MakeScanFrame(TSatellite& elements, double jd, bool yawSteering, double yawOffsetDeg) {
+TScanFrame MakeScanFrame(TSatellite& elements, double jd, bool yawSteering, double yawOffsetDeg,
+                         double pitchDeg) {
     TScanFrame f;
     TVector& p = f.Position;
     TVector& v = f.Velocity;
@@ -106,6 +108,14 @@ TScanFrame MakeScanFrame(TSatellite& elements, double jd, bool yawSteering, doub
     if (yawOffsetDeg != 0.0) {
         f.Across = TurnTowardsFlight(f.Across, yawOffsetDeg * kDegreesToRadians, v);
     }
+    f.Down = ScaleVector(-1.0, f.Up);
+    if (pitchDeg != 0.0) {
+        // Forward is across x up; the scan's centre leans that way.
+        const TVector forward = UnitVector(CrossProduct(f.Across, f.Up));
+        const double pitch = pitchDeg * kDegreesToRadians;
+        f.Down = UnitVector(AddVectors(ScaleVector(-std::cos(pitch), f.Up),
+                                       ScaleVector(std::sin(pitch), forward)));
+    }
     const double r = p.Length;
     f.C = kEarthRadiusKm * kEarthRadiusKm - r * r - kEllipsoidK * p.Z * p.Z;
     return f;
@@ -118,7 +128,7 @@ void GroundPointAt(const TScanFrame& f, double angle, double& latitude, double& 
     const double cosA = std::cos(angle);
     const double sinA = std::sin(angle);
     const TVector look =
-        UnitVector(AddVectors(ScaleVector(-cosA, f.Up), ScaleVector(sinA, f.Across)));
+        UnitVector(AddVectors(ScaleVector(cosA, f.Down), ScaleVector(sinA, f.Across)));
     // -P.L is r cos A only while "across" is square to the vertical; a yawed scan plane
     // tilts it by the radial part of the velocity, so the product is taken as it is.
     const double b = -(p.X * look.X + p.Y * look.Y + p.Z * look.Z) - kEllipsoidK * p.Z * look.Z;
@@ -161,18 +171,32 @@ void TOrbit::SelectForTime(TDateTime time, INotifier& notifier) {
     }
 }
 
+void TOrbit::UseElements(const std::string& line1, const std::string& line2,
+                         const std::string& source, TDateTime time) {
+    PassTime = time;
+    MainKeplerFile = source;
+    UpdatesKeplerFile.clear();
+    Valid = false;
+    Elements = std::make_unique<TSatellite>();
+    Elements->ParseElements(line1, line2);
+    EpochOffset = Elements->EpochDateTime() - time;
+    Valid = true;
+}
+
 bool TOrbit::LocateScanLine(TDateTime time, TScanLine& out) const {
     if (!Valid || !Elements) {
         return false;
     }
-    const double jd = DateTimeToJD(time);
-    const TScanFrame frame = MakeScanFrame(*Elements, jd, YawSteering, YawOffset);
+    const double jd = DateTimeToJD(time + (Calibration ? Calibration->TimeOffset / kSecondsPerDay : 0.0));
+    const TScanFrame frame = MakeScanFrame(*Elements, jd, YawSteering, FrameYaw(), FramePitch());
     const TGeodetic sub = GeodeticPosition(jd, frame.Position);
 
     const TScanLayout& layout = ScanLayout();
     for (int m = 0; m < kGridColumns; ++m) {
         const double angle =
-            layout.CentreOffsetOf(m) / layout.HalfWidth * ScanHalfAngle * kDegreesToRadians;
+            (Calibration ? Calibration->AngleOfColumn(layout.ColumnOf(m))
+                         : layout.CentreOffsetOf(m) / layout.HalfWidth * ScanHalfAngle) *
+            kDegreesToRadians;
         double latitude = 0.0, longitude = 0.0;
         GroundPointAt(frame, angle, latitude, longitude);
         const float lon = static_cast<float>(longitude * kRadiansToDegrees);
@@ -190,7 +214,9 @@ bool TOrbit::LocateScanPoint(TDateTime time, double scanAngleDeg, double& lon, d
     if (!Valid || !Elements) {
         return false;
     }
-    const TScanFrame frame = MakeScanFrame(*Elements, DateTimeToJD(time), YawSteering, YawOffset);
+    const double jd =
+        DateTimeToJD(time + (Calibration ? Calibration->TimeOffset / kSecondsPerDay : 0.0));
+    const TScanFrame frame = MakeScanFrame(*Elements, jd, YawSteering, FrameYaw(), FramePitch());
     double latitude = 0.0, longitude = 0.0;
     GroundPointAt(frame, scanAngleDeg * kDegreesToRadians, latitude, longitude);
     lon = WrapDegrees180(longitude * kRadiansToDegrees);
@@ -242,6 +268,24 @@ bool TOrbit::IsMeteorM2() const {
         }
     }
     return false;
+}
+
+double TOrbit::FrameYaw() const {
+    return Calibration ? Calibration->Yaw : YawOffset;
+}
+
+double TOrbit::FramePitch() const {
+    return Calibration ? Calibration->Pitch : 0.0;
+}
+
+double TOrbit::FitHalfAngle() const {
+    if (!Calibration) {
+        return ScanHalfAngle;
+    }
+    // The fit's scan table reaches its half-angle half a pixel beyond the layout's line
+    // centre; the calibrated scanner sweeps ScanAngle over Pixels.
+    const TScanLayout& layout = ScanLayout();
+    return Calibration->ScanAngle / Calibration->Pixels * (layout.HalfWidth + 0.5);
 }
 
 const TScanLayout& TOrbit::ScanLayout() const {

@@ -10,10 +10,12 @@
 #include "orbit/Keplers.h"
 #include "orbit/SGP_Math.h"
 #include "orbit/Satellite.h"
+#include "orbit/ScannerCalibration.h"
 #include "orbit/Support.h"
 
 #include <array>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace vantorel {
@@ -58,6 +60,11 @@ public:
     /// found. Messages about the per-satellite files go through the notifier. Errors of
     /// the model (EMathError) pass through with Valid false.
     void SelectForTime(TDateTime time, INotifier& notifier);
+    /// Takes a given element set (a decoder's own) for the pass at `time` instead of
+    /// choosing one; `source` names it in MainKeplerFile. Valid once it parses; errors of
+    /// the model (EMathError) pass through with Valid false.
+    void UseElements(const std::string& line1, const std::string& line2, const std::string& source,
+                     TDateTime time);
 
     /// The scan line at an instant (UTC): the satellite's state, its height and the 51
     /// ground points on the WGS-72 ellipsoid. Returns false and leaves `out` untouched
@@ -87,6 +94,19 @@ public:
     /// Where the samples of a scan line fall on the image: the Meteor layout for Meteor-M
     /// N2 satellites, the wide one otherwise.
     const TScanLayout& ScanLayout() const;
+
+private:
+    double FrameYaw() const;
+    double FramePitch() const;
+
+public:
+
+    /// The scanner as measured, when the satellite has a calibration: it replaces the scan
+    /// half-angle and the yaw offset, and adds roll, pitch and a clock offset.
+    std::optional<TScannerCalibration> Calibration;
+    /// The half-angle for the map fit (degrees, reached half a pixel beyond the layout's
+    /// line centre): ScanHalfAngle, or the calibrated scanner's.
+    double FitHalfAngle() const;
 
     std::string SatelliteName;    ///< canonical upper-case name; names the per-satellite files
     std::string ShortName;        ///< short file-style name ("n15"), empty when none

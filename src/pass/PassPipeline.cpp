@@ -15,6 +15,7 @@
 #include "common/Format.h"
 #include "common/Notifier.h"
 #include "common/StringUtils.h"
+#include "orbit/Keplers.h"
 #include "orbit/Orbits.h"
 #include "orbit/Satellite.h"
 #include "pass/inputs/ChannelImage.h"
@@ -113,6 +114,33 @@ void ReportDecoding(const TChannelImage& image, const std::string& path, TPassRe
     }
 }
 
+// The input's own element set against the Kepler folder's: the nearer to the pass serves.
+void TakeGivenSetWhenNearer(TOrbit& orbit, const TGivenElementSet& given, TDateTime start,
+                            std::string& failure, TPassReport& report) {
+    const bool folderHasOne = orbit.Valid;
+    const double folderOffset = orbit.EpochOffset;
+    const double givenOffset = EpochOfLine(given.Line1) - start;
+    if (folderHasOne && std::fabs(folderOffset) <= std::fabs(givenOffset)) {
+        report.Account(Format("Element set: the Kepler folder's (%.2f days from the pass), "
+                              "nearer than the one in ",
+                              std::fabs(folderOffset)) +
+                       given.Source + Format(" (%.2f days)", std::fabs(givenOffset)));
+        return;
+    }
+    try {
+        orbit.UseElements(given.Line1, given.Line2, given.Source, start);
+        failure.clear();
+    } catch (const EMathError& e) {
+        failure = std::string(": ") + e.what();
+        return;
+    }
+    report.Account("Element set: the one in " + given.Source +
+                   Format(" (%.2f days from the pass)", std::fabs(givenOffset)) +
+                   (folderHasOne ? Format(", nearer than the Kepler folder's (%.2f days)",
+                                          std::fabs(folderOffset))
+                                 : std::string(", the Kepler folder has none")));
+}
+
 // Which lines were placed by their own times, and which by their neighbours'.
 void ReportOwnTimes(const TLineTimes& times, int lines, TPassReport& report) {
     int untimed = 0;
@@ -136,6 +164,15 @@ void ReportOwnTimes(const TLineTimes& times, int lines, TPassReport& report) {
     }
     report.Account(Format("  %d lines without a time (", untimed) + runs +
                    ") placed by their neighbours' times");
+}
+
+std::string ScannerLine(const TOrbit& orbit) {
+    if (const auto& c = orbit.Calibration) {
+        return Format("Scanner: calibrated, %.2f degrees over %d pixels, roll %.2f, pitch %.2f, "
+                      "yaw %.2f degrees, clock %+.2f s",
+                      c->ScanAngle, c->Pixels, c->Roll, c->Pitch, c->Yaw, c->TimeOffset);
+    }
+    return Format("Scanner: the model, half-angle %.2f degrees", orbit.ScanHalfAngle);
 }
 
 bool IsChannel68(const std::string& path) {
@@ -219,6 +256,31 @@ void TPassSources::Load(const std::string& keplerPath, const TPassSatellite& sat
     orbit_->KeplerData.TarnwickPath = tarnwickPath_;
     orbit_->SetKeplerPath(keplerPath_);
     orbit_->SetSatellite(satellite_.Name);
+    ApplyCalibration();
+}
+
+void TPassSources::SetCalibrations(TScannerCalibrations calibrations, bool use) {
+    calibrations_ = std::move(calibrations);
+    useCalibration_ = use;
+    ApplyCalibration();
+}
+
+void TPassSources::ApplyCalibration() {
+    orbit_->Calibration.reset();
+    const auto found = calibrations_.BySatellite.find(satellite_.CatalogueNumber);
+    if (useCalibration_ && found != calibrations_.BySatellite.end()) {
+        orbit_->Calibration = found->second;
+    }
+}
+
+const TScannerCalibration* TPassSources::Calibration() const {
+    return orbit_->Calibration ? &*orbit_->Calibration : nullptr;
+}
+
+void TPassSources::Choose(const TPassSatellite& satellite) {
+    if (satellite.CatalogueNumber != satellite_.CatalogueNumber) {
+        Load(keplerPath_, satellite, tarnwickPath_);
+    }
 }
 
 std::string TPassSources::KeplerFolder() const {
@@ -278,7 +340,7 @@ TPassOutcome ProcessChannelImageFile(const std::string& fileName,
 }
 
 void RunPass(TPassOutcome& outcome, bool channel68, const TLineTimes& times, TPassSources& sources,
-             TPassReport& report) {
+             TPassReport& report, const TGivenElementSet* given) {
     if (!outcome.Unprocessed) {
         throw std::invalid_argument("RunPass: no image to process");
     }
@@ -296,14 +358,14 @@ void RunPass(TPassOutcome& outcome, bool channel68, const TLineTimes& times, TPa
     pass->Channel68 = channel68;
     TOrbit& orbit = sources.Orbit();
     if (!BuildGroundTable(orbit, times, lines, pass->GroundTable, pass->MidAltitude,
-                          pass->Northbound, report)) {
+                          pass->Northbound, report, given)) {
         return;
     }
 
     TFitOptions fit;
     fit.lineCount = lines;
     fit.altitudeKm = pass->MidAltitude;
-    fit.halfAngleDeg = orbit.ScanHalfAngle;
+    fit.halfAngleDeg = static_cast<float>(orbit.FitHalfAngle());
     fit.format = orbit.IsMeteorM2() ? kMeteorScanFormat : kWideScanFormat;
     const TFitResult fitted = FitMapToImage(pass->GroundTable, fit, pass->Mapping);
     for (const std::string& line : fitted.account) {
@@ -314,8 +376,16 @@ void RunPass(TPassOutcome& outcome, bool channel68, const TLineTimes& times, TPa
         report.Warning(TPassIssue::FitFailed, fitted.report);
     }
 
-    pass->LineOffset = pass->Northbound ? kNorthboundLineOffset : kSouthboundLineOffset;
-    pass->PixelOffset = pass->Northbound ? kNorthboundPixelOffset : kSouthboundPixelOffset;
+    // A calibrated scanner leaves nothing to shift; the model's pictures sit where the
+    // decoders of its time put them.
+    if (orbit.Calibration) {
+        pass->LineOffset = pass->PixelOffset = 0;
+    } else {
+        pass->LineOffset = pass->Northbound ? kNorthboundLineOffset : kSouthboundLineOffset;
+        pass->PixelOffset = pass->Northbound ? kNorthboundPixelOffset : kSouthboundPixelOffset;
+    }
+    report.Account(ScannerLine(orbit) + Format("; default offsets line %d pixel %d",
+                                               pass->LineOffset, pass->PixelOffset));
 
     pass->Channel = std::move(*outcome.Unprocessed);
     outcome.Unprocessed.reset();
@@ -330,7 +400,8 @@ void RunPass(TPassOutcome& outcome, bool channel68, const TLineTimes& times, TPa
 }
 
 bool BuildGroundTable(TOrbit& orbit, const TLineTimes& times, int lines, LocationGrid& table,
-                      float& midAltitude, bool& northbound, TPassReport& report) {
+                      float& midAltitude, bool& northbound, TPassReport& report,
+                      const TGivenElementSet* given) {
     TReportNotifier notifier(report);
     // A set the model cannot use is invalid orbit data, with the model's reason.
     std::string failure;
@@ -338,6 +409,9 @@ bool BuildGroundTable(TOrbit& orbit, const TLineTimes& times, int lines, Locatio
         orbit.SelectForTime(times.Start, notifier);
     } catch (const EMathError& e) {
         failure = std::string(": ") + e.what();
+    }
+    if (given != nullptr) {
+        TakeGivenSetWhenNearer(orbit, *given, times.Start, failure, report);
     }
     report.Account(orbit.SatelliteName + " starting overlay at " +
                    FormatDateTime("yyyy-mm-dd hh:nn:ss\" UTC\"", times.Start));

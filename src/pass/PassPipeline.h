@@ -10,6 +10,7 @@
 #include "mapping/FitMap.h"
 #include "mapping/MapWithWarp.h"
 #include "orbit/MeteorSeries.h"
+#include "orbit/ScannerCalibration.h"
 #include "pass/PassReport.h"
 #include "pass/inputs/StatTiming.h"
 
@@ -78,6 +79,13 @@ public:
     ///   hold the per-satellite files ("" when it is not installed).
     void Load(const std::string& keplerPath, const TPassSatellite& satellite,
               const std::string& tarnwickPath = {});
+    /// Another satellite from the same folders (nothing is reloaded for the same one).
+    void Choose(const TPassSatellite& satellite);
+    /// The scanner calibrations to apply (by catalogue number), or none when `use` is
+    /// false: the scanner model as it stands. Takes effect at once for the orbit.
+    void SetCalibrations(TScannerCalibrations calibrations, bool use);
+    /// The calibration in use for the satellite, or nullptr.
+    const TScannerCalibration* Calibration() const;
 
     const std::string& KeplerPath() const { return keplerPath_; }
     /// The multi-Kepler folder as the satellite list normalised it (trailing delimiter).
@@ -89,8 +97,12 @@ public:
     const TOrbit& Orbit() const { return *orbit_; }
 
 private:
+    void ApplyCalibration();
+
     std::string keplerPath_;
     std::string tarnwickPath_;
+    TScannerCalibrations calibrations_;
+    bool useCalibration_ = false;
     TPassSatellite satellite_;
     std::unique_ptr<TSatelliteList> satellites_;
     const TSatellite* set_ = nullptr;
@@ -119,6 +131,14 @@ struct TPassOutcome {
     std::unique_ptr<TExtBitmap> Unprocessed;
 };
 
+/// An element set that an input brings with it (a decoder's own): used when it lies nearer
+/// the pass than the one the Kepler folder gives.
+struct TGivenElementSet {
+    std::string Line1;
+    std::string Line2;
+    std::string Source; ///< the file it came from
+};
+
 /// What a run of a channel image file needs besides the file.
 struct TChannelFileOptions {
     /// Where a file that is not found as named is looked for next ("" to skip that).
@@ -134,18 +154,29 @@ TPassOutcome ProcessChannelImageFile(const std::string& fileName,
                                      const TChannelFileOptions& options, TPassSources& sources,
                                      TPassReport& report);
 
+/// A SatDump product: a product folder, its product.cbor or one channel picture inside it.
+/// The satellite is the product's (the chosen one in `sources` is used only when the
+/// product does not say), the element set the product's own unless the Kepler folder has
+/// one nearer the pass, and each line is placed by its own time. `channel` chooses the
+/// picture by channel name when the path does not name one ("" for the first). Errors
+/// inside a stage end the run as a StageFailed error.
+TPassOutcome ProcessSatDumpProduct(const std::string& path, const std::string& channel,
+                                   TDateTime now, TPassSources& sources, TPassReport& report);
+
 /// The steps after the input: the ground table from each line's time, the fit, the
 /// default offsets and the enhancement. Needs at least three lines and an orbit for the
 /// pass; otherwise the run ends with the image left unprocessed in the outcome.
 /// @param outcome holds the image (Unprocessed) on entry; on success its Result.
 void RunPass(TPassOutcome& outcome, bool channel68, const TLineTimes& times, TPassSources& sources,
-             TPassReport& report);
+             TPassReport& report, const TGivenElementSet* given = nullptr);
 
 /// The ground table of `lines` lines at the given times (one row per line, latitude
 /// first) and the satellite's height at the middle line; false when the orbit has no set
-/// for the pass (after its account). Sets `northbound` from the middle lines.
+/// for the pass (after its account). Sets `northbound` from the middle lines. A given
+/// element set is taken when it lies nearer the pass than the Kepler folder's.
 bool BuildGroundTable(TOrbit& orbit, const TLineTimes& times, int lines, LocationGrid& table,
-                      float& midAltitude, bool& northbound, TPassReport& report);
+                      float& midAltitude, bool& northbound, TPassReport& report,
+                      const TGivenElementSet* given = nullptr);
 
 /// The look-up behind the readout: longitude and latitude (degrees) of a pixel of the
 /// unturned image, interpolated between the ground table's samples of its line (along the

@@ -38,6 +38,8 @@ inline constexpr std::string_view kLineThicknessValue = "LineThickness"; ///< in
 inline constexpr std::string_view kLineColourValue = "LineColour";       ///< integer
 /// The folder tried for an image that is not where it is named ("" for none).
 inline constexpr std::string_view kImagesFolderValue = "ImagesFolder"; ///< string
+/// Apply the scanner calibration of Scanner.cal (1) or the scanner model as it stands (0).
+inline constexpr std::string_view kUseCalibrationValue = "UseCalibration"; ///< integer
 /// Align the overlay to the picture's shores after every run (1) or not (0).
 inline constexpr std::string_view kAlignAutomaticallyValue = "AlignAutomatically"; ///< integer
 /// The satellite whose pictures are processed when the input does not say.

@@ -97,7 +97,8 @@ TEST(Alignment, APictureWithoutCoastsIsNeverAConfidentAnswer) {
     }
     for (const TBitmap* picture : {&sea, &cloud}) {
         const TAlignment a = AlignToCoasts(*picture, s.shore, 10, -20);
-        EXPECT_FALSE(a.Confident) << "prominence " << a.Prominence << ", ratio " << a.PeakRatio;
+        EXPECT_FALSE(a.Confident) << "confidence " << a.Confidence << " (" << a.PixelRatio
+                                  << ", " << a.LineRatio << ")";
         EXPECT_NE(a.Doubt.find("not confident"), std::string::npos);
     }
     // And no shore at all: nothing to align on.

@@ -5,11 +5,13 @@
 #include "common/Clock.h"
 #include "common/Files.h"
 #include "common/Program.h"
+#include "common/TextFile.h"
 #include "imaging/Canvas.h"
 #include "imaging/JPEG_IO.h"
 #include "imaging/zorPNGImage.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cmath>
@@ -347,12 +349,53 @@ TEST_F(Run, ARunThatEndsEarlyLeavesNothingOfTheEarlierPassLive) {
     EXPECT_EQ(run->Pass(), nullptr);
     EXPECT_FALSE(run->Readout(700, 1));
     EXPECT_EQ(run->DisplayBitmap().Height(), 2);
-    EXPECT_EQ(run->Caption(), "Vantorel - V1.2.3.4  \u2014  2020_09_27_09_00_00_64.bmp  (not processed)");
+    EXPECT_EQ(run->Caption(),
+              "Vantorel - V1.2.3.4  \u2014  2020_09_27_09_00_00_64.bmp  (not processed)");
     const int lines = run->Diags().Count();
     run->ArrowKey(TArrowKey::Up, false);
     EXPECT_EQ(run->Diags().Count(), lines); // no redraw of anything
     EXPECT_EQ(run->SuggestedSaveName(), ".geo");
     EXPECT_THROW(run->SavePicture(dir / "x.bmp"), std::runtime_error);
+}
+
+// The real Meteor-M N2-4 pass, when VANTOREL_REALPASSES names its folder: with the
+// calibration the drawn coasts are on the picture's own, and when its times are 4 s late
+// the alignment moves the overlay the 26 lines back.
+TEST_F(Run, TheRealPassIsCalibratedAndARunLateIsAligned) {
+    const char* folder = std::getenv("VANTOREL_REALPASSES");
+    if (folder == nullptr || *folder == '\0') {
+        GTEST_SKIP() << "VANTOREL_REALPASSES is not set: the real pass is not processed";
+    }
+    for (const char* name : {"Scanner.cal", "Boundaries.b"}) {
+        std::filesystem::copy_file(kSource + "/data/" + name, program.folder / name);
+    }
+    const std::string pass = std::string(folder) + "/m2-4-2026-02-08/MSU-MR";
+    run->ProductChannel = "2";
+    run->Start(kSampleKeps, "1");
+    ASSERT_TRUE(run->ProcessFile(pass));
+    EXPECT_TRUE(run->LastAlignment().Confident) << run->LastAlignment().Doubt;
+    EXPECT_NEAR(run->LastAlignment().PixelOffset, 0.0, 1.5);
+    EXPECT_NEAR(run->LastAlignment().LineOffset, 0.0, 1.5);
+
+    TempDir late;
+    for (const char* name : {"MSU-MR-1.png", "MSU-MR-2.png", "MSU-MR-4.png"}) {
+        std::filesystem::create_symlink(pass + "/" + name, late / name);
+    }
+    const auto bytes = ReadFileBytes(pass + "/product.cbor");
+    nlohmann::json product = nlohmann::json::from_cbor(*bytes);
+    for (auto& image : product["images"]) {
+        for (auto& t : image["timestamps"]) {
+            if (t.get<double>() > 0) {
+                t = t.get<double>() + 4.0;
+            }
+        }
+    }
+    const std::vector<std::uint8_t> shifted = nlohmann::json::to_cbor(product);
+    late.Write("product.cbor", std::string(shifted.begin(), shifted.end()));
+    ASSERT_TRUE(run->ProcessFile(late.Path()));
+    EXPECT_TRUE(run->LastAlignment().Confident) << run->LastAlignment().Doubt;
+    EXPECT_NEAR(run->LastAlignment().LineOffset, -4.0 / 0.1538926, 1.0);
+    EXPECT_NEAR(run->LastAlignment().PixelOffset, 0.0, 1.5);
 }
 
 TEST_F(Run, SavedPicturesAndTheirNames) {

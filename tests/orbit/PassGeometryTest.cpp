@@ -1,4 +1,5 @@
 #include "orbit/Orbits.h"
+#include "orbit/ScannerCalibration.h"
 
 #include "common/Angles.h"
 #include "common/Notifier.h"
@@ -74,6 +75,70 @@ TVector Minus(const TVector& a, const TVector& b) {
 /// Ground distance between two points, km (chord on the ellipsoid, fine below 100 km).
 double ChordKm(const TGroundPoint& a, const TGroundPoint& b) {
     return Minus(EarthFixed(a.Lat, a.Lon), EarthFixed(b.Lat, b.Lon)).Length;
+}
+
+// A calibration moves the ground points as its angles say: a roll the nadir sideways by
+// the height times the angle, a pitch along the track; a yaw moves the swath's edge, not its
+// middle; a clock offset moves everything along the track by the ground speed.
+TEST(PassGeometry, ScannerCalibrationMovesTheGroundPointsAsItsAnglesSay) {
+    const TScannerCalibrations read =
+        ParseScannerCalibrations("# Meteor\n[59051]\nscan-angle = 110.1\nroll=-0.39  # "
+                                 "measured\nyaw = 40\n[1234]\nfoo = 1\n");
+    ASSERT_EQ(read.BySatellite.count("59051"), 1u);
+    EXPECT_DOUBLE_EQ(read.BySatellite.at("59051").ScanAngle, 110.1);
+    EXPECT_DOUBLE_EQ(read.BySatellite.at("59051").Roll, -0.39);
+    EXPECT_DOUBLE_EQ(read.BySatellite.at("59051").Yaw, 0.0); // 40 is refused
+    EXPECT_EQ(read.Problems.size(), 3u);
+
+    TOrbit orbit;
+    orbit.SetSatellite("METEOR-M2");
+    UseSet(orbit, "METEOR-M 2");
+    const TDateTime t = EncodeDateTime(2024, 8, 31, 9, 12, 0);
+    auto moved = [&](const TScannerCalibration& c, int sample, const TScanLine& from) {
+        orbit.Calibration = c;
+        TScanLine line;
+        orbit.LocateScanLine(t, line);
+        const auto k = static_cast<size_t>(sample);
+        return Minus(EarthFixed(line.Points[k].Lat, line.Points[k].Lon),
+                     EarthFixed(from.Points[k].Lat, from.Points[k].Lon));
+    };
+    TScanLine base;
+    orbit.Calibration = TScannerCalibration{};
+    ASSERT_TRUE(orbit.LocateScanLine(t, base));
+    // Earth-fixed directions of the flight and of its left at the nadir.
+    const TVector up = UnitVector(EarthFixed(base.Points[25].Lat, base.Points[25].Lon));
+    TScanLine later;
+    orbit.Calibration = TScannerCalibration{};
+    orbit.LocateScanLine(t + 1.0 / kSecondsPerDay, later);
+    const TVector along = UnitVector(Minus(EarthFixed(later.Points[25].Lat, later.Points[25].Lon),
+                                           EarthFixed(base.Points[25].Lat, base.Points[25].Lon)));
+    const TVector left = UnitVector(CrossProduct(up, along));
+    const double altitude = base.AltitudeKm;
+    const double degree = kDegreesToRadians;
+
+    TScannerCalibration roll;
+    roll.Roll = 1.0;
+    const TVector r = moved(roll, 25, base);
+    EXPECT_NEAR(r.Length, altitude * degree, 0.15 * altitude * degree);
+    EXPECT_GT(Dot(r, left), 0.95 * r.Length);
+
+    TScannerCalibration pitch;
+    pitch.Pitch = 1.0;
+    const TVector p = moved(pitch, 25, base);
+    EXPECT_NEAR(p.Length, altitude * degree, 0.15 * altitude * degree);
+    EXPECT_GT(Dot(p, along), 0.95 * p.Length);
+
+    TScannerCalibration yaw;
+    yaw.Yaw = 1.0;
+    EXPECT_LT(moved(yaw, 25, base).Length, 0.5);
+    const TVector edge = moved(yaw, 50, base); // the left edge turns towards the flight
+    EXPECT_GT(Dot(edge, along), 15.0);
+
+    TScannerCalibration clock;
+    clock.TimeOffset = 1.0;
+    const TVector c = moved(clock, 25, base);
+    EXPECT_NEAR(c.Length, 6.6, 0.4); // the ground speed under an 830 km orbit, km/s
+    EXPECT_GT(Dot(c, along), 0.99 * c.Length);
 }
 
 TEST(PassGeometry, NothingBeforeAnElementSetIsChosen) {

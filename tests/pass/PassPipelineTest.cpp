@@ -6,8 +6,11 @@
 #include "common/Clock.h"
 #include "common/TextFile.h"
 #include "imaging/JPEG_IO.h"
+#include "imaging/zorPNGImage.h"
 #include "orbit/Orbits.h"
 #include "pass/inputs/ChannelImage.h"
+
+#include <nlohmann/json.hpp>
 
 #include <gtest/gtest.h>
 
@@ -123,6 +126,64 @@ TEST(PassPipeline, LinesAfterADropoutArePlacedByTheirOwnTimes) {
     EXPECT_NE(std::find(lines.begin(), lines.end(),
                         "  40 lines without a time (80-119) placed by their neighbours' times"),
               lines.end());
+}
+
+// The sample pass as a decoder's product folder: its picture as a PNG, one time per group
+// of 8 lines (5 groups lost), its element set inside, no Kepler folder. The run takes the
+// product's satellite, set and times, and places the lines where the file route does.
+TEST(PassPipeline, AProductFolderRunsOnItsOwnSatelliteElementSetAndTimes) {
+    TPassSources fileSources;
+    TPassReport fileReport;
+    const TPassOutcome file = testing::RunSamplePass(fileSources, fileReport);
+    ASSERT_TRUE(file.Result);
+    const TLineTimes& times = file.Result->Times;
+
+    testing::TempDir dir;
+    TBitmap picture;
+    picture.LoadFromFile(kSampleImage);
+    TPngImage png;
+    png.AssignBitmap(picture);
+    std::filesystem::create_directories(dir / "pass/MSU-MR");
+    png.SaveToFile(dir / "pass/MSU-MR/MSU-MR-1.png");
+    nlohmann::json stamps = nlohmann::json::array();
+    for (int group = 0; group < 500; ++group) {
+        const double unix = (times.At(8 * group) - 25569.0) * kSecondsPerDay;
+        stamps.push_back(group >= 200 && group < 205 ? -1.0 : unix);
+    }
+    const auto lines = testing::ReadTestDataLines("../../samples/keps/meteor.txt");
+    const nlohmann::json product = {
+        {"instrument", "msu_mr"},
+        {"type", "image"},
+        {"timestamps_type", 1},
+        {"tle",
+         {{"norad", 40069}, {"name", "METEOR-M 2"}, {"line1", lines[1]}, {"line2", lines[2]}}},
+        {"images",
+         {{{"file", "MSU-MR-1.png"}, {"name", "1"}, {"ifov_y", 8}, {"timestamps", stamps}}}}};
+    const std::vector<std::uint8_t> cbor = nlohmann::json::to_cbor(product);
+    dir.Write("pass/MSU-MR/product.cbor", std::string(cbor.begin(), cbor.end()));
+
+    TPassSources sources;
+    sources.Load(dir / "no-keps", TPassSatellite::Of(*FindMeteorSatellite("59051")));
+    TPassReport report;
+    const TPassOutcome run =
+        ProcessSatDumpProduct(dir / "pass/MSU-MR", "", testing::kSampleDay, sources, report);
+    ASSERT_TRUE(run.Result) << (report.Entries().empty() ? "" : report.Entries().back().Text);
+    EXPECT_EQ(sources.Satellite().CatalogueNumber, "40069"); // the product's, not the chosen
+    const auto account = report.AccountLines();
+    auto said = [&](const std::string& start) {
+        return std::any_of(account.begin(), account.end(),
+                           [&](const std::string& l) { return l.rfind(start, 0) == 0; });
+    };
+    EXPECT_TRUE(said("Element set: the one in " + (dir / "pass/MSU-MR/product.cbor")));
+    EXPECT_TRUE(said("  40 lines without a time (1600-1639)"));
+    for (const std::size_t line : {0u, 1599u, 1640u, 3999u}) {
+        for (const int k : {0, kNadirColumn, kGridColumns - 1}) {
+            const GeoPoint& a = run.Result->GroundTable[line][static_cast<std::size_t>(k)];
+            const GeoPoint& b = file.Result->GroundTable[line][static_cast<std::size_t>(k)];
+            EXPECT_NEAR(a.lat, b.lat, 1e-4) << line;
+            EXPECT_NEAR(a.lon, b.lon, 1e-4) << line;
+        }
+    }
 }
 
 TEST(LookUpLonLat, InterpolatesBetweenSamplesAndAcrossTheDateLine) {
