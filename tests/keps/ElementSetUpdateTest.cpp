@@ -1,6 +1,7 @@
 // Element-set updates against a server on the loopback: what reaches the Kepler folder,
 // what never does, and what the user is told.
 #include "keps/ElementSetUpdate.h"
+#include "Cli.h"
 #include "LoopbackHttpServer.h"
 #include "ScopedEnvironment.h"
 #include "TempDir.h"
@@ -15,6 +16,8 @@
 
 #include <filesystem>
 #include <set>
+#include <sstream>
+#include <tuple>
 
 namespace vantorel {
 namespace {
@@ -133,6 +136,32 @@ TEST_F(ElementSetUpdateTest, AServerThatNeverAnswersTimesOut) {
               std::string::npos)
         << Report(update);
     EXPECT_EQ(Listing(), std::set<std::string>{"weather-2024-08-30.txt"});
+}
+
+TEST_F(ElementSetUpdateTest, TheCommandSkipsAFreshFolderAndFailsWithTheCause) {
+    LoopbackHttpServer server(LoopbackHttpServer::Reply("gone\n", "410 Gone"));
+    auto run = [&] {
+        std::ostringstream out;
+        std::ostringstream err;
+        const int code = cli::Main(
+            {"keps", "update", "--url", server.Url(), "--keplers", folder.Path(), "--if-older=24"},
+            out, err);
+        return std::tuple{code, out.str(), err.str()};
+    };
+    const auto [freshCode, freshOut, freshErr] = run();
+    EXPECT_EQ(freshCode, cli::kExitOk) << freshErr;
+    EXPECT_NE(freshOut.find("Element sets not fetched: the newest element file, " + older),
+              std::string::npos)
+        << freshOut;
+    EXPECT_EQ(server.Requests(), 0);
+
+    std::filesystem::last_write_time(older, std::filesystem::file_time_type::clock::now() -
+                                                std::chrono::hours(25));
+    const auto [staleCode, staleOut, staleErr] = run();
+    EXPECT_EQ(staleCode, cli::kExitFailure);
+    EXPECT_EQ(server.Requests(), 1);
+    EXPECT_NE(staleErr.find(server.Url() + ": HTTP status 410 Gone"), std::string::npos)
+        << staleErr;
 }
 
 } // namespace
