@@ -117,6 +117,9 @@ public:
     // Event handlers, public so that tests and the benchmark can drive them directly.
     void TimerStartTimer();
     void ButtonBrowsePathClick();
+    /// Fetches element sets into the Kepler folder (the KepsUrls setting's URLs); the
+    /// result goes to the diagnostics.
+    void ButtonUpdateElementSetsClick();
     void TabSheetKeplersShow();
     void TabSheetKeplersExit();
     void FileExitClick();
@@ -151,6 +154,7 @@ public:
     TzorEdit* EditImagesFolder() const { return EditImagesFolder_; }
     QComboBox* ComboSatellite() const { return ComboSatellite_; }
     QPushButton* ButtonBrowsePath() const { return ButtonBrowsePath_; }
+    QPushButton* ButtonUpdateElementSets() const { return ButtonUpdateElementSets_; }
     QPlainTextEdit* MemoDiags() const { return MemoDiags_; }
     TzorColorDialog* ColorDialogLineColour() const { return ColorDialogLineColour_; }
     QTimer* TimerStart() const { return TimerStart_; }
@@ -207,6 +211,7 @@ private:
     std::unique_ptr<TRegistryString> FSatelliteSetting;
     TzorEdit* EditImagesFolder_ = nullptr;
     QPushButton* ButtonBrowsePath_ = nullptr;
+    QPushButton* ButtonUpdateElementSets_ = nullptr;
     QPlainTextEdit* MemoDiags_ = nullptr;
     QTimer* TimerStart_ = nullptr;
     TzorColorDialog* ColorDialogLineColour_ = nullptr;
