@@ -67,6 +67,7 @@ Arguments::Arguments(const std::vector<std::string>& args,
             } else {
                 throw UsageError("option --" + name + " needs a value");
             }
+            repeated_[name].push_back(options_[name]);
         } else if (known(flagOptions, name)) {
             if (eq != std::string::npos) {
                 throw UsageError("option --" + name + " takes no value");
@@ -86,10 +87,15 @@ std::optional<std::string> Arguments::Value(const std::string& name) const {
     return it->second;
 }
 
+std::vector<std::string> Arguments::Values(const std::string& name) const {
+    const auto it = repeated_.find(name);
+    return it == repeated_.end() ? std::vector<std::string>() : it->second;
+}
+
 const std::vector<Command>& Commands() {
     static const std::vector<Command> commands = {TimingCommand(), SettingsCommand(),
                                                   PropagateCommand(), ScanCommand(), ProcessCommand(),
-                                                  LocateCommand()};
+                                                  LocateCommand(), KepsCommand()};
     return commands;
 }
 

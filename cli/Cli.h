@@ -33,11 +33,15 @@ public:
               const std::vector<std::string>& flagOptions);
 
     bool Has(const std::string& name) const { return options_.count(name) != 0; }
+    /// The last value given for an option.
     std::optional<std::string> Value(const std::string& name) const;
+    /// Every value given for an option, in order (options that may be repeated).
+    std::vector<std::string> Values(const std::string& name) const;
     const std::vector<std::string>& Positional() const { return positional_; }
 
 private:
     std::map<std::string, std::string> options_;
+    std::map<std::string, std::vector<std::string>> repeated_;
     std::vector<std::string> positional_;
 };
 
@@ -62,5 +66,6 @@ Command PropagateCommand();
 Command ScanCommand();
 Command ProcessCommand();
 Command LocateCommand();
+Command KepsCommand();
 
 } // namespace vantorel::cli

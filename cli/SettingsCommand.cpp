@@ -38,6 +38,9 @@ std::pair<std::string, RegistryValue> ParseAssignment(const std::string& assignm
     if (SameText(name, kKeplerPathValue)) {
         return {std::string(kKeplerPathValue), RegistryValue::String(text)};
     }
+    if (SameText(name, kKepsUrlsValue)) {
+        return {std::string(kKepsUrlsValue), RegistryValue::String(text)};
+    }
     if (SameText(name, kLineThicknessValue)) {
         const auto n = ParseSettingNumber(text, 2);
         if (!n) {
@@ -54,7 +57,8 @@ std::pair<std::string, RegistryValue> ParseAssignment(const std::string& assignm
         return {std::string(kLineColourValue),
                 RegistryValue::Dword(static_cast<std::uint32_t>(*n))};
     }
-    throw UsageError("no setting named \"" + name + "\" (KeplerPath, LineThickness, LineColour)");
+    throw UsageError("no setting named \"" + name +
+                     "\" (KeplerPath, LineThickness, LineColour, KepsUrls)");
 }
 
 std::string Show(const std::optional<RegistryValue>& value) {
@@ -111,7 +115,7 @@ int RunSettings(const std::vector<std::string>& args, std::ostream& out, std::os
     } else {
         registry.OpenKeyReadOnly(key);
         for (const std::string_view name :
-             {kKeplerPathValue, kLineThicknessValue, kLineColourValue}) {
+             {kKeplerPathValue, kLineThicknessValue, kLineColourValue, kKepsUrlsValue}) {
             out << "  " << name << " = " << Show(registry.ReadValue(name)) << "\n";
         }
     }
@@ -133,7 +137,9 @@ Command SettingsCommand() {
         "Names:\n"
         "  KeplerPath=FOLDER      the folder of the Kepler data; empty: the sibling tracker's\n"
         "  LineThickness=N        0 thin, 1 normal, 2 thick\n"
-        "  LineColour=N           the overlay colour as 0x00BBGGRR (65535 = yellow)\n",
+        "  LineColour=N           the overlay colour as 0x00BBGGRR (65535 = yellow)\n"
+        "  KepsUrls=URL...        where keps update fetches element sets: URLs separated by\n"
+        "                         spaces or \"|\"; empty: CelesTrak's weather group\n",
         RunSettings};
 }
 

@@ -5,6 +5,7 @@
 #include "common/StringUtils.h"
 #include "common/TextFile.h"
 #include "common/Version.h"
+#include "keps/ElementSetUpdate.h"
 #include "orbit/MeteorSeries.h"
 #include "settings/Registry.h"
 #include "settings/RegistryVariables.h"
@@ -295,8 +296,13 @@ void TFormVantorelTest::BuildComponents() {
     ButtonBrowsePath_->installEventFilter(this);
     connect(ButtonBrowsePath_, &QPushButton::clicked, this,
             &TFormVantorelTest::ButtonBrowsePathClick);
+    ButtonUpdateElementSets_ = new QPushButton("Update element sets", GroupBoxKeplers_);
+    ButtonUpdateElementSets_->setObjectName("ButtonUpdateElementSets");
+    connect(ButtonUpdateElementSets_, &QPushButton::clicked, this,
+            &TFormVantorelTest::ButtonUpdateElementSetsClick);
     groupLayout->addWidget(EditKeplerPath_, 1);
     groupLayout->addWidget(ButtonBrowsePath_);
+    groupLayout->addWidget(ButtonUpdateElementSets_);
     keplerLayout->addWidget(GroupBoxKeplers_);
     // Where an image named on the command line is looked for when it is not found as
     // named; empty: nowhere else.
@@ -500,6 +506,29 @@ void TFormVantorelTest::ButtonBrowsePathClick() {
     EditKeplerPath_->Store(); // kept even if the program does not close cleanly
     FNotifier->ShowMessageBox("Program will now close", "Kepler Path chaged");
     close();
+}
+
+void TFormVantorelTest::ButtonUpdateElementSetsClick() {
+    TElementSetUpdateRequest request;
+    request.Urls = ConfiguredElementSetUrls();
+    request.KeplerFolder = FRun->KeplerFolder();
+    StatusBarText_->setText("Fetching element sets ...");
+    ButtonUpdateElementSets_->setEnabled(false);
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const TElementSetUpdate update = UpdateElementSets(request);
+    QApplication::restoreOverrideCursor();
+    ButtonUpdateElementSets_->setEnabled(true);
+    for (const std::string& line : update.Report) {
+        FRun->Diags().Add(line);
+    }
+    const bool failed = update.Outcome == TElementSetUpdate::TOutcome::Failed;
+    if (update.Outcome == TElementSetUpdate::TOutcome::Written) {
+        // The next pass uses the new sets without a restart.
+        Guarded([&] { FRun->ChooseSatellite(FRun->ChosenSatellite()); });
+    }
+    StatusBarText_->setText(failed ? "Element sets not updated: see the Diagnostics"
+                                   : "Element sets updated: see the Diagnostics");
+    SyncDiags();
 }
 
 void TFormVantorelTest::TabSheetKeplersShow() {

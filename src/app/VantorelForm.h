@@ -117,6 +117,9 @@ public:
     // Event handlers, public so that tests and the benchmark can drive them directly.
     void TimerStartTimer();
     void ButtonBrowsePathClick();
+    /// Fetches element sets into the Kepler folder (the KepsUrls setting's URLs); the
+    /// result goes to the diagnostics.
+    void ButtonUpdateElementSetsClick();
     void TabSheetKeplersShow();
     void TabSheetKeplersExit();
     void FileExitClick();
@@ -154,6 +157,7 @@ public:
     QAction* ActionAlignToCoasts() const { return ActionAlignToCoasts_; }
     QAction* ActionAlignAutomatically() const { return ActionAlignAutomatically_; }
     QPushButton* ButtonBrowsePath() const { return ButtonBrowsePath_; }
+    QPushButton* ButtonUpdateElementSets() const { return ButtonUpdateElementSets_; }
     QPlainTextEdit* MemoDiags() const { return MemoDiags_; }
     TzorColorDialog* ColorDialogLineColour() const { return ColorDialogLineColour_; }
     QTimer* TimerStart() const { return TimerStart_; }
@@ -213,6 +217,7 @@ private:
     QAction* ActionAlignAutomatically_ = nullptr;
     TzorEdit* EditImagesFolder_ = nullptr;
     QPushButton* ButtonBrowsePath_ = nullptr;
+    QPushButton* ButtonUpdateElementSets_ = nullptr;
     QPlainTextEdit* MemoDiags_ = nullptr;
     QTimer* TimerStart_ = nullptr;
     TzorColorDialog* ColorDialogLineColour_ = nullptr;

@@ -49,7 +49,9 @@ void CheckElementSetAge(TDateTime epoch, TDateTime now, TPassReport& report) {
         report.Warning(TPassIssue::StaleElementSet,
                        "Location accuracy may be compromised.\r\nas the Kepler data is more than "
                        "a week old!\r\n\r\n" +
-                           FormatDateTime("\"Kepler was: \"yyyy-mm-dd hh:nn\" UTC\"", epoch),
+                           FormatDateTime("\"Kepler was: \"yyyy-mm-dd hh:nn\" UTC\"", epoch) +
+                           "\r\n\r\nThe Kepler data tab's \"Update element sets\" button "
+                           "fetches fresh ones.",
                        "Vantorel - Stale Keplers");
     }
 }

@@ -35,7 +35,7 @@ std::string VendorKeyPath(std::string_view keyName) {
     return "\\Software\\" + CurrentRegistrySettings().vendorName + "\\" + std::string(keyName);
 }
 
-// A string value of a key that is only ever read here.
+// A string value of a key read without a registry variable (which would write it back).
 std::string ReadForeignString(RegistryRoot root, const std::string& keyPath,
                               std::string_view valueName) {
     try {
@@ -160,6 +160,10 @@ TRegistryString::~TRegistryString() {
 
 RegistryWriteStatus TRegistryString::Save() {
     return Store(RegistryValue::String(value_));
+}
+
+std::string ProgramRegistryValue(std::string_view valueName) {
+    return ReadForeignString(CurrentRegistrySettings().rootKey, ProgramKeyPath(), valueName);
 }
 
 std::string SiblingRegistryValue(std::string_view productName, std::string_view valueName) {

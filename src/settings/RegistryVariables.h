@@ -45,6 +45,8 @@ inline constexpr std::string_view kAlignAutomaticallyValue = "AlignAutomatically
 /// The satellite whose pictures are processed when the input does not say.
 inline constexpr std::string_view kSatelliteValue = "Satellite"; ///< string
 inline constexpr std::string_view kDefaultSatellite = "METEOR-M2";
+/// The URLs element-set updates fetch, separated by spaces or "|" ("" for the default).
+inline constexpr std::string_view kKepsUrlsValue = "KepsUrls"; ///< string
 /// "Normal": item 1 of "Thin", "Normal", "Thick".
 inline constexpr std::int32_t kDefaultLineThickness = 1;
 /// Yellow, as a Windows colour value (0x00BBGGRR).
@@ -152,6 +154,10 @@ public:
 private:
     std::string value_;
 };
+
+/// A string value under the program's own key and root; "" when the key or the value is
+/// absent or not text. Never writes (a registry variable writes its value back).
+std::string ProgramRegistryValue(std::string_view valueName);
 
 /// A string value another product of the vendor keeps under the key
 /// HKEY_CURRENT_USER\Software\<vendor name>\<productName>; "" when the key or the value is

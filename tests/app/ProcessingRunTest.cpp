@@ -228,7 +228,8 @@ TEST_F(Run, StaleKeplersAndRunsWithoutTheSet) {
     EXPECT_EQ(notifier.entries[0].caption, "Vantorel - Stale Keplers");
     EXPECT_EQ(notifier.entries[0].text,
               "Location accuracy may be compromised.\r\nas the Kepler data is more than a week "
-              "old!\r\n\r\nKepler was: 2020-09-27 02:26 UTC");
+              "old!\r\n\r\nKepler was: 2020-09-27 02:26 UTC\r\n\r\nThe Kepler data tab's "
+              "\"Update element sets\" button fetches fresh ones.");
 
     TempDir empty;
     TProcessingRun bare(notifier);

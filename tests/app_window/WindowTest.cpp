@@ -1,7 +1,9 @@
 // The real window under the offscreen platform: start-up, intake, readout, keys, the
 // overlay controls, export and the settings kept between starts.
+#include "LoopbackHttpServer.h"
 #include "SamplePass.h"
 #include "TempDir.h"
+#include "TestData.h"
 #include "app/VantorelForm.h"
 #include "common/Clock.h"
 #include "common/Program.h"
@@ -17,6 +19,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QScrollArea>
 #include <QTabWidget>
@@ -609,6 +612,23 @@ private slots:
         QVERIFY(!form->isVisible());
         // Stored at once, not only at a clean close.
         QCOMPARE(Stored(kKeplerPathValue)->AsString(), std::optional<std::string>(other / "link"));
+    }
+
+    void updateElementSetsFetchesIntoTheKeplerFolderAndLoadsThem() {
+        TempDir keps;
+        Store(kKeplerPathValue, RegistryValue::String(keps.Path()));
+        testing::LoopbackHttpServer server(testing::LoopbackHttpServer::Reply(
+            testing::ReadTestData("keps/weather-2024-08-31.txt")));
+        Store(kKepsUrlsValue, RegistryValue::String(server.Url()));
+        auto form = Open();
+        QVERIFY(form->Run().Satellite() == nullptr);
+        form->ButtonUpdateElementSets()->click();
+        QCOMPARE(Count(form->Run().Diags(), "Written to " + keps / "weather-2020-09-28.txt"), 1);
+        QCOMPARE(form->StatusText(), std::string("Element sets updated: see the Diagnostics"));
+        QVERIFY(form->MemoDiags()->toPlainText().contains("METEOR-M2 4 (59051): epoch"));
+        QVERIFY(form->Run().Satellite() != nullptr);
+        QVERIFY(QApplication::overrideCursor() == nullptr);
+        QVERIFY(form->ButtonUpdateElementSets()->isEnabled());
     }
 
     void escapeAndExitClose() {

@@ -27,7 +27,8 @@ CliRun Settings(std::vector<std::string> args) {
 
 TEST_F(RegistryTest, SettingsCommandStoresUnderTheWindowsKeyAndShowsTheValues) {
     RunAs("vantorel-cli");
-    const CliRun set = Settings({"keplerpath=/srv/keps", "LineThickness=2", "LineColour=0xff"});
+    const CliRun set = Settings({"keplerpath=/srv/keps", "LineThickness=2", "LineColour=0xff",
+                                 "kepsurls=http://a/x|http://b/y"});
     EXPECT_EQ(set.code, cli::kExitOk) << set.err;
     EXPECT_EQ(set.out, "Registry file: " + UserFile() +
                            "\n"
@@ -35,6 +36,7 @@ TEST_F(RegistryTest, SettingsCommandStoresUnderTheWindowsKeyAndShowsTheValues) {
                            "  KeplerPath = \"/srv/keps\"\n"
                            "  LineThickness = 2 (0x00000002)\n"
                            "  LineColour = 255 (0x000000ff)\n"
+                           "  KepsUrls = \"http://a/x|http://b/y\"\n"
                            "  Halvory TwoLineDataPath = \"\"\n");
     RunAs("vantorel");
     EXPECT_EQ(TRegistryInteger("LineColour", 65535).Value(), 255);
@@ -47,7 +49,7 @@ TEST_F(RegistryTest, SettingsCommandStoresUnderTheWindowsKeyAndShowsTheValues) {
     dir_.Write("HKEY_CURRENT_USER.reg", text + "oops\n");
     const CliRun broken = Settings({"LineThickness=0"});
     EXPECT_EQ(broken.code, cli::kExitFailure);
-    EXPECT_NE(broken.out.find("  line 7: "), std::string::npos);
+    EXPECT_NE(broken.out.find("  line 8: "), std::string::npos);
     EXPECT_NE(broken.err.find("LineThickness not stored"), std::string::npos);
     EXPECT_NE(broken.out.find("LineThickness = 2"), std::string::npos);
 }
