@@ -7,6 +7,7 @@
 #include "common/Version.h"
 #include "keps/ElementSetUpdate.h"
 #include "orbit/MeteorSeries.h"
+#include "pass/inputs/SatDumpProduct.h"
 #include "settings/Registry.h"
 #include "settings/RegistryVariables.h"
 #include "settings/zorControls.h"
@@ -549,9 +550,9 @@ void TFormVantorelTest::FileExitClick() {
 // ---- intake --------------------------------------------------------------------------------
 
 void TFormVantorelTest::Open1Click() {
-    const auto name = FDialogs->ChooseOpenFile(this, {"Channel file set (*_6?.bmp)",
-                                                      "Channel images (*.bmp *.png *.jpg *.jpeg)",
-                                                      "All files (*)"});
+    const auto name = FDialogs->ChooseOpenFile(
+        this, {"Channel file set (*_6?.bmp)", "Channel images (*.bmp *.png *.jpg *.jpeg)",
+               "SatDump products (product.cbor)", "All files (*)"});
     if (name) {
         ProcessFile(*name);
     }
@@ -567,7 +568,8 @@ void TFormVantorelTest::DropFileTargetDrop(const std::vector<std::string>& files
     }
     const std::string& file = files.front();
     const std::string ext = UpperCase(ExtractFileExt(file));
-    if (ext != ".BMP" && ext != ".PNG" && ext != ".JPG" && ext != ".JPEG") {
+    const bool product = FindSatDumpProductFile(file).has_value();
+    if (!product && ext != ".BMP" && ext != ".PNG" && ext != ".JPG" && ext != ".JPEG") {
         FNotifier->ShowMessageBox("Only .BMP, .PNG and .JPG files are accepted:\r\n\r\n" +
                                       ExtractFileName(file),
                                   "Vantorel - Wrong file type");

@@ -117,7 +117,8 @@ void ReportDecoding(const TChannelImage& image, const std::string& path, TPassRe
 }
 
 // The input's own element set against the Kepler folder's: the nearer to the pass serves.
-void TakeGivenSetWhenNearer(TOrbit& orbit, const TGivenElementSet& given, TDateTime start,
+// True when the given set was taken.
+bool TakeGivenSetWhenNearer(TOrbit& orbit, const TGivenElementSet& given, TDateTime start,
                             std::string& failure, TPassReport& report) {
     const bool folderHasOne = orbit.Valid;
     const double folderOffset = orbit.EpochOffset;
@@ -127,20 +128,21 @@ void TakeGivenSetWhenNearer(TOrbit& orbit, const TGivenElementSet& given, TDateT
                               "nearer than the one in ",
                               std::fabs(folderOffset)) +
                        given.Source + Format(" (%.2f days)", std::fabs(givenOffset)));
-        return;
+        return false;
     }
     try {
         orbit.UseElements(given.Line1, given.Line2, given.Source, start);
         failure.clear();
     } catch (const EMathError& e) {
         failure = std::string(": ") + e.what();
-        return;
+        return true;
     }
     report.Account("Element set: the one in " + given.Source +
                    Format(" (%.2f days from the pass)", std::fabs(givenOffset)) +
                    (folderHasOne ? Format(", nearer than the Kepler folder's (%.2f days)",
                                           std::fabs(folderOffset))
                                  : std::string(", the Kepler folder has none")));
+    return true;
 }
 
 // Which lines were placed by their own times, and which by their neighbours'.
@@ -364,6 +366,11 @@ void RunPass(TPassOutcome& outcome, bool channel68, const TLineTimes& times, TPa
         return;
     }
 
+    report.Account(pass->Northbound
+                       ? "Picture: a north-bound pass, south at the top and east on the left; "
+                         "shown turned 180 degrees"
+                       : "Picture: a south-bound pass, north at the top");
+
     TFitOptions fit;
     fit.lineCount = lines;
     fit.altitudeKm = pass->MidAltitude;
@@ -404,7 +411,9 @@ void RunPass(TPassOutcome& outcome, bool channel68, const TLineTimes& times, TPa
 bool BuildGroundTable(TOrbit& orbit, const TLineTimes& times, int lines, LocationGrid& table,
                       float& midAltitude, bool& northbound, TPassReport& report,
                       const TGivenElementSet* given) {
-    TReportNotifier notifier(report);
+    // What the Kepler folder has to say about its files matters only when its set is used.
+    TPassReport folderReport;
+    TReportNotifier notifier(given != nullptr ? folderReport : report);
     // A set the model cannot use is invalid orbit data, with the model's reason.
     std::string failure;
     try {
@@ -412,8 +421,10 @@ bool BuildGroundTable(TOrbit& orbit, const TLineTimes& times, int lines, Locatio
     } catch (const EMathError& e) {
         failure = std::string(": ") + e.what();
     }
-    if (given != nullptr) {
-        TakeGivenSetWhenNearer(orbit, *given, times.Start, failure, report);
+    if (given != nullptr && !TakeGivenSetWhenNearer(orbit, *given, times.Start, failure, report)) {
+        for (const TReportEntry& e : folderReport.Entries()) {
+            report.Warning(e.Issue, e.Text, e.Caption);
+        }
     }
     report.Account(orbit.SatelliteName + " starting overlay at " +
                    FormatDateTime("yyyy-mm-dd hh:nn:ss\" UTC\"", times.Start));

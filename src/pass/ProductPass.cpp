@@ -15,7 +15,6 @@
 namespace vantorel {
 namespace {
 
-constexpr double kUnixEpochDays = 25569.0; // 1970-01-01 as a date-time
 
 // The satellite the product names (dataset.json, else its element set), when it is one of
 // the series; else the one chosen.
