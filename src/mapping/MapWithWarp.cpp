@@ -4,6 +4,11 @@
 // Departures from the plain rules, all on inputs the fit never produces: formats 2 and 3
 // are refused; non-finite positions give false instead of indexing tables with them; a
 // residual-grid layout that does not fit the grid is refused.
+// Where it goes further, so that every pixel of a 1568-column line can be placed on passes
+// of up to 9000 lines: the ground-to-scan table follows the scan geometry past the
+// half-angle instead of a straight line, and the forward lookup takes its whole range (a
+// line's last 27 columns lie past the half-angle, and at the ends of a long pass the
+// projection stretches the swath by a tenth, beyond the 1540 ground pixels once allowed).
 #include "mapping/MapWithWarp.h"
 
 #include "common/Angles.h"
@@ -17,9 +22,11 @@ namespace vantorel {
 
 namespace {
 
-// Forward lookup index range of a format: [-half, half - 1], a line's width in pixels.
-int ForwardHalfRange(std::uint8_t format) {
-    return 2 * ScanLayoutOfFormat(format).CentreColumn;
+// Scan angle (radians) of the centre of ground pixel i (0 at the nadir) of size r km, seen
+// from heightRatio earth radii above the ground.
+double ScanAngle(int i, double r, double heightRatio) {
+    const double a = (i + 0.5) * r / TWarpedMapping::kEarthRadiusKm;
+    return std::atan(std::sin(a) / ((1.0 - std::cos(a)) + heightRatio));
 }
 
 constexpr int kMeteorCentre = kMeteorScanLayout.CentreColumn;
@@ -77,8 +84,7 @@ void TWarpedMapping::BuildGroundToScan(float altitudeKm, float trackStepKm, floa
     double increment = 0.0;
     int i = 0;
     for (; i < kTableHalf; ++i) {
-        const double a = (i + 0.5) * r / kEarthRadiusKm;
-        const double beta = std::atan(std::sin(a) / ((1.0 - std::cos(a)) + heightRatio));
+        const double beta = ScanAngle(i, r, heightRatio);
         w = (o + 0.5) * beta / betaMax;
         FGroundToScan[static_cast<size_t>(kTableHalf + i)] = static_cast<float>(o + w);
         FGroundToScan[static_cast<size_t>(kTableHalf - i - 1)] = static_cast<float>(o - w);
@@ -91,7 +97,21 @@ void TWarpedMapping::BuildGroundToScan(float altitudeKm, float trackStepKm, floa
         }
     }
     FLastIncrement = static_cast<float>(increment);
+    // Past the half-angle the table keeps following the scan geometry: a Meteor line's
+    // pixels reach about 2 degrees beyond it (1568 columns, the half-angle ends at 1540),
+    // and a straight continuation would put its last columns pixels off. It goes on in a
+    // straight line only a grid step past the line's last column, which no pixel of the
+    // picture reaches, or where the scan angle stops growing (towards the horizon).
+    const TScanLayout& layout = ScanLayoutOfFormat(FScanFormat);
+    const double followedTo = layout.Width + layout.Step - o;
+    bool following = true;
     for (; i < kTableHalf; ++i) {
+        following = following && w < followedTo;
+        const double next = following ? (o + 0.5) * ScanAngle(i, r, heightRatio) / betaMax : 0.0;
+        following = following && std::isfinite(next) && next > w;
+        if (following) {
+            increment = next - w;
+        }
         w += increment;
         FGroundToScan[static_cast<size_t>(kTableHalf + i)] = static_cast<float>(o + w);
         FGroundToScan[static_cast<size_t>(kTableHalf - i - 1)] = static_cast<float>(o - w);
@@ -236,8 +256,7 @@ bool TWarpedMapping::LatLonToImageF(float& x, float& y, float lon, float lat,
     if (useScanTable) {
         ok = std::fabs(nx) <= 1.4;
         const double u = std::nearbyint(nx * 0.5 * FScale - 0.5);
-        const int half = ForwardHalfRange(FScanFormat);
-        if (!(u >= -half && u <= half - 1)) {
+        if (!(u >= -kTableHalf && u <= kTableHalf - 1)) {
             ok = false; // x keeps its normalised value
         } else {
             ix = GroundToScan(static_cast<int>(u));
