@@ -225,8 +225,10 @@ void TWarpedMapping::Normalised(double& x, double& y, float lon, float lat) cons
     x = 0.0;
     y = 0.0;
     if (std::fabs(cosC) < 1.0) { // the centre and its antipode stay at (0, 0)
+        // sin c from cos c (c is in [0, pi]): a square root is cheaper than a sine, and
+        // near the centre, where it loses digits, acos loses as many, so c / sin c holds.
         const double c = std::acos(cosC);
-        const double k = kProjectionScale * c / std::sin(c);
+        const double k = kProjectionScale * c / std::sqrt((1.0 - cosC) * (1.0 + cosC));
         x = k * cosPhi * std::sin(dLon);
         y = k * (FCosLat0 * sinPhi - FSinLat0 * cosPhi * cosDLon);
     }
