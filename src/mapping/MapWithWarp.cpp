@@ -4,11 +4,14 @@
 // Departures from the plain rules, all on inputs the fit never produces: formats 2 and 3
 // are refused; non-finite positions give false instead of indexing tables with them; a
 // residual-grid layout that does not fit the grid is refused.
-// Where it goes further, so that every pixel of a 1568-column line can be placed on passes
-// of up to 9000 lines: the ground-to-scan table follows the scan geometry past the
-// half-angle instead of a straight line, and the forward lookup takes its whole range (a
-// line's last 27 columns lie past the half-angle, and at the ends of a long pass the
-// projection stretches the swath by a tenth, beyond the 1540 ground pixels once allowed).
+// Where it goes further, so that every pixel of a 1568-column line on passes of up to 9000
+// lines is placed within a pixel: the ground-to-scan table follows the scan geometry past
+// the half-angle instead of a straight line, and the forward lookup takes its whole range
+// (a line's last 27 columns lie past the half-angle, and at the ends of a long pass the
+// projection stretches the swath by a tenth, beyond the 1540 ground pixels once allowed);
+// the residual grid is read at fractional columns, by a cubic outside the location grid's
+// samples when the fit gives its layout, and looked up again until it settles (at most
+// four times).
 #include "mapping/MapWithWarp.h"
 
 #include "common/Angles.h"
@@ -203,7 +206,7 @@ void TWarpedMapping::SetHorizontalSkew(float s2, float s1, float s0) {
 void TWarpedMapping::SetResidualGrid(std::shared_ptr<const ResidualGrid> grid, int rows, int first,
                                      int spacing, int columns) {
     if (!grid || rows < 1 || static_cast<size_t>(rows) > grid->size() || columns < 1 ||
-        columns > kGridColumns || spacing < 1) {
+        columns > kResidualColumns || spacing < 1) {
         throw std::invalid_argument("Residual grid layout does not fit the grid");
     }
     ProjectionChanged();
@@ -211,7 +214,20 @@ void TWarpedMapping::SetResidualGrid(std::shared_ptr<const ResidualGrid> grid, i
     FGridRows = rows;
     FGridFirst = first;
     FGridSpacing = spacing;
+    FRecipGridSpacing = 1.0f / static_cast<float>(spacing);
     FGridColumns = columns;
+    FLinearFirst = 0;
+    FLinearEnd = columns - 1;
+}
+
+void TWarpedMapping::SetResidualGrid(std::shared_ptr<const ResidualGrid> grid, int rows,
+                                     const TResidualLayout& layout) {
+    SetResidualGrid(std::move(grid), rows, layout.First, layout.Spacing, layout.Columns);
+    if (layout.Columns >= 4 && layout.SampleStart >= 0 &&
+        layout.SampleStart + kGridColumns <= layout.Columns) {
+        FLinearFirst = layout.SampleStart;
+        FLinearEnd = layout.SampleStart + kGridColumns - 1;
+    }
 }
 
 void TWarpedMapping::Normalised(double& x, double& y, float lon, float lat) const {
@@ -273,27 +289,38 @@ bool TWarpedMapping::LatLonToImageF(float& x, float& y, float lon, float lat,
 }
 
 ResidualPair TWarpedMapping::ResidualAt(float x, float y) const {
-    const long xi = std::lrint(x);
     const long row = std::clamp(std::lrint(y), 0L, static_cast<long>(FGridRows) - 1);
-    const long last = FGridFirst + static_cast<long>(FGridColumns - 1) * FGridSpacing;
-    long cell = 0;
-    long remainder = 0;
-    if (xi <= FGridFirst) {
-        cell = 0;
-    } else if (xi >= last) {
-        cell = FGridColumns - 1;
-    } else {
-        cell = (xi - FGridFirst) / FGridSpacing;
-        remainder = xi - FGridFirst - cell * FGridSpacing;
-    }
     const ResidualRow& r = (*FResiduals)[static_cast<size_t>(row)];
-    const ResidualPair& p = r[static_cast<size_t>(cell)];
-    if (remainder == 0) {
-        return p;
+    // Grid columns from column 0, fractional: where the residual changes by a line per
+    // column (the swath edges at the ends of a long pass), whole-pixel steps would cost
+    // half a line.
+    const float u = (x - static_cast<float>(FGridFirst)) * FRecipGridSpacing;
+    if (!(u > 0.0f)) {
+        return r[0];
     }
-    const ResidualPair& q = r[static_cast<size_t>(cell + 1)];
-    const float t = static_cast<float>(remainder) / static_cast<float>(FGridSpacing);
-    return {(1.0f - t) * p.dx + t * q.dx, (1.0f - t) * p.dy + t * q.dy};
+    if (u >= static_cast<float>(FGridColumns - 1)) {
+        return r[static_cast<size_t>(FGridColumns - 1)];
+    }
+    const long cell = static_cast<long>(u);
+    const float t = u - static_cast<float>(cell);
+    if (cell >= FLinearFirst && cell < FLinearEnd) {
+        const ResidualPair& p = r[static_cast<size_t>(cell)];
+        const ResidualPair& q = r[static_cast<size_t>(cell + 1)];
+        return {p.dx + t * (q.dx - p.dx), p.dy + t * (q.dy - p.dy)};
+    }
+    // Lagrange cubic through grid columns base .. base + 3, at s in [0, 3].
+    const long base = std::clamp(cell - 1, 0L, static_cast<long>(FGridColumns) - 4);
+    const float s = static_cast<float>(cell - base) + t;
+    const float s1 = s - 1.0f, s2 = s - 2.0f, s3 = s - 3.0f;
+    const float w[4] = {-s1 * s2 * s3 / 6.0f, s * s2 * s3 / 2.0f, -s * s1 * s3 / 2.0f,
+                        s * s1 * s2 / 6.0f};
+    ResidualPair out;
+    for (size_t i = 0; i < 4; ++i) {
+        const ResidualPair& n = r[static_cast<size_t>(base) + i];
+        out.dx += w[i] * n.dx;
+        out.dy += w[i] * n.dy;
+    }
+    return out;
 }
 
 void TWarpedMapping::ApplyResiduals(float& x, float& y) const {
@@ -302,11 +329,19 @@ void TWarpedMapping::ApplyResiduals(float& x, float& y) const {
         return;
     }
     // The residual is looked up where the point lands once corrected, not where the
-    // polynomials put it: the two differ by up to tens of lines at the ends of a long
-    // pass, and only the corrected place makes grid points land on their own pixels.
+    // polynomials put it: the two differ by up to tens of lines and columns at the ends of
+    // a long pass, and only the corrected place makes grid points land on their own pixels.
+    // Each look-up shrinks the distance to that place about tenfold; the last ones are
+    // needed only where the residual changes fast (the swath edges at the pass ends).
     ResidualPair r = ResidualAt(x, y);
     for (int i = 0; i < kResidualRefinements; ++i) {
-        r = ResidualAt(x + r.dx, y + r.dy);
+        const ResidualPair next = ResidualAt(x + r.dx, y + r.dy);
+        const bool settled = std::fabs(next.dx - r.dx) < kResidualSettled &&
+                             std::fabs(next.dy - r.dy) < kResidualSettled;
+        r = next;
+        if (settled) {
+            break;
+        }
     }
     x += r.dx;
     y += r.dy;

@@ -3,6 +3,7 @@
 #include "common/ScanLayout.h"
 #include "mapping/zorMapping.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -16,9 +17,30 @@ struct ResidualPair {
     float dy = 0.0f;
 };
 
-/// One row per image line, 51 residual pairs per row. Made by the image fit and shared
-/// with the mapping, which keeps it alive after the fit's caller lets go.
-using ResidualRow = std::array<ResidualPair, kGridColumns>;
+/// Where the residual grid's columns lie on an image line: the location grid's samples and,
+/// at the same spacing, as many more on either side as it takes to reach the line's first
+/// and last pixels, which lie outside the outer samples but are still seen by the scanner.
+struct TResidualLayout {
+    int First;       ///< image column of grid column 0 (may be negative)
+    int Spacing;     ///< image columns between neighbouring grid columns
+    int Columns;     ///< grid columns in a row
+    int SampleStart; ///< grid column of location sample 0
+};
+
+constexpr TResidualLayout ResidualLayoutOf(const TScanLayout& scan) {
+    const int before = (scan.FirstColumn + scan.Step - 1) / scan.Step;
+    const int after = (scan.Width - 1 - scan.LastColumn() + scan.Step - 1) / scan.Step;
+    return {scan.FirstColumn - before * scan.Step, scan.Step, kGridColumns + before + after,
+            before};
+}
+
+/// Residual pairs in a row: room for the widest residual layout.
+inline constexpr int kResidualColumns = std::max(ResidualLayoutOf(kMeteorScanLayout).Columns,
+                                                 ResidualLayoutOf(kWideScanLayout).Columns);
+
+/// One row per image line, one residual pair per grid column (TResidualLayout). Made by the
+/// image fit and shared with the mapping, which keeps it alive after the fit's caller lets go.
+using ResidualRow = std::array<ResidualPair, kResidualColumns>;
 using ResidualGrid = std::vector<ResidualRow>;
 
 /// The mapping from latitude/longitude to a pixel of one cross-track scanner image: an
@@ -37,8 +59,11 @@ public:
     static constexpr double kDefaultHalfAngleDeg = 55.37;
     /// Ground-to-scan table index range: -2048 .. 2047.
     static constexpr int kTableHalf = 2048;
-    /// Times the residual is looked up again at the corrected place.
-    static constexpr int kResidualRefinements = 2;
+    /// Times, at most, the residual is looked up again at the corrected place.
+    static constexpr int kResidualRefinements = 4;
+    /// A residual that changes by less than this (pixels) from one look-up to the next is
+    /// not looked up again.
+    static constexpr float kResidualSettled = 0.01f;
 
     TWarpedMapping();
 
@@ -65,9 +90,15 @@ public:
     /// x <- x + s2 y^2 + s1 y + s0.
     void SetHorizontalSkew(float s2, float s1, float s0);
     /// Takes a share of the residual grid and its layout: rows image lines (at most the
-    /// grid's size), grid column j at image column first + spacing * j, columns (1 .. 51).
+    /// grid's size), grid column j at image column first + spacing * j, columns (1 ..
+    /// kResidualColumns).
     void SetResidualGrid(std::shared_ptr<const ResidualGrid> grid, int rows, int first, int spacing,
                          int columns);
+    /// As above with the fit's layout: outside the location grid's samples, where the
+    /// residual bends fastest, it is interpolated by a cubic through the four nearest grid
+    /// columns instead of a straight line between two.
+    void SetResidualGrid(std::shared_ptr<const ResidualGrid> grid, int rows,
+                         const TResidualLayout& layout);
 
     /// The forward transform: image column x and line y (pixels) of lon, lat (degrees).
     /// With useScanTable false x is the linear ground-pixel column (0 at the left swath
@@ -122,6 +153,10 @@ private:
     std::int32_t FGridRows = 0;
     std::int32_t FGridFirst = 0;
     std::int32_t FGridSpacing = 0;
+    float FRecipGridSpacing = 0.0f;
+    // Grid cells from FLinearFirst up to, not including, FLinearEnd are interpolated linearly.
+    std::int32_t FLinearFirst = 0;
+    std::int32_t FLinearEnd = 0;
     std::shared_ptr<const ResidualGrid> FResiduals;
     float FLastIncrement = 0.0f;
 };

@@ -238,7 +238,7 @@ TEST(WarpedMapping, ResidualGridColumnAndLineRules) {
         EXPECT_NEAR(dx, 0.50f, 1e-4f);
     }
     EXPECT_THROW(m.SetResidualGrid(grid, 4, 21, 30, kGridColumns), std::invalid_argument);
-    EXPECT_THROW(m.SetResidualGrid(grid, 3, 21, 30, 52), std::invalid_argument);
+    EXPECT_THROW(m.SetResidualGrid(grid, 3, 21, 30, kResidualColumns + 1), std::invalid_argument);
     // The mapping keeps its share after the caller lets go.
     grid.reset();
     float x = 0, y = 0;
