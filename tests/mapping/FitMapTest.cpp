@@ -5,6 +5,7 @@
 #include "common/Format.h"
 #include "common/Notifier.h"
 #include "common/StringList.h"
+#include "mapping/ScanLineEdges.h"
 
 #include <gtest/gtest.h>
 
@@ -169,6 +170,50 @@ TEST_F(Fit, LinesWithoutLocationTakeTheResidualsOfTheLineAbove) {
         EXPECT_EQ((*residuals)[150][static_cast<size_t>(j)].dy,
                   (*residuals)[149][static_cast<size_t>(j)].dy);
     }
+}
+
+// The synthetic scanner looks along a great circle with asin(k sin b) - b, as the carrying
+// on assumes: columns beyond the outer samples on both sides, on a pass from the north and
+// one across the date line, come out where it sees them. Float samples (a metre) limit it.
+TEST(ScanLineEdges, CarryTheLineOnAsTheScannerSeesIt) {
+    ScannerModel acrossDateLine;
+    acrossDateLine.startLatDeg = 20.0;
+    acrossDateLine.startLonDeg = 178.0;
+    acrossDateLine.azimuthDeg = -10.0;
+    struct Case {
+        const ScannerModel model;
+        double line;
+    };
+    const Case cases[] = {{ScannerModel{}, 0}, {ScannerModel{}, 3000}, {acrossDateLine, 1500}};
+    for (const Case& c : cases) {
+        GeoRow row;
+        for (int k = 0; k < kGridColumns; ++k) {
+            row[static_cast<size_t>(k)] = c.model.At(c.line, kMeteorScanLayout.ColumnOf(k));
+        }
+        TScanLineEdges edges(kMeteorScanLayout, 55.37, 830.0);
+        edges.SetLine(row);
+        for (double x : {-9.0, 0.0, 10.5, 1522.0, 1551.0, 1567.0, 1581.0}) {
+            GeoPoint p;
+            ASSERT_TRUE(edges.Locate(x, p)) << x;
+            const GeoPoint truth = c.model.At(c.line, x);
+            float km = 0.0f, bearing = 0.0f;
+            ASSERT_TRUE(
+                GreatCircleDistanceBearing(km, bearing, p.lon, p.lat, truth.lon, truth.lat));
+            EXPECT_LT(km, 0.02f) << "line " << c.line << " column " << x;
+        }
+    }
+    // Outer samples without a location: nothing to carry on, and nothing written.
+    GeoRow row;
+    for (int k = 0; k < kGridColumns; ++k) {
+        row[static_cast<size_t>(k)] = ScannerModel{}.At(0, kMeteorScanLayout.ColumnOf(k));
+    }
+    row[kGridColumns - 1] = GeoPoint{};
+    TScanLineEdges edges(kMeteorScanLayout, 55.37, 830.0);
+    edges.SetLine(row);
+    GeoPoint p{1.0f, 2.0f};
+    EXPECT_FALSE(edges.Locate(1551.0, p));
+    EXPECT_EQ(p.lat, 1.0f);
+    EXPECT_TRUE(edges.Locate(0.0, p));
 }
 
 // After a fit every grid point projects back onto its own pixel, and points between
