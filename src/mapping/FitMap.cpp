@@ -3,8 +3,10 @@
 // as distance 0 and bearing 0; the along-track rotation estimate is logged as 0.00 when
 // the image has fewer than 27 lines (rows mid - 13 and mid + 13 do not exist); a track
 // step that is not a number counts as invalid. No row outside the grid is ever read.
-// Where it goes further than the plain rules: the residual grid reaches past the outer
-// samples to the picture's first and last columns.
+// Where it goes further than the plain rules: a picture of 3 to 57 lines, too short for 51
+// nadir samples a whole number of lines apart, is fitted from every line's nadir point with
+// straight lines for the vertical warp and the skew instead of being given up; and the
+// residual grid reaches past the outer samples to the picture's first and last columns.
 #include "mapping/FitMap.h"
 
 #include "common/Angles.h"
@@ -37,10 +39,11 @@ float Bearing(const GeoPoint& a, const GeoPoint& b) {
     return GreatCircleDistanceBearing(d, bearing, a.lon, a.lat, b.lon, b.lat) ? bearing : 0.0f;
 }
 
-// Fits v ~ c0 + c1 u + ... and returns the coefficients and the correlation.
+// Fits v ~ c0 + c1 u + ... and returns the coefficients (at least three; those past the
+// fit's terms are 0, as the account prints three) and the correlation.
 std::vector<double> Fit(const std::vector<double>& u, const std::vector<double>& v, int terms,
                         double& correl) {
-    std::vector<double> c(static_cast<size_t>(terms), 0.0);
+    std::vector<double> c(static_cast<size_t>(std::max(terms, 3)), 0.0);
     PolyFit(u, v, c, correl, static_cast<int>(u.size()), terms);
     return c;
 }
@@ -68,8 +71,13 @@ public:
         FitRotation();
         sampleSpacing_ = (9 * lines_) / 520;
         if (sampleSpacing_ < 1) {
-            result_.report = "Cannot map earth locations with less than 60 lines of data.";
-            return std::move(result_);
+            // Too few lines for 51 samples apart: every line's nadir point, and straight
+            // lines, as over so short a stretch of track there is no curve to fit.
+            sampleSpacing_ = 1;
+            nadirTerms_ = 2;
+            Log(Format("  Short picture (%d lines): vertical warp and skew fitted as straight "
+                       "lines to every line",
+                       lines_));
         }
         if (!FitVerticalWarp()) {
             return std::move(result_);
@@ -184,7 +192,7 @@ private:
             return false;
         }
         double r = 0.0;
-        const auto c = Fit(u, v, 3, r);
+        const auto c = Fit(u, v, nadirTerms_, r);
         Log(Format("  Vertical map warp:    %.5f Y^2 + %.5f Y + %.5f  (correl: %.6f)", c[2], c[1],
                    c[0], r));
         mapping_.SetVerticalWarp(static_cast<float>(c[2]), static_cast<float>(c[1]),
@@ -228,7 +236,7 @@ private:
             return false;
         }
         double r = 0.0;
-        const auto c = Fit(u, v, 3, r);
+        const auto c = Fit(u, v, nadirTerms_, r);
         Log(Format("  Horizontal map skew:  %.5f Y^2 +  %.5f Y + %.5f  (correl: %.6f)", c[2], c[1],
                    c[0], r));
         mapping_.SetHorizontalSkew(static_cast<float>(-c[2]), static_cast<float>(-c[1]),
@@ -353,6 +361,7 @@ private:
     const int lines_;
     const int mid_;
     int sampleSpacing_ = 0;
+    int nadirTerms_ = 3; // polynomial terms of the vertical warp and the skew
     // Lines between those whose edge columns are worked out in full.
     static constexpr int kEdgeLineStep = 8;
     TFitResult result_;

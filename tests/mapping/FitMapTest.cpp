@@ -49,31 +49,38 @@ TEST_F(Fit, TwoLinesAreRefusedBeforeTheMappingIsTouched) {
     EXPECT_FALSE(mapping.Fitted());
 }
 
-TEST_F(Fit, ShortImagesUseAnAssumedStepAndStopAtTheSampleSpacing) {
+TEST_F(Fit, ShortImagesUseAnAssumedStepAndStraightWarpsFromEveryLine) {
     ScannerModel model;
-    EXPECT_FALSE(Run(model.Grid(41), 41));
+    EXPECT_TRUE(Run(model.Grid(41), 41));
     EXPECT_EQ(diags[1], "  Ground track step per line (assumed) : 1.09 km");
     EXPECT_TRUE(mapping.Fitted());
-    // 41 lines: spacing (9 * 41) div 520 = 0: the report goes to a message box.
-    ASSERT_EQ(notifier.entries.size(), 1u);
-    EXPECT_EQ(notifier.entries[0].text,
-              "Cannot map earth locations with less than 60 lines of data.");
-    EXPECT_FALSE(Logged("Cannot map earth locations with less than 60 lines of data."));
+    // 41 lines: spacing (9 * 41) div 520 = 0, so every line's nadir point is a sample; the
+    // account says so just before the warps, and nothing goes to a message box.
+    const std::string shortLine = "  Short picture (41 lines): vertical warp and skew fitted as "
+                                  "straight lines to every line";
+    const auto at = std::find(diags.begin(), diags.end(), shortLine);
+    ASSERT_NE(at, diags.end());
+    ASSERT_NE(at + 1, diags.end());
+    EXPECT_EQ(at[1].rfind("  Vertical map warp:    0.00000 Y^2 + ", 0), 0u) << at[1];
+    EXPECT_TRUE(notifier.entries.empty());
 
     model.stepKm = 3.3;
     diags.Clear();
-    Run(model.Grid(30), 30, /*logOnly=*/true);
+    EXPECT_TRUE(Run(model.Grid(30), 30, /*logOnly=*/true));
     EXPECT_EQ(diags[1], "  Ground track step per line (assumed) : 3.27 km");
-    EXPECT_TRUE(Logged("Cannot map earth locations with less than 60 lines of data."));
-    EXPECT_EQ(notifier.entries.size(), 1u);
+    EXPECT_FALSE(Logged("Cannot map earth locations with less than 60 lines of data."));
+    EXPECT_TRUE(notifier.entries.empty());
 }
 
-TEST_F(Fit, FiftySevenLinesStopFiftyEightGetThrough) {
+TEST_F(Fit, FiftySevenLinesFitLineByLineFiftyEightWithSpacedSamples) {
     ScannerModel model;
-    EXPECT_FALSE(Run(model.Grid(57), 57, true));
-    EXPECT_TRUE(Logged("Cannot map earth locations with less than 60 lines of data."));
+    EXPECT_TRUE(Run(model.Grid(57), 57, true));
+    EXPECT_TRUE(Logged("  Short picture (57 lines): vertical warp and skew fitted as straight "
+                       "lines to every line"));
     diags.Clear();
     EXPECT_TRUE(Run(model.Grid(58), 58, true));
+    EXPECT_FALSE(Logged("  Short picture (58 lines): vertical warp and skew fitted as straight "
+                        "lines to every line"));
     EXPECT_FALSE(Logged("Cannot map earth locations with less than 60 lines of data."));
 }
 
