@@ -144,12 +144,18 @@ void TWarpedMapping::BuildScanToGround() {
         }
         return change < 1.0 ? static_cast<float>(g) : 0.0f;
     };
-    for (int a = -kWideCentre; a < kWideCentre; ++a) {
-        FScanToGround1024[static_cast<size_t>(a + kWideCentre)] = invert(a, kWideCentre, 1800.0);
-    }
-    for (int a = -kMeteorCentre; a < kMeteorCentre; ++a) {
-        FScanToGround770[static_cast<size_t>(a + kMeteorCentre)] =
-            invert(a, kMeteorCentre, 1400.0);
+    // ScanToGround reads only the present format's table, so only that one is built: the
+    // other took as long again, every time a picture is fitted.
+    if (FScanFormat == 4 || FScanFormat == 5) {
+        for (int a = -kMeteorCentre; a < kMeteorCentre; ++a) {
+            FScanToGround770[static_cast<size_t>(a + kMeteorCentre)] =
+                invert(a, kMeteorCentre, 1400.0);
+        }
+    } else {
+        for (int a = -kWideCentre; a < kWideCentre; ++a) {
+            FScanToGround1024[static_cast<size_t>(a + kWideCentre)] =
+                invert(a, kWideCentre, 1800.0);
+        }
     }
 }
 
