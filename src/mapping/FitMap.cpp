@@ -296,6 +296,7 @@ private:
         const int lastSample = layout.SampleStart + kGridColumns - 1;
         const auto isEdge = [&](int c) { return c < layout.SampleStart || c > lastSample; };
         TScanLineEdges edges(scan, halfAngle, options_.altitudeKm);
+        edges.FindNadir(rows_[static_cast<size_t>(mid_)]); // else the line's centre
         // One line's edge columns; false where they could not all be carried on.
         const auto work = [&](int l) {
             if (!LineHasLocation(l)) {

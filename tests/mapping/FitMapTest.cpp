@@ -180,24 +180,34 @@ TEST_F(Fit, LinesWithoutLocationTakeTheResidualsOfTheLineAbove) {
 }
 
 // The synthetic scanner looks along a great circle with asin(k sin b) - b, as the carrying
-// on assumes: columns beyond the outer samples on both sides, on a pass from the north and
-// one across the date line, come out where it sees them. Float samples (a metre) limit it.
+// on assumes: columns beyond the outer samples on both sides, on a pass from the north, one
+// across the date line and one with the scanner rolled 2.3 degrees (its nadir 32 pixels off
+// the line's centre), come out where it sees them. Float samples (a metre) limit it.
 TEST(ScanLineEdges, CarryTheLineOnAsTheScannerSeesIt) {
     ScannerModel acrossDateLine;
     acrossDateLine.startLatDeg = 20.0;
     acrossDateLine.startLonDeg = 178.0;
     acrossDateLine.azimuthDeg = -10.0;
+    ScannerModel rolled;
+    rolled.rollDeg = 2.31;
     struct Case {
         const ScannerModel model;
         double line;
     };
-    const Case cases[] = {{ScannerModel{}, 0}, {ScannerModel{}, 3000}, {acrossDateLine, 1500}};
-    for (const Case& c : cases) {
+    const Case cases[] = {
+        {ScannerModel{}, 0}, {ScannerModel{}, 3000}, {acrossDateLine, 1500}, {rolled, 2000}};
+    const auto rowAt = [](const ScannerModel& model, double line) {
         GeoRow row;
         for (int k = 0; k < kGridColumns; ++k) {
-            row[static_cast<size_t>(k)] = c.model.At(c.line, kMeteorScanLayout.ColumnOf(k));
+            row[static_cast<size_t>(k)] = model.At(line, kMeteorScanLayout.ColumnOf(k));
         }
+        return row;
+    };
+    for (const Case& c : cases) {
+        const GeoRow row = rowAt(c.model, c.line);
         TScanLineEdges edges(kMeteorScanLayout, 55.37, 830.0);
+        ASSERT_TRUE(edges.FindNadir(rowAt(c.model, 0)));
+        EXPECT_NEAR(edges.NadirColumn(), 770.5 - c.model.rollDeg / 55.37 * 769.5, 0.01);
         edges.SetLine(row);
         for (double x : {-9.0, 0.0, 10.5, 1522.0, 1551.0, 1567.0, 1581.0}) {
             GeoPoint p;
@@ -209,13 +219,13 @@ TEST(ScanLineEdges, CarryTheLineOnAsTheScannerSeesIt) {
             EXPECT_LT(km, 0.02f) << "line " << c.line << " column " << x;
         }
     }
-    // Outer samples without a location: nothing to carry on, and nothing written.
-    GeoRow row;
-    for (int k = 0; k < kGridColumns; ++k) {
-        row[static_cast<size_t>(k)] = ScannerModel{}.At(0, kMeteorScanLayout.ColumnOf(k));
-    }
+    // Outer samples without a location: nothing to carry on, and nothing written; and no
+    // nadir is found from them.
+    GeoRow row = rowAt(ScannerModel{}, 0);
     row[kGridColumns - 1] = GeoPoint{};
     TScanLineEdges edges(kMeteorScanLayout, 55.37, 830.0);
+    EXPECT_FALSE(edges.FindNadir(row));
+    EXPECT_EQ(edges.NadirColumn(), 770.5);
     edges.SetLine(row);
     GeoPoint p{1.0f, 2.0f};
     EXPECT_FALSE(edges.Locate(1551.0, p));
