@@ -256,7 +256,7 @@ private:
             }
             ResidualRow& out = (*grid)[static_cast<size_t>(l)];
             for (int j = 0; j < kGridColumns; ++j) {
-                out[static_cast<size_t>(layout.SampleStart + j)] =
+                out[static_cast<size_t>(layout.Before + j)] =
                     Residual(At(l, j), scan.ColumnOf(j), l);
             }
         }
@@ -293,8 +293,8 @@ private:
         const double halfAngle = options_.halfAngleDeg == 0.0f
                                      ? TWarpedMapping::kDefaultHalfAngleDeg
                                      : static_cast<double>(options_.halfAngleDeg);
-        const int lastSample = layout.SampleStart + kGridColumns - 1;
-        const auto isEdge = [&](int c) { return c < layout.SampleStart || c > lastSample; };
+        const int lastSample = layout.Before + kGridColumns - 1;
+        const auto isEdge = [&](int c) { return c < layout.Before || c > lastSample; };
         TScanLineEdges edges(scan, halfAngle, options_.altitudeKm);
         edges.FindNadir(rows_[static_cast<size_t>(mid_)]); // else the line's centre
         // One line's edge columns; false where they could not all be carried on.
@@ -305,11 +305,11 @@ private:
             ResidualRow& row = grid[static_cast<size_t>(l)];
             edges.SetLine(rows_[static_cast<size_t>(l)]);
             bool all = true;
-            for (int c = 0; c < layout.Columns; ++c) {
+            for (int c = 0; c < layout.Columns(); ++c) {
                 if (!isEdge(c)) {
                     continue;
                 }
-                const int x = layout.First + c * layout.Spacing;
+                const int x = layout.ColumnOf(c);
                 GeoPoint p;
                 ResidualPair r{};
                 bool good = edges.Locate(x, p);
@@ -319,8 +319,8 @@ private:
                 }
                 row[static_cast<size_t>(c)] =
                     good ? r
-                         : row[static_cast<size_t>(c < layout.SampleStart ? layout.SampleStart
-                                                                          : lastSample)];
+                         : row[static_cast<size_t>(c < layout.Before ? layout.Before
+                                                                     : lastSample)];
                 all = all && good;
             }
             return all;
@@ -335,7 +335,7 @@ private:
                 for (int m = last + 1; m < l; ++m) {
                     const float t = static_cast<float>(m - last) / static_cast<float>(l - last);
                     ResidualRow& row = grid[static_cast<size_t>(m)];
-                    for (int c = 0; c < layout.Columns; ++c) {
+                    for (int c = 0; c < layout.Columns(); ++c) {
                         if (isEdge(c)) {
                             const size_t i = static_cast<size_t>(c);
                             row[i] = {a[i].dx + t * (b[i].dx - a[i].dx),

@@ -59,7 +59,8 @@ void TWarpedMapping::InitialiseForPass(std::uint8_t format, int midLine, float l
     SetVerticalWarp(0.0f, 1.0f, 0.0f);
     SetHorizontalSkew(0.0f, 0.0f, 0.0f);
     FResiduals.reset();
-    FGridColumns = FGridRows = FGridFirst = FGridSpacing = 0;
+    FGridRows = 0;
+    FGridLayout = {};
     FScanFormat = format;
     BuildGroundToScan(altitudeKm, trackStepKm, halfAngleDeg);
     BuildScanToGround();
@@ -102,14 +103,12 @@ void TWarpedMapping::BuildGroundToScan(float altitudeKm, float trackStepKm, floa
     FLastIncrement = static_cast<float>(increment);
     // Past the half-angle the table keeps following the scan geometry: a Meteor line's
     // pixels reach about 2 degrees beyond it (1568 columns, the half-angle ends at 1540),
-    // and a straight continuation would put its last columns pixels off. It goes on in a
-    // straight line only a grid step past the line's last column, which no pixel of the
-    // picture reaches, or where the scan angle stops growing (towards the horizon).
-    const TScanLayout& layout = ScanLayoutOfFormat(FScanFormat);
-    const double followedTo = layout.Width + layout.Step - o;
+    // and further on a scanner rolled about the track, and a straight continuation would
+    // put the last columns pixels off (its kink is more than the residual grid can bend
+    // round). Only where the scan angle stops growing (towards the horizon) does the table
+    // go on in a straight line.
     bool following = true;
     for (; i < kTableHalf; ++i) {
-        following = following && w < followedTo;
         const double next = following ? (o + 0.5) * ScanAngle(i, r, heightRatio) / betaMax : 0.0;
         following = following && std::isfinite(next) && next > w;
         if (following) {
@@ -211,29 +210,22 @@ void TWarpedMapping::SetHorizontalSkew(float s2, float s1, float s0) {
 
 void TWarpedMapping::SetResidualGrid(std::shared_ptr<const ResidualGrid> grid, int rows, int first,
                                      int spacing, int columns) {
-    if (!grid || rows < 1 || static_cast<size_t>(rows) > grid->size() || columns < 1 ||
-        columns > kResidualColumns || spacing < 1) {
+    SetResidualGrid(std::move(grid), rows, TResidualLayout{first, spacing, columns, 0, 0, spacing});
+}
+
+void TWarpedMapping::SetResidualGrid(std::shared_ptr<const ResidualGrid> grid, int rows,
+                                     const TResidualLayout& layout) {
+    if (!grid || rows < 1 || static_cast<size_t>(rows) > grid->size() || layout.Samples < 1 ||
+        layout.Before < 0 || layout.After < 0 || layout.Columns() > kResidualColumns ||
+        layout.Spacing < 1 || layout.EdgeSpacing < 1) {
         throw std::invalid_argument("Residual grid layout does not fit the grid");
     }
     ProjectionChanged();
     FResiduals = std::move(grid);
     FGridRows = rows;
-    FGridFirst = first;
-    FGridSpacing = spacing;
-    FRecipGridSpacing = 1.0f / static_cast<float>(spacing);
-    FGridColumns = columns;
-    FLinearFirst = 0;
-    FLinearEnd = columns - 1;
-}
-
-void TWarpedMapping::SetResidualGrid(std::shared_ptr<const ResidualGrid> grid, int rows,
-                                     const TResidualLayout& layout) {
-    SetResidualGrid(std::move(grid), rows, layout.First, layout.Spacing, layout.Columns);
-    if (layout.Columns >= 4 && layout.SampleStart >= 0 &&
-        layout.SampleStart + kGridColumns <= layout.Columns) {
-        FLinearFirst = layout.SampleStart;
-        FLinearEnd = layout.SampleStart + kGridColumns - 1;
-    }
+    FGridLayout = layout;
+    FRecipGridSpacing = 1.0f / static_cast<float>(layout.Spacing);
+    FRecipEdgeSpacing = 1.0f / static_cast<float>(layout.EdgeSpacing);
 }
 
 void TWarpedMapping::Normalised(double& x, double& y, float lon, float lat) const {
@@ -297,34 +289,48 @@ bool TWarpedMapping::LatLonToImageF(float& x, float& y, float lon, float lat,
 ResidualPair TWarpedMapping::ResidualAt(float x, float y) const {
     const long row = std::clamp(std::lrint(y), 0L, static_cast<long>(FGridRows) - 1);
     const ResidualRow& r = (*FResiduals)[static_cast<size_t>(row)];
-    // Grid columns from column 0, fractional: where the residual changes by a line per
-    // column (the swath edges at the ends of a long pass), whole-pixel steps would cost
-    // half a line.
-    const float u = (x - static_cast<float>(FGridFirst)) * FRecipGridSpacing;
-    if (!(u > 0.0f)) {
-        return r[0];
-    }
-    if (u >= static_cast<float>(FGridColumns - 1)) {
-        return r[static_cast<size_t>(FGridColumns - 1)];
-    }
-    const long cell = static_cast<long>(u);
-    const float t = u - static_cast<float>(cell);
-    if (cell >= FLinearFirst && cell < FLinearEnd) {
-        const ResidualPair& p = r[static_cast<size_t>(cell)];
-        const ResidualPair& q = r[static_cast<size_t>(cell + 1)];
+    const TResidualLayout& g = FGridLayout;
+    // Between the samples: straight between the two nearest, at the fractional column
+    // (where the residual changes by a line a column, as at the swath edges at the ends of
+    // a long pass, whole-pixel steps would cost half a line).
+    const float u = (x - static_cast<float>(g.SampleFirst)) * FRecipGridSpacing;
+    if (u >= 0.0f && u < static_cast<float>(g.Samples - 1)) {
+        const long cell = static_cast<long>(u);
+        const float t = u - static_cast<float>(cell);
+        const ResidualPair& p = r[static_cast<size_t>(g.Before + cell)];
+        const ResidualPair& q = r[static_cast<size_t>(g.Before + cell + 1)];
         return {p.dx + t * (q.dx - p.dx), p.dy + t * (q.dy - p.dy)};
     }
-    // Lagrange cubic through grid columns base .. base + 3, at s in [0, 3].
-    const long base = std::clamp(cell - 1, 0L, static_cast<long>(FGridColumns) - 4);
-    const float s = static_cast<float>(cell - base) + t;
-    const float s1 = s - 1.0f, s2 = s - 2.0f, s3 = s - 3.0f;
-    const float w[4] = {-s1 * s2 * s3 / 6.0f, s * s2 * s3 / 2.0f, -s * s1 * s3 / 2.0f,
-                        s * s1 * s2 / 6.0f};
+    // Beyond them: the grid column (fractional) among those EdgeSpacing apart; held at the
+    // grid's ends.
+    const int columns = g.Columns();
+    const float v = u < 0.0f ? static_cast<float>(g.Before) +
+                                   (x - static_cast<float>(g.SampleFirst)) * FRecipEdgeSpacing
+                             : static_cast<float>(g.Before + g.Samples - 1) +
+                                   (x - static_cast<float>(g.SampleLast())) * FRecipEdgeSpacing;
+    if (!(v > 0.0f) || columns < 4) {
+        return r[v > 0.0f ? static_cast<size_t>(columns - 1) : 0];
+    }
+    if (v >= static_cast<float>(columns - 1)) {
+        return r[static_cast<size_t>(columns - 1)];
+    }
+    // Lagrange cubic through the four nearest grid columns, at their image columns.
+    const int base = std::clamp(static_cast<int>(v) - 1, 0, columns - 4);
+    float at[4];
+    for (int i = 0; i < 4; ++i) {
+        at[i] = static_cast<float>(g.ColumnOf(base + i));
+    }
     ResidualPair out;
-    for (size_t i = 0; i < 4; ++i) {
-        const ResidualPair& n = r[static_cast<size_t>(base) + i];
-        out.dx += w[i] * n.dx;
-        out.dy += w[i] * n.dy;
+    for (int i = 0; i < 4; ++i) {
+        float w = 1.0f;
+        for (int j = 0; j < 4; ++j) {
+            if (j != i) {
+                w *= (x - at[j]) / (at[i] - at[j]);
+            }
+        }
+        const ResidualPair& n = r[static_cast<size_t>(base + i)];
+        out.dx += w * n.dx;
+        out.dy += w * n.dy;
     }
     return out;
 }

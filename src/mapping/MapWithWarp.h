@@ -18,25 +18,40 @@ struct ResidualPair {
 };
 
 /// Where the residual grid's columns lie on an image line: the location grid's samples and,
-/// at the same spacing, as many more on either side as it takes to reach the line's first
-/// and last pixels, which lie outside the outer samples but are still seen by the scanner.
+/// EdgeSpacing apart, as many more on either side as it takes to reach the line's first and
+/// last pixels, which lie outside the outer samples but are still seen by the scanner. They
+/// lie closer there than the samples do, as the residual bends fastest there.
 struct TResidualLayout {
-    int First;       ///< image column of grid column 0 (may be negative)
-    int Spacing;     ///< image columns between neighbouring grid columns
-    int Columns;     ///< grid columns in a row
-    int SampleStart; ///< grid column of location sample 0
+    int SampleFirst; ///< image column of sample 0
+    int Spacing;     ///< image columns between neighbouring samples
+    int Samples;     ///< samples in a row
+    int Before;      ///< grid columns left of the samples: sample 0 is grid column Before
+    int After;       ///< grid columns right of the samples
+    int EdgeSpacing; ///< image columns between neighbouring grid columns beyond the samples
+
+    constexpr int Columns() const { return Before + Samples + After; }
+    constexpr int SampleLast() const { return SampleFirst + (Samples - 1) * Spacing; }
+    /// Image column of grid column c (0 .. Columns() - 1).
+    constexpr int ColumnOf(int c) const {
+        return c < Before             ? SampleFirst - (Before - c) * EdgeSpacing
+               : c < Before + Samples ? SampleFirst + (c - Before) * Spacing
+                                      : SampleLast() + (c - Before - Samples + 1) * EdgeSpacing;
+    }
 };
 
 constexpr TResidualLayout ResidualLayoutOf(const TScanLayout& scan) {
-    const int before = (scan.FirstColumn + scan.Step - 1) / scan.Step;
-    const int after = (scan.Width - 1 - scan.LastColumn() + scan.Step - 1) / scan.Step;
-    return {scan.FirstColumn - before * scan.Step, scan.Step, kGridColumns + before + after,
-            before};
+    const int edge = scan.Step / 2;
+    return {scan.FirstColumn,
+            scan.Step,
+            kGridColumns,
+            (scan.FirstColumn + edge - 1) / edge,
+            (scan.Width - 1 - scan.LastColumn() + edge - 1) / edge,
+            edge};
 }
 
 /// Residual pairs in a row: room for the widest residual layout.
-inline constexpr int kResidualColumns = std::max(ResidualLayoutOf(kMeteorScanLayout).Columns,
-                                                 ResidualLayoutOf(kWideScanLayout).Columns);
+inline constexpr int kResidualColumns = std::max(ResidualLayoutOf(kMeteorScanLayout).Columns(),
+                                                 ResidualLayoutOf(kWideScanLayout).Columns());
 
 /// One row per image line, one residual pair per grid column (TResidualLayout). Made by the
 /// image fit and shared with the mapping, which keeps it alive after the fit's caller lets go.
@@ -94,9 +109,9 @@ public:
     /// kResidualColumns).
     void SetResidualGrid(std::shared_ptr<const ResidualGrid> grid, int rows, int first, int spacing,
                          int columns);
-    /// As above with the fit's layout: outside the location grid's samples, where the
-    /// residual bends fastest, it is interpolated by a cubic through the four nearest grid
-    /// columns instead of a straight line between two.
+    /// As above with the fit's layout, grid columns beyond the samples included: there,
+    /// where the residual bends fastest, it is interpolated by a cubic through the four
+    /// nearest grid columns instead of a straight line between two.
     void SetResidualGrid(std::shared_ptr<const ResidualGrid> grid, int rows,
                          const TResidualLayout& layout);
 
@@ -149,14 +164,10 @@ private:
     float FA3 = 0.0f, FA2 = 0.0f, FA1 = 0.0f;
     float FB2 = 0.0f, FB1 = 0.0f, FB0 = 0.0f;
     float FS2 = 0.0f, FS1 = 0.0f, FS0 = 0.0f;
-    std::int32_t FGridColumns = 0;
     std::int32_t FGridRows = 0;
-    std::int32_t FGridFirst = 0;
-    std::int32_t FGridSpacing = 0;
+    TResidualLayout FGridLayout{};
     float FRecipGridSpacing = 0.0f;
-    // Grid cells from FLinearFirst up to, not including, FLinearEnd are interpolated linearly.
-    std::int32_t FLinearFirst = 0;
-    std::int32_t FLinearEnd = 0;
+    float FRecipEdgeSpacing = 0.0f;
     std::shared_ptr<const ResidualGrid> FResiduals;
     float FLastIncrement = 0.0f;
 };

@@ -234,11 +234,13 @@ TEST(ScanLineEdges, CarryTheLineOnAsTheScannerSeesIt) {
 }
 
 // After a fit every grid point projects back onto its own pixel, and points between
-// the grid points land within a pixel of where they were seen.
+// the grid points, and beyond the outer ones to the line's ends, land within a pixel of
+// where they were seen.
 struct RoundTrip {
     double worstGrid = 0;
     double worstBetween = 0;
     double medianBetween = 0;
+    double worstEdge = 0; // columns 0 .. 20 and 1522 .. 1567
 };
 
 RoundTrip Measure(const ScannerModel& model, int lines) {
@@ -264,6 +266,12 @@ RoundTrip Measure(const ScannerModel& model, int lines) {
             mapping.LatLonToImageF(x, y, p.lon, p.lat, true);
             errors.push_back(std::hypot(x - column, y - (l + 0.5)));
         }
+        for (double column : {0.0, 10.0, 20.0, 1522.0, 1540.0, 1555.0, 1567.0}) {
+            const GeoPoint p = model.At(l + 0.5, column);
+            float x = 0, y = 0;
+            mapping.LatLonToImageF(x, y, p.lon, p.lat, true);
+            r.worstEdge = std::max(r.worstEdge, std::hypot(x - column, y - (l + 0.5)));
+        }
     }
     std::sort(errors.begin(), errors.end());
     r.worstBetween = errors.back();
@@ -276,6 +284,7 @@ TEST(FitRoundTrip, NorthToSouthPass) {
     const RoundTrip r = Measure(model, 2500);
     EXPECT_LT(r.worstGrid, 0.5);
     EXPECT_LT(r.worstBetween, 1.0);
+    EXPECT_LT(r.worstEdge, 1.0);
     RecordProperty("worst_between_px", std::to_string(r.worstBetween));
     RecordProperty("median_between_px", std::to_string(r.medianBetween));
 }
@@ -288,6 +297,19 @@ TEST(FitRoundTrip, SouthToNorthPassAcrossTheDateLine) {
     const RoundTrip r = Measure(model, 4000);
     EXPECT_LT(r.worstGrid, 0.5);
     EXPECT_LT(r.worstBetween, 1.0);
+    EXPECT_LT(r.worstEdge, 1.0);
+}
+
+// A scanner rolled about the track, as a calibrated one is: the line's nadir lies 32 pixels
+// off its centre, and the edge columns must still come out right.
+TEST(FitRoundTrip, RolledScannerOutToTheLineEnds) {
+    ScannerModel model;
+    model.rollDeg = 2.31;
+    const RoundTrip r = Measure(model, 6000);
+    EXPECT_LT(r.worstGrid, 0.5);
+    EXPECT_LT(r.worstBetween, 1.0);
+    EXPECT_LT(r.worstEdge, 1.0);
+    RecordProperty("worst_edge_px", std::to_string(r.worstEdge));
 }
 
 } // namespace
