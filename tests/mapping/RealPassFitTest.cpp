@@ -85,7 +85,7 @@ Figures Measure(TDateTime start, int lines, bool northbound) {
 // to a whole ground pixel before the ground-to-scan lookup, worth up to about a scan pixel
 // near the nadir, and the residual grid cancels that at the grid points only. Outside the
 // outermost grid columns the residual grid has columns of its own, carried on along the
-// scan line, so the swath edges (up to 0.26 px) keep within a pixel like the rest.
+// scan line, so the swath edges (0.2 px) keep within a pixel like the rest.
 constexpr double kWorstEdgePx = 1.0;
 
 void Expect(const Figures& f) {
