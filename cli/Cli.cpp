@@ -22,7 +22,8 @@ void PrintUsage(std::ostream& out) {
         out << "  " << c.name << std::string(width - c.name.size() + 3, ' ') << c.summary << "\n";
     }
     out << "\nExit codes: 0 done, 1 the work failed, 2 the command line was wrong, 3 done but\n"
-           "with warnings (process, locate: the result is doubtful; standard error says why).\n";
+           "with warnings (process, locate, watch: the result is doubtful; standard error says\n"
+           "why).\n";
 }
 
 void PrintCommandHelp(const Command& c, std::ostream& out) {
@@ -95,7 +96,7 @@ std::vector<std::string> Arguments::Values(const std::string& name) const {
 const std::vector<Command>& Commands() {
     static const std::vector<Command> commands = {TimingCommand(), SettingsCommand(),
                                                   PropagateCommand(), ScanCommand(), ProcessCommand(),
-                                                  LocateCommand(), KepsCommand()};
+                                                  LocateCommand(), WatchCommand(), KepsCommand()};
     return commands;
 }
 

@@ -67,5 +67,6 @@ Command ScanCommand();
 Command ProcessCommand();
 Command LocateCommand();
 Command KepsCommand();
+Command WatchCommand();
 
 } // namespace vantorel::cli

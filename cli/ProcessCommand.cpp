@@ -1,249 +1,161 @@
-// vantorel-cli process and locate: one processing run of a channel image, headless.
+// vantorel-cli process and locate: processing runs of channel images and products, headless.
 #include "Cli.h"
+#include "RunOptions.h"
 
-#include "app/ProcessingRun.h"
+#include "batch/Batch.h"
+#include "batch/HeadlessRun.h"
+#include "batch/Inputs.h"
 #include "common/Clock.h"
 #include "common/Files.h"
 #include "common/Format.h"
 #include "common/StringUtils.h"
-#include "common/Version.h"
-#include "imaging/Canvas.h"
-#include "orbit/MeteorSeries.h"
-#include "orbit/Orbits.h"
 #include "pass/inputs/SatDumpProduct.h"
-#include "settings/Registry.h"
-#include "settings/RegistryVariables.h"
 
-#include <cmath>
-#include <memory>
+#include <chrono>
 #include <optional>
 #include <stdexcept>
 
 namespace vantorel::cli {
 namespace {
 
-// The settings the window keeps, read without writing anything back.
-struct SavedSettings {
-    std::string keplerPath;
-    bool align = true;
-    bool calibration = true;
-    std::string satellite{kDefaultSatellite};
-    int lineThickness = kDefaultLineThickness;
-    TColor lineColour = static_cast<TColor>(kDefaultLineColour);
-};
+static_assert(kExitOk == 0 && kExitWarnings == 3 && kExitFailure == 1,
+              "the batch's statuses map onto these");
 
-SavedSettings ReadSavedSettings() {
-    SetRegistryProgramName(kWindowProgramName);
-    SavedSettings saved;
-    try {
-        TRegistry registry(CurrentRegistrySettings().rootKey);
-        if (registry.KeyExists(ProgramKeyPath()) && registry.OpenKeyReadOnly(ProgramKeyPath())) {
-            saved.keplerPath = registry.ReadString(kKeplerPathValue).value_or("");
-            saved.align = registry.ReadInteger(kAlignAutomaticallyValue).value_or(1) != 0;
-            saved.calibration = registry.ReadInteger(kUseCalibrationValue).value_or(1) != 0;
-            saved.satellite =
-                registry.ReadString(kSatelliteValue).value_or(std::string(kDefaultSatellite));
-            const int thickness =
-                registry.ReadInteger(kLineThicknessValue).value_or(saved.lineThickness);
-            if (thickness >= 0 && thickness <= 2) {
-                saved.lineThickness = thickness;
-            }
-            saved.lineColour = static_cast<TColor>(
-                registry.ReadInteger(kLineColourValue).value_or(kDefaultLineColour));
-        }
-    } catch (const std::exception&) {
-        // Unreadable settings: the defaults stand.
+// --step, checked before any run.
+std::optional<double> ReadStep(const Arguments& a) {
+    const auto text = a.Value("step");
+    if (!text) {
+        return std::nullopt;
     }
-    if (saved.keplerPath.empty()) {
-        saved.keplerPath = HalvoryValue(kTwoLineDataPathValue);
+    const auto step = ParseReal(*text);
+    if (!step || !(*step > 0.0)) {
+        throw UsageError("--step takes a positive number of map units a pixel");
     }
-    return saved;
+    return step;
 }
 
-// "A,B" read with parse (which gives an optional); kind names the numbers in the error.
-template <typename T, typename Parse>
-std::pair<T, T> ParseTwo(const std::string& text, const char* option, const char* kind,
-                         Parse parse) {
-    const auto fields = SplitDelimited(text, ',');
-    const auto a = fields.size() == 2 ? parse(fields[0]) : std::nullopt;
-    const auto b = fields.size() == 2 ? parse(fields[1]) : std::nullopt;
-    if (!a || !b) {
-        throw UsageError(std::string("--") + option + " takes two " + kind + ": A,B");
-    }
-    return {static_cast<T>(*a), static_cast<T>(*b)};
+// A folder that is not a product folder is one to search.
+bool SearchedFolder(const std::string& path) {
+    return DirectoryExists(path) && !FindSatDumpProductFile(path);
 }
 
-std::pair<int, int> ParsePair(const std::string& text, const char* option) {
-    return ParseTwo<int>(text, option, "whole numbers",
-                         [](const std::string& f) { return ParseInteger(f); });
-}
+// One input as process has always run it: the account on standard output as it grows, the
+// messages on standard error, the picture where --out says or beside the image.
+int RunOne(const Arguments& a, const TBatchOptions& options, std::ostream& out,
+           std::ostream& err) {
+    const auto began = std::chrono::steady_clock::now();
+    const std::string started = IsoUtc(NowUTC());
+    const std::string report = ReportTarget(a);
+    std::ostream& text = report == "-" ? err : out;
+    const auto finish = [&](TPassRecord& record) {
+        record.TotalMilliseconds = MillisecondsSince(began);
+        if (!record.Failure.empty()) {
+            err << "vantorel-cli process: " << record.Failure << "\n";
+        }
+        if (!report.empty() &&
+            !WriteReport(report, {record}, {"process", started, IsoUtc(NowUTC()), 1}, out, err)) {
+            return kExitFailure;
+        }
+        return ExitCode(record.Status);
+    };
 
-std::pair<float, float> ParseRealPair(const std::string& text, const char* option) {
-    return ParseTwo<float>(text, option, "numbers",
-                           [](const std::string& f) { return ParseReal(f); });
-}
-
-// Farther than this (days) from the pass, an element set places the overlay kilometres off.
-constexpr double kFarElementSetDays = 7.0;
-
-// One run as both commands need it: options read, settings applied, the image processed.
-class HeadlessRun {
-public:
-    HeadlessRun(const Arguments& a, std::ostream& out, std::ostream& err)
-        : notifier_(err), run_(notifier_) {
-        if (a.Positional().size() != 1) {
-            throw UsageError("name exactly one channel image");
-        }
-        image_ = a.Positional()[0];
-        EnsureGuiApplication(); // place-mark labels are drawn with the platform's fonts
-        const SavedSettings saved = ReadSavedSettings();
-        err << TakeRegistryProblemReport();
-        std::string keplers = a.Value("keplers").value_or(saved.keplerPath);
-        const std::string satelliteName = a.Value("satellite").value_or(saved.satellite);
-        const auto satellite = FindMeteorSatellite(satelliteName);
-        if (!satellite) {
-            throw UsageError("--satellite takes METEOR-M2, METEOR-M2 2, METEOR-M2 3 or "
-                             "METEOR-M2 4, or their catalogue numbers; not \"" +
-                             satelliteName + "\"");
-        }
-        run_.LineThickness = saved.lineThickness;
-        run_.AlignAutomatically = saved.align;
-        run_.UseCalibration = saved.calibration && !a.Has("no-calibration");
-        if (a.Has("align") && a.Has("no-align")) {
-            throw UsageError("give --align or --no-align, not both");
-        }
-        if (a.Has("align") || a.Has("no-align")) {
-            run_.AlignAutomatically = a.Has("align");
-        }
-        run_.LineColour = saved.lineColour;
-        if (const auto t = a.Value("thickness")) {
-            const std::string v = LowerCase(*t);
-            run_.LineThickness = v == "thin" ? 0 : v == "normal" ? 1 : v == "thick" ? 2 : -1;
-            if (run_.LineThickness < 0) {
-                throw UsageError("--thickness takes thin, normal or thick");
-            }
-        }
-        if (const auto c = a.Value("colour")) {
-            unsigned rgb = 0;
-            const bool hex = c->size() == 6 &&
-                             c->find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
-            if (!hex) {
-                throw UsageError("--colour takes six hex digits RRGGBB");
-            }
-            rgb = static_cast<unsigned>(std::stoul(*c, nullptr, 16));
-            run_.LineColour =
-                RGBColor(static_cast<std::uint8_t>(rgb >> 16), static_cast<std::uint8_t>(rgb >> 8),
-                         static_cast<std::uint8_t>(rgb));
-        }
-        if (const auto o = a.Value("offset")) {
-            offset_ = ParsePair(*o, "offset");
-        }
-        if (const auto h = a.Value("file-clock-offset")) {
-            const auto hours = ParseInteger(*h);
-            if (!hours || *hours < -14 || *hours > 14) {
-                throw UsageError("--file-clock-offset takes whole hours from -14 to 14");
-            }
-            clock_ = std::make_unique<OffsetClock>(*hours / 24.0);
-            scopedClock_ = std::make_unique<ScopedClock>(*clock_);
-        }
-        run_.Diags().OnAdd = [&out](const std::string& line) { out << line << "\n"; };
-        run_.Start(keplers, kVersion, TPassSatellite::Of(*satellite));
-        if (const auto channel = a.Value("channel")) {
-            run_.ProductChannel = *channel;
-        }
-        const bool product = FindSatDumpProductFile(image_).has_value();
-        if (run_.Satellite() == nullptr && !product) {
-            err << "vantorel-cli: no element set for " << satellite->DisplayName << " ("
-                << satellite->CatalogueNumber << ") in the Kepler folder \"" << run_.KeplerFolder()
-                << "\" (choose it with --keplers DIR)\n";
-        }
-        if (!FileExists(image_) && !DirectoryExists(image_)) {
-            err << "vantorel-cli: no such file: " << image_ << "\n";
-            processed_ = false;
-            return;
-        }
-        // An error inside a stage ends the command as any other failure of the work does.
-        std::optional<std::string> stageError;
-        processed_ = run_.ProcessFile(image_, [&](const TReportEntry& e) {
-            if (e.Kind == TReportEntry::TKind::Error && e.Issue == TPassIssue::StageFailed) {
-                stageError = e.Text;
-                return;
-            }
-            // The set's age against today says nothing about an archived pass; its
-            // distance from the pass is judged below.
-            if (e.Kind == TReportEntry::TKind::Warning && e.Issue != TPassIssue::StaleElementSet) {
-                warned_ = true;
-            }
-            Deliver(e, run_.Diags(), notifier_);
-        });
-        if (stageError) {
-            throw std::runtime_error(*stageError);
-        }
-        if (processed_ && std::fabs(run_.Orbit().EpochOffset) > kFarElementSetDays) {
-            err << Format("vantorel-cli: the element set is %.1f days from the pass\n",
-                          std::fabs(run_.Orbit().EpochOffset));
-            warned_ = true;
-        }
-        if (processed_ && offset_) {
-            run_.SetOffsets(offset_->first, offset_->second);
-            run_.RedrawOverlay();
-        }
-        out.flush();
+    const std::string path = a.Positional().front();
+    const TBatchInput input{path, FindSatDumpProductFile(path).has_value(),
+                            a.Value("out").value_or("")};
+    const auto projected = a.Value("project");
+    // Refused before the run, as in a batch: no picture is replaced unasked.
+    std::vector<TPassRecord> refused;
+    if (PlanJobs({input}, options, refused).empty()) {
+        return finish(refused.front());
+    }
+    if (projected && !options.Overwrite && FileExists(*projected)) {
+        refused.front().Failure = ExistsMessage(*projected);
+        return finish(refused.front());
     }
 
-    bool Processed() const { return processed_; }
-    /// The exit code of a run that drew its picture: warnings make it doubtful.
-    int DoneCode() const { return warned_ ? kExitWarnings : kExitOk; }
-    TProcessingRun& Run() { return run_; }
-    const std::string& Image() const { return image_; }
-
-private:
-    StreamNotifier notifier_;
-    std::unique_ptr<OffsetClock> clock_;
-    std::unique_ptr<ScopedClock> scopedClock_;
-    TProcessingRun run_;
-    std::string image_;
-    std::optional<std::pair<int, int>> offset_;
-    bool processed_ = false;
-    bool warned_ = false;
-};
-
-const std::vector<std::string> kRunOptions = {"keplers", "satellite", "channel", "offset",
-                                              "file-clock-offset", "colour", "thickness"};
-
-int RunProcess(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-    std::vector<std::string> options = kRunOptions;
-    for (const char* o : {"out", "project", "crs", "step"}) {
-        options.push_back(o);
-    }
-    const Arguments a(args, options, {"align", "no-align", "no-calibration", "no-overlay"});
-    std::optional<double> step;
-    if (const auto s = a.Value("step")) {
-        step = ParseReal(*s);
-        if (!step || !(*step > 0.0)) {
-            throw UsageError("--step takes a positive number of map units a pixel");
-        }
-    }
-    HeadlessRun h(a, out, err);
+    const THeadlessRun h(options.Setup, input.Path, text, err);
+    TPassRecord record = RecordOfRun(h, input.Product);
     if (!h.Processed()) {
-        err << "vantorel-cli process: the run ended before the picture was drawn\n";
+        return finish(record);
+    }
+    const std::string target = !input.Target.empty()
+                                   ? input.Target
+                                   : OutputName(h.Run().ImageFile(), input.Product, options.Output);
+    const auto writing = std::chrono::steady_clock::now();
+    try {
+        for (const std::string& picture : {target, projected.value_or("")}) {
+            if (!picture.empty() && !options.Overwrite && FileExists(picture)) {
+                throw std::runtime_error(ExistsMessage(picture)); // came during the run
+            }
+        }
+        text << h.Run().SavePicture(target, !a.Has("no-overlay")) << "\n";
+        record.Output = ExpandFileName(target);
+        if (projected) {
+            text << h.Run().SaveProjectedPicture(*projected, a.Value("crs").value_or(""),
+                                                 ReadStep(a).value_or(0.0))
+                 << "\n";
+        }
+        record.Status = h.Warned() ? TRunStatus::Warnings : TRunStatus::Done;
+    } catch (const std::exception& e) {
+        record.Status = TRunStatus::Failed;
+        record.Failure = e.what();
+    }
+    record.WritingMilliseconds = MillisecondsSince(writing);
+    return finish(record);
+}
+
+int RunMany(const Arguments& a, const TBatchOptions& options, std::ostream& out,
+            std::ostream& err) {
+    const std::string started = IsoUtc(NowUTC());
+    const std::string report = ReportTarget(a);
+    std::ostream& text = report == "-" ? err : out;
+    std::vector<std::string> empty;
+    const std::vector<TBatchInput> inputs = ExpandInputs(a.Positional(), empty);
+    for (const std::string& folder : empty) {
+        err << "vantorel-cli process: no channel images or products in " << folder << "\n";
+    }
+    std::vector<TPassRecord> records;
+    if (inputs.empty()) {
+        err << "vantorel-cli process: nothing to process\n";
+    } else {
+        records = RunBatch(inputs, options, text, err);
+    }
+    if (!report.empty() && !WriteReport(report, records,
+                                        {"process", started, IsoUtc(NowUTC()), options.Jobs},
+                                        out, err)) {
         return kExitFailure;
     }
-    const std::string target = a.Value("out").value_or(h.Run().SuggestedSaveName());
-    out << h.Run().SavePicture(target, !a.Has("no-overlay")) << "\n";
-    if (const auto projected = a.Value("project")) {
-        out << h.Run().SaveProjectedPicture(*projected, a.Value("crs").value_or(""),
-                                            step.value_or(0.0))
-            << "\n";
+    return ExitCode(BatchStatus(records));
+}
+
+int RunProcess(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    const Arguments a = BatchArguments(args, {"out", "project", "crs", "step"}, {"no-overlay"});
+    ReadStep(a);
+    const std::vector<std::string>& named = a.Positional();
+    if (named.empty()) {
+        throw UsageError("name a channel image, a product or a folder");
     }
-    return h.DoneCode();
+    const bool one = named.size() == 1 && !a.Has("out-dir") && !SearchedFolder(named.front());
+    if (a.Has("out") && !one) {
+        throw UsageError("--out names the picture of one input; for several give --out-dir");
+    }
+    for (const char* single : {"project", "crs", "step", "no-overlay"}) {
+        if (a.Has(single) && !one) {
+            throw UsageError(std::string("--") + single + " is for one input, without --out-dir");
+        }
+    }
+    const auto setup = ReadRunSetup(a, err); // its clock stays in place for the runs
+    const TBatchOptions options = ReadBatchOptions(a, setup->Run, err);
+    return one ? RunOne(a, options, out, err) : RunMany(a, options, out, err);
 }
 
 int RunLocate(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     std::vector<std::string> options = kRunOptions;
     options.push_back("pixel");
     options.push_back("lonlat");
-    const Arguments a(args, options, {"grid", "align", "no-align", "no-calibration"});
+    std::vector<std::string> flags = kRunFlags;
+    flags.push_back("grid");
+    const Arguments a(args, options, flags);
     const int asked =
         (a.Has("pixel") ? 1 : 0) + (a.Has("lonlat") ? 1 : 0) + (a.Has("grid") ? 1 : 0);
     if (asked != 1) {
@@ -257,19 +169,27 @@ int RunLocate(const std::vector<std::string>& args, std::ostream& out, std::ostr
     if (a.Has("lonlat")) {
         lonlat = ParseRealPair(*a.Value("lonlat"), "lonlat");
     }
-    HeadlessRun h(a, err, err); // the run's account goes to stderr: stdout is the answer
+    if (a.Positional().size() != 1) {
+        throw UsageError("name exactly one channel image");
+    }
+    const auto setup = ReadRunSetup(a, err);
+    // The run's account goes to stderr: stdout is the answer.
+    THeadlessRun h(setup->Run, a.Positional().front(), err, err);
+    if (h.StageError()) {
+        throw std::runtime_error(*h.StageError());
+    }
     if (!h.Processed()) {
         err << "vantorel-cli locate: the run ended before the map was fitted\n";
         return kExitFailure;
     }
     TProcessingRun& run = h.Run();
     if (pixel) {
-        const auto text = run.Readout(pixel->first, pixel->second);
-        if (!text) {
+        const auto answer = run.Readout(pixel->first, pixel->second);
+        if (!answer) {
             err << "vantorel-cli locate: the pixel lies outside the picture\n";
             return kExitFailure;
         }
-        out << *text << "\n";
+        out << *answer << "\n";
     } else if (lonlat) {
         int x = 0;
         int y = 0;
@@ -289,28 +209,8 @@ int RunLocate(const std::vector<std::string>& args, std::ostream& out, std::ostr
             }
         }
     }
-    return h.DoneCode();
+    return h.Warned() ? kExitWarnings : kExitOk;
 }
-
-constexpr const char* kRunHelp =
-    "  --keplers=DIR            the multi-Kepler folder (default: the window's setting)\n"
-    "  --channel=NAME           the channel of a SatDump product to process (\"1\", \"2\",\n"
-    "                           ...; default: the picture named, else the first)\n"
-    "  --satellite=NAME|NUMBER  METEOR-M2 (40069, the default), METEOR-M2 2 (44387),\n"
-    "                           METEOR-M2 3 (57166) or METEOR-M2 4 (59051); default: the\n"
-    "                           window's setting\n"
-    "  --file-clock-offset=H    the computer that named the file ran H whole hours ahead\n"
-    "                           of UTC (default: this computer's time zone)\n"
-    "  --offset=LINES,PIXELS    overlay offsets instead of the pass's defaults (and of\n"
-    "                           what the alignment finds)\n"
-    "  --no-calibration         the scanner model as it stands, with its default\n"
-    "                           offsets, instead of the satellite's calibration in\n"
-    "                           Scanner.cal (default: the UseCalibration setting, on)\n"
-    "  --align, --no-align      look for the offsets that put the coasts on the\n"
-    "                           picture's own coasts, or keep the defaults (default:\n"
-    "                           the window's setting, on)\n"
-    "  --colour=RRGGBB          line colour (default: the window's setting, yellow)\n"
-    "  --thickness=thin|normal|thick  line thickness (default: the window's setting)\n";
 
 constexpr const char* kExitHelp =
     "\nExit codes:\n"
@@ -319,14 +219,14 @@ constexpr const char* kExitHelp =
     "     .STAT file, an element set more than 7 days from the pass or a month newer, a\n"
     "     122/124/125 channel, a fit that failed, a picture cut short; standard error and\n"
     "     the account say which\n"
-    "  1  the run ended before the picture was drawn\n"
+    "  1  the run ended before the picture was drawn, or the picture was not written\n"
     "  2  the command line was wrong\n";
 
 } // namespace
 
 Command ProcessCommand() {
-    return {"process", "[options] IMAGE|PRODUCT",
-            "overlay borders and coastlines on a channel image and save the picture",
+    return {"process", "[options] IMAGE|PRODUCT|FOLDER...",
+            "overlay borders and coastlines on channel images and save the pictures",
             std::string(
                 "Runs the whole processing of one channel image (BMP, JPEG or PNG, named with\n"
                 "its pass time and with the decoder's .STAT files beside it) or of a SatDump\n"
@@ -336,11 +236,18 @@ Command ProcessCommand() {
                 "for south-to-north passes.\n"
                 "The account of each step goes to standard output, message boxes to\n"
                 "standard error as \"Caption: text\".\n\n"
+                "Several inputs, or a folder (searched with the folders below it for channel\n"
+                "images named with their pass time and for product folders), are processed\n"
+                "on all cores, each on its own: one line each as it ends (its messages on\n"
+                "standard error when it warned or failed), a progress line on a terminal,\n"
+                "and a summary. An existing picture is never replaced without --overwrite:\n"
+                "that input fails, saying so, and the others go on.\n\n"
                 "Options:\n"
-                "  --out=FILE               the picture: .bmp (24-bit), .png, .jpg (quality\n"
-                "                           92), or .tif: a GeoTIFF with ground control points\n"
-                "                           (WGS 84) from the ground table; default: the\n"
-                "                           image's name with .geo before its extension\n"
+                "  --out=FILE               the picture of one input: .bmp (24-bit), .png,\n"
+                "                           .jpg (quality 92), or .tif: a GeoTIFF with ground\n"
+                "                           control points (WGS 84) from the ground table;\n"
+                "                           default: the image's name with .geo before its\n"
+                "                           extension\n"
                 "  --no-overlay             a GeoTIFF of the channel image alone\n"
                 "  --project=FILE.tif       also the pass resampled to a map grid, the overlay\n"
                 "                           drawn in map space, as a GeoTIFF with a world file\n"
@@ -348,8 +255,10 @@ Command ProcessCommand() {
                 "                           \"+proj=laea +lat_0=60 ...\"); default longitude/\n"
                 "                           latitude (WGS 84)\n"
                 "  --step=UNITS             its pixel size in the system's units (default 0.01\n"
-                "                           degree, or 1 km)\n") +
-                kRunHelp + kExitHelp,
+                "                           degree, or 1 km)\n"
+                "  (--out, --no-overlay, --project, --crs and --step: one input only)\n") +
+                kBatchHelp + kRunHelp + kExitHelp +
+                "  With several inputs the exit code is the worst of theirs: 1, else 3, else 0.\n",
             RunProcess};
 }
 

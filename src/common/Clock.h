@@ -2,6 +2,8 @@
 
 #include "common/DateTime.h"
 
+#include <chrono>
+
 namespace vantorel {
 
 /// Where the program reads the time. The system clock serves by default; tests and the
@@ -77,5 +79,11 @@ private:
 TDateTime NowUTC();
 /// The current local date-time from the clock in use.
 TDateTime NowLocal();
+
+/// Milliseconds the steady clock has run since `start`: for timings, never for a date.
+inline double MillisecondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+        .count();
+}
 
 } // namespace vantorel

@@ -24,6 +24,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <unordered_map>
 
 namespace vantorel {
@@ -272,17 +273,24 @@ bool EllipseSpan(double cx, double cy, double a, double b, int y, int& first, in
 QFont MakeQFont(const TFont& font) {
     // Asking the font database is slow (a fontconfig match each time) and labels are
     // written on every redraw: each family name is looked up once.
+    // Runs on several threads at once draw labels: the look-ups share one lock.
     static const bool hasDejaVu = QFontDatabase::hasFamily(QStringLiteral("DejaVu Sans"));
+    static std::mutex familiesLock;
     static std::unordered_map<std::string, QString> families;
-    auto known = families.find(font.Name);
-    if (known == families.end()) {
-        QString family = QString::fromStdString(font.Name);
-        if (!QFontDatabase::hasFamily(family) && hasDejaVu) {
-            family = QStringLiteral("DejaVu Sans");
+    QString family;
+    {
+        const std::lock_guard lock(familiesLock);
+        auto known = families.find(font.Name);
+        if (known == families.end()) {
+            QString found = QString::fromStdString(font.Name);
+            if (!QFontDatabase::hasFamily(found) && hasDejaVu) {
+                found = QStringLiteral("DejaVu Sans");
+            }
+            known = families.emplace(font.Name, found).first;
         }
-        known = families.emplace(font.Name, family).first;
+        family = known->second;
     }
-    QFont q(known->second);
+    QFont q(family);
     // Points at 96 pixels per inch, as the platform's screen fonts are sized.
     q.setPixelSize(std::max(1, static_cast<int>(std::lround(font.Size * 96.0 / 72.0))));
     q.setBold(font.Bold);

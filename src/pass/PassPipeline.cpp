@@ -179,6 +179,15 @@ std::string ScannerLine(const TOrbit& orbit) {
     return Format("Scanner: the model, half-angle %.2f degrees", orbit.ScanHalfAngle);
 }
 
+// The file(s) the orbit's element set came from.
+std::string KeplerSource(const TOrbit& orbit) {
+    std::string source = orbit.MainKeplerFile;
+    if (!orbit.UpdatesKeplerFile.empty()) {
+        source += (orbit.MainKeplerFile.empty() ? "" : " & ") + orbit.UpdatesKeplerFile;
+    }
+    return source;
+}
+
 bool IsChannel68(const std::string& path) {
     const std::string name = LowerCase(ExtractFileName(path));
     return name.find(".s_68.") != std::string::npos || name.find("_68.bmp") != std::string::npos;
@@ -227,6 +236,7 @@ std::optional<TLineTimes> TLineTimes::FromOwnTimes(std::vector<TDateTime> own, d
         }
         own[static_cast<std::size_t>(i)] = value;
     }
+    t.StartFrom = TStartSource::Product;
     t.times_ = std::move(own);
     t.Start = t.times_.front();
     return t;
@@ -334,6 +344,10 @@ TPassOutcome ProcessChannelImageFile(const std::string& fileName,
         ReadLinePeriod(fileName, times.Period, report); // the .STAT search takes the name given
         CheckElementSetAgainstPass(epoch, times.Start, report);
         times.Start = ExactStartFromStat(path, times.Start, report, named.OtherUtc);
+        // A .STAT clock that agrees with the name to the millisecond is told as the name's.
+        times.StartFrom = times.Start != named.Utc ? TStartSource::Stat
+                          : named.Read             ? TStartSource::FileName
+                                                   : TStartSource::None;
 
         RunPass(outcome, IsChannel68(path), times, sources, report);
     } catch (const std::exception& e) {
@@ -366,6 +380,9 @@ void RunPass(TPassOutcome& outcome, bool channel68, const TLineTimes& times, TPa
         return;
     }
 
+    pass->Satellite = sources.Satellite();
+    pass->ElementSet = {orbit.Elements->EpochDateTime(), KeplerSource(orbit), orbit.EpochOffset};
+
     report.Account(pass->Northbound
                        ? "Picture: a north-bound pass, south at the top and east on the left; "
                          "shown turned 180 degrees"
@@ -380,6 +397,8 @@ void RunPass(TPassOutcome& outcome, bool channel68, const TLineTimes& times, TPa
     for (const std::string& line : fitted.account) {
         report.Account(line);
     }
+    pass->Fitted = fitted.fitted;
+    pass->Residuals = fitted.residuals;
     if (!fitted.report.empty()) {
         // The overlay is still drawn through what the fit got to.
         report.Warning(TPassIssue::FitFailed, fitted.report);
@@ -428,11 +447,7 @@ bool BuildGroundTable(TOrbit& orbit, const TLineTimes& times, int lines, Locatio
     }
     report.Account(orbit.SatelliteName + " starting overlay at " +
                    FormatDateTime("yyyy-mm-dd hh:nn:ss\" UTC\"", times.Start));
-    std::string source = "  Kepler data from: " + orbit.MainKeplerFile;
-    if (!orbit.UpdatesKeplerFile.empty()) {
-        source += (orbit.MainKeplerFile.empty() ? "" : " & ") + orbit.UpdatesKeplerFile;
-    }
-    report.Account(source);
+    report.Account("  Kepler data from: " + KeplerSource(orbit));
     report.Account(Format("  Keplers are %.0f days offset", std::fabs(orbit.EpochOffset)));
 
     if (times.OwnTimes()) {

@@ -26,10 +26,19 @@ class TOrbit;
 class TSatellite;
 class TSatelliteList;
 
+/// Where a pass's start came from.
+enum class TStartSource {
+    None,     ///< nothing gave one (the file name holds no date)
+    FileName, ///< the date and time in the file name
+    Stat,     ///< the decoder's .STAT clock, near the file name's time
+    Product,  ///< the line times of a decoder's product
+};
+
 /// The time of every line of a picture: a start and a line period, both UTC days.
 struct TLineTimes {
     TDateTime Start = 0.0; ///< the first line's time
     double Period = kDefaultLinePeriodDays;
+    TStartSource StartFrom = TStartSource::FileName;
 
     /// Times from an input that gives each line its own (NaN for a line without one, such
     /// as the black lines of a dropout): a line without a time takes one interpolated
@@ -121,6 +130,16 @@ struct TPassResult {
     TWarpedMapping Mapping;   ///< fitted to the image; map width = lines
     int LineOffset = 0;       ///< the overlay's default shift, lines (positive: up)
     int PixelOffset = 0;      ///< the overlay's default shift, pixels (positive: right)
+    TPassSatellite Satellite; ///< the satellite of the pass (a product's own)
+    /// The element set that placed the pass.
+    struct TElementSetUsed {
+        TDateTime Epoch = 0.0;     ///< UTC
+        std::string Source;        ///< the Kepler file(s), or the product, it came from
+        double DaysFromPass = 0.0; ///< its epoch minus the pass start
+    } ElementSet;
+    bool Fitted = false; ///< every step of the map fit succeeded
+    /// What the fitted polynomials leave at each ground point, pixels.
+    std::shared_ptr<const ResidualGrid> Residuals;
 };
 
 /// What a run leaves: the finished pass, or what there is to show of one that ended early.

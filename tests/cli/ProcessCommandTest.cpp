@@ -1,51 +1,14 @@
-#include "Cli.h"
+#include "Headless.h"
 
 #include "SamplePass.h"
-#include "TempDir.h"
-#include "common/Program.h"
 #include "imaging/Bitmap.h"
-#include "settings/RegistryVariables.h"
 
-#include <gtest/gtest.h>
-
-#include <cstdlib>
+#include <algorithm>
+#include <cstdio>
 #include <filesystem>
-#include <sstream>
 
 namespace vantorel::cli {
 namespace {
-
-const std::string kSource = VANTOREL_SOURCE_DIR;
-
-struct Result {
-    int code;
-    std::string out;
-    std::string err;
-};
-
-// vantorel-cli with the program's data beside a fake executable and a private registry.
-struct Headless : ::testing::Test {
-    testing::TempDir program;
-    testing::TempDir registry;
-    std::unique_ptr<ScopedExecutablePath> exe;
-
-    void SetUp() override {
-        std::filesystem::copy_file(kSource + "/data/Countries.dat", program / "Countries.dat");
-        std::filesystem::copy_file(kSource + "/data/Stations.dat", program / "Stations.dat");
-        exe = std::make_unique<ScopedExecutablePath>(program / "vantorel-cli");
-        setenv("VANTOREL_REGISTRY_DIR", registry.Path().c_str(), 1);
-        ResetRegistrySettings();
-    }
-    void TearDown() override {
-        unsetenv("VANTOREL_REGISTRY_DIR");
-        ResetRegistrySettings();
-    }
-    Result Call(std::vector<std::string> args) {
-        std::ostringstream out, err;
-        const int code = Main(args, out, err);
-        return {code, out.str(), err.str()};
-    }
-};
 
 TEST_F(Headless, ProcessWritesThePictureAndItsAccount) {
     testing::TempDir out;

@@ -1,6 +1,7 @@
 #include "pass/PassPipeline.h"
 
 #include "SamplePass.h"
+#include "SampleProduct.h"
 #include "TempDir.h"
 #include "TestData.h"
 #include "common/Clock.h"
@@ -139,28 +140,7 @@ TEST(PassPipeline, AProductFolderRunsOnItsOwnSatelliteElementSetAndTimes) {
     const TLineTimes& times = file.Result->Times;
 
     testing::TempDir dir;
-    TBitmap picture;
-    picture.LoadFromFile(kSampleImage);
-    TPngImage png;
-    png.AssignBitmap(picture);
-    std::filesystem::create_directories(dir / "pass/MSU-MR");
-    png.SaveToFile(dir / "pass/MSU-MR/MSU-MR-1.png");
-    nlohmann::json stamps = nlohmann::json::array();
-    for (int group = 0; group < 500; ++group) {
-        const double unix = (times.At(8 * group) - 25569.0) * kSecondsPerDay;
-        stamps.push_back(group >= 200 && group < 205 ? -1.0 : unix);
-    }
-    const auto lines = testing::ReadTestDataLines("../../samples/keps/meteor.txt");
-    const nlohmann::json product = {
-        {"instrument", "msu_mr"},
-        {"type", "image"},
-        {"timestamps_type", 1},
-        {"tle",
-         {{"norad", 40069}, {"name", "METEOR-M 2"}, {"line1", lines[1]}, {"line2", lines[2]}}},
-        {"images",
-         {{{"file", "MSU-MR-1.png"}, {"name", "1"}, {"ifov_y", 8}, {"timestamps", stamps}}}}};
-    const std::vector<std::uint8_t> cbor = nlohmann::json::to_cbor(product);
-    dir.Write("pass/MSU-MR/product.cbor", std::string(cbor.begin(), cbor.end()));
+    testing::SampleProductCopy(dir, "pass/MSU-MR", times, 200, 204);
 
     TPassSources sources;
     sources.Load(dir / "no-keps", TPassSatellite::Of(*FindMeteorSatellite("59051")));

@@ -1,0 +1,210 @@
+#include "RunOptions.h"
+
+#include "batch/Inputs.h"
+#include "common/Files.h"
+#include "common/Format.h"
+#include "common/StringUtils.h"
+#include "imaging/Canvas.h"
+#include "orbit/MeteorSeries.h"
+#include "settings/Registry.h"
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <iostream>
+#include <thread>
+
+namespace vantorel::cli {
+namespace {
+
+// "A,B" read with parse (which gives an optional); kind names the numbers in the error.
+template <typename T, typename Parse>
+std::pair<T, T> ParseTwo(const std::string& text, const char* option, const char* kind,
+                         Parse parse) {
+    const auto fields = SplitDelimited(text, ',');
+    const auto a = fields.size() == 2 ? parse(fields[0]) : std::nullopt;
+    const auto b = fields.size() == 2 ? parse(fields[1]) : std::nullopt;
+    if (!a || !b) {
+        throw UsageError(std::string("--") + option + " takes two " + kind + ": A,B");
+    }
+    return {static_cast<T>(*a), static_cast<T>(*b)};
+}
+
+// More runs at once than this only share the same cores.
+constexpr int kMostJobs = 256;
+
+} // namespace
+
+std::pair<int, int> ParsePair(const std::string& text, const char* option) {
+    return ParseTwo<int>(text, option, "whole numbers",
+                         [](const std::string& f) { return ParseInteger(f); });
+}
+
+std::pair<float, float> ParseRealPair(const std::string& text, const char* option) {
+    return ParseTwo<float>(text, option, "numbers",
+                           [](const std::string& f) { return ParseReal(f); });
+}
+
+const std::vector<std::string> kRunOptions = {"keplers", "satellite", "channel", "offset",
+                                              "file-clock-offset", "colour", "thickness"};
+const std::vector<std::string> kRunFlags = {"align", "no-align", "no-calibration"};
+const std::vector<std::string> kBatchOptions = {"out-dir", "format", "jobs", "report"};
+const std::vector<std::string> kBatchFlags = {"overwrite"};
+
+Arguments BatchArguments(const std::vector<std::string>& args,
+                         const std::vector<std::string>& valued,
+                         const std::vector<std::string>& flags) {
+    std::vector<std::string> allValued = kRunOptions;
+    allValued.insert(allValued.end(), kBatchOptions.begin(), kBatchOptions.end());
+    allValued.insert(allValued.end(), valued.begin(), valued.end());
+    std::vector<std::string> allFlags = kRunFlags;
+    allFlags.insert(allFlags.end(), kBatchFlags.begin(), kBatchFlags.end());
+    allFlags.insert(allFlags.end(), flags.begin(), flags.end());
+    return Arguments(args, allValued, allFlags);
+}
+
+std::unique_ptr<THeadlessSetup> ReadRunSetup(const Arguments& a, std::ostream& err) {
+    EnsureGuiApplication(); // place-mark labels are drawn with the platform's fonts
+    const TSavedSettings saved = ReadSavedSettings();
+    err << TakeRegistryProblemReport();
+    auto setup = std::make_unique<THeadlessSetup>();
+    TRunSetup& run = setup->Run;
+    run.Keplers = a.Value("keplers").value_or(saved.keplerPath);
+    const std::string satelliteName = a.Value("satellite").value_or(saved.satellite);
+    const auto satellite = FindMeteorSatellite(satelliteName);
+    if (!satellite) {
+        throw UsageError("--satellite takes METEOR-M2, METEOR-M2 2, METEOR-M2 3 or "
+                         "METEOR-M2 4, or their catalogue numbers; not \"" +
+                         satelliteName + "\"");
+    }
+    run.Satellite = *satellite;
+    run.LineThickness = saved.lineThickness;
+    run.Align = saved.align;
+    run.Calibration = saved.calibration && !a.Has("no-calibration");
+    if (a.Has("align") && a.Has("no-align")) {
+        throw UsageError("give --align or --no-align, not both");
+    }
+    if (a.Has("align") || a.Has("no-align")) {
+        run.Align = a.Has("align");
+    }
+    run.LineColour = saved.lineColour;
+    if (const auto t = a.Value("thickness")) {
+        const std::string v = LowerCase(*t);
+        run.LineThickness = v == "thin" ? 0 : v == "normal" ? 1 : v == "thick" ? 2 : -1;
+        if (run.LineThickness < 0) {
+            throw UsageError("--thickness takes thin, normal or thick");
+        }
+    }
+    if (const auto c = a.Value("colour")) {
+        const bool hex = c->size() == 6 &&
+                         c->find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
+        if (!hex) {
+            throw UsageError("--colour takes six hex digits RRGGBB");
+        }
+        const auto rgb = static_cast<unsigned>(std::stoul(*c, nullptr, 16));
+        run.LineColour =
+            RGBColor(static_cast<std::uint8_t>(rgb >> 16), static_cast<std::uint8_t>(rgb >> 8),
+                     static_cast<std::uint8_t>(rgb));
+    }
+    if (const auto o = a.Value("offset")) {
+        run.Offset = ParsePair(*o, "offset");
+    }
+    if (const auto h = a.Value("file-clock-offset")) {
+        const auto hours = ParseInteger(*h);
+        if (!hours || *hours < -14 || *hours > 14) {
+            throw UsageError("--file-clock-offset takes whole hours from -14 to 14");
+        }
+        // Set once, before any run starts: every run reads it, none changes it.
+        setup->FileClock = std::make_unique<OffsetClock>(*hours / 24.0);
+        setup->ClockInPlace = std::make_unique<ScopedClock>(*setup->FileClock);
+    }
+    run.Channel = a.Value("channel").value_or("");
+    return setup;
+}
+
+TBatchOptions ReadBatchOptions(const Arguments& a, const TRunSetup& setup, std::ostream& err) {
+    TBatchOptions options;
+    options.Setup = setup;
+    options.Overwrite = a.Has("overwrite");
+    options.Jobs = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+    if (const auto jobs = a.Value("jobs")) {
+        const auto n = ParseInteger(*jobs);
+        if (!n || *n < 1 || *n > kMostJobs) {
+            throw UsageError(Format("--jobs takes a whole number from 1 to %d", kMostJobs));
+        }
+        options.Jobs = static_cast<int>(*n);
+    }
+    if (const auto format = a.Value("format")) {
+        const std::string f = LowerCase(*format);
+        options.Output.Format = f == "jpeg" ? "jpg" : f;
+        if (f != "bmp" && f != "jpg" && f != "jpeg" && f != "png") {
+            throw UsageError("--format takes bmp, jpg or png");
+        }
+    }
+    if (const auto dir = a.Value("out-dir")) {
+        std::error_code ec;
+        std::filesystem::create_directories(*dir, ec);
+        if (!DirectoryExists(*dir)) {
+            throw std::runtime_error("cannot make the output folder " + *dir +
+                                     (ec ? ": " + ec.message() : std::string()));
+        }
+        options.Output.OutDir = *dir;
+    }
+    // A progress line only where someone watches it.
+    options.Progress = &err == &std::cerr && ::isatty(STDERR_FILENO) != 0;
+    return options;
+}
+
+std::string ReportTarget(const Arguments& a) {
+    return a.Value("report").value_or("");
+}
+
+bool WriteReport(const std::string& target, const std::vector<TPassRecord>& records,
+                 const TReportContext& context, std::ostream& out, std::ostream& err) {
+    const std::string text = JsonText(ReportJson(records, context));
+    if (target == "-") {
+        out << text << std::flush;
+        return true;
+    }
+    try {
+        ReplaceFileContents(target, text);
+    } catch (const std::exception& e) {
+        err << "vantorel-cli " << context.Command << ": the report: " << e.what() << "\n";
+        return false;
+    }
+    return true;
+}
+
+const char* const kRunHelp =
+    "  --keplers=DIR            the multi-Kepler folder (default: the window's setting)\n"
+    "  --channel=NAME           the channel of a SatDump product to process (\"1\", \"2\",\n"
+    "                           ...; default: the picture named, else the first)\n"
+    "  --satellite=NAME|NUMBER  METEOR-M2 (40069, the default), METEOR-M2 2 (44387),\n"
+    "                           METEOR-M2 3 (57166) or METEOR-M2 4 (59051); default: the\n"
+    "                           window's setting\n"
+    "  --file-clock-offset=H    the computer that named the file ran H whole hours ahead\n"
+    "                           of UTC (default: this computer's time zone)\n"
+    "  --offset=LINES,PIXELS    overlay offsets instead of the pass's defaults (and of\n"
+    "                           what the alignment finds)\n"
+    "  --no-calibration         the scanner model as it stands, with its default\n"
+    "                           offsets, instead of the satellite's calibration in\n"
+    "                           Scanner.cal (default: the UseCalibration setting, on)\n"
+    "  --align, --no-align      look for the offsets that put the coasts on the\n"
+    "                           picture's own coasts, or keep the defaults (default:\n"
+    "                           the window's setting, on)\n"
+    "  --colour=RRGGBB          line colour (default: the window's setting, yellow)\n"
+    "  --thickness=thin|normal|thick  line thickness (default: the window's setting)\n";
+
+const char* const kBatchHelp =
+    "  --out-dir=DIR            write the pictures there (made when missing), named\n"
+    "                           as beside the image (a product's with the name of\n"
+    "                           the folder that holds it in front)\n"
+    "  --format=bmp|jpg|png     the pictures' format (default: the image's own)\n"
+    "  --overwrite              replace pictures that exist (default: such an input\n"
+    "                           fails, saying so, and the others go on)\n"
+    "  --jobs=N                 runs at once (default: the number of cores)\n"
+    "  --report=FILE            the account of every input as JSON (README.md lists\n"
+    "                           its fields); \"-\": on standard output, and what\n"
+    "                           would go there goes to standard error\n";
+
+} // namespace vantorel::cli

@@ -1,0 +1,138 @@
+// vantorel-cli watch: folders looked after until stopped, each new pass processed once.
+#include "Cli.h"
+#include "RunOptions.h"
+
+#include "batch/Watch.h"
+#include "common/Files.h"
+#include "common/Format.h"
+#include "common/StringUtils.h"
+
+#include <atomic>
+#include <csignal>
+
+namespace vantorel::cli {
+namespace {
+
+std::atomic<bool> gStopAsked{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
+
+extern "C" void AskToStop(int) {
+    gStopAsked = true;
+}
+
+// SIGINT and SIGTERM ask the watch to stop while this lives.
+class TStopSignals {
+public:
+    TStopSignals() {
+        gStopAsked = false;
+        struct sigaction action {};
+        action.sa_handler = AskToStop;
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGINT, &action, &previousInt_);
+        sigaction(SIGTERM, &action, &previousTerm_);
+    }
+    ~TStopSignals() {
+        sigaction(SIGINT, &previousInt_, nullptr);
+        sigaction(SIGTERM, &previousTerm_, nullptr);
+    }
+    TStopSignals(const TStopSignals&) = delete;
+    TStopSignals& operator=(const TStopSignals&) = delete;
+
+private:
+    struct sigaction previousInt_ {};
+    struct sigaction previousTerm_ {};
+};
+
+double Seconds(const Arguments& a, const char* option, double otherwise) {
+    const auto text = a.Value(option);
+    if (!text) {
+        return otherwise;
+    }
+    const auto value = ParseReal(*text);
+    if (!value || *value < 0.0 || *value > 86400.0) {
+        throw UsageError(std::string("--") + option + " takes seconds from 0 to 86400");
+    }
+    return *value;
+}
+
+int RunWatch(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    const Arguments a =
+        BatchArguments(args, {"settle", "companion-timeout", "poll", "exit-when-idle"}, {});
+    if (a.Positional().empty()) {
+        throw UsageError("name the folders to watch");
+    }
+    for (const std::string& folder : a.Positional()) {
+        if (!DirectoryExists(folder)) {
+            throw UsageError("not a folder: " + folder);
+        }
+    }
+    TWatchOptions watch;
+    watch.Folders = a.Positional();
+    watch.SettleSeconds = Seconds(a, "settle", watch.SettleSeconds);
+    watch.CompanionTimeoutSeconds = Seconds(a, "companion-timeout", watch.CompanionTimeoutSeconds);
+    watch.PollSeconds = std::max(0.1, Seconds(a, "poll", watch.PollSeconds));
+    if (a.Has("exit-when-idle")) {
+        watch.ExitWhenIdleSeconds = Seconds(a, "exit-when-idle", 0.0);
+    }
+    const auto setup = ReadRunSetup(a, err); // its clock stays in place for the runs
+    watch.Batch = ReadBatchOptions(a, setup->Run, err);
+    watch.Batch.Progress = false; // a line per pass is the log
+    const std::string& stateFolder =
+        watch.Batch.Output.OutDir.empty() ? watch.Folders.front() : watch.Batch.Output.OutDir;
+    watch.StateFile = IncludeTrailingPathDelimiter(stateFolder) + kWatchStateName;
+
+    const std::string report = ReportTarget(a);
+    std::ostream& text = report == "-" ? err : out;
+    const std::string started = IsoUtc(NowUTC());
+    const auto context = [&] {
+        return TReportContext{"watch", started, IsoUtc(NowUTC()), watch.Batch.Jobs};
+    };
+    if (!report.empty() && report != "-") {
+        watch.OnRecord = [&](const std::vector<TPassRecord>& records) {
+            WriteReport(report, records, context(), out, err);
+        };
+    }
+    const TStopSignals signals;
+    const std::vector<TPassRecord> records = Watch(watch, gStopAsked, text, err);
+    const TStatusCounts n = CountStatuses(records);
+    text << Format("Stopped after %d passes: %d done, %d with warnings, %d failed\n",
+                   static_cast<int>(records.size()), n.Done, n.Warnings, n.Failed);
+    if (!report.empty() && !WriteReport(report, records, context(), out, err)) {
+        return kExitFailure;
+    }
+    return records.empty() ? kExitOk : ExitCode(BatchStatus(records));
+}
+
+} // namespace
+
+Command WatchCommand() {
+    return {"watch", "[options] FOLDER...",
+            "process each new channel image or product in folders as it comes",
+            std::string(
+                "Looks after the folders (and those below them) until SIGINT or SIGTERM,\n"
+                "which end it once the passes in hand are done. A new channel image named\n"
+                "with its pass time, or a new SatDump product folder, is processed once it\n"
+                "has not changed for --settle seconds and its .STAT file (the pictures its\n"
+                "product.cbor lists) is there, or when that has not come after\n"
+                "--companion-timeout seconds (it says so). Each is processed once: what was\n"
+                "done is kept in " +
+                std::string(kWatchStateName) +
+                " in the output folder, so that a restart\n"
+                "neither redoes a pass nor skips one that came meanwhile; an existing picture\n"
+                "fails its pass unless --overwrite. One line per pass on standard output;\n"
+                "the report, when asked for, is rewritten after every pass.\n\n"
+                "Options:\n"
+                "  --settle=SECONDS         unchanged this long, a file is whole (default 10)\n"
+                "  --companion-timeout=SECONDS  the wait for .STAT files and a product's\n"
+                "                           pictures (default 300)\n"
+                "  --poll=SECONDS           look through the folders this often besides the\n"
+                "                           file system's notifications (default 5)\n"
+                "  --exit-when-idle=SECONDS end after this long with nothing waiting or\n"
+                "                           running (default: run until stopped)\n") +
+                kBatchHelp + kRunHelp +
+                "\nExit codes: the worst of the passes processed (1, else 3, else 0); 1 when\n"
+                "the state file cannot be used; 2 when the command line was wrong.\n",
+            RunWatch};
+}
+
+} // namespace vantorel::cli

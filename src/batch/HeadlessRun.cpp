@@ -1,0 +1,122 @@
+#include "batch/HeadlessRun.h"
+
+#include "common/Clock.h"
+#include "common/Files.h"
+#include "common/Format.h"
+#include "common/Version.h"
+#include "orbit/Orbits.h"
+#include "pass/inputs/SatDumpProduct.h"
+
+#include <chrono>
+#include <cmath>
+
+namespace vantorel {
+const char* IssueName(TPassIssue issue) {
+    switch (issue) {
+    case TPassIssue::None:
+        return "None";
+    case TPassIssue::FileNotFound:
+        return "FileNotFound";
+    case TPassIssue::NoElementSet:
+        return "NoElementSet";
+    case TPassIssue::ElementSetFiles:
+        return "ElementSetFiles";
+    case TPassIssue::StaleElementSet:
+        return "StaleElementSet";
+    case TPassIssue::UnsuitableChannel:
+        return "UnsuitableChannel";
+    case TPassIssue::NoDateInName:
+        return "NoDateInName";
+    case TPassIssue::ElementSetNotContemporary:
+        return "ElementSetNotContemporary";
+    case TPassIssue::MissingStat:
+        return "MissingStat";
+    case TPassIssue::ImageCutShort:
+        return "ImageCutShort";
+    case TPassIssue::TooFewLines:
+        return "TooFewLines";
+    case TPassIssue::InvalidOrbit:
+        return "InvalidOrbit";
+    case TPassIssue::FitFailed:
+        return "FitFailed";
+    case TPassIssue::StageFailed:
+        return "StageFailed";
+    }
+    return "Unknown";
+}
+
+THeadlessRun::THeadlessRun(const TRunSetup& setup, const std::string& input, std::ostream& out,
+                           std::ostream& err)
+    : notifier_(err), run_(notifier_), input_(input) {
+    run_.LineThickness = setup.LineThickness;
+    run_.LineColour = setup.LineColour;
+    run_.AlignAutomatically = setup.Align;
+    run_.UseCalibration = setup.Calibration;
+    run_.Diags().OnAdd = [this, &out](const std::string& line) {
+        account_.push_back(line);
+        out << line << "\n";
+    };
+    const auto started = std::chrono::steady_clock::now();
+    run_.Start(setup.Keplers, kVersion, TPassSatellite::Of(setup.Satellite));
+    startMs_ = MillisecondsSince(started);
+    run_.ProductChannel = setup.Channel;
+    const bool product = FindSatDumpProductFile(input_).has_value();
+    if (run_.Satellite() == nullptr && !product) {
+        err << "vantorel-cli: no element set for " << setup.Satellite.DisplayName << " ("
+            << setup.Satellite.CatalogueNumber << ") in the Kepler folder \""
+            << run_.KeplerFolder() << "\" (choose it with --keplers DIR)\n";
+    }
+    if (!FileExists(input_) && !DirectoryExists(input_)) {
+        err << "vantorel-cli: no such file: " << input_ << "\n";
+        errors_.push_back({IssueName(TPassIssue::FileNotFound), "no such file", ""});
+        return;
+    }
+    const auto processing = std::chrono::steady_clock::now();
+    processed_ = run_.ProcessFile(input_, [&](const TReportEntry& e) {
+        Note(e);
+        // An error inside a stage ends the command as any other failure of the work does.
+        if (e.Kind == TReportEntry::TKind::Error && e.Issue == TPassIssue::StageFailed) {
+            stageError_ = e.Text;
+            return;
+        }
+        Deliver(e, run_.Diags(), notifier_);
+    });
+    processingMs_ = MillisecondsSince(processing);
+    if (stageError_) {
+        processed_ = false;
+        return;
+    }
+    const TPassResult* pass = run_.Pass();
+    if (processed_ && pass != nullptr &&
+        std::fabs(pass->ElementSet.DaysFromPass) > kFarElementSetDays) {
+        const double days = std::fabs(pass->ElementSet.DaysFromPass);
+        err << Format("vantorel-cli: the element set is %.1f days from the pass\n", days);
+        warnings_.push_back(
+            {"ElementSetFarFromPass",
+             Format("the element set is %.1f days from the pass", days), ""});
+        warned_ = true;
+    }
+    if (processed_ && setup.Offset) {
+        run_.SetOffsets(setup.Offset->first, setup.Offset->second);
+        run_.RedrawOverlay();
+        offsetGiven_ = true;
+    }
+    out.flush();
+}
+
+void THeadlessRun::Note(const TReportEntry& e) {
+    if (e.Kind == TReportEntry::TKind::Account) {
+        return;
+    }
+    TRunIssue issue{IssueName(e.Issue), PlainLineBreaks(e.Text), e.Caption};
+    if (e.Kind == TReportEntry::TKind::Error) {
+        errors_.push_back(std::move(issue));
+        return;
+    }
+    warnings_.push_back(std::move(issue));
+    if (e.Issue != TPassIssue::StaleElementSet) {
+        warned_ = true;
+    }
+}
+
+} // namespace vantorel

@@ -1,0 +1,202 @@
+#include "batch/Inputs.h"
+
+#include "common/Files.h"
+#include "common/StringUtils.h"
+#include "export/PictureWriters.h"
+#include "pass/inputs/SatDumpProduct.h"
+#include "pass/inputs/StatTiming.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <stdexcept>
+#include <system_error>
+
+namespace vantorel {
+namespace {
+
+namespace fs = std::filesystem;
+
+bool Hidden(const fs::path& p) {
+    const std::string name = p.filename().string();
+    return !name.empty() && name[0] == '.';
+}
+
+bool IsProductFolder(const std::string& path) {
+    return DirectoryExists(path) && FindSatDumpProductFile(path).has_value();
+}
+
+// A name no other writer of this process or another one picks.
+std::string TemporaryBeside(const std::string& target) {
+    static std::atomic<unsigned> counter{0};
+    return ExtractFilePath(target) + "." + ExtractFileName(target) + ".part-" +
+           std::to_string(::getpid()) + "-" + std::to_string(counter++);
+}
+
+std::string SystemError(const std::string& what, const std::string& path) {
+    return what + " " + path + ": " + std::strerror(errno);
+}
+
+} // namespace
+
+bool IsChannelImageName(std::string_view fileName) {
+    const std::string name = LowerCase(std::string(fileName));
+    const std::string ext = ExtractFileExt(name);
+    if (ext != ".bmp" && ext != ".jpg" && ext != ".jpeg" && ext != ".png") {
+        return false;
+    }
+    const std::string stem = name.substr(0, name.size() - ext.size());
+    if (stem.size() >= 4 && stem.compare(stem.size() - 4, 4, ".geo") == 0) {
+        return false;
+    }
+    return LocalStartFromFileName(fileName).has_value();
+}
+
+std::vector<TBatchInput> FindInputs(const std::string& folder) {
+    std::vector<TBatchInput> found;
+    std::error_code ec;
+    fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec);
+    for (const fs::recursive_directory_iterator end; !ec && it != end; it.increment(ec)) {
+        const fs::path& p = it->path();
+        if (Hidden(p)) {
+            if (it->is_directory(ec)) {
+                it.disable_recursion_pending();
+            }
+            continue;
+        }
+        if (it->is_directory(ec)) {
+            if (IsProductFolder(p.string())) {
+                found.push_back({p.string(), true, {}});
+                it.disable_recursion_pending();
+            }
+        } else if (it->is_regular_file(ec) && IsChannelImageName(p.filename().string())) {
+            found.push_back({p.string(), false, {}});
+        }
+    }
+    std::sort(found.begin(), found.end(),
+              [](const TBatchInput& a, const TBatchInput& b) { return a.Path < b.Path; });
+    return found;
+}
+
+std::vector<TBatchInput> ExpandInputs(const std::vector<std::string>& named,
+                                      std::vector<std::string>& empty) {
+    std::vector<TBatchInput> inputs;
+    for (const std::string& path : named) {
+        if (DirectoryExists(path) && !IsProductFolder(path)) {
+            const std::vector<TBatchInput> found = FindInputs(path);
+            if (found.empty()) {
+                empty.push_back(path);
+            }
+            inputs.insert(inputs.end(), found.begin(), found.end());
+        } else {
+            inputs.push_back({path, FindSatDumpProductFile(path).has_value(), {}});
+        }
+    }
+    return inputs;
+}
+
+std::string OutputName(const std::string& imageFile, bool product, const TOutputOptions& options) {
+    const std::string ext = options.Format.empty() ? ExtractFileExt(imageFile) : "." + options.Format;
+    const std::string beside = ChangeFileExt(imageFile, ".geo" + ext);
+    if (options.OutDir.empty()) {
+        return beside;
+    }
+    std::string name = ExtractFileName(beside);
+    if (product) {
+        const fs::path holder = fs::path(ExpandFileName(imageFile)).parent_path().parent_path();
+        if (!holder.filename().empty()) {
+            name = holder.filename().string() + "_" + name;
+        }
+    }
+    return IncludeTrailingPathDelimiter(options.OutDir) + name;
+}
+
+std::string PlannedOutput(const TBatchInput& input, const std::string& channel,
+                          const TOutputOptions& options) {
+    if (!input.Target.empty()) {
+        return input.Target;
+    }
+    if (!input.Product) {
+        return OutputName(input.Path, false, options);
+    }
+    try {
+        return OutputName(OpenSatDumpProduct(input.Path, channel).ImagePath, true, options);
+    } catch (const std::exception&) {
+        return {};
+    }
+}
+
+std::string ExistsMessage(const std::string& target) {
+    return target + " exists already (--overwrite replaces it)";
+}
+
+void PlacePicture(const TBitmap& picture, const std::string& target, bool overwrite) {
+    std::error_code ec;
+    if (!overwrite && fs::exists(target, ec)) {
+        throw std::runtime_error(ExistsMessage(target));
+    }
+    const std::string temporary = TemporaryBeside(target);
+    try {
+        WritePicture(picture, temporary, PictureFormatForName(target));
+    } catch (...) {
+        ::unlink(temporary.c_str());
+        throw;
+    }
+    if (overwrite) {
+        if (::rename(temporary.c_str(), target.c_str()) != 0) {
+            const std::string message = SystemError("cannot write", target);
+            ::unlink(temporary.c_str());
+            throw std::runtime_error(message);
+        }
+        return;
+    }
+    // A hard link is made only where no file is: another writer's picture is never replaced.
+    if (::link(temporary.c_str(), target.c_str()) == 0) {
+        ::unlink(temporary.c_str());
+        return;
+    }
+    const int linkError = errno;
+    if (linkError == EEXIST) {
+        ::unlink(temporary.c_str());
+        throw std::runtime_error(ExistsMessage(target));
+    }
+    // File systems without hard links: the check above has to do.
+    if (::rename(temporary.c_str(), target.c_str()) != 0) {
+        const std::string message = SystemError("cannot write", target);
+        ::unlink(temporary.c_str());
+        throw std::runtime_error(message);
+    }
+}
+
+void ReplaceFileContents(const std::string& path, std::string_view bytes) {
+    const std::string temporary = TemporaryBeside(path);
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        throw std::runtime_error(SystemError("cannot write", temporary));
+    }
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            break;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    const bool written = done == bytes.size() && ::fsync(fd) == 0;
+    const bool closed = ::close(fd) == 0;
+    if (!written || !closed || ::rename(temporary.c_str(), path.c_str()) != 0) {
+        const std::string message = SystemError("cannot write", path);
+        ::unlink(temporary.c_str());
+        throw std::runtime_error(message);
+    }
+}
+
+} // namespace vantorel

@@ -1,0 +1,43 @@
+#pragma once
+
+// What one headless run is set up with: the window's saved settings, read once, with the
+// command line's choices over them. Read before any thread starts; the runs only read it.
+
+#include "imaging/Bitmap.h"
+#include "orbit/MeteorSeries.h"
+#include "settings/RegistryVariables.h"
+
+#include <optional>
+#include <string>
+#include <utility>
+
+namespace vantorel {
+
+/// The settings the window keeps, read without writing anything back.
+struct TSavedSettings {
+    std::string keplerPath;
+    bool align = true;
+    bool calibration = true;
+    std::string satellite{kDefaultSatellite};
+    int lineThickness = kDefaultLineThickness;
+    TColor lineColour = static_cast<TColor>(kDefaultLineColour);
+};
+
+/// The window's settings (the defaults where they are missing or unreadable). Problems
+/// with the registry files are left in the registry's problem log.
+TSavedSettings ReadSavedSettings();
+
+/// A run's options, resolved.
+struct TRunSetup {
+    std::string Keplers; ///< the multi-Kepler folder
+    TMeteorSatellite Satellite;
+    std::string Channel; ///< a product's channel; "" for the picture named, else the first
+    bool Align = true;
+    bool Calibration = true;
+    int LineThickness = kDefaultLineThickness; ///< 0 thin, 1 normal, 2 thick
+    TColor LineColour = static_cast<TColor>(kDefaultLineColour);
+    /// Offsets (lines, pixels) in place of the defaults and the alignment's.
+    std::optional<std::pair<int, int>> Offset;
+};
+
+} // namespace vantorel

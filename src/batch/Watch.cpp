@@ -1,0 +1,280 @@
+#include "batch/Watch.h"
+
+#include "batch/WatchState.h"
+#include "common/Clock.h"
+#include "common/DateTime.h"
+#include "common/Files.h"
+#include "common/Format.h"
+#include "common/TextFile.h"
+#include "imaging/Canvas.h"
+#include "pass/inputs/SatDumpProduct.h"
+#include "pass/inputs/StatTiming.h"
+
+#include <QEventLoop>
+#include <QFileSystemWatcher>
+#include <QTimer>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <set>
+#include <span>
+
+namespace vantorel {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+// Between looks at the pending inputs and the pool; short enough that a stop is prompt.
+constexpr std::chrono::milliseconds kTick(200);
+
+double Seconds(Clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
+
+// What says whether an input is still being written, and whether what belongs with it is
+// there yet.
+struct TInputFiles {
+    std::string Signature; ///< names, sizes and times of its files
+    std::string Missing;   ///< what has not come yet; "" when nothing
+};
+
+void AddToSignature(const fs::path& p, std::string& signature) {
+    std::error_code ec;
+    const auto size = fs::file_size(p, ec);
+    const auto time = fs::last_write_time(p, ec).time_since_epoch().count();
+    signature += p.string() + " " + std::to_string(size) + " " + std::to_string(time) + "\n";
+}
+
+TInputFiles LookAt(const TBatchInput& input) {
+    TInputFiles f;
+    if (!input.Product) {
+        AddToSignature(input.Path, f.Signature);
+        if (const auto stat = MatchingStatFile(input.Path)) {
+            AddToSignature(*stat, f.Signature);
+        } else {
+            f.Missing = "no .STAT file";
+        }
+        return f;
+    }
+    const std::string folder =
+        DirectoryExists(input.Path) ? input.Path : ExtractFilePath(input.Path);
+    std::vector<fs::path> files;
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        if (it->is_regular_file(ec)) {
+            files.push_back(it->path());
+        }
+    }
+    std::sort(files.begin(), files.end());
+    for (const fs::path& p : files) {
+        AddToSignature(p, f.Signature);
+    }
+    const auto cbor = FindSatDumpProductFile(input.Path);
+    const auto bytes = cbor ? ReadFileBytes(*cbor) : std::nullopt;
+    try {
+        const auto data = reinterpret_cast<const std::uint8_t*>(bytes ? bytes->data() : "");
+        const TSatDumpProduct product =
+            ParseSatDumpProduct(std::span(data, bytes ? bytes->size() : 0), cbor.value_or(""));
+        for (const TSatDumpImage& image : product.Images) {
+            if (!FileExists(IncludeTrailingPathDelimiter(folder) + image.File)) {
+                f.Missing = "no " + image.File;
+                break;
+            }
+        }
+    } catch (const std::exception&) {
+        f.Missing = "no readable product.cbor";
+    }
+    return f;
+}
+
+class TWatcher {
+public:
+    TWatcher(const TWatchOptions& options, std::ostream& out, std::ostream& err)
+        : options_(options), out_(out), err_(err), state_(options.StateFile),
+          pool_(options.Batch.Jobs,
+                [this](const TJob& job) { return ProcessJob(job, options_.Batch); }) {
+        QObject::connect(&notifications_, &QFileSystemWatcher::directoryChanged, [this] {
+            changed_ = true;
+            if (loop_ != nullptr) {
+                loop_->quit();
+            }
+        });
+    }
+
+    std::vector<TPassRecord> Run(const std::atomic<bool>& stop) {
+        std::string folders;
+        for (const std::string& f : options_.Folders) {
+            folders += (folders.empty() ? "" : ", ") + ExpandFileName(f);
+        }
+        out_ << "Watching " << folders << "; " << state_.Count() << " passes done before (state in "
+             << ExpandFileName(state_.File()) << ")\n"
+             << std::flush;
+        Clock::time_point lastScan{};
+        Clock::time_point lastBusy = Clock::now();
+        while (!stop) {
+            const Clock::time_point now = Clock::now();
+            if (changed_ || Seconds(now - lastScan) >= options_.PollSeconds) {
+                changed_ = false;
+                lastScan = now;
+                Scan(now);
+            }
+            SubmitReady(now);
+            Take(std::chrono::milliseconds(0));
+            if (!pending_.empty() || pool_.Outstanding() > 0) {
+                lastBusy = now;
+            } else if (options_.ExitWhenIdleSeconds &&
+                       Seconds(now - lastBusy) >= *options_.ExitWhenIdleSeconds) {
+                break;
+            }
+            WaitForEvents();
+        }
+        if (stop && pool_.Outstanding() > 0) {
+            out_ << "Stopping after the passes in hand\n" << std::flush;
+        }
+        while (pool_.Outstanding() > 0) {
+            Take(std::chrono::milliseconds(250));
+        }
+        return records_;
+    }
+
+private:
+    struct TPending {
+        TBatchInput Input;
+        std::string Signature;
+        Clock::time_point Seen;    ///< first found
+        Clock::time_point Changed; ///< its files last changed
+    };
+
+    // New inputs become pending; inputs that went away are forgotten; new folders watched.
+    void Scan(Clock::time_point now) {
+        std::set<std::string> present;
+        for (const std::string& folder : options_.Folders) {
+            for (const TBatchInput& input : FindInputs(folder)) {
+                const std::string key = ExpandFileName(input.Path);
+                present.insert(key);
+                if (state_.Done(key) || submitted_.count(key) != 0 || pending_.count(key) != 0) {
+                    continue;
+                }
+                pending_[key] = {input, LookAt(input).Signature, now, now};
+            }
+            WatchFolders(folder);
+        }
+        std::erase_if(pending_, [&](const auto& p) { return present.count(p.first) == 0; });
+    }
+
+    void WatchFolders(const std::string& root) {
+        QStringList added;
+        const auto add = [&](const std::string& dir) {
+            if (watched_.insert(dir).second) {
+                added.push_back(QString::fromStdString(dir));
+            }
+        };
+        add(ExpandFileName(root));
+        std::error_code ec;
+        fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied, ec);
+        for (const fs::recursive_directory_iterator end; !ec && it != end; it.increment(ec)) {
+            if (it->is_directory(ec)) {
+                if (it->path().filename().string().starts_with(".")) {
+                    it.disable_recursion_pending();
+                    continue;
+                }
+                add(ExpandFileName(it->path().string()));
+            }
+        }
+        if (!added.isEmpty()) {
+            notifications_.addPaths(added);
+        }
+    }
+
+    void SubmitReady(Clock::time_point now) {
+        for (auto it = pending_.begin(); it != pending_.end() && pool_.IdleWorkers() > 0;) {
+            TPending& p = it->second;
+            const TInputFiles files = LookAt(p.Input);
+            if (files.Signature != p.Signature) {
+                p.Signature = files.Signature;
+                p.Changed = now;
+            }
+            const bool settled = Seconds(now - p.Changed) >= options_.SettleSeconds;
+            const bool waitedEnough = Seconds(now - p.Seen) >= options_.CompanionTimeoutSeconds;
+            if (!settled || (!files.Missing.empty() && !waitedEnough)) {
+                ++it;
+                continue;
+            }
+            if (!files.Missing.empty()) {
+                out_ << p.Input.Path << ": " << files.Missing
+                     << Format(" after %.0f s; processing it as it is\n", Seconds(now - p.Seen))
+                     << std::flush;
+            }
+            Submit(p.Input);
+            submitted_.insert(it->first);
+            it = pending_.erase(it);
+        }
+    }
+
+    void Submit(const TBatchInput& input) {
+        std::vector<TPassRecord> refused;
+        const std::vector<TJob> jobs = PlanJobs({input}, options_.Batch, refused);
+        if (jobs.empty()) {
+            Finish(refused.front());
+            return;
+        }
+        TJob job = jobs.front();
+        job.Id = nextId_++;
+        pool_.Submit(std::move(job));
+    }
+
+    void Take(std::chrono::milliseconds wait) {
+        for (TJobResult& result : pool_.TakeFinished(wait)) {
+            Finish(result.Record);
+        }
+    }
+
+    void Finish(const TPassRecord& record) {
+        const std::string now = IsoUtc(NowUTC());
+        records_.push_back(record);
+        state_.Add(record, now);
+        out_ << FormatDateTime("yyyy-mm-dd hh:nn:ss\" UTC  \"", NowUTC()) << ResultLine(record)
+             << "\n"
+             << std::flush;
+        err_ << ResultDetails(record) << std::flush;
+        if (options_.OnRecord) {
+            options_.OnRecord(records_);
+        }
+    }
+
+    void WaitForEvents() {
+        QEventLoop loop;
+        loop_ = &loop;
+        QTimer::singleShot(kTick, &loop, &QEventLoop::quit);
+        loop.exec();
+        loop_ = nullptr;
+    }
+
+    const TWatchOptions& options_;
+    std::ostream& out_;
+    std::ostream& err_;
+    TWatchState state_;
+    QFileSystemWatcher notifications_;
+    QEventLoop* loop_ = nullptr;
+    bool changed_ = true;
+    std::map<std::string, TPending> pending_; ///< by absolute path
+    std::set<std::string> submitted_;         ///< this session's, by absolute path
+    std::set<std::string> watched_;
+    std::vector<TPassRecord> records_;
+    std::size_t nextId_ = 0;
+    TJobPool pool_; ///< last: its workers end before what they use
+};
+
+} // namespace
+
+std::vector<TPassRecord> Watch(const TWatchOptions& options, const std::atomic<bool>& stop,
+                               std::ostream& out, std::ostream& err) {
+    EnsureGuiApplication(); // before the workers start: they draw text
+    TWatcher watcher(options, out, err);
+    return watcher.Run(stop);
+}
+
+} // namespace vantorel

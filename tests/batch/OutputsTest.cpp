@@ -1,0 +1,66 @@
+#include "batch/Inputs.h"
+#include "batch/WatchState.h"
+
+#include "TempDir.h"
+#include "common/TextFile.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace vantorel {
+namespace {
+
+std::size_t FilesIn(const testing::TempDir& dir) {
+    const auto entries = std::filesystem::directory_iterator(dir.Path());
+    return static_cast<std::size_t>(std::distance(begin(entries), end(entries)));
+}
+
+// A picture goes in whole or not at all, and never over one that is there unless asked;
+// nothing of the attempt is left beside it.
+TEST(PlacePicture, NeverReplacesUnaskedAndLeavesNothingBehind) {
+    testing::TempDir dir;
+    TBitmap picture;
+    picture.SetPixelFormat(TPixelFormat::pf24bit);
+    picture.SetSize(4, 3);
+    const std::string target = dir.Write("pass.geo.png", "someone else's picture");
+    try {
+        PlacePicture(picture, target, false);
+        FAIL() << "an existing picture was replaced";
+    } catch (const std::runtime_error& e) {
+        EXPECT_EQ(std::string(e.what()), ExistsMessage(target));
+    }
+    EXPECT_EQ(ReadFileBytes(target), "someone else's picture");
+    EXPECT_EQ(FilesIn(dir), 1u);
+
+    PlacePicture(picture, target, true);
+    EXPECT_EQ(ReadFileBytes(target)->substr(1, 3), "PNG");
+    PlacePicture(picture, dir / "new.geo.bmp", false);
+    EXPECT_EQ(ReadFileBytes(dir / "new.geo.bmp")->substr(0, 2), "BM");
+    EXPECT_EQ(FilesIn(dir), 2u);
+    EXPECT_THROW(PlacePicture(picture, dir / "no-such-folder/x.bmp", false), std::exception);
+}
+
+// The watch's state file: read back as written; one it did not write is refused untouched.
+TEST(WatchState, KeepsWhatWasDoneAndRefusesAStrangeFile) {
+    testing::TempDir dir;
+    const std::string file = dir / ".vantorel-watch.json";
+    {
+        TWatchState state(file);
+        TPassRecord record;
+        record.Input = dir / "sub/../pass.bmp";
+        record.Status = TRunStatus::Warnings;
+        state.Add(record, "2020-09-27T08:10:00.000Z");
+    }
+    const TWatchState again(file);
+    EXPECT_EQ(again.Count(), 1u);
+    EXPECT_TRUE(again.Done(dir / "pass.bmp"));
+    EXPECT_FALSE(again.Done(dir / "other.bmp"));
+
+    dir.Write(".vantorel-watch.json", "{\"passes\": []}");
+    EXPECT_THROW(TWatchState{file}, std::runtime_error);
+    EXPECT_EQ(ReadFileBytes(file), "{\"passes\": []}");
+}
+
+} // namespace
+} // namespace vantorel

@@ -1,0 +1,110 @@
+#include "Headless.h"
+
+#include "SamplePass.h"
+#include "common/Files.h"
+#include "common/TextFile.h"
+
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+namespace vantorel::cli {
+namespace {
+
+const std::string kStat = "2020_09_27_08_00_58_";
+
+std::size_t Count(const std::string& text, const std::string& what) {
+    std::size_t n = 0;
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+        ++n;
+    }
+    return n;
+}
+
+// Copies the sample pass's image under a channel's name into a folder, in pieces when slow.
+void DropImage(const testing::TempDir& dir, const std::string& channel, bool slow = false) {
+    const auto bytes = ReadFileBytes(testing::kSampleImage);
+    std::ofstream f(dir / (kStat + channel + ".bmp"), std::ios::binary);
+    constexpr int kPieces = 6;
+    const std::size_t piece = bytes->size() / kPieces + 1;
+    for (std::size_t at = 0; at < bytes->size(); at += piece) {
+        f.write(bytes->data() + at,
+                static_cast<std::streamsize>(std::min(piece, bytes->size() - at)));
+        f.flush();
+        if (slow) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        }
+    }
+}
+
+void DropStat(const testing::TempDir& dir, const std::string& channel) {
+    std::filesystem::copy_file(testing::kSource + "/samples/" + kStat + channel + ".stat",
+                               dir / (kStat + channel + ".stat"));
+}
+
+nlohmann::json State(const testing::TempDir& out) {
+    return nlohmann::json::parse(*ReadFileBytes(out / ".vantorel-watch.json"))["passes"];
+}
+
+// Passes dropped into a watched folder, one written slowly, are each processed once, when
+// whole; a restart redoes none and takes those that came while it was stopped, one of them
+// without its .STAT file after the wait for it; SIGTERM ends the watch cleanly.
+TEST_F(Headless, TheWatchProcessesEachPassOnceAcrossRestarts) {
+    testing::TempDir in;
+    testing::TempDir out;
+    const std::vector<std::string> watch = {
+        "watch",          in.Path(),      "--out-dir=" + out.Path(),
+        "--keplers=" + kSource + "/samples/keps", "--file-clock-offset=0", "--no-align",
+        "--jobs=2",       "--settle=0.5", "--poll=0.3", "--companion-timeout=1"};
+    auto run = [&](const std::string& idle) {
+        std::vector<std::string> args = watch;
+        args.push_back("--exit-when-idle=" + idle);
+        return Call(args);
+    };
+
+    std::thread writer([&] {
+        DropStat(in, "64");
+        DropImage(in, "64");
+        DropStat(in, "65");
+        DropImage(in, "65", true);
+    });
+    const Result first = run("2");
+    writer.join();
+    EXPECT_EQ(first.code, kExitOk) << first.out << first.err;
+    EXPECT_EQ(Count(first.out, " UTC  done      "), 2u) << first.out;
+    EXPECT_EQ(State(out).size(), 2u);
+    EXPECT_TRUE(FileExists(out / (kStat + "64.geo.bmp")));
+    EXPECT_TRUE(FileExists(out / (kStat + "65.geo.bmp")));
+
+    // Stopped by SIGTERM with nothing new: nothing is redone.
+    std::thread stopper([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        std::raise(SIGTERM);
+    });
+    const auto started = std::chrono::steady_clock::now();
+    const Result idle = run("60");
+    stopper.join();
+    EXPECT_EQ(idle.code, kExitOk) << idle.err;
+    EXPECT_NE(idle.out.find("Stopped after 0 passes"), std::string::npos) << idle.out;
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
+
+    // Two came while it was stopped; channel 125 without a .STAT file is taken after the wait.
+    DropStat(in, "68");
+    DropImage(in, "68");
+    DropImage(in, "125");
+    const Result later = run("2");
+    EXPECT_EQ(later.code, kExitWarnings) << later.out << later.err;
+    EXPECT_EQ(Count(later.out, " UTC  done      "), 1u) << later.out;
+    EXPECT_EQ(Count(later.out, " UTC  warnings  "), 1u) << later.out;
+    EXPECT_NE(later.out.find(kStat + "125.bmp: no .STAT file after"), std::string::npos);
+    const nlohmann::json state = State(out);
+    EXPECT_EQ(state.size(), 4u);
+    EXPECT_EQ(state[ExpandFileName(in / (kStat + "125.bmp"))]["status"], "warnings");
+}
+
+} // namespace
+} // namespace vantorel::cli
