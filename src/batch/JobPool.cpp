@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <optional>
 
 namespace vantorel {
 
@@ -71,12 +72,19 @@ void TJobPool::Work() {
             running_.push_back(job.Input.Path);
         }
         TPassRecord record;
+        std::optional<std::string> failure;
         try {
             record = work_(job);
         } catch (const std::exception& e) {
+            failure = e.what();
+        } catch (...) {
+            // Anything else would end the process from a worker thread.
+            failure = "the run failed for a reason it did not say";
+        }
+        if (failure) {
             record = TPassRecord{};
             record.Input = job.Input.Path;
-            record.Failure = e.what();
+            record.Failure = *failure;
         }
         {
             const std::lock_guard lock(mutex_);

@@ -3,6 +3,8 @@
 #include "SamplePass.h"
 #include "imaging/Bitmap.h"
 
+#include <nlohmann/json.hpp>
+
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -26,6 +28,16 @@ TEST_F(Headless, ProcessWritesThePictureAndItsAccount) {
     EXPECT_EQ(picture.Width(), 1568);
     EXPECT_EQ(picture.Height(), 4000);
     EXPECT_EQ(picture.PixelFormat(), TPixelFormat::pf24bit);
+
+    // Again: the picture is there, so the run is refused before it starts; the report says why.
+    const Result again = Call({"process", "--keplers", kSource + "/samples/keps", "--report=-",
+                               "--out=" + (out / "pass.bmp"),
+                               kSource + "/samples/2020_09_27_08_00_58_64.bmp"});
+    EXPECT_EQ(again.code, kExitFailure);
+    const nlohmann::json report = nlohmann::json::parse(again.out);
+    EXPECT_EQ(report["summary"]["failed"], 1);
+    EXPECT_EQ(report["passes"][0]["failure"],
+              out / "pass.bmp" + " exists already (--overwrite replaces it)");
 }
 
 TEST_F(Headless, ProcessRefusesWhatItCannotRun) {

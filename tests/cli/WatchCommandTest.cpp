@@ -59,7 +59,7 @@ TEST_F(Headless, TheWatchProcessesEachPassOnceAcrossRestarts) {
     const std::vector<std::string> watch = {
         "watch",          in.Path(),      "--out-dir=" + out.Path(),
         "--keplers=" + kSource + "/samples/keps", "--file-clock-offset=0", "--no-align",
-        "--jobs=2",       "--settle=0.5", "--poll=0.3", "--companion-timeout=1"};
+        "--jobs=2",       "--settle=1", "--poll=0.3", "--companion-timeout=1.5"};
     auto run = [&](const std::string& idle) {
         std::vector<std::string> args = watch;
         args.push_back("--exit-when-idle=" + idle);
@@ -82,7 +82,13 @@ TEST_F(Headless, TheWatchProcessesEachPassOnceAcrossRestarts) {
 
     // Stopped by SIGTERM with nothing new: nothing is redone.
     std::thread stopper([] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        // Only once the watch has taken SIGTERM over: before, it would end the test program.
+        struct sigaction current {};
+        for (int i = 0; i < 600 && current.sa_handler == SIG_DFL; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            sigaction(SIGTERM, nullptr, &current);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
         std::raise(SIGTERM);
     });
     const auto started = std::chrono::steady_clock::now();
