@@ -11,6 +11,7 @@ packages=(
   clang libclang-rt-14-dev libjpeg-turbo-progs
   xvfb xauth
   locales
+  help2man bash-completion
 )
 
 missing=()
