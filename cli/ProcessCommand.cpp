@@ -213,16 +213,29 @@ const std::vector<std::string> kRunOptions = {"keplers", "satellite", "channel",
 
 int RunProcess(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     std::vector<std::string> options = kRunOptions;
-    options.push_back("out");
-    const Arguments a(args, options, {"align", "no-align", "no-calibration"});
+    for (const char* o : {"out", "project", "crs", "step"}) {
+        options.push_back(o);
+    }
+    const Arguments a(args, options, {"align", "no-align", "no-calibration", "no-overlay"});
+    std::optional<double> step;
+    if (const auto s = a.Value("step")) {
+        step = ParseReal(*s);
+        if (!step || !(*step > 0.0)) {
+            throw UsageError("--step takes a positive number of map units a pixel");
+        }
+    }
     HeadlessRun h(a, out, err);
     if (!h.Processed()) {
         err << "vantorel-cli process: the run ended before the picture was drawn\n";
         return kExitFailure;
     }
     const std::string target = a.Value("out").value_or(h.Run().SuggestedSaveName());
-    h.Run().SavePicture(target);
-    out << "Picture written to " << ExpandFileName(target) << "\n";
+    out << h.Run().SavePicture(target, !a.Has("no-overlay")) << "\n";
+    if (const auto projected = a.Value("project")) {
+        out << h.Run().SaveProjectedPicture(*projected, a.Value("crs").value_or(""),
+                                            step.value_or(0.0))
+            << "\n";
+    }
     return h.DoneCode();
 }
 
@@ -324,9 +337,18 @@ Command ProcessCommand() {
                 "The account of each step goes to standard output, message boxes to\n"
                 "standard error as \"Caption: text\".\n\n"
                 "Options:\n"
-                "  --out=FILE               the picture: .bmp (24-bit), .png or .jpg (quality\n"
-                "                           92); default: the image's name with .geo\n"
-                "                           before its extension\n") +
+                "  --out=FILE               the picture: .bmp (24-bit), .png, .jpg (quality\n"
+                "                           92), or .tif: a GeoTIFF with ground control points\n"
+                "                           (WGS 84) from the ground table; default: the\n"
+                "                           image's name with .geo before its extension\n"
+                "  --no-overlay             a GeoTIFF of the channel image alone\n"
+                "  --project=FILE.tif       also the pass resampled to a map grid, the overlay\n"
+                "                           drawn in map space, as a GeoTIFF with a world file\n"
+                "  --crs=DEFINITION         its coordinate system, any PROJ reads (\"EPSG:32643\",\n"
+                "                           \"+proj=laea +lat_0=60 ...\"); default longitude/\n"
+                "                           latitude (WGS 84)\n"
+                "  --step=UNITS             its pixel size in the system's units (default 0.01\n"
+                "                           degree, or 1 km)\n") +
                 kRunHelp + kExitHelp,
             RunProcess};
 }

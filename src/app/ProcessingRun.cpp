@@ -8,6 +8,7 @@
 #include "common/Format.h"
 #include "common/Program.h"
 #include "common/TextFile.h"
+#include "export/GeoTiff.h"
 #include "export/PictureWriters.h"
 #include "imaging/Canvas.h"
 #include "orbit/Orbits.h"
@@ -330,11 +331,57 @@ std::string TProcessingRun::SuggestedSaveName() const {
     return ChangeFileExt(FImageFile, ".geo" + ext);
 }
 
-void TProcessingRun::SavePicture(const std::string& fileName) const {
+std::string TProcessingRun::SavePicture(const std::string& fileName, bool overlay) const {
     if (!FPass) {
         throw std::runtime_error("There is no processed picture to save.");
     }
-    WritePicture(FDisplayBitmap, fileName);
+    if (PictureFormatForName(fileName) != TPictureFormat::GeoTiff) {
+        WritePicture(FDisplayBitmap, fileName);
+        return "Picture written to " + ExpandFileName(fileName);
+    }
+    TExtBitmap plain;
+    const TBitmap* picture = &FDisplayBitmap;
+    if (!overlay) {
+        plain = FPass->Channel;
+        if (FPass->Northbound) {
+            plain.Rotate();
+        }
+        picture = &plain;
+    }
+    const auto points = ControlPoints(FPass->GroundTable, kMeteorScanLayout, picture->Width(),
+                                      picture->Height(), FLineOffset, FPixelOffset,
+                                      FPass->Northbound);
+    WriteGeoTiff(*picture, fileName, points);
+    return "Picture written to " + ExpandFileName(fileName) +
+           Format(" (GeoTIFF%s, %d ground control points in WGS 84 longitude/latitude)",
+                  overlay ? "" : " without the overlay", static_cast<int>(points.size()));
+}
+
+std::string TProcessingRun::SaveProjectedPicture(const std::string& fileName,
+                                                 const std::string& crs, double step) const {
+    if (!FPass) {
+        throw std::runtime_error("There is no processed picture to save.");
+    }
+    const std::vector<char> lost = LostLines(FPass->Channel, FPass->Times.Untimed());
+    TProjectionInput in;
+    in.Channel = &FPass->Channel;
+    in.Mapping = &FPass->Mapping;
+    in.Grid = &FPass->GroundTable;
+    in.LineOffset = FLineOffset;
+    in.PixelOffset = FPixelOffset;
+    in.LostLines = lost;
+    in.Boundaries = &FComposer.Cartography();
+    in.LineColour = LineColour;
+    in.PenWidth = LineThickness + 1;
+    in.Crs = crs;
+    in.Step = step;
+    const TProjectedPicture projected = ProjectPicture(in);
+    WriteProjectedGeoTiff(projected, fileName);
+    const TMapGrid& g = projected.Grid;
+    return "Map-projected picture written to " + ExpandFileName(fileName) + " (" +
+           (crs.empty() ? std::string("longitude/latitude") : crs) +
+           Format(", %g x %g a pixel, %d x %d pixels, world file %s)", g.StepX, g.StepY,
+                  g.Width, g.Height, ChangeFileExt(ExpandFileName(fileName), ".tfw").c_str());
 }
 
 } // namespace vantorel

@@ -104,8 +104,16 @@ public:
     void MouseWheel(int delta, bool shift);
     /// The image's name with ".geo" before its extension (".geo" before any run).
     std::string SuggestedSaveName() const;
-    /// Writes the displayed picture (see WritePicture). Errors of the writer are thrown.
-    void SavePicture(const std::string& fileName) const;
+    /// Writes the displayed picture (see WritePicture); a ".tif" name makes a GeoTIFF with
+    /// ground control points from the ground table (with `overlay` false, of the channel
+    /// image without the overlay). Returns what was written, for the account. Errors of
+    /// the writer are thrown.
+    std::string SavePicture(const std::string& fileName, bool overlay = true) const;
+    /// Writes the pass resampled to a map grid (see ProjectPicture: `crs` "" for longitude
+    /// and latitude, `step` 0 for about the picture's own resolution) with the overlay
+    /// drawn in map space, as a GeoTIFF with a world file. Returns what was written.
+    std::string SaveProjectedPicture(const std::string& fileName, const std::string& crs = {},
+                                     double step = 0.0) const;
 
     /// Line colour (0x00BBGGRR) and thickness item (0 thin, 1 normal, 2 thick).
     TColor LineColour = 0x00FFFF;

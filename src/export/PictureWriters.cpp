@@ -3,6 +3,7 @@
 #include "common/Files.h"
 #include "common/Notifier.h"
 #include "common/StringUtils.h"
+#include "export/GeoTiff.h"
 #include "imaging/JPEG_IO.h"
 #include "imaging/zorPNGImage.h"
 
@@ -12,6 +13,9 @@ TPictureFormat PictureFormatForName(const std::string& fileName) {
     const std::string ext = UpperCase(ExtractFileExt(fileName));
     if (ext == ".JPG" || ext == ".JPEG") {
         return TPictureFormat::Jpeg;
+    }
+    if (ext == ".TIF" || ext == ".TIFF") {
+        return TPictureFormat::GeoTiff;
     }
     return ext == ".PNG" ? TPictureFormat::Png : TPictureFormat::Bmp;
 }
@@ -33,6 +37,9 @@ void WritePicture(const TBitmap& picture, const std::string& fileName, TPictureF
         png.SaveToFile(fileName);
         break;
     }
+    case TPictureFormat::GeoTiff:
+        WriteGeoTiff(picture, fileName, {});
+        break;
     case TPictureFormat::Bmp: {
         TBitmap copy(picture);
         copy.SetPixelFormat(TPixelFormat::pf24bit);

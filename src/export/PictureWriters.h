@@ -9,7 +9,7 @@
 
 namespace vantorel {
 
-enum class TPictureFormat { Bmp, Jpeg, Png };
+enum class TPictureFormat { Bmp, Jpeg, Png, GeoTiff };
 
 /// Quality of saved JPEG pictures.
 inline constexpr int kJpegQuality = 92;
@@ -17,13 +17,13 @@ inline constexpr int kJpegQuality = 92;
 inline constexpr const char* kPictureComment =
     "Geographic overlay drawn by Vantorel, a Corvane program";
 
-/// JPEG for a ".jpg" or ".jpeg" name, PNG for a ".png" name (any case), otherwise a
-/// Windows bitmap whatever the extension.
+/// JPEG for a ".jpg" or ".jpeg" name, PNG for a ".png" name, GeoTIFF for a ".tif" or
+/// ".tiff" name (any case), otherwise a Windows bitmap whatever the extension.
 TPictureFormat PictureFormatForName(const std::string& fileName);
 
 /// Writes the picture in the format its name calls for: a 24-bit Windows bitmap, a JPEG
-/// of quality 92 with the attribution comment, or a PNG naming the program. Errors of
-/// the writer are thrown.
+/// of quality 92 with the attribution comment, or a PNG naming the program (a GeoTIFF
+/// needs its control points: see WriteGeoTiff). Errors of the writer are thrown.
 void WritePicture(const TBitmap& picture, const std::string& fileName);
 /// The same in a given format.
 void WritePicture(const TBitmap& picture, const std::string& fileName, TPictureFormat format);

@@ -3,12 +3,18 @@
 // as distance 0 and bearing 0; the along-track rotation estimate is logged as 0.00 when
 // the image has fewer than 27 lines (rows mid - 13 and mid + 13 do not exist); a track
 // step that is not a number counts as invalid. No row outside the grid is ever read.
+// Where it goes further than the plain rules: a picture of 3 to 57 lines, too short for 51
+// nadir samples a whole number of lines apart, is fitted from every line's nadir point with
+// straight lines for the vertical warp and the skew instead of being given up; and the
+// residual grid reaches past the outer samples to the picture's first and last columns.
 #include "mapping/FitMap.h"
 
 #include "common/Angles.h"
 #include "common/Format.h"
 #include "mapping/CurveFit.h"
+#include "mapping/ScanLineEdges.h"
 
+#include <algorithm>
 #include <cmath>
 #include <stdexcept>
 #include <string>
@@ -33,10 +39,11 @@ float Bearing(const GeoPoint& a, const GeoPoint& b) {
     return GreatCircleDistanceBearing(d, bearing, a.lon, a.lat, b.lon, b.lat) ? bearing : 0.0f;
 }
 
-// Fits v ~ c0 + c1 u + ... and returns the coefficients and the correlation.
+// Fits v ~ c0 + c1 u + ... and returns the coefficients (at least three; those past the
+// fit's terms are 0, as the account prints three) and the correlation.
 std::vector<double> Fit(const std::vector<double>& u, const std::vector<double>& v, int terms,
                         double& correl) {
-    std::vector<double> c(static_cast<size_t>(terms), 0.0);
+    std::vector<double> c(static_cast<size_t>(std::max(terms, 3)), 0.0);
     PolyFit(u, v, c, correl, static_cast<int>(u.size()), terms);
     return c;
 }
@@ -64,8 +71,13 @@ public:
         FitRotation();
         sampleSpacing_ = (9 * lines_) / 520;
         if (sampleSpacing_ < 1) {
-            result_.report = "Cannot map earth locations with less than 60 lines of data.";
-            return std::move(result_);
+            // Too few lines for 51 samples apart: every line's nadir point, and straight
+            // lines, as over so short a stretch of track there is no curve to fit.
+            sampleSpacing_ = 1;
+            nadirTerms_ = 2;
+            Log(Format("  Short picture (%d lines): vertical warp and skew fitted as straight "
+                       "lines to every line",
+                       lines_));
         }
         if (!FitVerticalWarp()) {
             return std::move(result_);
@@ -180,7 +192,7 @@ private:
             return false;
         }
         double r = 0.0;
-        const auto c = Fit(u, v, 3, r);
+        const auto c = Fit(u, v, nadirTerms_, r);
         Log(Format("  Vertical map warp:    %.5f Y^2 + %.5f Y + %.5f  (correl: %.6f)", c[2], c[1],
                    c[0], r));
         mapping_.SetVerticalWarp(static_cast<float>(c[2]), static_cast<float>(c[1]),
@@ -224,7 +236,7 @@ private:
             return false;
         }
         double r = 0.0;
-        const auto c = Fit(u, v, 3, r);
+        const auto c = Fit(u, v, nadirTerms_, r);
         Log(Format("  Horizontal map skew:  %.5f Y^2 +  %.5f Y + %.5f  (correl: %.6f)", c[2], c[1],
                    c[0], r));
         mapping_.SetHorizontalSkew(static_cast<float>(-c[2]), static_cast<float>(-c[1]),
@@ -235,23 +247,113 @@ private:
     // What the polynomials leave, per line and grid column; a line without a location
     // takes the residuals of the line above.
     void FitResiduals() {
-        const TScanLayout& layout = ScanLayoutOfFormat(mapping_.ScanFormat());
+        const TScanLayout& scan = ScanLayoutOfFormat(mapping_.ScanFormat());
+        const TResidualLayout layout = ResidualLayoutOf(scan);
         auto grid = std::make_shared<ResidualGrid>(static_cast<size_t>(lines_));
         for (int l = 0; l < lines_; ++l) {
-            ResidualRow& out = (*grid)[static_cast<size_t>(l)];
-            if (At(l, 0).lat == 0.0f) {
-                out = l == 0 ? ResidualRow{} : (*grid)[static_cast<size_t>(l - 1)];
+            if (!LineHasLocation(l)) {
                 continue;
             }
+            ResidualRow& out = (*grid)[static_cast<size_t>(l)];
             for (int j = 0; j < kGridColumns; ++j) {
-                float xi = 0.0f, yi = 0.0f;
-                mapping_.LatLonToImageF(xi, yi, At(l, j).lon, At(l, j).lat, true);
-                out[static_cast<size_t>(j)] = {static_cast<float>(layout.ColumnOf(j)) - xi,
-                                               static_cast<float>(l) - yi};
+                out[static_cast<size_t>(layout.Before + j)] =
+                    Residual(At(l, j), scan.ColumnOf(j), l);
             }
         }
-        mapping_.SetResidualGrid(grid, lines_, layout.FirstColumn, layout.Step, kGridColumns);
+        FitEdgeResiduals(*grid, scan, layout);
+        for (int l = 0; l < lines_; ++l) {
+            if (!LineHasLocation(l)) {
+                (*grid)[static_cast<size_t>(l)] =
+                    l == 0 ? ResidualRow{} : (*grid)[static_cast<size_t>(l - 1)];
+            }
+        }
+        mapping_.SetResidualGrid(grid, lines_, layout);
         result_.residuals = std::move(grid);
+    }
+
+    // The fit's test for a line with a location: its first sample's latitude.
+    bool LineHasLocation(int line) const { return At(line, 0).lat != 0.0f; }
+
+    // Image column x minus where the mapping puts p, and likewise for the line.
+    ResidualPair Residual(const GeoPoint& p, int x, int line) const {
+        float xi = 0.0f, yi = 0.0f;
+        mapping_.LatLonToImageF(xi, yi, p.lon, p.lat, true);
+        return {static_cast<float>(x) - xi, static_cast<float>(line) - yi};
+    }
+
+    // The grid columns beyond the outer samples take ground points carried on along the
+    // scan line (TScanLineEdges): the residual changes fastest there (by a line a column
+    // across the swath edge at the ends of a long pass), and held at the outer sample's
+    // value it would leave the picture's edge columns pixels off. It changes slowly from
+    // line to line, so it is worked out on every kEdgeLineStep-th line and the last, and
+    // drawn straight between them. Where a line cannot be carried on, the outer sample's
+    // residual holds.
+    void FitEdgeResiduals(ResidualGrid& grid, const TScanLayout& scan,
+                          const TResidualLayout& layout) {
+        const double halfAngle = options_.halfAngleDeg == 0.0f
+                                     ? TWarpedMapping::kDefaultHalfAngleDeg
+                                     : static_cast<double>(options_.halfAngleDeg);
+        const int lastSample = layout.Before + kGridColumns - 1;
+        const auto isEdge = [&](int c) { return c < layout.Before || c > lastSample; };
+        TScanLineEdges edges(scan, halfAngle, options_.altitudeKm);
+        edges.FindNadir(rows_[static_cast<size_t>(mid_)]); // else the line's centre
+        // One line's edge columns; false where they could not all be carried on.
+        const auto work = [&](int l) {
+            if (!LineHasLocation(l)) {
+                return false;
+            }
+            ResidualRow& row = grid[static_cast<size_t>(l)];
+            edges.SetLine(rows_[static_cast<size_t>(l)]);
+            bool all = true;
+            for (int c = 0; c < layout.Columns(); ++c) {
+                if (!isEdge(c)) {
+                    continue;
+                }
+                const int x = layout.ColumnOf(c);
+                GeoPoint p;
+                ResidualPair r{};
+                bool good = edges.Locate(x, p);
+                if (good) {
+                    r = Residual(p, x, l);
+                    good = std::isfinite(r.dx) && std::isfinite(r.dy);
+                }
+                row[static_cast<size_t>(c)] =
+                    good ? r
+                         : row[static_cast<size_t>(c < layout.Before ? layout.Before
+                                                                     : lastSample)];
+                all = all && good;
+            }
+            return all;
+        };
+        int last = -1;           // the line last worked out in full
+        bool lastWorked = false; // and whether all its edge columns were carried on
+        for (int l = 0;; l = std::min(l + kEdgeLineStep, lines_ - 1)) {
+            const bool worked = work(l);
+            if (worked && lastWorked) {
+                const ResidualRow& a = grid[static_cast<size_t>(last)];
+                const ResidualRow& b = grid[static_cast<size_t>(l)];
+                for (int m = last + 1; m < l; ++m) {
+                    const float t = static_cast<float>(m - last) / static_cast<float>(l - last);
+                    ResidualRow& row = grid[static_cast<size_t>(m)];
+                    for (int c = 0; c < layout.Columns(); ++c) {
+                        if (isEdge(c)) {
+                            const size_t i = static_cast<size_t>(c);
+                            row[i] = {a[i].dx + t * (b[i].dx - a[i].dx),
+                                      a[i].dy + t * (b[i].dy - a[i].dy)};
+                        }
+                    }
+                }
+            } else {
+                for (int m = last + 1; m < l; ++m) { // nothing to draw between: line by line
+                    work(m);
+                }
+            }
+            last = l;
+            lastWorked = worked;
+            if (l == lines_ - 1) {
+                break;
+            }
+        }
     }
 
     std::span<const GeoRow> rows_;
@@ -260,6 +362,9 @@ private:
     const int lines_;
     const int mid_;
     int sampleSpacing_ = 0;
+    int nadirTerms_ = 3; // polynomial terms of the vertical warp and the skew
+    // Lines between those whose edge columns are worked out in full.
+    static constexpr int kEdgeLineStep = 8;
     TFitResult result_;
 };
 

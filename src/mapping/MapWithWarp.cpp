@@ -4,6 +4,14 @@
 // Departures from the plain rules, all on inputs the fit never produces: formats 2 and 3
 // are refused; non-finite positions give false instead of indexing tables with them; a
 // residual-grid layout that does not fit the grid is refused.
+// Where it goes further, so that every pixel of a 1568-column line on passes of up to 9000
+// lines is placed within a pixel: the ground-to-scan table follows the scan geometry past
+// the half-angle instead of a straight line, and the forward lookup takes its whole range
+// (a line's last 27 columns lie past the half-angle, and at the ends of a long pass the
+// projection stretches the swath by a tenth, beyond the 1540 ground pixels once allowed);
+// the residual grid is read at fractional columns, by a cubic outside the location grid's
+// samples when the fit gives its layout, and looked up again until it settles (at most
+// four times).
 #include "mapping/MapWithWarp.h"
 
 #include "common/Angles.h"
@@ -17,9 +25,11 @@ namespace vantorel {
 
 namespace {
 
-// Forward lookup index range of a format: [-half, half - 1], a line's width in pixels.
-int ForwardHalfRange(std::uint8_t format) {
-    return 2 * ScanLayoutOfFormat(format).CentreColumn;
+// Scan angle (radians) of the centre of ground pixel i (0 at the nadir) of size r km, seen
+// from heightRatio earth radii above the ground.
+double ScanAngle(int i, double r, double heightRatio) {
+    const double a = (i + 0.5) * r / TWarpedMapping::kEarthRadiusKm;
+    return std::atan(std::sin(a) / ((1.0 - std::cos(a)) + heightRatio));
 }
 
 constexpr int kMeteorCentre = kMeteorScanLayout.CentreColumn;
@@ -49,7 +59,8 @@ void TWarpedMapping::InitialiseForPass(std::uint8_t format, int midLine, float l
     SetVerticalWarp(0.0f, 1.0f, 0.0f);
     SetHorizontalSkew(0.0f, 0.0f, 0.0f);
     FResiduals.reset();
-    FGridColumns = FGridRows = FGridFirst = FGridSpacing = 0;
+    FGridRows = 0;
+    FGridLayout = {};
     FScanFormat = format;
     BuildGroundToScan(altitudeKm, trackStepKm, halfAngleDeg);
     BuildScanToGround();
@@ -77,8 +88,7 @@ void TWarpedMapping::BuildGroundToScan(float altitudeKm, float trackStepKm, floa
     double increment = 0.0;
     int i = 0;
     for (; i < kTableHalf; ++i) {
-        const double a = (i + 0.5) * r / kEarthRadiusKm;
-        const double beta = std::atan(std::sin(a) / ((1.0 - std::cos(a)) + heightRatio));
+        const double beta = ScanAngle(i, r, heightRatio);
         w = (o + 0.5) * beta / betaMax;
         FGroundToScan[static_cast<size_t>(kTableHalf + i)] = static_cast<float>(o + w);
         FGroundToScan[static_cast<size_t>(kTableHalf - i - 1)] = static_cast<float>(o - w);
@@ -91,7 +101,19 @@ void TWarpedMapping::BuildGroundToScan(float altitudeKm, float trackStepKm, floa
         }
     }
     FLastIncrement = static_cast<float>(increment);
+    // Past the half-angle the table keeps following the scan geometry: a Meteor line's
+    // pixels reach about 2 degrees beyond it (1568 columns, the half-angle ends at 1540),
+    // and further on a scanner rolled about the track, and a straight continuation would
+    // put the last columns pixels off (its kink is more than the residual grid can bend
+    // round). Only where the scan angle stops growing (towards the horizon) does the table
+    // go on in a straight line.
+    bool following = true;
     for (; i < kTableHalf; ++i) {
+        const double next = following ? (o + 0.5) * ScanAngle(i, r, heightRatio) / betaMax : 0.0;
+        following = following && std::isfinite(next) && next > w;
+        if (following) {
+            increment = next - w;
+        }
         w += increment;
         FGroundToScan[static_cast<size_t>(kTableHalf + i)] = static_cast<float>(o + w);
         FGroundToScan[static_cast<size_t>(kTableHalf - i - 1)] = static_cast<float>(o - w);
@@ -121,12 +143,18 @@ void TWarpedMapping::BuildScanToGround() {
         }
         return change < 1.0 ? static_cast<float>(g) : 0.0f;
     };
-    for (int a = -kWideCentre; a < kWideCentre; ++a) {
-        FScanToGround1024[static_cast<size_t>(a + kWideCentre)] = invert(a, kWideCentre, 1800.0);
-    }
-    for (int a = -kMeteorCentre; a < kMeteorCentre; ++a) {
-        FScanToGround770[static_cast<size_t>(a + kMeteorCentre)] =
-            invert(a, kMeteorCentre, 1400.0);
+    // ScanToGround reads only the present format's table, so only that one is built: the
+    // other took as long again, every time a picture is fitted.
+    if (FScanFormat == 4 || FScanFormat == 5) {
+        for (int a = -kMeteorCentre; a < kMeteorCentre; ++a) {
+            FScanToGround770[static_cast<size_t>(a + kMeteorCentre)] =
+                invert(a, kMeteorCentre, 1400.0);
+        }
+    } else {
+        for (int a = -kWideCentre; a < kWideCentre; ++a) {
+            FScanToGround1024[static_cast<size_t>(a + kWideCentre)] =
+                invert(a, kWideCentre, 1800.0);
+        }
     }
 }
 
@@ -182,16 +210,22 @@ void TWarpedMapping::SetHorizontalSkew(float s2, float s1, float s0) {
 
 void TWarpedMapping::SetResidualGrid(std::shared_ptr<const ResidualGrid> grid, int rows, int first,
                                      int spacing, int columns) {
-    if (!grid || rows < 1 || static_cast<size_t>(rows) > grid->size() || columns < 1 ||
-        columns > kGridColumns || spacing < 1) {
+    SetResidualGrid(std::move(grid), rows, TResidualLayout{first, spacing, columns, 0, 0, spacing});
+}
+
+void TWarpedMapping::SetResidualGrid(std::shared_ptr<const ResidualGrid> grid, int rows,
+                                     const TResidualLayout& layout) {
+    if (!grid || rows < 1 || static_cast<size_t>(rows) > grid->size() || layout.Samples < 1 ||
+        layout.Before < 0 || layout.After < 0 || layout.Columns() > kResidualColumns ||
+        layout.Spacing < 1 || layout.EdgeSpacing < 1) {
         throw std::invalid_argument("Residual grid layout does not fit the grid");
     }
     ProjectionChanged();
     FResiduals = std::move(grid);
     FGridRows = rows;
-    FGridFirst = first;
-    FGridSpacing = spacing;
-    FGridColumns = columns;
+    FGridLayout = layout;
+    FRecipGridSpacing = 1.0f / static_cast<float>(layout.Spacing);
+    FRecipEdgeSpacing = 1.0f / static_cast<float>(layout.EdgeSpacing);
 }
 
 void TWarpedMapping::Normalised(double& x, double& y, float lon, float lat) const {
@@ -205,8 +239,10 @@ void TWarpedMapping::Normalised(double& x, double& y, float lon, float lat) cons
     x = 0.0;
     y = 0.0;
     if (std::fabs(cosC) < 1.0) { // the centre and its antipode stay at (0, 0)
+        // sin c from cos c (c is in [0, pi]): a square root is cheaper than a sine, and
+        // near the centre, where it loses digits, acos loses as many, so c / sin c holds.
         const double c = std::acos(cosC);
-        const double k = kProjectionScale * c / std::sin(c);
+        const double k = kProjectionScale * c / std::sqrt((1.0 - cosC) * (1.0 + cosC));
         x = k * cosPhi * std::sin(dLon);
         y = k * (FCosLat0 * sinPhi - FSinLat0 * cosPhi * cosDLon);
     }
@@ -236,8 +272,7 @@ bool TWarpedMapping::LatLonToImageF(float& x, float& y, float lon, float lat,
     if (useScanTable) {
         ok = std::fabs(nx) <= 1.4;
         const double u = std::nearbyint(nx * 0.5 * FScale - 0.5);
-        const int half = ForwardHalfRange(FScanFormat);
-        if (!(u >= -half && u <= half - 1)) {
+        if (!(u >= -kTableHalf && u <= kTableHalf - 1)) {
             ok = false; // x keeps its normalised value
         } else {
             ix = GroundToScan(static_cast<int>(u));
@@ -252,27 +287,52 @@ bool TWarpedMapping::LatLonToImageF(float& x, float& y, float lon, float lat,
 }
 
 ResidualPair TWarpedMapping::ResidualAt(float x, float y) const {
-    const long xi = std::lrint(x);
     const long row = std::clamp(std::lrint(y), 0L, static_cast<long>(FGridRows) - 1);
-    const long last = FGridFirst + static_cast<long>(FGridColumns - 1) * FGridSpacing;
-    long cell = 0;
-    long remainder = 0;
-    if (xi <= FGridFirst) {
-        cell = 0;
-    } else if (xi >= last) {
-        cell = FGridColumns - 1;
-    } else {
-        cell = (xi - FGridFirst) / FGridSpacing;
-        remainder = xi - FGridFirst - cell * FGridSpacing;
-    }
     const ResidualRow& r = (*FResiduals)[static_cast<size_t>(row)];
-    const ResidualPair& p = r[static_cast<size_t>(cell)];
-    if (remainder == 0) {
-        return p;
+    const TResidualLayout& g = FGridLayout;
+    // Between the samples: straight between the two nearest, at the fractional column
+    // (where the residual changes by a line a column, as at the swath edges at the ends of
+    // a long pass, whole-pixel steps would cost half a line).
+    const float u = (x - static_cast<float>(g.SampleFirst)) * FRecipGridSpacing;
+    if (u >= 0.0f && u < static_cast<float>(g.Samples - 1)) {
+        const long cell = static_cast<long>(u);
+        const float t = u - static_cast<float>(cell);
+        const ResidualPair& p = r[static_cast<size_t>(g.Before + cell)];
+        const ResidualPair& q = r[static_cast<size_t>(g.Before + cell + 1)];
+        return {p.dx + t * (q.dx - p.dx), p.dy + t * (q.dy - p.dy)};
     }
-    const ResidualPair& q = r[static_cast<size_t>(cell + 1)];
-    const float t = static_cast<float>(remainder) / static_cast<float>(FGridSpacing);
-    return {(1.0f - t) * p.dx + t * q.dx, (1.0f - t) * p.dy + t * q.dy};
+    // Beyond them: the grid column (fractional) among those EdgeSpacing apart; held at the
+    // grid's ends.
+    const int columns = g.Columns();
+    const float v = u < 0.0f ? static_cast<float>(g.Before) +
+                                   (x - static_cast<float>(g.SampleFirst)) * FRecipEdgeSpacing
+                             : static_cast<float>(g.Before + g.Samples - 1) +
+                                   (x - static_cast<float>(g.SampleLast())) * FRecipEdgeSpacing;
+    if (!(v > 0.0f) || columns < 4) {
+        return r[v > 0.0f ? static_cast<size_t>(columns - 1) : 0];
+    }
+    if (v >= static_cast<float>(columns - 1)) {
+        return r[static_cast<size_t>(columns - 1)];
+    }
+    // Lagrange cubic through the four nearest grid columns, at their image columns.
+    const int base = std::clamp(static_cast<int>(v) - 1, 0, columns - 4);
+    float at[4];
+    for (int i = 0; i < 4; ++i) {
+        at[i] = static_cast<float>(g.ColumnOf(base + i));
+    }
+    ResidualPair out;
+    for (int i = 0; i < 4; ++i) {
+        float w = 1.0f;
+        for (int j = 0; j < 4; ++j) {
+            if (j != i) {
+                w *= (x - at[j]) / (at[i] - at[j]);
+            }
+        }
+        const ResidualPair& n = r[static_cast<size_t>(base + i)];
+        out.dx += w * n.dx;
+        out.dy += w * n.dy;
+    }
+    return out;
 }
 
 void TWarpedMapping::ApplyResiduals(float& x, float& y) const {
@@ -281,11 +341,19 @@ void TWarpedMapping::ApplyResiduals(float& x, float& y) const {
         return;
     }
     // The residual is looked up where the point lands once corrected, not where the
-    // polynomials put it: the two differ by up to tens of lines at the ends of a long
-    // pass, and only the corrected place makes grid points land on their own pixels.
+    // polynomials put it: the two differ by up to tens of lines and columns at the ends of
+    // a long pass, and only the corrected place makes grid points land on their own pixels.
+    // Each look-up shrinks the distance to that place about tenfold; the last ones are
+    // needed only where the residual changes fast (the swath edges at the pass ends).
     ResidualPair r = ResidualAt(x, y);
     for (int i = 0; i < kResidualRefinements; ++i) {
-        r = ResidualAt(x + r.dx, y + r.dy);
+        const ResidualPair next = ResidualAt(x + r.dx, y + r.dy);
+        const bool settled = std::fabs(next.dx - r.dx) < kResidualSettled &&
+                             std::fabs(next.dy - r.dy) < kResidualSettled;
+        r = next;
+        if (settled) {
+            break;
+        }
     }
     x += r.dx;
     y += r.dy;

@@ -3,6 +3,7 @@
 #include "common/ScanLayout.h"
 #include "mapping/zorMapping.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -16,9 +17,45 @@ struct ResidualPair {
     float dy = 0.0f;
 };
 
-/// One row per image line, 51 residual pairs per row. Made by the image fit and shared
-/// with the mapping, which keeps it alive after the fit's caller lets go.
-using ResidualRow = std::array<ResidualPair, kGridColumns>;
+/// Where the residual grid's columns lie on an image line: the location grid's samples and,
+/// EdgeSpacing apart, as many more on either side as it takes to reach the line's first and
+/// last pixels, which lie outside the outer samples but are still seen by the scanner. They
+/// lie closer there than the samples do, as the residual bends fastest there.
+struct TResidualLayout {
+    int SampleFirst; ///< image column of sample 0
+    int Spacing;     ///< image columns between neighbouring samples
+    int Samples;     ///< samples in a row
+    int Before;      ///< grid columns left of the samples: sample 0 is grid column Before
+    int After;       ///< grid columns right of the samples
+    int EdgeSpacing; ///< image columns between neighbouring grid columns beyond the samples
+
+    constexpr int Columns() const { return Before + Samples + After; }
+    constexpr int SampleLast() const { return SampleFirst + (Samples - 1) * Spacing; }
+    /// Image column of grid column c (0 .. Columns() - 1).
+    constexpr int ColumnOf(int c) const {
+        return c < Before             ? SampleFirst - (Before - c) * EdgeSpacing
+               : c < Before + Samples ? SampleFirst + (c - Before) * Spacing
+                                      : SampleLast() + (c - Before - Samples + 1) * EdgeSpacing;
+    }
+};
+
+constexpr TResidualLayout ResidualLayoutOf(const TScanLayout& scan) {
+    const int edge = scan.Step / 2;
+    return {scan.FirstColumn,
+            scan.Step,
+            kGridColumns,
+            (scan.FirstColumn + edge - 1) / edge,
+            (scan.Width - 1 - scan.LastColumn() + edge - 1) / edge,
+            edge};
+}
+
+/// Residual pairs in a row: room for the widest residual layout.
+inline constexpr int kResidualColumns = std::max(ResidualLayoutOf(kMeteorScanLayout).Columns(),
+                                                 ResidualLayoutOf(kWideScanLayout).Columns());
+
+/// One row per image line, one residual pair per grid column (TResidualLayout). Made by the
+/// image fit and shared with the mapping, which keeps it alive after the fit's caller lets go.
+using ResidualRow = std::array<ResidualPair, kResidualColumns>;
 using ResidualGrid = std::vector<ResidualRow>;
 
 /// The mapping from latitude/longitude to a pixel of one cross-track scanner image: an
@@ -37,8 +74,11 @@ public:
     static constexpr double kDefaultHalfAngleDeg = 55.37;
     /// Ground-to-scan table index range: -2048 .. 2047.
     static constexpr int kTableHalf = 2048;
-    /// Times the residual is looked up again at the corrected place.
-    static constexpr int kResidualRefinements = 2;
+    /// Times, at most, the residual is looked up again at the corrected place.
+    static constexpr int kResidualRefinements = 4;
+    /// A residual that changes by less than this (pixels) from one look-up to the next is
+    /// not looked up again.
+    static constexpr float kResidualSettled = 0.01f;
 
     TWarpedMapping();
 
@@ -65,9 +105,15 @@ public:
     /// x <- x + s2 y^2 + s1 y + s0.
     void SetHorizontalSkew(float s2, float s1, float s0);
     /// Takes a share of the residual grid and its layout: rows image lines (at most the
-    /// grid's size), grid column j at image column first + spacing * j, columns (1 .. 51).
+    /// grid's size), grid column j at image column first + spacing * j, columns (1 ..
+    /// kResidualColumns).
     void SetResidualGrid(std::shared_ptr<const ResidualGrid> grid, int rows, int first, int spacing,
                          int columns);
+    /// As above with the fit's layout, grid columns beyond the samples included: there,
+    /// where the residual bends fastest, it is interpolated by a cubic through the four
+    /// nearest grid columns instead of a straight line between two.
+    void SetResidualGrid(std::shared_ptr<const ResidualGrid> grid, int rows,
+                         const TResidualLayout& layout);
 
     /// The forward transform: image column x and line y (pixels) of lon, lat (degrees).
     /// With useScanTable false x is the linear ground-pixel column (0 at the left swath
@@ -118,10 +164,10 @@ private:
     float FA3 = 0.0f, FA2 = 0.0f, FA1 = 0.0f;
     float FB2 = 0.0f, FB1 = 0.0f, FB0 = 0.0f;
     float FS2 = 0.0f, FS1 = 0.0f, FS0 = 0.0f;
-    std::int32_t FGridColumns = 0;
     std::int32_t FGridRows = 0;
-    std::int32_t FGridFirst = 0;
-    std::int32_t FGridSpacing = 0;
+    TResidualLayout FGridLayout{};
+    float FRecipGridSpacing = 0.0f;
+    float FRecipEdgeSpacing = 0.0f;
     std::shared_ptr<const ResidualGrid> FResiduals;
     float FLastIncrement = 0.0f;
 };

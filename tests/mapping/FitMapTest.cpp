@@ -5,6 +5,7 @@
 #include "common/Format.h"
 #include "common/Notifier.h"
 #include "common/StringList.h"
+#include "mapping/ScanLineEdges.h"
 
 #include <gtest/gtest.h>
 
@@ -48,31 +49,38 @@ TEST_F(Fit, TwoLinesAreRefusedBeforeTheMappingIsTouched) {
     EXPECT_FALSE(mapping.Fitted());
 }
 
-TEST_F(Fit, ShortImagesUseAnAssumedStepAndStopAtTheSampleSpacing) {
+TEST_F(Fit, ShortImagesUseAnAssumedStepAndStraightWarpsFromEveryLine) {
     ScannerModel model;
-    EXPECT_FALSE(Run(model.Grid(41), 41));
+    EXPECT_TRUE(Run(model.Grid(41), 41));
     EXPECT_EQ(diags[1], "  Ground track step per line (assumed) : 1.09 km");
     EXPECT_TRUE(mapping.Fitted());
-    // 41 lines: spacing (9 * 41) div 520 = 0: the report goes to a message box.
-    ASSERT_EQ(notifier.entries.size(), 1u);
-    EXPECT_EQ(notifier.entries[0].text,
-              "Cannot map earth locations with less than 60 lines of data.");
-    EXPECT_FALSE(Logged("Cannot map earth locations with less than 60 lines of data."));
+    // 41 lines: spacing (9 * 41) div 520 = 0, so every line's nadir point is a sample; the
+    // account says so just before the warps, and nothing goes to a message box.
+    const std::string shortLine = "  Short picture (41 lines): vertical warp and skew fitted as "
+                                  "straight lines to every line";
+    const auto at = std::find(diags.begin(), diags.end(), shortLine);
+    ASSERT_NE(at, diags.end());
+    ASSERT_NE(at + 1, diags.end());
+    EXPECT_EQ(at[1].rfind("  Vertical map warp:    0.00000 Y^2 + ", 0), 0u) << at[1];
+    EXPECT_TRUE(notifier.entries.empty());
 
     model.stepKm = 3.3;
     diags.Clear();
-    Run(model.Grid(30), 30, /*logOnly=*/true);
+    EXPECT_TRUE(Run(model.Grid(30), 30, /*logOnly=*/true));
     EXPECT_EQ(diags[1], "  Ground track step per line (assumed) : 3.27 km");
-    EXPECT_TRUE(Logged("Cannot map earth locations with less than 60 lines of data."));
-    EXPECT_EQ(notifier.entries.size(), 1u);
+    EXPECT_FALSE(Logged("Cannot map earth locations with less than 60 lines of data."));
+    EXPECT_TRUE(notifier.entries.empty());
 }
 
-TEST_F(Fit, FiftySevenLinesStopFiftyEightGetThrough) {
+TEST_F(Fit, FiftySevenLinesFitLineByLineFiftyEightWithSpacedSamples) {
     ScannerModel model;
-    EXPECT_FALSE(Run(model.Grid(57), 57, true));
-    EXPECT_TRUE(Logged("Cannot map earth locations with less than 60 lines of data."));
+    EXPECT_TRUE(Run(model.Grid(57), 57, true));
+    EXPECT_TRUE(Logged("  Short picture (57 lines): vertical warp and skew fitted as straight "
+                       "lines to every line"));
     diags.Clear();
     EXPECT_TRUE(Run(model.Grid(58), 58, true));
+    EXPECT_FALSE(Logged("  Short picture (58 lines): vertical warp and skew fitted as straight "
+                        "lines to every line"));
     EXPECT_FALSE(Logged("Cannot map earth locations with less than 60 lines of data."));
 }
 
@@ -171,12 +179,68 @@ TEST_F(Fit, LinesWithoutLocationTakeTheResidualsOfTheLineAbove) {
     }
 }
 
+// The synthetic scanner looks along a great circle with asin(k sin b) - b, as the carrying
+// on assumes: columns beyond the outer samples on both sides, on a pass from the north, one
+// across the date line and one with the scanner rolled 2.3 degrees (its nadir 32 pixels off
+// the line's centre), come out where it sees them. Float samples (a metre) limit it.
+TEST(ScanLineEdges, CarryTheLineOnAsTheScannerSeesIt) {
+    ScannerModel acrossDateLine;
+    acrossDateLine.startLatDeg = 20.0;
+    acrossDateLine.startLonDeg = 178.0;
+    acrossDateLine.azimuthDeg = -10.0;
+    ScannerModel rolled;
+    rolled.rollDeg = 2.31;
+    struct Case {
+        const ScannerModel model;
+        double line;
+    };
+    const Case cases[] = {
+        {ScannerModel{}, 0}, {ScannerModel{}, 3000}, {acrossDateLine, 1500}, {rolled, 2000}};
+    const auto rowAt = [](const ScannerModel& model, double line) {
+        GeoRow row;
+        for (int k = 0; k < kGridColumns; ++k) {
+            row[static_cast<size_t>(k)] = model.At(line, kMeteorScanLayout.ColumnOf(k));
+        }
+        return row;
+    };
+    for (const Case& c : cases) {
+        const GeoRow row = rowAt(c.model, c.line);
+        TScanLineEdges edges(kMeteorScanLayout, 55.37, 830.0);
+        ASSERT_TRUE(edges.FindNadir(rowAt(c.model, 0)));
+        EXPECT_NEAR(edges.NadirColumn(), 770.5 - c.model.rollDeg / 55.37 * 769.5, 0.01);
+        edges.SetLine(row);
+        for (double x : {-9.0, 0.0, 10.5, 1522.0, 1551.0, 1567.0, 1581.0}) {
+            GeoPoint p;
+            ASSERT_TRUE(edges.Locate(x, p)) << x;
+            const GeoPoint truth = c.model.At(c.line, x);
+            float km = 0.0f, bearing = 0.0f;
+            ASSERT_TRUE(
+                GreatCircleDistanceBearing(km, bearing, p.lon, p.lat, truth.lon, truth.lat));
+            EXPECT_LT(km, 0.02f) << "line " << c.line << " column " << x;
+        }
+    }
+    // Outer samples without a location: nothing to carry on, and nothing written; and no
+    // nadir is found from them.
+    GeoRow row = rowAt(ScannerModel{}, 0);
+    row[kGridColumns - 1] = GeoPoint{};
+    TScanLineEdges edges(kMeteorScanLayout, 55.37, 830.0);
+    EXPECT_FALSE(edges.FindNadir(row));
+    EXPECT_EQ(edges.NadirColumn(), 770.5);
+    edges.SetLine(row);
+    GeoPoint p{1.0f, 2.0f};
+    EXPECT_FALSE(edges.Locate(1551.0, p));
+    EXPECT_EQ(p.lat, 1.0f);
+    EXPECT_TRUE(edges.Locate(0.0, p));
+}
+
 // After a fit every grid point projects back onto its own pixel, and points between
-// the grid points land within a pixel of where they were seen.
+// the grid points, and beyond the outer ones to the line's ends, land within a pixel of
+// where they were seen.
 struct RoundTrip {
     double worstGrid = 0;
     double worstBetween = 0;
     double medianBetween = 0;
+    double worstEdge = 0; // columns 0 .. 20 and 1522 .. 1567
 };
 
 RoundTrip Measure(const ScannerModel& model, int lines) {
@@ -202,6 +266,12 @@ RoundTrip Measure(const ScannerModel& model, int lines) {
             mapping.LatLonToImageF(x, y, p.lon, p.lat, true);
             errors.push_back(std::hypot(x - column, y - (l + 0.5)));
         }
+        for (double column : {0.0, 10.0, 20.0, 1522.0, 1540.0, 1555.0, 1567.0}) {
+            const GeoPoint p = model.At(l + 0.5, column);
+            float x = 0, y = 0;
+            mapping.LatLonToImageF(x, y, p.lon, p.lat, true);
+            r.worstEdge = std::max(r.worstEdge, std::hypot(x - column, y - (l + 0.5)));
+        }
     }
     std::sort(errors.begin(), errors.end());
     r.worstBetween = errors.back();
@@ -214,6 +284,7 @@ TEST(FitRoundTrip, NorthToSouthPass) {
     const RoundTrip r = Measure(model, 2500);
     EXPECT_LT(r.worstGrid, 0.5);
     EXPECT_LT(r.worstBetween, 1.0);
+    EXPECT_LT(r.worstEdge, 1.0);
     RecordProperty("worst_between_px", std::to_string(r.worstBetween));
     RecordProperty("median_between_px", std::to_string(r.medianBetween));
 }
@@ -226,6 +297,19 @@ TEST(FitRoundTrip, SouthToNorthPassAcrossTheDateLine) {
     const RoundTrip r = Measure(model, 4000);
     EXPECT_LT(r.worstGrid, 0.5);
     EXPECT_LT(r.worstBetween, 1.0);
+    EXPECT_LT(r.worstEdge, 1.0);
+}
+
+// A scanner rolled about the track, as a calibrated one is: the line's nadir lies 32 pixels
+// off its centre, and the edge columns must still come out right.
+TEST(FitRoundTrip, RolledScannerOutToTheLineEnds) {
+    ScannerModel model;
+    model.rollDeg = 2.31;
+    const RoundTrip r = Measure(model, 6000);
+    EXPECT_LT(r.worstGrid, 0.5);
+    EXPECT_LT(r.worstBetween, 1.0);
+    EXPECT_LT(r.worstEdge, 1.0);
+    RecordProperty("worst_edge_px", std::to_string(r.worstEdge));
 }
 
 } // namespace

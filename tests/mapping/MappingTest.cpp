@@ -88,8 +88,9 @@ TEST(WarpedMapping, GroundToScanTableIsSymmetricMonotonicAndMatchesTheScanGeomet
         }
     }
     // Entry i is the scan column of the ground point (i + 0.5) * r from the nadir, with
-    // columns spread evenly in scan angle over the half-angle.
-    for (int i : {0, 100, 700}) {
+    // columns spread evenly in scan angle over the half-angle, and beyond it, where the
+    // last columns of a 1568-pixel line lie (entry 1480: 57.2 degrees, column 1565).
+    for (int i : {0, 100, 700, 1480}) {
         const double a = (i + 0.5) * 1.1 / 6378.135;
         const double beta = std::atan(std::sin(a) / (1 - std::cos(a) + 830.0 / 6378.135));
         EXPECT_NEAR(m.GroundToScan(i), o + 770.0 * beta / (55.37 * kRad), 1e-3);
@@ -237,7 +238,7 @@ TEST(WarpedMapping, ResidualGridColumnAndLineRules) {
         EXPECT_NEAR(dx, 0.50f, 1e-4f);
     }
     EXPECT_THROW(m.SetResidualGrid(grid, 4, 21, 30, kGridColumns), std::invalid_argument);
-    EXPECT_THROW(m.SetResidualGrid(grid, 3, 21, 30, 52), std::invalid_argument);
+    EXPECT_THROW(m.SetResidualGrid(grid, 3, 21, 30, kResidualColumns + 1), std::invalid_argument);
     // The mapping keeps its share after the caller lets go.
     grid.reset();
     float x = 0, y = 0;

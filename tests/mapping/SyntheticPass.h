@@ -19,6 +19,7 @@ struct ScannerModel {
     double radiusKm = 6378.135;
     double halfAngleDeg = 55.37;
     double stepGrowthPerLine = 0.0; // relative change of the step from line to line
+    double rollDeg = 0.0;           // added to every scan angle (towards higher columns)
 
     static constexpr double kRad = 3.14159265358979323846 / 180.0;
 
@@ -56,7 +57,7 @@ struct ScannerModel {
         double lat = 0, lon = 0, az = 0;
         Destination(startLatDeg * kRad, startLonDeg * kRad, azimuthDeg * kRad, travelled / radiusKm,
                     lat, lon, az);
-        const double beta = (column - 770.5) / 769.5 * halfAngleDeg * kRad;
+        const double beta = ((column - 770.5) / 769.5 * halfAngleDeg + rollDeg) * kRad;
         const double a = CentralAngle(std::fabs(beta));
         // Columns grow towards the left of the direction of travel (east on a southbound
         // pass, so that a north-to-south image is north up).
