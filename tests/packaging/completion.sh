@@ -37,7 +37,7 @@ expect "process propagate" pr
 expect "help" help
 expect "keps" "help" k
 
-expect "--no-align --no-calibration" process --no-
+expect "--no-align --no-calibration --no-overlay" process --no-
 expect "--out=" process --ou
 expect "thick thin" locate --thickness=t
 expect "normal thick thin" process --thickness ""
