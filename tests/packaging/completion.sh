@@ -38,7 +38,7 @@ expect "help" help
 expect "keps" "help" k
 
 expect "--no-align --no-calibration --no-overlay" process --no-
-expect "--out=" process --ou
+expect "--out-dir= --out=" process --ou
 expect "thick thin" locate --thickness=t
 expect "normal thick thin" process --thickness ""
 expect "update" keps ""
@@ -47,6 +47,7 @@ expect "--if-older=" keps update --if
 # Folder options offer folders only; file options and the image offer files too.
 mkdir "$work/keps" && touch "$work/kepsfile.txt"
 expect "keps" process --keplers=ke
+expect "keps" watch --out-dir=ke
 expect "keps kepsfile.txt" propagate --elements ke
 expect "keps kepsfile.txt" process ke
 expect "" process --offset ""
