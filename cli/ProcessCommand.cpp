@@ -125,7 +125,7 @@ int RunMany(const Arguments& a, const TBatchOptions& options, std::ostream& out,
                                         out, err)) {
         return kExitFailure;
     }
-    return ExitCode(BatchStatus(records));
+    return BatchExitCode(records, "process");
 }
 
 int RunProcess(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {

@@ -16,8 +16,13 @@ namespace {
 std::atomic<bool> gStopAsked{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
 
-extern "C" void AskToStop(int) {
-    gStopAsked = true;
+// The first asks for a clean stop; a second, from someone who will not wait, ends the
+// program as the signal always does.
+extern "C" void AskToStop(int signal) {
+    if (gStopAsked.exchange(true)) {
+        std::signal(signal, SIG_DFL);
+        std::raise(signal);
+    }
 }
 
 // SIGINT and SIGTERM ask the watch to stop while this lives.
@@ -100,7 +105,7 @@ int RunWatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
     if (!report.empty() && !WriteReport(report, records, context(), out, err)) {
         return kExitFailure;
     }
-    return records.empty() ? kExitOk : ExitCode(BatchStatus(records));
+    return BatchExitCode(records, "watch");
 }
 
 } // namespace
@@ -110,17 +115,18 @@ Command WatchCommand() {
             "process each new channel image or product in folders as it comes",
             std::string(
                 "Looks after the folders (and those below them) until SIGINT or SIGTERM,\n"
-                "which end it once the passes in hand are done. A new channel image named\n"
-                "with its pass time, or a new SatDump product folder, is processed once it\n"
-                "has not changed for --settle seconds and its .STAT file (the pictures its\n"
-                "product.cbor lists) is there, or when that has not come after\n"
-                "--companion-timeout seconds (it says so). Each is processed once: what was\n"
-                "done is kept in " +
+                "which end it once the passes in hand are done (a second one at once). A\n"
+                "new channel image named with its pass time, or a new SatDump product\n"
+                "folder, is processed once it has not changed for --settle seconds and its\n"
+                ".STAT file (the pictures its product.cbor lists) is there, or when that has\n"
+                "not come after --companion-timeout seconds (it says so). Each is processed\n"
+                "once: what was done is kept in " +
                 std::string(kWatchStateName) +
-                " in the output folder, so that a restart\n"
-                "neither redoes a pass nor skips one that came meanwhile; an existing picture\n"
-                "fails its pass unless --overwrite. One line per pass on standard output;\n"
-                "the report, when asked for, is rewritten after every pass.\n\n"
+                " in the output folder (without\n"
+                "--out-dir, the first folder watched), so that a restart neither redoes a\n"
+                "pass nor skips one that came meanwhile; an existing picture fails its pass\n"
+                "unless --overwrite. One line per pass on standard output; the report, when\n"
+                "asked for, is rewritten after every pass.\n\n"
                 "Options:\n"
                 "  --settle=SECONDS         unchanged this long, a file is whole (default 10)\n"
                 "  --companion-timeout=SECONDS  the wait for .STAT files and a product's\n"

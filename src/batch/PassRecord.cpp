@@ -186,6 +186,10 @@ TRunStatus BatchStatus(const std::vector<TPassRecord>& records) {
     return worst;
 }
 
+int BatchExitCode(const std::vector<TPassRecord>& records, const std::string& command) {
+    return records.empty() && command == "watch" ? 0 : ExitCode(BatchStatus(records));
+}
+
 TJson ReportJson(const std::vector<TPassRecord>& records, const TReportContext& context) {
     const TStatusCounts n = CountStatuses(records);
     TJson passes = TJson::array();
@@ -203,7 +207,7 @@ TJson ReportJson(const std::vector<TPassRecord>& records, const TReportContext& 
               {"done", n.Done},
               {"warnings", n.Warnings},
               {"failed", n.Failed},
-              {"exit", ExitCode(BatchStatus(records))}}},
+              {"exit", BatchExitCode(records, context.Command)}}},
             {"passes", passes}};
 }
 

@@ -53,6 +53,9 @@ struct TStatusCounts {
 TStatusCounts CountStatuses(const std::vector<TPassRecord>& records);
 /// The status of them all: the worst (Failed when there are none).
 TRunStatus BatchStatus(const std::vector<TPassRecord>& records);
+/// The exit code of a command that ran them: that of the worst. With none, a watch that
+/// saw nothing new ends clean (0); a batch with nothing to do failed (1).
+int BatchExitCode(const std::vector<TPassRecord>& records, const std::string& command);
 
 /// The run's facts: satellite, element set, pass, fit, offsets, warnings, errors, account
 /// and the run's own timings.
