@@ -121,10 +121,15 @@ bool TProcessingRun::ProcessFile(const std::string& fileName, const TDelivery& d
     // A decoder's product folder (or its product.cbor, or a picture in it) carries its own
     // satellite, element set and line times; anything else is a channel image file.
     const TPassSatellite chosen = FSources.Satellite();
+    TChannelFileOptions options{FallbackFolder, NowUTC(), std::nullopt};
+    if (FileClockOffsetHours) {
+        options.FileClockOffset = *FileClockOffsetHours / 24.0;
+    }
     TPassOutcome outcome =
         FindSatDumpProductFile(fileName)
             ? ProcessSatDumpProduct(fileName, ProductChannel, NowUTC(), FSources, report)
-            : ProcessChannelImageFile(fileName, {FallbackFolder, NowUTC()}, FSources, report);
+            : ProcessChannelImageFile(fileName, options, FSources, report);
+    FPassSatellite = FSources.Satellite(); // a product may name its own
     FSources.Choose(chosen); // the next file without a satellite of its own gets the chosen one
     if (report.EndedBy() == TPassIssue::NoElementSet) {
         FView->ShowKeplerTab();
@@ -138,7 +143,9 @@ void TProcessingRun::Show(TPassOutcome outcome) {
     if (outcome.Result) {
         FPass = std::move(outcome.Result);
         FImageFile = FPass->ImageFile;
-        SetCaption(FBaseCaption + "  \u2014  " + ExtractFileName(FImageFile));
+        SetCaption(FBaseCaption + "  \u2014  " + ExtractFileName(FImageFile) + "  \u2014  " +
+                   FormatDateTime("yyyy-mm-dd hh:nn \"UTC\", ", FPass->Times.At(0)) +
+                   FPassSatellite.DisplayName);
         SetOffsets(FPass->LineOffset, FPass->PixelOffset);
         if (AlignAutomatically) {
             AlignToCoasts(false);
@@ -215,8 +222,52 @@ void TProcessingRun::RedrawOverlay() {
     if (!FPass) {
         return;
     }
-    FComposer.Compose(*FPass, LineColour, LineThickness, FLineOffset, FPixelOffset, FDisplayBitmap);
+    ComposeWithView(FViewPart.scale, FDisplayBitmap);
     FView->PictureChanged();
+}
+
+void TProcessingRun::ComposeWithView(int scale, TExtBitmap& picture) {
+    FComposer.Graticule = {Graticule, GraticuleStepInUse(), GraticuleColour};
+    FComposer.ViewScale = scale;
+    FComposer.Compose(*FPass, LineColour, LineThickness, FLineOffset, FPixelOffset, picture);
+}
+
+int TProcessingRun::GraticuleStepInUse() const {
+    if (GraticuleStep > 0) {
+        return GraticuleStep;
+    }
+    if (!FPass) {
+        return kGraticuleSteps.back();
+    }
+    const int width = FPass->Channel.Width();
+    TView part = FViewPart;
+    if (part.right <= part.left || part.bottom <= part.top) {
+        part = {0, 0, width, FPass->Channel.Height(), part.scale};
+    } else if (FPass->Northbound) {
+        part = {width - part.right, FPass->Channel.Height() - part.bottom, width - part.left,
+                FPass->Channel.Height() - part.top, part.scale};
+    }
+    // The ground under the part is where the overlay, moved by the offsets, puts it.
+    return GraticuleStepFor(GroundBox(FPass->GroundTable, kMeteorScanLayout,
+                                      part.top + FLineOffset, part.bottom + FLineOffset,
+                                      part.left - FPixelOffset, part.right - FPixelOffset));
+}
+
+void TProcessingRun::SetView(int left, int top, int right, int bottom, int scale) {
+    const int step = GraticuleStepInUse();
+    const int oldScale = FViewPart.scale;
+    FViewPart = {left, top, right, bottom, std::max(1, scale)};
+    if (FPass && (FViewPart.scale != oldScale || (Graticule && GraticuleStepInUse() != step))) {
+        RedrawOverlay();
+    }
+}
+
+const TExtBitmap& TProcessingRun::PictureAtFullSize() {
+    if (!FPass || FViewPart.scale == 1) {
+        return FDisplayBitmap;
+    }
+    ComposeWithView(1, FFullSizePicture);
+    return FFullSizePicture;
 }
 
 const TExtBitmap& TProcessingRun::ChannelBitmap() const {
@@ -331,16 +382,16 @@ std::string TProcessingRun::SuggestedSaveName() const {
     return ChangeFileExt(FImageFile, ".geo" + ext);
 }
 
-std::string TProcessingRun::SavePicture(const std::string& fileName, bool overlay) const {
+std::string TProcessingRun::SavePicture(const std::string& fileName, bool overlay) {
     if (!FPass) {
         throw std::runtime_error("There is no processed picture to save.");
     }
     if (PictureFormatForName(fileName) != TPictureFormat::GeoTiff) {
-        WritePicture(FDisplayBitmap, fileName);
+        WritePicture(PictureAtFullSize(), fileName);
         return "Picture written to " + ExpandFileName(fileName);
     }
     TExtBitmap plain;
-    const TBitmap* picture = &FDisplayBitmap;
+    const TBitmap* picture = &PictureAtFullSize();
     if (!overlay) {
         plain = FPass->Channel;
         if (FPass->Northbound) {
