@@ -6,6 +6,8 @@
 
 #include "common/Clock.h"
 #include "common/Program.h"
+#include "export/GeoTiff.h"
+#include "pass/PassPipeline.h"
 #include "imaging/Canvas.h"
 #include "settings/RegistryVariables.h"
 
@@ -82,20 +84,53 @@ void BM_ProcessFile5000Lines(benchmark::State& state) {
 }
 BENCHMARK(BM_ProcessFile5000Lines)->Unit(benchmark::kMillisecond);
 
+// The 5000-line pass processed, not aligned, for what follows a run.
+struct ProcessedRun {
+    Bench& b = TheBench();
+    ScopedClock scoped{b.clock};
+    TProcessingRun run{b.notifier};
+
+    ProcessedRun() {
+        run.AlignAutomatically = false;
+        run.Start(kSource + "/samples/keps/", "0");
+        run.ProcessFile(b.image);
+    }
+};
+
 // Automatic alignment after a run: the shore points placed on the picture, and the search.
 void BM_AlignToCoasts5000Lines(benchmark::State& state) {
-    Bench& b = TheBench();
-    ScopedClock scoped(b.clock);
-    TProcessingRun run(b.notifier);
-    run.AlignAutomatically = false;
-    run.Start(kSource + "/samples/keps/", "0");
-    run.ProcessFile(b.image);
+    ProcessedRun processed;
+    TProcessingRun& run = processed.run;
     for (auto _ : state) {
         run.SetOffsets(10, -20);
         benchmark::DoNotOptimize(run.AlignToCoasts(false));
     }
 }
 BENCHMARK(BM_AlignToCoasts5000Lines)->Unit(benchmark::kMillisecond);
+
+// The pass resampled to a longitude/latitude grid of about 1 km, overlay drawn in map
+// space; and the whole export, written as a DEFLATE GeoTIFF with its world file.
+void BM_ProjectPicture5000Lines(benchmark::State& state) {
+    ProcessedRun processed;
+    const TPassResult& pass = *processed.run.Pass();
+    TProjectionInput in;
+    in.Channel = &pass.Channel;
+    in.Mapping = &pass.Mapping;
+    in.Grid = &pass.GroundTable;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(ProjectPicture(in));
+    }
+}
+BENCHMARK(BM_ProjectPicture5000Lines)->Unit(benchmark::kMillisecond);
+
+void BM_SaveProjectedGeoTiff5000Lines(benchmark::State& state) {
+    ProcessedRun processed;
+    const std::string name = processed.b.folder + "projected.tif";
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(processed.run.SaveProjectedPicture(name, "", 0.0));
+    }
+}
+BENCHMARK(BM_SaveProjectedGeoTiff5000Lines)->Unit(benchmark::kMillisecond);
 
 void BM_RedrawOverlay5000Lines(benchmark::State& state) {
     Bench& b = TheBench();

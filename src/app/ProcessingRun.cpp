@@ -431,8 +431,8 @@ std::string TProcessingRun::SaveProjectedPicture(const std::string& fileName,
     const TMapGrid& g = projected.Grid;
     return "Map-projected picture written to " + ExpandFileName(fileName) + " (" +
            (crs.empty() ? std::string("longitude/latitude") : crs) +
-           Format(", %g a pixel, %d x %d pixels, world file %s)", g.Step, g.Width, g.Height,
-                  ChangeFileExt(ExpandFileName(fileName), ".tfw").c_str());
+           Format(", %g x %g a pixel, %d x %d pixels, world file %s)", g.StepX, g.StepY,
+                  g.Width, g.Height, ChangeFileExt(ExpandFileName(fileName), ".tfw").c_str());
 }
 
 } // namespace vantorel
