@@ -17,9 +17,12 @@ void TPictureComposer::Compose(const TPassResult& pass, TColor lineColour, int l
     picture.SetSize(pass.Channel.Width(), pass.Channel.Height());
     TCanvas& canvas = picture.Canvas();
     canvas.Draw(0, 0, pass.Channel);
+    const TPictureArea labelArea = Graticule.LabelArea.Empty()
+                                       ? TPictureArea{0, 0, picture.Width(), picture.Height()}
+                                       : Graticule.LabelArea;
     std::vector<TGraticuleLabel> labels;
     if (Graticule.Shown) {
-        DrawGraticule(pass, lineOffset, pixelOffset, picture, labels);
+        DrawGraticule(pass, lineOffset, pixelOffset, labelArea, picture, labels);
     }
     const int scale = std::max(1, ViewScale);
     canvas.Pen.Color = lineColour;
@@ -35,11 +38,12 @@ void TPictureComposer::Compose(const TPassResult& pass, TColor lineColour, int l
         picture.Rotate();
     }
     // After the turn, so that they read upright.
-    DrawGraticuleLabels(picture, labels, Graticule.Colour, scale, pass.Northbound);
+    DrawGraticuleLabels(picture, labels, Graticule.Colour, scale, pass.Northbound, labelArea);
 }
 
 void TPictureComposer::DrawGraticule(const TPassResult& pass, int lineOffset, int pixelOffset,
-                                     TExtBitmap& picture, std::vector<TGraticuleLabel>& labels) {
+                                     const TPictureArea& labelArea, TExtBitmap& picture,
+                                     std::vector<TGraticuleLabel>& labels) {
     // Over the whole pass, whatever part of it is in view, so that scrolling finds lines
     // everywhere; built again for another pass or step.
     if (graticuleMapping_ != pass.Mapping.ProjectionVersion() ||
@@ -53,8 +57,7 @@ void TPictureComposer::DrawGraticule(const TPassResult& pass, int lineOffset, in
     canvas.Pen.Color = Graticule.Colour;
     canvas.Pen.Width = std::max(1, ViewScale);
     graticule_.DrawLines(picture, pass.Mapping, pixelOffset, lineOffset);
-    labels = graticule_.EdgeLabels(pass.Mapping, picture.Width(), picture.Height(), pixelOffset,
-                                   lineOffset);
+    labels = graticule_.EdgeLabels(pass.Mapping, labelArea, pixelOffset, lineOffset);
 }
 
 } // namespace vantorel

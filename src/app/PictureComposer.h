@@ -21,6 +21,9 @@ struct TGraticuleStyle {
     bool Shown = false;
     int Step = 10;              ///< degrees between lines
     TColor Colour = 0x00FFE090; ///< 0x00BBGGRR
+    /// Labels at the edges of this part of the picture (rows and columns before any turn);
+    /// empty: of the whole picture.
+    TPictureArea LabelArea;
 };
 
 class TPictureComposer {
@@ -48,7 +51,8 @@ public:
 
 private:
     void DrawGraticule(const TPassResult& pass, int lineOffset, int pixelOffset,
-                       TExtBitmap& picture, std::vector<TGraticuleLabel>& labels);
+                       const TPictureArea& labelArea, TExtBitmap& picture,
+                       std::vector<TGraticuleLabel>& labels);
 
     TCartogList cartography_;
     TStringList stations_;

@@ -222,14 +222,31 @@ void TProcessingRun::RedrawOverlay() {
     if (!FPass) {
         return;
     }
-    ComposeWithView(FViewPart.scale, FDisplayBitmap);
+    ComposeWithView(FViewScale, FDisplayBitmap, true);
     FView->PictureChanged();
 }
 
-void TProcessingRun::ComposeWithView(int scale, TExtBitmap& picture) {
-    FComposer.Graticule = {Graticule, GraticuleStepInUse(), GraticuleColour};
+void TProcessingRun::ComposeWithView(int scale, TExtBitmap& picture, bool forScreen) {
+    FComposer.Graticule = {Graticule, GraticuleStepInUse(), GraticuleColour,
+                           forScreen ? PartInView() : TPictureArea{}};
     FComposer.ViewScale = scale;
     FComposer.Compose(*FPass, LineColour, LineThickness, FLineOffset, FPixelOffset, picture);
+}
+
+TPictureArea TProcessingRun::PartInView() const {
+    if (!FPass) {
+        return {};
+    }
+    const int width = FPass->Channel.Width();
+    const int height = FPass->Channel.Height();
+    const TPictureArea& part = FViewPart;
+    if (part.Empty()) {
+        return {0, 0, width, height};
+    }
+    if (FPass->Northbound) {
+        return {width - part.Right, height - part.Bottom, width - part.Left, height - part.Top};
+    }
+    return part;
 }
 
 int TProcessingRun::GraticuleStepInUse() const {
@@ -239,34 +256,33 @@ int TProcessingRun::GraticuleStepInUse() const {
     if (!FPass) {
         return kGraticuleSteps.back();
     }
-    const int width = FPass->Channel.Width();
-    TView part = FViewPart;
-    if (part.right <= part.left || part.bottom <= part.top) {
-        part = {0, 0, width, FPass->Channel.Height(), part.scale};
-    } else if (FPass->Northbound) {
-        part = {width - part.right, FPass->Channel.Height() - part.bottom, width - part.left,
-                FPass->Channel.Height() - part.top, part.scale};
-    }
     // The ground under the part is where the overlay, moved by the offsets, puts it.
+    const TPictureArea part = PartInView();
     return GraticuleStepFor(GroundBox(FPass->GroundTable, kMeteorScanLayout,
-                                      part.top + FLineOffset, part.bottom + FLineOffset,
-                                      part.left - FPixelOffset, part.right - FPixelOffset));
+                                      part.Top + FLineOffset, part.Bottom + FLineOffset,
+                                      part.Left - FPixelOffset, part.Right - FPixelOffset));
 }
 
 void TProcessingRun::SetView(int left, int top, int right, int bottom, int scale) {
     const int step = GraticuleStepInUse();
-    const int oldScale = FViewPart.scale;
-    FViewPart = {left, top, right, bottom, std::max(1, scale)};
-    if (FPass && (FViewPart.scale != oldScale || (Graticule && GraticuleStepInUse() != step))) {
+    const TPictureArea part = PartInView();
+    const int oldScale = FViewScale;
+    FViewPart = {left, top, right, bottom};
+    FViewScale = std::max(1, scale);
+    // The grid's labels stay at the edges of the part in view.
+    if (FPass && (FViewScale != oldScale ||
+                  (Graticule && (GraticuleStepInUse() != step || PartInView() != part)))) {
         RedrawOverlay();
     }
 }
 
 const TExtBitmap& TProcessingRun::PictureAtFullSize() {
-    if (!FPass || FViewPart.scale == 1) {
+    if (!FPass || (FViewScale == 1 && (!Graticule || PartInView() == TPictureArea{
+                                                         0, 0, FPass->Channel.Width(),
+                                                         FPass->Channel.Height()}))) {
         return FDisplayBitmap;
     }
-    ComposeWithView(1, FFullSizePicture);
+    ComposeWithView(1, FFullSizePicture, false);
     return FFullSizePicture;
 }
 

@@ -140,14 +140,15 @@ public:
     /// The part of the displayed picture in view, columns left .. right - 1 and rows
     /// top .. bottom - 1 (as displayed, turned or not), and how many picture pixels a
     /// screen pixel shows when zoomed out (1 at full size and beyond). The grid's step
-    /// follows the part in view; the lines and the grid's labels are drawn `scale` times
-    /// wider on the displayed picture (never on a saved one). Redraws when that changes
-    /// the picture. Until it is set, the whole picture is in view at full size.
+    /// follows the part in view and its labels keep to the part's edges; the lines and the
+    /// grid's labels are drawn `scale` times wider on the displayed picture (never on a
+    /// saved one, which is labelled at its own edges). Redraws when that changes the
+    /// picture. Until it is set, the whole picture is in view at full size.
     void SetView(int left, int top, int right, int bottom, int scale);
     /// The grid's step in degrees as it is (or would be) drawn now.
     int GraticuleStepInUse() const;
     /// The picture as it is saved: the displayed one, drawn again at full size when it is
-    /// shown zoomed out.
+    /// shown zoomed out or its grid is labelled at the edges of a part in view.
     const TExtBitmap& PictureAtFullSize();
 
     /// The pass shown, or nullptr before the first finished run and after one that ended
@@ -184,7 +185,10 @@ public:
 private:
     void SetCaption(std::string caption);
     void Show(TPassOutcome outcome);
-    void ComposeWithView(int scale, TExtBitmap& picture);
+    /// forScreen: the grid's labels at the edges of the part in view, else of the picture.
+    void ComposeWithView(int scale, TExtBitmap& picture, bool forScreen);
+    /// The part of the picture in view, in its rows and columns before any turn.
+    TPictureArea PartInView() const;
 
     INotifier& FNotifier;
     IRunView* FView;
@@ -202,10 +206,8 @@ private:
     std::string FBaseCaption;
     std::string FCaption;
     TPassSatellite FPassSatellite; ///< the satellite of the run that made FPass
-    struct TView {
-        int left = 0, top = 0, right = 0, bottom = 0; ///< as displayed; empty: the whole picture
-        int scale = 1;
-    } FViewPart;
+    TPictureArea FViewPart; ///< as displayed, turned or not; empty: the whole picture
+    int FViewScale = 1;
     TExtBitmap FFullSizePicture; ///< PictureAtFullSize's, when the view is zoomed out
     TStringList FDiags;
     std::set<std::string> FStaleSetsShown; ///< element sets whose age box was shown

@@ -811,9 +811,12 @@ void TFormVantorelTest::FileExitClick() {
 // ---- intake --------------------------------------------------------------------------------
 
 void TFormVantorelTest::OpenProductFolderClick() {
-    const auto folder = FDialogs->ChooseFolder(this, "Open a SatDump product folder",
-                                               RecentFiles().empty() ? std::string()
-                                                                     : RecentFiles().front());
+    const std::vector<std::string> recent = RecentFiles();
+    std::string start;
+    if (!recent.empty()) {
+        start = DirectoryExists(recent.front()) ? recent.front() : ExtractFilePath(recent.front());
+    }
+    const auto folder = FDialogs->ChooseFolder(this, "Open a SatDump product folder", start);
     if (folder) {
         ProcessFile(*folder);
     }
@@ -850,6 +853,10 @@ void TFormVantorelTest::DropFileTargetDrop(const std::vector<std::string>& files
 }
 
 void TFormVantorelTest::ProcessFile(const std::string& fileName) {
+    // The run repaints as it goes: a timer or a drop handled then must not start another.
+    if (FBusy) {
+        return;
+    }
     ApplyLineSettings();
     // Opened inputs are remembered whether or not their run succeeds: a retry is a click.
     if (FileExists(fileName) || DirectoryExists(fileName)) {

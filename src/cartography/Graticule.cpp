@@ -173,17 +173,20 @@ void TGraticule::Project(const TMapping& mapping) {
     }
 }
 
-std::vector<TGraticuleLabel> TGraticule::EdgeLabels(const TMapping& mapping, int width,
-                                                    int height, int pixelOffset, int lineOffset) {
+std::vector<TGraticuleLabel> TGraticule::EdgeLabels(const TMapping& mapping,
+                                                    const TPictureArea& area, int pixelOffset,
+                                                    int lineOffset) {
     std::vector<TGraticuleLabel> labels;
-    if (width <= 0 || height <= 0) {
+    if (area.Empty()) {
         return labels;
     }
     Project(mapping);
-    const double right = width - 1;
-    const double bottom = height - 1;
+    const double left = area.Left;
+    const double top = area.Top;
+    const double right = area.Right - 1;
+    const double bottom = area.Bottom - 1;
     auto inside = [&](double x, double y) {
-        return x >= 0.0 && y >= 0.0 && x <= right && y <= bottom;
+        return x >= left && y >= top && x <= right && y <= bottom;
     };
     for (size_t l = 0; l < lines_.size(); ++l) {
         const std::vector<Projected>& points = projected_[l];
@@ -215,9 +218,9 @@ std::vector<TGraticuleLabel> TGraticule::EdgeLabels(const TMapping& mapping, int
                     label.Edge = which;
                 }
             };
-            edge(ox < 0.0, ix / (ix - ox), TGraticuleLabel::TEdge::Left);
+            edge(ox < left, (ix - left) / (ix - ox), TGraticuleLabel::TEdge::Left);
             edge(ox > right, (right - ix) / (ox - ix), TGraticuleLabel::TEdge::Right);
-            edge(oy < 0.0, iy / (iy - oy), TGraticuleLabel::TEdge::Top);
+            edge(oy < top, (iy - top) / (iy - oy), TGraticuleLabel::TEdge::Top);
             edge(oy > bottom, (bottom - iy) / (oy - iy), TGraticuleLabel::TEdge::Bottom);
             const bool sideways = label.Edge == TGraticuleLabel::TEdge::Left ||
                                   label.Edge == TGraticuleLabel::TEdge::Right;
@@ -231,11 +234,16 @@ std::vector<TGraticuleLabel> TGraticule::EdgeLabels(const TMapping& mapping, int
 }
 
 void DrawGraticuleLabels(TBitmap& bitmap, const std::vector<TGraticuleLabel>& labels,
-                         TColor colour, int scale, bool turned) {
+                         TColor colour, int scale, bool turned, TPictureArea area) {
     using TEdge = TGraticuleLabel::TEdge;
     const int width = bitmap.Width();
     const int height = bitmap.Height();
-    if (labels.empty() || width <= 0 || height <= 0) {
+    if (turned) {
+        area = {width - area.Right, height - area.Bottom, width - area.Left, height - area.Top};
+    }
+    area = {std::max(area.Left, 0), std::max(area.Top, 0), std::min(area.Right, width),
+            std::min(area.Bottom, height)};
+    if (labels.empty() || area.Empty()) {
         return;
     }
     scale = std::max(1, scale);
@@ -267,20 +275,20 @@ void DrawGraticuleLabels(TBitmap& bitmap, const std::vector<TGraticuleLabel>& la
         int y = position - h / 2;
         switch (edge) {
         case TEdge::Left:
-            x = margin;
+            x = area.Left + margin;
             break;
         case TEdge::Right:
-            x = width - margin - w;
+            x = area.Right - margin - w;
             break;
         case TEdge::Top:
-            y = margin;
+            y = area.Top + margin;
             break;
         case TEdge::Bottom:
-            y = height - margin - h;
+            y = area.Bottom - margin - h;
             break;
         }
-        x = std::clamp(x, 0, std::max(0, width - w));
-        y = std::clamp(y, 0, std::max(0, height - h));
+        x = std::clamp(x, area.Left, std::max(area.Left, area.Right - w));
+        y = std::clamp(y, area.Top, std::max(area.Top, area.Bottom - h));
         const Box box{x - margin, y - margin, x + w + margin, y + h + margin};
         const bool overlaps = std::any_of(written.begin(), written.end(), [&](const Box& o) {
             return box.left < o.right && o.left < box.right && box.top < o.bottom &&

@@ -33,7 +33,17 @@ int GraticuleStepFor(const TGeoBox& box);
 TGeoBox GroundBox(const LocationGrid& grid, const TScanLayout& layout, int firstLine, int endLine,
                   int firstColumn, int endColumn);
 
-/// A degree label where a grid line leaves the picture.
+/// A part of a picture: columns Left .. Right - 1, rows Top .. Bottom - 1.
+struct TPictureArea {
+    int Left = 0;
+    int Top = 0;
+    int Right = 0;
+    int Bottom = 0;
+    bool Empty() const { return Right <= Left || Bottom <= Top; }
+    bool operator==(const TPictureArea&) const = default;
+};
+
+/// A degree label where a grid line leaves the picture (or the part of it in view).
 struct TGraticuleLabel {
     enum class TEdge : std::uint8_t { Left, Top, Right, Bottom };
     std::string Text; ///< "50°N", "10°W", "0°", "180°"
@@ -59,9 +69,10 @@ public:
     /// Draws the lines through `mapping` with the bitmap canvas's pen, placed at
     /// (x + pixelOffset, y - lineOffset) as the boundaries are.
     void DrawLines(TBitmap& bitmap, const TMapping& mapping, int pixelOffset, int lineOffset);
-    /// Where the lines, placed as DrawLines places them, cross the edges of a picture of
-    /// width x height pixels: one label at every crossing.
-    std::vector<TGraticuleLabel> EdgeLabels(const TMapping& mapping, int width, int height,
+    /// Where the lines, placed as DrawLines places them, cross the edges of `area` (the
+    /// whole picture, or the part in view): one label at every crossing, its position in
+    /// the picture's own rows or columns.
+    std::vector<TGraticuleLabel> EdgeLabels(const TMapping& mapping, const TPictureArea& area,
                                             int pixelOffset, int lineOffset);
 
     /// Points along a line are this far apart, degrees: their chords stay well within a
@@ -90,11 +101,11 @@ private:
     std::uint64_t projectedVersion_ = 0;
 };
 
-/// Writes the labels just inside the picture's edges in `colour` with a dark halo, the font
+/// Writes the labels just inside the edges of `area` in `colour` with a dark halo, the font
 /// (8 pt) `scale` times larger; a label that would overlap one written before is left out.
-/// turned: the picture was turned 180 degrees after the labels were found, so their edges
-/// and positions are turned with it.
+/// turned: the picture was turned 180 degrees after the labels were found, so their edges,
+/// positions and area are turned with it.
 void DrawGraticuleLabels(TBitmap& bitmap, const std::vector<TGraticuleLabel>& labels,
-                         TColor colour, int scale, bool turned);
+                         TColor colour, int scale, bool turned, TPictureArea area);
 
 } // namespace vantorel

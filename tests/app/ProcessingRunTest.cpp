@@ -137,6 +137,21 @@ TEST_F(Run, GraticuleParallelLiesWhereTheMappingPutsIt) {
     EXPECT_GT(checked, 500);
     EXPECT_EQ(missed, 0);
 
+    // Seen in part, the grid is labelled at the part's edges; saved, at the picture's.
+    auto gridAtLeftOfPart = [&](const TBitmap& picture) {
+        int n = 0;
+        for (int y = 1000; y < 1600; ++y) {
+            for (int x = 400; x < 440; ++x) {
+                n += picture.PixelColor(x, y) == kGrid;
+            }
+        }
+        return n;
+    };
+    const int unlabelled = gridAtLeftOfPart(shown);
+    run->SetView(400, 1000, 1000, 1600, 1);
+    EXPECT_GT(gridAtLeftOfPart(shown), unlabelled + 20);
+    EXPECT_EQ(gridAtLeftOfPart(run->PictureAtFullSize()), unlabelled);
+
     run->Graticule = false;
     run->RedrawOverlay();
     int magenta = 0;

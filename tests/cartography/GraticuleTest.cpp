@@ -58,23 +58,31 @@ TEST(Graticule, LinesAndEdgeLabelsWhereTheMappingAndTheOffsetsPutThem) {
     }
     EXPECT_EQ(wrong, 0);
 
-    std::set<std::tuple<std::string, TEdge, int>> labels;
-    for (const TGraticuleLabel& l : grid.EdgeLabels(mapping, 300, 200, 3, 4)) {
-        labels.emplace(l.Text, l.Edge, l.Position);
-    }
-    std::set<std::tuple<std::string, TEdge, int>> expected;
-    for (const int lat : {40, 45, 50, 55}) { // row 600 - 10 lat - 4; 60 N lies above
-        for (const TEdge edge : {TEdge::Left, TEdge::Right}) {
-            expected.emplace(std::to_string(lat) + "\xC2\xB0N", edge, 596 - 10 * lat);
+    // Labelled at the edges of the whole picture, or of the part in view.
+    auto labelsAt = [&](const TPictureArea& area) {
+        std::set<std::tuple<std::string, TEdge, int>> labels;
+        for (const TGraticuleLabel& l : grid.EdgeLabels(mapping, area, 3, 4)) {
+            labels.emplace(l.Text, l.Edge, l.Position);
         }
-    }
-    for (const int lon : {0, 5, 10, 15, 20, 25}) { // column 10 lon + 3
-        for (const TEdge edge : {TEdge::Top, TEdge::Bottom}) {
-            expected.emplace(std::to_string(lon) + (lon == 0 ? "\xC2\xB0" : "\xC2\xB0" "E"), edge,
-                             10 * lon + 3);
+        return labels;
+    };
+    auto expected = [](std::vector<int> lats, std::vector<int> lons) {
+        std::set<std::tuple<std::string, TEdge, int>> labels;
+        for (const int lat : lats) { // row 600 - 10 lat - 4
+            for (const TEdge edge : {TEdge::Left, TEdge::Right}) {
+                labels.emplace(std::to_string(lat) + "\xC2\xB0N", edge, 596 - 10 * lat);
+            }
         }
-    }
-    EXPECT_EQ(labels, expected);
+        for (const int lon : lons) { // column 10 lon + 3
+            for (const TEdge edge : {TEdge::Top, TEdge::Bottom}) {
+                labels.emplace(std::to_string(lon) + (lon == 0 ? "\xC2\xB0" : "\xC2\xB0" "E"),
+                               edge, 10 * lon + 3);
+            }
+        }
+        return labels;
+    };
+    EXPECT_EQ(labelsAt({0, 0, 300, 200}), expected({40, 45, 50, 55}, {0, 5, 10, 15, 20, 25}));
+    EXPECT_EQ(labelsAt({50, 20, 250, 180}), expected({45, 50, 55}, {5, 10, 15, 20}));
 }
 
 TEST(Graticule, LabelsSitInsideTheirEdgeAndTurnWithThePicture) {
@@ -82,7 +90,9 @@ TEST(Graticule, LabelsSitInsideTheirEdgeAndTurnWithThePicture) {
     auto draw = [](bool turned) {
         TBitmap bitmap;
         bitmap.SetSize(300, 200);
-        DrawGraticuleLabels(bitmap, {{"50\xC2\xB0N", TEdge::Left, 60}}, kGrid, 1, turned);
+        // Labelled at the left edge of the part in view, columns 40 .. 299.
+        DrawGraticuleLabels(bitmap, {{"50\xC2\xB0N", TEdge::Left, 60}}, kGrid, 1, turned,
+                            {40, 0, 300, 200});
         // The box of the label's own colour.
         int left = 300, right = -1, top = 200, bottom = -1;
         for (int y = 0; y < 200; ++y) {
@@ -98,15 +108,15 @@ TEST(Graticule, LabelsSitInsideTheirEdgeAndTurnWithThePicture) {
         return std::make_tuple(left, right, top, bottom);
     };
     const auto [left, right, top, bottom] = draw(false);
-    EXPECT_GE(left, 1);
-    EXPECT_LT(left, 6);
-    EXPECT_LT(right, 60);
+    EXPECT_GE(left, 41);
+    EXPECT_LT(left, 46);
+    EXPECT_LT(right, 100);
     EXPECT_LE(top, 60);
     EXPECT_GE(bottom, 60);
-    // Turned: on the right edge, about row 200 - 1 - 60.
+    // Turned: on the right edge of the turned part (columns 0 .. 259), about row 200 - 1 - 60.
     const auto [tLeft, tRight, tTop, tBottom] = draw(true);
-    EXPECT_GT(tRight, 293);
-    EXPECT_LE(tRight, 298);
+    EXPECT_GT(tRight, 253);
+    EXPECT_LE(tRight, 258);
     EXPECT_LE(tTop, 139);
     EXPECT_GE(tBottom, 139);
 }
