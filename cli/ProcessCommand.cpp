@@ -73,7 +73,7 @@ int RunOne(const Arguments& a, const TBatchOptions& options, std::ostream& out,
         return finish(refused.front());
     }
 
-    const THeadlessRun h(options.Setup, input.Path, text, err);
+    THeadlessRun h(options.Setup, input.Path, text, err);
     TPassRecord record = RecordOfRun(h, input.Product);
     if (!h.Processed()) {
         return finish(record);
@@ -144,8 +144,8 @@ int RunProcess(const std::vector<std::string>& args, std::ostream& out, std::ost
             throw UsageError(std::string("--") + single + " is for one input, without --out-dir");
         }
     }
-    const auto setup = ReadRunSetup(a, err); // its clock stays in place for the runs
-    const TBatchOptions options = ReadBatchOptions(a, setup->Run, err);
+    const TRunSetup setup = ReadRunSetup(a, err);
+    const TBatchOptions options = ReadBatchOptions(a, setup, err);
     return one ? RunOne(a, options, out, err) : RunMany(a, options, out, err);
 }
 
@@ -172,9 +172,9 @@ int RunLocate(const std::vector<std::string>& args, std::ostream& out, std::ostr
     if (a.Positional().size() != 1) {
         throw UsageError("name exactly one channel image");
     }
-    const auto setup = ReadRunSetup(a, err);
+    const TRunSetup setup = ReadRunSetup(a, err);
     // The run's account goes to stderr: stdout is the answer.
-    THeadlessRun h(setup->Run, a.Positional().front(), err, err);
+    THeadlessRun h(setup, a.Positional().front(), err, err);
     if (h.StageError()) {
         throw std::runtime_error(*h.StageError());
     }

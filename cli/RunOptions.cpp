@@ -1,15 +1,18 @@
 #include "RunOptions.h"
 
 #include "batch/Inputs.h"
+#include "cartography/Graticule.h"
 #include "common/Files.h"
 #include "common/Format.h"
 #include "common/StringUtils.h"
 #include "imaging/Canvas.h"
 #include "orbit/MeteorSeries.h"
+#include "pass/inputs/StatTiming.h"
 #include "settings/Registry.h"
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <iostream>
 #include <thread>
@@ -49,7 +52,7 @@ const std::vector<std::string> kRunOptions = {"keplers", "satellite", "channel",
                                               "file-clock-offset", "colour", "thickness"};
 const std::vector<std::string> kRunFlags = {"align", "no-align", "no-calibration"};
 const std::vector<std::string> kBatchOptions = {"out-dir", "format", "jobs", "report"};
-const std::vector<std::string> kBatchFlags = {"overwrite"};
+const std::vector<std::string> kBatchFlags = {"overwrite", "no-graticule"};
 
 Arguments BatchArguments(const std::vector<std::string>& args,
                          const std::vector<std::string>& valued,
@@ -60,15 +63,14 @@ Arguments BatchArguments(const std::vector<std::string>& args,
     std::vector<std::string> allFlags = kRunFlags;
     allFlags.insert(allFlags.end(), kBatchFlags.begin(), kBatchFlags.end());
     allFlags.insert(allFlags.end(), flags.begin(), flags.end());
-    return Arguments(args, allValued, allFlags);
+    return Arguments(args, allValued, allFlags, {"graticule"});
 }
 
-std::unique_ptr<THeadlessSetup> ReadRunSetup(const Arguments& a, std::ostream& err) {
+TRunSetup ReadRunSetup(const Arguments& a, std::ostream& err) {
     EnsureGuiApplication(); // place-mark labels are drawn with the platform's fonts
     const TSavedSettings saved = ReadSavedSettings();
     err << TakeRegistryProblemReport();
-    auto setup = std::make_unique<THeadlessSetup>();
-    TRunSetup& run = setup->Run;
+    TRunSetup run;
     run.Keplers = a.Value("keplers").value_or(saved.keplerPath);
     const std::string satelliteName = a.Value("satellite").value_or(saved.satellite);
     const auto satellite = FindMeteorSatellite(satelliteName);
@@ -109,17 +111,35 @@ std::unique_ptr<THeadlessSetup> ReadRunSetup(const Arguments& a, std::ostream& e
     if (const auto o = a.Value("offset")) {
         run.Offset = ParsePair(*o, "offset");
     }
+    run.FileClockOffsetHours = saved.fileClockOffset;
     if (const auto h = a.Value("file-clock-offset")) {
-        const auto hours = ParseInteger(*h);
-        if (!hours || *hours < -14 || *hours > 14) {
-            throw UsageError("--file-clock-offset takes whole hours from -14 to 14");
+        const auto hours = ParseClockOffsetHours(*h);
+        if (!hours && LowerCase(*h) != "local") {
+            throw UsageError("--file-clock-offset takes whole hours from -14 to 14, or local");
         }
-        // Set once, before any run starts: every run reads it, none changes it.
-        setup->FileClock = std::make_unique<OffsetClock>(*hours / 24.0);
-        setup->ClockInPlace = std::make_unique<ScopedClock>(*setup->FileClock);
+        run.FileClockOffsetHours = hours;
+    }
+    run.Graticule = saved.graticule;
+    run.GraticuleColour = saved.graticuleColour;
+    if (a.Has("graticule") && a.Has("no-graticule")) {
+        throw UsageError("give --graticule or --no-graticule, not both");
+    }
+    if (const auto step = a.Value("graticule")) {
+        run.Graticule = true;
+        if (!step->empty()) {
+            const auto degrees = ParseInteger(*step);
+            if (!degrees || std::find(kGraticuleSteps.begin(), kGraticuleSteps.end(), *degrees) ==
+                                kGraticuleSteps.end()) {
+                throw UsageError("--graticule takes a step of 1, 2, 5 or 10 degrees");
+            }
+            run.GraticuleStep = static_cast<int>(*degrees);
+        }
+    }
+    if (a.Has("no-graticule")) {
+        run.Graticule = false;
     }
     run.Channel = a.Value("channel").value_or("");
-    return setup;
+    return run;
 }
 
 TBatchOptions ReadBatchOptions(const Arguments& a, const TRunSetup& setup, std::ostream& err) {
@@ -183,7 +203,8 @@ const char* const kRunHelp =
     "                           METEOR-M2 3 (57166) or METEOR-M2 4 (59051); default: the\n"
     "                           window's setting\n"
     "  --file-clock-offset=H    the computer that named the file ran H whole hours ahead\n"
-    "                           of UTC (default: this computer's time zone)\n"
+    "                           of UTC, or \"local\": this computer's time zone\n"
+    "                           (default: the window's setting, else local)\n"
     "  --offset=LINES,PIXELS    overlay offsets instead of the pass's defaults (and of\n"
     "                           what the alignment finds)\n"
     "  --no-calibration         the scanner model as it stands, with its default\n"
@@ -196,6 +217,10 @@ const char* const kRunHelp =
     "  --thickness=thin|normal|thick  line thickness (default: the window's setting)\n";
 
 const char* const kBatchHelp =
+    "  --graticule[=STEP]       a latitude/longitude grid every STEP (1, 2, 5 or 10)\n"
+    "                           degrees, labelled at the picture's edges; without\n"
+    "                           STEP, the finest that puts at most 8 lines across\n"
+    "  --no-graticule           no grid (default: the window's setting, off)\n"
     "  --out-dir=DIR            write the pictures there (made when missing), named\n"
     "                           as beside the image (a product's with the name of\n"
     "                           the folder that holds it in front)\n"

@@ -8,9 +8,7 @@
 #include "batch/Batch.h"
 #include "batch/PassRecord.h"
 #include "batch/RunSetup.h"
-#include "common/Clock.h"
 
-#include <memory>
 #include <ostream>
 #include <string>
 #include <utility>
@@ -31,16 +29,9 @@ Arguments BatchArguments(const std::vector<std::string>& args,
                          const std::vector<std::string>& valued,
                          const std::vector<std::string>& flags);
 
-/// A run's setup and the clock it reads, in place while this lives.
-struct THeadlessSetup {
-    TRunSetup Run;
-    std::unique_ptr<OffsetClock> FileClock;
-    std::unique_ptr<ScopedClock> ClockInPlace;
-};
-
 /// Makes sure text can be drawn, reads the saved settings (telling `err` what is wrong with
 /// the registry files) and the run's options over them; throws UsageError.
-std::unique_ptr<THeadlessSetup> ReadRunSetup(const Arguments& a, std::ostream& err);
+TRunSetup ReadRunSetup(const Arguments& a, std::ostream& err);
 
 /// The batch's options, checked (UsageError); the output folder is made when missing.
 TBatchOptions ReadBatchOptions(const Arguments& a, const TRunSetup& setup, std::ostream& err);

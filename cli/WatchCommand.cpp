@@ -3,6 +3,7 @@
 #include "RunOptions.h"
 
 #include "batch/Watch.h"
+#include "common/Clock.h"
 #include "common/Files.h"
 #include "common/Format.h"
 #include "common/StringUtils.h"
@@ -79,8 +80,8 @@ int RunWatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
     if (a.Has("exit-when-idle")) {
         watch.ExitWhenIdleSeconds = Seconds(a, "exit-when-idle", 0.0);
     }
-    const auto setup = ReadRunSetup(a, err); // its clock stays in place for the runs
-    watch.Batch = ReadBatchOptions(a, setup->Run, err);
+    const TRunSetup setup = ReadRunSetup(a, err);
+    watch.Batch = ReadBatchOptions(a, setup, err);
     watch.Batch.Progress = false; // a line per pass is the log
     const std::string& stateFolder =
         watch.Batch.Output.OutDir.empty() ? watch.Folders.front() : watch.Batch.Output.OutDir;

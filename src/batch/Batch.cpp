@@ -72,7 +72,7 @@ TPassRecord ProcessJob(const TJob& job, const TBatchOptions& options) {
     const auto started = std::chrono::steady_clock::now();
     std::ostringstream account;
     std::ostringstream messages;
-    const THeadlessRun run(options.Setup, job.Input.Path, account, messages);
+    THeadlessRun run(options.Setup, job.Input.Path, account, messages);
     TPassRecord record = RecordOfRun(run, job.Input.Product);
     if (run.Processed()) {
         const std::string target = !job.Target.empty()
@@ -81,7 +81,7 @@ TPassRecord ProcessJob(const TJob& job, const TBatchOptions& options) {
                                                     options.Output);
         const auto writing = std::chrono::steady_clock::now();
         try {
-            PlacePicture(run.Run().DisplayBitmap(), target, options.Overwrite);
+            PlacePicture(run.Run().PictureAtFullSize(), target, options.Overwrite);
             record.Output = ExpandFileName(target);
             record.Status = run.Warned() ? TRunStatus::Warnings : TRunStatus::Done;
         } catch (const std::exception& e) {

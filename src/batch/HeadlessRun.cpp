@@ -52,6 +52,10 @@ THeadlessRun::THeadlessRun(const TRunSetup& setup, const std::string& input, std
     run_.LineColour = setup.LineColour;
     run_.AlignAutomatically = setup.Align;
     run_.UseCalibration = setup.Calibration;
+    run_.FileClockOffsetHours = setup.FileClockOffsetHours;
+    run_.Graticule = setup.Graticule;
+    run_.GraticuleStep = setup.GraticuleStep;
+    run_.GraticuleColour = setup.GraticuleColour;
     run_.Diags().OnAdd = [this, &out](const std::string& line) {
         account_.push_back(line);
         out << line << "\n";

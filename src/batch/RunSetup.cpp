@@ -1,5 +1,6 @@
 #include "batch/RunSetup.h"
 
+#include "pass/inputs/StatTiming.h"
 #include "settings/Registry.h"
 
 #include <exception>
@@ -24,6 +25,11 @@ TSavedSettings ReadSavedSettings() {
             }
             saved.lineColour = static_cast<TColor>(
                 registry.ReadInteger(kLineColourValue).value_or(kDefaultLineColour));
+            saved.fileClockOffset =
+                ParseClockOffsetHours(registry.ReadString(kFileClockOffsetValue).value_or(""));
+            saved.graticule = registry.ReadInteger(kGraticuleValue).value_or(0) != 0;
+            saved.graticuleColour = static_cast<TColor>(
+                registry.ReadInteger(kGraticuleColourValue).value_or(kDefaultGraticuleColour));
         }
     } catch (const std::exception&) {
         // Unreadable settings: the defaults stand.

@@ -21,6 +21,9 @@ struct TSavedSettings {
     std::string satellite{kDefaultSatellite};
     int lineThickness = kDefaultLineThickness;
     TColor lineColour = static_cast<TColor>(kDefaultLineColour);
+    std::optional<int> fileClockOffset; ///< hours; none: this computer's time zone
+    bool graticule = false;
+    TColor graticuleColour = static_cast<TColor>(kDefaultGraticuleColour);
 };
 
 /// The window's settings (the defaults where they are missing or unreadable). Problems
@@ -36,6 +39,12 @@ struct TRunSetup {
     bool Calibration = true;
     int LineThickness = kDefaultLineThickness; ///< 0 thin, 1 normal, 2 thick
     TColor LineColour = static_cast<TColor>(kDefaultLineColour);
+    /// The clock that named the files runs this many whole hours ahead of UTC; none: this
+    /// computer's time zone.
+    std::optional<int> FileClockOffsetHours;
+    bool Graticule = false;
+    int GraticuleStep = 0; ///< degrees; 0: the finest that suits the picture
+    TColor GraticuleColour = static_cast<TColor>(kDefaultGraticuleColour);
     /// Offsets (lines, pixels) in place of the defaults and the alignment's.
     std::optional<std::pair<int, int>> Offset;
 };
