@@ -152,6 +152,20 @@ public:
             run_.ProductChannel = *channel;
         }
         const bool product = FindSatDumpProductFile(image_).has_value();
+        if (const auto composite = a.Value("composite")) {
+            if (a.Has("channel")) {
+                throw UsageError("give --channel or --composite, not both");
+            }
+            run_.ProductComposite = ParseCompositeChannels(*composite);
+            if (!run_.ProductComposite) {
+                throw UsageError("--composite takes three channel names R,G,B (1,2,4 or 2,2,1)");
+            }
+            if (!product) {
+                throw UsageError("--composite needs a SatDump product: its folder, its "
+                                 "product.cbor or a picture in it");
+            }
+        }
+        run_.StretchColour = a.Has("stretch");
         if (run_.Satellite() == nullptr && !product) {
             err << "vantorel-cli: no element set for " << satellite->DisplayName << " ("
                 << satellite->CatalogueNumber << ") in the Kepler folder \"" << run_.KeplerFolder()
@@ -208,15 +222,16 @@ private:
     bool warned_ = false;
 };
 
-const std::vector<std::string> kRunOptions = {"keplers", "satellite", "channel", "offset",
-                                              "file-clock-offset", "colour", "thickness"};
+const std::vector<std::string> kRunOptions = {"keplers", "satellite", "channel", "composite",
+                                              "offset", "file-clock-offset", "colour", "thickness"};
 
 int RunProcess(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     std::vector<std::string> options = kRunOptions;
     for (const char* o : {"out", "project", "crs", "step"}) {
         options.push_back(o);
     }
-    const Arguments a(args, options, {"align", "no-align", "no-calibration", "no-overlay"});
+    const Arguments a(args, options,
+                      {"align", "no-align", "no-calibration", "no-overlay", "stretch"});
     std::optional<double> step;
     if (const auto s = a.Value("step")) {
         step = ParseReal(*s);
@@ -243,7 +258,7 @@ int RunLocate(const std::vector<std::string>& args, std::ostream& out, std::ostr
     std::vector<std::string> options = kRunOptions;
     options.push_back("pixel");
     options.push_back("lonlat");
-    const Arguments a(args, options, {"grid", "align", "no-align", "no-calibration"});
+    const Arguments a(args, options, {"grid", "align", "no-align", "no-calibration", "stretch"});
     const int asked =
         (a.Has("pixel") ? 1 : 0) + (a.Has("lonlat") ? 1 : 0) + (a.Has("grid") ? 1 : 0);
     if (asked != 1) {
@@ -296,6 +311,12 @@ constexpr const char* kRunHelp =
     "  --keplers=DIR            the multi-Kepler folder (default: the window's setting)\n"
     "  --channel=NAME           the channel of a SatDump product to process (\"1\", \"2\",\n"
     "                           ...; default: the picture named, else the first)\n"
+    "  --composite=R,G,B        a colour composite of three channels of a SatDump\n"
+    "                           product as red, green and blue (\"1,2,4\", \"2,2,1\"):\n"
+    "                           each enhanced as a channel image, their lines laid\n"
+    "                           together by the times they were scanned\n"
+    "  --stretch                stretch each colour of a colour picture (a 24-bit\n"
+    "                           composite read from a file); default: as it is\n"
     "  --satellite=NAME|NUMBER  METEOR-M2 (40069, the default), METEOR-M2 2 (44387),\n"
     "                           METEOR-M2 3 (57166) or METEOR-M2 4 (59051); default: the\n"
     "                           window's setting\n"
@@ -330,10 +351,11 @@ Command ProcessCommand() {
             std::string(
                 "Runs the whole processing of one channel image (BMP, JPEG or PNG, named with\n"
                 "its pass time and with the decoder's .STAT files beside it) or of a SatDump\n"
-                "MSU-MR product (its folder, its product.cbor, or one channel picture in it):\n"
+                "MSU-MR product (its folder, its product.cbor, or one picture in it):\n"
                 "pass timing, element set, ground points, map fit, contrast enhancement,\n"
                 "alignment to the coasts and overlay, and writes the picture as shown, turned\n"
-                "for south-to-north passes.\n"
+                "for south-to-north passes. A colour picture (a 24-bit composite) keeps its\n"
+                "colours; --composite makes one from a product's channels.\n"
                 "The account of each step goes to standard output, message boxes to\n"
                 "standard error as \"Caption: text\".\n\n"
                 "Options:\n"

@@ -123,8 +123,10 @@ bool TProcessingRun::ProcessFile(const std::string& fileName, const TDelivery& d
     const TPassSatellite chosen = FSources.Satellite();
     TPassOutcome outcome =
         FindSatDumpProductFile(fileName)
-            ? ProcessSatDumpProduct(fileName, ProductChannel, NowUTC(), FSources, report)
-            : ProcessChannelImageFile(fileName, {FallbackFolder, NowUTC()}, FSources, report);
+            ? ProcessSatDumpProduct(fileName, {ProductChannel, ProductComposite, StretchColour},
+                                    FSources, report)
+            : ProcessChannelImageFile(fileName, {FallbackFolder, NowUTC(), StretchColour}, FSources,
+                                      report);
     FSources.Choose(chosen); // the next file without a satellite of its own gets the chosen one
     if (report.EndedBy() == TPassIssue::NoElementSet) {
         FView->ShowKeplerTab();

@@ -64,7 +64,7 @@ struct TProjectedPicture {
 
 /// What the projection of a pass needs.
 struct TProjectionInput {
-    const TBitmap* Channel = nullptr;      ///< the unturned channel image, 8 bits
+    const TBitmap* Channel = nullptr;      ///< the unturned picture, 8-bit grey or 24-bit colour
     const TWarpedMapping* Mapping = nullptr; ///< fitted to it
     const LocationGrid* Grid = nullptr;    ///< its ground table
     int LineOffset = 0;                    ///< the overlay's offsets (the picture moves by them)
@@ -77,7 +77,7 @@ struct TProjectionInput {
     double Step = 0.0; ///< units a pixel; 0: about the picture's own (0.01 degree, 1 km)
 };
 
-/// Resamples the channel image to a map grid covering its ground, through the fitted
+/// Resamples the picture (in its colours) to a map grid covering its ground, through the fitted
 /// mapping (so that it agrees with the overlay drawn on the picture), and draws the
 /// boundaries in map space. Throws std::invalid_argument for a coordinate system PROJ
 /// does not read.
