@@ -6,6 +6,8 @@
 
 #include "common/Clock.h"
 #include "common/Program.h"
+#include "export/GeoTiff.h"
+#include "pass/PassPipeline.h"
 #include "imaging/Canvas.h"
 #include "settings/RegistryVariables.h"
 
@@ -17,6 +19,8 @@
 #include <benchmark/benchmark.h>
 
 #include <filesystem>
+#include <utility>
+#include <vector>
 
 namespace vantorel {
 namespace {
@@ -82,20 +86,53 @@ void BM_ProcessFile5000Lines(benchmark::State& state) {
 }
 BENCHMARK(BM_ProcessFile5000Lines)->Unit(benchmark::kMillisecond);
 
+// The 5000-line pass processed, not aligned, for what follows a run.
+struct ProcessedRun {
+    Bench& b = TheBench();
+    ScopedClock scoped{b.clock};
+    TProcessingRun run{b.notifier};
+
+    ProcessedRun() {
+        run.AlignAutomatically = false;
+        run.Start(kSource + "/samples/keps/", "0");
+        run.ProcessFile(b.image);
+    }
+};
+
 // Automatic alignment after a run: the shore points placed on the picture, and the search.
 void BM_AlignToCoasts5000Lines(benchmark::State& state) {
-    Bench& b = TheBench();
-    ScopedClock scoped(b.clock);
-    TProcessingRun run(b.notifier);
-    run.AlignAutomatically = false;
-    run.Start(kSource + "/samples/keps/", "0");
-    run.ProcessFile(b.image);
+    ProcessedRun processed;
+    TProcessingRun& run = processed.run;
     for (auto _ : state) {
         run.SetOffsets(10, -20);
         benchmark::DoNotOptimize(run.AlignToCoasts(false));
     }
 }
 BENCHMARK(BM_AlignToCoasts5000Lines)->Unit(benchmark::kMillisecond);
+
+// The pass resampled to a longitude/latitude grid of about 1 km, overlay drawn in map
+// space; and the whole export, written as a DEFLATE GeoTIFF with its world file.
+void BM_ProjectPicture5000Lines(benchmark::State& state) {
+    ProcessedRun processed;
+    const TPassResult& pass = *processed.run.Pass();
+    TProjectionInput in;
+    in.Channel = &pass.Channel;
+    in.Mapping = &pass.Mapping;
+    in.Grid = &pass.GroundTable;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(ProjectPicture(in));
+    }
+}
+BENCHMARK(BM_ProjectPicture5000Lines)->Unit(benchmark::kMillisecond);
+
+void BM_SaveProjectedGeoTiff5000Lines(benchmark::State& state) {
+    ProcessedRun processed;
+    const std::string name = processed.b.folder + "projected.tif";
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(processed.run.SaveProjectedPicture(name, "", 0.0));
+    }
+}
+BENCHMARK(BM_SaveProjectedGeoTiff5000Lines)->Unit(benchmark::kMillisecond);
 
 void BM_RedrawOverlay5000Lines(benchmark::State& state) {
     Bench& b = TheBench();
@@ -108,6 +145,54 @@ void BM_RedrawOverlay5000Lines(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_RedrawOverlay5000Lines)->Unit(benchmark::kMillisecond);
+
+// The status bar readout, on every mouse move: the look-up alone between the outer samples
+// (range 0) and beyond them (range 1), and the whole readout text beyond them. The offsets
+// are 0, so picture columns are image columns.
+std::vector<std::pair<int, int>> ReadoutPositions(bool edges) {
+    std::vector<std::pair<int, int>> at;
+    for (int y = 0; y < 5000; y += 37) {
+        if (edges) {
+            for (int x = 0; x < 21; x += 4) {
+                at.emplace_back(x, y);
+                at.emplace_back(1567 - 2 * x, y);
+            }
+        } else {
+            for (int x = 21; x <= 1521; x += 131) {
+                at.emplace_back(x, y);
+            }
+        }
+    }
+    return at;
+}
+
+void BM_LookUpLonLat(benchmark::State& state) {
+    ProcessedRun processed;
+    const TProcessingRun& run = processed.run;
+    const auto at = ReadoutPositions(state.range(0) != 0);
+    size_t i = 0;
+    for (auto _ : state) {
+        float lon = 0.0f, lat = 0.0f;
+        benchmark::DoNotOptimize(run.LookUpLonLat(at[i].first, at[i].second, lon, lat));
+        benchmark::DoNotOptimize(lon);
+        benchmark::DoNotOptimize(lat);
+        i = (i + 1 == at.size()) ? 0 : i + 1;
+    }
+}
+BENCHMARK(BM_LookUpLonLat)->ArgName("edges")->Arg(0)->Arg(1);
+
+void BM_ReadoutAtTheEdges(benchmark::State& state) {
+    ProcessedRun processed;
+    TProcessingRun& run = processed.run;
+    run.SetOffsets(0, 0);
+    const auto at = ReadoutPositions(true);
+    size_t i = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(run.Readout(at[i].first, at[i].second));
+        i = (i + 1 == at.size()) ? 0 : i + 1;
+    }
+}
+BENCHMARK(BM_ReadoutAtTheEdges);
 
 // In the window, shown at its start size and scrolled to the middle of the pass: a right
 // arrow key press, then the event loop until the picture has been painted again.

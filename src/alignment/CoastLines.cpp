@@ -133,9 +133,9 @@ std::vector<TCoastSample> TCoastLines::SamplesOnImage(const TWarpedMapping& mapp
     TPictureFootprint footprint;
     footprint.Project(mapping);
     const TGeoExtent extent =
-        footprint.Extent(-margin, -margin, width + margin, height + margin, 0);
-    const float left = static_cast<float>(-margin);
-    const float right = static_cast<float>(width + margin);
+        footprint.Extent(0, -margin, width, height + margin, 0);
+    const float left = 0.0f;
+    const float right = static_cast<float>(width - 1);
     const float top = static_cast<float>(-margin);
     const float bottom = static_cast<float>(height + margin);
     // A step longer than this between two shore points is a gap in the picture (the edge

@@ -32,8 +32,10 @@ public:
     explicit TCoastLines(const TCartogList& store);
 
     /// The shore points of a picture of width x height placed by the mapping, about one
-    /// pixel apart, reaching `margin` pixels beyond the picture so that a shifted overlay
-    /// still finds them. Segments the picture cannot show are not projected.
+    /// pixel apart, reaching `margin` lines above and below the picture so that a shifted
+    /// overlay still finds them. Beyond its sides lies ground the scanner did not see,
+    /// crowded towards the horizon: no picture there to match, so no points either.
+    /// Segments the picture cannot show are not projected.
     std::vector<TCoastSample> SamplesOnImage(const TWarpedMapping& mapping, int width, int height,
                                              int margin);
 

@@ -5,6 +5,7 @@
 #include "common/StringUtils.h"
 #include "common/TextFile.h"
 #include "common/Version.h"
+#include "export/PictureWriters.h"
 #include "keps/ElementSetUpdate.h"
 #include "orbit/MeteorSeries.h"
 #include "pass/inputs/SatDumpProduct.h"
@@ -762,12 +763,20 @@ void TFormVantorelTest::ImageSaveAsClick() {
     }
     const auto name = FDialogs->ChooseSaveFile(
         this, suggested, suffix,
-        {"BMP file (*.bmp)", "JPG file (*.jpg *.jpeg)", "PNG file (*.png)"});
+        {"BMP file (*.bmp)", "JPG file (*.jpg *.jpeg)", "PNG file (*.png)",
+         "GeoTIFF (*.tif *.tiff)"});
     if (!name) {
         FNotifier->ShowMessage("Save image cancelled.");
         return;
     }
-    Guarded([&] { FRun->SavePicture(*name); });
+    Guarded([&] {
+        const std::string written = FRun->SavePicture(*name);
+        // Where a GIS tool will place it is worth keeping in the account.
+        if (PictureFormatForName(*name) == TPictureFormat::GeoTiff) {
+            FRun->Diags().Add(written);
+            SyncDiags();
+        }
+    });
 }
 
 void TFormVantorelTest::CopyToClipboardDisplayClick() {

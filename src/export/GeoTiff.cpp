@@ -3,6 +3,7 @@
 // from the terminal and put into the errors raised.
 #include "export/GeoTiff.h"
 
+#include "cartography/GeoExtent.h"
 #include "cartography/zorCartography.h"
 #include "common/Angles.h"
 #include "common/Files.h"
@@ -114,6 +115,7 @@ void CopyToGeoTiff(GDALDataset& ds, const std::string& fileName, bool worldFile)
     GDALDriver* gtiff = GetGDALDriverManager()->GetDriverByName("GTiff");
     char** options = nullptr;
     options = CSLSetNameValue(options, "COMPRESS", "DEFLATE");
+    options = CSLSetNameValue(options, "PREDICTOR", "2");
     if (worldFile) {
         options = CSLSetNameValue(options, "TFW", "YES");
     }
@@ -139,8 +141,11 @@ public:
         }
         OGRSpatialReference target;
         if (target.SetFromUserInput(crs.c_str()) != OGRERR_NONE) {
+            const char* why = CPLGetLastErrorMsg();
             throw std::invalid_argument("The coordinate system \"" + crs +
-                                        "\" is not one PROJ reads: " + TQuietGdal::Message());
+                                        "\" is not one PROJ reads" +
+                                        (why != nullptr && *why != '\0' ? std::string(": ") + why
+                                                                         : std::string()));
         }
         target.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
         const OGRSpatialReference wgs84 = Wgs84();
@@ -218,6 +223,35 @@ bool Sample(const TBitmap& image, std::span<const char> lost, double x, double y
         bgr[1] = bgr[2] = bgr[0];
     }
     return true;
+}
+
+// The cells of the globe the ground table touches and their neighbours: the boundaries
+// elsewhere cannot reach the projected picture, and need not go through PROJ.
+TGeoExtent GroundCells(const LocationGrid& grid) {
+    TGeoExtent::Mask cells{};
+    auto mark = [&](const GeoPoint& p) {
+        const int row = TGeoExtent::RowOf(p.lat);
+        const int column = TGeoExtent::ColumnOf(p.lon);
+        // Near a pole the samples of a line lie more than a cell of longitude apart.
+        const bool polar = std::fabs(p.lat) > 70.0;
+        for (int r = std::max(row - 1, 0); r <= std::min(row + 1, TGeoExtent::kRows - 1); ++r) {
+            for (int c = polar ? 0 : column - 1; c <= (polar ? TGeoExtent::kColumns - 1 : column + 1);
+                 ++c) {
+                const int wrapped = (c + TGeoExtent::kColumns) % TGeoExtent::kColumns;
+                cells[static_cast<std::size_t>(r) * TGeoExtent::kColumns + wrapped] = true;
+            }
+        }
+    };
+    // A cell is 2 degrees, about 200 km: every 64th line (70 km) of a pass cannot skip one.
+    for (std::size_t r = 0; r < grid.size(); r += 64) {
+        for (const GeoPoint& p : grid[r]) {
+            mark(p);
+        }
+    }
+    for (const GeoPoint& p : grid.back()) {
+        mark(p);
+    }
+    return TGeoExtent(cells);
 }
 
 } // namespace
@@ -320,11 +354,20 @@ TProjectedPicture ProjectPicture(const TProjectionInput& in) {
     if (!(left < right && bottom < top)) {
         return out;
     }
-    g.Step = in.Step > 0.0 ? in.Step : crs.Geographic() ? 0.01 : 1000.0 / crs.Metres();
-    g.Left = std::floor(left / g.Step) * g.Step;
-    g.Top = std::ceil(top / g.Step) * g.Step;
-    g.Width = static_cast<int>(std::ceil((right - g.Left) / g.Step)) + 1;
-    g.Height = static_cast<int>(std::ceil((g.Top - bottom) / g.Step)) + 1;
+    if (in.Step > 0.0) {
+        g.StepX = g.StepY = in.Step;
+    } else if (crs.Geographic()) {
+        // Square on the ground at the middle of the pass, not in degrees.
+        const double centreLat = grid[grid.size() / 2][kNadirColumn].lat;
+        g.StepY = 0.01;
+        g.StepX = 0.01 / std::max(std::cos(centreLat * kDegreesToRadians), 0.2);
+    } else {
+        g.StepX = g.StepY = 1000.0 / crs.Metres();
+    }
+    g.Left = std::floor(left / g.StepX) * g.StepX;
+    g.Top = std::ceil(top / g.StepY) * g.StepY;
+    g.Width = static_cast<int>(std::ceil((right - g.Left) / g.StepX)) + 1;
+    g.Height = static_cast<int>(std::ceil((g.Top - bottom) / g.StepY)) + 1;
     constexpr int kLargest = 30000;
     if (g.Width > kLargest || g.Height > kLargest) {
         throw std::invalid_argument("The map grid would be " + std::to_string(g.Width) + " x " +
@@ -344,7 +387,7 @@ TProjectedPicture ProjectPicture(const TProjectionInput& in) {
     auto place = [&](double px, double py) {
         TNode n;
         double lon = 0.0, lat = 0.0;
-        if (crs.Inverse(g.Left + (px + 0.5) * g.Step, g.Top - (py + 0.5) * g.Step, lon, lat) &&
+        if (crs.Inverse(g.Left + (px + 0.5) * g.StepX, g.Top - (py + 0.5) * g.StepY, lon, lat) &&
             std::fabs(lat) <= 90.0) {
             float x = 0.0f, y = 0.0f;
             n.Placed = in.Mapping->LatLonToImageF(x, y, static_cast<float>(WrapDegrees180(lon)),
@@ -363,34 +406,43 @@ TProjectedPicture ProjectPicture(const TProjectionInput& in) {
     out.Picture.SetPixelFormat(TPixelFormat::pf24bit);
     out.Picture.SetSize(g.Width, g.Height);
     out.Alpha.assign(static_cast<std::size_t>(g.Width) * g.Height, 0);
-    for (int py = 0; py < g.Height; ++py) {
-        std::uint8_t* row = out.Picture.ScanLine(py);
-        const int j = py / kCell;
-        const double fy = static_cast<double>(py % kCell) / kCell;
-        for (int px = 0; px < g.Width; ++px) {
-            const int i = px / kCell;
-            const double fx = static_cast<double>(px % kCell) / kCell;
+    auto put = [&](int px, int py, const TNode& at) {
+        if (at.Placed &&
+            Sample(*in.Channel, in.LostLines, at.X, at.Y, out.Picture.ScanLine(py) + 3 * px)) {
+            out.Alpha[static_cast<std::size_t>(py) * g.Width + px] = 255;
+        }
+    };
+    for (int j = 0; j + 1 < ny; ++j) {
+        for (int i = 0; i + 1 < nx; ++i) {
             const TNode& a = nodes[static_cast<std::size_t>(j) * nx + i];
             const TNode& b = nodes[static_cast<std::size_t>(j) * nx + i + 1];
             const TNode& c = nodes[static_cast<std::size_t>(j + 1) * nx + i];
             const TNode& d = nodes[static_cast<std::size_t>(j + 1) * nx + i + 1];
-            TNode here;
-            const bool smooth = a.Placed && b.Placed && c.Placed && d.Placed &&
-                                std::fabs(a.X - d.X) < 4.0f * kCell &&
+            const int placed = a.Placed + b.Placed + c.Placed + d.Placed;
+            // A cell is far smaller than the swath: one with no corner on it shows none.
+            if (placed == 0) {
+                continue;
+            }
+            const bool smooth = placed == 4 && std::fabs(a.X - d.X) < 4.0f * kCell &&
                                 std::fabs(a.Y - d.Y) < 4.0f * kCell &&
                                 std::fabs(b.X - c.X) < 4.0f * kCell &&
                                 std::fabs(b.Y - c.Y) < 4.0f * kCell;
-            if (smooth) {
-                here.X = static_cast<float>((1 - fy) * ((1 - fx) * a.X + fx * b.X) +
-                                            fy * ((1 - fx) * c.X + fx * d.X));
-                here.Y = static_cast<float>((1 - fy) * ((1 - fx) * a.Y + fx * b.Y) +
-                                            fy * ((1 - fx) * c.Y + fx * d.Y));
-                here.Placed = true;
-            } else {
-                here = place(px, py);
-            }
-            if (here.Placed && Sample(*in.Channel, in.LostLines, here.X, here.Y, row + 3 * px)) {
-                out.Alpha[static_cast<std::size_t>(py) * g.Width + px] = 255;
+            const int pyEnd = std::min((j + 1) * kCell, g.Height);
+            const int pxEnd = std::min((i + 1) * kCell, g.Width);
+            for (int py = j * kCell; py < pyEnd; ++py) {
+                const float fy = static_cast<float>(py - j * kCell) / kCell;
+                for (int px = i * kCell; px < pxEnd; ++px) {
+                    if (!smooth) {
+                        put(px, py, place(px, py));
+                        continue;
+                    }
+                    const float fx = static_cast<float>(px - i * kCell) / kCell;
+                    TNode here;
+                    here.X = (1 - fy) * ((1 - fx) * a.X + fx * b.X) + fy * ((1 - fx) * c.X + fx * d.X);
+                    here.Y = (1 - fy) * ((1 - fx) * a.Y + fx * b.Y) + fy * ((1 - fx) * c.Y + fx * d.Y);
+                    here.Placed = true;
+                    put(px, py, here);
+                }
             }
         }
     }
@@ -401,10 +453,12 @@ TProjectedPicture ProjectPicture(const TProjectionInput& in) {
         canvas.Pen.Color = in.LineColour;
         canvas.Pen.Width = in.PenWidth;
         const double west = crs.Geographic() && in.Crs.empty() ? g.Left : -1e300;
-        const double east = crs.Geographic() && in.Crs.empty() ? g.Left + g.Width * g.Step : 1e300;
+        const double east =
+            crs.Geographic() && in.Crs.empty() ? g.Left + g.Width * g.StepX : 1e300;
+        const TGeoExtent ground = GroundCells(grid);
         for (int s = 0; s < in.Boundaries->Count(); ++s) {
             const TLineSegment& segment = (*in.Boundaries)[s];
-            if (segment.North < bottom - 1.0 && crs.Geographic()) {
+            if (!ground.Intersects(in.Boundaries->SegmentBox(s))) {
                 continue;
             }
             bool drawing = false;
@@ -416,8 +470,8 @@ TProjectedPicture ProjectPicture(const TProjectionInput& in) {
                     drawing = false;
                     continue;
                 }
-                const int mx = static_cast<int>(std::floor((x - g.Left) / g.Step));
-                const int my = static_cast<int>(std::floor((g.Top - y) / g.Step));
+                const int mx = static_cast<int>(std::floor((x - g.Left) / g.StepX));
+                const int my = static_cast<int>(std::floor((g.Top - y) / g.StepY));
                 if (drawing && std::abs(mx - lastX) < g.Width / 2 &&
                     std::abs(my - lastY) < g.Height / 2) {
                     canvas.LineTo(mx, my);
@@ -441,7 +495,7 @@ void WriteProjectedGeoTiff(const TProjectedPicture& projected, const std::string
     }
     TDataset ds = MemoryDataset(projected.Picture, &projected.Alpha);
     const TMapGrid& g = projected.Grid;
-    double transform[6] = {g.Left, g.Step, 0.0, g.Top, 0.0, -g.Step};
+    double transform[6] = {g.Left, g.StepX, 0.0, g.Top, 0.0, -g.StepY};
     OGRSpatialReference srs;
     srs.importFromWkt(g.Wkt.c_str());
     if (ds->SetGeoTransform(transform) != CE_None || ds->SetSpatialRef(&srs) != CE_None) {

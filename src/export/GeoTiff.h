@@ -49,7 +49,8 @@ struct TMapGrid {
     std::string Wkt; ///< its well-known text
     double Left = 0.0;  ///< x of the grid's left edge
     double Top = 0.0;   ///< y of its top edge
-    double Step = 0.0;  ///< units a pixel, both ways
+    double StepX = 0.0; ///< units a pixel eastwards
+    double StepY = 0.0; ///< units a pixel northwards
     int Width = 0;
     int Height = 0;
 };
@@ -74,7 +75,9 @@ struct TProjectionInput {
     std::uint32_t LineColour = 0x00FFFF;   ///< 0x00BBGGRR
     int PenWidth = 2;
     std::string Crs;  ///< see TMapGrid::Crs
-    double Step = 0.0; ///< units a pixel; 0: about the picture's own (0.01 degree, 1 km)
+    /// Units a pixel, both ways; 0: about the picture's own, 1 km (0.01 degree of latitude
+    /// and as many degrees of longitude as make 1.1 km at the middle of the pass).
+    double Step = 0.0;
 };
 
 /// Resamples the picture (in its colours) to a map grid covering its ground, through the fitted

@@ -374,7 +374,8 @@ TEST_F(Run, TheRealPassIsCalibratedAndARunLateIsAligned) {
     run->ProductChannel = "2";
     run->Start(kSampleKeps, "1");
     ASSERT_TRUE(run->ProcessFile(pass));
-    EXPECT_TRUE(run->LastAlignment().Confident) << run->LastAlignment().Doubt;
+    EXPECT_TRUE(run->LastAlignment().Confident)
+        << run->LastAlignment().Doubt << " confidence " << run->LastAlignment().Confidence;
     EXPECT_NEAR(run->LastAlignment().PixelOffset, 0.0, 1.5);
     EXPECT_NEAR(run->LastAlignment().LineOffset, 0.0, 1.5);
 
@@ -394,7 +395,8 @@ TEST_F(Run, TheRealPassIsCalibratedAndARunLateIsAligned) {
     const std::vector<std::uint8_t> shifted = nlohmann::json::to_cbor(product);
     late.Write("product.cbor", std::string(shifted.begin(), shifted.end()));
     ASSERT_TRUE(run->ProcessFile(late.Path()));
-    EXPECT_TRUE(run->LastAlignment().Confident) << run->LastAlignment().Doubt;
+    EXPECT_TRUE(run->LastAlignment().Confident)
+        << run->LastAlignment().Doubt << " confidence " << run->LastAlignment().Confidence;
     EXPECT_NEAR(run->LastAlignment().LineOffset, -4.0 / 0.1538926, 1.0);
     EXPECT_NEAR(run->LastAlignment().PixelOffset, 0.0, 1.5);
 }

@@ -506,7 +506,7 @@ private slots:
         for (int i = 0; i < 4; ++i) {
             form->ImageSaveAsClick();
         }
-        QCOMPARE(dialogs_.asked.front(), kSource + "/samples/2020_09_27_08_00_58_64.geo.bmp|bmp|3");
+        QCOMPARE(dialogs_.asked.front(), kSource + "/samples/2020_09_27_08_00_58_64.geo.bmp|bmp|4");
         QCOMPARE(notifier_.entries.size(), std::size_t{1});
         QCOMPARE(notifier_.entries[0].text, std::string("Save image cancelled."));
 

@@ -105,6 +105,10 @@ int main(int argc, char** argv) {
     std::string input;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
+        if (a == "--help" || a == "-h") {
+            input.clear();
+            break;
+        }
         if (a.rfind("--", 0) == 0 && i + 1 < argc) {
             options[a.substr(2)] = argv[++i];
         } else {
@@ -112,7 +116,7 @@ int main(int argc, char** argv) {
         }
     }
     if (input.empty()) {
-        std::cerr << "usage: coast_offsets [--keplers DIR] [--satellite S] [--channel C] "
+        std::cerr << "Usage: coast_offsets [--keplers DIR] [--satellite S] [--channel C] "
                      "[--tiles C,R] [--window P,L] [--start LINE,PIXEL] IMAGE|PRODUCT\n";
         return 2;
     }
