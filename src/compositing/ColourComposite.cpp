@@ -119,6 +119,7 @@ TTimedComposite ComposeByTime(const std::array<TTimedChannel, 3>& channels, doub
     const int width = channels[0].Picture->Width();
     out.Picture.SetPixelFormat(TPixelFormat::pf24bit);
     out.Picture.SetSize(width, static_cast<int>(out.Times.size()));
+    std::vector<std::uint8_t> filled(out.Times.size(), 0); // bit c: colour c has its line
     for (std::size_t c = 0; c < 3; ++c) {
         const int colour = 2 - static_cast<int>(c); // red is the third byte of B, G, R
         for (const auto& [t, line] : timed[c]) {
@@ -135,7 +136,18 @@ TTimedComposite ComposeByTime(const std::array<TTimedChannel, 3>& channels, doub
             for (int x = 0; x < width; ++x) {
                 to[3 * x] = from[x];
             }
+            filled[static_cast<std::size_t>(at->second)] |= static_cast<std::uint8_t>(1u << c);
             ++out.LinesUsed[c];
+        }
+    }
+    // A line in only some of the colours would show a false colour across the picture and
+    // false edges to the alignment: it goes black, as a dropout does in a channel image.
+    for (std::size_t row = 0; row < filled.size(); ++row) {
+        if (filled[row] == 7) {
+            ++out.LinesComplete;
+        } else {
+            std::uint8_t* line = out.Picture.ScanLine(static_cast<int>(row));
+            std::fill(line, line + 3 * width, std::uint8_t{0});
         }
     }
     return out;

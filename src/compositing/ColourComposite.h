@@ -40,6 +40,7 @@ struct TTimedComposite {
     TBitmap Picture;                   ///< 24 bits per pixel (B, G, R)
     std::vector<TDateTime> Times;      ///< one per line; NaN where no channel has a line
     std::array<int, 3> LinesUsed = {}; ///< lines of each channel (red, green, blue) placed
+    int LinesComplete = 0;             ///< lines all three colours have (the others are black)
 };
 
 /// Lays three timed channels together as red, green and blue.
@@ -50,8 +51,8 @@ struct TTimedComposite {
 /// a quarter of a line period of each other being one line; where none of them has a line
 /// for a line period or more, lines without a time keep the composite's rows in step with
 /// time. Each channel's line is placed on the composite line whose time lies within half a
-/// line period of its own; a composite line that a channel has no line for is 0 in that
-/// colour.
+/// line period of its own; a composite line that a channel has no line for is black in
+/// all three colours (it stays, with its time, to keep the rows in step).
 /// @param period the line period, UTC days (> 0).
 /// @throws std::invalid_argument when a channel is missing or not 8 bits per pixel, when
 ///   the channels differ in width or in line count from their times, or when they have no

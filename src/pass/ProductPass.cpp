@@ -141,8 +141,9 @@ TProductTimes LoadComposite(const TSatDumpSource& source, const TCompositeChanne
                        channels[c].c_str(), l.File.c_str(), composite.LinesUsed[c]);
     }
     report.Account(Format("  Colour composite: %d lines over the time all three channels "
-                          "cover, each channel's lines placed by their own times; ",
-                          composite.Picture.Height()) +
+                          "cover, each channel's lines placed by their own times, %d in all "
+                          "three colours (the others black); ",
+                          composite.Picture.Height(), composite.LinesComplete) +
                    used);
 
     outcome.ImageFile = ExtractFilePath(source.ProductFile) + "composite-" + channels[0] + "-" +

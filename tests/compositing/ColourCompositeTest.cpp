@@ -33,7 +33,9 @@ struct Channel {
             times.push_back(lost ? kNaN : kStart + (at + jitter) * kPeriod);
             for (int x = 0; x < kWidth; ++x) {
                 picture.ScanLine(i)[x] =
-                    lost ? 0 : static_cast<std::uint8_t>(at == kFeatureTime && x == 2 ? 255 : base + at);
+                    lost
+                        ? 0
+                        : static_cast<std::uint8_t>(at == kFeatureTime && x == 2 ? 255 : base + at);
             }
         }
     }
@@ -43,7 +45,8 @@ struct Channel {
 // Channels that start at different times and have different heights meet line by line by
 // their times: the feature is on one composite pixel in all three colours, each colour
 // holds the line of its own channel scanned at that composite line's time, the composite
-// spans the time all three cover, and a dropout of all three keeps its rows, untimed.
+// spans the time all three cover, a dropout of all three keeps its rows, untimed, and a
+// line one colour lacks goes black.
 TEST(ComposeByTime, LinesMeetByTheirTimesNotTheirIndex) {
     const Channel red(0, 30, 100, 0.0, 15, 17);
     const Channel green(5, 30, 50, 0.0, 15, 17);
@@ -70,16 +73,19 @@ TEST(ComposeByTime, LinesMeetByTheirTimesNotTheirIndex) {
             continue;
         }
         EXPECT_NEAR(c.Times[static_cast<std::size_t>(row)], kStart + at * kPeriod, 0.25 * kPeriod);
-        EXPECT_EQ(p[2], 100 + at) << row; // red
-        EXPECT_EQ(p[1], 50 + at) << row;  // green
-        EXPECT_EQ(p[0], at == 14 ? 0 : 150 + at) << row; // blue lost one line more
+        // Blue lost one line more: that line is black in all three colours.
+        EXPECT_EQ(p[2], at == 14 ? 0 : 100 + at) << row; // red
+        EXPECT_EQ(p[1], at == 14 ? 0 : 50 + at) << row;  // green
+        EXPECT_EQ(p[0], at == 14 ? 0 : 150 + at) << row; // blue
     }
     EXPECT_EQ(c.LinesUsed[0], 15);
     EXPECT_EQ(c.LinesUsed[1], 15);
     EXPECT_EQ(c.LinesUsed[2], 14);
+    EXPECT_EQ(c.LinesComplete, 14);
 
     // One channel serving twice, as in 2,2,1.
-    const TTimedComposite twice = ComposeByTime({green.Timed(), green.Timed(), red.Timed()}, kPeriod);
+    const TTimedComposite twice =
+        ComposeByTime({green.Timed(), green.Timed(), red.Timed()}, kPeriod);
     EXPECT_EQ(twice.Picture.Height(), 25);
     EXPECT_EQ(twice.Picture.ScanLine(0)[2], 50 + 5);
 }

@@ -142,7 +142,8 @@ struct SampleChannel {
 // MSU-MR-<name>.png with one time per group of 8 lines (lost groups black, without a
 // time), the sample's element set inside. Returns the folder.
 std::string WriteSampleProduct(const testing::TempDir& dir, const TBitmap& picture,
-                               const TLineTimes& times, const std::vector<SampleChannel>& channels) {
+                               const TLineTimes& times,
+                               const std::vector<SampleChannel>& channels) {
     const std::string folder = dir / "pass/MSU-MR/";
     std::filesystem::create_directories(folder);
     nlohmann::json images = nlohmann::json::array();
@@ -210,27 +211,31 @@ void ExpectSameGround(const LocationGrid& grid, std::size_t row, const LocationG
     }
 }
 
+// The sample pass run from its file, and its picture to make products of.
+struct SampleReference {
+    TPassSources sources;
+    TPassReport report;
+    TPassOutcome file = testing::RunSamplePass(sources, report);
+    TBitmap picture;
+    SampleReference() { picture.LoadFromFile(kSampleImage); }
+};
+
 // The sample pass as a decoder's product folder: its picture as a PNG, one time per group
 // of 8 lines (5 groups lost), its element set inside, no Kepler folder. The run takes the
 // product's satellite, set and times, and places the lines where the file route does.
 TEST(PassPipeline, AProductFolderRunsOnItsOwnSatelliteElementSetAndTimes) {
-    TPassSources fileSources;
-    TPassReport fileReport;
-    const TPassOutcome file = testing::RunSamplePass(fileSources, fileReport);
-    ASSERT_TRUE(file.Result);
-
+    SampleReference ref;
+    ASSERT_TRUE(ref.file.Result);
     testing::TempDir dir;
-    TBitmap picture;
-    picture.LoadFromFile(kSampleImage);
     const std::string folder =
-        WriteSampleProduct(dir, picture, file.Result->Times, {{"1", 0, 4000, 200, 204}});
+        WriteSampleProduct(dir, ref.picture, ref.file.Result->Times, {{"1", 0, 4000, 200, 204}});
     TPassReport report;
     const TPassOutcome run = RunProduct(folder, {}, report);
     ASSERT_TRUE(run.Result);
     EXPECT_TRUE(Said(report, "Element set: the one in " + folder + "product.cbor"));
     EXPECT_TRUE(Said(report, "  40 lines without a time (1600-1639)"));
     for (const std::size_t line : {0u, 1599u, 1640u, 3999u}) {
-        ExpectSameGround(run.Result->GroundTable, line, file.Result->GroundTable, line);
+        ExpectSameGround(run.Result->GroundTable, line, ref.file.Result->GroundTable, line);
     }
 }
 
@@ -241,23 +246,19 @@ TEST(PassPipeline, AProductFolderRunsOnItsOwnSatelliteElementSetAndTimes) {
 // its channels (SatDump keeps the groups of lines both its channels have, leaving out the
 // others) is placed by those channels' times.
 TEST(PassPipeline, ACompositeOfAProductsChannelsMeetsThemByTime) {
-    TPassSources fileSources;
-    TPassReport fileReport;
-    const TPassOutcome file = testing::RunSamplePass(fileSources, fileReport);
-    ASSERT_TRUE(file.Result);
-
+    SampleReference ref;
+    ASSERT_TRUE(ref.file.Result);
     testing::TempDir dir;
-    TBitmap picture;
-    picture.LoadFromFile(kSampleImage);
-    for (int y = 0; y < picture.Height(); ++y) {
-        for (int x = 0; x < picture.Width(); ++x) {
+    for (int y = 0; y < ref.picture.Height(); ++y) {
+        for (int x = 0; x < ref.picture.Width(); ++x) {
             const bool feature = x >= 700 && x < 705 && y >= 2000 && y < 2005;
-            picture.ScanLine(y)[x] = feature ? 255 : std::min<std::uint8_t>(picture.ScanLine(y)[x], 200);
+            ref.picture.ScanLine(y)[x] =
+                feature ? 255 : std::min<std::uint8_t>(ref.picture.ScanLine(y)[x], 200);
         }
     }
-    const std::string folder = WriteSampleProduct(
-        dir, picture, file.Result->Times,
-        {{"1", 0, 3200}, {"2", 400, 3600, 100, 104}, {"4", 200, 3400}});
+    const std::string folder =
+        WriteSampleProduct(dir, ref.picture, ref.file.Result->Times,
+                           {{"1", 0, 3200}, {"2", 400, 3600, 100, 104}, {"4", 200, 3400}});
 
     TPassReport report;
     const TPassOutcome run = RunProduct(folder, {"", TCompositeChannels{"1", "2", "4"}}, report);
@@ -273,20 +274,19 @@ TEST(PassPipeline, ACompositeOfAProductsChannelsMeetsThemByTime) {
     EXPECT_EQ(feature[2], 255);
     const std::uint8_t* beside = pass.Channel.ScanLine(2002 - 400) + 3 * 712;
     EXPECT_LT(beside[0] + beside[1] + beside[2], 3 * 255);
-    ExpectSameGround(pass.GroundTable, 2002 - 400, file.Result->GroundTable, 2002);
-    // Channel 2's lost groups (its lines 800-839) are black in green only.
+    ExpectSameGround(pass.GroundTable, 2002 - 400, ref.file.Result->GroundTable, 2002);
+    // Channel 2's lost groups (its lines 800-839) are black in all three colours.
     const std::uint8_t* lost = pass.Channel.ScanLine(1200 + 3 - 400) + 3 * 800;
-    EXPECT_EQ(lost[1], 0);
-    EXPECT_GT(lost[0] + lost[2], 0);
+    EXPECT_EQ(lost[0] + lost[1] + lost[2], 0);
     EXPECT_TRUE(Said(report, "  Colour composite: 2800 lines"));
 
     // SatDump's 2,2,1: channel 2's groups that channel 1 has too, its lost ones left out.
     TBitmap rgb;
-    rgb.SetSize(picture.Width(), 345 * 8);
+    rgb.SetSize(ref.picture.Width(), 345 * 8);
     for (int y = 0; y < rgb.Height(); ++y) {
         const int line = y < 800 ? 400 + y : 1240 + (y - 800);
         for (int x = 0; x < rgb.Width(); ++x) {
-            const std::uint8_t v = picture.ScanLine(line)[x];
+            const std::uint8_t v = ref.picture.ScanLine(line)[x];
             std::uint8_t* p = rgb.ScanLine(y) + 3 * x;
             p[0] = v;
             p[1] = p[2] = static_cast<std::uint8_t>(v / 2);
@@ -301,11 +301,11 @@ TEST(PassPipeline, ACompositeOfAProductsChannelsMeetsThemByTime) {
     EXPECT_TRUE(beside221.Result->Colour());
     EXPECT_TRUE(Said(written, "  The product does not list msu_mr_rgb_221.png (2760 lines): it "
                               "has the lines channels 2, 1 have in common"));
-    ExpectSameGround(beside221.Result->GroundTable, 100, file.Result->GroundTable, 500);
-    ExpectSameGround(beside221.Result->GroundTable, 900, file.Result->GroundTable, 1340);
+    ExpectSameGround(beside221.Result->GroundTable, 100, ref.file.Result->GroundTable, 500);
+    ExpectSameGround(beside221.Result->GroundTable, 900, ref.file.Result->GroundTable, 1340);
 }
 
-// A colour picture named like a channel image, with the pass's .STAT files, keeps its
+// A colour ref.picture named like a channel image, with the pass's .STAT files, keeps its
 // colours and is drawn as it is (stretched colour by colour when asked), with the timing
 // and map of its channel; grey pixels in 24 bits are a channel image still.
 TEST(PassPipeline, AColourPictureKeepsItsColoursAndItsChannelsTiming) {
@@ -351,8 +351,8 @@ TEST(PassPipeline, AColourPictureKeepsItsColoursAndItsChannelsTiming) {
     TPassReport stretchedReport;
     FixedClock utc(testing::kSampleDay, 0.0);
     ScopedClock scoped(utc);
-    const TPassOutcome stretched = ProcessChannelImageFile(
-        name, {"", testing::kSampleDay, true}, sources, stretchedReport);
+    const TPassOutcome stretched =
+        ProcessChannelImageFile(name, {"", testing::kSampleDay, true}, sources, stretchedReport);
     ASSERT_TRUE(stretched.Result);
     EXPECT_TRUE(stretched.Result->Colour());
     EXPECT_FALSE(std::equal(stretched.Result->Channel.Bits().begin(),
