@@ -29,6 +29,29 @@ std::vector<std::pair<TDateTime, int>> TimedLines(const TTimedChannel& channel) 
 
 } // namespace
 
+std::vector<std::uint8_t> LostPixels(const TBitmap& decoded) {
+    const int width = decoded.Width();
+    std::vector<std::uint8_t> lost(static_cast<std::size_t>(width) * decoded.Height(), 0);
+    if (decoded.PixelFormat() != TPixelFormat::pf8bit) {
+        return lost;
+    }
+    for (int y = 0; y < decoded.Height(); ++y) {
+        const std::uint8_t* row = decoded.ScanLine(y);
+        std::uint8_t* mark = lost.data() + static_cast<std::size_t>(y) * width;
+        for (int x = 0; x < width;) {
+            int end = x;
+            while (end < width && row[end] == 0) {
+                ++end;
+            }
+            if (end - x >= kLostRun) {
+                std::fill(mark + x, mark + end, std::uint8_t{1});
+            }
+            x = std::max(end, x + 1);
+        }
+    }
+    return lost;
+}
+
 std::optional<TCompositeChannels> ParseCompositeChannels(std::string_view text) {
     const std::vector<std::string> fields = SplitDelimited(text, ',', '\0');
     if (fields.size() != 3) {
@@ -63,6 +86,11 @@ TTimedComposite ComposeByTime(const std::array<TTimedChannel, 3>& channels, doub
         }
         if (channel.Times.size() != static_cast<std::size_t>(channel.Picture->Height())) {
             throw std::invalid_argument("A channel of a composite has a time for each line");
+        }
+        if (!channel.Lost.empty() &&
+            channel.Lost.size() != static_cast<std::size_t>(channel.Picture->Width()) *
+                                       static_cast<std::size_t>(channel.Picture->Height())) {
+            throw std::invalid_argument("A channel of a composite has a lost mark for each pixel");
         }
         timed[c] = TimedLines(channel);
         if (timed[c].empty()) {
@@ -119,8 +147,10 @@ TTimedComposite ComposeByTime(const std::array<TTimedChannel, 3>& channels, doub
     const int width = channels[0].Picture->Width();
     out.Picture.SetPixelFormat(TPixelFormat::pf24bit);
     out.Picture.SetSize(width, static_cast<int>(out.Times.size()));
-    std::vector<std::uint8_t> filled(out.Times.size(), 0); // bit c: colour c has its line
+    // Each colour's source line on each composite row, -1 where it has none.
+    std::array<std::vector<int>, 3> source;
     for (std::size_t c = 0; c < 3; ++c) {
+        source[c].assign(out.Times.size(), -1);
         const int colour = 2 - static_cast<int>(c); // red is the third byte of B, G, R
         for (const auto& [t, line] : timed[c]) {
             auto at = std::lower_bound(rowOf.begin(), rowOf.end(), std::make_pair(t, -1));
@@ -136,18 +166,32 @@ TTimedComposite ComposeByTime(const std::array<TTimedChannel, 3>& channels, doub
             for (int x = 0; x < width; ++x) {
                 to[3 * x] = from[x];
             }
-            filled[static_cast<std::size_t>(at->second)] |= static_cast<std::uint8_t>(1u << c);
+            source[c][static_cast<std::size_t>(at->second)] = line;
             ++out.LinesUsed[c];
         }
     }
-    // A line in only some of the colours would show a false colour across the picture and
-    // false edges to the alignment: it goes black, as a dropout does in a channel image.
-    for (std::size_t row = 0; row < filled.size(); ++row) {
-        if (filled[row] == 7) {
-            ++out.LinesComplete;
-        } else {
-            std::uint8_t* line = out.Picture.ScanLine(static_cast<int>(row));
-            std::fill(line, line + 3 * width, std::uint8_t{0});
+    // A pixel in only some of the colours would show a false colour and false edges to the
+    // alignment: a line or a segment one colour lacks goes black, as a dropout does in a
+    // channel image.
+    for (std::size_t row = 0; row < out.Times.size(); ++row) {
+        std::uint8_t* to = out.Picture.ScanLine(static_cast<int>(row));
+        if (source[0][row] < 0 || source[1][row] < 0 || source[2][row] < 0) {
+            std::fill(to, to + 3 * static_cast<std::ptrdiff_t>(width), std::uint8_t{0});
+            continue;
+        }
+        ++out.LinesComplete;
+        for (std::size_t c = 0; c < 3; ++c) {
+            const std::span<const std::uint8_t> lost = channels[c].Lost;
+            if (lost.empty()) {
+                continue;
+            }
+            const std::uint8_t* gone =
+                lost.data() + static_cast<std::size_t>(source[c][row]) * width;
+            for (int x = 0; x < width; ++x) {
+                if (gone[x] != 0) {
+                    to[3 * x] = to[3 * x + 1] = to[3 * x + 2] = 0;
+                }
+            }
         }
     }
     return out;

@@ -27,12 +27,23 @@ std::optional<TCompositeChannels> ParseCompositeChannels(std::string_view text);
 /// The names separated by commas ("1,2,4").
 std::string FormatCompositeChannels(const TCompositeChannels& channels);
 
+/// The shortest run of level-0 pixels on a line taken for a segment the decoder lost: a
+/// lost segment is tens of pixels of 0 wide, while the darkest scene has a few at most.
+inline constexpr int kLostRun = 8;
+
+/// The pixels of a decoded channel image (8 bits, before any contrast step) in runs of
+/// kLostRun or more of level 0: one byte a pixel, row by row, 1 where lost.
+std::vector<std::uint8_t> LostPixels(const TBitmap& decoded);
+
 /// A channel image and when each of its lines was scanned.
 struct TTimedChannel {
     const TBitmap* Picture = nullptr; ///< 8 bits per pixel: each byte is the level
     /// One time per line from the top (UTC days); NaN for a line without one (a dropout's,
     /// black in the picture).
     std::span<const TDateTime> Times;
+    /// Per pixel, row by row, non-zero where the decoder lost it (see LostPixels); empty
+    /// when none is.
+    std::span<const std::uint8_t> Lost;
 };
 
 /// A composite and when each of its lines was scanned.
@@ -52,7 +63,8 @@ struct TTimedComposite {
 /// for a line period or more, lines without a time keep the composite's rows in step with
 /// time. Each channel's line is placed on the composite line whose time lies within half a
 /// line period of its own; a composite line that a channel has no line for is black in
-/// all three colours (it stays, with its time, to keep the rows in step).
+/// all three colours (it stays, with its time, to keep the rows in step), and so is a
+/// pixel a channel lost.
 /// @param period the line period, UTC days (> 0).
 /// @throws std::invalid_argument when a channel is missing or not 8 bits per pixel, when
 ///   the channels differ in width or in line count from their times, or when they have no

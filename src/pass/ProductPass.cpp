@@ -71,7 +71,8 @@ TProductTimes LoadPicture(const TSatDumpSource& source, bool stretchColour, TPas
         outcome.Unprocessed = std::make_unique<TExtBitmap>(std::move(picture.Bitmap));
         return TProductTimes(SatDumpLineTimes(product, image, lines));
     }
-    enhancement = picture.Colour ? ColourEnhancement(stretchColour, report) : TEnhancement::Equalise;
+    enhancement =
+        picture.Colour ? ColourEnhancement(stretchColour, report) : TEnhancement::Equalise;
     outcome.Unprocessed = std::make_unique<TExtBitmap>(std::move(picture.Bitmap));
     const std::string name = ExtractFileName(source.ImagePath);
     // A picture resampled across the swath has lost the scanner's geometry.
@@ -108,6 +109,7 @@ TProductTimes LoadComposite(const TSatDumpSource& source, const TCompositeChanne
                             TPassOutcome& outcome, TPassReport& report) {
     struct TLoaded {
         TExtBitmap Picture;
+        std::vector<std::uint8_t> Lost;
         TProductTimes Times;
         std::string File;
     };
@@ -122,13 +124,15 @@ TProductTimes LoadComposite(const TSatDumpSource& source, const TCompositeChanne
             picture.Bitmap.ToGreyLevels();
         }
         TProductTimes times(SatDumpLineTimes(source.Product, image, picture.Bitmap.Height()));
+        std::vector<std::uint8_t> lost = LostPixels(picture.Bitmap);
         Enhance(picture.Bitmap, ChannelEnhancement(channel));
-        loaded.emplace(channel, TLoaded{std::move(picture.Bitmap), std::move(times), image.File});
+        loaded.emplace(channel, TLoaded{std::move(picture.Bitmap), std::move(lost),
+                                        std::move(times), image.File});
     }
     std::array<TTimedChannel, 3> timed;
     for (std::size_t c = 0; c < 3; ++c) {
         const TLoaded& l = loaded.at(channels[c]);
-        timed[c] = {&l.Picture, l.Times.Own};
+        timed[c] = {&l.Picture, l.Times.Own, l.Lost};
     }
     const TLoaded& red = loaded.at(channels[0]);
     TTimedComposite composite = ComposeByTime(timed, red.Times.PeriodSeconds / kSecondsPerDay);
@@ -166,12 +170,12 @@ TPassOutcome ProcessSatDumpProduct(const std::string& path, const TProductOption
             OpenSatDumpProduct(path, options.Composite ? std::string() : options.Channel);
         if (options.Composite) {
             const TCompositeChannels& c = *options.Composite;
-            report.Account("SatDump product: " + source.ProductFile + ", channels " + c[0] +
-                           ", " + c[1] + ", " + c[2] + " as red, green and blue");
+            report.Account("SatDump product: " + source.ProductFile + ", channels " + c[0] + ", " +
+                           c[1] + ", " + c[2] + " as red, green and blue");
         } else if (source.ImageIndex) {
             const TSatDumpImage& image = source.Product.Images[*source.ImageIndex];
-            report.Account("SatDump product: " + source.ProductFile + ", channel " +
-                           image.Channel + " (" + image.File + ")");
+            report.Account("SatDump product: " + source.ProductFile + ", channel " + image.Channel +
+                           " (" + image.File + ")");
         } else {
             report.Account("SatDump product: " + source.ProductFile + ", the picture " +
                            ExtractFileName(source.ImagePath));

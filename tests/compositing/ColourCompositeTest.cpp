@@ -39,18 +39,21 @@ struct Channel {
             }
         }
     }
-    TTimedChannel Timed() const { return {&picture, times}; }
+    std::vector<std::uint8_t> lost; ///< per pixel; empty: none lost
+    TTimedChannel Timed() const { return {&picture, times, lost}; }
 };
 
 // Channels that start at different times and have different heights meet line by line by
 // their times: the feature is on one composite pixel in all three colours, each colour
 // holds the line of its own channel scanned at that composite line's time, the composite
 // spans the time all three cover, a dropout of all three keeps its rows, untimed, and a
-// line one colour lacks goes black.
+// line or a pixel one colour lacks goes black.
 TEST(ComposeByTime, LinesMeetByTheirTimesNotTheirIndex) {
     const Channel red(0, 30, 100, 0.0, 15, 17);
     const Channel green(5, 30, 50, 0.0, 15, 17);
-    const Channel blue(3, 20, 150, 0.2, 14, 17); // its clock a fifth of a line late
+    Channel blue(3, 20, 150, 0.2, 14, 17); // its clock a fifth of a line late
+    blue.lost.assign(static_cast<std::size_t>(kWidth) * 20, 0);
+    blue.lost[static_cast<std::size_t>(kWidth) * (9 - 3) + 5] = 1; // column 5, time 9
     const TTimedComposite c = ComposeByTime({red.Timed(), green.Timed(), blue.Timed()}, kPeriod);
 
     // From the latest start (green, 5) to the earliest end (blue, 22).
@@ -82,6 +85,8 @@ TEST(ComposeByTime, LinesMeetByTheirTimesNotTheirIndex) {
     EXPECT_EQ(c.LinesUsed[1], 15);
     EXPECT_EQ(c.LinesUsed[2], 14);
     EXPECT_EQ(c.LinesComplete, 14);
+    const std::uint8_t* gone = c.Picture.ScanLine(9 - 5) + 3 * 5;
+    EXPECT_EQ(gone[0] + gone[1] + gone[2], 0);
 
     // One channel serving twice, as in 2,2,1.
     const TTimedComposite twice =
@@ -99,6 +104,23 @@ TEST(ComposeByTime, RefusesChannelsThatCannotMeet) {
     narrow.picture.SetWidth(kWidth - 1);
     EXPECT_THROW(ComposeByTime({early.Timed(), narrow.Timed(), early.Timed()}, kPeriod),
                  std::invalid_argument);
+}
+
+// A lost segment is a run of 8 or more pixels of 0; fewer are a dark scene.
+TEST(ComposeByTime, LostSegmentsAreLongRunsOfZero) {
+    TBitmap decoded;
+    decoded.SetPixelFormat(TPixelFormat::pf8bit);
+    decoded.SetSize(20, 2);
+    std::fill_n(decoded.ScanLine(0), 20, std::uint8_t{9});
+    std::fill_n(decoded.ScanLine(1), 20, std::uint8_t{9});
+    std::fill_n(decoded.ScanLine(0) + 12, 8, std::uint8_t{0});
+    std::fill_n(decoded.ScanLine(1) + 2, 7, std::uint8_t{0});
+    const std::vector<std::uint8_t> lost = LostPixels(decoded);
+    ASSERT_EQ(lost.size(), 40u);
+    for (int x = 0; x < 20; ++x) {
+        EXPECT_EQ(lost[static_cast<std::size_t>(x)], x >= 12 ? 1 : 0) << x;
+        EXPECT_EQ(lost[20 + static_cast<std::size_t>(x)], 0) << x;
+    }
 }
 
 TEST(CompositeChannels, ReadAsThreeNames) {
