@@ -1,6 +1,7 @@
 #include "pass/PassPipeline.h"
 
 #include "SamplePass.h"
+#include "SampleProduct.h"
 #include "TempDir.h"
 #include "TestData.h"
 #include "common/Clock.h"
@@ -23,6 +24,8 @@ namespace {
 
 using testing::kSampleImage;
 using testing::kSampleKeps;
+using testing::SampleChannel;
+using testing::WriteSampleProduct;
 
 // A finished run hands over the whole pass; one that ends early hands over none of it,
 // only the image it read.
@@ -126,63 +129,6 @@ TEST(PassPipeline, LinesAfterADropoutArePlacedByTheirOwnTimes) {
     EXPECT_NE(std::find(lines.begin(), lines.end(),
                         "  40 lines without a time (80-119) placed by their neighbours' times"),
               lines.end());
-}
-
-// One channel of a product made of the sample pass: a stretch of the picture's lines
-// (first line and count, multiples of 8) and the groups of 8 of its own lines it lost.
-struct SampleChannel {
-    std::string name;
-    int first = 0;
-    int lines = 0;
-    int lostFrom = -1; ///< first lost group, -1 for none
-    int lostTo = -1;
-};
-
-// The sample pass as a decoder's product folder, dir/pass/MSU-MR: each channel a grey PNG
-// MSU-MR-<name>.png with one time per group of 8 lines (lost groups black, without a
-// time), the sample's element set inside. Returns the folder.
-std::string WriteSampleProduct(const testing::TempDir& dir, const TBitmap& picture,
-                               const TLineTimes& times,
-                               const std::vector<SampleChannel>& channels) {
-    const std::string folder = dir / "pass/MSU-MR/";
-    std::filesystem::create_directories(folder);
-    nlohmann::json images = nlohmann::json::array();
-    for (const SampleChannel& c : channels) {
-        TBitmap part;
-        part.SetPixelFormat(TPixelFormat::pf8bit);
-        part.SetSize(picture.Width(), c.lines);
-        nlohmann::json stamps = nlohmann::json::array();
-        for (int group = 0; group < c.lines / 8; ++group) {
-            const bool lost = group >= c.lostFrom && group <= c.lostTo;
-            const int line = c.first + 8 * group;
-            stamps.push_back(lost ? -1.0 : (times.At(line) - 25569.0) * kSecondsPerDay);
-            for (int y = 8 * group; y < 8 * group + 8; ++y) {
-                std::copy_n(picture.ScanLine(c.first + y), picture.Width(), part.ScanLine(y));
-                if (lost) {
-                    std::fill_n(part.ScanLine(y), picture.Width(), 0);
-                }
-            }
-        }
-        TPngImage png;
-        png.AssignBitmap(part);
-        png.SaveToFile(folder + "MSU-MR-" + c.name + ".png");
-        images.push_back({{"file", "MSU-MR-" + c.name + ".png"},
-                          {"name", c.name},
-                          {"ifov_y", 8},
-                          {"timestamps", stamps}});
-    }
-    const auto lines = testing::ReadTestDataLines("../../samples/keps/meteor.txt");
-    const nlohmann::json product = {
-        {"instrument", "msu_mr"},
-        {"type", "image"},
-        {"timestamps_type", 1},
-        {"tle",
-         {{"norad", 40069}, {"name", "METEOR-M 2"}, {"line1", lines[1]}, {"line2", lines[2]}}},
-        {"projection_cfg", {{"image_width", picture.Width()}}},
-        {"images", images}};
-    const std::vector<std::uint8_t> cbor = nlohmann::json::to_cbor(product);
-    dir.Write("pass/MSU-MR/product.cbor", std::string(cbor.begin(), cbor.end()));
-    return folder;
 }
 
 TPassOutcome RunProduct(const std::string& path, const TProductOptions& options,
