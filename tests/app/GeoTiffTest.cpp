@@ -209,13 +209,7 @@ TEST_F(GeoTiff, AColourPictureKeepsItsColours) {
     TExtBitmap colour;
     colour.LoadFromFile(name);
     colour.SetPixelFormat(TPixelFormat::pf24bit);
-    for (int y = 0; y < colour.Height(); ++y) {
-        std::uint8_t* row = colour.ScanLine(y);
-        for (int x = 0; x < colour.Width(); ++x) {
-            row[3 * x] = static_cast<std::uint8_t>(255 - row[3 * x + 2]); // blue
-            row[3 * x + 1] = static_cast<std::uint8_t>(row[3 * x + 1] / 2 + 40);
-        }
-    }
+    testing::Colourise(colour);
     colour.SaveToFile(name);
     ASSERT_TRUE(run.ProcessFile(name));
     ASSERT_EQ(run.ChannelBitmap().PixelFormat(), TPixelFormat::pf24bit);

@@ -274,13 +274,7 @@ TEST(PassPipeline, AColourPictureKeepsItsColoursAndItsChannelsTiming) {
     EXPECT_TRUE(std::equal(as24.Result->Channel.Bits().begin(), as24.Result->Channel.Bits().end(),
                            grey.Result->Channel.Bits().begin()));
 
-    for (int y = 0; y < colour.Height(); ++y) {
-        std::uint8_t* row = colour.ScanLine(y);
-        for (int x = 0; x < colour.Width(); ++x) {
-            row[3 * x] = static_cast<std::uint8_t>(255 - row[3 * x + 2]); // blue
-            row[3 * x + 1] = static_cast<std::uint8_t>(row[3 * x + 1] / 2 + 40);
-        }
-    }
+    testing::Colourise(colour);
     colour.SaveToFile(name);
     TPassReport report;
     const TPassOutcome run = testing::RunSamplePass(sources, report, name);
