@@ -194,7 +194,8 @@ void BM_ReadoutAtTheEdges(benchmark::State& state) {
 }
 BENCHMARK(BM_ReadoutAtTheEdges);
 
-// In the window, shown at its start size and scrolled to the middle of the pass: a right
+// In the window, shown at its start size and scrolled to the middle of the pass at 1:1
+// (argument 0), or the whole pass fitted to the window with the grid (argument 1): a right
 // arrow key press, then the event loop until the picture has been painted again.
 void BM_WindowKeyToRepaint5000Lines(benchmark::State& state) {
     Bench& b = TheBench();
@@ -211,6 +212,12 @@ void BM_WindowKeyToRepaint5000Lines(benchmark::State& state) {
         return;
     }
     form.showNormal();
+    if (state.range(0) == 0) {
+        form.ZoomActualSize();
+    } else {
+        form.ZoomToFit();
+        form.GraticuleClick(true);
+    }
     QScrollBar* bar = form.ScrollBoxForImage()->verticalScrollBar();
     bar->setValue(bar->maximum() / 2);
     QCoreApplication::processEvents();
@@ -224,7 +231,7 @@ void BM_WindowKeyToRepaint5000Lines(benchmark::State& state) {
     }
     qunsetenv("VANTOREL_REGISTRY_DIR");
 }
-BENCHMARK(BM_WindowKeyToRepaint5000Lines)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WindowKeyToRepaint5000Lines)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 } // namespace
 } // namespace vantorel

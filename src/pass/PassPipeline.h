@@ -169,6 +169,9 @@ struct TChannelFileOptions {
     std::string FallbackFolder;
     /// Now, UTC: the element set's age is measured against it.
     TDateTime Now = 0.0;
+    /// How far ahead of UTC the clock of the computer that named the file ran (days);
+    /// nullopt: this computer's time zone, at the file name's date.
+    std::optional<double> FileClockOffset;
     /// Stretch each colour of a colour picture (else it is drawn as it is).
     bool StretchColour = false;
 };

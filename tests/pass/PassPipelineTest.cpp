@@ -292,7 +292,8 @@ TEST(PassPipeline, AColourPictureKeepsItsColoursAndItsChannelsTiming) {
     FixedClock utc(testing::kSampleDay, 0.0);
     ScopedClock scoped(utc);
     const TPassOutcome stretched =
-        ProcessChannelImageFile(name, {"", testing::kSampleDay, true}, sources, stretchedReport);
+        ProcessChannelImageFile(name, {"", testing::kSampleDay, std::nullopt, true}, sources,
+                                stretchedReport);
     ASSERT_TRUE(stretched.Result);
     EXPECT_TRUE(stretched.Result->Colour());
     EXPECT_FALSE(std::equal(stretched.Result->Channel.Bits().begin(),
