@@ -48,9 +48,10 @@ std::pair<float, float> ParseRealPair(const std::string& text, const char* optio
                            [](const std::string& f) { return ParseReal(f); });
 }
 
-const std::vector<std::string> kRunOptions = {"keplers", "satellite", "channel", "offset",
-                                              "file-clock-offset", "colour", "thickness"};
-const std::vector<std::string> kRunFlags = {"align", "no-align", "no-calibration"};
+const std::vector<std::string> kRunOptions = {"keplers",   "satellite", "channel",
+                                              "composite", "offset",    "file-clock-offset",
+                                              "colour",    "thickness"};
+const std::vector<std::string> kRunFlags = {"align", "no-align", "no-calibration", "stretch"};
 const std::vector<std::string> kBatchOptions = {"out-dir", "format", "jobs", "report"};
 const std::vector<std::string> kBatchFlags = {"overwrite", "no-graticule"};
 
@@ -98,8 +99,8 @@ TRunSetup ReadRunSetup(const Arguments& a, std::ostream& err) {
         }
     }
     if (const auto c = a.Value("colour")) {
-        const bool hex = c->size() == 6 &&
-                         c->find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
+        const bool hex =
+            c->size() == 6 && c->find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
         if (!hex) {
             throw UsageError("--colour takes six hex digits RRGGBB");
         }
@@ -139,6 +140,16 @@ TRunSetup ReadRunSetup(const Arguments& a, std::ostream& err) {
         run.Graticule = false;
     }
     run.Channel = a.Value("channel").value_or("");
+    if (const auto composite = a.Value("composite")) {
+        if (a.Has("channel")) {
+            throw UsageError("give --channel or --composite, not both");
+        }
+        run.Composite = ParseCompositeChannels(*composite);
+        if (!run.Composite) {
+            throw UsageError("--composite takes three channel names R,G,B (1,2,4 or 2,2,1)");
+        }
+    }
+    run.Stretch = a.Has("stretch");
     return run;
 }
 
@@ -199,6 +210,12 @@ const char* const kRunHelp =
     "  --keplers=DIR            the multi-Kepler folder (default: the window's setting)\n"
     "  --channel=NAME           the channel of a SatDump product to process (\"1\", \"2\",\n"
     "                           ...; default: the picture named, else the first)\n"
+    "  --composite=R,G,B        a colour composite of three channels of a SatDump\n"
+    "                           product as red, green and blue (\"1,2,4\", \"2,2,1\"):\n"
+    "                           each enhanced as a channel image, their lines laid\n"
+    "                           together by the times they were scanned\n"
+    "  --stretch                stretch each colour of a colour picture (a 24-bit\n"
+    "                           composite read from a file); default: as it is\n"
     "  --satellite=NAME|NUMBER  METEOR-M2 (40069, the default), METEOR-M2 2 (44387),\n"
     "                           METEOR-M2 3 (57166) or METEOR-M2 4 (59051); default: the\n"
     "                           window's setting\n"

@@ -51,6 +51,18 @@ inline std::string ShiftedSampleCopy(const TempDir& dir, int dx, int dy) {
     return name;
 }
 
+/// Gives a grey picture in 24 bits colours of its own: red its grey level, green half of
+/// it lifted by 40, blue its inverse.
+inline void Colourise(TBitmap& picture) {
+    for (int y = 0; y < picture.Height(); ++y) {
+        std::uint8_t* row = picture.ScanLine(y);
+        for (int x = 0; x < picture.Width(); ++x) {
+            row[3 * x] = static_cast<std::uint8_t>(255 - row[3 * x + 2]);
+            row[3 * x + 1] = static_cast<std::uint8_t>(row[3 * x + 1] / 2 + 40);
+        }
+    }
+}
+
 /// The program's data files beside a stand-in executable "vantorel" in a temporary
 /// folder, taken as this process's executable while the object lives.
 struct ProgramFolder {

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace vantorel {
@@ -302,21 +303,33 @@ std::vector<char> LostLines(const TBitmap& image,
             lost[static_cast<std::size_t>(y)] = 1;
         }
     }
-    if (image.PixelFormat() != TPixelFormat::pf8bit) {
+    if (image.PixelFormat() != TPixelFormat::pf8bit && image.PixelFormat() != TPixelFormat::pf24bit) {
         return lost;
     }
+    const int bytes = BytesPerPixel(image.PixelFormat());
     for (int y = 0; y < image.Height(); ++y) {
         const std::uint8_t* row = image.ScanLine(y);
-        lost[static_cast<std::size_t>(y)] |= static_cast<char>(
-            std::all_of(row, row + image.Width(), [row](std::uint8_t v) { return v == row[0]; }));
+        bool flat = true;
+        for (int x = 1; x < image.Width() && flat; ++x) {
+            flat = std::memcmp(row + static_cast<std::ptrdiff_t>(x) * bytes, row,
+                               static_cast<std::size_t>(bytes)) == 0;
+        }
+        lost[static_cast<std::size_t>(y)] |= static_cast<char>(flat);
     }
     return lost;
 }
 
-TAlignment AlignToCoasts(const TBitmap& image, std::span<const TCoastSample> shore,
+TAlignment AlignToCoasts(const TBitmap& picture, std::span<const TCoastSample> shore,
                          int startLineOffset, int startPixelOffset,
                          const TAlignmentOptions& options, std::span<const char> lostLines) {
     const auto started = std::chrono::steady_clock::now();
+    // A colour picture's shores are edges of its brightness as much as a channel's.
+    TBitmap grey;
+    if (picture.PixelFormat() == TPixelFormat::pf24bit) {
+        grey = picture;
+        grey.SetPixelFormat(TPixelFormat::pf8bit);
+    }
+    const TBitmap& image = grey.Width() > 0 ? grey : picture;
     TAlignment result;
     result.ShorePoints = static_cast<int>(shore.size());
     auto finish = [&](std::string doubt) {

@@ -55,12 +55,13 @@ struct TAlignment {
 };
 
 /// The lines of a picture that are not the picture: those without a time of their own
-/// (a dropout's), and those of one flat value across (black).
+/// (a dropout's), and those of one flat value (or colour) across (black).
 std::vector<char> LostLines(const TBitmap& image, std::span<const std::pair<int, int>> untimedRuns);
 
 /// Searches the offsets around (startLineOffset, startPixelOffset) for the one that puts
 /// the shore samples on the image's edges.
-/// @param image the channel image, 8 bits per pixel, unturned.
+/// @param image the channel image, 8 bits per pixel, or a colour picture (24 bits, taken by
+///   its grey levels), unturned.
 /// @param shore the shore as placed on that image by the pass's mapping (see
 ///   TCoastLines::SamplesOnImage).
 /// @param lostLines per image line, non-zero for a line that is not the picture (the

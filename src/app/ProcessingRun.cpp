@@ -121,13 +121,14 @@ bool TProcessingRun::ProcessFile(const std::string& fileName, const TDelivery& d
     // A decoder's product folder (or its product.cbor, or a picture in it) carries its own
     // satellite, element set and line times; anything else is a channel image file.
     const TPassSatellite chosen = FSources.Satellite();
-    TChannelFileOptions options{FallbackFolder, NowUTC(), std::nullopt};
+    TChannelFileOptions options{FallbackFolder, NowUTC(), std::nullopt, StretchColour};
     if (FileClockOffsetHours) {
         options.FileClockOffset = *FileClockOffsetHours / 24.0;
     }
     TPassOutcome outcome =
         FindSatDumpProductFile(fileName)
-            ? ProcessSatDumpProduct(fileName, ProductChannel, NowUTC(), FSources, report)
+            ? ProcessSatDumpProduct(fileName, {ProductChannel, ProductComposite, StretchColour},
+                                    FSources, report)
             : ProcessChannelImageFile(fileName, options, FSources, report);
     FPassSatellite = FSources.Satellite(); // a product may name its own
     FSources.Choose(chosen); // the next file without a satellite of its own gets the chosen one

@@ -128,6 +128,10 @@ public:
     /// The channel of a decoder's product that is processed when the path names none
     /// ("" for the product's first picture).
     std::string ProductChannel;
+    /// Instead of one channel, three laid together as red, green and blue.
+    std::optional<TCompositeChannels> ProductComposite;
+    /// Stretch each colour of a colour picture read from a file (else drawn as it is).
+    bool StretchColour = false;
     /// How many whole hours ahead of UTC the clock of the computer that named the files
     /// ran; nullopt: this computer's time zone.
     std::optional<int> FileClockOffsetHours;

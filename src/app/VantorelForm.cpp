@@ -24,6 +24,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHelpEvent>
+#include <QInputDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -69,6 +70,37 @@ QString JoinFilters(const std::vector<std::string>& filters) {
     return list.join(";;");
 }
 
+// The pictures a product offers: its channels, then the composites its channels make
+// (the classic false colour 2,2,1, and 1,2,4 / 3,2,1 as red, green and blue), then the
+// current choice when it is another composite of them. Each as (label, choice).
+std::vector<std::pair<std::string, std::string>>
+ProductPictureChoices(const std::vector<std::string>& channels, const std::string& current) {
+    std::vector<std::pair<std::string, std::string>> choices;
+    auto has = [&](const std::string& c) {
+        return std::find(channels.begin(), channels.end(), c) != channels.end();
+    };
+    for (const std::string& c : channels) {
+        choices.emplace_back("Channel " + c, c);
+    }
+    std::vector<std::string> composites;
+    for (const char* offered : {"1,2,4", "2,2,1", "3,2,1"}) {
+        const auto parts = ParseCompositeChannels(offered);
+        if (std::all_of(parts->begin(), parts->end(), has)) {
+            composites.push_back(offered);
+        }
+    }
+    if (const auto parts = ParseCompositeChannels(current);
+        parts && std::all_of(parts->begin(), parts->end(), has) &&
+        std::find(composites.begin(), composites.end(), FormatCompositeChannels(*parts)) ==
+            composites.end()) {
+        composites.push_back(FormatCompositeChannels(*parts));
+    }
+    for (const std::string& c : composites) {
+        choices.emplace_back("Colour composite " + c + " (red, green, blue)", c);
+    }
+    return choices;
+}
+
 const char* const kStatusPrompt = "Drop a .BMP file for processing.";
 
 // File > Open Recent's length.
@@ -108,6 +140,34 @@ std::optional<std::string> TQtFormDialogs::ChooseOpenFile(QWidget* parent,
         return std::nullopt;
     }
     return name.toStdString();
+}
+
+std::optional<std::string> TQtFormDialogs::ChooseProductPicture(
+    QWidget* parent, const std::vector<std::string>& channels, const std::string& current) {
+    const auto choices = ProductPictureChoices(channels, current);
+    QStringList labels;
+    int selected = 0;
+    for (std::size_t i = 0; i < choices.size(); ++i) {
+        labels << Q(choices[i].first);
+        if (choices[i].second == current) {
+            selected = static_cast<int>(i);
+        }
+    }
+    bool ok = false;
+    // Editable: any three channels typed as R,G,B make a composite.
+    const QString picked = QInputDialog::getItem(parent, "Open product",
+                                                 "Picture of the product (or channels R,G,B):",
+                                                 labels, selected, true, &ok);
+    if (!ok) {
+        return std::nullopt;
+    }
+    const std::string text = Trim(picked.toStdString());
+    for (const auto& [label, choice] : choices) {
+        if (label == text) {
+            return choice;
+        }
+    }
+    return text;
 }
 
 std::optional<std::string> TQtFormDialogs::ChooseFolder(QWidget* parent, const std::string& title,
@@ -300,6 +360,9 @@ TFormVantorelTest::TFormVantorelTest(std::vector<std::string> arguments, INotifi
         FRun->UseCalibration = calibration.Value() != 0;
     }
     ActionAlignAutomatically_->setChecked(FAlignSetting->Value() != 0);
+    FProductPictureSetting =
+        std::make_unique<TRegistryString>(kProductPictureValue, std::string());
+    ApplyProductPicture(FProductPictureSetting->Value());
     FGraticuleSetting = std::make_unique<TRegistryInteger>(kGraticuleValue, 0);
     ActionGraticule_->setChecked(FGraticuleSetting->Value() != 0);
     ColorDialogGraticuleColour_->Loaded();
@@ -817,7 +880,7 @@ void TFormVantorelTest::OpenProductFolderClick() {
         start = DirectoryExists(recent.front()) ? recent.front() : ExtractFilePath(recent.front());
     }
     const auto folder = FDialogs->ChooseFolder(this, "Open a SatDump product folder", start);
-    if (folder) {
+    if (folder && ChooseProductPicture(*folder)) {
         ProcessFile(*folder);
     }
 }
@@ -826,9 +889,39 @@ void TFormVantorelTest::Open1Click() {
     const auto name = FDialogs->ChooseOpenFile(
         this, {"Channel file set (*_6?.bmp)", "Channel images (*.bmp *.png *.jpg *.jpeg)",
                "SatDump products (product.cbor)", "All files (*)"});
-    if (name) {
+    if (name && ChooseProductPicture(*name)) {
         ProcessFile(*name);
     }
+}
+
+bool TFormVantorelTest::ChooseProductPicture(const std::string& file) {
+    const bool wholeProduct =
+        DirectoryExists(file) || SameText(ExtractFileName(file), "product.cbor");
+    if (!wholeProduct || !FindSatDumpProductFile(file)) {
+        return true;
+    }
+    std::vector<std::string> channels;
+    try {
+        for (const TSatDumpImage& image : OpenSatDumpProduct(file).Product.Images) {
+            channels.push_back(image.Channel);
+        }
+    } catch (const std::exception&) {
+        return true; // the run says what is wrong with it
+    }
+    const auto choice =
+        FDialogs->ChooseProductPicture(this, channels, FProductPictureSetting->Value());
+    if (!choice) {
+        return false;
+    }
+    FProductPictureSetting->SetValue(*choice);
+    FProductPictureSetting->Save();
+    ApplyProductPicture(*choice);
+    return true;
+}
+
+void TFormVantorelTest::ApplyProductPicture(const std::string& choice) {
+    FRun->ProductComposite = ParseCompositeChannels(choice);
+    FRun->ProductChannel = FRun->ProductComposite ? std::string() : Trim(choice);
 }
 
 void TFormVantorelTest::DropFileTargetDrop(const std::vector<std::string>& files) {

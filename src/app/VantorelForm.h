@@ -50,6 +50,16 @@ public:
     /// An existing folder, starting in startFolder.
     virtual std::optional<std::string> ChooseFolder(QWidget* parent, const std::string& title,
                                                     const std::string& startFolder) = 0;
+    /// Which picture of a decoder's product to open: a channel's name ("2"), or three
+    /// channel names "R,G,B" for a colour composite of them. channels: the product's;
+    /// current: the choice offered first (the last one made, "" for none). Without a
+    /// dialog of its own, the current choice (or the first channel).
+    virtual std::optional<std::string> ChooseProductPicture(QWidget* parent,
+                                                            const std::vector<std::string>& channels,
+                                                            const std::string& current) {
+        (void)parent;
+        return current.empty() && !channels.empty() ? channels.front() : current;
+    }
 };
 
 /// Qt's own file dialogs.
@@ -62,6 +72,9 @@ public:
                                               const std::vector<std::string>& filters) override;
     std::optional<std::string> ChooseFolder(QWidget* parent, const std::string& title,
                                             const std::string& startFolder) override;
+    std::optional<std::string> ChooseProductPicture(QWidget* parent,
+                                                    const std::vector<std::string>& channels,
+                                                    const std::string& current) override;
 };
 
 /// Message boxes with one OK button, and plain messages under the application title.
@@ -226,6 +239,11 @@ private:
     /// The satellite shown in the combo box (Meteor-M N2 when it shows none).
     TPassSatellite ChosenSatellite() const;
     void ComboSatelliteChange();
+    /// For a product that names no picture itself, asks which one (the last choice first)
+    /// and keeps the answer; false when the question was cancelled.
+    bool ChooseProductPicture(const std::string& file);
+    /// Makes a stored product picture choice ("2" or "1,2,4") the run's.
+    void ApplyProductPicture(const std::string& choice);
     /// Hours ahead of UTC chosen for the file clock; nullopt: this computer's time zone.
     std::optional<int> ChosenFileClock() const;
     void ComboFileClockChange();
@@ -268,6 +286,7 @@ private:
     QComboBox* ComboSatellite_ = nullptr;
     std::unique_ptr<TRegistryString> FSatelliteSetting;
     std::unique_ptr<TRegistryInteger> FAlignSetting;
+    std::unique_ptr<TRegistryString> FProductPictureSetting;
     std::unique_ptr<TRegistryInteger> FGraticuleSetting;
     std::unique_ptr<TRegistryString> FFileClockSetting;
     std::unique_ptr<TRegistryString> FRecentSetting;

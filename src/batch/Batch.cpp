@@ -63,7 +63,7 @@ TPassRecord RecordOfRun(const THeadlessRun& run, bool product) {
     record.Facts = RunFacts(run);
     if (!run.Processed()) {
         record.Failure = !run.Errors().empty() ? run.Errors().front().Text
-                                                : "the run ended before the picture was drawn";
+                                               : "the run ended before the picture was drawn";
     }
     return record;
 }
@@ -75,10 +75,10 @@ TPassRecord ProcessJob(const TJob& job, const TBatchOptions& options) {
     THeadlessRun run(options.Setup, job.Input.Path, account, messages);
     TPassRecord record = RecordOfRun(run, job.Input.Product);
     if (run.Processed()) {
-        const std::string target = !job.Target.empty()
-                                       ? job.Target
-                                       : OutputName(run.Run().ImageFile(), job.Input.Product,
-                                                    options.Output);
+        const std::string target =
+            !job.Target.empty()
+                ? job.Target
+                : OutputName(run.Run().ImageFile(), job.Input.Product, options.Output);
         const auto writing = std::chrono::steady_clock::now();
         try {
             PlacePicture(run.Run().PictureAtFullSize(), target, options.Overwrite);
@@ -100,7 +100,7 @@ std::vector<TJob> PlanJobs(const std::vector<TBatchInput>& inputs, const TBatchO
     std::vector<TJob> jobs;
     std::map<std::string, std::string> claimed; // picture -> the input that gives it
     for (std::size_t i = 0; i < inputs.size(); ++i) {
-        TJob job{i, inputs[i], PlannedOutput(inputs[i], options.Setup.Channel, options.Output)};
+        TJob job{i, inputs[i], PlannedOutput(inputs[i], options.Setup, options.Output)};
         records[i].Input = inputs[i].Path;
         records[i].Kind = InputKind(inputs[i].Path, inputs[i].Product);
         if (!job.Target.empty()) {

@@ -64,15 +64,23 @@ THeadlessRun::THeadlessRun(const TRunSetup& setup, const std::string& input, std
     run_.Start(setup.Keplers, kVersion, TPassSatellite::Of(setup.Satellite));
     startMs_ = MillisecondsSince(started);
     run_.ProductChannel = setup.Channel;
+    run_.ProductComposite = setup.Composite;
+    run_.StretchColour = setup.Stretch;
     const bool product = FindSatDumpProductFile(input_).has_value();
     if (run_.Satellite() == nullptr && !product) {
         err << "vantorel-cli: no element set for " << setup.Satellite.DisplayName << " ("
-            << setup.Satellite.CatalogueNumber << ") in the Kepler folder \""
-            << run_.KeplerFolder() << "\" (choose it with --keplers DIR)\n";
+            << setup.Satellite.CatalogueNumber << ") in the Kepler folder \"" << run_.KeplerFolder()
+            << "\" (choose it with --keplers DIR)\n";
     }
     if (!FileExists(input_) && !DirectoryExists(input_)) {
         err << "vantorel-cli: no such file: " << input_ << "\n";
         errors_.push_back({IssueName(TPassIssue::FileNotFound), "no such file", ""});
+        return;
+    }
+    if (setup.Composite && !product) {
+        const std::string why = "--composite needs a SatDump product: its folder, its "
+                                "product.cbor or a picture in it";
+        errors_.push_back({IssueName(TPassIssue::StageFailed), why, ""});
         return;
     }
     const auto processing = std::chrono::steady_clock::now();
@@ -95,9 +103,8 @@ THeadlessRun::THeadlessRun(const TRunSetup& setup, const std::string& input, std
         std::fabs(pass->ElementSet.DaysFromPass) > kFarElementSetDays) {
         const double days = std::fabs(pass->ElementSet.DaysFromPass);
         err << Format("vantorel-cli: the element set is %.1f days from the pass\n", days);
-        warnings_.push_back(
-            {"ElementSetFarFromPass",
-             Format("the element set is %.1f days from the pass", days), ""});
+        warnings_.push_back({"ElementSetFarFromPass",
+                             Format("the element set is %.1f days from the pass", days), ""});
         warned_ = true;
     }
     if (processed_ && setup.Offset) {

@@ -101,7 +101,8 @@ std::vector<TBatchInput> ExpandInputs(const std::vector<std::string>& named,
 }
 
 std::string OutputName(const std::string& imageFile, bool product, const TOutputOptions& options) {
-    const std::string ext = options.Format.empty() ? ExtractFileExt(imageFile) : "." + options.Format;
+    const std::string ext =
+        options.Format.empty() ? ExtractFileExt(imageFile) : "." + options.Format;
     const std::string beside = ChangeFileExt(imageFile, ".geo" + ext);
     if (options.OutDir.empty()) {
         return beside;
@@ -116,7 +117,7 @@ std::string OutputName(const std::string& imageFile, bool product, const TOutput
     return IncludeTrailingPathDelimiter(options.OutDir) + name;
 }
 
-std::string PlannedOutput(const TBatchInput& input, const std::string& channel,
+std::string PlannedOutput(const TBatchInput& input, const TRunSetup& setup,
                           const TOutputOptions& options) {
     if (!input.Target.empty()) {
         return input.Target;
@@ -125,7 +126,15 @@ std::string PlannedOutput(const TBatchInput& input, const std::string& channel,
         return OutputName(input.Path, false, options);
     }
     try {
-        return OutputName(OpenSatDumpProduct(input.Path, channel).ImagePath, true, options);
+        if (setup.Composite) {
+            // Named as the run names the composite, in the product's folder.
+            const auto product = FindSatDumpProductFile(input.Path);
+            return product
+                       ? OutputName(ExtractFilePath(*product) + CompositeFileName(*setup.Composite),
+                                    true, options)
+                       : std::string();
+        }
+        return OutputName(OpenSatDumpProduct(input.Path, setup.Channel).ImagePath, true, options);
     } catch (const std::exception&) {
         return {};
     }

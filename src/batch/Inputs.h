@@ -3,6 +3,7 @@
 // What the batch and the watch take in: channel images and decoder product folders, named
 // or found in folders; and where their pictures go.
 
+#include "batch/RunSetup.h"
 #include "imaging/Bitmap.h"
 
 #include <string>
@@ -45,9 +46,10 @@ struct TOutputOptions {
 std::string OutputName(const std::string& imageFile, bool product, const TOutputOptions& options);
 
 /// The picture a batch input is planned to give, before its run: the name it was given, the
-/// name for a channel image, or for the picture a product input would be processed from; ""
-/// when the product cannot be read (its run will say why).
-std::string PlannedOutput(const TBatchInput& input, const std::string& channel,
+/// name for a channel image, or for the picture a product input would be processed from
+/// (its channel's, or the composite's); "" when the product cannot be read (its run will
+/// say why).
+std::string PlannedOutput(const TBatchInput& input, const TRunSetup& setup,
                           const TOutputOptions& options);
 
 /// Writes a picture under a hidden temporary name beside `target` and then puts it there

@@ -10,7 +10,6 @@
 namespace vantorel {
 namespace {
 
-
 const char* StartSourceName(TStartSource source) {
     switch (source) {
     case TStartSource::None:
@@ -59,17 +58,17 @@ TJson Offsets(const THeadlessRun& h, const TPassResult& pass) {
     const TAlignment& a = run.LastAlignment();
     const bool aligned = run.AlignAutomatically;
     TJson j = {{"line", run.LineOffset()},
-              {"pixel", run.PixelOffset()},
-              {"default_line", pass.LineOffset},
-              {"default_pixel", pass.PixelOffset},
-              {"from", h.OffsetGiven()               ? "given"
-                       : aligned && a.Confident ? "aligned"
-                                                : "default"}};
+               {"pixel", run.PixelOffset()},
+               {"default_line", pass.LineOffset},
+               {"default_pixel", pass.PixelOffset},
+               {"from", h.OffsetGiven()          ? "given"
+                        : aligned && a.Confident ? "aligned"
+                                                 : "default"}};
     j["alignment"] = aligned ? TJson{{"confident", a.Confident},
-                                    {"confidence", a.Confidence},
-                                    {"line", a.LineOffset},
-                                    {"pixel", a.PixelOffset},
-                                    {"doubt", a.Doubt}}
+                                     {"confidence", a.Confidence},
+                                     {"line", a.LineOffset},
+                                     {"pixel", a.PixelOffset},
+                                     {"doubt", a.Doubt}}
                              : TJson();
     return j;
 }
@@ -149,11 +148,11 @@ TJson RunFacts(const THeadlessRun& h) {
 
 TJson RecordJson(const TPassRecord& r) {
     TJson j = {{"input", r.Input},
-              {"kind", r.Kind.empty() ? TJson() : TJson(r.Kind)},
-              {"status", StatusName(r.Status)},
-              {"exit", ExitCode(r.Status)},
-              {"output", r.Output.empty() ? TJson() : TJson(r.Output)},
-              {"failure", r.Failure.empty() ? TJson() : TJson(r.Failure)}};
+               {"kind", r.Kind.empty() ? TJson() : TJson(r.Kind)},
+               {"status", StatusName(r.Status)},
+               {"exit", ExitCode(r.Status)},
+               {"output", r.Output.empty() ? TJson() : TJson(r.Output)},
+               {"failure", r.Failure.empty() ? TJson() : TJson(r.Failure)}};
     // An input refused before its run has none of the run's fields filled.
     for (const char* field : {"satellite", "element_set", "pass", "fit", "offsets"}) {
         j[field] = nullptr;

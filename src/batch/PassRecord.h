@@ -33,12 +33,12 @@ const char* StatusName(TRunStatus status);
 inline constexpr int kReportVersion = 1;
 
 struct TPassRecord {
-    std::string Input;                     ///< as named or found
-    std::string Kind;                      ///< "channel image", "product" or "" when not found
+    std::string Input; ///< as named or found
+    std::string Kind;  ///< "channel image", "product" or "" when not found
     TRunStatus Status = TRunStatus::Failed;
-    std::string Output;                    ///< the picture written (absolute); "" for none
-    std::string Failure;                   ///< why no picture was written; "" when one was
-    std::string Messages;                  ///< what the run said on standard error
+    std::string Output;            ///< the picture written (absolute); "" for none
+    std::string Failure;           ///< why no picture was written; "" when one was
+    std::string Messages;          ///< what the run said on standard error
     TJson Facts = TJson::object(); ///< the run's part of the report
     double WritingMilliseconds = 0.0;
     double TotalMilliseconds = 0.0;

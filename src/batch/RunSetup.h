@@ -3,6 +3,7 @@
 // What one headless run is set up with: the window's saved settings, read once, with the
 // command line's choices over them. Read before any thread starts; the runs only read it.
 
+#include "compositing/ColourComposite.h"
 #include "imaging/Bitmap.h"
 #include "orbit/MeteorSeries.h"
 #include "settings/RegistryVariables.h"
@@ -35,6 +36,9 @@ struct TRunSetup {
     std::string Keplers; ///< the multi-Kepler folder
     TMeteorSatellite Satellite;
     std::string Channel; ///< a product's channel; "" for the picture named, else the first
+    /// A product's channels laid together as red, green and blue instead of one channel.
+    std::optional<TCompositeChannels> Composite;
+    bool Stretch = false; ///< stretch each colour of a colour picture read from a file
     bool Align = true;
     bool Calibration = true;
     int LineThickness = kDefaultLineThickness; ///< 0 thin, 1 normal, 2 thick

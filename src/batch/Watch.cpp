@@ -174,7 +174,8 @@ private:
         };
         add(ExpandFileName(root));
         std::error_code ec;
-        fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied, ec);
+        fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied,
+                                            ec);
         for (const fs::recursive_directory_iterator end; !ec && it != end; it.increment(ec)) {
             if (it->is_directory(ec)) {
                 if (it->path().filename().string().starts_with(".")) {

@@ -195,26 +195,34 @@ private:
     std::string wkt_;
 };
 
-// The brightness of the channel image at a place (pixel centres at whole numbers), or -1
-// off the picture or on a lost line.
-int Sample(const TBitmap& image, std::span<const char> lost, double x, double y) {
+// The colour of the picture (8-bit grey or 24-bit B, G, R) at a place (pixel centres at
+// whole numbers), into bgr; false off the picture or on a lost line.
+bool Sample(const TBitmap& image, std::span<const char> lost, double x, double y,
+            std::uint8_t* bgr) {
     const int x0 = static_cast<int>(std::floor(x));
     const int y0 = static_cast<int>(std::floor(y));
     if (x0 < 0 || y0 < 0 || x0 + 1 >= image.Width() || y0 + 1 >= image.Height()) {
-        return -1;
+        return false;
     }
     auto gone = [&](int line) {
         return static_cast<std::size_t>(line) < lost.size() && lost[static_cast<std::size_t>(line)];
     };
     if (gone(y0) || gone(y0 + 1)) {
-        return -1;
+        return false;
     }
     const double fx = x - x0, fy = y - y0;
-    const std::uint8_t* a = image.ScanLine(y0);
-    const std::uint8_t* b = image.ScanLine(y0 + 1);
-    const double v = (1 - fy) * ((1 - fx) * a[x0] + fx * a[x0 + 1]) +
-                     fy * ((1 - fx) * b[x0] + fx * b[x0 + 1]);
-    return static_cast<int>(v + 0.5);
+    const int bpp = image.PixelFormat() == TPixelFormat::pf24bit ? 3 : 1;
+    const std::uint8_t* a = image.ScanLine(y0) + x0 * bpp;
+    const std::uint8_t* b = image.ScanLine(y0 + 1) + x0 * bpp;
+    for (int c = 0; c < bpp; ++c) {
+        const double v = (1 - fy) * ((1 - fx) * a[c] + fx * a[c + bpp]) +
+                         fy * ((1 - fx) * b[c] + fx * b[c + bpp]);
+        bgr[c] = static_cast<std::uint8_t>(v + 0.5);
+    }
+    if (bpp == 1) {
+        bgr[1] = bgr[2] = bgr[0];
+    }
+    return true;
 }
 
 // The cells of the globe the ground table touches and their neighbours: the boundaries
@@ -399,10 +407,8 @@ TProjectedPicture ProjectPicture(const TProjectionInput& in) {
     out.Picture.SetSize(g.Width, g.Height);
     out.Alpha.assign(static_cast<std::size_t>(g.Width) * g.Height, 0);
     auto put = [&](int px, int py, const TNode& at) {
-        const int v = at.Placed ? Sample(*in.Channel, in.LostLines, at.X, at.Y) : -1;
-        if (v >= 0) {
-            std::uint8_t* rgb = out.Picture.ScanLine(py) + 3 * px;
-            rgb[0] = rgb[1] = rgb[2] = static_cast<std::uint8_t>(v);
+        if (at.Placed &&
+            Sample(*in.Channel, in.LostLines, at.X, at.Y, out.Picture.ScanLine(py) + 3 * px)) {
             out.Alpha[static_cast<std::size_t>(py) * g.Width + px] = 255;
         }
     };

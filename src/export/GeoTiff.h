@@ -65,7 +65,7 @@ struct TProjectedPicture {
 
 /// What the projection of a pass needs.
 struct TProjectionInput {
-    const TBitmap* Channel = nullptr;      ///< the unturned channel image, 8 bits
+    const TBitmap* Channel = nullptr;      ///< the unturned picture, 8-bit grey or 24-bit colour
     const TWarpedMapping* Mapping = nullptr; ///< fitted to it
     const LocationGrid* Grid = nullptr;    ///< its ground table
     int LineOffset = 0;                    ///< the overlay's offsets (the picture moves by them)
@@ -80,7 +80,7 @@ struct TProjectionInput {
     double Step = 0.0;
 };
 
-/// Resamples the channel image to a map grid covering its ground, through the fitted
+/// Resamples the picture (in its colours) to a map grid covering its ground, through the fitted
 /// mapping (so that it agrees with the overlay drawn on the picture), and draws the
 /// boundaries in map space. Throws std::invalid_argument for a coordinate system PROJ
 /// does not read.

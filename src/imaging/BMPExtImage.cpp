@@ -151,15 +151,15 @@ void TExtBitmap::ToGreyLevels() {
     SetPalette(std::move(ramp));
 }
 
-void TExtBitmap::SampleRows() {
-    const int step = Height() / 10 + 1;
+void TExtBitmap::SampleRows(int first, int step) {
+    const int rowStep = Height() / 10 + 1;
     for (int y = Height() - 1; y >= 0; --y) {
-        if (y % step != 0) {
+        if (y % rowStep != 0) {
             continue;
         }
-        const std::uint8_t* row = ScanLine(y);
+        const std::uint8_t* row = ScanLine(y) + first;
         for (int x = 0; x < Width(); ++x) {
-            ++histogram_.Bins[row[x]];
+            ++histogram_.Bins[row[static_cast<std::ptrdiff_t>(x) * step]];
         }
     }
 }
@@ -234,25 +234,33 @@ bool TExtBitmap::EqualizeContrast(int lower, int upper, bool clip, double limit)
     return true;
 }
 
-void TExtBitmap::StretchContrast(double maximumGain) {
-    if (PixelFormat() != TPixelFormat::pf8bit || Height() < 2 || Width() == 0) {
-        return;
-    }
+bool TExtBitmap::BuildStretchTable(int first, int step, double maximumGain,
+                                   std::array<std::uint8_t, 256>& table) {
     histogram_.Clear();
     histogram_.LowPercent = 0.5f;
     histogram_.HighPercent = 99.5f;
-    SampleRows();
+    SampleRows(first, step);
     histogram_.Compute();
     const int low = histogram_.Low;
     const int range = histogram_.High - low;
     if (range <= 8) {
-        return;
+        return false;
     }
     const double gain = std::min(255.0 / range, maximumGain);
-    std::array<std::uint8_t, 256> table{};
     for (int i = 0; i < 256; ++i) {
         const double v = std::nearbyint((i - low) * gain);
         table[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(std::clamp(v, 0.0, 255.0));
+    }
+    return true;
+}
+
+void TExtBitmap::StretchContrast(double maximumGain) {
+    if (PixelFormat() != TPixelFormat::pf8bit || Height() < 2 || Width() == 0) {
+        return;
+    }
+    std::array<std::uint8_t, 256> table{};
+    if (!BuildStretchTable(0, 1, maximumGain, table)) {
+        return;
     }
     for (int y = 0; y < Height(); ++y) {
         std::uint8_t* row = ScanLine(y);
@@ -261,6 +269,42 @@ void TExtBitmap::StretchContrast(double maximumGain) {
         }
     }
     SetModified(true);
+}
+
+void TExtBitmap::StretchEachColour(double maximumGain) {
+    if (PixelFormat() != TPixelFormat::pf24bit || Height() < 2 || Width() == 0) {
+        return;
+    }
+    for (int colour = 0; colour < 3; ++colour) {
+        std::array<std::uint8_t, 256> table{};
+        if (!BuildStretchTable(colour, 3, maximumGain, table)) {
+            continue;
+        }
+        for (int y = 0; y < Height(); ++y) {
+            std::uint8_t* row = ScanLine(y) + colour;
+            for (int x = 0; x < Width(); ++x) {
+                row[3 * x] = table[row[3 * x]];
+            }
+        }
+        SetModified(true);
+    }
+}
+
+bool TExtBitmap::IsColour() const {
+    const TPixelFormat format = PixelFormat();
+    if (format == TPixelFormat::pf8bit) {
+        return false;
+    }
+    std::vector<std::uint8_t> bgr(static_cast<std::size_t>(Width()) * 3);
+    for (int y = 0; y < Height(); ++y) {
+        detail::DecodeRow(ScanLine(y), format, Palette(), Width(), bgr.data());
+        for (std::size_t i = 0; i < bgr.size(); i += 3) {
+            if (bgr[i] != bgr[i + 1] || bgr[i] != bgr[i + 2]) {
+                return true;
+            }
+        }
+    }
+    return false;
 }
 
 void TExtBitmap::Invert() {

@@ -39,6 +39,9 @@ public:
     /// can spread over 0..255. An index beyond the palette is black; an 8-bit bitmap
     /// without a palette is taken as already grey. Marked modified when anything changes.
     void ToGreyLevels();
+    /// Whether the pixels carry colour: a 16-, 24- or 32-bit bitmap with a pixel whose red,
+    /// green and blue differ. An 8-bit bitmap is a channel image whatever its palette.
+    bool IsColour() const;
 
     /// The 256-entry lookup table of EqualizeContrast. Bins 0..lower (when lower > 0)
     /// and upper..255 (when upper < 255) are left out; with `clip`, each bin is capped at
@@ -53,6 +56,10 @@ public:
     /// up to 255 with a gain of at most maximumGain; nothing happens when they are 8 or
     /// fewer levels apart.
     void StretchContrast(double maximumGain);
+    /// StretchContrast on each colour of a 24-bit bitmap apart, each from its own
+    /// percentiles; a colour whose percentiles are 8 or fewer levels apart is left as it
+    /// is. Other formats are left alone.
+    void StretchEachColour(double maximumGain);
     /// Every pixel byte b of an 8-bit or 24-bit bitmap becomes 255 - b.
     void Invert();
     /// Turns an 8-bit or 24-bit bitmap by 180 degrees (mirror about both axes); bitmaps
@@ -64,7 +71,12 @@ public:
     const TzorHistogram& Histogram() const { return histogram_; }
 
 private:
-    void SampleRows();
+    /// Counts the sampled rows' bytes at `first`, `first` + step, ... (step bytes a pixel).
+    void SampleRows(int first = 0, int step = 1);
+    /// The stretch table from the histogram the sampled rows fill; false when the
+    /// percentiles are 8 or fewer levels apart.
+    bool BuildStretchTable(int first, int step, double maximumGain,
+                           std::array<std::uint8_t, 256>& table);
 
     TzorHistogram histogram_{256};
 };

@@ -335,6 +335,9 @@ TPassOutcome ProcessChannelImageFile(const std::string& fileName,
 
         TChannelImage image = LoadChannelImage(path);
         ReportDecoding(image, path, report);
+        const TEnhancement enhancement = image.Colour ? ColourEnhancement(options.StretchColour, report)
+                                         : IsChannel68(path) ? TEnhancement::InvertAndStretch
+                                                             : TEnhancement::Equalise;
         outcome.ImageFile = path;
         outcome.Unprocessed = std::make_unique<TExtBitmap>(std::move(image.Bitmap));
 
@@ -356,7 +359,7 @@ TPassOutcome ProcessChannelImageFile(const std::string& fileName,
                           : named.Read             ? TStartSource::FileName
                                                    : TStartSource::None;
 
-        RunPass(outcome, IsChannel68(path), times, sources, report);
+        RunPass(outcome, enhancement, times, sources, report);
     } catch (const std::exception& e) {
         outcome.Result.reset();
         report.Error(TPassIssue::StageFailed, e.what());
@@ -364,8 +367,31 @@ TPassOutcome ProcessChannelImageFile(const std::string& fileName,
     return outcome;
 }
 
-void RunPass(TPassOutcome& outcome, bool channel68, const TLineTimes& times, TPassSources& sources,
-             TPassReport& report, const TGivenElementSet* given) {
+void Enhance(TExtBitmap& picture, TEnhancement enhancement) {
+    switch (enhancement) {
+    case TEnhancement::Equalise:
+        picture.EqualizeContrast(0, 256, true, 2.5);
+        break;
+    case TEnhancement::InvertAndStretch:
+        picture.Invert();
+        picture.StretchContrast(3.0);
+        break;
+    case TEnhancement::None:
+        break;
+    case TEnhancement::StretchEachColour:
+        picture.StretchEachColour(3.0);
+        break;
+    }
+}
+
+TEnhancement ColourEnhancement(bool stretch, TPassReport& report) {
+    report.Account(stretch ? "Picture: in colour, each colour stretched"
+                           : "Picture: in colour, drawn as it is");
+    return stretch ? TEnhancement::StretchEachColour : TEnhancement::None;
+}
+
+void RunPass(TPassOutcome& outcome, TEnhancement enhancement, const TLineTimes& times,
+             TPassSources& sources, TPassReport& report, const TGivenElementSet* given) {
     if (!outcome.Unprocessed) {
         throw std::invalid_argument("RunPass: no image to process");
     }
@@ -380,7 +406,7 @@ void RunPass(TPassOutcome& outcome, bool channel68, const TLineTimes& times, TPa
     auto pass = std::make_unique<TPassResult>();
     pass->ImageFile = outcome.ImageFile;
     pass->Times = times;
-    pass->Channel68 = channel68;
+    pass->Channel68 = enhancement == TEnhancement::InvertAndStretch;
     TOrbit& orbit = sources.Orbit();
     if (!BuildGroundTable(orbit, times, lines, pass->GroundTable, pass->MidAltitude,
                           pass->Northbound, report, given)) {
@@ -426,12 +452,7 @@ void RunPass(TPassOutcome& outcome, bool channel68, const TLineTimes& times, TPa
 
     pass->Channel = std::move(*outcome.Unprocessed);
     outcome.Unprocessed.reset();
-    if (channel68) {
-        pass->Channel.Invert();
-        pass->Channel.StretchContrast(3.0);
-    } else {
-        pass->Channel.EqualizeContrast(0, 256, true, 2.5);
-    }
+    Enhance(pass->Channel, enhancement);
     pass->Mapping.SetMapWidth(lines);
     outcome.Result = std::move(pass);
 }

@@ -6,6 +6,7 @@
 // a finished pass over whole: a run that ends early leaves no half of itself anywhere.
 
 #include "common/DateTime.h"
+#include "compositing/ColourComposite.h"
 #include "imaging/BMPExtImage.h"
 #include "mapping/FitMap.h"
 #include "mapping/MapWithWarp.h"
@@ -119,10 +120,27 @@ private:
     std::unique_ptr<TOrbit> orbit_;
 };
 
+/// What a run does to its picture's contrast once the map is fitted.
+enum class TEnhancement {
+    Equalise,          ///< a channel image: histogram equalisation
+    InvertAndStretch,  ///< an infrared channel image (channel 68): turned over, then stretched
+    None,              ///< a colour picture, drawn as it is
+    StretchEachColour, ///< a colour picture, each colour stretched apart
+};
+
+/// Applies an enhancement: Equalise is EqualizeContrast (0, 256, clip, 2.5);
+/// InvertAndStretch is Invert then StretchContrast (3.0); StretchEachColour is
+/// StretchEachColour (3.0).
+void Enhance(TExtBitmap& picture, TEnhancement enhancement);
+/// A colour picture's enhancement (stretched or as it is), with its account line.
+TEnhancement ColourEnhancement(bool stretch, TPassReport& report);
+
 /// What a finished run hands over.
 struct TPassResult {
-    std::string ImageFile;    ///< the image as found
-    TExtBitmap Channel;       ///< the enhanced channel image, 8 bits per pixel
+    std::string ImageFile; ///< the image as found (a composite: its name in the folder)
+    /// The enhanced picture: a channel image in 8 bits per pixel, or a colour picture in
+    /// 24 (see Colour()).
+    TExtBitmap Channel;
     TLineTimes Times;         ///< when each of its lines was scanned
     bool Northbound = false;  ///< latitude grows down the image: shown turned
     bool Channel68 = false;   ///< an infrared channel-68 image (inverted when enhanced)
@@ -143,6 +161,9 @@ struct TPassResult {
     bool Fitted = false; ///< every step of the map fit succeeded
     /// What the fitted polynomials leave at each ground point, pixels.
     std::shared_ptr<const ResidualGrid> Residuals;
+
+    /// Whether the picture is in colour (a composite), not a channel image.
+    bool Colour() const { return Channel.PixelFormat() != TPixelFormat::pf8bit; }
 };
 
 /// What a run leaves: the finished pass, or what there is to show of one that ended early.
@@ -170,6 +191,8 @@ struct TChannelFileOptions {
     /// How far ahead of UTC the clock of the computer that named the file ran (days);
     /// nullopt: this computer's time zone, at the file name's date.
     std::optional<double> FileClockOffset;
+    /// Stretch each colour of a colour picture (else it is drawn as it is).
+    bool StretchColour = false;
 };
 
 /// A channel image with its decoder's file name and .STAT files: found (or looked for in
@@ -179,21 +202,33 @@ TPassOutcome ProcessChannelImageFile(const std::string& fileName,
                                      const TChannelFileOptions& options, TPassSources& sources,
                                      TPassReport& report);
 
-/// A SatDump product: a product folder, its product.cbor or one channel picture inside it.
-/// The satellite is the product's (the chosen one in `sources` is used only when the
-/// product does not say), the element set the product's own unless the Kepler folder has
-/// one nearer the pass, and each line is placed by its own time. `channel` chooses the
-/// picture by channel name when the path does not name one ("" for the first). Errors
-/// inside a stage end the run as a StageFailed error.
-TPassOutcome ProcessSatDumpProduct(const std::string& path, const std::string& channel,
-                                   TDateTime now, TPassSources& sources, TPassReport& report);
+/// Which picture of a SatDump product a run processes, when the path does not name one.
+struct TProductOptions {
+    /// The channel, by name ("" for the product's first).
+    std::string Channel;
+    /// Three channels laid together as red, green and blue (see ComposeByTime), each
+    /// enhanced as a channel image first; instead of one channel when given.
+    std::optional<TCompositeChannels> Composite;
+    /// Stretch each colour of a colour picture the path names (else it is drawn as it is).
+    bool StretchColour = false;
+};
+
+/// A SatDump product: a product folder, its product.cbor or one picture inside it. The
+/// satellite is the product's (the chosen one in `sources` is used only when the product
+/// does not say), the element set the product's own unless the Kepler folder has one
+/// nearer the pass, and each line is placed by its own time. A picture the product does
+/// not list (a colour composite the decoder wrote beside its channels) takes the times of
+/// the channels it has the lines of (see SatDumpPictureTimes). Errors inside a stage end
+/// the run as a StageFailed error.
+TPassOutcome ProcessSatDumpProduct(const std::string& path, const TProductOptions& options,
+                                   TPassSources& sources, TPassReport& report);
 
 /// The steps after the input: the ground table from each line's time, the fit, the
 /// default offsets and the enhancement. Needs at least three lines and an orbit for the
 /// pass; otherwise the run ends with the image left unprocessed in the outcome.
 /// @param outcome holds the image (Unprocessed) on entry; on success its Result.
-void RunPass(TPassOutcome& outcome, bool channel68, const TLineTimes& times, TPassSources& sources,
-             TPassReport& report, const TGivenElementSet* given = nullptr);
+void RunPass(TPassOutcome& outcome, TEnhancement enhancement, const TLineTimes& times,
+             TPassSources& sources, TPassReport& report, const TGivenElementSet* given = nullptr);
 
 /// The ground table of `lines` lines at the given times (one row per line, latitude
 /// first) and the satellite's height at the middle line; false when the orbit has no set

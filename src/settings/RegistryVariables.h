@@ -45,6 +45,9 @@ inline constexpr std::string_view kAlignAutomaticallyValue = "AlignAutomatically
 /// The satellite whose pictures are processed when the input does not say.
 inline constexpr std::string_view kSatelliteValue = "Satellite"; ///< string
 inline constexpr std::string_view kDefaultSatellite = "METEOR-M2";
+/// The picture of a decoder's product the window opens: a channel ("2"), three channels
+/// laid together as red, green and blue ("1,2,4"), or "" for the product's first channel.
+inline constexpr std::string_view kProductPictureValue = "ProductPicture"; ///< string
 /// The URLs element-set updates fetch, separated by spaces or "|" ("" for the default).
 inline constexpr std::string_view kKepsUrlsValue = "KepsUrls"; ///< string
 /// Draw the latitude/longitude grid (1) or not (0), and its colour (0x00BBGGRR).

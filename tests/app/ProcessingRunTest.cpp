@@ -444,6 +444,16 @@ TEST_F(Run, TheRealPassIsCalibratedAndARunLateIsAligned) {
     EXPECT_NEAR(run->LastAlignment().PixelOffset, 0.0, 1.5);
     EXPECT_NEAR(run->LastAlignment().LineOffset, 0.0, 1.5);
 
+    // Its channels laid together by their own times find the same coasts.
+    run->ProductComposite = TCompositeChannels{"1", "2", "4"};
+    ASSERT_TRUE(run->ProcessFile(pass));
+    EXPECT_EQ(run->ChannelBitmap().PixelFormat(), TPixelFormat::pf24bit);
+    EXPECT_TRUE(run->LastAlignment().Confident)
+        << run->LastAlignment().Doubt << " confidence " << run->LastAlignment().Confidence;
+    EXPECT_NEAR(run->LastAlignment().PixelOffset, 0.0, 1.5);
+    EXPECT_NEAR(run->LastAlignment().LineOffset, 0.0, 1.5);
+    run->ProductComposite.reset();
+
     TempDir late;
     for (const char* name : {"MSU-MR-1.png", "MSU-MR-2.png", "MSU-MR-4.png"}) {
         std::filesystem::create_symlink(pass + "/" + name, late / name);

@@ -2,6 +2,7 @@
 // overlay controls, export and the settings kept between starts.
 #include "LoopbackHttpServer.h"
 #include "SamplePass.h"
+#include "SampleProduct.h"
 #include "TempDir.h"
 #include "TestData.h"
 #include "app/VantorelForm.h"
@@ -64,6 +65,18 @@ public:
                                             const std::string& start) override {
         asked.push_back(title + "|" + start);
         return Next();
+    }
+    std::optional<std::string> ChooseProductPicture(QWidget*,
+                                                    const std::vector<std::string>& channels,
+                                                    const std::string& current) override {
+        std::string offered;
+        for (const std::string& c : channels) {
+            offered += c + " ";
+        }
+        asked.push_back(offered + "|" + current);
+        // Unasked for, the choice a window without the question makes.
+        return answers.empty() ? IFormDialogs::ChooseProductPicture(nullptr, channels, current)
+                               : Next();
     }
 
 private:
@@ -275,6 +288,36 @@ private slots:
         form->Open1Click();
         QCOMPARE(dialogs_.asked.back(), std::string("Channel file set (*_6?.bmp)"));
         QCOMPARE(Count(form->Run().Diags(), "Plotting "), 1);
+    }
+
+    // A product opened whole asks which picture, offering its channels and the last choice;
+    // a composite of three of them is processed in colour, and the choice is kept.
+    void aProductAsksForItsPictureAndKeepsTheChoice() {
+        TempDir dir;
+        TPassSources sources;
+        TPassReport report;
+        const TPassOutcome sample = testing::RunSamplePass(sources, report);
+        QVERIFY(sample.Result);
+        TBitmap picture;
+        picture.LoadFromFile(kSampleImage);
+        const std::string folder =
+            testing::WriteSampleProduct(dir, picture, sample.Result->Times,
+                                        {{"1", 0, 2400}, {"2", 160, 2400}, {"4", 80, 2400}});
+        {
+            dialogs_.answers = {folder, std::string("1,2,4")};
+            auto form = Open();
+            form->Open1Click();
+            QCOMPARE(dialogs_.asked.back(), std::string("1 2 4 |"));
+            QTRY_COMPARE(Count(form->Run().Diags(), "Plotting "), 1);
+            QCOMPARE(form->Run().ChannelBitmap().PixelFormat(), TPixelFormat::pf24bit);
+            QCOMPARE(form->Run().ChannelBitmap().Height(), 2400 - 160);
+        }
+        QCOMPARE(Stored(kProductPictureValue)->AsString(), std::optional<std::string>("1,2,4"));
+        dialogs_.answers = {folder, std::nullopt};
+        auto again = Open();
+        again->Open1Click();
+        QCOMPARE(dialogs_.asked.back(), std::string("1 2 4 |1,2,4"));
+        QCOMPARE(Count(again->Run().Diags(), "Processing"), 0);
     }
 
     void readoutFollowsThePointer() {

@@ -16,8 +16,7 @@ namespace {
 const std::string kPass = "2020_09_27_08_00_58_64";
 
 // The sample pass in dir/folder, with its .STAT files unless told otherwise.
-std::string SampleCopy(const testing::TempDir& dir, const std::string& folder,
-                       bool stat = true) {
+std::string SampleCopy(const testing::TempDir& dir, const std::string& folder, bool stat = true) {
     std::filesystem::create_directories(dir / folder);
     const std::string image = dir / (folder + "/" + kPass + ".bmp");
     std::filesystem::copy_file(testing::kSampleImage, image);
@@ -76,8 +75,9 @@ TEST_F(Batch, GoodAndBadInputsRunInParallelEachOnItsOwn) {
     ASSERT_TRUE(json);
     const nlohmann::json report = nlohmann::json::parse(*json);
     EXPECT_EQ(report["version"], 1);
-    EXPECT_EQ(report["summary"],
-              nlohmann::json({{"done", 3}, {"exit", 1}, {"failed", 2}, {"inputs", 6}, {"warnings", 1}}));
+    EXPECT_EQ(
+        report["summary"],
+        nlohmann::json({{"done", 3}, {"exit", 1}, {"failed", 2}, {"inputs", 6}, {"warnings", 1}}));
     const nlohmann::json& p = report["passes"];
     ASSERT_EQ(p.size(), inputs.size());
     for (std::size_t i = 0; i < inputs.size(); ++i) {
@@ -128,10 +128,10 @@ TEST_F(Batch, FoldersAreSearchedAndNoPictureIsReplacedUnasked) {
     root.Write("a/" + kPass + ".geo.bmp", "an earlier picture");
     TLineTimes times;
     times.Start = EncodeDateTime(2020, 9, 27, 8, 1, 0);
-    testing::SampleProductCopy(root, "pass/MSU-MR", times);
+    testing::WriteSampleProduct(root, times);
 
-    const std::vector<std::string> base = {"process", keps, "--file-clock-offset=0",
-                                           "--no-align", "--jobs=2", "--out-dir=" + out.Path(),
+    const std::vector<std::string> base = {"process",     keps,       "--file-clock-offset=0",
+                                           "--no-align",  "--jobs=2", "--out-dir=" + out.Path(),
                                            "--format=png"};
     auto call = [&](std::vector<std::string> more) {
         std::vector<std::string> args = base;
@@ -143,9 +143,9 @@ TEST_F(Batch, FoldersAreSearchedAndNoPictureIsReplacedUnasked) {
     EXPECT_NE(r.out.find("3 inputs: 2 done, 0 with warnings, 1 failed\n"), std::string::npos)
         << r.out;
     const std::string picture = out / (kPass + ".geo.png");
-    EXPECT_NE(r.out.find("failed    " + second + ": " + picture + " is the picture of " + first +
-                         " too"),
-              std::string::npos)
+    EXPECT_NE(
+        r.out.find("failed    " + second + ": " + picture + " is the picture of " + first + " too"),
+        std::string::npos)
         << r.out;
     const auto png = ReadFileBytes(picture);
     ASSERT_TRUE(png);
@@ -156,7 +156,8 @@ TEST_F(Batch, FoldersAreSearchedAndNoPictureIsReplacedUnasked) {
     const Result again = call({"--report=-", first});
     EXPECT_EQ(again.code, kExitFailure);
     const nlohmann::json report = nlohmann::json::parse(again.out);
-    EXPECT_EQ(report["passes"][0]["failure"], picture + " exists already (--overwrite replaces it)");
+    EXPECT_EQ(report["passes"][0]["failure"],
+              picture + " exists already (--overwrite replaces it)");
     EXPECT_TRUE(png == ReadFileBytes(picture));
     EXPECT_EQ(call({"--overwrite", first}).code, kExitOk);
 

@@ -132,6 +132,44 @@ TEST(ExtBitmap, StretchMapsThePercentilesWithACappedGain) {
     EXPECT_EQ(tiny.ScanLine(2)[3], 77);
 }
 
+// A colour picture is stretched colour by colour: red 100..150 to 0..150 (gain capped at
+// 3), green already spread over 0..255 kept, blue 8 levels wide left alone.
+TEST(ExtBitmap, EachColourIsStretchedFromItsOwnPercentiles) {
+    TExtBitmap b;
+    b.SetSize(204, 10);
+    for (int y = 0; y < 10; ++y) {
+        for (int x = 0; x < 204; ++x) {
+            std::uint8_t* p = b.ScanLine(y) + 3 * x;
+            p[0] = static_cast<std::uint8_t>(60 + x % 9);  // blue
+            p[1] = static_cast<std::uint8_t>(x * 255 / 203); // green
+            p[2] = static_cast<std::uint8_t>(100 + x % 51); // red
+        }
+    }
+    EXPECT_TRUE(b.IsColour());
+    const TExtBitmap before = b;
+    b.StretchEachColour(3.0);
+    for (const int x : {0, 20, 50, 203}) {
+        const std::uint8_t* p = b.ScanLine(7) + 3 * x;
+        const std::uint8_t* q = before.ScanLine(7) + 3 * x;
+        EXPECT_EQ(p[2], std::min(255, (x % 51) * 3)) << x;
+        EXPECT_EQ(p[0], q[0]) << x;
+        EXPECT_NEAR(p[1], q[1], 1) << x;
+    }
+
+    // Grey in 24 bits is no colour; an 8-bit picture never is, whatever its palette.
+    TExtBitmap grey = b;
+    for (int y = 0; y < 10; ++y) {
+        for (int x = 0; x < 204; ++x) {
+            std::uint8_t* p = grey.ScanLine(y) + 3 * x;
+            p[0] = p[1] = p[2];
+        }
+    }
+    EXPECT_FALSE(grey.IsColour());
+    TExtBitmap tinted = Grey(4, 4);
+    tinted.SetPalette({TRGBQuad{0, 0, 255, 0}});
+    EXPECT_FALSE(tinted.IsColour());
+}
+
 TEST(ExtBitmap, EqualizationTableFromAKnownHistogram) {
     // One row (always sampled): 500 pixels at level 50, 12 at level 200.
     TExtBitmap b = Grey(512, 1);

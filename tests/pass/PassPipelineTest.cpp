@@ -24,6 +24,8 @@ namespace {
 
 using testing::kSampleImage;
 using testing::kSampleKeps;
+using testing::SampleChannel;
+using testing::WriteSampleProduct;
 
 // A finished run hands over the whole pass; one that ends early hands over none of it,
 // only the image it read.
@@ -129,41 +131,172 @@ TEST(PassPipeline, LinesAfterADropoutArePlacedByTheirOwnTimes) {
               lines.end());
 }
 
+TPassOutcome RunProduct(const std::string& path, const TProductOptions& options,
+                        TPassReport& report) {
+    TPassSources sources;
+    sources.Load("no-keps", TPassSatellite::Of(*FindMeteorSatellite("59051")));
+    TPassOutcome run = ProcessSatDumpProduct(path, options, sources, report);
+    EXPECT_TRUE(run.Result) << (report.Entries().empty() ? "" : report.Entries().back().Text);
+    EXPECT_EQ(sources.Satellite().CatalogueNumber, "40069"); // the product's, not the chosen
+    return run;
+}
+
+bool Said(const TPassReport& report, const std::string& start) {
+    const auto account = report.AccountLines();
+    return std::any_of(account.begin(), account.end(),
+                       [&](const std::string& l) { return l.rfind(start, 0) == 0; });
+}
+
+void ExpectSameGround(const LocationGrid& grid, std::size_t row, const LocationGrid& reference,
+                      std::size_t referenceRow) {
+    for (const int k : {0, kNadirColumn, kGridColumns - 1}) {
+        const GeoPoint& a = grid.at(row)[static_cast<std::size_t>(k)];
+        const GeoPoint& b = reference.at(referenceRow)[static_cast<std::size_t>(k)];
+        EXPECT_NEAR(a.lat, b.lat, 1e-4) << row << " against " << referenceRow;
+        EXPECT_NEAR(a.lon, b.lon, 1e-4) << row << " against " << referenceRow;
+    }
+}
+
+// The sample pass run from its file, and its picture to make products of.
+struct SampleReference {
+    TPassSources sources;
+    TPassReport report;
+    TPassOutcome file = testing::RunSamplePass(sources, report);
+    TBitmap picture;
+    SampleReference() { picture.LoadFromFile(kSampleImage); }
+};
+
 // The sample pass as a decoder's product folder: its picture as a PNG, one time per group
 // of 8 lines (5 groups lost), its element set inside, no Kepler folder. The run takes the
 // product's satellite, set and times, and places the lines where the file route does.
 TEST(PassPipeline, AProductFolderRunsOnItsOwnSatelliteElementSetAndTimes) {
-    TPassSources fileSources;
-    TPassReport fileReport;
-    const TPassOutcome file = testing::RunSamplePass(fileSources, fileReport);
-    ASSERT_TRUE(file.Result);
-    const TLineTimes& times = file.Result->Times;
-
+    SampleReference ref;
+    ASSERT_TRUE(ref.file.Result);
     testing::TempDir dir;
-    testing::SampleProductCopy(dir, "pass/MSU-MR", times, 200, 204);
-
-    TPassSources sources;
-    sources.Load(dir / "no-keps", TPassSatellite::Of(*FindMeteorSatellite("59051")));
+    const std::string folder =
+        WriteSampleProduct(dir, ref.picture, ref.file.Result->Times, {{"1", 0, 4000, 200, 204}});
     TPassReport report;
-    const TPassOutcome run =
-        ProcessSatDumpProduct(dir / "pass/MSU-MR", "", testing::kSampleDay, sources, report);
-    ASSERT_TRUE(run.Result) << (report.Entries().empty() ? "" : report.Entries().back().Text);
-    EXPECT_EQ(sources.Satellite().CatalogueNumber, "40069"); // the product's, not the chosen
-    const auto account = report.AccountLines();
-    auto said = [&](const std::string& start) {
-        return std::any_of(account.begin(), account.end(),
-                           [&](const std::string& l) { return l.rfind(start, 0) == 0; });
-    };
-    EXPECT_TRUE(said("Element set: the one in " + (dir / "pass/MSU-MR/product.cbor")));
-    EXPECT_TRUE(said("  40 lines without a time (1600-1639)"));
+    const TPassOutcome run = RunProduct(folder, {}, report);
+    ASSERT_TRUE(run.Result);
+    EXPECT_TRUE(Said(report, "Element set: the one in " + folder + "product.cbor"));
+    EXPECT_TRUE(Said(report, "  40 lines without a time (1600-1639)"));
     for (const std::size_t line : {0u, 1599u, 1640u, 3999u}) {
-        for (const int k : {0, kNadirColumn, kGridColumns - 1}) {
-            const GeoPoint& a = run.Result->GroundTable[line][static_cast<std::size_t>(k)];
-            const GeoPoint& b = file.Result->GroundTable[line][static_cast<std::size_t>(k)];
-            EXPECT_NEAR(a.lat, b.lat, 1e-4) << line;
-            EXPECT_NEAR(a.lon, b.lon, 1e-4) << line;
+        ExpectSameGround(run.Result->GroundTable, line, ref.file.Result->GroundTable, line);
+    }
+}
+
+// Three channels of a product that start at different times, have different heights and
+// lose different lines, laid together as red, green and blue: a feature of the ground
+// (a bright square) lands on one composite pixel in all three colours, and that pixel is
+// placed where the file route places the feature. A composite the decoder wrote beside
+// its channels (SatDump keeps the groups of lines both its channels have, leaving out the
+// others) is placed by those channels' times.
+TEST(PassPipeline, ACompositeOfAProductsChannelsMeetsThemByTime) {
+    SampleReference ref;
+    ASSERT_TRUE(ref.file.Result);
+    testing::TempDir dir;
+    for (int y = 0; y < ref.picture.Height(); ++y) {
+        for (int x = 0; x < ref.picture.Width(); ++x) {
+            const bool feature = x >= 700 && x < 705 && y >= 2000 && y < 2005;
+            ref.picture.ScanLine(y)[x] =
+                feature ? 255 : std::min<std::uint8_t>(ref.picture.ScanLine(y)[x], 200);
         }
     }
+    const std::string folder =
+        WriteSampleProduct(dir, ref.picture, ref.file.Result->Times,
+                           {{"1", 0, 3200}, {"2", 400, 3600, 100, 104}, {"4", 200, 3400}});
+
+    TPassReport report;
+    const TPassOutcome run = RunProduct(folder, {"", TCompositeChannels{"1", "2", "4"}}, report);
+    ASSERT_TRUE(run.Result);
+    const TPassResult& pass = *run.Result;
+    EXPECT_TRUE(pass.Colour());
+    // The time all three cover: from channel 2's start to channel 1's end.
+    ASSERT_EQ(pass.Channel.Height(), 2800);
+    EXPECT_EQ(pass.ImageFile, folder + "composite-1-2-4.png");
+    const std::uint8_t* feature = pass.Channel.ScanLine(2002 - 400) + 3 * 702;
+    EXPECT_EQ(feature[0], 255);
+    EXPECT_EQ(feature[1], 255);
+    EXPECT_EQ(feature[2], 255);
+    const std::uint8_t* beside = pass.Channel.ScanLine(2002 - 400) + 3 * 712;
+    EXPECT_LT(beside[0] + beside[1] + beside[2], 3 * 255);
+    ExpectSameGround(pass.GroundTable, 2002 - 400, ref.file.Result->GroundTable, 2002);
+    // Channel 2's lost groups (its lines 800-839) are black in all three colours.
+    const std::uint8_t* lost = pass.Channel.ScanLine(1200 + 3 - 400) + 3 * 800;
+    EXPECT_EQ(lost[0] + lost[1] + lost[2], 0);
+    EXPECT_TRUE(Said(report, "  Colour composite: 2800 lines"));
+
+    // SatDump's 2,2,1: channel 2's groups that channel 1 has too, its lost ones left out.
+    TBitmap rgb;
+    rgb.SetSize(ref.picture.Width(), 345 * 8);
+    for (int y = 0; y < rgb.Height(); ++y) {
+        const int line = y < 800 ? 400 + y : 1240 + (y - 800);
+        for (int x = 0; x < rgb.Width(); ++x) {
+            const std::uint8_t v = ref.picture.ScanLine(line)[x];
+            std::uint8_t* p = rgb.ScanLine(y) + 3 * x;
+            p[0] = v;
+            p[1] = p[2] = static_cast<std::uint8_t>(v / 2);
+        }
+    }
+    TPngImage png;
+    png.AssignBitmap(rgb);
+    png.SaveToFile(folder + "msu_mr_rgb_221.png");
+    TPassReport written;
+    const TPassOutcome beside221 = RunProduct(folder + "msu_mr_rgb_221.png", {}, written);
+    ASSERT_TRUE(beside221.Result);
+    EXPECT_TRUE(beside221.Result->Colour());
+    EXPECT_TRUE(Said(written, "  The product does not list msu_mr_rgb_221.png (2760 lines): it "
+                              "has the lines channels 2, 1 have in common"));
+    ExpectSameGround(beside221.Result->GroundTable, 100, ref.file.Result->GroundTable, 500);
+    ExpectSameGround(beside221.Result->GroundTable, 900, ref.file.Result->GroundTable, 1340);
+}
+
+// A colour ref.picture named like a channel image, with the pass's .STAT files, keeps its
+// colours and is drawn as it is (stretched colour by colour when asked), with the timing
+// and map of its channel; grey pixels in 24 bits are a channel image still.
+TEST(PassPipeline, AColourPictureKeepsItsColoursAndItsChannelsTiming) {
+    TPassSources sources;
+    TPassReport greyReport;
+    const TPassOutcome grey = testing::RunSamplePass(sources, greyReport);
+    ASSERT_TRUE(grey.Result);
+
+    testing::TempDir dir;
+    const std::string name = testing::ShiftedSampleCopy(dir, 0, 0);
+    TExtBitmap colour;
+    colour.LoadFromFile(name);
+    colour.SetPixelFormat(TPixelFormat::pf24bit);
+    TExtBitmap greyIn24 = colour;
+    greyIn24.SaveToFile(name);
+    TPassReport report24;
+    const TPassOutcome as24 = testing::RunSamplePass(sources, report24, name);
+    ASSERT_TRUE(as24.Result);
+    EXPECT_FALSE(as24.Result->Colour());
+    EXPECT_TRUE(std::equal(as24.Result->Channel.Bits().begin(), as24.Result->Channel.Bits().end(),
+                           grey.Result->Channel.Bits().begin()));
+
+    testing::Colourise(colour);
+    colour.SaveToFile(name);
+    TPassReport report;
+    const TPassOutcome run = testing::RunSamplePass(sources, report, name);
+    ASSERT_TRUE(run.Result);
+    EXPECT_TRUE(run.Result->Colour());
+    EXPECT_TRUE(std::equal(run.Result->Channel.Bits().begin(), run.Result->Channel.Bits().end(),
+                           colour.Bits().begin()));
+    EXPECT_TRUE(Said(report, "Picture: in colour, drawn as it is"));
+    ExpectSameGround(run.Result->GroundTable, 0, grey.Result->GroundTable, 0);
+    ExpectSameGround(run.Result->GroundTable, 3999, grey.Result->GroundTable, 3999);
+    EXPECT_EQ(run.Result->LineOffset, grey.Result->LineOffset);
+
+    sources.Load(kSampleKeps, TPassSatellite{});
+    TPassReport stretchedReport;
+    FixedClock utc(testing::kSampleDay, 0.0);
+    ScopedClock scoped(utc);
+    const TPassOutcome stretched = ProcessChannelImageFile(
+        name, {"", testing::kSampleDay, std::nullopt, true}, sources, stretchedReport);
+    ASSERT_TRUE(stretched.Result);
+    EXPECT_TRUE(stretched.Result->Colour());
+    EXPECT_FALSE(std::equal(stretched.Result->Channel.Bits().begin(),
+                            stretched.Result->Channel.Bits().end(), colour.Bits().begin()));
 }
 
 // The readout agrees with the overlay to the picture's sides, and answers for every column:

@@ -331,7 +331,7 @@ TEST(SatDumpRealPass, ReadsTheMeteorM24Product) {
     EXPECT_EQ(p.Images[1].Timestamps.size(), 304u);
     EXPECT_EQ(p.Images[2].Timestamps.size(), 317u);
 
-    const TSatDumpLineTimes t = SatDumpLineTimes(p, p.Images[s.ImageIndex], 2760);
+    const TSatDumpLineTimes t = SatDumpLineTimes(p, p.Images[s.ImageIndex.value()], 2760);
     EXPECT_EQ(t.Timed, 219 * 8);
     EXPECT_NEAR(t.LinePeriodSeconds, kDefaultLinePeriodSeconds, 1e-5);
     ASSERT_TRUE(t.Times[0]);

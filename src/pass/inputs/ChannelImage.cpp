@@ -18,6 +18,15 @@ std::string FirstBytes(const std::string& path, std::size_t count) {
     return bytes;
 }
 
+// A colour picture stays in colour, in 24 bits.
+bool KeepColour(TChannelImage& image) {
+    image.Colour = image.Bitmap.IsColour();
+    if (image.Colour && image.Bitmap.PixelFormat() != TPixelFormat::pf24bit) {
+        image.Bitmap.SetPixelFormat(TPixelFormat::pf24bit);
+    }
+    return image.Colour;
+}
+
 } // namespace
 
 TImageFileFormat ImageFileFormat(std::string_view firstBytes, const std::string& fileName) {
@@ -43,10 +52,10 @@ TChannelImage LoadChannelImage(const std::string& path) {
     TExtBitmap& bitmap = image.Bitmap;
     switch (image.Format) {
     case TImageFileFormat::Jpeg: {
-        bitmap.SetPixelFormat(TPixelFormat::pf8bit);
-        bitmap.EnsureGrayPalette();
         try {
-            const TJpegReadResult read = ReadJpegFile(&bitmap, path, false, 0);
+            // Colour comes through as three components; a grey picture as one, or as three
+            // equal ones, which are its grey levels exactly.
+            const TJpegReadResult read = ReadJpegFile(&bitmap, path, true, 0);
             image.RowsDecoded = read.RowsDecoded;
             image.RowsInFile = read.RowsInHeader;
             image.DecoderWarning = read.Warning;
@@ -55,6 +64,10 @@ TChannelImage LoadChannelImage(const std::string& path) {
             throw EInvalidGraphic("Cannot read the JPEG file " + path + ": " + reason, reason,
                                   path);
         }
+        if (KeepColour(image)) {
+            return image;
+        }
+        bitmap.ToGreyLevels();
         bitmap.EqualizeContrast(0, 256, false, 2.5);
         return image;
     }
@@ -72,8 +85,10 @@ TChannelImage LoadChannelImage(const std::string& path) {
         bitmap.LoadFromFile(path);
         break;
     }
-    bitmap.ToGreyLevels();
     image.RowsDecoded = image.RowsInFile = bitmap.Height();
+    if (!KeepColour(image)) {
+        bitmap.ToGreyLevels();
+    }
     return image;
 }
 

@@ -2,7 +2,8 @@
 
 // A channel image file as the decoder wrote it: a BMP, JPEG or PNG, told apart by its
 // first bytes (the extension decides only when they say nothing), read into an 8-bit
-// bitmap with a grey palette.
+// bitmap with a grey palette; or a colour picture (a composite of channels), kept in
+// colour.
 
 #include "imaging/BMPExtImage.h"
 
@@ -18,7 +19,9 @@ enum class TImageFileFormat { Bmp, Jpeg, Png };
 TImageFileFormat ImageFileFormat(std::string_view firstBytes, const std::string& fileName);
 
 struct TChannelImage {
-    TExtBitmap Bitmap; ///< 8 bits per pixel under the 256-level grey ramp
+    /// 8 bits per pixel under the 256-level grey ramp; for a colour picture 24 bits.
+    TExtBitmap Bitmap;
+    bool Colour = false; ///< a colour picture: Bitmap holds its colours as read
     TImageFileFormat Format = TImageFileFormat::Bmp;
     /// Rows decoded from the file and rows it should hold: fewer for a JPEG cut short.
     int RowsDecoded = 0;
@@ -27,12 +30,13 @@ struct TChannelImage {
     std::string DecoderWarning;
 };
 
-/// Reads a channel image. A JPEG gets the grey ramp before decoding and is equalised
-/// once (clip limiting off), its compression leaving the contrast flat; a BMP is read by
-/// the bitmap's tolerant reader. Whatever its depth and palette (1-bit, 4-bit, a palette
-/// of 224 entries, colour), every image then holds the grey level of each pixel's colour
-/// under the full 256-level ramp, so that contrast can spread it; alpha is blended over
-/// black. Errors of the readers are thrown with their text.
+/// Reads a channel image. A JPEG is equalised once (clip limiting off), its compression
+/// leaving the contrast flat; a BMP is read by the bitmap's tolerant reader. Whatever its
+/// depth and palette (1-bit, 4-bit, a palette of 224 entries, grey pixels in 24 bits),
+/// every image then holds the grey level of each pixel under the full 256-level ramp, so
+/// that contrast can spread it; alpha is blended over black. A picture of 16 bits or more
+/// a pixel whose pixels are not all grey is a colour picture: it keeps its colours, in
+/// 24 bits, untouched. Errors of the readers are thrown with their text.
 TChannelImage LoadChannelImage(const std::string& path);
 
 } // namespace vantorel

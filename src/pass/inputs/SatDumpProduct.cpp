@@ -21,9 +21,11 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <filesystem>
 #include <limits>
+#include <numeric>
 
 namespace vantorel {
 namespace {
@@ -233,6 +235,33 @@ std::optional<std::string> ReadCapped(const std::string& path, std::size_t maxBy
     return ReadFileBytes(path);
 }
 
+ESatDumpProduct NoSuchPicture(const TSatDumpSource& s, const std::string& cause) {
+    std::string names;
+    for (const TSatDumpImage& im : s.Product.Images) {
+        names += (names.empty() ? "" : ", ") + im.Channel + " (" + im.File + ")";
+    }
+    return ESatDumpProduct("The SatDump product has no such picture",
+                           cause + "; it has channels " + names, s.ProductFile);
+}
+
+// The groups of `first` whose time every other image has too (a missing one matching a
+// missing one), as SatDump lays channels together.
+std::vector<double> CommonGroups(const TSatDumpImage& first,
+                                 const std::vector<const TSatDumpImage*>& others) {
+    std::vector<double> kept;
+    for (const double t : first.Timestamps) {
+        const bool everywhere =
+            std::all_of(others.begin(), others.end(), [t](const TSatDumpImage* other) {
+                return std::any_of(other->Timestamps.begin(), other->Timestamps.end(),
+                                   [t](double u) { return u == t || (std::isnan(u) && std::isnan(t)); });
+            });
+        if (everywhere) {
+            kept.push_back(t);
+        }
+    }
+    return kept;
+}
+
 double Median(std::vector<double> values) {
     const auto mid = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
     std::nth_element(values.begin(), mid, values.end());
@@ -411,37 +440,29 @@ TSatDumpSource OpenSatDumpProduct(const std::string& path, const std::string& ch
         {reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size()}, s.ProductFile);
     const std::vector<TSatDumpImage>& images = s.Product.Images;
 
-    const auto mismatch = [&](const std::string& cause) -> ESatDumpProduct {
-        std::string names;
-        for (const TSatDumpImage& im : images) {
-            names += (names.empty() ? "" : ", ") + im.Channel + " (" + im.File + ")";
-        }
-        return ESatDumpProduct("The SatDump product has no such picture",
-                               cause + "; it has channels " + names, s.ProductFile);
-    };
-
-    auto chosen = images.begin();
     const bool namesPicture =
         !DirectoryExists(path) && !SameText(ExtractFileName(path), kProductFileName);
     if (namesPicture) {
         const std::string name = ExtractFileName(path);
-        chosen = std::find_if(images.begin(), images.end(),
-                              [&](const TSatDumpImage& im) { return SameText(im.File, name); });
-        if (chosen == images.end()) {
-            throw mismatch("it does not list " + name);
+        const auto listed = std::find_if(images.begin(), images.end(), [&](const TSatDumpImage& im) {
+            return SameText(im.File, name);
+        });
+        if (listed != images.end()) {
+            s.ImageIndex = static_cast<std::size_t>(listed - images.begin());
+            if (!channel.empty() && listed->Channel != channel) {
+                throw NoSuchPicture(s, name + " is channel " + listed->Channel + ", not " + channel);
+            }
+        } else if (!FileExists(path)) {
+            throw NoSuchPicture(s, "it does not list " + name);
+        } else if (!channel.empty()) {
+            throw NoSuchPicture(s, name + " is not a channel of it, not " + channel);
         }
-        if (!channel.empty() && chosen->Channel != channel) {
-            throw mismatch(name + " is channel " + chosen->Channel + ", not " + channel);
-        }
-    } else if (!channel.empty()) {
-        chosen = std::find_if(images.begin(), images.end(),
-                              [&](const TSatDumpImage& im) { return im.Channel == channel; });
-        if (chosen == images.end()) {
-            throw mismatch("no channel " + channel);
-        }
+        s.ImagePath = ExtractFilePath(s.ProductFile) +
+                      (s.ImageIndex ? images[*s.ImageIndex].File : name);
+    } else {
+        s.ImageIndex = channel.empty() ? 0 : FindSatDumpChannel(s, channel);
+        s.ImagePath = ExtractFilePath(s.ProductFile) + images[*s.ImageIndex].File;
     }
-    s.ImageIndex = static_cast<std::size_t>(chosen - images.begin());
-    s.ImagePath = ExtractFilePath(s.ProductFile) + chosen->File;
 
     // dataset.json sits in the folder that holds the product folders of one pass.
     const std::filesystem::path folder =
@@ -463,6 +484,79 @@ TSatDumpSource OpenSatDumpProduct(const std::string& path, const std::string& ch
         s.Satellite = s.Product.Tle->Name;
     }
     return s;
+}
+
+std::size_t FindSatDumpChannel(const TSatDumpSource& source, const std::string& channel) {
+    const std::vector<TSatDumpImage>& images = source.Product.Images;
+    const auto found = std::find_if(images.begin(), images.end(),
+                                    [&](const TSatDumpImage& im) { return im.Channel == channel; });
+    if (found == images.end()) {
+        throw NoSuchPicture(source, "no channel " + channel);
+    }
+    return static_cast<std::size_t>(found - images.begin());
+}
+
+std::optional<TSatDumpPictureTimes> SatDumpPictureTimes(const TSatDumpProduct& product,
+                                                        const std::string& fileName, int lines) {
+    const std::vector<TSatDumpImage>& images = product.Images;
+    auto linesPerGroup = [&](const TSatDumpImage& image) {
+        return product.TimestampsType == TSatDumpTimestamps::PerLine
+                   ? 1
+                   : std::max(image.LinesPerTimestamp, 1);
+    };
+    // The channels laid together, the first one's order kept; nullopt unless they give
+    // the picture's lines.
+    auto tryChannels = [&](const std::vector<std::size_t>& which) -> std::optional<TSatDumpPictureTimes> {
+        TSatDumpImage laid = images[which.front()];
+        std::vector<const TSatDumpImage*> others;
+        TSatDumpPictureTimes out;
+        for (const std::size_t i : which) {
+            out.Channels.push_back(images[i].Channel);
+            if (i != which.front()) {
+                others.push_back(&images[i]);
+            }
+        }
+        laid.Timestamps = CommonGroups(images[which.front()], others);
+        if (static_cast<long long>(laid.Timestamps.size()) * linesPerGroup(laid) != lines) {
+            return std::nullopt;
+        }
+        out.Times = SatDumpLineTimes(product, laid, lines);
+        return out;
+    };
+
+    // SatDump names a composite after its channels: "msu_mr_rgb_221".
+    std::string stem = ChangeFileExt(ExtractFileName(fileName), "");
+    std::size_t digits = stem.size();
+    while (digits > 0 && std::isdigit(static_cast<unsigned char>(stem[digits - 1]))) {
+        --digits;
+    }
+    std::vector<std::size_t> named;
+    for (std::size_t k = digits; k < stem.size(); ++k) {
+        const auto found = std::find_if(images.begin(), images.end(), [&](const TSatDumpImage& im) {
+            return im.Channel == std::string(1, stem[k]);
+        });
+        if (found == images.end()) {
+            named.clear();
+            break;
+        }
+        const auto index = static_cast<std::size_t>(found - images.begin());
+        if (std::find(named.begin(), named.end(), index) == named.end()) {
+            named.push_back(index);
+        }
+    }
+    if (!named.empty()) {
+        if (auto t = tryChannels(named)) {
+            return t;
+        }
+    }
+    for (std::size_t i = 0; i < images.size(); ++i) {
+        if (auto t = tryChannels({i})) {
+            return t;
+        }
+    }
+    std::vector<std::size_t> all(images.size());
+    std::iota(all.begin(), all.end(), std::size_t{0});
+    return tryChannels(all);
 }
 
 TSatDumpLineTimes SatDumpLineTimes(const TSatDumpProduct& product, const TSatDumpImage& image,

@@ -112,8 +112,10 @@ std::optional<std::string> FindSatDumpProductFile(const std::string& path);
 struct TSatDumpSource {
     std::string ProductFile; ///< the product.cbor read
     TSatDumpProduct Product;
-    std::size_t ImageIndex = 0; ///< into Product.Images
-    std::string ImagePath;      ///< the product folder + that image's file name
+    /// Into Product.Images; nullopt for a picture in the folder that the product does not
+    /// list (a composite the decoder wrote beside its channels).
+    std::optional<std::size_t> ImageIndex;
+    std::string ImagePath; ///< the product folder + the picture's file name
     /// From dataset.json one folder up, else the element set's name; "" when neither.
     std::string Satellite;
     std::string DatasetFile; ///< the dataset.json read; "" when there is none
@@ -121,12 +123,17 @@ struct TSatDumpSource {
     std::string DatasetProblem;
 };
 
-/// Finds and reads a product from a product folder, its product.cbor, or one channel
-/// picture inside the folder. The image meant is the picture named, else the image whose
-/// channel name is `channel`, else the first.
-/// @throws ESatDumpProduct when there is no product.cbor, it cannot be read or used, it
-///         lists no such picture or channel, or the picture and the channel disagree.
+/// Finds and reads a product from a product folder, its product.cbor, or one picture
+/// inside the folder. The image meant is the picture named (listed or not), else the image
+/// whose channel name is `channel`, else the first.
+/// @throws ESatDumpProduct when there is no product.cbor, it cannot be read or used, the
+///         picture named is not there, it lists no such channel, or the picture and the
+///         channel disagree.
 TSatDumpSource OpenSatDumpProduct(const std::string& path, const std::string& channel = {});
+
+/// The index of the product's image of a channel.
+/// @throws ESatDumpProduct "The SatDump product has no such picture" when it has none.
+std::size_t FindSatDumpChannel(const TSatDumpSource& source, const std::string& channel);
 
 /// The time of each line of an image.
 struct TSatDumpLineTimes {
@@ -144,5 +151,21 @@ struct TSatDumpLineTimes {
 /// time give their lines none: nothing is invented here.
 TSatDumpLineTimes SatDumpLineTimes(const TSatDumpProduct& product, const TSatDumpImage& image,
                                    int lines);
+
+/// The times of a picture the product does not list, with the channels it was made of.
+struct TSatDumpPictureTimes {
+    TSatDumpLineTimes Times;
+    std::vector<std::string> Channels; ///< the first one's groups give the picture's order
+};
+
+/// The times of a picture in the product's folder that the product does not list: a
+/// composite the decoder laid together from channels. SatDump keeps, in its first
+/// channel's order, the groups of lines whose time stamp every channel of the composite
+/// has (a missing group matching a missing one) and leaves the others out. Which channels
+/// is found from the picture's height: those its name ends with ("msu_mr_rgb_221":
+/// channels 2 and 1), else one channel of that height, else all of them; nullopt when
+/// none gives `lines` lines.
+std::optional<TSatDumpPictureTimes> SatDumpPictureTimes(const TSatDumpProduct& product,
+                                                        const std::string& fileName, int lines);
 
 } // namespace vantorel
