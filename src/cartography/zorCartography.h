@@ -211,6 +211,12 @@ private:
     /// so a redraw that only moves it costs no projection at all.
     void EnsureTraced(size_t index, int jumpLimit);
     void ProjectSegment(size_t index);
+    /// Projects only the points of the pieces that may reach FTraceCells, and each
+    /// piece's end points; the others count as off the map. False when every piece may
+    /// reach them (all points were projected).
+    bool ProjectSegmentWithin(size_t index);
+    /// Makes the runs of this generation reach every cell of `cells` (the globe when null).
+    void TraceWithin(const TGeoExtent* cells);
     bool InView(const TLineSegment& segment) const;
     /// Draws the segments that may reach `picture`, placed at `offset` (added to the
     /// mapping's pixels). plainRules: check each segment for a run the plain rules would
@@ -233,12 +239,21 @@ private:
         std::uint64_t generation = 0; // of its runs; 0 none
         std::uint32_t firstRun = 0;   // in FRuns
         std::uint32_t endRun = 0;
+        std::uint32_t firstPiece = 0; // in FPieces; none for a short segment
+        std::uint32_t endPiece = 0;
+        bool partial = false;         // its runs leave out pieces off FTraceCells
+        std::uint64_t traceEpoch = 0; // of FTraceCells when its runs were made
     };
+    /// Long cullable segments are also culled by pieces of kPiecePoints edges (each
+    /// piece's end point is the next one's first): a long coast mostly lies far off the
+    /// picture.
+    static constexpr size_t kPiecePoints = 64;
     struct Run {
         std::uint32_t first = 0; // in FRunPoints
         std::uint32_t count = 0;
     };
     std::vector<SegmentInfo> FSegments;   ///< one per item
+    std::vector<TGeoExtent::CellSpan> FPieces; ///< the cells of the long segments' pieces
     std::vector<Run> FRuns;               ///< runs of two or more points, per segment
     std::vector<TPoint> FRunPoints;       ///< their points in the mapping's pixels
     std::vector<ProjectedPoint> FScratch; ///< one segment's projected points
@@ -247,6 +262,11 @@ private:
     int FTracedJumpLimit = 0;
     bool FTracedClose = false;
     std::uint64_t FGeneration = 0;
+    /// The cells the runs of this generation reach (all of them when FTraceGlobe): pieces
+    /// of segments outside them are not projected.
+    TGeoExtent FTraceCells;
+    bool FTraceGlobe = false;
+    std::uint64_t FTraceEpoch = 0; ///< grows whenever FTraceCells do
     TPictureFootprint FFootprint; ///< of the present mapping state, when projected
     bool StartsRunAt(const SegmentInfo& info, TPoint mapped) const;
 

@@ -4,7 +4,8 @@
 // TraceRuns); otherwise the closing line would cross the picture.
 //
 // What makes it fast, none of which changes a pixel: segments that cannot reach the
-// bitmap are left out before they are projected (GeoExtent.h); the runs a segment draws
+// bitmap, and the pieces of long ones that cannot, are left out before they are
+// projected (GeoExtent.h); the runs a segment draws
 // are kept per mapping state, as they do not depend on where the overlay is placed; and
 // from the second drawing of a mapping state on, the pixels the lines cover around the
 // bitmap are kept, so that a redraw that moves the overlay copies them.
@@ -52,6 +53,10 @@ void Line(TCanvas& c, int x1, int y1, int x2, int y2) {
     c.LineTo(x2, y2);
 }
 
+// Pixels around the bitmap that a cover keeps, so that the overlay can move that far
+// (the arrow keys move it by 1 to 16) before the lines are drawn again.
+constexpr int kCoverMargin = 128;
+
 int PlacementCode(const std::string& field, int fallback) {
     static const char* const kCodes[] = {"N", "NE", "E", "SE", "S", "SW", "W", "NW"};
     const std::string upper = UpperCase(field);
@@ -80,6 +85,13 @@ void TCartogList::DrawBoundaries(TBitmap& bitmap, int pixelOffset, int lineOffse
     if (!CullSegments) {
         DrawBoundariesOnCanvas(canvas, pixelOffset, lineOffset);
     } else if (!KeepCover || !DrawFromCover(bitmap, pixelOffset, lineOffset)) {
+        // The runs are traced as far as the cover reaches and a little further, so that
+        // neither it nor the nudges that follow trace them again.
+        constexpr int kReach = kCoverMargin + 32;
+        const TGeoExtent reach =
+            PictureExtent(bitmap.Width() + 2 * kReach, bitmap.Height() + 2 * kReach,
+                          pixelOffset + kReach, lineOffset - kReach, canvas.Pen.Width);
+        TraceWithin(&reach);
         const TGeoExtent picture = PictureExtent(bitmap.Width(), bitmap.Height(), pixelOffset,
                                                  lineOffset, canvas.Pen.Width);
         DrawBoundariesOnCanvas(canvas, pixelOffset, lineOffset, &picture);
@@ -131,6 +143,9 @@ void TCartogList::SyncProjection(int jumpLimit) {
     FRunPoints.clear();
     FTracedJumpLimit = jumpLimit;
     FTracedClose = ClosePolylines;
+    FTraceCells = TGeoExtent();
+    FTraceGlobe = false;
+    ++FTraceEpoch;
     if (!sameMapping) {
         FProjectedMapping = Mapping;
         FProjectedVersion = Mapping->ProjectionVersion();
@@ -144,6 +159,53 @@ void TCartogList::ProjectSegment(size_t index) {
     for (size_t i = 0; i < points.size(); ++i) {
         ProjectedPoint& q = FScratch[i];
         q.onMap = Mapping->LatLonToImage(q.x, q.y, points[i].lon, points[i].lat);
+    }
+}
+
+bool TCartogList::ProjectSegmentWithin(size_t index) {
+    const SegmentInfo& info = FSegments[index];
+    if (FTraceGlobe || info.firstPiece == info.endPiece) {
+        ProjectSegment(index);
+        return false;
+    }
+    const std::vector<BoundaryPoint>& points = FItems[index]->Points;
+    const size_t count = points.size();
+    FScratch.assign(count, ProjectedPoint{});
+    auto project = [&](size_t i) {
+        ProjectedPoint& q = FScratch[i];
+        q.onMap = Mapping->LatLonToImage(q.x, q.y, points[i].lon, points[i].lat);
+    };
+    // The runs break where a piece is left out: none of its lines reaches the cells. The
+    // segment's own ends are placed all the same, as closing the ring depends on them.
+    bool leftOut = false;
+    size_t next = 0; // the first point not yet projected
+    for (std::uint32_t piece = info.firstPiece; piece < info.endPiece; ++piece) {
+        const size_t first = (piece - info.firstPiece) * kPiecePoints;
+        const size_t last = std::min(first + kPiecePoints, count - 1);
+        if (!FTraceCells.IntersectsCells(FPieces[piece])) {
+            leftOut = true;
+            continue;
+        }
+        for (size_t i = std::max(first, next); i <= last; ++i) {
+            project(i);
+        }
+        next = last + 1;
+    }
+    project(0);
+    project(count - 1);
+    return leftOut;
+}
+
+void TCartogList::TraceWithin(const TGeoExtent* cells) {
+    if (FTraceGlobe) {
+        return;
+    }
+    if (cells == nullptr) {
+        FTraceGlobe = true;
+        ++FTraceEpoch;
+    } else if (!FTraceCells.Holds(*cells)) {
+        FTraceCells = FTraceCells.With(*cells);
+        ++FTraceEpoch;
     }
 }
 
@@ -222,10 +284,11 @@ void TraceRuns(std::span<const TCartogList::ProjectedPoint> points, TPoint offse
 
 void TCartogList::EnsureTraced(size_t index, int jumpLimit) {
     SegmentInfo& info = FSegments[index];
-    if (info.generation == FGeneration) {
+    if (info.generation == FGeneration && (!info.partial || info.traceEpoch == FTraceEpoch)) {
         return;
     }
-    ProjectSegment(index);
+    info.partial = ProjectSegmentWithin(index);
+    info.traceEpoch = FTraceEpoch;
     info.firstRun = static_cast<std::uint32_t>(FRuns.size());
     std::vector<TPoint> run;
     info.far = false;
@@ -278,6 +341,7 @@ void TCartogList::DrawSegments(TCanvas& canvas, TPoint offset, const TGeoExtent*
                                bool plainRules, std::vector<size_t>* far) {
     const int jumpLimit = EffectiveJumpLimit();
     SyncProjection(jumpLimit);
+    TraceWithin(picture);
     std::vector<TPoint> run;
     run.reserve(static_cast<size_t>(MaxCount) + 2);
     int cursor = 0;
@@ -331,10 +395,6 @@ bool TCartogList::StartsRunAt(const SegmentInfo& info, TPoint mapped) const {
 }
 
 namespace {
-
-// Pixels around the bitmap that a cover keeps, so that the overlay can move that far
-// (the arrow keys move it by 1 to 16) before the lines are drawn again.
-constexpr int kCoverMargin = 128;
 
 bool EarlierPoint(const TPoint& a, const TPoint& b) {
     return a.X != b.X ? a.X < b.X : a.Y < b.Y;
