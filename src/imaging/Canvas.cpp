@@ -492,9 +492,12 @@ void TCanvas::Draw(int x, int y, const TBitmap& source) {
             std::memcpy(dst, src, static_cast<std::size_t>(count) * toBpp);
         } else if (!lookup.empty()) {
             if (toBpp == 3) {
-                for (int i = 0; i < count; ++i) {
-                    std::memcpy(dst + 3 * i, lookup[src[i]].bytes, 3);
+                // Four bytes at a time, each store's last byte overwritten by the next
+                // pixel's: a whole picture is copied on every redraw.
+                for (int i = 0; i + 1 < count; ++i) {
+                    std::memcpy(dst + 3 * i, lookup[src[i]].bytes, 4);
                 }
+                std::memcpy(dst + 3 * (count - 1), lookup[src[count - 1]].bytes, 3);
             } else {
                 for (int i = 0; i < count; ++i) {
                     std::memcpy(dst + toBpp * i, lookup[src[i]].bytes,
