@@ -81,12 +81,13 @@ class TImageDisplay final : public QWidget {
     Q_OBJECT
 public:
     explicit TImageDisplay(QWidget* parent = nullptr);
-    /// Shows the bitmap (24 bits per pixel); the widget takes its size. The bitmap must
-    /// outlive the next call.
+    /// Shows the bitmap; the widget takes its size. The bitmap must outlive the next call
+    /// and be shown again whenever it changes: it is painted from where it lies.
     void SetPicture(const TBitmap& bitmap);
     /// Paint events so far (the key-to-picture benchmark waits for one).
     int PaintCount() const { return paintCount_; }
-    QImage Picture() const { return image_; }
+    /// A copy of the picture shown.
+    QImage Picture() const;
 
 signals:
     void PointerMoved(int x, int y);
@@ -96,7 +97,11 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
 
 private:
-    QImage image_;
+    bool ViewValid() const;
+
+    QImage image_;                   ///< a view of *shown_
+    const TBitmap* shown_ = nullptr; ///< the run's bitmap or converted_
+    std::optional<TBitmap> converted_;
     int paintCount_ = 0;
 };
 
