@@ -206,15 +206,22 @@ private:
     /// Starts a new generation of traced runs when Mapping, its state, the jump limit or
     /// ClosePolylines changed since the last drawing.
     void SyncProjection(int jumpLimit);
-    /// Projects the segment and keeps its runs, as the drawing rules make them, unless
+    /// Projects the segments and keeps their runs, as the drawing rules make them, unless
     /// this generation already did. Runs do not depend on where the overlay is placed,
     /// so a redraw that only moves it costs no projection at all.
-    void EnsureTraced(size_t index, int jumpLimit);
+    void TraceSegments(std::span<const size_t> indices, int jumpLimit);
     void ProjectSegment(size_t index);
-    /// Projects only the points of the pieces that may reach FTraceCells, and each
-    /// piece's end points; the others count as off the map. False when every piece may
-    /// reach them (all points were projected).
-    bool ProjectSegmentWithin(size_t index);
+    /// Points [first, end) of a segment, projected to FScratch[at ...].
+    struct Stretch {
+        size_t segment = 0;
+        size_t first = 0;
+        size_t end = 0;
+        size_t at = 0;
+    };
+    /// The stretches of a segment to project when its points go to FScratch[at ...]: the
+    /// pieces that may reach FTraceCells and the segment's ends; the other points count
+    /// as off the map. False when every piece may reach them (all points are projected).
+    bool PlanProjection(size_t index, size_t at, std::vector<Stretch>& stretches) const;
     /// Makes the runs of this generation reach every cell of `cells` (the globe when null).
     void TraceWithin(const TGeoExtent* cells);
     bool InView(const TLineSegment& segment) const;
@@ -256,7 +263,7 @@ private:
     std::vector<TGeoExtent::CellSpan> FPieces; ///< the cells of the long segments' pieces
     std::vector<Run> FRuns;               ///< runs of two or more points, per segment
     std::vector<TPoint> FRunPoints;       ///< their points in the mapping's pixels
-    std::vector<ProjectedPoint> FScratch; ///< one segment's projected points
+    std::vector<ProjectedPoint> FScratch; ///< projected points of the segments being traced
     const TMapping* FProjectedMapping = nullptr;
     std::uint64_t FProjectedVersion = 0;
     int FTracedJumpLimit = 0;

@@ -11,6 +11,7 @@
 // bitmap are kept, so that a redraw that moves the overlay copies them.
 #include "cartography/zorCartography.h"
 
+#include "common/Parallel.h"
 #include "common/StringUtils.h"
 #include "imaging/Bitmap.h"
 #include "imaging/Canvas.h"
@@ -162,23 +163,26 @@ void TCartogList::ProjectSegment(size_t index) {
     }
 }
 
-bool TCartogList::ProjectSegmentWithin(size_t index) {
+bool TCartogList::PlanProjection(size_t index, size_t at, std::vector<Stretch>& stretches) const {
     const SegmentInfo& info = FSegments[index];
+    const size_t count = FItems[index]->Points.size();
     if (FTraceGlobe || info.firstPiece == info.endPiece) {
-        ProjectSegment(index);
+        stretches.push_back({index, 0, count, at});
         return false;
     }
-    const std::vector<BoundaryPoint>& points = FItems[index]->Points;
-    const size_t count = points.size();
-    FScratch.assign(count, ProjectedPoint{});
-    auto project = [&](size_t i) {
-        ProjectedPoint& q = FScratch[i];
-        q.onMap = Mapping->LatLonToImage(q.x, q.y, points[i].lon, points[i].lat);
-    };
     // The runs break where a piece is left out: none of its lines reaches the cells. The
     // segment's own ends are placed all the same, as closing the ring depends on them.
     bool leftOut = false;
-    size_t next = 0; // the first point not yet projected
+    size_t next = 0; // the first point not yet planned
+    const auto plan = [&](size_t first, size_t end) {
+        if (!stretches.empty() && stretches.back().segment == index &&
+            stretches.back().end == first) {
+            stretches.back().end = end;
+        } else {
+            stretches.push_back({index, first, end, at + first});
+        }
+        next = end;
+    };
     for (std::uint32_t piece = info.firstPiece; piece < info.endPiece; ++piece) {
         const size_t first = (piece - info.firstPiece) * kPiecePoints;
         const size_t last = std::min(first + kPiecePoints, count - 1);
@@ -186,13 +190,17 @@ bool TCartogList::ProjectSegmentWithin(size_t index) {
             leftOut = true;
             continue;
         }
-        for (size_t i = std::max(first, next); i <= last; ++i) {
-            project(i);
+        if (next == 0 && first > 0) {
+            plan(0, 1);
         }
-        next = last + 1;
+        plan(std::max(first, next), last + 1);
     }
-    project(0);
-    project(count - 1);
+    if (next == 0) {
+        plan(0, 1);
+    }
+    if (next < count) {
+        plan(count - 1, count);
+    }
     return leftOut;
 }
 
@@ -282,30 +290,71 @@ void TraceRuns(std::span<const TCartogList::ProjectedPoint> points, TPoint offse
 
 } // namespace
 
-void TCartogList::EnsureTraced(size_t index, int jumpLimit) {
-    SegmentInfo& info = FSegments[index];
-    if (info.generation == FGeneration && (!info.partial || info.traceEpoch == FTraceEpoch)) {
+void TCartogList::TraceSegments(std::span<const size_t> indices, int jumpLimit) {
+    // Which points each segment not yet traced needs, then all of them projected on every
+    // core, then the runs traced one segment after another.
+    std::vector<size_t> todo;
+    std::vector<size_t> at; // of each in FScratch
+    std::vector<Stretch> stretches;
+    size_t points = 0;
+    for (const size_t index : indices) {
+        SegmentInfo& info = FSegments[index];
+        if (info.generation == FGeneration && (!info.partial || info.traceEpoch == FTraceEpoch)) {
+            continue;
+        }
+        todo.push_back(index);
+        at.push_back(points);
+        info.partial = PlanProjection(index, points, stretches);
+        points += FItems[index]->Points.size();
+    }
+    if (todo.empty()) {
         return;
     }
-    info.partial = ProjectSegmentWithin(index);
-    info.traceEpoch = FTraceEpoch;
-    info.firstRun = static_cast<std::uint32_t>(FRuns.size());
+    FScratch.assign(points, ProjectedPoint{});
+    std::vector<size_t> stretchStart(stretches.size() + 1, 0); // in the projected points
+    for (size_t k = 0; k < stretches.size(); ++k) {
+        stretchStart[k + 1] = stretchStart[k] + (stretches[k].end - stretches[k].first);
+    }
+    const long long total = static_cast<long long>(stretchStart.back());
+    ForEachPart(total, ThreadsFor(total, 16384), [&](long long first, long long end) {
+        size_t k = static_cast<size_t>(
+            std::upper_bound(stretchStart.begin(), stretchStart.end(), static_cast<size_t>(first)) -
+            stretchStart.begin() - 1);
+        for (long long n = first; n < end; ++k) {
+            const Stretch& st = stretches[k];
+            const std::vector<BoundaryPoint>& p = FItems[st.segment]->Points;
+            const size_t from = st.first + (static_cast<size_t>(n) - stretchStart[k]);
+            const size_t to = std::min(st.end, from + static_cast<size_t>(end - n));
+            for (size_t i = from; i < to; ++i) {
+                ProjectedPoint& q = FScratch[st.at + (i - st.first)];
+                q.onMap = Mapping->LatLonToImage(q.x, q.y, p[i].lon, p[i].lat);
+            }
+            n += static_cast<long long>(to - from);
+        }
+    });
     std::vector<TPoint> run;
-    info.far = false;
-    TraceRuns(FScratch, TPoint{0, 0}, jumpLimit, ClosePolylines, false, run,
-              [this, &info](std::span<const TPoint> r) {
-                  if (r.size() >= 2) { // fewer points draw nothing
-                      FRuns.push_back({static_cast<std::uint32_t>(FRunPoints.size()),
-                                       static_cast<std::uint32_t>(r.size())});
-                      FRunPoints.insert(FRunPoints.end(), r.begin(), r.end());
-                      for (const TPoint& p : r) {
-                          info.far = info.far || std::abs(p.X) >= kFarCoordinate ||
-                                     std::abs(p.Y) >= kFarCoordinate;
+    for (size_t k = 0; k < todo.size(); ++k) {
+        SegmentInfo& info = FSegments[todo[k]];
+        info.traceEpoch = FTraceEpoch;
+        info.firstRun = static_cast<std::uint32_t>(FRuns.size());
+        info.far = false;
+        const std::span<const ProjectedPoint> projected(FScratch.data() + at[k],
+                                                        FItems[todo[k]]->Points.size());
+        TraceRuns(projected, TPoint{0, 0}, jumpLimit, ClosePolylines, false, run,
+                  [this, &info](std::span<const TPoint> r) {
+                      if (r.size() >= 2) { // fewer points draw nothing
+                          FRuns.push_back({static_cast<std::uint32_t>(FRunPoints.size()),
+                                           static_cast<std::uint32_t>(r.size())});
+                          FRunPoints.insert(FRunPoints.end(), r.begin(), r.end());
+                          for (const TPoint& p : r) {
+                              info.far = info.far || std::abs(p.X) >= kFarCoordinate ||
+                                         std::abs(p.Y) >= kFarCoordinate;
+                          }
                       }
-                  }
-              });
-    info.endRun = static_cast<std::uint32_t>(FRuns.size());
-    info.generation = FGeneration;
+                  });
+        info.endRun = static_cast<std::uint32_t>(FRuns.size());
+        info.generation = FGeneration;
+    }
 }
 
 TGeoExtent TCartogList::PictureExtent(int width, int height, int pixelOffset, int lineOffset,
@@ -342,8 +391,7 @@ void TCartogList::DrawSegments(TCanvas& canvas, TPoint offset, const TGeoExtent*
     const int jumpLimit = EffectiveJumpLimit();
     SyncProjection(jumpLimit);
     TraceWithin(picture);
-    std::vector<TPoint> run;
-    run.reserve(static_cast<size_t>(MaxCount) + 2);
+    std::vector<size_t> drawn;
     int cursor = 0;
     for (const TLineSegment* s = FirstSegment(cursor); s != nullptr; s = NextSegment(cursor)) {
         const size_t index = static_cast<size_t>(cursor - 1);
@@ -354,7 +402,12 @@ void TCartogList::DrawSegments(TCanvas& canvas, TPoint offset, const TGeoExtent*
             !picture->IntersectsCells(FSegments[index].cells)) {
             continue;
         }
-        EnsureTraced(index, jumpLimit);
+        drawn.push_back(index);
+    }
+    TraceSegments(drawn, jumpLimit);
+    std::vector<TPoint> run;
+    run.reserve(static_cast<size_t>(MaxCount) + 2);
+    for (const size_t index : drawn) {
         if (far != nullptr && FSegments[index].far) {
             far->push_back(index);
             continue;
