@@ -1,6 +1,7 @@
 // The projection runs for every boundary vertex on every redraw; the fit once per image.
 #include "mapping/FitMap.h"
 
+#include "Baseline.h"
 #include "SyntheticPass.h"
 
 #include <benchmark/benchmark.h>
@@ -30,6 +31,7 @@ void BM_LatLonToImage(benchmark::State& state) {
     }
     size_t i = 0;
     int inside = 0;
+    bench::TBaselineRatio ratio(state);
     for (auto _ : state) {
         int x = 0, y = 0;
         const GeoPoint& p = points[i];
