@@ -512,8 +512,14 @@ bool TCartogList::DrawFromCover(TBitmap& bitmap, int pixelOffset, int lineOffset
                 std::max<long long>(FCover.left + FCover.spans[i].first - left, 0);
             const long long to =
                 std::min<long long>(FCover.left + FCover.spans[i].last - left, bitmap.Width() - 1);
-            for (long long x = from; x <= to; ++x) {
-                std::memcpy(line + static_cast<size_t>(x) * bpp, ink.data(), bpp);
+            if (bpp == 3) { // the display's format: a constant size the compiler inlines
+                for (long long x = from; x <= to; ++x) {
+                    std::memcpy(line + static_cast<size_t>(x) * 3, ink.data(), 3);
+                }
+            } else {
+                for (long long x = from; x <= to; ++x) {
+                    std::memcpy(line + static_cast<size_t>(x) * bpp, ink.data(), bpp);
+                }
             }
         }
     }
