@@ -4,6 +4,7 @@
 // boundary file, or shoreline polygons in the GSHHS binary format.
 
 #include "cartography/GeoExtent.h"
+#include "imaging/Canvas.h"
 
 #include <array>
 #include <cstddef>
@@ -191,6 +192,15 @@ public:
     /// that a redraw which only moves the overlay (or repaints the picture) copies them
     /// instead of drawing every line again. The picture is the same either way.
     bool KeepCover = true;
+
+    /// The pixels a drawing may have changed, clipped to its bitmap.
+    struct TDrawnPixels {
+        std::vector<TRowSpan> Spans;
+        bool Known = true; ///< false: some were drawn line by line, not told here
+    };
+    /// When set, DrawBoundaries and DrawPlaceMark(s) add what they draw to it, so that a
+    /// redraw can put back only those pixels.
+    TDrawnPixels* Drawn = nullptr;
 
     /// A boundary point through the mapping: its pixel, when it could be placed.
     struct ProjectedPoint {

@@ -85,7 +85,13 @@ void TCartogList::DrawBoundaries(TBitmap& bitmap, int pixelOffset, int lineOffse
     canvas.Brush.Style = TBrushStyle::bsClear;
     if (!CullSegments) {
         DrawBoundariesOnCanvas(canvas, pixelOffset, lineOffset);
+        if (Drawn != nullptr) {
+            Drawn->Known = false;
+        }
     } else if (!KeepCover || !DrawFromCover(bitmap, pixelOffset, lineOffset)) {
+        if (Drawn != nullptr) {
+            Drawn->Known = false;
+        }
         // The runs are traced as far as the cover reaches and a little further, so that
         // neither it nor the nudges that follow trace them again.
         constexpr int kReach = kCoverMargin + 32;
@@ -512,6 +518,9 @@ bool TCartogList::DrawFromCover(TBitmap& bitmap, int pixelOffset, int lineOffset
                 std::max<long long>(FCover.left + FCover.spans[i].first - left, 0);
             const long long to =
                 std::min<long long>(FCover.left + FCover.spans[i].last - left, bitmap.Width() - 1);
+            if (Drawn != nullptr && from <= to) {
+                Drawn->Spans.push_back({y, static_cast<int>(from), static_cast<int>(to)});
+            }
             if (bpp == 3) { // the display's format: a constant size the compiler inlines
                 for (long long x = from; x <= to; ++x) {
                     std::memcpy(line + static_cast<size_t>(x) * 3, ink.data(), 3);
@@ -522,6 +531,9 @@ bool TCartogList::DrawFromCover(TBitmap& bitmap, int pixelOffset, int lineOffset
                 }
             }
         }
+    }
+    if (Drawn != nullptr && !FCover.far.empty()) {
+        Drawn->Known = false;
     }
     std::vector<TPoint> run;
     for (const size_t index : FCover.far) {
@@ -680,6 +692,19 @@ void TCartogList::DrawPlaceMark(TBitmap& bitmap, int pixelOffset, int lineOffset
             return;
         }
     }
+    // What a redraw has to put back: the box of the largest symbol with its pen, and the
+    // label's box with its halo.
+    const auto drawnBox = [&](int left, int top, int right, int bottom) {
+        if (Drawn != nullptr) {
+            for (int y = std::max(top, 0); y <= std::min(bottom, bitmap.Height() - 1); ++y) {
+                Drawn->Spans.push_back({y, std::max(left, 0), std::min(right, bitmap.Width() - 1)});
+            }
+        }
+    };
+    {
+        const int reach = 12 + penWidth;
+        drawnBox(X - reach, Y - reach, X + reach, Y + reach);
+    }
 
     auto plus = [&] {
         Line(c, X, Y - 6, X, Y + 7);
@@ -780,6 +805,7 @@ void TCartogList::DrawPlaceMark(TBitmap& bitmap, int pixelOffset, int lineOffset
         }
         const int cx = X - ox;
         const int cy = Y + oy;
+        drawnBox(cx - 1, cy - 1, cx + W, cy + H);
         c.Font.Color = clBlack;
         if (halo) {
             for (const auto& [hx, hy] : {std::pair{-1, -1}, {1, -1}, {-1, 1}, {1, 1}}) {
