@@ -10,8 +10,8 @@ namespace {
 
 void PrintUsage(std::ostream& out) {
     out << "Usage: vantorel-cli <command> [options] [arguments]\n"
-           "       vantorel-cli --help | --version\n"
-           "       vantorel-cli help <command>\n\n"
+           "  or:  vantorel-cli --help | --version\n"
+           "  or:  vantorel-cli help <command>\n\n"
            "Puts a geographic overlay on Meteor-M N2 LRPT channel images.\n\n"
            "Commands:\n";
     size_t width = 0;

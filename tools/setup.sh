@@ -12,6 +12,7 @@ packages=(
   clang libclang-rt-14-dev libjpeg-turbo-progs
   xvfb xauth
   locales
+  help2man dpkg-dev file bash-completion man-db lintian
 )
 
 missing=()

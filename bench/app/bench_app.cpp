@@ -25,6 +25,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <utility>
 #include <vector>
 
 #include <jpeglib.h>
@@ -158,6 +159,54 @@ void BM_RedrawOverlay5000Lines(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_RedrawOverlay5000Lines)->Unit(benchmark::kMillisecond);
+
+// The status bar readout, on every mouse move: the look-up alone between the outer samples
+// (range 0) and beyond them (range 1), and the whole readout text beyond them. The offsets
+// are 0, so picture columns are image columns.
+std::vector<std::pair<int, int>> ReadoutPositions(bool edges) {
+    std::vector<std::pair<int, int>> at;
+    for (int y = 0; y < 5000; y += 37) {
+        if (edges) {
+            for (int x = 0; x < 21; x += 4) {
+                at.emplace_back(x, y);
+                at.emplace_back(1567 - 2 * x, y);
+            }
+        } else {
+            for (int x = 21; x <= 1521; x += 131) {
+                at.emplace_back(x, y);
+            }
+        }
+    }
+    return at;
+}
+
+void BM_LookUpLonLat(benchmark::State& state) {
+    ProcessedRun processed;
+    const TProcessingRun& run = processed.run;
+    const auto at = ReadoutPositions(state.range(0) != 0);
+    size_t i = 0;
+    for (auto _ : state) {
+        float lon = 0.0f, lat = 0.0f;
+        benchmark::DoNotOptimize(run.LookUpLonLat(at[i].first, at[i].second, lon, lat));
+        benchmark::DoNotOptimize(lon);
+        benchmark::DoNotOptimize(lat);
+        i = (i + 1 == at.size()) ? 0 : i + 1;
+    }
+}
+BENCHMARK(BM_LookUpLonLat)->ArgName("edges")->Arg(0)->Arg(1);
+
+void BM_ReadoutAtTheEdges(benchmark::State& state) {
+    ProcessedRun processed;
+    TProcessingRun& run = processed.run;
+    run.SetOffsets(0, 0);
+    const auto at = ReadoutPositions(true);
+    size_t i = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(run.Readout(at[i].first, at[i].second));
+        i = (i + 1 == at.size()) ? 0 : i + 1;
+    }
+}
+BENCHMARK(BM_ReadoutAtTheEdges);
 
 // In the window, shown at its start size and scrolled to the middle of the pass: an arrow
 // key press (eight right, eight left), then the event loop until the picture has been

@@ -239,7 +239,8 @@ bool TProcessingRun::LookUpLonLat(int x, int y, float& lon, float& lat) const {
         lon = lat = 0.0f;
         return false;
     }
-    return vantorel::LookUpLonLat(FPass->GroundTable, FDisplayBitmap.Height(), x, y, lon, lat);
+    return vantorel::LookUpLonLat(FPass->GroundTable, FDisplayBitmap.Height(), x, y, lon, lat,
+                                  FPass->Edges ? &*FPass->Edges : nullptr);
 }
 
 std::optional<std::string> TProcessingRun::Readout(int pictureX, int pictureY) const {
@@ -348,9 +349,9 @@ std::string TProcessingRun::SavePicture(const std::string& fileName, bool overla
         }
         picture = &plain;
     }
-    const auto points = ControlPoints(FPass->GroundTable, kMeteorScanLayout, picture->Width(),
-                                      picture->Height(), FLineOffset, FPixelOffset,
-                                      FPass->Northbound);
+    const auto points =
+        ControlPoints(FPass->GroundTable, kMeteorScanLayout, picture->Width(), picture->Height(),
+                      FLineOffset, FPixelOffset, FPass->Northbound);
     WriteGeoTiff(*picture, fileName, points);
     return "Picture written to " + ExpandFileName(fileName) +
            Format(" (GeoTIFF%s, %d ground control points in WGS 84 longitude/latitude)",
@@ -380,8 +381,8 @@ std::string TProcessingRun::SaveProjectedPicture(const std::string& fileName,
     const TMapGrid& g = projected.Grid;
     return "Map-projected picture written to " + ExpandFileName(fileName) + " (" +
            (crs.empty() ? std::string("longitude/latitude") : crs) +
-           Format(", %g x %g a pixel, %d x %d pixels, world file %s)", g.StepX, g.StepY,
-                  g.Width, g.Height, ChangeFileExt(ExpandFileName(fileName), ".tfw").c_str());
+           Format(", %g x %g a pixel, %d x %d pixels, world file %s)", g.StepX, g.StepY, g.Width,
+                  g.Height, ChangeFileExt(ExpandFileName(fileName), ".tfw").c_str());
 }
 
 } // namespace vantorel

@@ -149,14 +149,13 @@ private:
         mapping_.LatLonToImageF(x1, y1, At(mid_, 5).lon, At(mid_, 5).lat, false);
         mapping_.LatLonToImageF(x2, y2, At(mid_, 45).lon, At(mid_, 45).lat, false);
         if (y2 != y1) {
-            acrossOriginal = std::atan2(static_cast<double>(y2) - y1,
-                                        static_cast<double>(x2) - x1) *
-                             kRadiansToDegrees;
+            acrossOriginal =
+                std::atan2(static_cast<double>(y2) - y1, static_cast<double>(x2) - x1) *
+                kRadiansToDegrees;
         }
         Log(Format("  Image rotation estimate: %f degrees (across track, great-circle)",
                    acrossGreatCircle));
-        Log(Format("  Image rotation estimate: %f degrees (along track, great-cicle)",
-                   alongTrack));
+        Log(Format("  Image rotation estimate: %f degrees (along track, great-cicle)", alongTrack));
         Log(Format("  Image rotation estimate: %f degrees (across track, original)",
                    acrossOriginal));
         mapping_.SetRotation(static_cast<float>(acrossOriginal));
@@ -263,7 +262,7 @@ private:
                 }
             }
         });
-        FitEdgeResiduals(*grid, scan, layout);
+        FitEdgeResiduals(*grid, layout);
         for (int l = 0; l < lines_; ++l) {
             if (!LineHasLocation(l)) {
                 (*grid)[static_cast<size_t>(l)] =
@@ -291,15 +290,10 @@ private:
     // line to line, so it is worked out on every kEdgeLineStep-th line and the last, and
     // drawn straight between them. Where a line cannot be carried on, the outer sample's
     // residual holds.
-    void FitEdgeResiduals(ResidualGrid& grid, const TScanLayout& scan,
-                          const TResidualLayout& layout) {
-        const double halfAngle = options_.halfAngleDeg == 0.0f
-                                     ? TWarpedMapping::kDefaultHalfAngleDeg
-                                     : static_cast<double>(options_.halfAngleDeg);
+    void FitEdgeResiduals(ResidualGrid& grid, const TResidualLayout& layout) {
         const int lastSample = layout.Before + kGridColumns - 1;
         const auto isEdge = [&](int c) { return c < layout.Before || c > lastSample; };
-        TScanLineEdges edges(scan, halfAngle, options_.altitudeKm);
-        edges.FindNadir(rows_[static_cast<size_t>(mid_)]); // else the line's centre
+        TScanLineEdges edges = TScanLineEdges::ForFit(options_, rows_[static_cast<size_t>(mid_)]);
         // One line's edge columns; false where they could not all be carried on.
         const auto work = [&](int l) {
             if (!LineHasLocation(l)) {
@@ -322,8 +316,7 @@ private:
                 }
                 row[static_cast<size_t>(c)] =
                     good ? r
-                         : row[static_cast<size_t>(c < layout.Before ? layout.Before
-                                                                     : lastSample)];
+                         : row[static_cast<size_t>(c < layout.Before ? layout.Before : lastSample)];
                 all = all && good;
             }
             return all;

@@ -53,7 +53,7 @@ double CentralAngle(double beta, double k) {
 } // namespace
 
 TScanLineEdges::TScanLineEdges(const TScanLayout& layout, double halfAngleDeg, double altitudeKm)
-    : layout_(layout), step_(halfAngleDeg * kDegreesToRadians / layout.HalfWidth),
+    : layout_(&layout), step_(halfAngleDeg * kDegreesToRadians / layout.HalfWidth),
       nadir_(-layout.CentreOffsetOfColumn(0.0)), // the column at no offset from the centre
       startK_(1.0 + std::max(altitudeKm, 100.0) / TWarpedMapping::kEarthRadiusKm) {
     left_.outerSample = 0;
@@ -94,14 +94,14 @@ bool TScanLineEdges::FindNadir(const GeoRow& row) {
             return CentralAngle(b, k);
         };
         double dn0 = 0.0, dk0 = 0.0;
-        const double c0 = model(angleAt(layout_.ColumnOf(kNadirColumn)), dn0, dk0);
+        const double c0 = model(angleAt(layout_->ColumnOf(kNadirColumn)), dn0, dk0);
         double a11 = 0.0, a12 = 0.0, a22 = 0.0, b1 = 0.0, b2 = 0.0;
         for (int j = 0; j < kGridColumns; ++j) {
             if (j == kNadirColumn) {
                 continue;
             }
             double dn = 0.0, dk = 0.0;
-            const double c = model(angleAt(layout_.ColumnOf(j)), dn, dk);
+            const double c = model(angleAt(layout_->ColumnOf(j)), dn, dk);
             const double r = c - c0 - arcs[j];
             dn -= dn0;
             dk -= dk0;
@@ -121,9 +121,9 @@ bool TScanLineEdges::FindNadir(const GeoRow& row) {
         k -= stepK;
         if (std::fabs(stepNadir) < 1e-4) {
             // A nadir off the line, or a k past the horizon, is no answer.
-            if (!(nadir > layout_.FirstColumn && nadir < layout_.LastColumn()) ||
-                !std::isfinite(CentralAngle(angleAt(layout_.FirstColumn), k)) ||
-                !std::isfinite(CentralAngle(angleAt(layout_.LastColumn()), k))) {
+            if (!(nadir > layout_->FirstColumn && nadir < layout_->LastColumn()) ||
+                !std::isfinite(CentralAngle(angleAt(layout_->FirstColumn), k)) ||
+                !std::isfinite(CentralAngle(angleAt(layout_->LastColumn()), k))) {
                 return false;
             }
             nadir_ = nadir;
@@ -132,6 +132,15 @@ bool TScanLineEdges::FindNadir(const GeoRow& row) {
         }
     }
     return false;
+}
+
+TScanLineEdges TScanLineEdges::ForFit(const TFitOptions& options, const GeoRow& middle) {
+    const double halfAngle = options.halfAngleDeg == 0.0f
+                                 ? TWarpedMapping::kDefaultHalfAngleDeg
+                                 : static_cast<double>(options.halfAngleDeg);
+    TScanLineEdges edges(ScanLayoutOfFormat(options.format), halfAngle, options.altitudeKm);
+    edges.FindNadir(middle); // else the line's centre
+    return edges;
 }
 
 void TScanLineEdges::SetLine(const GeoRow& row) {
@@ -143,8 +152,8 @@ void TScanLineEdges::Calibrate(Side& side, const GeoRow& row) const {
     side.valid = false;
     const GeoPoint& outer = row[static_cast<size_t>(side.outerSample)];
     const GeoPoint& inner = row[static_cast<size_t>(side.innerSample)];
-    const double outerAngle = ScanAngle(layout_.ColumnOf(side.outerSample));
-    const double innerAngle = ScanAngle(layout_.ColumnOf(side.innerSample));
+    const double outerAngle = ScanAngle(layout_->ColumnOf(side.outerSample));
+    const double innerAngle = ScanAngle(layout_->ColumnOf(side.innerSample));
     // Both on one side of the nadir, the outer one further out.
     if (!HasLocation(outer) || !HasLocation(inner) || !(outerAngle * innerAngle > 0.0) ||
         !(std::fabs(outerAngle) > std::fabs(innerAngle))) {
@@ -195,7 +204,7 @@ void TScanLineEdges::Calibrate(Side& side, const GeoRow& row) const {
 }
 
 bool TScanLineEdges::Locate(double x, GeoPoint& out) const {
-    const Side& side = x < layout_.FirstColumn ? left_ : right_;
+    const Side& side = x < layout_->FirstColumn ? left_ : right_;
     if (!side.valid) {
         return false;
     }

@@ -21,6 +21,9 @@ public:
     /// @param altitudeKm the satellite's height, km: where the search for k starts.
     /// The nadir column is the layout's line centre until FindNadir finds it.
     TScanLineEdges(const TScanLayout& layout, double halfAngleDeg, double altitudeKm);
+    /// The scan lines of a picture carried on as its fit carries them: the options' scan
+    /// layout, half-angle and height, and the nadir found from the middle line.
+    static TScanLineEdges ForFit(const TFitOptions& options, const GeoRow& middle);
 
     /// Finds the image column the scanner looks straight down at (fractional) from one
     /// line's samples, as the one about which their arcs grow alike on both sides, and
@@ -56,7 +59,7 @@ private:
     void Calibrate(Side& side, const GeoRow& row) const;
     double ScanAngle(double x) const; // signed, radians
 
-    const TScanLayout& layout_;
+    const TScanLayout* layout_; // a pointer: the edges of a pass are assigned with it
     double step_;  // scan angle per pixel, radians
     double nadir_; // image column of scan angle 0
     double startK_;

@@ -379,6 +379,8 @@ void RunPass(TPassOutcome& outcome, bool channel68, const TLineTimes& times, TPa
     fit.halfAngleDeg = static_cast<float>(orbit.FitHalfAngle());
     fit.format = orbit.IsMeteorM2() ? kMeteorScanFormat : kWideScanFormat;
     const TFitResult fitted = FitMapToImage(pass->GroundTable, fit, pass->Mapping);
+    pass->Edges.emplace(
+        TScanLineEdges::ForFit(fit, pass->GroundTable[static_cast<size_t>(lines / 2)]));
     for (const std::string& line : fitted.account) {
         report.Account(line);
     }
@@ -496,13 +498,28 @@ bool BuildGroundTable(TOrbit& orbit, const TLineTimes& times, int lines, Locatio
     return true;
 }
 
-bool LookUpLonLat(const LocationGrid& grid, int height, int x, int y, float& lon, float& lat) {
+bool LookUpLonLat(const LocationGrid& grid, int height, int x, int y, float& lon, float& lat,
+                  const TScanLineEdges* edges) {
     // The Meteor layout: the look-up reaches a step short of a sample beyond the outer ones.
     const TScanLayout& layout = kMeteorScanLayout;
     lon = 0.0f;
     lat = 0.0f;
     if (y < 0 || y >= height || static_cast<size_t>(y) >= grid.size()) {
         return false;
+    }
+    if (edges != nullptr && (x < layout.FirstColumn || x > layout.LastColumn())) {
+        if (x < 0 || x >= layout.Width) {
+            return false;
+        }
+        TScanLineEdges line = *edges;
+        line.SetLine(grid[static_cast<size_t>(y)]);
+        GeoPoint p;
+        if (!line.Locate(x, p)) {
+            return false;
+        }
+        lon = p.lon;
+        lat = p.lat;
+        return true;
     }
     if (x < layout.FirstColumn - (layout.Step - 1) || x > layout.LastColumn() + (layout.Step - 1)) {
         return false;

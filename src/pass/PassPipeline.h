@@ -9,6 +9,7 @@
 #include "imaging/BMPExtImage.h"
 #include "mapping/FitMap.h"
 #include "mapping/MapWithWarp.h"
+#include "mapping/ScanLineEdges.h"
 #include "orbit/MeteorSeries.h"
 #include "orbit/ScannerCalibration.h"
 #include "pass/PassReport.h"
@@ -119,8 +120,10 @@ struct TPassResult {
     LocationGrid GroundTable; ///< one row of ground points per line, latitude first
     float MidAltitude = 0.0f; ///< the satellite's height at the middle line, km
     TWarpedMapping Mapping;   ///< fitted to the image; map width = lines
-    int LineOffset = 0;       ///< the overlay's default shift, lines (positive: up)
-    int PixelOffset = 0;      ///< the overlay's default shift, pixels (positive: right)
+    /// The scan lines carried on beyond their outer samples as the fit carried them.
+    std::optional<TScanLineEdges> Edges;
+    int LineOffset = 0;  ///< the overlay's default shift, lines (positive: up)
+    int PixelOffset = 0; ///< the overlay's default shift, pixels (positive: right)
 };
 
 /// What a run leaves: the finished pass, or what there is to show of one that ended early.
@@ -180,8 +183,11 @@ bool BuildGroundTable(TOrbit& orbit, const TLineTimes& times, int lines, Locatio
 
 /// The look-up behind the readout: longitude and latitude (degrees) of a pixel of the
 /// unturned image, interpolated between the ground table's samples of its line (along the
-/// shorter arc across the date line); false (both 0) outside the lines or beyond the
-/// samples' reach.
-bool LookUpLonLat(const LocationGrid& grid, int height, int x, int y, float& lon, float& lat);
+/// shorter arc across the date line). Beyond the outer samples the line is carried on by
+/// `edges` (as the fit carries it, so that the readout agrees with the overlay there) out
+/// to the picture's sides; without them the nearest two samples are drawn on for a step.
+/// False (both 0) outside the lines or beyond that reach.
+bool LookUpLonLat(const LocationGrid& grid, int height, int x, int y, float& lon, float& lat,
+                  const TScanLineEdges* edges = nullptr);
 
 } // namespace vantorel

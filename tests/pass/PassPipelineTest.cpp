@@ -186,6 +186,27 @@ TEST(PassPipeline, AProductFolderRunsOnItsOwnSatelliteElementSetAndTimes) {
     }
 }
 
+// The readout agrees with the overlay to the picture's sides, and answers for every column:
+// the ground point it gives a pixel is drawn within a pixel of it.
+TEST(LookUpLonLat, AgreesWithTheOverlayAcrossTheWholeLine) {
+    TPassSources sources;
+    TPassReport report;
+    const TPassOutcome done = testing::RunSamplePass(sources, report);
+    ASSERT_TRUE(done.Result && done.Result->Edges);
+    const TPassResult& pass = *done.Result;
+    for (const int y : {0, 1999, 3999}) {
+        for (const int x : {0, 7, 20, 21, 400, 1521, 1522, 1550, 1551, 1567}) {
+            float lon = 0, lat = 0, ix = 0, iy = 0;
+            ASSERT_TRUE(LookUpLonLat(pass.GroundTable, 4000, x, y, lon, lat, &*pass.Edges));
+            ASSERT_TRUE(pass.Mapping.LatLonToImageF(ix, iy, lon, lat, true));
+            EXPECT_NEAR(ix, x, 1.0) << x << "," << y;
+            EXPECT_NEAR(iy, y, 1.0) << x << "," << y;
+        }
+        float lon = 0, lat = 0;
+        EXPECT_FALSE(LookUpLonLat(pass.GroundTable, 4000, 1568, y, lon, lat, &*pass.Edges));
+    }
+}
+
 TEST(LookUpLonLat, InterpolatesBetweenSamplesAndAcrossTheDateLine) {
     LocationGrid grid(2);
     for (int k = 0; k < kGridColumns; ++k) {
