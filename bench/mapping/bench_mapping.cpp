@@ -46,6 +46,7 @@ BENCHMARK(BM_LatLonToImage);
 
 void BM_InitialiseForPass(benchmark::State& state) {
     TWarpedMapping m;
+    bench::TBaselineRatio ratio(state);
     for (auto _ : state) {
         m.InitialiseForPass(5, 2500, 20.0f, 50.0f, 830.0f, 1.1f, 55.37f);
         benchmark::DoNotOptimize(m.GetMapHeight());
@@ -55,6 +56,7 @@ BENCHMARK(BM_InitialiseForPass)->Unit(benchmark::kMicrosecond);
 
 void BM_FitMapToImage5000Lines(benchmark::State& state) {
     const LocationGrid grid = testing::ScannerModel{}.Grid(5000);
+    bench::TBaselineRatio ratio(state);
     for (auto _ : state) {
         TWarpedMapping m;
         benchmark::DoNotOptimize(FitMapToImage(grid, {5000, 830.0f, 55.37f, 5}, m).fitted);
