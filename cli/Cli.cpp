@@ -42,7 +42,8 @@ const Command* FindCommand(const std::string& name) {
 
 Arguments::Arguments(const std::vector<std::string>& args,
                      const std::vector<std::string>& valueOptions,
-                     const std::vector<std::string>& flagOptions) {
+                     const std::vector<std::string>& flagOptions,
+                     const std::vector<std::string>& optionalValueOptions) {
     auto known = [](const std::vector<std::string>& list, const std::string& name) {
         return std::find(list.begin(), list.end(), name) != list.end();
     };
@@ -68,6 +69,8 @@ Arguments::Arguments(const std::vector<std::string>& args,
                 throw UsageError("option --" + name + " needs a value");
             }
             repeated_[name].push_back(options_[name]);
+        } else if (known(optionalValueOptions, name)) {
+            options_[name] = eq == std::string::npos ? std::string() : a.substr(eq + 1);
         } else if (known(flagOptions, name)) {
             if (eq != std::string::npos) {
                 throw UsageError("option --" + name + " takes no value");

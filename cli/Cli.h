@@ -28,9 +28,11 @@ public:
 /// that take a value), "--flag", and positional arguments ("--" ends the options).
 class Arguments {
 public:
-    /// valueOptions: the options that take a value; flagOptions: those that do not.
+    /// valueOptions: the options that take a value; flagOptions: those that do not;
+    /// optionalValueOptions: flags that may be given a value, only as "--name=value".
     Arguments(const std::vector<std::string>& args, const std::vector<std::string>& valueOptions,
-              const std::vector<std::string>& flagOptions);
+              const std::vector<std::string>& flagOptions,
+              const std::vector<std::string>& optionalValueOptions = {});
 
     bool Has(const std::string& name) const { return options_.count(name) != 0; }
     /// The last value given for an option.

@@ -2,7 +2,6 @@
 #include "Cli.h"
 
 #include "app/ProcessingRun.h"
-#include "common/Clock.h"
 #include "common/Files.h"
 #include "common/Format.h"
 #include "common/StringUtils.h"
@@ -14,6 +13,7 @@
 #include "settings/Registry.h"
 #include "settings/RegistryVariables.h"
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <optional>
@@ -30,6 +30,9 @@ struct SavedSettings {
     std::string satellite{kDefaultSatellite};
     int lineThickness = kDefaultLineThickness;
     TColor lineColour = static_cast<TColor>(kDefaultLineColour);
+    std::optional<int> fileClockOffset; // hours; none: this computer's time zone
+    bool graticule = false;
+    TColor graticuleColour = static_cast<TColor>(kDefaultGraticuleColour);
 };
 
 SavedSettings ReadSavedSettings() {
@@ -50,6 +53,11 @@ SavedSettings ReadSavedSettings() {
             }
             saved.lineColour = static_cast<TColor>(
                 registry.ReadInteger(kLineColourValue).value_or(kDefaultLineColour));
+            saved.fileClockOffset =
+                ParseClockOffsetHours(registry.ReadString(kFileClockOffsetValue).value_or(""));
+            saved.graticule = registry.ReadInteger(kGraticuleValue).value_or(0) != 0;
+            saved.graticuleColour = static_cast<TColor>(
+                registry.ReadInteger(kGraticuleColourValue).value_or(kDefaultGraticuleColour));
         }
     } catch (const std::exception&) {
         // Unreadable settings: the defaults stand.
@@ -138,13 +146,32 @@ public:
         if (const auto o = a.Value("offset")) {
             offset_ = ParsePair(*o, "offset");
         }
+        run_.FileClockOffsetHours = saved.fileClockOffset;
         if (const auto h = a.Value("file-clock-offset")) {
-            const auto hours = ParseInteger(*h);
-            if (!hours || *hours < -14 || *hours > 14) {
-                throw UsageError("--file-clock-offset takes whole hours from -14 to 14");
+            const auto hours = ParseClockOffsetHours(*h);
+            if (!hours && LowerCase(*h) != "local") {
+                throw UsageError("--file-clock-offset takes whole hours from -14 to 14, or local");
             }
-            clock_ = std::make_unique<OffsetClock>(*hours / 24.0);
-            scopedClock_ = std::make_unique<ScopedClock>(*clock_);
+            run_.FileClockOffsetHours = hours;
+        }
+        run_.Graticule = saved.graticule;
+        run_.GraticuleColour = saved.graticuleColour;
+        if (a.Has("graticule") && a.Has("no-graticule")) {
+            throw UsageError("give --graticule or --no-graticule, not both");
+        }
+        if (const auto step = a.Value("graticule")) {
+            run_.Graticule = true;
+            if (!step->empty()) {
+                const auto degrees = ParseInteger(*step);
+                if (!degrees || std::find(kGraticuleSteps.begin(), kGraticuleSteps.end(),
+                                          *degrees) == kGraticuleSteps.end()) {
+                    throw UsageError("--graticule takes a step of 1, 2, 5 or 10 degrees");
+                }
+                run_.GraticuleStep = *degrees;
+            }
+        }
+        if (a.Has("no-graticule")) {
+            run_.Graticule = false;
         }
         run_.Diags().OnAdd = [&out](const std::string& line) { out << line << "\n"; };
         run_.Start(keplers, kVersion, TPassSatellite::Of(*satellite));
@@ -199,8 +226,6 @@ public:
 
 private:
     StreamNotifier notifier_;
-    std::unique_ptr<OffsetClock> clock_;
-    std::unique_ptr<ScopedClock> scopedClock_;
     TProcessingRun run_;
     std::string image_;
     std::optional<std::pair<int, int>> offset_;
@@ -216,7 +241,9 @@ int RunProcess(const std::vector<std::string>& args, std::ostream& out, std::ost
     for (const char* o : {"out", "project", "crs", "step"}) {
         options.push_back(o);
     }
-    const Arguments a(args, options, {"align", "no-align", "no-calibration", "no-overlay"});
+    const Arguments a(args, options,
+                      {"align", "no-align", "no-calibration", "no-overlay", "no-graticule"},
+                      {"graticule"});
     std::optional<double> step;
     if (const auto s = a.Value("step")) {
         step = ParseReal(*s);
@@ -300,7 +327,8 @@ constexpr const char* kRunHelp =
     "                           METEOR-M2 3 (57166) or METEOR-M2 4 (59051); default: the\n"
     "                           window's setting\n"
     "  --file-clock-offset=H    the computer that named the file ran H whole hours ahead\n"
-    "                           of UTC (default: this computer's time zone)\n"
+    "                           of UTC, or \"local\": this computer's time zone\n"
+    "                           (default: the window's setting, else local)\n"
     "  --offset=LINES,PIXELS    overlay offsets instead of the pass's defaults (and of\n"
     "                           what the alignment finds)\n"
     "  --no-calibration         the scanner model as it stands, with its default\n"
@@ -348,7 +376,11 @@ Command ProcessCommand() {
                 "                           \"+proj=laea +lat_0=60 ...\"); default longitude/\n"
                 "                           latitude (WGS 84)\n"
                 "  --step=UNITS             its pixel size in the system's units (default 0.01\n"
-                "                           degree, or 1 km)\n") +
+                "                           degree, or 1 km)\n"
+                "  --graticule[=STEP]       a latitude/longitude grid every STEP (1, 2, 5 or 10)\n"
+                "                           degrees, labelled at the picture's edges; without\n"
+                "                           STEP, the finest that puts at most 8 lines across\n"
+                "  --no-graticule           no grid (default: the window's setting, off)\n") +
                 kRunHelp + kExitHelp,
             RunProcess};
 }

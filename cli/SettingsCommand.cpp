@@ -3,6 +3,7 @@
 
 #include "common/Format.h"
 #include "common/StringUtils.h"
+#include "pass/inputs/StatTiming.h"
 #include "settings/Registry.h"
 #include "settings/RegistryVariables.h"
 
@@ -49,16 +50,34 @@ std::pair<std::string, RegistryValue> ParseAssignment(const std::string& assignm
         return {std::string(kLineThicknessValue),
                 RegistryValue::Dword(static_cast<std::uint32_t>(*n))};
     }
-    if (SameText(name, kLineColourValue)) {
-        const auto n = ParseSettingNumber(text, 0xFFFFFF);
-        if (!n) {
-            throw UsageError("LineColour takes a colour value 0x00BBGGRR (decimal or 0x hex)");
+    for (const std::string_view colour : {kLineColourValue, kGraticuleColourValue}) {
+        if (SameText(name, colour)) {
+            const auto n = ParseSettingNumber(text, 0xFFFFFF);
+            if (!n) {
+                throw UsageError(std::string(colour) +
+                                 " takes a colour value 0x00BBGGRR (decimal or 0x hex)");
+            }
+            return {std::string(colour), RegistryValue::Dword(static_cast<std::uint32_t>(*n))};
         }
-        return {std::string(kLineColourValue),
-                RegistryValue::Dword(static_cast<std::uint32_t>(*n))};
+    }
+    if (SameText(name, kGraticuleValue)) {
+        const auto n = ParseSettingNumber(text, 1);
+        if (!n) {
+            throw UsageError("Graticule takes 0 (off) or 1 (on)");
+        }
+        return {std::string(kGraticuleValue), RegistryValue::Dword(static_cast<std::uint32_t>(*n))};
+    }
+    if (SameText(name, kFileClockOffsetValue)) {
+        const auto hours = ParseClockOffsetHours(text);
+        if (!text.empty() && !hours) {
+            throw UsageError("FileClockOffset takes whole hours from -14 to 14, or nothing");
+        }
+        return {std::string(kFileClockOffsetValue),
+                RegistryValue::String(hours ? std::to_string(*hours) : std::string())};
     }
     throw UsageError("no setting named \"" + name +
-                     "\" (KeplerPath, LineThickness, LineColour, KepsUrls)");
+                     "\" (KeplerPath, LineThickness, LineColour, KepsUrls, Graticule, "
+                     "GraticuleColour, FileClockOffset)");
 }
 
 std::string Show(const std::optional<RegistryValue>& value) {
@@ -115,7 +134,8 @@ int RunSettings(const std::vector<std::string>& args, std::ostream& out, std::os
     } else {
         registry.OpenKeyReadOnly(key);
         for (const std::string_view name :
-             {kKeplerPathValue, kLineThicknessValue, kLineColourValue, kKepsUrlsValue}) {
+             {kKeplerPathValue, kLineThicknessValue, kLineColourValue, kKepsUrlsValue,
+              kGraticuleValue, kGraticuleColourValue, kFileClockOffsetValue}) {
             out << "  " << name << " = " << Show(registry.ReadValue(name)) << "\n";
         }
     }
@@ -138,6 +158,10 @@ Command SettingsCommand() {
         "  KeplerPath=FOLDER      the folder of the Kepler data; empty: the sibling tracker's\n"
         "  LineThickness=N        0 thin, 1 normal, 2 thick\n"
         "  LineColour=N           the overlay colour as 0x00BBGGRR (65535 = yellow)\n"
+        "  Graticule=N            1: draw the latitude/longitude grid, 0: not\n"
+        "  GraticuleColour=N      the grid's colour as 0x00BBGGRR\n"
+        "  FileClockOffset=H      whole hours ahead of UTC of the clock that named the\n"
+        "                         channel files; empty: this computer's time zone\n"
         "  KepsUrls=URL...        where keps update fetches element sets: URLs separated by\n"
         "                         spaces or \"|\"; empty: CelesTrak's weather group\n",
         RunSettings};

@@ -13,11 +13,12 @@ commands=$("$cli" --help | awk '/^Commands:$/ {f = 1; next} f && /^$/ {exit} f {
 [ -n "$commands" ] || { echo "make-completion: no commands in $cli --help" >&2; exit 1; }
 
 # The option column of each option line: up to the first two blanks after the name(s).
+# An optional value ("--name[=VALUE]") is offered as the bare option.
 option_words() {
     "$cli" help "$1" | awk '/^  --/ {
         line = substr($0, 3); sub(/  .*/, "", line); gsub(/, /, " ", line)
         n = split(line, w, " ")
-        for (i = 1; i <= n; ++i) if (w[i] ~ /^--/) print w[i] }'
+        for (i = 1; i <= n; ++i) if (w[i] ~ /^--/) { sub(/\[=.*$/, "", w[i]); print w[i] } }'
 }
 
 {

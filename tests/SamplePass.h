@@ -27,7 +27,7 @@ inline TPassOutcome RunSamplePass(TPassSources& sources, TPassReport& report,
     sources.Load(kSampleKeps, TPassSatellite{});
     FixedClock utc(kSampleDay, 0.0);
     ScopedClock scoped(utc);
-    return ProcessChannelImageFile(image, {"", kSampleDay}, sources, report);
+    return ProcessChannelImageFile(image, {"", kSampleDay, std::nullopt}, sources, report);
 }
 
 /// A copy of the sample pass in `dir`, its picture moved right by dx pixels and down by

@@ -211,9 +211,10 @@ void BM_ReadoutAtTheEdges(benchmark::State& state) {
 }
 BENCHMARK(BM_ReadoutAtTheEdges);
 
-// In the window, shown at its start size and scrolled to the middle of the pass: an arrow
-// key press (eight right, eight left), then the event loop until the picture has been
-// painted again.
+// In the window, shown at its start size and scrolled to the middle of the pass at 1:1
+// (argument 0), or the whole pass fitted to the window with the grid (argument 1): an
+// arrow key press (eight right, eight left), then the event loop until the picture has
+// been painted again.
 void BM_WindowKeyToRepaint5000Lines(benchmark::State& state) {
     Bench& b = TheBench();
     ScopedClock scoped(b.clock);
@@ -229,6 +230,12 @@ void BM_WindowKeyToRepaint5000Lines(benchmark::State& state) {
         return;
     }
     form.showNormal();
+    if (state.range(0) == 0) {
+        form.ZoomActualSize();
+    } else {
+        form.ZoomToFit();
+        form.GraticuleClick(true);
+    }
     QScrollBar* bar = form.ScrollBoxForImage()->verticalScrollBar();
     bar->setValue(bar->maximum() / 2);
     QCoreApplication::processEvents();
@@ -245,7 +252,7 @@ void BM_WindowKeyToRepaint5000Lines(benchmark::State& state) {
     }
     qunsetenv("VANTOREL_REGISTRY_DIR");
 }
-BENCHMARK(BM_WindowKeyToRepaint5000Lines)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WindowKeyToRepaint5000Lines)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 // Saving the displayed picture as the window does, by the file's extension.
 const char* const kSaveExtensions[] = {".bmp", ".jpg", ".png"};

@@ -3,6 +3,8 @@
 #include "imaging/Canvas.h"
 #include "pass/PassPipeline.h"
 
+#include <algorithm>
+
 namespace vantorel {
 
 void TPictureComposer::Load(const std::string& boundaryFiles, const std::string& stationsFile) {
@@ -15,7 +17,7 @@ void TPictureComposer::Compose(const TPassResult& pass, TColor lineColour, int l
     const TExtBitmap& channel = pass.Channel;
     // The overlay of the last composition is taken off where it lies, which only a picture
     // left as that composition made it allows (a turned one is not).
-    const bool restore = restorable_ && !pass.Northbound &&
+    const bool restore = restorable_ && !Graticule.Shown && !pass.Northbound &&
                          drawnMapping_ == pass.Mapping.ProjectionVersion() &&
                          drawnChannel_ == channel.Bits().data() && drawnPicture_ == &picture &&
                          picture.Width() == channel.Width() &&
@@ -32,8 +34,16 @@ void TPictureComposer::Compose(const TPassResult& pass, TColor lineColour, int l
     }
     drawn_.Spans.clear();
     drawn_.Known = true;
+    const TPictureArea labelArea = Graticule.LabelArea.Empty()
+                                       ? TPictureArea{0, 0, picture.Width(), picture.Height()}
+                                       : Graticule.LabelArea;
+    std::vector<TGraticuleLabel> labels;
+    if (Graticule.Shown) {
+        DrawGraticule(pass, lineOffset, pixelOffset, labelArea, picture, labels);
+    }
+    const int scale = std::max(1, ViewScale);
     canvas.Pen.Color = lineColour;
-    canvas.Pen.Width = lineThickness + 1;
+    canvas.Pen.Width = (lineThickness + 1) * scale;
     cartography_.Mapping = &pass.Mapping;
     cartography_.Drawn = &drawn_;
     cartography_.DrawBoundaries(picture, pixelOffset, lineOffset);
@@ -46,12 +56,35 @@ void TPictureComposer::Compose(const TPassResult& pass, TColor lineColour, int l
     if (pass.Northbound) {
         picture.Rotate();
     }
-    restorable_ = drawn_.Known && !pass.Northbound && channel.PixelFormat() == TPixelFormat::pf8bit &&
+    // After the turn, so that they read upright.
+    DrawGraticuleLabels(picture, labels, Graticule.Colour, scale, pass.Northbound, labelArea);
+    // The graticule's pixels are not told: a picture with it is composed whole each time.
+    restorable_ = drawn_.Known && !Graticule.Shown && !pass.Northbound &&
+                  channel.PixelFormat() == TPixelFormat::pf8bit &&
                   picture.PixelFormat() == TPixelFormat::pf24bit;
     drawnMapping_ = pass.Mapping.ProjectionVersion();
     drawnChannel_ = channel.Bits().data();
     drawnPicture_ = &picture;
     drawnPixels_ = picture.Bits().data();
+}
+
+void TPictureComposer::DrawGraticule(const TPassResult& pass, int lineOffset, int pixelOffset,
+                                     const TPictureArea& labelArea, TExtBitmap& picture,
+                                     std::vector<TGraticuleLabel>& labels) {
+    // Over the whole pass, whatever part of it is in view, so that scrolling finds lines
+    // everywhere; built again for another pass or step.
+    if (graticuleMapping_ != pass.Mapping.ProjectionVersion() ||
+        graticule_.Step() != Graticule.Step) {
+        graticule_.Build(Graticule.Step, GroundBox(pass.GroundTable, kMeteorScanLayout, 0,
+                                                   static_cast<int>(pass.GroundTable.size()), 0,
+                                                   kMeteorScanLayout.Width));
+        graticuleMapping_ = pass.Mapping.ProjectionVersion();
+    }
+    TCanvas& canvas = picture.Canvas();
+    canvas.Pen.Color = Graticule.Colour;
+    canvas.Pen.Width = std::max(1, ViewScale);
+    graticule_.DrawLines(picture, pass.Mapping, pixelOffset, lineOffset);
+    labels = graticule_.EdgeLabels(pass.Mapping, labelArea, pixelOffset, lineOffset);
 }
 
 } // namespace vantorel

@@ -2,8 +2,10 @@
 
 // The picture of a pass as it is shown and saved: the enhanced channel image with the
 // boundaries drawn over it through the pass's mapping, place marks on north-to-south
-// passes, and the whole turned on south-to-north ones.
+// passes, and the whole turned on south-to-north ones; optionally a latitude/longitude grid
+// under the boundaries.
 
+#include "cartography/Graticule.h"
 #include "cartography/zorCartography.h"
 #include "common/StringList.h"
 #include "imaging/BMPExtImage.h"
@@ -15,8 +17,26 @@ namespace vantorel {
 
 struct TPassResult;
 
+/// The latitude/longitude grid as it is drawn.
+struct TGraticuleStyle {
+    bool Shown = false;
+    int Step = 10;              ///< degrees between lines
+    TColor Colour = 0x00FFE090; ///< 0x00BBGGRR
+    /// Labels at the edges of this part of the picture (rows and columns before any turn);
+    /// empty: of the whole picture.
+    TPictureArea LabelArea;
+};
+
 class TPictureComposer {
 public:
+    /// The grid drawn with the overlay: lines one pixel wide through the pass's mapping at
+    /// the overlay's offsets, labelled at the picture's edges.
+    TGraticuleStyle Graticule;
+    /// How many picture pixels one screen pixel shows when the picture is seen zoomed out
+    /// (1 at full size): every line and the grid's labels are drawn that many times wider,
+    /// so that they keep their look on the screen.
+    int ViewScale = 1;
+
     /// Loads the boundary files ("|"-separated, see TCartogList::LoadBoundaryFiles) and the
     /// place-mark lines; a file that is missing leaves its part empty.
     void Load(const std::string& boundaryFiles, const std::string& stationsFile);
@@ -31,6 +51,10 @@ public:
     const TStringList& Stations() const { return stations_; }
 
 private:
+    void DrawGraticule(const TPassResult& pass, int lineOffset, int pixelOffset,
+                       const TPictureArea& labelArea, TExtBitmap& picture,
+                       std::vector<TGraticuleLabel>& labels);
+
     TCartogList cartography_;
     TStringList stations_;
     // What the last composition drew over the channel image, so that the next one of the
@@ -41,6 +65,8 @@ private:
     const std::uint8_t* drawnChannel_ = nullptr; // and its pixels
     const TExtBitmap* drawnPicture_ = nullptr;   // the picture drawn on
     const std::uint8_t* drawnPixels_ = nullptr;  // and its pixels
+    TGraticule graticule_;
+    std::uint64_t graticuleMapping_ = 0; ///< the mapping state graticule_ was built for
 };
 
 } // namespace vantorel

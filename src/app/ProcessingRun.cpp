@@ -121,10 +121,15 @@ bool TProcessingRun::ProcessFile(const std::string& fileName, const TDelivery& d
     // A decoder's product folder (or its product.cbor, or a picture in it) carries its own
     // satellite, element set and line times; anything else is a channel image file.
     const TPassSatellite chosen = FSources.Satellite();
+    TChannelFileOptions options{FallbackFolder, NowUTC(), std::nullopt};
+    if (FileClockOffsetHours) {
+        options.FileClockOffset = *FileClockOffsetHours / 24.0;
+    }
     TPassOutcome outcome =
         FindSatDumpProductFile(fileName)
             ? ProcessSatDumpProduct(fileName, ProductChannel, NowUTC(), FSources, report)
-            : ProcessChannelImageFile(fileName, {FallbackFolder, NowUTC()}, FSources, report);
+            : ProcessChannelImageFile(fileName, options, FSources, report);
+    FPassSatellite = FSources.Satellite(); // a product may name its own
     FSources.Choose(chosen); // the next file without a satellite of its own gets the chosen one
     if (report.EndedBy() == TPassIssue::NoElementSet) {
         FView->ShowKeplerTab();
@@ -138,7 +143,9 @@ void TProcessingRun::Show(TPassOutcome outcome) {
     if (outcome.Result) {
         FPass = std::move(outcome.Result);
         FImageFile = FPass->ImageFile;
-        SetCaption(FBaseCaption + "  \u2014  " + ExtractFileName(FImageFile));
+        SetCaption(FBaseCaption + "  \u2014  " + ExtractFileName(FImageFile) + "  \u2014  " +
+                   FormatDateTime("yyyy-mm-dd hh:nn \"UTC\", ", FPass->Times.At(0)) +
+                   FPassSatellite.DisplayName);
         SetOffsets(FPass->LineOffset, FPass->PixelOffset);
         if (AlignAutomatically) {
             AlignToCoasts(false);
@@ -215,8 +222,68 @@ void TProcessingRun::RedrawOverlay() {
     if (!FPass) {
         return;
     }
-    FComposer.Compose(*FPass, LineColour, LineThickness, FLineOffset, FPixelOffset, FDisplayBitmap);
+    ComposeWithView(FViewScale, FDisplayBitmap, true);
     FView->PictureChanged();
+}
+
+void TProcessingRun::ComposeWithView(int scale, TExtBitmap& picture, bool forScreen) {
+    FComposer.Graticule = {Graticule, GraticuleStepInUse(), GraticuleColour,
+                           forScreen ? PartInView() : TPictureArea{}};
+    FComposer.ViewScale = scale;
+    FComposer.Compose(*FPass, LineColour, LineThickness, FLineOffset, FPixelOffset, picture);
+}
+
+TPictureArea TProcessingRun::PartInView() const {
+    if (!FPass) {
+        return {};
+    }
+    const int width = FPass->Channel.Width();
+    const int height = FPass->Channel.Height();
+    const TPictureArea& part = FViewPart;
+    if (part.Empty()) {
+        return {0, 0, width, height};
+    }
+    if (FPass->Northbound) {
+        return {width - part.Right, height - part.Bottom, width - part.Left, height - part.Top};
+    }
+    return part;
+}
+
+int TProcessingRun::GraticuleStepInUse() const {
+    if (GraticuleStep > 0) {
+        return GraticuleStep;
+    }
+    if (!FPass) {
+        return kGraticuleSteps.back();
+    }
+    // The ground under the part is where the overlay, moved by the offsets, puts it.
+    const TPictureArea part = PartInView();
+    return GraticuleStepFor(GroundBox(FPass->GroundTable, kMeteorScanLayout,
+                                      part.Top + FLineOffset, part.Bottom + FLineOffset,
+                                      part.Left - FPixelOffset, part.Right - FPixelOffset));
+}
+
+void TProcessingRun::SetView(int left, int top, int right, int bottom, int scale) {
+    const int step = GraticuleStepInUse();
+    const TPictureArea part = PartInView();
+    const int oldScale = FViewScale;
+    FViewPart = {left, top, right, bottom};
+    FViewScale = std::max(1, scale);
+    // The grid's labels stay at the edges of the part in view.
+    if (FPass && (FViewScale != oldScale ||
+                  (Graticule && (GraticuleStepInUse() != step || PartInView() != part)))) {
+        RedrawOverlay();
+    }
+}
+
+const TExtBitmap& TProcessingRun::PictureAtFullSize() {
+    if (!FPass || (FViewScale == 1 && (!Graticule || PartInView() == TPictureArea{
+                                                         0, 0, FPass->Channel.Width(),
+                                                         FPass->Channel.Height()}))) {
+        return FDisplayBitmap;
+    }
+    ComposeWithView(1, FFullSizePicture, false);
+    return FFullSizePicture;
 }
 
 const TExtBitmap& TProcessingRun::ChannelBitmap() const {
@@ -332,16 +399,16 @@ std::string TProcessingRun::SuggestedSaveName() const {
     return ChangeFileExt(FImageFile, ".geo" + ext);
 }
 
-std::string TProcessingRun::SavePicture(const std::string& fileName, bool overlay) const {
+std::string TProcessingRun::SavePicture(const std::string& fileName, bool overlay) {
     if (!FPass) {
         throw std::runtime_error("There is no processed picture to save.");
     }
     if (PictureFormatForName(fileName) != TPictureFormat::GeoTiff) {
-        WritePicture(FDisplayBitmap, fileName);
+        WritePicture(PictureAtFullSize(), fileName);
         return "Picture written to " + ExpandFileName(fileName);
     }
     TExtBitmap plain;
-    const TBitmap* picture = &FDisplayBitmap;
+    const TBitmap* picture = &PictureAtFullSize();
     if (!overlay) {
         plain = FPass->Channel;
         if (FPass->Northbound) {

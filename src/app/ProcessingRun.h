@@ -108,7 +108,7 @@ public:
     /// ground control points from the ground table (with `overlay` false, of the channel
     /// image without the overlay). Returns what was written, for the account. Errors of
     /// the writer are thrown.
-    std::string SavePicture(const std::string& fileName, bool overlay = true) const;
+    std::string SavePicture(const std::string& fileName, bool overlay = true);
     /// Writes the pass resampled to a map grid (see ProjectPicture: `crs` "" for longitude
     /// and latitude, `step` 0 for about the picture's own resolution) with the overlay
     /// drawn in map space, as a GeoTIFF with a world file. Returns what was written.
@@ -128,6 +128,28 @@ public:
     /// The channel of a decoder's product that is processed when the path names none
     /// ("" for the product's first picture).
     std::string ProductChannel;
+    /// How many whole hours ahead of UTC the clock of the computer that named the files
+    /// ran; nullopt: this computer's time zone.
+    std::optional<int> FileClockOffsetHours;
+    /// The latitude/longitude grid: drawn or not, its colour (0x00BBGGRR) and its step in
+    /// degrees (0: chosen from the part of the picture in view, see SetView).
+    bool Graticule = false;
+    TColor GraticuleColour = TGraticuleStyle{}.Colour;
+    int GraticuleStep = 0;
+
+    /// The part of the displayed picture in view, columns left .. right - 1 and rows
+    /// top .. bottom - 1 (as displayed, turned or not), and how many picture pixels a
+    /// screen pixel shows when zoomed out (1 at full size and beyond). The grid's step
+    /// follows the part in view and its labels keep to the part's edges; the lines and the
+    /// grid's labels are drawn `scale` times wider on the displayed picture (never on a
+    /// saved one, which is labelled at its own edges). Redraws when that changes the
+    /// picture. Until it is set, the whole picture is in view at full size.
+    void SetView(int left, int top, int right, int bottom, int scale);
+    /// The grid's step in degrees as it is (or would be) drawn now.
+    int GraticuleStepInUse() const;
+    /// The picture as it is saved: the displayed one, drawn again at full size when it is
+    /// shown zoomed out or its grid is labelled at the edges of a part in view.
+    const TExtBitmap& PictureAtFullSize();
 
     /// The pass shown, or nullptr before the first finished run and after one that ended
     /// early.
@@ -163,6 +185,10 @@ public:
 private:
     void SetCaption(std::string caption);
     void Show(TPassOutcome outcome);
+    /// forScreen: the grid's labels at the edges of the part in view, else of the picture.
+    void ComposeWithView(int scale, TExtBitmap& picture, bool forScreen);
+    /// The part of the picture in view, in its rows and columns before any turn.
+    TPictureArea PartInView() const;
 
     INotifier& FNotifier;
     IRunView* FView;
@@ -179,6 +205,10 @@ private:
     std::int32_t FPixelOffset = 0;
     std::string FBaseCaption;
     std::string FCaption;
+    TPassSatellite FPassSatellite; ///< the satellite of the run that made FPass
+    TPictureArea FViewPart; ///< as displayed, turned or not; empty: the whole picture
+    int FViewScale = 1;
+    TExtBitmap FFullSizePicture; ///< PictureAtFullSize's, when the view is zoomed out
     TStringList FDiags;
     std::set<std::string> FStaleSetsShown; ///< element sets whose age box was shown
 };

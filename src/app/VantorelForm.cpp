@@ -9,6 +9,7 @@
 #include "keps/ElementSetUpdate.h"
 #include "orbit/MeteorSeries.h"
 #include "pass/inputs/SatDumpProduct.h"
+#include "pass/inputs/StatTiming.h"
 #include "settings/Registry.h"
 #include "settings/RegistryVariables.h"
 #include "settings/zorControls.h"
@@ -44,6 +45,8 @@
 #include <QVBoxLayout>
 #include <QWheelEvent>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace vantorel {
@@ -67,6 +70,13 @@ QString JoinFilters(const std::vector<std::string>& filters) {
 }
 
 const char* const kStatusPrompt = "Drop a .BMP file for processing.";
+
+// File > Open Recent's length.
+constexpr int kRecentFiles = 8;
+// The recent files' separator in their setting.
+constexpr char kRecentSeparator = '|';
+// A wheel's notch.
+constexpr int kWheelStep = 120;
 
 const char* const kHintBrowsePath = "Locate the directory with Kepler data.\rPress OK to use your "
                                     "new directory, \rand the program will then close.";
@@ -109,11 +119,37 @@ std::optional<std::string> TQtFormDialogs::ChooseFolder(QWidget* parent, const s
     return folder.toStdString();
 }
 
+namespace {
+
+// A box shown during a run: the busy cursor is not the box's.
+class ArrowCursorWhileBusy {
+public:
+    ArrowCursorWhileBusy() : busy_(QApplication::overrideCursor() != nullptr) {
+        if (busy_) {
+            QApplication::setOverrideCursor(Qt::ArrowCursor);
+        }
+    }
+    ~ArrowCursorWhileBusy() {
+        if (busy_) {
+            QApplication::restoreOverrideCursor();
+        }
+    }
+    ArrowCursorWhileBusy(const ArrowCursorWhileBusy&) = delete;
+    ArrowCursorWhileBusy& operator=(const ArrowCursorWhileBusy&) = delete;
+
+private:
+    bool busy_;
+};
+
+} // namespace
+
 void TMessageBoxNotifier::ShowMessageBox(const std::string& text, const std::string& caption) {
+    const ArrowCursorWhileBusy arrow;
     QMessageBox::information(parent_, Q(caption), QText(text), QMessageBox::Ok);
 }
 
 void TMessageBoxNotifier::ShowMessage(const std::string& text) {
+    const ArrowCursorWhileBusy arrow;
     QMessageBox::information(parent_, kApplicationTitle, QText(text), QMessageBox::Ok);
 }
 
@@ -141,7 +177,8 @@ void TImageDisplay::SetPicture(const TBitmap& bitmap) {
                  ? QImage(bgr->ScanLine(0), bgr->Width(), bgr->Height(), bgr->Stride(),
                           QImage::Format_BGR888)
                  : QImage();
-    setFixedSize(image_.size());
+    smoothed_ = QImage();
+    TakeSize();
     update();
 }
 
@@ -156,6 +193,38 @@ QImage TImageDisplay::Picture() const {
     return ViewValid() ? image_.copy() : QImage();
 }
 
+void TImageDisplay::SetZoom(double zoom) {
+    if (!(zoom > 0.0) || zoom == zoom_) {
+        return;
+    }
+    zoom_ = zoom;
+    smoothed_ = QImage();
+    TakeSize();
+    update();
+}
+
+void TImageDisplay::TakeSize() {
+    if (image_.isNull()) {
+        setFixedSize(0, 0);
+        return;
+    }
+    auto zoomed = [this](int pixels) {
+        return std::max(1, static_cast<int>(std::lround(pixels * zoom_)));
+    };
+    setFixedSize(zoomed(image_.width()), zoomed(image_.height()));
+}
+
+QPoint TImageDisplay::PicturePixel(QPoint at) const {
+    if (image_.isNull() || width() <= 0 || height() <= 0) {
+        return at;
+    }
+    // Per axis, as the widget's rounded size has it.
+    const double sx = static_cast<double>(image_.width()) / width();
+    const double sy = static_cast<double>(image_.height()) / height();
+    return {static_cast<int>(std::floor((at.x() + 0.5) * sx)),
+            static_cast<int>(std::floor((at.y() + 0.5) * sy))};
+}
+
 void TImageDisplay::paintEvent(QPaintEvent* event) {
     ++paintCount_;
     if (!ViewValid()) {
@@ -163,12 +232,55 @@ void TImageDisplay::paintEvent(QPaintEvent* event) {
     }
     QPainter painter(this);
     const QRect area = event->rect();
-    painter.drawImage(area.topLeft(), image_, area);
+    if (size() == image_.size()) {
+        painter.drawImage(area.topLeft(), image_, area);
+    } else if (zoom_ < 1.0) {
+        // Averaged over the picture pixels each screen pixel covers: thin lines and fine
+        // detail fade instead of breaking up.
+        if (smoothed_.isNull()) {
+            smoothed_ = image_.convertToFormat(QImage::Format_RGB32)
+                            .scaled(size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        }
+        painter.drawImage(area.topLeft(), smoothed_, area);
+    } else {
+        // Whole picture pixels, each a block of screen pixels.
+        const QPoint first = PicturePixel(area.topLeft());
+        const QPoint last = PicturePixel(area.bottomRight());
+        const QRect source = QRect(first, last).intersected(image_.rect());
+        const QRectF target(source.x() * zoom_, source.y() * zoom_, source.width() * zoom_,
+                            source.height() * zoom_);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+        painter.drawImage(target, image_, source);
+    }
 }
 
 void TImageDisplay::mouseMoveEvent(QMouseEvent* event) {
-    const QPoint p = event->position().toPoint();
+    if (panFrom_) {
+        const QPoint now = event->globalPosition().toPoint();
+        emit Panned(now - *panFrom_);
+        panFrom_ = now;
+        return;
+    }
+    const QPoint p = PicturePixel(event->position().toPoint());
     emit PointerMoved(p.x(), p.y());
+}
+
+void TImageDisplay::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::MiddleButton) {
+        panFrom_ = event->globalPosition().toPoint();
+        setCursor(Qt::ClosedHandCursor);
+        return;
+    }
+    QWidget::mousePressEvent(event);
+}
+
+void TImageDisplay::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() == Qt::MiddleButton && panFrom_) {
+        panFrom_.reset();
+        setCursor(Qt::CrossCursor);
+        return;
+    }
+    QWidget::mouseReleaseEvent(event);
 }
 
 // ---- the window ----------------------------------------------------------------------------
@@ -199,6 +311,15 @@ TFormVantorelTest::TFormVantorelTest(std::vector<std::string> arguments, INotifi
         FRun->UseCalibration = calibration.Value() != 0;
     }
     ActionAlignAutomatically_->setChecked(FAlignSetting->Value() != 0);
+    FGraticuleSetting = std::make_unique<TRegistryInteger>(kGraticuleValue, 0);
+    ActionGraticule_->setChecked(FGraticuleSetting->Value() != 0);
+    ColorDialogGraticuleColour_->Loaded();
+    FFileClockSetting = std::make_unique<TRegistryString>(kFileClockOffsetValue, "");
+    if (const auto hours = ParseClockOffsetHours(FFileClockSetting->Value())) {
+        ComboFileClock_->setCurrentIndex(std::max(0, ComboFileClock_->findData(*hours)));
+    }
+    FRecentSetting = std::make_unique<TRegistryString>(kRecentFilesValue, "");
+    FillRecentMenu();
     FSatelliteSetting =
         std::make_unique<TRegistryString>(kSatelliteValue, std::string(kDefaultSatellite));
     if (const auto stored = FindMeteorSatellite(FSatelliteSetting->Value())) {
@@ -216,6 +337,9 @@ TFormVantorelTest::TFormVantorelTest(std::vector<std::string> arguments, INotifi
         FAlignSetting->Save();
         ApplyLineSettings();
     });
+    connect(ActionGraticule_, &QAction::toggled, this, &TFormVantorelTest::GraticuleClick);
+    connect(ComboFileClock_, &QComboBox::currentIndexChanged, this,
+            &TFormVantorelTest::ComboFileClockChange);
     TimerStart_->start();
 }
 
@@ -228,6 +352,11 @@ TFormVantorelTest::~TFormVantorelTest() {
     disconnect(RadioGroupLineThickness_, nullptr, this, nullptr);
     disconnect(ComboSatellite_, nullptr, this, nullptr);
     disconnect(ActionAlignAutomatically_, nullptr, this, nullptr);
+    disconnect(ActionGraticule_, nullptr, this, nullptr);
+    disconnect(ComboFileClock_, nullptr, this, nullptr);
+    disconnect(ScrollBoxForImage_->horizontalScrollBar(), nullptr, this, nullptr);
+    disconnect(ScrollBoxForImage_->verticalScrollBar(), nullptr, this, nullptr);
+    TimerView_->stop();
     FRun.reset();
 }
 
@@ -243,7 +372,20 @@ void TFormVantorelTest::BuildComponents() {
     QMenu* file = menuBar()->addMenu("File");
     QAction* open = file->addAction("Open");
     open->setObjectName("Open1");
+    open->setShortcut(QKeySequence::Open);
     connect(open, &QAction::triggered, this, &TFormVantorelTest::Open1Click);
+    connect(file->addAction("Open product folder..."), &QAction::triggered, this,
+            &TFormVantorelTest::OpenProductFolderClick);
+    MenuOpenRecent_ = file->addMenu("Open Recent");
+    MenuOpenRecent_->setObjectName("MenuOpenRecent");
+    // A fixed set of entries, filled in as the list changes: an entry is never deleted
+    // while its own click is being handled.
+    for (int i = 0; i < kRecentFiles; ++i) {
+        QAction* entry = MenuOpenRecent_->addAction(QString());
+        connect(entry, &QAction::triggered, this, [this, entry] {
+            ProcessFile(entry->data().toString().toStdString());
+        });
+    }
     file->addSeparator();
     QAction* exit = file->addAction("Exit");
     exit->setObjectName("FileExit");
@@ -259,6 +401,28 @@ void TFormVantorelTest::BuildComponents() {
     ActionAlignAutomatically_ = overlay->addAction("Align automatically");
     ActionAlignAutomatically_->setObjectName("ActionAlignAutomatically");
     ActionAlignAutomatically_->setCheckable(true);
+    overlay->addSeparator();
+    ActionGraticule_ = overlay->addAction("Latitude/longitude grid");
+    ActionGraticule_->setObjectName("ActionGraticule");
+    ActionGraticule_->setCheckable(true);
+    ActionGraticule_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));
+
+    // Zoom: the menu shows the keys; Ctrl and the wheel over the picture zoom too.
+    QMenu* view = menuBar()->addMenu("View");
+    auto zoomAction = [this, view](const char* text, QList<QKeySequence> keys,
+                                   void (TFormVantorelTest::*slot)()) {
+        QAction* action = view->addAction(text);
+        action->setShortcuts(keys);
+        connect(action, &QAction::triggered, this, slot);
+        return action;
+    };
+    QAction* fit = zoomAction("Fit to window", {QKeySequence(Qt::CTRL | Qt::Key_0)},
+                              &TFormVantorelTest::ZoomToFit);
+    QAction* actual = zoomAction("Actual size (1:1)", {QKeySequence(Qt::CTRL | Qt::Key_1)},
+                                 &TFormVantorelTest::ZoomActualSize);
+    zoomAction("Zoom in", {QKeySequence::ZoomIn, QKeySequence(Qt::CTRL | Qt::Key_Equal)},
+               &TFormVantorelTest::ZoomIn);
+    zoomAction("Zoom out", {QKeySequence::ZoomOut}, &TFormVantorelTest::ZoomOut);
 
     statusBar()->setObjectName("StatusBar");
     statusBar()->setSizeGripEnabled(false);
@@ -280,6 +444,7 @@ void TFormVantorelTest::BuildComponents() {
     ImageDisplay_ = new TImageDisplay;
     ImageDisplay_->setObjectName("ImageDisplay");
     ScrollBoxForImage_->setWidget(ImageDisplay_);
+    ScrollBoxForImage_->setAlignment(Qt::AlignCenter);
     imageLayout->addWidget(ScrollBoxForImage_, 1);
     RadioGroupLineThickness_ = new TzorRadioGroup("Thickness ", TabSheetImage_);
     RadioGroupLineThickness_->setObjectName("RadioGroupLineThickness");
@@ -343,6 +508,20 @@ void TFormVantorelTest::BuildComponents() {
     satelliteLayout->addWidget(ComboSatellite_);
     satelliteLayout->addStretch(1);
     keplerLayout->addWidget(GroupBoxSatellite_);
+    // The clock of the computer that named the files: their names hold its local time.
+    GroupBoxFileClock_ = new QGroupBox(
+        " Clock of the computer that named the files (hours ahead of UTC) ", TabSheetKeplers_);
+    GroupBoxFileClock_->setObjectName("GroupBoxFileClock");
+    auto* clockLayout = new QHBoxLayout(GroupBoxFileClock_);
+    ComboFileClock_ = new QComboBox(GroupBoxFileClock_);
+    ComboFileClock_->setObjectName("ComboFileClock");
+    ComboFileClock_->addItem("This computer's time zone");
+    for (int hours = -12; hours <= kMostClockOffsetHours; ++hours) {
+        ComboFileClock_->addItem(Q("UTC" + FormatUtcOffset(hours / 24.0)), hours);
+    }
+    clockLayout->addWidget(ComboFileClock_);
+    clockLayout->addStretch(1);
+    keplerLayout->addWidget(GroupBoxFileClock_);
     keplerLayout->addStretch(1);
     PageControl_->addTab(TabSheetKeplers_, " Kepler data ");
 
@@ -381,6 +560,10 @@ void TFormVantorelTest::BuildComponents() {
     ColorDialogLineColour_->setObjectName("ColorDialogLineColour");
     ColorDialogLineColour_->SetColor(kDefaultLineColour);
     ColorDialogLineColour_->SetNamedAs(Q(std::string(kLineColourValue)));
+    ColorDialogGraticuleColour_ = new TzorColorDialog(this);
+    ColorDialogGraticuleColour_->setObjectName("ColorDialogGraticuleColour");
+    ColorDialogGraticuleColour_->SetColor(kDefaultGraticuleColour);
+    ColorDialogGraticuleColour_->SetNamedAs(Q(std::string(kGraticuleColourValue)));
 
     PopupMenuDisplay_ = new QMenu(this);
     PopupMenuDisplay_->setObjectName("PopupMenuDisplay");
@@ -392,6 +575,12 @@ void TFormVantorelTest::BuildComponents() {
     }
     connect(PopupMenuDisplay_->addAction("Line colour..."), &QAction::triggered, this,
             &TFormVantorelTest::ImageLineColourClick);
+    PopupMenuDisplay_->addAction(ActionGraticule_);
+    connect(PopupMenuDisplay_->addAction("Grid colour..."), &QAction::triggered, this,
+            &TFormVantorelTest::GraticuleColourClick);
+    PopupMenuDisplay_->addSeparator();
+    PopupMenuDisplay_->addAction(fit);
+    PopupMenuDisplay_->addAction(actual);
     PopupMenuDisplay_->addSeparator();
     PopupMenuDisplay_->addAction(ActionAlignToCoasts_);
     PopupMenuDisplay_->addAction(ActionAlignAutomatically_);
@@ -412,6 +601,21 @@ void TFormVantorelTest::BuildComponents() {
 
     connect(ImageDisplay_, &TImageDisplay::PointerMoved, this,
             &TFormVantorelTest::ImageDisplayMouseMove);
+    connect(ImageDisplay_, &TImageDisplay::Panned, this, [this](QPoint by) {
+        QScrollBar* h = ScrollBoxForImage_->horizontalScrollBar();
+        QScrollBar* v = ScrollBoxForImage_->verticalScrollBar();
+        h->setValue(h->value() - by.x());
+        v->setValue(v->value() - by.y());
+    });
+    // The run hears of a scroll once it settles; of a zoom at once.
+    TimerView_ = new QTimer(this);
+    TimerView_->setSingleShot(true);
+    TimerView_->setInterval(150);
+    connect(TimerView_, &QTimer::timeout, this, &TFormVantorelTest::SyncView);
+    for (QScrollBar* bar : {ScrollBoxForImage_->horizontalScrollBar(),
+                            ScrollBoxForImage_->verticalScrollBar()}) {
+        connect(bar, &QScrollBar::valueChanged, TimerView_, qOverload<>(&QTimer::start));
+    }
 
     // The drop target: the scroll box (its viewport receives the drags).
     ScrollBoxForImage_->setAcceptDrops(true);
@@ -489,6 +693,62 @@ void TFormVantorelTest::ApplyLineSettings() {
     if (!FRun->FallbackFolder.empty()) {
         FRun->FallbackFolder = IncludeTrailingPathDelimiter(FRun->FallbackFolder);
     }
+    FRun->Graticule = ActionGraticule_->isChecked();
+    FRun->GraticuleColour = static_cast<TColor>(ColorDialogGraticuleColour_->Color());
+    FRun->FileClockOffsetHours = ChosenFileClock();
+}
+
+std::optional<int> TFormVantorelTest::ChosenFileClock() const {
+    const QVariant hours = ComboFileClock_->currentData();
+    return hours.isValid() ? std::optional<int>(hours.toInt()) : std::nullopt;
+}
+
+void TFormVantorelTest::ComboFileClockChange() {
+    const auto hours = ChosenFileClock();
+    FFileClockSetting->SetValue(hours ? std::to_string(*hours) : std::string());
+    FFileClockSetting->Save();
+    ApplyLineSettings();
+    SyncDiags();
+}
+
+std::vector<std::string> TFormVantorelTest::RecentFiles() const {
+    std::vector<std::string> files;
+    const std::string& list = FRecentSetting->Value();
+    for (size_t from = 0; from <= list.size() && files.size() < size_t{kRecentFiles};) {
+        const size_t to = std::min(list.find(kRecentSeparator, from), list.size());
+        if (to > from) {
+            files.push_back(list.substr(from, to - from));
+        }
+        from = to + 1;
+    }
+    return files;
+}
+
+void TFormVantorelTest::AddRecentFile(const std::string& path) {
+    std::vector<std::string> files = RecentFiles();
+    std::erase(files, path);
+    files.insert(files.begin(), path);
+    std::string joined;
+    for (size_t i = 0; i < files.size() && i < static_cast<size_t>(kRecentFiles); ++i) {
+        joined += (i == 0 ? "" : std::string(1, kRecentSeparator)) + files[i];
+    }
+    FRecentSetting->SetValue(joined);
+    FRecentSetting->Save();
+    FillRecentMenu();
+}
+
+void TFormVantorelTest::FillRecentMenu() {
+    const std::vector<std::string> files = RecentFiles();
+    const QList<QAction*> entries = MenuOpenRecent_->actions();
+    for (qsizetype i = 0; i < entries.size(); ++i) {
+        const bool used = i < static_cast<qsizetype>(files.size());
+        const QString path = used ? Q(files[static_cast<size_t>(i)]) : QString();
+        QString shown = path;
+        entries[i]->setText(QString("&%1  %2").arg(i + 1).arg(shown.replace("&", "&&")));
+        entries[i]->setData(path);
+        entries[i]->setVisible(used);
+    }
+    MenuOpenRecent_->setEnabled(!files.empty());
 }
 
 // ---- start-up and life ---------------------------------------------------------------------
@@ -561,6 +821,18 @@ void TFormVantorelTest::FileExitClick() {
 
 // ---- intake --------------------------------------------------------------------------------
 
+void TFormVantorelTest::OpenProductFolderClick() {
+    const std::vector<std::string> recent = RecentFiles();
+    std::string start;
+    if (!recent.empty()) {
+        start = DirectoryExists(recent.front()) ? recent.front() : ExtractFilePath(recent.front());
+    }
+    const auto folder = FDialogs->ChooseFolder(this, "Open a SatDump product folder", start);
+    if (folder) {
+        ProcessFile(*folder);
+    }
+}
+
 void TFormVantorelTest::Open1Click() {
     const auto name = FDialogs->ChooseOpenFile(
         this, {"Channel file set (*_6?.bmp)", "Channel images (*.bmp *.png *.jpg *.jpeg)",
@@ -592,11 +864,50 @@ void TFormVantorelTest::DropFileTargetDrop(const std::vector<std::string>& files
 }
 
 void TFormVantorelTest::ProcessFile(const std::string& fileName) {
+    // The run repaints as it goes: a timer or a drop handled then must not start another.
+    if (FBusy) {
+        return;
+    }
     ApplyLineSettings();
+    // Opened inputs are remembered whether or not their run succeeds: a retry is a click.
+    if (FileExists(fileName) || DirectoryExists(fileName)) {
+        AddRecentFile(ExpandFileName(fileName));
+    } else if (!FRun->FallbackFolder.empty() && FileExists(FRun->FallbackFolder + fileName)) {
+        AddRecentFile(ExpandFileName(FRun->FallbackFolder + fileName));
+    }
+    // Progress: the run's account as it grows, in the status bar, with the picture and
+    // the diagnostics repainted; the user's input waits until the run is over.
+    std::string name = fileName; // a folder's name when a product folder is named
+    while (name.size() > 1 && name.back() == '/') {
+        name.pop_back();
+    }
+    name = ExtractFileName(name);
+    StatusBarText_->setText(Q("Processing " + name + " ..."));
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    FBusy = true;
+    TStringList& diags = FRun->Diags();
+    const auto previous = diags.OnAdd;
+    diags.OnAdd = [this, &name, &previous](const std::string& line) {
+        if (previous) {
+            previous(line);
+        }
+        if (line.empty()) {
+            return;
+        }
+        StatusBarText_->setText(Q("Processing " + name + ":  " + TrimLeft(line)));
+        SyncDiags();
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    };
     Guarded([&] { FRun->ProcessFile(fileName); });
+    diags.OnAdd = previous;
+    FBusy = false;
+    QApplication::restoreOverrideCursor();
     if (FRun->Pass() == nullptr) {
         StatusBarText_->setText(kStatusPrompt); // no readout of an earlier pass stays up
+    } else {
+        StatusBarText_->setText(Q("Processed " + name));
     }
+    SyncView();
 }
 
 // ---- display, readout and export -----------------------------------------------------------
@@ -663,6 +974,23 @@ void TFormVantorelTest::ImageLineThicknessClick(int item) {
     Guarded([&] { FRun->RedrawOverlay(); });
 }
 
+void TFormVantorelTest::GraticuleClick(bool shown) {
+    if (ActionGraticule_->isChecked() != shown) {
+        const QSignalBlocker quiet(ActionGraticule_);
+        ActionGraticule_->setChecked(shown);
+    }
+    FGraticuleSetting->SetValue(shown ? 1 : 0);
+    FGraticuleSetting->Save();
+    ApplyLineSettings();
+    Guarded([&] { FRun->RedrawOverlay(); });
+}
+
+void TFormVantorelTest::GraticuleColourClick() {
+    ColorDialogGraticuleColour_->Execute(this);
+    ApplyLineSettings();
+    Guarded([&] { FRun->RedrawOverlay(); });
+}
+
 void TFormVantorelTest::ImageLineColourClick() {
     ColorDialogLineColour_->Execute(this);
     ApplyLineSettings();
@@ -698,7 +1026,14 @@ void TFormVantorelTest::ImageSaveAsClick() {
 }
 
 void TFormVantorelTest::CopyToClipboardDisplayClick() {
-    QGuiApplication::clipboard()->setImage(ImageDisplay_->Picture());
+    if (FRun->Pass() == nullptr || FRun->PictureAtFullSize().Width() == 0) {
+        QGuiApplication::clipboard()->setImage(ImageDisplay_->Picture());
+        return;
+    }
+    // As saved: at full size, whatever the zoom.
+    TImageDisplay full;
+    full.SetPicture(FRun->PictureAtFullSize());
+    QGuiApplication::clipboard()->setImage(full.Picture());
 }
 
 void TFormVantorelTest::CopyToClipboardDiagsClick() {
@@ -707,6 +1042,95 @@ void TFormVantorelTest::CopyToClipboardDiagsClick() {
     QTextCursor cursor = MemoDiags_->textCursor();
     cursor.clearSelection();
     MemoDiags_->setTextCursor(cursor);
+}
+
+// ---- zoom ----------------------------------------------------------------------------------
+
+const std::vector<double>& TFormVantorelTest::ZoomLevels() {
+    // Whole picture pixels above full size; below it, fractions that average evenly.
+    static const std::vector<double> levels{1.0 / 16, 1.0 / 12, 1.0 / 8, 1.0 / 6, 1.0 / 4,
+                                            1.0 / 3,  1.0 / 2,  1.0,     2.0,     3.0,
+                                            4.0,      6.0,      8.0};
+    return levels;
+}
+
+double TFormVantorelTest::Zoom() const {
+    return ImageDisplay_->Zoom();
+}
+
+double TFormVantorelTest::FitZoom() const {
+    const QSize picture = ImageDisplay_->Picture().size();
+    if (picture.isEmpty()) {
+        return 1.0;
+    }
+    const QSize room = ScrollBoxForImage_->maximumViewportSize();
+    return std::min({1.0, static_cast<double>(room.width()) / picture.width(),
+                     static_cast<double>(room.height()) / picture.height()});
+}
+
+void TFormVantorelTest::ZoomToFit() {
+    FZoomFits = true;
+    ApplyZoom(FitZoom(), std::nullopt);
+}
+
+void TFormVantorelTest::ZoomActualSize() {
+    SetZoom(1.0);
+}
+
+double TFormVantorelTest::NextZoom(bool in) const {
+    const auto& levels = ZoomLevels();
+    const double now = Zoom();
+    if (in) {
+        const auto next = std::upper_bound(levels.begin(), levels.end(), now * (1.0 + 1e-9));
+        return next != levels.end() ? *next : now;
+    }
+    const auto next = std::lower_bound(levels.begin(), levels.end(), now * (1.0 - 1e-9));
+    return next != levels.begin() ? *std::prev(next) : now;
+}
+
+void TFormVantorelTest::ZoomIn() {
+    SetZoom(NextZoom(true));
+}
+
+void TFormVantorelTest::ZoomOut() {
+    SetZoom(NextZoom(false));
+}
+
+void TFormVantorelTest::SetZoom(double zoom, std::optional<QPoint> anchor) {
+    FZoomFits = false;
+    ApplyZoom(zoom, anchor);
+}
+
+void TFormVantorelTest::ApplyZoom(double zoom, std::optional<QPoint> anchor) {
+    zoom = std::clamp(zoom, ZoomLevels().front(), ZoomLevels().back());
+    QWidget* viewport = ScrollBoxForImage_->viewport();
+    const QPoint at = anchor.value_or(viewport->rect().center());
+    const double before = ImageDisplay_->Zoom();
+    const QPoint onPicture = ImageDisplay_->mapFrom(viewport, at);
+    ImageDisplay_->SetZoom(zoom);
+    // The picture point that was under `at` stays there.
+    ScrollBoxForImage_->horizontalScrollBar()->setValue(
+        static_cast<int>(std::lround(onPicture.x() / before * zoom)) - at.x());
+    ScrollBoxForImage_->verticalScrollBar()->setValue(
+        static_cast<int>(std::lround(onPicture.y() / before * zoom)) - at.y());
+    SyncView();
+}
+
+void TFormVantorelTest::SyncView() {
+    TimerView_->stop();
+    if (FBusy || FRun == nullptr || FRun->Pass() == nullptr) {
+        return;
+    }
+    const QRect shown = QRect(-ImageDisplay_->pos(), ScrollBoxForImage_->viewport()->size())
+                            .intersected(ImageDisplay_->rect());
+    if (shown.isEmpty()) {
+        return;
+    }
+    const QPoint first = ImageDisplay_->PicturePixel(shown.topLeft());
+    const QPoint last = ImageDisplay_->PicturePixel(shown.bottomRight());
+    const double zoom = Zoom();
+    const int scale = zoom < 1.0 ? static_cast<int>(std::lround(1.0 / zoom)) : 1;
+    Guarded([&] { FRun->SetView(first.x(), first.y(), last.x() + 1, last.y() + 1, scale); });
 }
 
 // ---- what the run asks of the window -------------------------------------------------------
@@ -728,7 +1152,11 @@ void TFormVantorelTest::CaptionChanged(const std::string& caption) {
 }
 
 void TFormVantorelTest::PictureChanged() {
+    const QSize before = ImageDisplay_->Picture().size();
     ImageDisplay_->SetPicture(FRun->DisplayBitmap());
+    if (FZoomFits && ImageDisplay_->Picture().size() != before) {
+        ApplyZoom(FitZoom(), std::nullopt);
+    }
 }
 
 // ---- events --------------------------------------------------------------------------------
@@ -758,8 +1186,29 @@ bool TFormVantorelTest::eventFilter(QObject* watched, QEvent* event) {
             // Some platforms turn a shifted wheel into a sideways one.
             const QPoint angle = wheel->angleDelta();
             const int delta = angle.y() != 0 ? angle.y() : angle.x();
+            if (wheel->modifiers().testFlag(Qt::ControlModifier)) {
+                // A step a notch, about the pointer; fine-grained wheels add up to notches.
+                const QPoint at =
+                    ScrollBoxForImage_->viewport()->mapFromGlobal(wheel->globalPosition())
+                        .toPoint();
+                for (FWheelZoom += delta; std::abs(FWheelZoom) >= kWheelStep;) {
+                    const bool in = FWheelZoom > 0;
+                    FWheelZoom += in ? -kWheelStep : kWheelStep;
+                    SetZoom(NextZoom(in), at);
+                }
+                return true;
+            }
             FormMouseWheel(wheel->modifiers(), delta);
             return true;
+        }
+        break;
+    case QEvent::Resize:
+        if (watched == ScrollBoxForImage_->viewport()) {
+            if (FZoomFits) {
+                ApplyZoom(FitZoom(), std::nullopt);
+            } else {
+                TimerView_->start();
+            }
         }
         break;
     case QEvent::DragEnter:

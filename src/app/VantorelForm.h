@@ -76,32 +76,47 @@ private:
     QWidget* parent_;
 };
 
-/// Shows the displayed picture at its own size; reports the pointer in picture pixels.
+/// Shows the displayed picture zoomed: smoothed when smaller than full size, in sharp
+/// pixels when larger. Reports the pointer in picture pixels, and drags with the middle
+/// button as screen pixels to pan by.
 class TImageDisplay final : public QWidget {
     Q_OBJECT
 public:
     explicit TImageDisplay(QWidget* parent = nullptr);
-    /// Shows the bitmap; the widget takes its size. The bitmap must outlive the next call
-    /// and be shown again whenever it changes: it is painted from where it lies.
+    /// Shows the bitmap; the widget takes its size at the zoom. The bitmap must outlive the
+    /// next call and be shown again whenever it changes: it is painted from where it lies.
     void SetPicture(const TBitmap& bitmap);
+    /// Screen pixels per picture pixel (positive; 1 is full size).
+    void SetZoom(double zoom);
+    double Zoom() const { return zoom_; }
+    /// The picture pixel under a point of the widget: the one under the centre of the
+    /// screen pixel there (not clipped to the picture).
+    QPoint PicturePixel(QPoint at) const;
     /// Paint events so far (the key-to-picture benchmark waits for one).
     int PaintCount() const { return paintCount_; }
-    /// A copy of the picture shown.
+    /// A copy of the picture shown, at full size.
     QImage Picture() const;
 
 signals:
     void PointerMoved(int x, int y);
+    void Panned(QPoint by);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
     bool ViewValid() const;
+    void TakeSize();
 
     QImage image_;                   ///< a view of *shown_
     const TBitmap* shown_ = nullptr; ///< the run's bitmap or converted_
     std::optional<TBitmap> converted_;
+    QImage smoothed_; // image_ at the zoom below 1, made when first painted
+    double zoom_ = 1.0;
+    std::optional<QPoint> panFrom_; // global position of the middle button's last move
     int paintCount_ = 0;
 };
 
@@ -142,10 +157,31 @@ public:
     void ImageSaveAsClick();
     void CopyToClipboardDisplayClick();
     void CopyToClipboardDiagsClick();
+    /// File > Open product folder: a SatDump product's folder.
+    void OpenProductFolderClick();
+    /// The graticule switched on or off (pop-up menu and View menu), and its colour.
+    void GraticuleClick(bool shown);
+    void GraticuleColourClick();
+
+    // Zoom. Fitting keeps the whole picture in the window as it changes size; every zoom
+    // is kept while nudging and for the passes that follow.
+    void ZoomToFit();
+    void ZoomActualSize();
+    void ZoomIn();
+    void ZoomOut();
+    /// A zoom (screen pixels per picture pixel); `anchor`, a point of the scroll box's
+    /// viewport, keeps the picture pixel under it (the viewport's centre without one).
+    void SetZoom(double zoom, std::optional<QPoint> anchor = std::nullopt);
+    double Zoom() const;
+    bool ZoomFits() const { return FZoomFits; }
+    /// The zoom levels that zooming in and out step through.
+    static const std::vector<double>& ZoomLevels();
 
     // What tests look at.
     TProcessingRun& Run() { return *FRun; }
     const std::string& KeplerPath() const { return FKeplerPath; }
+    /// File > Open Recent's entries, most recent first.
+    std::vector<std::string> RecentFiles() const;
     std::string StatusText() const;
     /// The application's hint hide pause in milliseconds (longer on the Kepler tab).
     int HintHidePause() const { return FHintHidePause; }
@@ -159,6 +195,10 @@ public:
     TzorEdit* EditKeplerPath() const { return EditKeplerPath_; }
     TzorEdit* EditImagesFolder() const { return EditImagesFolder_; }
     QComboBox* ComboSatellite() const { return ComboSatellite_; }
+    QComboBox* ComboFileClock() const { return ComboFileClock_; }
+    QMenu* MenuOpenRecent() const { return MenuOpenRecent_; }
+    QAction* ActionGraticule() const { return ActionGraticule_; }
+    TzorColorDialog* ColorDialogGraticuleColour() const { return ColorDialogGraticuleColour_; }
     QAction* ActionAlignToCoasts() const { return ActionAlignToCoasts_; }
     QAction* ActionAlignAutomatically() const { return ActionAlignAutomatically_; }
     QPushButton* ButtonBrowsePath() const { return ButtonBrowsePath_; }
@@ -190,6 +230,20 @@ private:
     /// The satellite shown in the combo box (Meteor-M N2 when it shows none).
     TPassSatellite ChosenSatellite() const;
     void ComboSatelliteChange();
+    /// Hours ahead of UTC chosen for the file clock; nullopt: this computer's time zone.
+    std::optional<int> ChosenFileClock() const;
+    void ComboFileClockChange();
+    void AddRecentFile(const std::string& path);
+    void FillRecentMenu();
+    /// Tells the run which part of the picture is in view and at what zoom.
+    void SyncView();
+    /// The zoom that shows the whole picture in the scroll box (at most full size).
+    double FitZoom() const;
+    /// Zooms the picture (within ZoomLevels' range) about `anchor` (see SetZoom), keeping
+    /// or leaving the fit as the caller decided.
+    void ApplyZoom(double zoom, std::optional<QPoint> anchor);
+    /// The zoom level after the present zoom, in or out (the present one at either end).
+    double NextZoom(bool in) const;
 
     std::vector<std::string> FArguments;
     std::unique_ptr<TMessageBoxNotifier> FOwnNotifier;
@@ -218,6 +272,18 @@ private:
     QComboBox* ComboSatellite_ = nullptr;
     std::unique_ptr<TRegistryString> FSatelliteSetting;
     std::unique_ptr<TRegistryInteger> FAlignSetting;
+    std::unique_ptr<TRegistryInteger> FGraticuleSetting;
+    std::unique_ptr<TRegistryString> FFileClockSetting;
+    std::unique_ptr<TRegistryString> FRecentSetting;
+    QGroupBox* GroupBoxFileClock_ = nullptr;
+    QComboBox* ComboFileClock_ = nullptr;
+    QMenu* MenuOpenRecent_ = nullptr;
+    QAction* ActionGraticule_ = nullptr;
+    TzorColorDialog* ColorDialogGraticuleColour_ = nullptr;
+    QTimer* TimerView_ = nullptr; // a scroll settles before the run hears of it
+    bool FZoomFits = true;
+    bool FBusy = false; // a run is under way
+    int FWheelZoom = 0; // wheel turns towards the next zoom step (120 a step)
     QAction* ActionAlignToCoasts_ = nullptr;
     QAction* ActionAlignAutomatically_ = nullptr;
     TzorEdit* EditImagesFolder_ = nullptr;

@@ -331,7 +331,14 @@ TPassOutcome ProcessChannelImageFile(const std::string& fileName,
         outcome.Unprocessed = std::make_unique<TExtBitmap>(std::move(image.Bitmap));
 
         TLineTimes times;
-        const TNameStart named = PassStartsFromFileName(path, report);
+        const TNameStart named = PassStartsFromFileName(path, report, options.FileClockOffset);
+        if (named.Read) {
+            report.Account("  File clock: " +
+                           (options.FileClockOffset ? "UTC" + FormatUtcOffset(named.Offset) +
+                                                          ", as chosen"
+                                                    : "this computer's time zone, then UTC" +
+                                                          FormatUtcOffset(named.Offset)));
+        }
         times.Start = named.Utc;
         ReadLinePeriod(fileName, times.Period, report); // the .STAT search takes the name given
         CheckElementSetAgainstPass(epoch, times.Start, report);

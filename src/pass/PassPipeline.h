@@ -148,6 +148,9 @@ struct TChannelFileOptions {
     std::string FallbackFolder;
     /// Now, UTC: the element set's age is measured against it.
     TDateTime Now = 0.0;
+    /// How far ahead of UTC the clock of the computer that named the file ran (days);
+    /// nullopt: this computer's time zone, at the file name's date.
+    std::optional<double> FileClockOffset;
 };
 
 /// A channel image with its decoder's file name and .STAT files: found (or looked for in

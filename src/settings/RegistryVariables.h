@@ -47,6 +47,15 @@ inline constexpr std::string_view kSatelliteValue = "Satellite"; ///< string
 inline constexpr std::string_view kDefaultSatellite = "METEOR-M2";
 /// The URLs element-set updates fetch, separated by spaces or "|" ("" for the default).
 inline constexpr std::string_view kKepsUrlsValue = "KepsUrls"; ///< string
+/// Draw the latitude/longitude grid (1) or not (0), and its colour (0x00BBGGRR).
+inline constexpr std::string_view kGraticuleValue = "Graticule";             ///< integer
+inline constexpr std::string_view kGraticuleColourValue = "GraticuleColour"; ///< integer
+inline constexpr std::int32_t kDefaultGraticuleColour = 0x00FFE090;         ///< light blue
+/// How many whole hours ahead of UTC the clock of the computer that named the channel
+/// files ran ("-5", "3"); "" for this computer's time zone.
+inline constexpr std::string_view kFileClockOffsetValue = "FileClockOffset"; ///< string
+/// The inputs opened last, most recent first, separated by "|".
+inline constexpr std::string_view kRecentFilesValue = "RecentFiles"; ///< string
 /// "Normal": item 1 of "Thin", "Normal", "Thick".
 inline constexpr std::int32_t kDefaultLineThickness = 1;
 /// Yellow, as a Windows colour value (0x00BBGGRR).

@@ -90,13 +90,78 @@ TEST_F(Run, SamplePassEndToEnd) {
     EXPECT_FALSE(run->Channel68());
     EXPECT_EQ(run->LineOffset(), 10);
     EXPECT_EQ(run->PixelOffset(), -20);
-    EXPECT_EQ(run->Caption(), "Vantorel - V1.2.3.4  \u2014  2020_09_27_08_00_58_64.bmp");
+    EXPECT_EQ(run->Caption(), "Vantorel - V1.2.3.4  \u2014  2020_09_27_08_00_58_64.bmp  \u2014  "
+                              "2020-09-27 08:01 UTC, Meteor-M N2");
     EXPECT_EQ(run->DisplayBitmap().Width(), 1568);
     EXPECT_EQ(run->DisplayBitmap().Height(), 4000);
     EXPECT_EQ(run->GroundTable().size(), 4000u);
     EXPECT_NEAR(run->MidAltitude(), 830.0f, 30.0f);
     EXPECT_EQ(run->Mapping().GetMapWidth(), 4000);
     EXPECT_EQ(run->SuggestedSaveName(), kSource + "/samples/2020_09_27_08_00_58_64.geo.bmp");
+}
+
+// The grid on the sample, where the mapping and the offsets put it: every point of the
+// 50th parallel has a pixel of the grid's colour within a pixel of it (or a boundary drawn
+// over it). Magenta never occurs in the grey picture, so without the grid none is found.
+TEST_F(Run, GraticuleParallelLiesWhereTheMappingPutsIt) {
+    constexpr TColor kGrid = 0x00FF00FF;
+    run->GraticuleColour = kGrid;
+    run->GraticuleStep = 5;
+    run->Graticule = true;
+    ASSERT_TRUE(run->ProcessFile(kSampleImage));
+    ASSERT_FALSE(run->Northbound());
+    const TExtBitmap& shown = run->DisplayBitmap();
+    auto near = [&](int x, int y, TColor colour) {
+        for (int dy = -1; dy <= 1; ++dy) {
+            for (int dx = -1; dx <= 1; ++dx) {
+                if (shown.PixelColor(x + dx, y + dy) == colour) {
+                    return true;
+                }
+            }
+        }
+        return false;
+    };
+    int checked = 0, missed = 0;
+    for (float lon = -40.0f; lon <= 60.0f; lon += 0.05f) {
+        int x = 0, y = 0;
+        if (!run->Mapping().LatLonToImage(x, y, lon, 50.0f)) {
+            continue;
+        }
+        x += run->PixelOffset();
+        y -= run->LineOffset();
+        if (x < 1 || y < 1 || x >= shown.Width() - 1 || y >= shown.Height() - 1) {
+            continue;
+        }
+        ++checked;
+        missed += !near(x, y, kGrid) && !near(x, y, run->LineColour);
+    }
+    EXPECT_GT(checked, 500);
+    EXPECT_EQ(missed, 0);
+
+    // Seen in part, the grid is labelled at the part's edges; saved, at the picture's.
+    auto gridAtLeftOfPart = [&](const TBitmap& picture) {
+        int n = 0;
+        for (int y = 1000; y < 1600; ++y) {
+            for (int x = 400; x < 440; ++x) {
+                n += picture.PixelColor(x, y) == kGrid;
+            }
+        }
+        return n;
+    };
+    const int unlabelled = gridAtLeftOfPart(shown);
+    run->SetView(400, 1000, 1000, 1600, 1);
+    EXPECT_GT(gridAtLeftOfPart(shown), unlabelled + 20);
+    EXPECT_EQ(gridAtLeftOfPart(run->PictureAtFullSize()), unlabelled);
+
+    run->Graticule = false;
+    run->RedrawOverlay();
+    int magenta = 0;
+    for (int y = 0; y < shown.Height(); y += 2) {
+        for (int x = 0; x < shown.Width(); ++x) {
+            magenta += shown.PixelColor(x, y) == kGrid;
+        }
+    }
+    EXPECT_EQ(magenta, 0);
 }
 
 // Land/sea class of a pixel of the unenhanced sample: sea is dark, cloud bright.

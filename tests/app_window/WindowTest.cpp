@@ -15,6 +15,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QComboBox>
 #include <QMimeData>
 #include <QMenu>
 #include <QMouseEvent>
@@ -22,6 +23,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
@@ -217,8 +219,9 @@ private slots:
         two.reset();
         auto one = Open({kSampleImage});
         QTRY_COMPARE(Count(one->Run().Diags(), "Plotting "), 1);
-        QCOMPARE(one->windowTitle(), QString::fromUtf8("Vantorel - V0.1.0.0  \u2014  "
-                                                       "2020_09_27_08_00_58_64.bmp"));
+        QCOMPARE(one->windowTitle(),
+                 QString::fromUtf8("Vantorel - V0.1.0.0  \u2014  2020_09_27_08_00_58_64.bmp  "
+                                   "\u2014  2020-09-27 08:01 UTC, Meteor-M N2"));
     }
 
     void dropsAreCheckedThenProcessed() {
@@ -243,7 +246,10 @@ private slots:
                               " line boundaries"));
         QCOMPARE(form->PageControl()->currentWidget(), form->TabSheetImage());
         QCOMPARE(Shown(*form).size(), QSize(1568, 4000));
-        QCOMPARE(form->ImageDisplay()->size(), QSize(1568, 4000));
+        // Fitted to the window: the whole height in view.
+        QVERIFY(form->ZoomFits());
+        QVERIFY(qAbs(form->ImageDisplay()->height() -
+                     form->ScrollBoxForImage()->maximumViewportSize().height()) <= 1);
 
         // A PNG or JPEG channel image, whatever the case of ".jpeg", is processed too.
         TempDir dir;
@@ -274,6 +280,7 @@ private slots:
     void readoutFollowsThePointer() {
         auto form = Open({kSampleImage});
         QTRY_COMPARE(Count(form->Run().Diags(), "Plotting "), 1);
+        form->ZoomActualSize();
         QMouseEvent move(QEvent::MouseMove, QPointF(771, 2000), QPointF(771, 2000), Qt::NoButton,
                          Qt::NoButton, Qt::NoModifier);
         QApplication::sendEvent(form->ImageDisplay(), &move);
@@ -301,6 +308,141 @@ private slots:
         form->FormKeyDown(Qt::Key_Right, Qt::NoModifier);
         form->FormKeyDown(Qt::Key_Up, Qt::NoModifier);
         QCOMPARE(position(773, 1999), before);
+    }
+
+    void zoomKeepsTheReadoutAndTheNudgesInPicturePixels() {
+        auto form = Open({kSampleImage});
+        QTRY_COMPARE(Count(form->Run().Diags(), "Plotting "), 1);
+        QVERIFY(form->ZoomFits());
+        QScrollArea* box = form->ScrollBoxForImage();
+        auto pointAt = [&](QPoint onScreen) {
+            QMouseEvent move(QEvent::MouseMove, onScreen, form->ImageDisplay()->mapToGlobal(onScreen),
+                             Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+            QApplication::sendEvent(form->ImageDisplay(), &move);
+        };
+        int pixelOffset = form->Run().PixelOffset();
+        for (const double zoom : {0.25, 1.0, 4.0}) {
+            form->SetZoom(zoom);
+            QCOMPARE(form->ImageDisplay()->size(),
+                     QSize(qRound(1568 * zoom), qRound(4000 * zoom)));
+            // A screen pixel whose middle lies on picture pixel (770, 2002) at every zoom.
+            const QPoint at(int(770 * zoom), int(2002 * zoom));
+            pointAt(at);
+            QCOMPARE(form->StatusText().rfind("X: 770   Y: 2002     Lon: ", 0), std::size_t{0});
+            // A nudge is two picture pixels, whatever the zoom, and keeps it.
+            form->FormKeyDown(Qt::Key_Right, Qt::NoModifier);
+            QCOMPARE(form->Run().PixelOffset(), pixelOffset += 2);
+            QCOMPARE(form->Zoom(), zoom);
+            pointAt(at);
+            QVERIFY(form->StatusText().find("pixel: " + std::to_string(pixelOffset)) !=
+                    std::string::npos);
+        }
+
+        // Ctrl+wheel zooms in a step about the pointer: the picture pixel under it stays.
+        form->SetZoom(1.0);
+        const QPoint over = box->viewport()->rect().center() + QPoint(40, 30);
+        const QPoint under = form->ImageDisplay()->PicturePixel(
+            form->ImageDisplay()->mapFrom(box->viewport(), over));
+        QWheelEvent wheel(form->ImageDisplay()->mapFrom(box->viewport(), over),
+                          box->viewport()->mapToGlobal(over), QPoint(), QPoint(0, 120),
+                          Qt::NoButton, Qt::ControlModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(form->ImageDisplay(), &wheel);
+        QCOMPARE(form->Zoom(), 2.0);
+        QCOMPARE(form->Run().LineOffset(), 10); // no nudge
+        QCOMPARE(form->ImageDisplay()->PicturePixel(
+                     form->ImageDisplay()->mapFrom(box->viewport(), over)),
+                 under);
+        // Ctrl - steps back; Ctrl 0 fits the whole pass again.
+        QTest::keyClick(form.get(), Qt::Key_Minus, Qt::ControlModifier);
+        QCOMPARE(form->Zoom(), 1.0);
+        // The middle button drags the picture.
+        const int top = box->verticalScrollBar()->value();
+        QTest::mousePress(form->ImageDisplay(), Qt::MiddleButton, {}, QPoint(100, 300));
+        QMouseEvent drag(QEvent::MouseMove, QPointF(100, 250),
+                         form->ImageDisplay()->mapToGlobal(QPointF(100, 250)), Qt::NoButton,
+                         Qt::MiddleButton, Qt::NoModifier);
+        QApplication::sendEvent(form->ImageDisplay(), &drag);
+        QTest::mouseRelease(form->ImageDisplay(), Qt::MiddleButton, {}, QPoint(100, 250));
+        QCOMPARE(box->verticalScrollBar()->value(), top + 50);
+        QTest::keyClick(form.get(), Qt::Key_0, Qt::ControlModifier);
+        QVERIFY(form->ZoomFits());
+        QVERIFY(form->Zoom() < 0.25);
+        // The fit stays for the next pass.
+        form->ProcessFile(kSampleImage);
+        QVERIFY(form->ZoomFits());
+        QCOMPARE(form->StatusText(), std::string("Processed 2020_09_27_08_00_58_64.bmp"));
+    }
+
+    void gridAndRunChoicesAreKeptAndUsedByTheNextRun() {
+        {
+            auto form = Open();
+            QVERIFY(!form->ActionGraticule()->isChecked());
+            QVERIFY(form->PopupMenuDisplay()->actions().contains(form->ActionGraticule()));
+            form->ActionGraticule()->trigger();
+            form->ComboSatellite()->setCurrentIndex(form->ComboSatellite()->findText(
+                "Meteor-M N2-3", Qt::MatchStartsWith));
+            form->ComboFileClock()->setCurrentIndex(form->ComboFileClock()->findData(3));
+            QCOMPARE(Stored(kGraticuleValue)->AsInteger(), std::optional<std::int32_t>(1));
+            QCOMPARE(Stored(kFileClockOffsetValue)->AsString(), std::optional<std::string>("3"));
+        }
+        auto form = Open();
+        QVERIFY(form->ActionGraticule()->isChecked());
+        QCOMPARE(form->ComboFileClock()->currentData(), QVariant(3));
+        // The run states the choices; the file clock moves the pass start.
+        form->ProcessFile(kSampleImage);
+        QCOMPARE(Count(form->Run().Diags(), "Satellite: Meteor-M N2-3 (catalogue number 57166)"),
+                 1);
+        form->ComboSatellite()->setCurrentIndex(
+            form->ComboSatellite()->findText("Meteor-M N2 ", Qt::MatchStartsWith));
+        form->ProcessFile(kSampleImage);
+        QCOMPARE(Count(form->Run().Diags(), "  File clock: UTC+3, as chosen"), 1);
+        QCOMPARE(Count(form->Run().Diags(), "Pass start from file name: 2020-09-27 05:00:58 UTC"),
+                 1);
+        form->ComboFileClock()->setCurrentIndex(0);
+        QCOMPARE(Stored(kFileClockOffsetValue)->AsString(), std::optional<std::string>(""));
+        form->ProcessFile(kSampleImage);
+        QCOMPARE(Count(form->Run().Diags(), "Pass start from file name: 2020-09-27 08:00:58 UTC"),
+                 1);
+        QVERIFY(form->Run().Graticule);
+    }
+
+    void recentInputsAreRememberedAndReopened() {
+        TempDir dir;
+        std::vector<std::string> files;
+        for (const char* name : {"a_64.bmp", "b_64.bmp", "c_64.bmp", "d_64.bmp", "e_64.bmp",
+                                 "f_64.bmp", "g_64.bmp", "h_64.bmp", "i_64.bmp"}) {
+            files.push_back(dir.Write(name, "not a bitmap"));
+        }
+        {
+            auto form = Open();
+            QVERIFY(!form->MenuOpenRecent()->isEnabled());
+            for (const std::string& f : files) {
+                form->ProcessFile(f); // remembered even though the run fails
+            }
+            form->ProcessFile(kSampleImage);
+            QCOMPARE(form->RecentFiles().size(), std::size_t{8});
+            QCOMPARE(form->RecentFiles()[0], kSampleImage);
+            QCOMPARE(form->RecentFiles()[1], files[8]);
+        }
+        auto form = Open();
+        QCOMPARE(form->RecentFiles().size(), std::size_t{8});
+        QAction* second = form->MenuOpenRecent()->actions()[1];
+        QVERIFY(second->isVisible());
+        QVERIFY(second->text().endsWith(QString::fromStdString(files[8])));
+        // While the run works: a busy cursor and its account in the status bar.
+        std::vector<std::string> seen;
+        form->Run().Diags().OnAdd = [&](const std::string&) {
+            seen.push_back(QApplication::overrideCursor() != nullptr &&
+                                   QApplication::overrideCursor()->shape() == Qt::WaitCursor
+                               ? form->StatusText()
+                               : "not busy");
+        };
+        form->MenuOpenRecent()->actions()[0]->trigger();
+        QCOMPARE(Count(form->Run().Diags(), "Plotting "), 1);
+        QVERIFY(!seen.empty());
+        QCOMPARE(seen.front().rfind("Processing 2020_09_27_08_00_58_64.bmp", 0), std::size_t{0});
+        QVERIFY(QApplication::overrideCursor() == nullptr);
+        QCOMPARE(form->RecentFiles()[0], kSampleImage);
     }
 
     void alignToCoastsOnDemandAndAfterEveryRun() {
@@ -500,7 +642,9 @@ private slots:
         auto form = Open({kSampleImage});
         QTRY_COMPARE(Count(form->Run().Diags(), "Plotting "), 1);
         form->FormKeyDown(Qt::Key_Right, Qt::NoModifier); // what is shown, offsets included
-        const QImage shown = Shown(*form);
+        // Saved while fitted (lines drawn wider for the screen): what 1:1 shows.
+        QVERIFY(form->ZoomFits() && form->Zoom() < 0.5);
+        const QImage fitted = Shown(*form);
 
         dialogs_.answers = {dir / "a.bmp", dir / "a.png", dir / "a.jpg", std::nullopt};
         for (int i = 0; i < 4; ++i) {
@@ -510,6 +654,11 @@ private slots:
         QCOMPARE(notifier_.entries.size(), std::size_t{1});
         QCOMPARE(notifier_.entries[0].text, std::string("Save image cancelled."));
 
+        form->CopyToClipboardDisplayClick();
+        const QImage copied = QGuiApplication::clipboard()->image();
+        form->ZoomActualSize();
+        const QImage shown = Shown(*form);
+        QVERIFY(shown != fitted);
         TBitmap bmp;
         bmp.LoadFromFile(dir / "a.bmp");
         QCOMPARE(bmp.PixelFormat(), TPixelFormat::pf24bit);
@@ -535,8 +684,7 @@ private slots:
         QCOMPARE(jpeg.Width(), shown.width());
 
         // The clipboard: the picture, and the diagnostics text.
-        form->CopyToClipboardDisplayClick();
-        QCOMPARE(QGuiApplication::clipboard()->image().convertToFormat(QImage::Format_RGB32),
+        QCOMPARE(copied.convertToFormat(QImage::Format_RGB32),
                  shown.convertToFormat(QImage::Format_RGB32));
         form->CopyToClipboardDiagsClick();
         QCOMPARE(QGuiApplication::clipboard()->text(), form->MemoDiags()->toPlainText());

@@ -65,6 +65,37 @@ TEST_F(Headless, ProcessWritesThePictureAndItsAccount) {
     EXPECT_EQ(picture.PixelFormat(), TPixelFormat::pf24bit);
 }
 
+// The grid: the window's setting by default, or as asked; only the steps it draws.
+TEST_F(Headless, TheGridIsDrawnAsTheWindowKeepsItOrAsAsked) {
+    testing::TempDir out;
+    auto gridPixels = [&](std::vector<std::string> choice) {
+        std::vector<std::string> args{"process", "--keplers=" + kSource + "/samples/keps",
+                                      "--file-clock-offset=0", "--no-align",
+                                      "--out=" + (out / "pass.bmp")};
+        args.insert(args.end(), choice.begin(), choice.end());
+        args.push_back(kSource + "/samples/2020_09_27_08_00_58_64.bmp");
+        EXPECT_EQ(Call(args).code, kExitOk);
+        TBitmap picture;
+        picture.LoadFromFile(out / "pass.bmp");
+        int n = 0;
+        for (int y = 0; y < picture.Height(); ++y) {
+            for (int x = 0; x < picture.Width(); ++x) {
+                n += picture.PixelColor(x, y) == kDefaultGraticuleColour;
+            }
+        }
+        return n;
+    };
+    EXPECT_EQ(gridPixels({}), 0);
+    const int tens = gridPixels({"--graticule"});
+    const int twos = gridPixels({"--graticule=2"});
+    EXPECT_GT(tens, 4000); // a few lines across a 1568 x 4000 pass
+    EXPECT_GT(twos, 3 * tens);
+    ASSERT_EQ(Call({"settings", "Graticule=1"}).code, kExitOk);
+    EXPECT_EQ(gridPixels({}), tens);
+    EXPECT_EQ(gridPixels({"--no-graticule"}), 0);
+    EXPECT_EQ(Call({"process", "--graticule=3", "x.bmp"}).code, kExitUsage);
+}
+
 TEST_F(Headless, ProcessRefusesWhatItCannotRun) {
     testing::TempDir dir;
     const std::string keps = "--keplers=" + kSource + "/samples/keps";

@@ -37,8 +37,9 @@ expect "process propagate" pr
 expect "help" help
 expect "keps" "help" k
 
-expect "--no-align --no-calibration --no-overlay" process --no-
+expect "--no-align --no-calibration --no-graticule --no-overlay" process --no-
 expect "--out=" process --ou
+expect "--graticule" process --grat
 expect "thick thin" locate --thickness=t
 expect "normal thick thin" process --thickness ""
 expect "update" keps ""

@@ -28,7 +28,7 @@ CliRun Settings(std::vector<std::string> args) {
 TEST_F(RegistryTest, SettingsCommandStoresUnderTheWindowsKeyAndShowsTheValues) {
     RunAs("vantorel-cli");
     const CliRun set = Settings({"keplerpath=/srv/keps", "LineThickness=2", "LineColour=0xff",
-                                 "kepsurls=http://a/x|http://b/y"});
+                                 "kepsurls=http://a/x|http://b/y", "FileClockOffset=+3"});
     EXPECT_EQ(set.code, cli::kExitOk) << set.err;
     EXPECT_EQ(set.out, "Registry file: " + UserFile() +
                            "\n"
@@ -37,19 +37,23 @@ TEST_F(RegistryTest, SettingsCommandStoresUnderTheWindowsKeyAndShowsTheValues) {
                            "  LineThickness = 2 (0x00000002)\n"
                            "  LineColour = 255 (0x000000ff)\n"
                            "  KepsUrls = \"http://a/x|http://b/y\"\n"
+                           "  Graticule = (not set)\n"
+                           "  GraticuleColour = (not set)\n"
+                           "  FileClockOffset = \"3\"\n"
                            "  Halvory TwoLineDataPath = \"\"\n");
     RunAs("vantorel");
     EXPECT_EQ(TRegistryInteger("LineColour", 65535).Value(), 255);
 
     for (const char* bad : {"LineThickness=3", "LineColour=-1", "LineColour=0x1000000",
-                            "LineColour=0x", "Colour=1", "KeplerPath"}) {
+                            "LineColour=0x", "Colour=1", "KeplerPath", "Graticule=2",
+                            "FileClockOffset=15", "FileClockOffset=local"}) {
         EXPECT_EQ(Settings({bad}).code, cli::kExitUsage) << bad;
     }
     const std::string text = ReadFileBytes(UserFile()).value_or("");
     dir_.Write("HKEY_CURRENT_USER.reg", text + "oops\n");
     const CliRun broken = Settings({"LineThickness=0"});
     EXPECT_EQ(broken.code, cli::kExitFailure);
-    EXPECT_NE(broken.out.find("  line 8: "), std::string::npos);
+    EXPECT_NE(broken.out.find("  line 9: "), std::string::npos);
     EXPECT_NE(broken.err.find("LineThickness not stored"), std::string::npos);
     EXPECT_NE(broken.out.find("LineThickness = 2"), std::string::npos);
 }

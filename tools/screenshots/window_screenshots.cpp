@@ -11,7 +11,6 @@
 #include <QMouseEvent>
 #include <QScreen>
 #include <QScrollArea>
-#include <QScrollBar>
 #include <QTabWidget>
 #include <QTimer>
 
@@ -51,20 +50,29 @@ int main(int argc, char* argv[]) {
     vantorel::SetRegistryProgramName(vantorel::kWindowProgramName);
     vantorel::StreamNotifier notifier(std::cerr);
     vantorel::TFormVantorelTest form({argv[1]}, &notifier);
-    form.resize(1000, 760);
+    form.ActionGraticule()->setChecked(true);
+    form.resize(1000, 900);
     form.show();
     Settle(1500); // the start timer processes the image
     form.showNormal();
-    form.resize(1000, 760);
+    form.resize(1000, 900);
     form.move(0, 0);
+    Settle(300);
 
-    // Scroll to the middle of the pass, point at a pixel so the readout shows.
+    // The whole pass fitted to the window, with its grid; the readout of a pixel.
+    form.ZoomToFit();
     QScrollArea* box = form.ScrollBoxForImage();
-    box->verticalScrollBar()->setValue(box->verticalScrollBar()->maximum() / 2);
-    const QPoint inside = box->viewport()->rect().center();
-    const QPoint at = form.ImageDisplay()->mapFrom(box->viewport(), inside);
-    form.ImageDisplayMouseMove(at.x(), at.y());
+    auto pointAt = [&](QPoint inViewport) {
+        const QPoint at = form.ImageDisplay()->mapFrom(box->viewport(), inViewport);
+        const QPoint pixel = form.ImageDisplay()->PicturePixel(at);
+        form.ImageDisplayMouseMove(pixel.x(), pixel.y());
+    };
+    pointAt(box->viewport()->rect().center());
     bool ok = Shoot(form, out + "/window-image.png");
+    // Zoomed in on the middle of the pass to align.
+    form.SetZoom(2.0);
+    pointAt(box->viewport()->rect().center());
+    ok = Shoot(form, out + "/window-zoomed.png") && ok;
     form.PageControl()->setCurrentWidget(form.TabSheetKeplers());
     ok = Shoot(form, out + "/window-kepler-data.png") && ok;
     form.PageControl()->setCurrentWidget(form.TabSheetDiags());

@@ -16,6 +16,7 @@
 #include "common/TextFile.h"
 
 #include <cmath>
+#include <cstdlib>
 #include <vector>
 
 namespace vantorel {
@@ -52,16 +53,21 @@ std::optional<TDateTime> LocalStartFromFileName(std::string_view fileName) {
     return *date + *time;
 }
 
-TNameStart PassStartsFromFileName(const std::string& fileName, TPassReport& report) {
+TNameStart PassStartsFromFileName(const std::string& fileName, TPassReport& report,
+                                  std::optional<double> clockOffset) {
     TNameStart start;
     if (const auto local = LocalStartFromFileName(ExtractFileName(fileName))) {
         const IClock& clock = CurrentClock();
-        const double offset = clock.LocalOffsetAt(*local);
+        const double offset = clockOffset.value_or(clock.LocalOffsetAt(*local));
         start.Read = true;
+        start.Offset = offset;
         start.Utc = *local - offset;
         constexpr double kAround = 2.0 / 24.0;
-        for (const double other :
-             {clock.LocalOffsetAt(*local - kAround), clock.LocalOffsetAt(*local + kAround)}) {
+        // A chosen offset has no change of clocks.
+        for (const double other : clockOffset ? std::vector<double>{}
+                                              : std::vector<double>{
+                                                    clock.LocalOffsetAt(*local - kAround),
+                                                    clock.LocalOffsetAt(*local + kAround)}) {
             if (other != offset) {
                 start.OtherUtc = *local - other;
             }
@@ -77,6 +83,22 @@ TNameStart PassStartsFromFileName(const std::string& fileName, TPassReport& repo
                        "for this pass");
     }
     return start;
+}
+
+std::string FormatUtcOffset(double offsetDays) {
+    const long minutes = std::lround(offsetDays * 24.0 * 60.0);
+    const long whole = std::labs(minutes);
+    const std::string sign = minutes < 0 ? "-" : "+";
+    return whole % 60 == 0 ? Format("%s%d", sign, whole / 60)
+                           : Format("%s%d:%02d", sign, whole / 60, whole % 60);
+}
+
+std::optional<int> ParseClockOffsetHours(std::string_view text) {
+    const auto hours = ParseInteger(text);
+    if (!hours || std::abs(*hours) > kMostClockOffsetHours) {
+        return std::nullopt;
+    }
+    return *hours;
 }
 
 TDateTime PassStartFromFileName(const std::string& fileName, TPassReport& report) {

@@ -33,6 +33,7 @@ std::optional<TDateTime> LocalStartFromFileName(std::string_view fileName);
 struct TNameStart {
     bool Read = false;   ///< the name holds a date and time
     TDateTime Utc = 0.0; ///< its local time less the offset in force then (0 when not read)
+    double Offset = 0.0; ///< that offset: how far ahead of UTC the clock ran, days
     /// Under the other offset, when a change of clocks lies within two hours of the
     /// name's local time: a computer may have named the pass on either side of it.
     std::optional<TDateTime> OtherUtc;
@@ -40,10 +41,19 @@ struct TNameStart {
 
 /// The pass start in UTC from the image's file name (a folder may precede the name): the
 /// name's local time less the clock's offset at that date and time (the time zone's
-/// rules, or the offset a user gave). Reports "Pass start from file name: yyyy-mm-dd
+/// rules), or less `clockOffset` (days) when the user gave the offset of the computer that
+/// named the file. Reports "Pass start from file name: yyyy-mm-dd
 /// hh:nn:ss UTC", after the warning "Couldn't recognise the date and time from the file
 /// name" and with a line that says so plainly when there is none (then the start is 0).
-TNameStart PassStartsFromFileName(const std::string& fileName, TPassReport& report);
+TNameStart PassStartsFromFileName(const std::string& fileName, TPassReport& report,
+                                  std::optional<double> clockOffset = std::nullopt);
+/// A clock offset (days) as "+3", "-5", "+5:30" or "+0" (whole minutes).
+std::string FormatUtcOffset(double offsetDays);
+/// The whole hours ahead of UTC a computer's clock may run: -14 .. 14.
+inline constexpr int kMostClockOffsetHours = 14;
+/// Reads whole hours ahead of UTC ("3", "-5", "+2"); nullopt for anything else or an
+/// offset beyond kMostClockOffsetHours.
+std::optional<int> ParseClockOffsetHours(std::string_view text);
 /// PassStartsFromFileName's start alone.
 TDateTime PassStartFromFileName(const std::string& fileName, TPassReport& report);
 
