@@ -1,6 +1,9 @@
 // A whole processing run of a 1568 x 5000 channel image, the redraw every arrow key
 // causes, and in the window the time from a key press to the repainted picture. The
-// image is the sample pass lengthened to 5000 lines.
+// image is the sample pass lengthened to 5000 lines. Saving the picture is measured beside
+// plain encodes of the same pixels by the libraries themselves.
+#include "Baseline.h"
+
 #include "app/ProcessingRun.h"
 #include "app/VantorelForm.h"
 
@@ -18,9 +21,14 @@
 
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <utility>
 #include <vector>
+
+#include <jpeglib.h>
+#include <png.h>
 
 namespace vantorel {
 namespace {
@@ -79,6 +87,7 @@ void BM_ProcessFile5000Lines(benchmark::State& state) {
     TProcessingRun run(b.notifier);
     run.AlignAutomatically = false; // measured on its own
     run.Start(kSource + "/samples/keps/", "0");
+    bench::TBaselineRatio ratio(state);
     for (auto _ : state) {
         run.Diags().Clear();
         benchmark::DoNotOptimize(run.ProcessFile(b.image));
@@ -103,6 +112,7 @@ struct ProcessedRun {
 void BM_AlignToCoasts5000Lines(benchmark::State& state) {
     ProcessedRun processed;
     TProcessingRun& run = processed.run;
+    bench::TBaselineRatio ratio(state);
     for (auto _ : state) {
         run.SetOffsets(10, -20);
         benchmark::DoNotOptimize(run.AlignToCoasts(false));
@@ -119,6 +129,7 @@ void BM_ProjectPicture5000Lines(benchmark::State& state) {
     in.Channel = &pass.Channel;
     in.Mapping = &pass.Mapping;
     in.Grid = &pass.GroundTable;
+    bench::TBaselineRatio ratio(state);
     for (auto _ : state) {
         benchmark::DoNotOptimize(ProjectPicture(in));
     }
@@ -128,6 +139,7 @@ BENCHMARK(BM_ProjectPicture5000Lines)->Unit(benchmark::kMillisecond);
 void BM_SaveProjectedGeoTiff5000Lines(benchmark::State& state) {
     ProcessedRun processed;
     const std::string name = processed.b.folder + "projected.tif";
+    bench::TBaselineRatio ratio(state);
     for (auto _ : state) {
         benchmark::DoNotOptimize(processed.run.SaveProjectedPicture(name, "", 0.0));
     }
@@ -140,8 +152,11 @@ void BM_RedrawOverlay5000Lines(benchmark::State& state) {
     TProcessingRun run(b.notifier);
     run.Start(kSource + "/samples/keps/", "0");
     run.ProcessFile(b.image);
+    // Eight steps right, eight back: the overlay stays where the user nudges it.
+    int step = 0;
+    bench::TBaselineRatio ratio(state);
     for (auto _ : state) {
-        run.ArrowKey(TArrowKey::Right, false);
+        run.ArrowKey((step++ / 8) % 2 == 0 ? TArrowKey::Right : TArrowKey::Left, false);
     }
 }
 BENCHMARK(BM_RedrawOverlay5000Lines)->Unit(benchmark::kMillisecond);
@@ -171,6 +186,7 @@ void BM_LookUpLonLat(benchmark::State& state) {
     const TProcessingRun& run = processed.run;
     const auto at = ReadoutPositions(state.range(0) != 0);
     size_t i = 0;
+    bench::TBaselineRatio ratio(state);
     for (auto _ : state) {
         float lon = 0.0f, lat = 0.0f;
         benchmark::DoNotOptimize(run.LookUpLonLat(at[i].first, at[i].second, lon, lat));
@@ -187,6 +203,7 @@ void BM_ReadoutAtTheEdges(benchmark::State& state) {
     run.SetOffsets(0, 0);
     const auto at = ReadoutPositions(true);
     size_t i = 0;
+    bench::TBaselineRatio ratio(state);
     for (auto _ : state) {
         benchmark::DoNotOptimize(run.Readout(at[i].first, at[i].second));
         i = (i + 1 == at.size()) ? 0 : i + 1;
@@ -195,8 +212,9 @@ void BM_ReadoutAtTheEdges(benchmark::State& state) {
 BENCHMARK(BM_ReadoutAtTheEdges);
 
 // In the window, shown at its start size and scrolled to the middle of the pass at 1:1
-// (argument 0), or the whole pass fitted to the window with the grid (argument 1): a right
-// arrow key press, then the event loop until the picture has been painted again.
+// (argument 0), or the whole pass fitted to the window with the grid (argument 1): an
+// arrow key press (eight right, eight left), then the event loop until the picture has
+// been painted again.
 void BM_WindowKeyToRepaint5000Lines(benchmark::State& state) {
     Bench& b = TheBench();
     ScopedClock scoped(b.clock);
@@ -221,9 +239,12 @@ void BM_WindowKeyToRepaint5000Lines(benchmark::State& state) {
     QScrollBar* bar = form.ScrollBoxForImage()->verticalScrollBar();
     bar->setValue(bar->maximum() / 2);
     QCoreApplication::processEvents();
+    int step = 0;
+    bench::TBaselineRatio ratio(state);
     for (auto _ : state) {
         const int painted = form.ImageDisplay()->PaintCount();
-        QKeyEvent press(QEvent::KeyPress, Qt::Key_Right, Qt::NoModifier);
+        QKeyEvent press(QEvent::KeyPress, (step++ / 8) % 2 == 0 ? Qt::Key_Right : Qt::Key_Left,
+                        Qt::NoModifier);
         QApplication::sendEvent(&form, &press);
         while (form.ImageDisplay()->PaintCount() == painted) {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
@@ -232,6 +253,119 @@ void BM_WindowKeyToRepaint5000Lines(benchmark::State& state) {
     qunsetenv("VANTOREL_REGISTRY_DIR");
 }
 BENCHMARK(BM_WindowKeyToRepaint5000Lines)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// Saving the displayed picture as the window does, by the file's extension.
+const char* const kSaveExtensions[] = {".bmp", ".jpg", ".png"};
+
+void BM_SavePicture5000Lines(benchmark::State& state) {
+    ProcessedRun processed;
+    const std::string name =
+        processed.b.folder + "saved" + kSaveExtensions[static_cast<size_t>(state.range(0))];
+    bench::TBaselineRatio ratio(state);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(processed.run.SavePicture(name));
+    }
+    state.SetLabel(kSaveExtensions[static_cast<size_t>(state.range(0))]);
+}
+BENCHMARK(BM_SavePicture5000Lines)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
+
+// The same pixels written by the libraries with nothing of ours around them: the bitmap's
+// bytes behind its header, libjpeg-turbo at quality 92, libpng at the writer's level and
+// filter.
+void PlainBmp(const TBitmap& picture, std::FILE* file) {
+    const auto u16 = [&](unsigned v) {
+        std::fputc(static_cast<int>(v & 0xFF), file);
+        std::fputc(static_cast<int>(v >> 8), file);
+    };
+    const auto u32 = [&](std::uint32_t v) {
+        u16(v & 0xFFFF);
+        u16(v >> 16);
+    };
+    const auto size = static_cast<std::uint32_t>(picture.Bits().size());
+    std::fputs("BM", file);
+    for (const std::uint32_t v : {54u + size, 0u, 54u, 40u, static_cast<std::uint32_t>(picture.Width()),
+                                  static_cast<std::uint32_t>(picture.Height())}) {
+        u32(v);
+    }
+    u16(1);
+    u16(24);
+    for (const std::uint32_t v : {0u, size, 0u, 0u, 0u, 0u}) {
+        u32(v);
+    }
+    for (int y = picture.Height() - 1; y >= 0; --y) {
+        std::fwrite(picture.ScanLine(y), 1, static_cast<size_t>(picture.Stride()), file);
+    }
+}
+
+void PlainJpeg(const TBitmap& picture, std::FILE* file) {
+    jpeg_compress_struct cinfo;
+    jpeg_error_mgr err;
+    cinfo.err = jpeg_std_error(&err);
+    jpeg_create_compress(&cinfo);
+    jpeg_stdio_dest(&cinfo, file);
+    cinfo.image_width = static_cast<JDIMENSION>(picture.Width());
+    cinfo.image_height = static_cast<JDIMENSION>(picture.Height());
+    cinfo.input_components = 3;
+    cinfo.in_color_space = JCS_EXT_BGR;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, 92, TRUE);
+    jpeg_start_compress(&cinfo, TRUE);
+    for (int y = 0; y < picture.Height(); ++y) {
+        JSAMPROW row = const_cast<JSAMPLE*>(picture.ScanLine(y));
+        jpeg_write_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+}
+
+void PlainPng(const TBitmap& picture, std::FILE* file) {
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    png_init_io(png, file);
+    png_set_compression_level(png, 1); // the picture writer's level and filter
+    png_set_IHDR(png, info, static_cast<png_uint_32>(picture.Width()),
+                 static_cast<png_uint_32>(picture.Height()), 8, PNG_COLOR_TYPE_RGB,
+                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_BASE, PNG_FILTER_TYPE_BASE);
+    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
+    png_write_info(png, info);
+    png_set_bgr(png);
+    for (int y = 0; y < picture.Height(); ++y) {
+        png_write_row(png, picture.ScanLine(y));
+    }
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+}
+
+void BM_PlainEncode5000Lines(benchmark::State& state) {
+    ProcessedRun processed;
+    const TBitmap& picture = processed.run.DisplayBitmap();
+    const size_t kind = static_cast<size_t>(state.range(0));
+    const std::string name = processed.b.folder + "plain" + kSaveExtensions[kind];
+    bench::TBaselineRatio ratio(state);
+    for (auto _ : state) {
+        std::FILE* file = std::fopen(name.c_str(), "wb");
+        if (file == nullptr) {
+            state.SkipWithError("cannot write the file");
+            return;
+        }
+        (kind == 0 ? PlainBmp : kind == 1 ? PlainJpeg : PlainPng)(picture, file);
+        std::fclose(file);
+    }
+    state.SetLabel(kSaveExtensions[kind]);
+}
+BENCHMARK(BM_PlainEncode5000Lines)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
+
+void BM_Baseline_PictureCopy(benchmark::State& state) {
+    std::vector<std::uint8_t> from(size_t{1568} * 3 * 5000, 1);
+    std::vector<std::uint8_t> to(from.size());
+    bench::TBaselineRatio ratio(state);
+    for (auto _ : state) {
+        std::memcpy(to.data(), from.data(), from.size());
+        benchmark::DoNotOptimize(to.data());
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK(BM_Baseline_PictureCopy)->Unit(benchmark::kMillisecond);
 
 } // namespace
 } // namespace vantorel

@@ -1,5 +1,7 @@
 // The redraw runs on every arrow key: the whole boundary file, projected through a fitted
 // mapping (once per fit), drawn onto a full-size 24-bit picture.
+#include "Baseline.h"
+
 #include "cartography/zorCartography.h"
 
 #include "RealPass.h"
@@ -39,6 +41,7 @@ Scene& TheScene() {
 void BM_DrawBoundaries(benchmark::State& state) {
     Scene& s = TheScene();
     s.bitmap.Canvas().Pen.Width = static_cast<int>(state.range(0));
+    bench::TBaselineRatio ratio(state);
     for (auto _ : state) {
         s.store.DrawBoundaries(s.bitmap, -20, 10);
     }
@@ -50,6 +53,7 @@ BENCHMARK(BM_DrawBoundaries)->Arg(1)->Arg(2)->Arg(3)->Unit(benchmark::kMilliseco
 void BM_DrawBoundariesAfterAFit(benchmark::State& state) {
     Scene& s = TheScene();
     s.bitmap.Canvas().Pen.Width = 2;
+    bench::TBaselineRatio ratio(state);
     for (auto _ : state) {
         s.mapping.SetMapWidth(5000); // a new projection state, as after a fit
         s.store.DrawBoundaries(s.bitmap, -20, 10);
@@ -103,6 +107,7 @@ void BM_DrawBoundariesRealPass(benchmark::State& state) {
     store.DrawBoundaries(s.bitmap, -20, 10);
     store.DrawBoundaries(s.bitmap, -21, 10);
     int step = 0;
+    bench::TBaselineRatio ratio(state);
     for (auto _ : state) {
         if (redraw < 2) {
             s.mapping.SetMapWidth(5000); // a new projection state, as after a fit
@@ -137,6 +142,7 @@ BENCHMARK(BM_DrawBoundariesRealPass)
 // Start-up reads the boundary file.
 void BM_LoadBoundaries(benchmark::State& state) {
     const std::string file = std::string(VANTOREL_SOURCE_DIR) + kDataFiles[state.range(0)];
+    bench::TBaselineRatio ratio(state);
     for (auto _ : state) {
         TCartogList store;
         store.LoadBoundaryFiles(file);

@@ -1,4 +1,6 @@
 // Text helpers on the paths every run and every redraw take.
+#include "Baseline.h"
+
 #include "pass/inputs/StatTiming.h"
 #include "common/Format.h"
 #include "common/StringUtils.h"
@@ -10,6 +12,7 @@ namespace {
 
 void BM_FormatDateTime(benchmark::State& state) {
     const TDateTime t = EncodeDateTime(2017, 3, 15, 8, 12, 34);
+    bench::TBaselineRatio ratio(state);
     for (auto _ : state) {
         benchmark::DoNotOptimize(
             FormatDateTime("\"Pass start from file name: \"yyyy-mm-dd hh:nn:ss \"UTC\"", t));
@@ -18,6 +21,7 @@ void BM_FormatDateTime(benchmark::State& state) {
 BENCHMARK(BM_FormatDateTime);
 
 void BM_FormatLine(benchmark::State& state) {
+    bench::TBaselineRatio ratio(state);
     for (auto _ : state) {
         benchmark::DoNotOptimize(
             Format("%d .STAT file(s) found, line period is %.7f seconds", 3, 0.1538925));
@@ -27,6 +31,7 @@ BENCHMARK(BM_FormatLine);
 
 void BM_SplitStationLine(benchmark::State& state) {
     const std::string line = "51.4769,-0.0005,\"Greenwich, London\",4,\"Royal Observatory\"";
+    bench::TBaselineRatio ratio(state);
     for (auto _ : state) {
         benchmark::DoNotOptimize(SplitDelimited(line, ','));
     }
@@ -34,6 +39,7 @@ void BM_SplitStationLine(benchmark::State& state) {
 BENCHMARK(BM_SplitStationLine);
 
 void BM_PassStartGrammar(benchmark::State& state) {
+    bench::TBaselineRatio ratio(state);
     for (auto _ : state) {
         benchmark::DoNotOptimize(LocalStartFromFileName("2017_03_15_LRPT_08-12-34.s_68.bmp"));
     }
@@ -42,6 +48,7 @@ BENCHMARK(BM_PassStartGrammar);
 
 void BM_DecodeDateTime(benchmark::State& state) {
     TDateTime t = 42809.3;
+    bench::TBaselineRatio ratio(state);
     for (auto _ : state) {
         benchmark::DoNotOptimize(DecodeDateTime(t));
         t += 1.0e-3;

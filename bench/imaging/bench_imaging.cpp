@@ -1,6 +1,8 @@
 // Imaging costs on a channel image of the usual size (1568 x 5000): contrast, the
 // 180-degree turn, the copy into the display bitmap, JPEG writing, and boundary lines
 // drawn by our canvas against QPainter on the same memory.
+#include "Baseline.h"
+
 #include "imaging/BMPExtImage.h"
 #include "imaging/Canvas.h"
 #include "imaging/JPEG_IO.h"
@@ -62,6 +64,7 @@ std::vector<std::vector<TPoint>> Boundaries() {
 
 void BM_EqualizeContrast(benchmark::State& state) {
     TExtBitmap b = ChannelImage();
+    bench::TBaselineRatio ratio(state);
     for (auto _ : state) {
         benchmark::DoNotOptimize(b.EqualizeContrast(0, 256, true, 2.5));
     }
@@ -70,6 +73,7 @@ BENCHMARK(BM_EqualizeContrast)->Unit(benchmark::kMillisecond);
 
 void BM_StretchContrast(benchmark::State& state) {
     const TExtBitmap original = ChannelImage();
+    bench::TBaselineRatio ratio(state);
     for (auto _ : state) {
         state.PauseTiming();
         TExtBitmap b = original;
@@ -83,6 +87,7 @@ BENCHMARK(BM_StretchContrast)->Unit(benchmark::kMillisecond);
 void BM_Rotate24(benchmark::State& state) {
     TExtBitmap b = ChannelImage();
     b.SetPixelFormat(TPixelFormat::pf24bit);
+    bench::TBaselineRatio ratio(state);
     for (auto _ : state) {
         b.Rotate();
         benchmark::DoNotOptimize(b.Bits().data());
@@ -94,6 +99,7 @@ void BM_Copy8To24(benchmark::State& state) {
     const TExtBitmap channel = ChannelImage();
     TBitmap display;
     display.SetSize(kWidth, kHeight);
+    bench::TBaselineRatio ratio(state);
     for (auto _ : state) {
         display.Canvas().Draw(0, 0, channel);
         benchmark::DoNotOptimize(display.Bits().data());
@@ -106,6 +112,7 @@ void BM_WriteJpeg24(benchmark::State& state) {
     b.SetPixelFormat(TPixelFormat::pf24bit);
     const std::string path =
         (std::filesystem::temp_directory_path() / "vantorel-bench-imaging.jpg").string();
+    bench::TBaselineRatio ratio(state);
     for (auto _ : state) {
         benchmark::DoNotOptimize(WriteJpegFile(b, path, 92, false, "benchmark"));
     }
@@ -119,6 +126,7 @@ void BM_CanvasLines(benchmark::State& state) {
     display.SetSize(kWidth, kHeight);
     display.Canvas().Pen.Width = static_cast<int>(state.range(0));
     display.Canvas().Pen.Color = clYellow;
+    bench::TBaselineRatio ratio(state);
     for (auto _ : state) {
         for (const auto& line : lines) {
             display.Canvas().Polyline(line);
@@ -145,6 +153,7 @@ void BM_QPainterLines(benchmark::State& state) {
     display.SetSize(kWidth, kHeight);
     QImage view(display.Bits().data(), kWidth, kHeight, display.Stride(), QImage::Format_BGR888);
     const bool segments = state.range(1) != 0;
+    bench::TBaselineRatio ratio(state);
     for (auto _ : state) {
         QPainter painter(&view);
         painter.setRenderHint(QPainter::Antialiasing, false);

@@ -3,6 +3,8 @@
 // Release build with g++ 12 on the 2-core development machine (loaded): writing 650 ms at
 // level 3 (10.2 MB) and 2.3 s at level 6 (11.2 MB: on noisy rows the deeper search pays
 // nothing with the none/sub/up filter mask), reading 116 ms, copying 8 ms.
+#include "Baseline.h"
+
 #include "imaging/zorPNGImage.h"
 
 #include <benchmark/benchmark.h>
@@ -50,6 +52,7 @@ void BM_WritePng(benchmark::State& state) {
     TPngImage image = Picture();
     image.CompressionLevel = static_cast<int>(state.range(0));
     std::size_t size = 0;
+    bench::TBaselineRatio ratio(state);
     for (auto _ : state) {
         size = Encoded(image).size();
         benchmark::DoNotOptimize(size);
@@ -61,6 +64,7 @@ BENCHMARK(BM_WritePng)->Arg(3)->Arg(6)->Unit(benchmark::kMillisecond);
 void BM_ReadPng(benchmark::State& state) {
     TPngImage source = Picture();
     const std::string bytes = Encoded(source);
+    bench::TBaselineRatio ratio(state);
     for (auto _ : state) {
         std::istringstream in(bytes);
         TPngImage image;
@@ -73,6 +77,7 @@ BENCHMARK(BM_ReadPng)->Unit(benchmark::kMillisecond);
 void BM_CopyPngToBitmap(benchmark::State& state) {
     const TPngImage image = Picture();
     TBitmap bitmap;
+    bench::TBaselineRatio ratio(state);
     for (auto _ : state) {
         image.CopyToBitmap(bitmap, 0, 0);
         benchmark::DoNotOptimize(bitmap.Bits().data());

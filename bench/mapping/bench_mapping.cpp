@@ -1,6 +1,7 @@
 // The projection runs for every boundary vertex on every redraw; the fit once per image.
 #include "mapping/FitMap.h"
 
+#include "Baseline.h"
 #include "SyntheticPass.h"
 
 #include <benchmark/benchmark.h>
@@ -30,6 +31,7 @@ void BM_LatLonToImage(benchmark::State& state) {
     }
     size_t i = 0;
     int inside = 0;
+    bench::TBaselineRatio ratio(state);
     for (auto _ : state) {
         int x = 0, y = 0;
         const GeoPoint& p = points[i];
@@ -44,6 +46,7 @@ BENCHMARK(BM_LatLonToImage);
 
 void BM_InitialiseForPass(benchmark::State& state) {
     TWarpedMapping m;
+    bench::TBaselineRatio ratio(state);
     for (auto _ : state) {
         m.InitialiseForPass(5, 2500, 20.0f, 50.0f, 830.0f, 1.1f, 55.37f);
         benchmark::DoNotOptimize(m.GetMapHeight());
@@ -53,6 +56,7 @@ BENCHMARK(BM_InitialiseForPass)->Unit(benchmark::kMicrosecond);
 
 void BM_FitMapToImage5000Lines(benchmark::State& state) {
     const LocationGrid grid = testing::ScannerModel{}.Grid(5000);
+    bench::TBaselineRatio ratio(state);
     for (auto _ : state) {
         TWarpedMapping m;
         benchmark::DoNotOptimize(FitMapToImage(grid, {5000, 830.0f, 55.37f, 5}, m).fitted);

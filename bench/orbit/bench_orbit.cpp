@@ -1,6 +1,8 @@
 // The calls a processing run makes thousands of times per pass: one propagation of an
 // initialised set (near earth and deep space), one geodetic conversion, and the scan line
 // of one image line (one propagation and 52 geodetic conversions), alone and as a pass.
+#include "Baseline.h"
+
 #include "orbit/Orbits.h"
 #include "orbit/SGP_Time.h"
 #include "orbit/Satellite.h"
@@ -23,6 +25,7 @@ void PropagateEvery(benchmark::State& state, const char* line1, const char* line
     s.PropagateMinutes(0.0, p, v); // initialisation outside the timing
     // Times advance as along a pass: 0.15 s per call.
     double t = 0.0;
+    bench::TBaselineRatio ratio(state);
     for (auto _ : state) {
         s.PropagateMinutes(t, p, v);
         benchmark::DoNotOptimize(p);
@@ -55,6 +58,7 @@ void BM_GeodeticPosition(benchmark::State& state) {
     s.PropagateMinutes(30.0, p, v);
     StateToKilometres(p, v);
     double jd = s.EpochJD;
+    bench::TBaselineRatio ratio(state);
     for (auto _ : state) {
         benchmark::DoNotOptimize(GeodeticPosition(jd, p));
         jd += 1e-6;
@@ -64,6 +68,7 @@ BENCHMARK(BM_GeodeticPosition);
 
 void BM_ParseAndInitialise(benchmark::State& state) {
     TVector p, v;
+    bench::TBaselineRatio ratio(state);
     for (auto _ : state) {
         TSatellite s;
         s.ParseElements(kMeteorLine1, kMeteorLine2);
@@ -89,6 +94,7 @@ void BM_LocateScanLine(benchmark::State& state) {
     TScanLine line;
     TDateTime t = EpochToDateTime(orbit.Elements->Epoch) + 0.01;
     orbit.LocateScanLine(t, line);
+    bench::TBaselineRatio ratio(state);
     for (auto _ : state) {
         orbit.LocateScanLine(t, line);
         benchmark::DoNotOptimize(line);
@@ -104,6 +110,7 @@ void BM_LocateScanLinePassOf5000(benchmark::State& state) {
     TScanLine line;
     const TDateTime start = EpochToDateTime(orbit.Elements->Epoch) + 0.01;
     orbit.LocateScanLine(start, line);
+    bench::TBaselineRatio ratio(state);
     for (auto _ : state) {
         for (int i = 0; i < 5000; ++i) {
             orbit.LocateScanLine(start + i * kLinePeriodDays, line);

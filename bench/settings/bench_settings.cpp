@@ -1,6 +1,8 @@
 // Loading and saving registry files: the window's settings are read at start and each
 // one is saved as its own locked transaction at exit, so a large user file (one shared
 // with the vendor's other products) is read several times in a row.
+#include "Baseline.h"
+
 #include "settings/Registry.h"
 #include "settings/RegistryFile.h"
 #include "settings/RegistryVariables.h"
@@ -41,6 +43,7 @@ std::string RealisticFile(int keys) {
 
 void BM_ParseRegistryFile(benchmark::State& state) {
     const std::string bytes = RealisticFile(static_cast<int>(state.range(0)));
+    bench::TBaselineRatio ratio(state);
     for (auto _ : state) {
         benchmark::DoNotOptimize(TRegistryFile::Parse(bytes, RegistryRoot::CurrentUser));
     }
@@ -52,6 +55,7 @@ void BM_ChangeAndSerialise(benchmark::State& state) {
     const std::string bytes = RealisticFile(static_cast<int>(state.range(0)));
     const TRegistryFile file = TRegistryFile::Parse(bytes, RegistryRoot::CurrentUser);
     std::int32_t i = 0;
+    bench::TBaselineRatio ratio(state);
     for (auto _ : state) {
         TRegistryFile copy = file;
         copy.SetValue("\\Software\\Corvane\\vantorel", "LineThickness", RegistryValue::Dword(++i));
@@ -76,6 +80,7 @@ void BM_SaveVariable(benchmark::State& state) {
         // Destroyed (and so saved once more) while the temporary folder is in use.
         TRegistryInteger thickness("LineThickness", 1);
         std::int32_t i = 0;
+        bench::TBaselineRatio ratio(state);
         for (auto _ : state) {
             thickness.SetValue(++i);
             benchmark::DoNotOptimize(thickness.Save());

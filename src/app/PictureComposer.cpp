@@ -14,9 +14,26 @@ void TPictureComposer::Load(const std::string& boundaryFiles, const std::string&
 
 void TPictureComposer::Compose(const TPassResult& pass, TColor lineColour, int lineThickness,
                                int lineOffset, int pixelOffset, TExtBitmap& picture) {
-    picture.SetSize(pass.Channel.Width(), pass.Channel.Height());
+    const TExtBitmap& channel = pass.Channel;
+    // The overlay of the last composition is taken off where it lies, which only a picture
+    // left as that composition made it allows (a turned one is not).
+    const bool restore = restorable_ && !Graticule.Shown && !pass.Northbound &&
+                         drawnMapping_ == pass.Mapping.ProjectionVersion() &&
+                         drawnChannel_ == channel.Bits().data() && drawnPicture_ == &picture &&
+                         picture.Width() == channel.Width() &&
+                         picture.Height() == channel.Height() &&
+                         picture.PixelFormat() == TPixelFormat::pf24bit &&
+                         drawnPixels_ == picture.Bits().data();
+    restorable_ = false;
     TCanvas& canvas = picture.Canvas();
-    canvas.Draw(0, 0, pass.Channel);
+    if (restore) {
+        canvas.DrawSpans(channel, drawn_.Spans);
+    } else {
+        picture.SetSize(channel.Width(), channel.Height());
+        canvas.Draw(0, 0, channel);
+    }
+    drawn_.Spans.clear();
+    drawn_.Known = true;
     const TPictureArea labelArea = Graticule.LabelArea.Empty()
                                        ? TPictureArea{0, 0, picture.Width(), picture.Height()}
                                        : Graticule.LabelArea;
@@ -28,17 +45,27 @@ void TPictureComposer::Compose(const TPassResult& pass, TColor lineColour, int l
     canvas.Pen.Color = lineColour;
     canvas.Pen.Width = (lineThickness + 1) * scale;
     cartography_.Mapping = &pass.Mapping;
+    cartography_.Drawn = &drawn_;
     cartography_.DrawBoundaries(picture, pixelOffset, lineOffset);
     // Labels would read upside down on a turned picture.
     if (!pass.Northbound) {
         cartography_.DrawPlaceMarks(picture, pixelOffset, lineOffset, stations_.Lines(), clYellow,
                                     true, TBrushStyle::bsClear, plS, true);
     }
+    cartography_.Drawn = nullptr;
     if (pass.Northbound) {
         picture.Rotate();
     }
     // After the turn, so that they read upright.
     DrawGraticuleLabels(picture, labels, Graticule.Colour, scale, pass.Northbound, labelArea);
+    // The graticule's pixels are not told: a picture with it is composed whole each time.
+    restorable_ = drawn_.Known && !Graticule.Shown && !pass.Northbound &&
+                  channel.PixelFormat() == TPixelFormat::pf8bit &&
+                  picture.PixelFormat() == TPixelFormat::pf24bit;
+    drawnMapping_ = pass.Mapping.ProjectionVersion();
+    drawnChannel_ = channel.Bits().data();
+    drawnPicture_ = &picture;
+    drawnPixels_ = picture.Bits().data();
 }
 
 void TPictureComposer::DrawGraticule(const TPassResult& pass, int lineOffset, int pixelOffset,

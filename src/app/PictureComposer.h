@@ -10,6 +10,7 @@
 #include "common/StringList.h"
 #include "imaging/BMPExtImage.h"
 
+#include <cstdint>
 #include <string>
 
 namespace vantorel {
@@ -56,6 +57,14 @@ private:
 
     TCartogList cartography_;
     TStringList stations_;
+    // What the last composition drew over the channel image, so that the next one of the
+    // same pass puts back only those pixels instead of copying the whole picture again.
+    TCartogList::TDrawnPixels drawn_;
+    bool restorable_ = false;
+    std::uint64_t drawnMapping_ = 0;             // the pass's mapping version
+    const std::uint8_t* drawnChannel_ = nullptr; // and its pixels
+    const TExtBitmap* drawnPicture_ = nullptr;   // the picture drawn on
+    const std::uint8_t* drawnPixels_ = nullptr;  // and its pixels
     TGraticule graticule_;
     std::uint64_t graticuleMapping_ = 0; ///< the mapping state graticule_ was built for
 };

@@ -223,23 +223,34 @@ TImageDisplay::TImageDisplay(QWidget* parent) : QWidget(parent) {
 }
 
 void TImageDisplay::SetPicture(const TBitmap& bitmap) {
-    // A copy: the run may resize its bitmap while a message box lets the display paint.
-    std::optional<TBitmap> converted;
+    // A view of the run's bitmap, not a copy of its 23 MB on every arrow key; a picture
+    // that is not 24-bit is converted into a bitmap of the display's own.
     const TBitmap* bgr = &bitmap;
+    converted_.reset();
     if (bitmap.PixelFormat() != TPixelFormat::pf24bit) {
-        converted.emplace(bitmap);
-        converted->SetPixelFormat(TPixelFormat::pf24bit);
-        bgr = &*converted;
+        converted_.emplace(bitmap);
+        converted_->SetPixelFormat(TPixelFormat::pf24bit);
+        bgr = &*converted_;
     }
-    QImage image(bgr->Width(), bgr->Height(), QImage::Format_BGR888);
-    const auto rowBytes = static_cast<std::size_t>(bgr->Width()) * 3;
-    for (int y = 0; y < bgr->Height(); ++y) {
-        std::memcpy(image.scanLine(y), bgr->ScanLine(y), rowBytes);
-    }
-    image_ = std::move(image);
+    shown_ = bgr;
+    image_ = bgr->Height() > 0 && bgr->Width() > 0
+                 ? QImage(bgr->ScanLine(0), bgr->Width(), bgr->Height(), bgr->Stride(),
+                          QImage::Format_BGR888)
+                 : QImage();
     smoothed_ = QImage();
     TakeSize();
     update();
+}
+
+bool TImageDisplay::ViewValid() const {
+    // The run changes its bitmap only to show it again at once; should it ever be resized
+    // in between (a message box lets the display paint), nothing is read from it.
+    return !image_.isNull() && shown_ != nullptr && shown_->Width() == image_.width() &&
+           shown_->Height() == image_.height() && shown_->ScanLine(0) == image_.constBits();
+}
+
+QImage TImageDisplay::Picture() const {
+    return ViewValid() ? image_.copy() : QImage();
 }
 
 void TImageDisplay::SetZoom(double zoom) {
@@ -276,7 +287,7 @@ QPoint TImageDisplay::PicturePixel(QPoint at) const {
 
 void TImageDisplay::paintEvent(QPaintEvent* event) {
     ++paintCount_;
-    if (image_.isNull()) {
+    if (!ViewValid()) {
         return;
     }
     QPainter painter(this);

@@ -96,7 +96,8 @@ class TImageDisplay final : public QWidget {
     Q_OBJECT
 public:
     explicit TImageDisplay(QWidget* parent = nullptr);
-    /// Shows the bitmap (24 bits per pixel, copied); the widget takes its size at the zoom.
+    /// Shows the bitmap; the widget takes its size at the zoom. The bitmap must outlive the
+    /// next call and be shown again whenever it changes: it is painted from where it lies.
     void SetPicture(const TBitmap& bitmap);
     /// Screen pixels per picture pixel (positive; 1 is full size).
     void SetZoom(double zoom);
@@ -106,8 +107,8 @@ public:
     QPoint PicturePixel(QPoint at) const;
     /// Paint events so far (the key-to-picture benchmark waits for one).
     int PaintCount() const { return paintCount_; }
-    /// The picture at full size.
-    QImage Picture() const { return image_; }
+    /// A copy of the picture shown, at full size.
+    QImage Picture() const;
 
 signals:
     void PointerMoved(int x, int y);
@@ -120,9 +121,12 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
+    bool ViewValid() const;
     void TakeSize();
 
-    QImage image_;
+    QImage image_;                   ///< a view of *shown_
+    const TBitmap* shown_ = nullptr; ///< the run's bitmap or converted_
+    std::optional<TBitmap> converted_;
     QImage smoothed_; // image_ at the zoom below 1, made when first painted
     double zoom_ = 1.0;
     std::optional<QPoint> panFrom_; // global position of the middle button's last move

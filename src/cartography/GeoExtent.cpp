@@ -153,6 +153,23 @@ bool TGeoExtent::IntersectsCells(const CellSpan& span) const {
     return false;
 }
 
+bool TGeoExtent::Holds(const TGeoExtent& other) const {
+    for (size_t i = 0; i < cells_.size(); ++i) {
+        if (other.cells_[i] && !cells_[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+TGeoExtent TGeoExtent::With(const TGeoExtent& other) const {
+    Mask both = cells_;
+    for (size_t i = 0; i < both.size(); ++i) {
+        both[i] = both[i] || other.cells_[i];
+    }
+    return TGeoExtent(both);
+}
+
 TGeoExtent TGeoExtent::Covering(const TGeoBox& box) {
     Mask cells{};
     const CellSpan span = SpanOf(box);

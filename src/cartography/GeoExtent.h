@@ -69,6 +69,10 @@ public:
     /// Some cell of the extent touches the box.
     bool Intersects(const TGeoBox& box) const { return IntersectsCells(SpanOf(box)); }
     bool IntersectsCells(const CellSpan& span) const;
+    /// Every cell of `other` is a cell of this extent.
+    bool Holds(const TGeoExtent& other) const;
+    /// The cells of either extent.
+    TGeoExtent With(const TGeoExtent& other) const;
 
 private:
     static size_t Index(int row, int column) {

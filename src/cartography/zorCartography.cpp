@@ -106,6 +106,7 @@ void TCartogList::SetCapacity(int capacity) {
 void TCartogList::Clear() {
     FItems.clear();
     FSegments.clear();
+    FPieces.clear();
     FProjectedMapping = nullptr; // the next drawing starts afresh
     MaxCount = 0;
 }
@@ -115,6 +116,15 @@ void TCartogList::AddSegment(std::unique_ptr<TLineSegment> segment) {
     info.box = TGeoBox::OfPoints(segment->Points);
     info.cells = TGeoExtent::SpanOf(info.box);
     info.cullable = !HasLongEdge(segment->Points, kLongestCulledEdgeDegrees);
+    const std::span<const BoundaryPoint> points(segment->Points);
+    if (info.cullable && points.size() > 2 * kPiecePoints) {
+        info.firstPiece = static_cast<std::uint32_t>(FPieces.size());
+        for (size_t first = 0; first + 1 < points.size(); first += kPiecePoints) {
+            const size_t count = std::min(kPiecePoints + 1, points.size() - first);
+            FPieces.push_back(TGeoExtent::SpanOf(TGeoBox::OfPoints(points.subspan(first, count))));
+        }
+        info.endPiece = static_cast<std::uint32_t>(FPieces.size());
+    }
     FSegments.push_back(info);
     FItems.push_back(std::move(segment));
     FCover.generation = 0; // it lacks the new segment

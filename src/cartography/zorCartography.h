@@ -4,6 +4,7 @@
 // boundary file, or shoreline polygons in the GSHHS binary format.
 
 #include "cartography/GeoExtent.h"
+#include "imaging/Canvas.h"
 
 #include <array>
 #include <cstddef>
@@ -192,6 +193,15 @@ public:
     /// instead of drawing every line again. The picture is the same either way.
     bool KeepCover = true;
 
+    /// The pixels a drawing may have changed, clipped to its bitmap.
+    struct TDrawnPixels {
+        std::vector<TRowSpan> Spans;
+        bool Known = true; ///< false: some were drawn line by line, not told here
+    };
+    /// When set, DrawBoundaries and DrawPlaceMark(s) add what they draw to it, so that a
+    /// redraw can put back only those pixels.
+    TDrawnPixels* Drawn = nullptr;
+
     /// A boundary point through the mapping: its pixel, when it could be placed.
     struct ProjectedPoint {
         int x = 0;
@@ -206,11 +216,24 @@ private:
     /// Starts a new generation of traced runs when Mapping, its state, the jump limit or
     /// ClosePolylines changed since the last drawing.
     void SyncProjection(int jumpLimit);
-    /// Projects the segment and keeps its runs, as the drawing rules make them, unless
+    /// Projects the segments and keeps their runs, as the drawing rules make them, unless
     /// this generation already did. Runs do not depend on where the overlay is placed,
     /// so a redraw that only moves it costs no projection at all.
-    void EnsureTraced(size_t index, int jumpLimit);
+    void TraceSegments(std::span<const size_t> indices, int jumpLimit);
     void ProjectSegment(size_t index);
+    /// Points [first, end) of a segment, projected to FScratch[at ...].
+    struct Stretch {
+        size_t segment = 0;
+        size_t first = 0;
+        size_t end = 0;
+        size_t at = 0;
+    };
+    /// The stretches of a segment to project when its points go to FScratch[at ...]: the
+    /// pieces that may reach FTraceCells and the segment's ends; the other points count
+    /// as off the map. False when every piece may reach them (all points are projected).
+    bool PlanProjection(size_t index, size_t at, std::vector<Stretch>& stretches) const;
+    /// Makes the runs of this generation reach every cell of `cells` (the globe when null).
+    void TraceWithin(const TGeoExtent* cells);
     bool InView(const TLineSegment& segment) const;
     /// Draws the segments that may reach `picture`, placed at `offset` (added to the
     /// mapping's pixels). plainRules: check each segment for a run the plain rules would
@@ -233,20 +256,34 @@ private:
         std::uint64_t generation = 0; // of its runs; 0 none
         std::uint32_t firstRun = 0;   // in FRuns
         std::uint32_t endRun = 0;
+        std::uint32_t firstPiece = 0; // in FPieces; none for a short segment
+        std::uint32_t endPiece = 0;
+        bool partial = false;         // its runs leave out pieces off FTraceCells
+        std::uint64_t traceEpoch = 0; // of FTraceCells when its runs were made
     };
+    /// Long cullable segments are also culled by pieces of kPiecePoints edges (each
+    /// piece's end point is the next one's first): a long coast mostly lies far off the
+    /// picture.
+    static constexpr size_t kPiecePoints = 64;
     struct Run {
         std::uint32_t first = 0; // in FRunPoints
         std::uint32_t count = 0;
     };
     std::vector<SegmentInfo> FSegments;   ///< one per item
+    std::vector<TGeoExtent::CellSpan> FPieces; ///< the cells of the long segments' pieces
     std::vector<Run> FRuns;               ///< runs of two or more points, per segment
     std::vector<TPoint> FRunPoints;       ///< their points in the mapping's pixels
-    std::vector<ProjectedPoint> FScratch; ///< one segment's projected points
+    std::vector<ProjectedPoint> FScratch; ///< projected points of the segments being traced
     const TMapping* FProjectedMapping = nullptr;
     std::uint64_t FProjectedVersion = 0;
     int FTracedJumpLimit = 0;
     bool FTracedClose = false;
     std::uint64_t FGeneration = 0;
+    /// The cells the runs of this generation reach (all of them when FTraceGlobe): pieces
+    /// of segments outside them are not projected.
+    TGeoExtent FTraceCells;
+    bool FTraceGlobe = false;
+    std::uint64_t FTraceEpoch = 0; ///< grows whenever FTraceCells do
     TPictureFootprint FFootprint; ///< of the present mapping state, when projected
     bool StartsRunAt(const SegmentInfo& info, TPoint mapped) const;
 

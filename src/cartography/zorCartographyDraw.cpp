@@ -4,12 +4,14 @@
 // TraceRuns); otherwise the closing line would cross the picture.
 //
 // What makes it fast, none of which changes a pixel: segments that cannot reach the
-// bitmap are left out before they are projected (GeoExtent.h); the runs a segment draws
+// bitmap, and the pieces of long ones that cannot, are left out before they are
+// projected (GeoExtent.h); the runs a segment draws
 // are kept per mapping state, as they do not depend on where the overlay is placed; and
 // from the second drawing of a mapping state on, the pixels the lines cover around the
 // bitmap are kept, so that a redraw that moves the overlay copies them.
 #include "cartography/zorCartography.h"
 
+#include "common/Parallel.h"
 #include "common/StringUtils.h"
 #include "imaging/Bitmap.h"
 #include "imaging/Canvas.h"
@@ -52,6 +54,10 @@ void Line(TCanvas& c, int x1, int y1, int x2, int y2) {
     c.LineTo(x2, y2);
 }
 
+// Pixels around the bitmap that a cover keeps, so that the overlay can move that far
+// (the arrow keys move it by 1 to 16) before the lines are drawn again.
+constexpr int kCoverMargin = 128;
+
 int PlacementCode(const std::string& field, int fallback) {
     static const char* const kCodes[] = {"N", "NE", "E", "SE", "S", "SW", "W", "NW"};
     const std::string upper = UpperCase(field);
@@ -79,7 +85,20 @@ void TCartogList::DrawBoundaries(TBitmap& bitmap, int pixelOffset, int lineOffse
     canvas.Brush.Style = TBrushStyle::bsClear;
     if (!CullSegments) {
         DrawBoundariesOnCanvas(canvas, pixelOffset, lineOffset);
+        if (Drawn != nullptr) {
+            Drawn->Known = false;
+        }
     } else if (!KeepCover || !DrawFromCover(bitmap, pixelOffset, lineOffset)) {
+        if (Drawn != nullptr) {
+            Drawn->Known = false;
+        }
+        // The runs are traced as far as the cover reaches and a little further, so that
+        // neither it nor the nudges that follow trace them again.
+        constexpr int kReach = kCoverMargin + 32;
+        const TGeoExtent reach =
+            PictureExtent(bitmap.Width() + 2 * kReach, bitmap.Height() + 2 * kReach,
+                          pixelOffset + kReach, lineOffset - kReach, canvas.Pen.Width);
+        TraceWithin(&reach);
         const TGeoExtent picture = PictureExtent(bitmap.Width(), bitmap.Height(), pixelOffset,
                                                  lineOffset, canvas.Pen.Width);
         DrawBoundariesOnCanvas(canvas, pixelOffset, lineOffset, &picture);
@@ -131,6 +150,9 @@ void TCartogList::SyncProjection(int jumpLimit) {
     FRunPoints.clear();
     FTracedJumpLimit = jumpLimit;
     FTracedClose = ClosePolylines;
+    FTraceCells = TGeoExtent();
+    FTraceGlobe = false;
+    ++FTraceEpoch;
     if (!sameMapping) {
         FProjectedMapping = Mapping;
         FProjectedVersion = Mapping->ProjectionVersion();
@@ -144,6 +166,60 @@ void TCartogList::ProjectSegment(size_t index) {
     for (size_t i = 0; i < points.size(); ++i) {
         ProjectedPoint& q = FScratch[i];
         q.onMap = Mapping->LatLonToImage(q.x, q.y, points[i].lon, points[i].lat);
+    }
+}
+
+bool TCartogList::PlanProjection(size_t index, size_t at, std::vector<Stretch>& stretches) const {
+    const SegmentInfo& info = FSegments[index];
+    const size_t count = FItems[index]->Points.size();
+    if (FTraceGlobe || info.firstPiece == info.endPiece) {
+        stretches.push_back({index, 0, count, at});
+        return false;
+    }
+    // The runs break where a piece is left out: none of its lines reaches the cells. The
+    // segment's own ends are placed all the same, as closing the ring depends on them.
+    bool leftOut = false;
+    size_t next = 0; // the first point not yet planned
+    const auto plan = [&](size_t first, size_t end) {
+        if (!stretches.empty() && stretches.back().segment == index &&
+            stretches.back().end == first) {
+            stretches.back().end = end;
+        } else {
+            stretches.push_back({index, first, end, at + first});
+        }
+        next = end;
+    };
+    for (std::uint32_t piece = info.firstPiece; piece < info.endPiece; ++piece) {
+        const size_t first = (piece - info.firstPiece) * kPiecePoints;
+        const size_t last = std::min(first + kPiecePoints, count - 1);
+        if (!FTraceCells.IntersectsCells(FPieces[piece])) {
+            leftOut = true;
+            continue;
+        }
+        if (next == 0 && first > 0) {
+            plan(0, 1);
+        }
+        plan(std::max(first, next), last + 1);
+    }
+    if (next == 0) {
+        plan(0, 1);
+    }
+    if (next < count) {
+        plan(count - 1, count);
+    }
+    return leftOut;
+}
+
+void TCartogList::TraceWithin(const TGeoExtent* cells) {
+    if (FTraceGlobe) {
+        return;
+    }
+    if (cells == nullptr) {
+        FTraceGlobe = true;
+        ++FTraceEpoch;
+    } else if (!FTraceCells.Holds(*cells)) {
+        FTraceCells = FTraceCells.With(*cells);
+        ++FTraceEpoch;
     }
 }
 
@@ -220,29 +296,71 @@ void TraceRuns(std::span<const TCartogList::ProjectedPoint> points, TPoint offse
 
 } // namespace
 
-void TCartogList::EnsureTraced(size_t index, int jumpLimit) {
-    SegmentInfo& info = FSegments[index];
-    if (info.generation == FGeneration) {
+void TCartogList::TraceSegments(std::span<const size_t> indices, int jumpLimit) {
+    // Which points each segment not yet traced needs, then all of them projected on every
+    // core, then the runs traced one segment after another.
+    std::vector<size_t> todo;
+    std::vector<size_t> at; // of each in FScratch
+    std::vector<Stretch> stretches;
+    size_t points = 0;
+    for (const size_t index : indices) {
+        SegmentInfo& info = FSegments[index];
+        if (info.generation == FGeneration && (!info.partial || info.traceEpoch == FTraceEpoch)) {
+            continue;
+        }
+        todo.push_back(index);
+        at.push_back(points);
+        info.partial = PlanProjection(index, points, stretches);
+        points += FItems[index]->Points.size();
+    }
+    if (todo.empty()) {
         return;
     }
-    ProjectSegment(index);
-    info.firstRun = static_cast<std::uint32_t>(FRuns.size());
+    FScratch.assign(points, ProjectedPoint{});
+    std::vector<size_t> stretchStart(stretches.size() + 1, 0); // in the projected points
+    for (size_t k = 0; k < stretches.size(); ++k) {
+        stretchStart[k + 1] = stretchStart[k] + (stretches[k].end - stretches[k].first);
+    }
+    const long long total = static_cast<long long>(stretchStart.back());
+    ForEachPart(total, ThreadsFor(total, 16384), [&](long long first, long long end) {
+        size_t k = static_cast<size_t>(
+            std::upper_bound(stretchStart.begin(), stretchStart.end(), static_cast<size_t>(first)) -
+            stretchStart.begin() - 1);
+        for (long long n = first; n < end; ++k) {
+            const Stretch& st = stretches[k];
+            const std::vector<BoundaryPoint>& p = FItems[st.segment]->Points;
+            const size_t from = st.first + (static_cast<size_t>(n) - stretchStart[k]);
+            const size_t to = std::min(st.end, from + static_cast<size_t>(end - n));
+            for (size_t i = from; i < to; ++i) {
+                ProjectedPoint& q = FScratch[st.at + (i - st.first)];
+                q.onMap = Mapping->LatLonToImage(q.x, q.y, p[i].lon, p[i].lat);
+            }
+            n += static_cast<long long>(to - from);
+        }
+    });
     std::vector<TPoint> run;
-    info.far = false;
-    TraceRuns(FScratch, TPoint{0, 0}, jumpLimit, ClosePolylines, false, run,
-              [this, &info](std::span<const TPoint> r) {
-                  if (r.size() >= 2) { // fewer points draw nothing
-                      FRuns.push_back({static_cast<std::uint32_t>(FRunPoints.size()),
-                                       static_cast<std::uint32_t>(r.size())});
-                      FRunPoints.insert(FRunPoints.end(), r.begin(), r.end());
-                      for (const TPoint& p : r) {
-                          info.far = info.far || std::abs(p.X) >= kFarCoordinate ||
-                                     std::abs(p.Y) >= kFarCoordinate;
+    for (size_t k = 0; k < todo.size(); ++k) {
+        SegmentInfo& info = FSegments[todo[k]];
+        info.traceEpoch = FTraceEpoch;
+        info.firstRun = static_cast<std::uint32_t>(FRuns.size());
+        info.far = false;
+        const std::span<const ProjectedPoint> projected(FScratch.data() + at[k],
+                                                        FItems[todo[k]]->Points.size());
+        TraceRuns(projected, TPoint{0, 0}, jumpLimit, ClosePolylines, false, run,
+                  [this, &info](std::span<const TPoint> r) {
+                      if (r.size() >= 2) { // fewer points draw nothing
+                          FRuns.push_back({static_cast<std::uint32_t>(FRunPoints.size()),
+                                           static_cast<std::uint32_t>(r.size())});
+                          FRunPoints.insert(FRunPoints.end(), r.begin(), r.end());
+                          for (const TPoint& p : r) {
+                              info.far = info.far || std::abs(p.X) >= kFarCoordinate ||
+                                         std::abs(p.Y) >= kFarCoordinate;
+                          }
                       }
-                  }
-              });
-    info.endRun = static_cast<std::uint32_t>(FRuns.size());
-    info.generation = FGeneration;
+                  });
+        info.endRun = static_cast<std::uint32_t>(FRuns.size());
+        info.generation = FGeneration;
+    }
 }
 
 TGeoExtent TCartogList::PictureExtent(int width, int height, int pixelOffset, int lineOffset,
@@ -278,8 +396,8 @@ void TCartogList::DrawSegments(TCanvas& canvas, TPoint offset, const TGeoExtent*
                                bool plainRules, std::vector<size_t>* far) {
     const int jumpLimit = EffectiveJumpLimit();
     SyncProjection(jumpLimit);
-    std::vector<TPoint> run;
-    run.reserve(static_cast<size_t>(MaxCount) + 2);
+    TraceWithin(picture);
+    std::vector<size_t> drawn;
     int cursor = 0;
     for (const TLineSegment* s = FirstSegment(cursor); s != nullptr; s = NextSegment(cursor)) {
         const size_t index = static_cast<size_t>(cursor - 1);
@@ -290,7 +408,12 @@ void TCartogList::DrawSegments(TCanvas& canvas, TPoint offset, const TGeoExtent*
             !picture->IntersectsCells(FSegments[index].cells)) {
             continue;
         }
-        EnsureTraced(index, jumpLimit);
+        drawn.push_back(index);
+    }
+    TraceSegments(drawn, jumpLimit);
+    std::vector<TPoint> run;
+    run.reserve(static_cast<size_t>(MaxCount) + 2);
+    for (const size_t index : drawn) {
         if (far != nullptr && FSegments[index].far) {
             far->push_back(index);
             continue;
@@ -331,10 +454,6 @@ bool TCartogList::StartsRunAt(const SegmentInfo& info, TPoint mapped) const {
 }
 
 namespace {
-
-// Pixels around the bitmap that a cover keeps, so that the overlay can move that far
-// (the arrow keys move it by 1 to 16) before the lines are drawn again.
-constexpr int kCoverMargin = 128;
 
 bool EarlierPoint(const TPoint& a, const TPoint& b) {
     return a.X != b.X ? a.X < b.X : a.Y < b.Y;
@@ -399,10 +518,22 @@ bool TCartogList::DrawFromCover(TBitmap& bitmap, int pixelOffset, int lineOffset
                 std::max<long long>(FCover.left + FCover.spans[i].first - left, 0);
             const long long to =
                 std::min<long long>(FCover.left + FCover.spans[i].last - left, bitmap.Width() - 1);
-            for (long long x = from; x <= to; ++x) {
-                std::memcpy(line + static_cast<size_t>(x) * bpp, ink.data(), bpp);
+            if (Drawn != nullptr && from <= to) {
+                Drawn->Spans.push_back({y, static_cast<int>(from), static_cast<int>(to)});
+            }
+            if (bpp == 3) { // the display's format: a constant size the compiler inlines
+                for (long long x = from; x <= to; ++x) {
+                    std::memcpy(line + static_cast<size_t>(x) * 3, ink.data(), 3);
+                }
+            } else {
+                for (long long x = from; x <= to; ++x) {
+                    std::memcpy(line + static_cast<size_t>(x) * bpp, ink.data(), bpp);
+                }
             }
         }
+    }
+    if (Drawn != nullptr && !FCover.far.empty()) {
+        Drawn->Known = false;
     }
     std::vector<TPoint> run;
     for (const size_t index : FCover.far) {
@@ -561,6 +692,19 @@ void TCartogList::DrawPlaceMark(TBitmap& bitmap, int pixelOffset, int lineOffset
             return;
         }
     }
+    // What a redraw has to put back: the box of the largest symbol with its pen, and the
+    // label's box with its halo.
+    const auto drawnBox = [&](int left, int top, int right, int bottom) {
+        if (Drawn != nullptr) {
+            for (int y = std::max(top, 0); y <= std::min(bottom, bitmap.Height() - 1); ++y) {
+                Drawn->Spans.push_back({y, std::max(left, 0), std::min(right, bitmap.Width() - 1)});
+            }
+        }
+    };
+    {
+        const int reach = 12 + penWidth;
+        drawnBox(X - reach, Y - reach, X + reach, Y + reach);
+    }
 
     auto plus = [&] {
         Line(c, X, Y - 6, X, Y + 7);
@@ -661,6 +805,7 @@ void TCartogList::DrawPlaceMark(TBitmap& bitmap, int pixelOffset, int lineOffset
         }
         const int cx = X - ox;
         const int cy = Y + oy;
+        drawnBox(cx - 1, cy - 1, cx + W, cy + H);
         c.Font.Color = clBlack;
         if (halo) {
             for (const auto& [hx, hy] : {std::pair{-1, -1}, {1, -1}, {-1, 1}, {1, 1}}) {

@@ -9,6 +9,12 @@
 
 namespace vantorel {
 
+namespace {
+
+constexpr int kPngFilterSub = 0x10; // libpng's PNG_FILTER_SUB
+
+} // namespace
+
 TPictureFormat PictureFormatForName(const std::string& fileName) {
     const std::string ext = UpperCase(ExtractFileExt(fileName));
     if (ext == ".JPG" || ext == ".JPEG") {
@@ -33,6 +39,11 @@ void WritePicture(const TBitmap& picture, const std::string& fileName, TPictureF
         TPngImage png;
         png.Software = kApplicationTitle;
         png.Description = kPictureComment;
+        // The fastest deflate and one filter: at the default level and with the filter
+        // chosen row by row a whole pass took well over half a second, for a file a
+        // tenth smaller.
+        png.CompressionLevel = 1;
+        png.Filters = kPngFilterSub;
         png.AssignBitmap(picture);
         png.SaveToFile(fileName);
         break;

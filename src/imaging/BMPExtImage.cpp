@@ -5,6 +5,7 @@
 // 200 or 224 entries is not cut; the 180-degree turn swaps the rows in place.
 #include "imaging/BMPExtImage.h"
 
+#include "imaging/FileErrors.h"
 #include "imaging/PixelRows.h"
 
 #include <algorithm>
@@ -35,10 +36,6 @@ void SetU32(std::vector<std::uint8_t>& d, std::size_t at, std::uint32_t v) {
 }
 std::uint16_t U16(const std::vector<std::uint8_t>& d, std::size_t at) {
     return static_cast<std::uint16_t>(d[at] | (d[at + 1] << 8));
-}
-
-std::vector<std::uint8_t> ReadRest(std::istream& stream) {
-    return {std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()};
 }
 
 // The file with one of the two header repairs applied, or nullopt-like empty when
@@ -84,7 +81,7 @@ TExtBitmap::TExtBitmap() = default;
 
 void TExtBitmap::LoadFromStream(std::istream& stream) {
     const std::streampos start = stream.tellg();
-    const std::vector<std::uint8_t> rest = ReadRest(stream);
+    const std::vector<std::uint8_t> rest = detail::ReadToEnd(stream);
     std::vector<std::uint8_t> repaired;
     if (start == std::streampos(0) && rest.size() > kHeadersSize && rest[0] == 'B' &&
         rest[1] == 'M') {
@@ -99,7 +96,7 @@ void TExtBitmap::LoadFromStream(std::istream& stream) {
     std::vector<std::uint8_t> whole;
     stream.clear();
     if (stream.seekg(0).good()) {
-        whole = ReadRest(stream);
+        whole = detail::ReadToEnd(stream);
     } else {
         whole = rest;
     }

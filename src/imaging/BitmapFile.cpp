@@ -277,9 +277,7 @@ private:
 } // namespace
 
 void TBitmap::LoadFromStream(std::istream& stream) {
-    const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(stream),
-                                          std::istreambuf_iterator<char>()};
-    LoadFromMemory(bytes);
+    LoadFromMemory(detail::ReadToEnd(stream));
 }
 
 void TBitmap::LoadFromFile(const std::string& fileName) {

@@ -19,6 +19,7 @@
 #include <QString>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -500,9 +501,12 @@ void TCanvas::Draw(int x, int y, const TBitmap& source) {
             std::memcpy(dst, src, static_cast<std::size_t>(count) * toBpp);
         } else if (!lookup.empty()) {
             if (toBpp == 3) {
-                for (int i = 0; i < count; ++i) {
-                    std::memcpy(dst + 3 * i, lookup[src[i]].bytes, 3);
+                // Four bytes at a time, each store's last byte overwritten by the next
+                // pixel's: a whole picture is copied on every redraw.
+                for (int i = 0; i + 1 < count; ++i) {
+                    std::memcpy(dst + 3 * i, lookup[src[i]].bytes, 4);
                 }
+                std::memcpy(dst + 3 * (count - 1), lookup[src[count - 1]].bytes, 3);
             } else {
                 for (int i = 0; i < count; ++i) {
                     std::memcpy(dst + toBpp * i, lookup[src[i]].bytes,
@@ -525,6 +529,34 @@ void TCanvas::Draw(int x, int y, const TBitmap& source) {
                 }
                 dst[i] = found->second;
             }
+        }
+    }
+    bitmap_.SetModified(true);
+}
+
+void TCanvas::DrawSpans(const TBitmap& source, std::span<const TRowSpan> spans) {
+    const int width = std::min(source.Width(), bitmap_.Width());
+    const int height = std::min(source.Height(), bitmap_.Height());
+    if (source.PixelFormat() != TPixelFormat::pf8bit ||
+        bitmap_.PixelFormat() != TPixelFormat::pf24bit) {
+        Draw(0, 0, source); // the one case a redraw needs is made fast
+        return;
+    }
+    std::array<Ink, 256> lookup;
+    for (size_t i = 0; i < lookup.size(); ++i) {
+        const TRGBQuad q = i < source.Palette().size() ? source.Palette()[i] : TRGBQuad{};
+        lookup[i] = InkFor(bitmap_, RGBColor(q.Red, q.Green, q.Blue));
+    }
+    for (const TRowSpan& span : spans) {
+        const int first = std::max(span.First, 0);
+        const int last = std::min(span.Last, width - 1);
+        if (span.Y < 0 || span.Y >= height || first > last) {
+            continue;
+        }
+        const std::uint8_t* src = source.ScanLine(span.Y);
+        std::uint8_t* dst = bitmap_.ScanLine(span.Y);
+        for (int x = first; x <= last; ++x) {
+            std::memcpy(dst + 3 * x, lookup[src[x]].bytes, 3);
         }
     }
     bitmap_.SetModified(true);

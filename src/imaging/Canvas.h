@@ -47,6 +47,13 @@ void EnsureGuiApplication();
 
 /// Canvas of one bitmap; made by TBitmap::Canvas() and valid as long as that bitmap.
 /// Drawing outside the bitmap is clipped; every drawing call marks the bitmap modified.
+/// Pixels First..Last (inclusive) of row Y.
+struct TRowSpan {
+    int Y = 0;
+    int First = 0;
+    int Last = -1;
+};
+
 class TCanvas {
 public:
     explicit TCanvas(TBitmap& bitmap);
@@ -88,6 +95,9 @@ public:
     /// pixels to this bitmap's format (palette indices through the source palette; into
     /// pf8bit through the nearest entry of this bitmap's palette).
     void Draw(int x, int y, const TBitmap& source);
+    /// As Draw(0, 0, source) for a source of this bitmap's size, on the given pixels only
+    /// (clipped to the bitmap).
+    void DrawSpans(const TBitmap& source, std::span<const TRowSpan> spans);
 
 private:
     TBitmap& bitmap_;

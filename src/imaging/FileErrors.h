@@ -7,11 +7,14 @@
 #include "common/Format.h"
 #include "imaging/Bitmap.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <fstream>
 #include <istream>
 #include <string>
 #include <system_error>
+#include <vector>
 
 namespace vantorel::detail {
 
@@ -51,6 +54,35 @@ template <typename Read> void ReadFile(const std::string& path, Read read) {
         throw OpenError(path);
     }
     NamingFile(path, [&] { read(static_cast<std::istream&>(file)); });
+}
+
+/// The bytes from the stream's position to its end, read in large blocks (a byte at a
+/// time took longer than decoding a large picture). Leaves the stream's state as it is.
+inline std::vector<std::uint8_t> ReadToEnd(std::istream& stream) {
+    std::streambuf& buffer = *stream.rdbuf();
+    // The size when the stream can tell it, so that one block holds the whole file.
+    std::size_t block = std::size_t{1} << 16;
+    const std::streamoff at = buffer.pubseekoff(0, std::ios::cur, std::ios::in);
+    if (at >= 0) {
+        const std::streamoff end = buffer.pubseekoff(0, std::ios::end, std::ios::in);
+        if (buffer.pubseekpos(at, std::ios::in) == at && end > at) {
+            block = std::max(block, static_cast<std::size_t>(end - at) + 1);
+        }
+    }
+    std::vector<std::uint8_t> bytes;
+    std::size_t size = 0;
+    for (;;) {
+        bytes.resize(size + block);
+        const std::streamsize got = buffer.sgetn(reinterpret_cast<char*>(bytes.data() + size),
+                                                 static_cast<std::streamsize>(block));
+        size += static_cast<std::size_t>(std::max<std::streamsize>(got, 0));
+        if (got < static_cast<std::streamsize>(block)) {
+            break;
+        }
+        block = size; // doubles what is held
+    }
+    bytes.resize(size);
+    return bytes;
 }
 
 } // namespace vantorel::detail

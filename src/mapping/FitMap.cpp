@@ -11,6 +11,7 @@
 
 #include "common/Angles.h"
 #include "common/Format.h"
+#include "common/Parallel.h"
 #include "mapping/CurveFit.h"
 #include "mapping/ScanLineEdges.h"
 
@@ -249,16 +250,18 @@ private:
         const TScanLayout& scan = ScanLayoutOfFormat(mapping_.ScanFormat());
         const TResidualLayout layout = ResidualLayoutOf(scan);
         auto grid = std::make_shared<ResidualGrid>(static_cast<size_t>(lines_));
-        for (int l = 0; l < lines_; ++l) {
-            if (!LineHasLocation(l)) {
-                continue;
+        ForEachPart(lines_, ThreadsFor(lines_, 512), [&](long long first, long long end) {
+            for (int l = static_cast<int>(first); l < end; ++l) {
+                if (!LineHasLocation(l)) {
+                    continue;
+                }
+                ResidualRow& out = (*grid)[static_cast<size_t>(l)];
+                for (int j = 0; j < kGridColumns; ++j) {
+                    out[static_cast<size_t>(layout.Before + j)] =
+                        Residual(At(l, j), scan.ColumnOf(j), l);
+                }
             }
-            ResidualRow& out = (*grid)[static_cast<size_t>(l)];
-            for (int j = 0; j < kGridColumns; ++j) {
-                out[static_cast<size_t>(layout.Before + j)] =
-                    Residual(At(l, j), scan.ColumnOf(j), l);
-            }
-        }
+        });
         FitEdgeResiduals(*grid, layout);
         for (int l = 0; l < lines_; ++l) {
             if (!LineHasLocation(l)) {

@@ -14,6 +14,7 @@
 #include "common/Files.h"
 #include "common/Format.h"
 #include "common/Notifier.h"
+#include "common/Parallel.h"
 #include "common/StringUtils.h"
 #include "orbit/Keplers.h"
 #include "orbit/Orbits.h"
@@ -21,6 +22,7 @@
 #include "pass/inputs/ChannelImage.h"
 
 #include <cmath>
+#include <mutex>
 #include <stdexcept>
 
 namespace vantorel {
@@ -492,22 +494,45 @@ bool BuildGroundTable(TOrbit& orbit, const TLineTimes& times, int lines, Locatio
 
     table.assign(static_cast<size_t>(std::max(lines, 0)), GeoRow{});
     const int mid = lines / 2;
-    TScanLine scan;
-    for (int i = 0; i < lines; ++i) {
-        try {
-            orbit.LocateScanLine(times.At(i), scan);
-        } catch (const EMathError& e) {
-            report.Error(TPassIssue::InvalidOrbit,
-                         Format("Invalid orbit data: %s (image line %d)", e.what(), i));
-            return false;
+    // The first line that fails ends the run; lines after it do not matter.
+    std::mutex failing;
+    int failedLine = lines;
+    std::string lineFailure;
+    const auto locate = [&](long long first, long long end) {
+        TScanLine scan;
+        for (int i = static_cast<int>(first); i < end; ++i) {
+            try {
+                orbit.LocateScanLine(times.At(i), scan);
+            } catch (const EMathError& e) {
+                const std::lock_guard<std::mutex> lock(failing);
+                if (i < failedLine) {
+                    failedLine = i;
+                    lineFailure = e.what();
+                }
+                return;
+            }
+            GeoRow& row = table[static_cast<size_t>(i)];
+            for (size_t k = 0; k < row.size(); ++k) {
+                row[k] = GeoPoint{scan.Points[k].Lat, scan.Points[k].Lon};
+            }
+            if (i == mid) {
+                midAltitude = static_cast<float>(scan.AltitudeKm);
+            }
         }
-        GeoRow& row = table[static_cast<size_t>(i)];
-        for (size_t k = 0; k < row.size(); ++k) {
-            row[k] = GeoPoint{scan.Points[k].Lat, scan.Points[k].Lon};
-        }
-        if (i == mid) {
-            midAltitude = static_cast<float>(scan.AltitudeKm);
-        }
+    };
+    // The first line alone, as the set initialises its model there; then every core takes
+    // a part of the others, when propagating leaves the set as it is (near-earth sets).
+    locate(0, std::min(lines, 1));
+    if (failedLine == lines && lines > 1) {
+        const int threads =
+            orbit.Elements && !orbit.Elements->DeepSpace ? ThreadsFor(lines - 1, 256) : 1;
+        ForEachPart(lines - 1, threads,
+                    [&](long long first, long long end) { locate(first + 1, end + 1); });
+    }
+    if (failedLine < lines) {
+        report.Error(TPassIssue::InvalidOrbit,
+                     Format("Invalid orbit data: %s (image line %d)", lineFailure.c_str(), failedLine));
+        return false;
     }
     if (lines >= 3) {
         northbound = table[static_cast<size_t>(mid + 1)][kNadirColumn].lat >

@@ -110,34 +110,40 @@ TEST_P(CulledDrawing, IsPixelIdenticalAndLeavesMostSegmentsOut) {
         ASSERT_TRUE(FitMapToImage(model.Grid(kLines), {kLines, 830.0f, 55.37f, 5}, mapping).fitted);
     }
     TCartogList& store = FineData();
-    store.Mapping = &mapping;
-    // Every line drawn; culled; culled and copied from the cover of the lines, which the
-    // second drawing makes, a move of two pixels keeps and a long one makes again.
-    for (const auto& [pixelOffset, lineOffset] :
-         {std::pair{-20, 10}, std::pair{-18, 11}, std::pair{-16, 3}, std::pair{700, -900}}) {
-        TBitmap drawn[3];
-        for (int way = 0; way < 3; ++way) {
-            TBitmap& b = drawn[way];
+    // Culled; culled and copied from the cover of the lines, which the second drawing
+    // makes, a move of two pixels keeps and a long one makes again; then, through a copy
+    // of the mapping (so that nothing traced for the culled drawings is reused), every
+    // line drawn.
+    const std::pair<int, int> placements[] = {{-20, 10}, {-18, 11}, {-16, 3}, {700, -900}};
+    TBitmap drawn[4][3];
+    const TWarpedMapping copy = mapping;
+    for (const int way : {1, 2, 0}) {
+        store.Mapping = way == 0 ? &copy : &mapping;
+        for (int i = 0; i < 4; ++i) {
+            TBitmap& b = drawn[i][way];
             b.SetPixelFormat(TPixelFormat::pf24bit);
             b.SetSize(1568, kLines);
             b.Canvas().Pen.Color = clYellow;
             b.Canvas().Pen.Width = 2;
             store.CullSegments = way > 0;
             store.KeepCover = way > 1;
-            store.DrawBoundaries(b, pixelOffset, lineOffset);
+            store.DrawBoundaries(b, placements[i].first, placements[i].second);
         }
-        const auto all = drawn[0].Bits();
+    }
+    for (int i = 0; i < 4; ++i) {
+        const auto [pixelOffset, lineOffset] = placements[i];
+        const auto all = drawn[i][0].Bits();
         EXPECT_NE(std::count(all.begin(), all.end(), std::uint8_t{0xFF}), 0) << "nothing drawn";
         for (int way = 1; way < 3; ++way) {
-            ASSERT_EQ(drawn[way].Bits().size(), all.size());
-            EXPECT_EQ(std::memcmp(drawn[way].Bits().data(), all.data(), all.size()), 0)
+            ASSERT_EQ(drawn[i][way].Bits().size(), all.size());
+            EXPECT_EQ(std::memcmp(drawn[i][way].Bits().data(), all.data(), all.size()), 0)
                 << pass << " at " << pixelOffset << ", way " << way;
         }
 
         const TGeoExtent picture = store.PictureExtent(1568, kLines, pixelOffset, lineOffset, 2);
         int kept = 0;
-        for (int i = 0; i < store.Count(); ++i) {
-            kept += picture.Intersects(store.SegmentBox(i)) ? 1 : 0;
+        for (int s = 0; s < store.Count(); ++s) {
+            kept += picture.Intersects(store.SegmentBox(s)) ? 1 : 0;
         }
         EXPECT_LT(kept, store.Count() / 4) << pass;
     }
