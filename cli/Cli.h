@@ -69,6 +69,8 @@ Command ScanCommand();
 Command ProcessCommand();
 Command LocateCommand();
 Command KepsCommand();
+/// keps update's work on its arguments ("update" first), also for the watch's daily fetch.
+int RunKeps(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 Command WatchCommand();
 
 } // namespace vantorel::cli

@@ -25,6 +25,8 @@ double ParsePositive(const std::string& text, const char* option, double maximum
     return *v;
 }
 
+} // namespace
+
 int RunKeps(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     const Arguments a(args, {"url", "keplers", "if-older", "timeout"}, {});
     if (a.Positional().size() != 1 || a.Positional()[0] != "update") {
@@ -79,6 +81,8 @@ int RunKeps(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     }
     return update.Outcome == TElementSetUpdate::TOutcome::Failed ? kExitFailure : kExitOk;
 }
+
+namespace {
 
 constexpr const char* kHelp =
     "Fetches element sets and writes them into the multi-Kepler folder as\n"

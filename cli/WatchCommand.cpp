@@ -62,8 +62,8 @@ double Seconds(const Arguments& a, const char* option, double otherwise) {
 }
 
 int RunWatch(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-    const Arguments a =
-        BatchArguments(args, {"settle", "companion-timeout", "poll", "exit-when-idle"}, {});
+    const Arguments a = BatchArguments(
+        args, {"settle", "companion-timeout", "poll", "exit-when-idle"}, {"update-keps"});
     if (a.Positional().empty()) {
         throw UsageError("name the folders to watch");
     }
@@ -83,6 +83,13 @@ int RunWatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
     const TRunSetup setup = ReadRunSetup(a, err);
     watch.Batch = ReadBatchOptions(a, setup, err);
     watch.Batch.Progress = false; // a line per pass is the log
+    if (a.Has("update-keps")) {
+        // Once a day, as a cron line would: fetched unless a file of the last 20 hours is
+        // there; a failure is logged and the watch goes on with the sets it has.
+        watch.Daily = [&] {
+            RunKeps({"update", "--if-older=20", "--keplers=" + setup.Keplers}, out, err);
+        };
+    }
     const std::string& stateFolder =
         watch.Batch.Output.OutDir.empty() ? watch.Folders.front() : watch.Batch.Output.OutDir;
     watch.StateFile = IncludeTrailingPathDelimiter(stateFolder) + kWatchStateName;
@@ -112,34 +119,37 @@ int RunWatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
 } // namespace
 
 Command WatchCommand() {
-    return {"watch", "[options] FOLDER...",
-            "process each new channel image or product in folders as it comes",
-            std::string(
-                "Looks after the folders (and those below them) until SIGINT or SIGTERM,\n"
-                "which end it once the passes in hand are done (a second one at once). A\n"
-                "new channel image named with its pass time, or a new SatDump product\n"
-                "folder, is processed once it has not changed for --settle seconds and its\n"
-                ".STAT file (the pictures its product.cbor lists) is there, or when that has\n"
-                "not come after --companion-timeout seconds (it says so). Each is processed\n"
-                "once: what was done is kept in " +
-                std::string(kWatchStateName) +
-                " in the output folder (without\n"
-                "--out-dir, the first folder watched), so that a restart neither redoes a\n"
-                "pass nor skips one that came meanwhile; an existing picture fails its pass\n"
-                "unless --overwrite. One line per pass on standard output; the report, when\n"
-                "asked for, is rewritten after every pass.\n\n"
-                "Options:\n"
-                "  --settle=SECONDS         unchanged this long, a file is whole (default 10)\n"
-                "  --companion-timeout=SECONDS  the wait for .STAT files and a product's\n"
-                "                           pictures (default 300)\n"
-                "  --poll=SECONDS           look through the folders this often besides the\n"
-                "                           file system's notifications (default 5)\n"
-                "  --exit-when-idle=SECONDS end after this long with nothing waiting or\n"
-                "                           running (default: run until stopped)\n") +
-                kBatchHelp + kRunHelp +
-                "\nExit codes: the worst of the passes processed (1, else 3, else 0); 1 when\n"
-                "the state file cannot be used; 2 when the command line was wrong.\n",
-            RunWatch};
+    return {
+        "watch", "[options] FOLDER...",
+        "process each new channel image or product in folders as it comes",
+        std::string("Looks after the folders (and those below them) until SIGINT or SIGTERM,\n"
+                    "which end it once the passes in hand are done (a second one at once). A\n"
+                    "new channel image named with its pass time, or a new SatDump product\n"
+                    "folder, is processed once it has not changed for --settle seconds and its\n"
+                    ".STAT file (the pictures its product.cbor lists) is there, or when that has\n"
+                    "not come after --companion-timeout seconds (it says so). Each is processed\n"
+                    "once: what was done is kept in " +
+                    std::string(kWatchStateName) +
+                    " in the output folder (without\n"
+                    "--out-dir, the first folder watched), so that a restart neither redoes a\n"
+                    "pass nor skips one that came meanwhile; an existing picture fails its pass\n"
+                    "unless --overwrite. One line per pass on standard output; the report, when\n"
+                    "asked for, is rewritten after every pass.\n\n"
+                    "Options:\n"
+                    "  --settle=SECONDS         unchanged this long, a file is whole (default 10)\n"
+                    "  --companion-timeout=SECONDS  the wait for .STAT files and a product's\n"
+                    "                           pictures (default 300)\n"
+                    "  --poll=SECONDS           look through the folders this often besides the\n"
+                    "                           file system's notifications (default 5)\n"
+                    "  --exit-when-idle=SECONDS end after this long with nothing waiting or\n"
+                    "                           running (default: run until stopped)\n"
+                    "  --update-keps            at the start and once a day, fetch element sets\n"
+                    "                           into the Kepler folder as \"keps update\n"
+                    "                           --if-older=20\" does (the KepsUrls setting)\n") +
+            kBatchHelp + kRunHelp +
+            "\nExit codes: the worst of the passes processed (1, else 3, else 0); 1 when\n"
+            "the state file cannot be used; 2 when the command line was wrong.\n",
+        RunWatch};
 }
 
 } // namespace vantorel::cli

@@ -18,6 +18,7 @@
 #include <chrono>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <set>
 #include <span>
 
@@ -114,8 +115,14 @@ public:
              << std::flush;
         Clock::time_point lastScan{};
         Clock::time_point lastBusy = Clock::now();
+        std::optional<Clock::time_point> lastDaily;
         while (!stop) {
             const Clock::time_point now = Clock::now();
+            if (options_.Daily &&
+                (!lastDaily || Seconds(now - *lastDaily) >= options_.DailySeconds)) {
+                lastDaily = now;
+                options_.Daily();
+            }
             if (changed_ || Seconds(now - lastScan) >= options_.PollSeconds) {
                 changed_ = false;
                 lastScan = now;

@@ -30,6 +30,10 @@ struct TWatchOptions {
     double PollSeconds = 5.0;
     /// Ends the watch after this long (seconds) with nothing waiting or running (tests).
     std::optional<double> ExitWhenIdleSeconds;
+    /// Called when the watch starts and every DailySeconds after (the element sets'
+    /// update, when asked for); passes wait meanwhile.
+    std::function<void()> Daily;
+    double DailySeconds = 86400.0;
     /// Called after each pass with those of the session so far.
     std::function<void(const std::vector<TPassRecord>&)> OnRecord;
 };

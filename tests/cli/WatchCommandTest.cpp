@@ -56,10 +56,16 @@ nlohmann::json State(const testing::TempDir& out) {
 TEST_F(Headless, TheWatchProcessesEachPassOnceAcrossRestarts) {
     testing::TempDir in;
     testing::TempDir out;
-    const std::vector<std::string> watch = {
-        "watch",          in.Path(),      "--out-dir=" + out.Path(),
-        "--keplers=" + kSource + "/samples/keps", "--file-clock-offset=0", "--no-align",
-        "--jobs=2",       "--settle=1", "--poll=0.3", "--companion-timeout=1.5"};
+    const std::vector<std::string> watch = {"watch",
+                                            in.Path(),
+                                            "--out-dir=" + out.Path(),
+                                            "--keplers=" + kSource + "/samples/keps",
+                                            "--file-clock-offset=0",
+                                            "--no-align",
+                                            "--jobs=2",
+                                            "--settle=1",
+                                            "--poll=0.3",
+                                            "--companion-timeout=1.5"};
     auto run = [&](const std::string& idle) {
         std::vector<std::string> args = watch;
         args.push_back("--exit-when-idle=" + idle);
@@ -110,6 +116,18 @@ TEST_F(Headless, TheWatchProcessesEachPassOnceAcrossRestarts) {
     const nlohmann::json state = State(out);
     EXPECT_EQ(state.size(), 4u);
     EXPECT_EQ(state[ExpandFileName(in / (kStat + "125.bmp"))]["status"], "warnings");
+}
+
+// --update-keps fetches at the start as "keps update --if-older=20" does: a fresh file in
+// the Kepler folder means nothing is fetched (and nothing leaves the machine).
+TEST_F(Headless, TheWatchUpdatesElementSetsAtItsStart) {
+    testing::TempDir in;
+    testing::TempDir keps;
+    std::filesystem::copy_file(kSource + "/samples/keps/meteor.txt", keps / "meteor.txt");
+    const Result r = Call({"watch", in.Path(), "--keplers=" + keps.Path(), "--update-keps",
+                           "--exit-when-idle=0.5", "--poll=0.2"});
+    EXPECT_EQ(r.code, kExitOk) << r.err;
+    EXPECT_EQ(Count(r.out, "Element sets not fetched: the newest element file"), 1u) << r.out;
 }
 
 } // namespace
