@@ -53,8 +53,7 @@ std::string ImageErrorMessage(const std::string& headline, const std::string& ca
 
 EImageError::EImageError(const std::string& headline, const std::string& cause,
                          const std::string& path)
-    : std::runtime_error(ImageErrorMessage(headline, cause, path)), headline_(headline),
-      cause_(cause), path_(path) {}
+    : EFileProblem(ImageErrorMessage(headline, cause, path), headline, cause, path) {}
 
 using detail::DecodeRow;
 using detail::EncodeRow;

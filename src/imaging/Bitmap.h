@@ -4,6 +4,8 @@
 // for the desktop platform's bitmap class. Rows are stored top-down, each padded to a
 // multiple of 4 bytes, so that a QImage (or a BMP row) can view the memory directly.
 
+#include "common/Errors.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <iosfwd>
@@ -65,21 +67,13 @@ std::vector<TRGBQuad> GrayRamp();
 /// (the message the program has always given) followed, each on a line of its own, by
 /// the cause and by "File: " and the path, each only when known and not already part of
 /// the headline.
-class EImageError : public std::runtime_error {
+class EImageError : public EFileProblem {
 public:
     ///   headline: the first line of the message.
     ///   cause: the reader's or codec's own words for what went wrong; empty when unknown.
     ///   path: the file concerned; empty for a stream or memory.
     explicit EImageError(const std::string& headline, const std::string& cause = {},
                          const std::string& path = {});
-    const std::string& Headline() const { return headline_; }
-    const std::string& Cause() const { return cause_; }
-    const std::string& Path() const { return path_; }
-
-private:
-    std::string headline_;
-    std::string cause_;
-    std::string path_;
 };
 /// A file that is not a picture the reader understands, or is cut short.
 class EInvalidGraphic : public EImageError {

@@ -252,8 +252,9 @@ std::vector<double> CommonGroups(const TSatDumpImage& first,
     for (const double t : first.Timestamps) {
         const bool everywhere =
             std::all_of(others.begin(), others.end(), [t](const TSatDumpImage* other) {
-                return std::any_of(other->Timestamps.begin(), other->Timestamps.end(),
-                                   [t](double u) { return u == t || (std::isnan(u) && std::isnan(t)); });
+                return std::any_of(
+                    other->Timestamps.begin(), other->Timestamps.end(),
+                    [t](double u) { return u == t || (std::isnan(u) && std::isnan(t)); });
             });
         if (everywhere) {
             kept.push_back(t);
@@ -272,8 +273,7 @@ double Median(std::vector<double> values) {
 
 ESatDumpProduct::ESatDumpProduct(const std::string& headline, const std::string& cause,
                                  const std::string& path)
-    : std::runtime_error(headline + "\n" + cause + "\nFile: " + path), headline_(headline),
-      cause_(cause), path_(path) {}
+    : EFileProblem(headline + "\n" + cause + "\nFile: " + path, headline, cause, path) {}
 
 TSatDumpProduct ParseSatDumpProduct(std::span<const std::uint8_t> cbor,
                                     const std::string& sourceName) {
@@ -444,21 +444,22 @@ TSatDumpSource OpenSatDumpProduct(const std::string& path, const std::string& ch
         !DirectoryExists(path) && !SameText(ExtractFileName(path), kProductFileName);
     if (namesPicture) {
         const std::string name = ExtractFileName(path);
-        const auto listed = std::find_if(images.begin(), images.end(), [&](const TSatDumpImage& im) {
-            return SameText(im.File, name);
-        });
+        const auto listed =
+            std::find_if(images.begin(), images.end(),
+                         [&](const TSatDumpImage& im) { return SameText(im.File, name); });
         if (listed != images.end()) {
             s.ImageIndex = static_cast<std::size_t>(listed - images.begin());
             if (!channel.empty() && listed->Channel != channel) {
-                throw NoSuchPicture(s, name + " is channel " + listed->Channel + ", not " + channel);
+                throw NoSuchPicture(s,
+                                    name + " is channel " + listed->Channel + ", not " + channel);
             }
         } else if (!FileExists(path)) {
             throw NoSuchPicture(s, "it does not list " + name);
         } else if (!channel.empty()) {
             throw NoSuchPicture(s, name + " is not a channel of it, not " + channel);
         }
-        s.ImagePath = ExtractFilePath(s.ProductFile) +
-                      (s.ImageIndex ? images[*s.ImageIndex].File : name);
+        s.ImagePath =
+            ExtractFilePath(s.ProductFile) + (s.ImageIndex ? images[*s.ImageIndex].File : name);
     } else {
         s.ImageIndex = channel.empty() ? 0 : FindSatDumpChannel(s, channel);
         s.ImagePath = ExtractFilePath(s.ProductFile) + images[*s.ImageIndex].File;
@@ -506,7 +507,8 @@ std::optional<TSatDumpPictureTimes> SatDumpPictureTimes(const TSatDumpProduct& p
     };
     // The channels laid together, the first one's order kept; nullopt unless they give
     // the picture's lines.
-    auto tryChannels = [&](const std::vector<std::size_t>& which) -> std::optional<TSatDumpPictureTimes> {
+    auto tryChannels =
+        [&](const std::vector<std::size_t>& which) -> std::optional<TSatDumpPictureTimes> {
         TSatDumpImage laid = images[which.front()];
         std::vector<const TSatDumpImage*> others;
         TSatDumpPictureTimes out;

@@ -5,6 +5,7 @@
 // satellite. Both SatDump 1.x and 2.x layouts are read.
 
 #include "common/DateTime.h"
+#include "common/Errors.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -19,17 +20,9 @@ namespace vantorel {
 
 /// A product folder's file that cannot be used. what() is the headline ("Not a SatDump
 /// MSU-MR product"), then the cause and "File: " with the path, each on a line of its own.
-class ESatDumpProduct : public std::runtime_error {
+class ESatDumpProduct : public EFileProblem {
 public:
     ESatDumpProduct(const std::string& headline, const std::string& cause, const std::string& path);
-    const std::string& Headline() const { return headline_; }
-    const std::string& Cause() const { return cause_; }
-    const std::string& Path() const { return path_; }
-
-private:
-    std::string headline_;
-    std::string cause_;
-    std::string path_;
 };
 
 /// Larger product.cbor files are refused before they are read: 4 MiB (a pass's is ~10 kB).
