@@ -12,6 +12,13 @@ double WrapDegreesClosed180(double degrees) {
     if (degrees >= -180.0 && degrees <= 180.0) {
         return degrees;
     }
+    // Within a turn either way the remainder below comes to one turn off, exactly.
+    if (degrees > 180.0 && degrees < 540.0) {
+        return degrees - 360.0;
+    }
+    if (degrees < -180.0 && degrees > -540.0) {
+        return degrees + 360.0;
+    }
     double r = std::fmod(degrees, 360.0); // exact, in (-360, 360)
     if (r > 180.0) {
         r -= 360.0;

@@ -122,13 +122,17 @@ TScanFrame MakeScanFrame(TSatellite& elements, double jd, bool yawSteering, doub
 }
 
 /// Geodetic latitude and longitude in [0, 2 pi) (radians) of the ground point seen at a
-/// scan angle (radians, positive left of the flight).
-void GroundPointAt(const TScanFrame& f, double angle, double& latitude, double& longitude) {
+/// scan angle given by its cosine and sine (positive left of the flight).
+void GroundPointAt(const TScanFrame& f, double cosA, double sinA, double& latitude,
+                   double& longitude) {
     const TVector& p = f.Position;
-    const double cosA = std::cos(angle);
-    const double sinA = std::sin(angle);
-    const TVector look =
-        UnitVector(AddVectors(ScaleVector(cosA, f.Down), ScaleVector(sinA, f.Across)));
+    // UnitVector(AddVectors(ScaleVector(cosA, Down), ScaleVector(sinA, Across))) written
+    // out, in the same order of operations, without the lengths nothing here reads.
+    const double sumX = cosA * f.Down.X + sinA * f.Across.X;
+    const double sumY = cosA * f.Down.Y + sinA * f.Across.Y;
+    const double sumZ = cosA * f.Down.Z + sinA * f.Across.Z;
+    const double length = std::sqrt(sumX * sumX + sumY * sumY + sumZ * sumZ);
+    const TVector look{sumX / length, sumY / length, sumZ / length, 0.0};
     // -P.L is r cos A only while "across" is square to the vertical; a yawed scan plane
     // tilts it by the radial part of the velocity, so the product is taken as it is.
     const double b = -(p.X * look.X + p.Y * look.Y + p.Z * look.Z) - kEllipsoidK * p.Z * look.Z;
@@ -183,7 +187,25 @@ void TOrbit::UseElements(const std::string& line1, const std::string& line2,
     Valid = true;
 }
 
+TScanAngles TOrbit::GridScanAngles() const {
+    TScanAngles angles;
+    const TScanLayout& layout = ScanLayout();
+    for (int m = 0; m < kGridColumns; ++m) {
+        const double angle =
+            (Calibration ? Calibration->AngleOfColumn(layout.ColumnOf(m))
+                         : layout.CentreOffsetOf(m) / layout.HalfWidth * ScanHalfAngle) *
+            kDegreesToRadians;
+        angles.Cos[static_cast<size_t>(m)] = std::cos(angle);
+        angles.Sin[static_cast<size_t>(m)] = std::sin(angle);
+    }
+    return angles;
+}
+
 bool TOrbit::LocateScanLine(TDateTime time, TScanLine& out) const {
+    return LocateScanLine(time, GridScanAngles(), out);
+}
+
+bool TOrbit::LocateScanLine(TDateTime time, const TScanAngles& angles, TScanLine& out) const {
     if (!Valid || !Elements) {
         return false;
     }
@@ -191,17 +213,12 @@ bool TOrbit::LocateScanLine(TDateTime time, TScanLine& out) const {
     const TScanFrame frame = MakeScanFrame(*Elements, jd, YawSteering, FrameYaw(), FramePitch());
     const TGeodetic sub = GeodeticPosition(jd, frame.Position);
 
-    const TScanLayout& layout = ScanLayout();
-    for (int m = 0; m < kGridColumns; ++m) {
-        const double angle =
-            (Calibration ? Calibration->AngleOfColumn(layout.ColumnOf(m))
-                         : layout.CentreOffsetOf(m) / layout.HalfWidth * ScanHalfAngle) *
-            kDegreesToRadians;
+    for (size_t m = 0; m < static_cast<size_t>(kGridColumns); ++m) {
         double latitude = 0.0, longitude = 0.0;
-        GroundPointAt(frame, angle, latitude, longitude);
+        GroundPointAt(frame, angles.Cos[m], angles.Sin[m], latitude, longitude);
         const float lon = static_cast<float>(longitude * kRadiansToDegrees);
-        out.Points[static_cast<size_t>(m)] = {static_cast<float>(WrapDegrees180(lon)),
-                                              static_cast<float>(latitude * kRadiansToDegrees)};
+        out.Points[m] = {static_cast<float>(WrapDegrees180(lon)),
+                         static_cast<float>(latitude * kRadiansToDegrees)};
     }
     out.AltitudeKm = sub.Height;
     out.SubSatellite = sub;
@@ -217,8 +234,9 @@ bool TOrbit::LocateScanPoint(TDateTime time, double scanAngleDeg, double& lon, d
     const double jd =
         DateTimeToJD(time + (Calibration ? Calibration->TimeOffset / kSecondsPerDay : 0.0));
     const TScanFrame frame = MakeScanFrame(*Elements, jd, YawSteering, FrameYaw(), FramePitch());
+    const double angle = scanAngleDeg * kDegreesToRadians;
     double latitude = 0.0, longitude = 0.0;
-    GroundPointAt(frame, scanAngleDeg * kDegreesToRadians, latitude, longitude);
+    GroundPointAt(frame, std::cos(angle), std::sin(angle), latitude, longitude);
     lon = WrapDegrees180(longitude * kRadiansToDegrees);
     lat = latitude * kRadiansToDegrees;
     return true;

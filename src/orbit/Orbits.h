@@ -39,6 +39,12 @@ struct TScanLine {
     TVector Velocity;       ///< inertial velocity, km/s
 };
 
+/// The cosine and sine of each grid column's scan angle, which are the same on every line.
+struct TScanAngles {
+    std::array<double, kGridColumns> Cos{};
+    std::array<double, kGridColumns> Sin{};
+};
+
 class TOrbit {
 public:
     /// No element set; the multi-Kepler list empty until SetKeplerPath.
@@ -73,6 +79,11 @@ public:
     /// angles and orbit heights in use) gives the point where it passes closest.
     /// Not thread-safe: deep-space sets keep propagation state in Elements.
     bool LocateScanLine(TDateTime time, TScanLine& out) const;
+    /// The same with the scan angles made once for many lines by GridScanAngles, while
+    /// the satellite, its calibration and ScanHalfAngle stay as they were then.
+    bool LocateScanLine(TDateTime time, const TScanAngles& angles, TScanLine& out) const;
+    /// The scan angles of the grid columns for the scanner as it is now.
+    TScanAngles GridScanAngles() const;
 
     /// The ground point (degrees, double precision, longitude in (-180, 180]) seen at any
     /// scan angle (degrees, positive left of the flight; sample m of a Meteor line lies at

@@ -22,8 +22,13 @@ double QuadrantAngle(double sinePart, double cosinePart) {
 
 double PositiveModulo(double value, double modulus) {
     // fmod is value - modulus trunc(value / modulus) without rounding, so large values
-    // keep a result in range.
-    double result = std::fmod(value, modulus);
+    // keep a result in range. Below twice the modulus that is the value itself or one
+    // modulus off, which the subtraction gives exactly too, without the call (this runs
+    // for every ground point).
+    const double size = std::fabs(value);
+    double result = size < modulus         ? value
+                    : size < 2.0 * modulus ? value - std::copysign(modulus, value)
+                                           : std::fmod(value, modulus);
     if (result < 0.0) {
         result += modulus;
         // A tiny negative remainder rounds up to the modulus itself; its nearest value in

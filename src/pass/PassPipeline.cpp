@@ -498,11 +498,12 @@ bool BuildGroundTable(TOrbit& orbit, const TLineTimes& times, int lines, Locatio
     std::mutex failing;
     int failedLine = lines;
     std::string lineFailure;
+    const TScanAngles angles = orbit.GridScanAngles();
     const auto locate = [&](long long first, long long end) {
         TScanLine scan;
         for (int i = static_cast<int>(first); i < end; ++i) {
             try {
-                orbit.LocateScanLine(times.At(i), scan);
+                orbit.LocateScanLine(times.At(i), angles, scan);
             } catch (const EMathError& e) {
                 const std::lock_guard<std::mutex> lock(failing);
                 if (i < failedLine) {
