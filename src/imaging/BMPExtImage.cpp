@@ -24,23 +24,23 @@ namespace {
 constexpr std::size_t kHeadersSize = 54;
 constexpr std::size_t kFullPaletteEnd = kHeadersSize + 4 * 256;
 
-std::uint32_t U32(const std::vector<std::uint8_t>& d, std::size_t at) {
+std::uint32_t U32(const TByteBuffer& d, std::size_t at) {
     return static_cast<std::uint32_t>(d[at]) | (static_cast<std::uint32_t>(d[at + 1]) << 8) |
            (static_cast<std::uint32_t>(d[at + 2]) << 16) |
            (static_cast<std::uint32_t>(d[at + 3]) << 24);
 }
-void SetU32(std::vector<std::uint8_t>& d, std::size_t at, std::uint32_t v) {
+void SetU32(TByteBuffer& d, std::size_t at, std::uint32_t v) {
     for (int i = 0; i < 4; ++i) {
         d[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
     }
 }
-std::uint16_t U16(const std::vector<std::uint8_t>& d, std::size_t at) {
+std::uint16_t U16(const TByteBuffer& d, std::size_t at) {
     return static_cast<std::uint16_t>(d[at] | (d[at + 1] << 8));
 }
 
 // The file with one of the two header repairs applied, or nullopt-like empty when
 // neither applies.
-std::vector<std::uint8_t> Repaired(const std::vector<std::uint8_t>& file) {
+TByteBuffer Repaired(const TByteBuffer& file) {
     const std::uint32_t colorsUsed = U32(file, 46);
     const std::uint32_t colorsImportant = U32(file, 50);
     const auto width = static_cast<std::int32_t>(U32(file, 18));
@@ -59,7 +59,7 @@ std::vector<std::uint8_t> Repaired(const std::vector<std::uint8_t>& file) {
             static_cast<std::int64_t>(kFullPaletteEnd) + pixels) {
             return {};
         }
-        std::vector<std::uint8_t> out(
+        TByteBuffer out(
             file.begin(), file.begin() + static_cast<std::ptrdiff_t>(kHeadersSize + 4 * k));
         out.insert(out.end(), file.begin() + kFullPaletteEnd, file.end());
         SetU32(out, 2, static_cast<std::uint32_t>(out.size()));
@@ -68,7 +68,7 @@ std::vector<std::uint8_t> Repaired(const std::vector<std::uint8_t>& file) {
     }
     if (U16(file, 26) == 1 && U16(file, 28) == 8 && width == 2080 &&
         static_cast<std::int64_t>(U32(file, 34)) != std::int64_t{width} * rows) {
-        std::vector<std::uint8_t> out = file;
+        TByteBuffer out = file;
         SetU32(out, 34, static_cast<std::uint32_t>(std::int64_t{width} * rows));
         return out;
     }
@@ -81,8 +81,8 @@ TExtBitmap::TExtBitmap() = default;
 
 void TExtBitmap::LoadFromStream(std::istream& stream) {
     const std::streampos start = stream.tellg();
-    const std::vector<std::uint8_t> rest = detail::ReadToEnd(stream);
-    std::vector<std::uint8_t> repaired;
+    const TByteBuffer rest = detail::ReadToEnd(stream);
+    TByteBuffer repaired;
     if (start == std::streampos(0) && rest.size() > kHeadersSize && rest[0] == 'B' &&
         rest[1] == 'M') {
         repaired = Repaired(rest);
@@ -93,7 +93,7 @@ void TExtBitmap::LoadFromStream(std::istream& stream) {
     } catch (const EInvalidGraphic&) {
         // Some writers append two stray bytes; read the whole stream once more without them.
     }
-    std::vector<std::uint8_t> whole;
+    TByteBuffer whole;
     stream.clear();
     if (stream.seekg(0).good()) {
         whole = detail::ReadToEnd(stream);

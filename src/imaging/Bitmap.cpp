@@ -86,6 +86,30 @@ TBitmap& TBitmap::operator=(const TBitmap& other) {
     return *this;
 }
 
+TBitmap::TBitmap(TBitmap&& other) noexcept
+    : width_(std::exchange(other.width_, 0)), height_(std::exchange(other.height_, 0)),
+      stride_(std::exchange(other.stride_, 0)), format_(other.format_),
+      pixels_(std::move(other.pixels_)), palette_(std::move(other.palette_)),
+      modified_(other.modified_) {
+    other.pixels_.clear();
+    other.palette_.clear();
+}
+
+TBitmap& TBitmap::operator=(TBitmap&& other) noexcept {
+    if (this != &other) {
+        width_ = std::exchange(other.width_, 0);
+        height_ = std::exchange(other.height_, 0);
+        stride_ = std::exchange(other.stride_, 0);
+        format_ = other.format_;
+        pixels_ = std::move(other.pixels_);
+        palette_ = std::move(other.palette_);
+        modified_ = other.modified_;
+        other.pixels_.clear();
+        other.palette_.clear();
+    }
+    return *this;
+}
+
 void TBitmap::SetWidth(int width) {
     SetSize(width, height_);
 }
@@ -107,7 +131,7 @@ void TBitmap::SetPixelFormat(TPixelFormat format) {
     }
 }
 
-void TBitmap::Reshape(int width, int height, TPixelFormat format) {
+void TBitmap::Reshape(int width, int height, TPixelFormat format, bool fill) {
     width = std::clamp(width, 0, kMaxDimension);
     height = std::clamp(height, 0, kMaxDimension);
     const int stride = StrideFor(width, format);
@@ -120,7 +144,8 @@ void TBitmap::Reshape(int width, int height, TPixelFormat format) {
     if (width == width_ && height == height_ && format == format_) {
         return;
     }
-    std::vector<std::uint8_t> pixels(static_cast<std::size_t>(bytes), 0);
+    TByteBuffer pixels = fill ? TByteBuffer(static_cast<std::size_t>(bytes), 0)
+                              : TByteBuffer(static_cast<std::size_t>(bytes));
     const int keepWidth = std::min(width, width_);
     const int keepHeight = std::min(height, height_);
     std::vector<std::uint8_t> bgr;

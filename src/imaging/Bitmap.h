@@ -13,11 +13,32 @@
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vantorel {
 
 class TCanvas;
+
+/// Leaves the elements a container makes without a value unset: for buffers of pictures
+/// and files, which are written whole right after they are made.
+template <class T> struct TUnsetAllocator : std::allocator<T> {
+    template <class U> struct rebind {
+        using other = TUnsetAllocator<U>;
+    };
+    TUnsetAllocator() = default;
+    template <class U> TUnsetAllocator(const TUnsetAllocator<U>&) noexcept {}
+    template <class U, class... Args> void construct(U* at, Args&&... args) {
+        if constexpr (sizeof...(Args) == 0) {
+            ::new (static_cast<void*>(at)) U;
+        } else {
+            ::new (static_cast<void*>(at)) U(std::forward<Args>(args)...);
+        }
+    }
+};
+
+/// Bytes that resize() leaves unset.
+using TByteBuffer = std::vector<std::uint8_t, TUnsetAllocator<std::uint8_t>>;
 
 /// A colour as the platform keeps it: 0x00BBGGRR (red in the low byte).
 using TColor = std::uint32_t;
@@ -109,6 +130,10 @@ public:
     /// Copies pixels, palette, format and the modified flag (never the canvas state).
     TBitmap(const TBitmap& other);
     TBitmap& operator=(const TBitmap& other);
+    /// Takes the pixels over without copying them, leaving `other` 0 x 0 (its format and
+    /// canvas stay its own).
+    TBitmap(TBitmap&& other) noexcept;
+    TBitmap& operator=(TBitmap&& other) noexcept;
 
     int Width() const { return width_; }
     int Height() const { return height_; }
@@ -172,13 +197,15 @@ protected:
     void ClearPalette() { palette_.clear(); }
 
 private:
-    void Reshape(int width, int height, TPixelFormat format);
+    /// `fill` false leaves the pixels unset: only for a bitmap without pixels to keep,
+    /// whose every byte the caller writes next.
+    void Reshape(int width, int height, TPixelFormat format, bool fill = true);
 
     int width_ = 0;
     int height_ = 0;
     int stride_ = 0;
     TPixelFormat format_ = TPixelFormat::pf24bit;
-    std::vector<std::uint8_t> pixels_;
+    TByteBuffer pixels_;
     std::vector<TRGBQuad> palette_;
     bool modified_ = false;
     std::unique_ptr<TCanvas> canvas_;

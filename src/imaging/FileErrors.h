@@ -58,7 +58,7 @@ template <typename Read> void ReadFile(const std::string& path, Read read) {
 
 /// The bytes from the stream's position to its end, read in large blocks (a byte at a
 /// time took longer than decoding a large picture). Leaves the stream's state as it is.
-inline std::vector<std::uint8_t> ReadToEnd(std::istream& stream) {
+inline TByteBuffer ReadToEnd(std::istream& stream) {
     std::streambuf& buffer = *stream.rdbuf();
     // The size when the stream can tell it, so that one block holds the whole file.
     std::size_t block = std::size_t{1} << 16;
@@ -69,7 +69,7 @@ inline std::vector<std::uint8_t> ReadToEnd(std::istream& stream) {
             block = std::max(block, static_cast<std::size_t>(end - at) + 1);
         }
     }
-    std::vector<std::uint8_t> bytes;
+    TByteBuffer bytes;
     std::size_t size = 0;
     for (;;) {
         bytes.resize(size + block);
