@@ -29,7 +29,7 @@ void TPictureComposer::Compose(const TPassResult& pass, TColor lineColour, int l
     if (restore) {
         canvas.DrawSpans(channel, drawn_.Spans);
     } else {
-        picture.SetSize(channel.Width(), channel.Height());
+        picture.SetSizeForOverwrite(channel.Width(), channel.Height());
         canvas.Draw(0, 0, channel);
     }
     drawn_.Spans.clear();

@@ -120,6 +120,14 @@ void TBitmap::SetSize(int width, int height) {
     Reshape(width, height, format_);
 }
 
+void TBitmap::SetSizeForOverwrite(int width, int height) {
+    if (width != width_ || height != height_) {
+        pixels_ = TByteBuffer();
+        width_ = height_ = 0;
+        Reshape(width, height, format_, false);
+    }
+}
+
 void TBitmap::SetPixelFormat(TPixelFormat format) {
     if (format == format_) {
         return;
@@ -151,6 +159,11 @@ void TBitmap::Reshape(int width, int height, TPixelFormat format, bool fill) {
     std::vector<std::uint8_t> bgr;
     if (format != format_) {
         bgr.resize(static_cast<std::size_t>(keepWidth) * 3);
+    }
+    const auto rowBytes = static_cast<std::size_t>(width) * BytesPerPixel(format);
+    for (int y = 0; !fill && rowBytes < static_cast<std::size_t>(stride) && y < height; ++y) {
+        std::memset(pixels.data() + static_cast<std::size_t>(y) * stride + rowBytes, 0,
+                    static_cast<std::size_t>(stride) - rowBytes);
     }
     for (int y = 0; keepWidth > 0 && y < keepHeight; ++y) {
         const std::uint8_t* src = pixels_.data() + static_cast<std::size_t>(y) * stride_;

@@ -147,6 +147,9 @@ public:
     void SetWidth(int width);
     void SetHeight(int height);
     void SetSize(int width, int height);
+    /// SetSize for a caller that draws over the whole bitmap next: a changed size leaves
+    /// the pixels unset (the padding of each row cleared) instead of clearing them.
+    void SetSizeForOverwrite(int width, int height);
     /// Converts the pixels to the new format. Into pf8bit, colour pixels become their grey
     /// level (0.299 R + 0.587 G + 0.114 B) under a grey-ramp palette; a bitmap turning
     /// pf8bit without a palette gets the grey ramp.
@@ -197,8 +200,8 @@ protected:
     void ClearPalette() { palette_.clear(); }
 
 private:
-    /// `fill` false leaves the pixels unset: only for a bitmap without pixels to keep,
-    /// whose every byte the caller writes next.
+    /// `fill` false leaves the pixels unset but for the padding of each row: only for a
+    /// bitmap without pixels to keep, whose every pixel the caller writes next.
     void Reshape(int width, int height, TPixelFormat format, bool fill = true);
 
     int width_ = 0;

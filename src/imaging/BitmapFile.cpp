@@ -292,7 +292,7 @@ void TBitmap::LoadFromMemory(std::span<const std::uint8_t> d) {
     TBitmap result;
     result.format_ = FormatOf(header.bitCount);
     try {
-        // Every byte is written below, the padding of each row too.
+        // Every pixel is written below.
         result.Reshape(static_cast<int>(header.width), static_cast<int>(header.height),
                        result.format_, false);
     } catch (const EInvalidGraphicOperation& e) {
@@ -300,13 +300,10 @@ void TBitmap::LoadFromMemory(std::span<const std::uint8_t> d) {
     }
     const RowDecoder decoder(header, colours);
     const std::int64_t stride = FileStride(header);
-    const auto rowBytes = static_cast<std::size_t>(result.width_) * BytesPerPixel(result.format_);
     for (std::int64_t row = 0; header.width > 0 && row < header.height; ++row) {
         const std::uint8_t* src = d.data() + colours.pixelsAt + row * stride;
-        std::uint8_t* dst =
-            result.ScanLine(static_cast<int>(header.topDown ? row : header.height - 1 - row));
-        decoder.Decode(src, dst);
-        std::memset(dst + rowBytes, 0, static_cast<std::size_t>(result.stride_) - rowBytes);
+        decoder.Decode(
+            src, result.ScanLine(static_cast<int>(header.topDown ? row : header.height - 1 - row)));
     }
     width_ = result.width_;
     height_ = result.height_;
