@@ -5,6 +5,7 @@
 // 200 or 224 entries is not cut; the 180-degree turn swaps the rows in place.
 #include "imaging/BMPExtImage.h"
 
+#include "common/Parallel.h"
 #include "imaging/FileErrors.h"
 #include "imaging/PixelRows.h"
 
@@ -73,6 +74,21 @@ TByteBuffer Repaired(const TByteBuffer& file) {
         return out;
     }
     return {};
+}
+
+// Every byte of an 8-bit bitmap's pixels through the table, the rows shared among the
+// cores: each run passes a whole picture through one.
+void MapBytes(TBitmap& bitmap, const std::array<std::uint8_t, 256>& table) {
+    const int width = bitmap.Width();
+    const long long rows = bitmap.Height();
+    ForEachPart(rows, ThreadsFor(rows * width, 1 << 20), [&](long long first, long long end) {
+        for (long long y = first; y < end; ++y) {
+            std::uint8_t* row = bitmap.ScanLine(static_cast<int>(y));
+            for (int x = 0; x < width; ++x) {
+                row[x] = table[row[x]];
+            }
+        }
+    });
 }
 
 } // namespace
@@ -221,12 +237,7 @@ bool TExtBitmap::EqualizeContrast(int lower, int upper, bool clip, double limit)
     if (!BuildEqualizationTable(lower, upper, clip, limit, table)) {
         return false;
     }
-    for (int y = 0; y < Height(); ++y) {
-        std::uint8_t* row = ScanLine(y);
-        for (int x = 0; x < Width(); ++x) {
-            row[x] = table[row[x]];
-        }
-    }
+    MapBytes(*this, table);
     SetModified(true);
     return true;
 }
@@ -259,12 +270,7 @@ void TExtBitmap::StretchContrast(double maximumGain) {
     if (!BuildStretchTable(0, 1, maximumGain, table)) {
         return;
     }
-    for (int y = 0; y < Height(); ++y) {
-        std::uint8_t* row = ScanLine(y);
-        for (int x = 0; x < Width(); ++x) {
-            row[x] = table[row[x]];
-        }
-    }
+    MapBytes(*this, table);
     SetModified(true);
 }
 

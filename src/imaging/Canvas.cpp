@@ -8,6 +8,7 @@
 // inscribed ellipse's equation. Text is the one thing left to QPainter.
 #include "imaging/Canvas.h"
 
+#include "common/Parallel.h"
 #include "imaging/PixelRows.h"
 
 #include <QFont>
@@ -304,6 +305,22 @@ QColor ToQColor(TColor c) {
     return QColor(GetRValue(c), GetGValue(c), GetBValue(c));
 }
 
+// A row of 8-bit pixels through their palette's look-up into pixels of `toBpp` bytes.
+void LookUpRow(const std::uint8_t* src, int count, const std::vector<Ink>& lookup, int toBpp,
+               std::uint8_t* dst) {
+    if (toBpp == 3) {
+        // Four bytes at a time, each store's last byte overwritten by the next pixel's.
+        for (int i = 0; i + 1 < count; ++i) {
+            std::memcpy(dst + 3 * i, lookup[src[i]].bytes, 4);
+        }
+        std::memcpy(dst + 3 * (count - 1), lookup[src[count - 1]].bytes, 3);
+    } else {
+        for (int i = 0; i < count; ++i) {
+            std::memcpy(dst + toBpp * i, lookup[src[i]].bytes, static_cast<std::size_t>(toBpp));
+        }
+    }
+}
+
 } // namespace
 
 void EnsureGuiApplication() {
@@ -492,6 +509,27 @@ void TCanvas::Draw(int x, int y, const TBitmap& source) {
             lookup[index] = InkFor(bitmap_, RGBColor(q.Red, q.Green, q.Blue));
         }
     }
+    // Copies and look-ups share the rows among the cores: a whole picture is copied on
+    // every run. The conversions that keep state go row after row.
+    if ((sameBytes || !lookup.empty()) && &source != &bitmap_) {
+        const long long rows = bottom - top;
+        ForEachPart(rows, ThreadsFor(rows * count * toBpp, 1 << 21),
+                    [&](long long first, long long end) {
+                        for (long long ty = top + first; ty < top + end; ++ty) {
+                            const std::uint8_t* src =
+                                source.ScanLine(static_cast<int>(ty) - y) + (left - x) * fromBpp;
+                            std::uint8_t* dst =
+                                bitmap_.ScanLine(static_cast<int>(ty)) + left * toBpp;
+                            if (sameBytes) {
+                                std::memcpy(dst, src, static_cast<std::size_t>(count) * toBpp);
+                            } else {
+                                LookUpRow(src, count, lookup, toBpp, dst);
+                            }
+                        }
+                    });
+        bitmap_.SetModified(true);
+        return;
+    }
     std::vector<std::uint8_t> bgr(static_cast<std::size_t>(count) * 3);
     std::unordered_map<TColor, std::uint8_t> indices;
     for (int ty = top; ty < bottom; ++ty) {
@@ -500,19 +538,7 @@ void TCanvas::Draw(int x, int y, const TBitmap& source) {
         if (sameBytes) {
             std::memcpy(dst, src, static_cast<std::size_t>(count) * toBpp);
         } else if (!lookup.empty()) {
-            if (toBpp == 3) {
-                // Four bytes at a time, each store's last byte overwritten by the next
-                // pixel's: a whole picture is copied on every redraw.
-                for (int i = 0; i + 1 < count; ++i) {
-                    std::memcpy(dst + 3 * i, lookup[src[i]].bytes, 4);
-                }
-                std::memcpy(dst + 3 * (count - 1), lookup[src[count - 1]].bytes, 3);
-            } else {
-                for (int i = 0; i < count; ++i) {
-                    std::memcpy(dst + toBpp * i, lookup[src[i]].bytes,
-                                static_cast<std::size_t>(toBpp));
-                }
-            }
+            LookUpRow(src, count, lookup, toBpp, dst);
         } else if (to != TPixelFormat::pf8bit) {
             detail::DecodeRow(src, from, source.Palette(), count, bgr.data());
             detail::EncodeRow(bgr.data(), count, to, dst);
