@@ -109,11 +109,12 @@ void BM_LocateScanLinePassOf5000(benchmark::State& state) {
     UseMeteorSet(orbit);
     TScanLine line;
     const TDateTime start = EpochToDateTime(orbit.Elements->Epoch) + 0.01;
+    const TScanAngles angles = orbit.GridScanAngles();
     orbit.LocateScanLine(start, line);
     bench::TBaselineRatio ratio(state);
     for (auto _ : state) {
         for (int i = 0; i < 5000; ++i) {
-            orbit.LocateScanLine(start + i * kLinePeriodDays, line);
+            orbit.LocateScanLine(start + i * kLinePeriodDays, angles, line);
             benchmark::DoNotOptimize(line);
         }
     }
