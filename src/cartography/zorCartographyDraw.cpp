@@ -510,26 +510,45 @@ bool TCartogList::DrawFromCover(TBitmap& bitmap, int pixelOffset, int lineOffset
 
     const std::vector<std::uint8_t> ink = InkBytes(bitmap, bitmap.Canvas().Pen.Color);
     const size_t bpp = ink.size();
-    for (int y = 0; y < bitmap.Height(); ++y) {
-        const size_t row = static_cast<size_t>(top + y - FCover.top);
-        std::uint8_t* line = bitmap.ScanLine(y);
-        for (std::uint32_t i = FCover.rowStart[row]; i < FCover.rowStart[row + 1]; ++i) {
-            const long long from =
-                std::max<long long>(FCover.left + FCover.spans[i].first - left, 0);
-            const long long to =
-                std::min<long long>(FCover.left + FCover.spans[i].last - left, bitmap.Width() - 1);
-            if (Drawn != nullptr && from <= to) {
-                Drawn->Spans.push_back({y, static_cast<int>(from), static_cast<int>(to)});
-            }
-            if (bpp == 3) { // the display's format: a constant size the compiler inlines
-                for (long long x = from; x <= to; ++x) {
-                    std::memcpy(line + static_cast<size_t>(x) * 3, ink.data(), 3);
+    // Both halves of the rows at once, each telling its own drawn spans, which are then
+    // joined in row order.
+    const int height = bitmap.Height();
+    const int parts = ThreadsFor(FCover.rowStart[static_cast<size_t>(top + height - FCover.top)] -
+                                     FCover.rowStart[static_cast<size_t>(top - FCover.top)],
+                                 16384);
+    std::vector<std::vector<TRowSpan>> told(static_cast<size_t>(parts));
+    ForEachPart(height, parts, [&](long long firstRow, long long endRow) {
+        int part = 0; // the part's number, from where its rows start
+        while (part + 1 < parts && static_cast<long long>(height) * (part + 1) / parts <= firstRow) {
+            ++part;
+        }
+        std::vector<TRowSpan>& spans = told[static_cast<size_t>(part)];
+        for (int y = static_cast<int>(firstRow); y < endRow; ++y) {
+            const size_t row = static_cast<size_t>(top + y - FCover.top);
+            std::uint8_t* line = bitmap.ScanLine(y);
+            for (std::uint32_t i = FCover.rowStart[row]; i < FCover.rowStart[row + 1]; ++i) {
+                const long long from =
+                    std::max<long long>(FCover.left + FCover.spans[i].first - left, 0);
+                const long long to = std::min<long long>(
+                    FCover.left + FCover.spans[i].last - left, bitmap.Width() - 1);
+                if (Drawn != nullptr && from <= to) {
+                    spans.push_back({y, static_cast<int>(from), static_cast<int>(to)});
                 }
-            } else {
-                for (long long x = from; x <= to; ++x) {
-                    std::memcpy(line + static_cast<size_t>(x) * bpp, ink.data(), bpp);
+                if (bpp == 3) { // the display's format: a constant size the compiler inlines
+                    for (long long x = from; x <= to; ++x) {
+                        std::memcpy(line + static_cast<size_t>(x) * 3, ink.data(), 3);
+                    }
+                } else {
+                    for (long long x = from; x <= to; ++x) {
+                        std::memcpy(line + static_cast<size_t>(x) * bpp, ink.data(), bpp);
+                    }
                 }
             }
+        }
+    });
+    if (Drawn != nullptr) {
+        for (const std::vector<TRowSpan>& spans : told) {
+            Drawn->Spans.insert(Drawn->Spans.end(), spans.begin(), spans.end());
         }
     }
     if (Drawn != nullptr && !FCover.far.empty()) {

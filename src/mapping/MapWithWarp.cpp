@@ -15,6 +15,7 @@
 #include "mapping/MapWithWarp.h"
 
 #include "common/Angles.h"
+#include "common/FastMath.h"
 
 #include <algorithm>
 #include <cmath>
@@ -30,6 +31,58 @@ namespace {
 double ScanAngle(int i, double r, double heightRatio) {
     const double a = (i + 0.5) * r / TWarpedMapping::kEarthRadiusKm;
     return std::atan(std::sin(a) / ((1.0 - std::cos(a)) + heightRatio));
+}
+
+// c / sin c of the great-circle distance c whose cosine is given: the azimuthal
+// equidistant projection's scale along the direction to a point. Out to a quarter turn
+// (where every point a picture can show lies) it is read from a table in
+// v = (1 - cos c) / 2 = sin^2(c / 2), on which it is smooth, by a cubic through the four
+// nearest entries (within 1e-10 of the exact ratio); further out, from the arc cosine.
+// Near the centre, where 1 - cos c loses digits, the ratio is 1 + v * 2/3 + ..., so the
+// lost digits do not matter. The centre and its antipode give 0 (both land on (0, 0)).
+class TArcOverSine {
+public:
+    static constexpr int kCells = 512;
+    static constexpr double kStep = 0.5 / kCells;
+
+    TArcOverSine() {
+        for (int i = 0; i < kCells + 3; ++i) {
+            const double v = (i - 1) * kStep; // one entry before v = 0, two after 0.5
+            const double root = std::sqrt(std::fabs(v));
+            FValues[static_cast<size_t>(i)] =
+                v == 0.0 ? 1.0
+                         : (v > 0.0 ? std::asin(root) : std::asinh(root)) /
+                               (root * std::sqrt(1.0 - v));
+        }
+    }
+
+    double operator()(double cosC) const {
+        if (!(std::fabs(cosC) < 1.0)) {
+            return 0.0;
+        }
+        const double v = 0.5 * (1.0 - cosC);
+        if (v > 0.5) {
+            return std::acos(cosC) / std::sqrt((1.0 - cosC) * (1.0 + cosC));
+        }
+        const double at = v * (1.0 / kStep);
+        const int cell = std::min(static_cast<int>(at), kCells - 1);
+        const double t = at - cell;
+        const double* f = &FValues[static_cast<size_t>(cell)];
+        // Lagrange weights of the entries at t = -1, 0, 1, 2.
+        const double tm1 = t - 1.0;
+        const double tm2 = t - 2.0;
+        const double tp1 = t + 1.0;
+        return (-t * tm1 * tm2 * f[0] + t * tp1 * tm1 * f[3]) * (1.0 / 6.0) +
+               (tp1 * tm1 * tm2 * f[1] - tp1 * t * tm2 * f[2]) * 0.5;
+    }
+
+private:
+    std::array<double, kCells + 3> FValues{};
+};
+
+double ArcOverSine(double cosC) {
+    static const TArcOverSine table;
+    return table(cosC);
 }
 
 constexpr int kMeteorCentre = kMeteorScanLayout.CentreColumn;
@@ -59,6 +112,7 @@ void TWarpedMapping::InitialiseForPass(std::uint8_t format, int midLine, float l
     SetVerticalWarp(0.0f, 1.0f, 0.0f);
     SetHorizontalSkew(0.0f, 0.0f, 0.0f);
     FResiduals.reset();
+    FResidualRows = nullptr;
     FGridRows = 0;
     FGridLayout = {};
     FScanFormat = format;
@@ -222,6 +276,7 @@ void TWarpedMapping::SetResidualGrid(std::shared_ptr<const ResidualGrid> grid, i
     }
     ProjectionChanged();
     FResiduals = std::move(grid);
+    FResidualRows = FResiduals->data();
     FGridRows = rows;
     FGridLayout = layout;
     FRecipGridSpacing = 1.0f / static_cast<float>(layout.Spacing);
@@ -229,23 +284,14 @@ void TWarpedMapping::SetResidualGrid(std::shared_ptr<const ResidualGrid> grid, i
 }
 
 void TWarpedMapping::Normalised(double& x, double& y, float lon, float lat) const {
-    const double dLon =
-        WrapDegreesClosed180(static_cast<double>(lon) - FCentreLon) * kDegreesToRadians;
-    const double phi = lat * kDegreesToRadians;
-    const double sinPhi = std::sin(phi);
-    const double cosPhi = std::cos(phi);
-    const double cosDLon = std::cos(dLon);
+    double sinDLon = 0.0, cosDLon = 0.0, sinPhi = 0.0, cosPhi = 0.0;
+    // Sines take whole turns as they come: no wrapping of the longitude difference.
+    SinCosDegrees(static_cast<double>(lon) - FCentreLon, sinDLon, cosDLon);
+    SinCosDegrees(lat, sinPhi, cosPhi);
     const double cosC = FSinLat0 * sinPhi + FCosLat0 * cosPhi * cosDLon;
-    x = 0.0;
-    y = 0.0;
-    if (std::fabs(cosC) < 1.0) { // the centre and its antipode stay at (0, 0)
-        // sin c from cos c (c is in [0, pi]): a square root is cheaper than a sine, and
-        // near the centre, where it loses digits, acos loses as many, so c / sin c holds.
-        const double c = std::acos(cosC);
-        const double k = kProjectionScale * c / std::sqrt((1.0 - cosC) * (1.0 + cosC));
-        x = k * cosPhi * std::sin(dLon);
-        y = k * (FCosLat0 * sinPhi - FSinLat0 * cosPhi * cosDLon);
-    }
+    const double k = kProjectionScale * ArcOverSine(cosC);
+    x = k * cosPhi * sinDLon;
+    y = k * (FCosLat0 * sinPhi - FSinLat0 * cosPhi * cosDLon);
     // Rotation, then the warps.
     const double xr = x * FCosRot - y * FSinRot;
     const double yr = x * FSinRot + y * FCosRot;
@@ -271,7 +317,7 @@ bool TWarpedMapping::LatLonToImageF(float& x, float& y, float lon, float lat,
     double ix = nx;
     if (useScanTable) {
         ok = std::fabs(nx) <= 1.4;
-        const double u = std::nearbyint(nx * 0.5 * FScale - 0.5);
+        const double u = RoundToEven(nx * 0.5 * FScale - 0.5);
         if (!(u >= -kTableHalf && u <= kTableHalf - 1)) {
             ok = false; // x keeps its normalised value
         } else {
@@ -286,9 +332,11 @@ bool TWarpedMapping::LatLonToImageF(float& x, float& y, float lon, float lat,
     return ok;
 }
 
-ResidualPair TWarpedMapping::ResidualAt(float x, float y) const {
-    const long row = std::clamp(std::lrint(y), 0L, static_cast<long>(FGridRows) - 1);
-    const ResidualRow& r = (*FResiduals)[static_cast<size_t>(row)];
+inline ResidualPair TWarpedMapping::ResidualAt(float x, float y) const {
+    // NaN and lines beyond the grid take its ends.
+    const float last = static_cast<float>(FGridRows - 1);
+    const ResidualRow& r =
+        FResidualRows[static_cast<size_t>(RoundToInt(!(y > 0.0f) ? 0.0f : (y < last ? y : last)))];
     const TResidualLayout& g = FGridLayout;
     // Between the samples: straight between the two nearest, at the fractional column
     // (where the residual changes by a line a column, as at the swath edges at the ends of
@@ -301,8 +349,12 @@ ResidualPair TWarpedMapping::ResidualAt(float x, float y) const {
         const ResidualPair& q = r[static_cast<size_t>(g.Before + cell + 1)];
         return {p.dx + t * (q.dx - p.dx), p.dy + t * (q.dy - p.dy)};
     }
-    // Beyond them: the grid column (fractional) among those EdgeSpacing apart; held at the
-    // grid's ends.
+    return ResidualBeyondSamples(r, x, u);
+}
+
+ResidualPair TWarpedMapping::ResidualBeyondSamples(const ResidualRow& r, float x, float u) const {
+    // The grid column (fractional) among those EdgeSpacing apart; held at the grid's ends.
+    const TResidualLayout& g = FGridLayout;
     const int columns = g.Columns();
     const float v = u < 0.0f ? static_cast<float>(g.Before) +
                                    (x - static_cast<float>(g.SampleFirst)) * FRecipEdgeSpacing
@@ -368,8 +420,8 @@ bool TWarpedMapping::LatLonToImage(int& x, int& y, float lon, float lat) const {
     if (!(std::fabs(fx) < 1e9f && std::fabs(fy) < 1e9f)) {
         return false;
     }
-    x = static_cast<int>(std::nearbyint(fx));
-    y = static_cast<int>(std::nearbyint(fy));
+    x = static_cast<int>(RoundToEven(fx));
+    y = static_cast<int>(RoundToEven(fy));
     return true;
 }
 

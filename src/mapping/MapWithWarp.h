@@ -142,6 +142,7 @@ private:
     void BuildGroundToScan(float altitudeKm, float trackStepKm, float halfAngleDeg);
     void BuildScanToGround();
     ResidualPair ResidualAt(float x, float y) const;
+    ResidualPair ResidualBeyondSamples(const ResidualRow& row, float x, float u) const;
     void ApplyResiduals(float& x, float& y) const;
 
     float FCentreLon = kNotFitted;
@@ -169,6 +170,7 @@ private:
     float FRecipGridSpacing = 0.0f;
     float FRecipEdgeSpacing = 0.0f;
     std::shared_ptr<const ResidualGrid> FResiduals;
+    const ResidualRow* FResidualRows = nullptr; // FResiduals' rows, read on every look-up
     float FLastIncrement = 0.0f;
 };
 
