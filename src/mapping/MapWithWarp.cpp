@@ -286,8 +286,7 @@ void TWarpedMapping::SetResidualGrid(std::shared_ptr<const ResidualGrid> grid, i
 void TWarpedMapping::Normalised(double& x, double& y, float lon, float lat) const {
     double sinDLon = 0.0, cosDLon = 0.0, sinPhi = 0.0, cosPhi = 0.0;
     // Sines take whole turns as they come: no wrapping of the longitude difference.
-    SinCosDegrees(static_cast<double>(lon) - FCentreLon, sinDLon, cosDLon);
-    SinCosDegrees(lat, sinPhi, cosPhi);
+    SinCosDegrees(static_cast<double>(lon) - FCentreLon, lat, sinDLon, cosDLon, sinPhi, cosPhi);
     const double cosC = FSinLat0 * sinPhi + FCosLat0 * cosPhi * cosDLon;
     const double k = kProjectionScale * ArcOverSine(cosC);
     x = k * cosPhi * sinDLon;
@@ -387,6 +386,40 @@ ResidualPair TWarpedMapping::ResidualBeyondSamples(const ResidualRow& r, float x
     return out;
 }
 
+bool TWarpedMapping::SettleInOneCell(float x, float y, ResidualPair& r) const {
+    // Where the first correction lands, the residual is a straight line along the row
+    // between two samples: the place the look-ups close in on is then solved for at
+    // once. It holds when that place lies in the same cell and row; else the look-ups run.
+    const TResidualLayout& g = FGridLayout;
+    const float qy = y + r.dy;
+    const float last = static_cast<float>(FGridRows - 1);
+    const int row = RoundToInt(!(qy > 0.0f) ? 0.0f : (qy < last ? qy : last));
+    const float u = (x + r.dx - static_cast<float>(g.SampleFirst)) * FRecipGridSpacing;
+    if (!(u >= 0.0f && u < static_cast<float>(g.Samples - 1))) {
+        return false;
+    }
+    const int cell = static_cast<int>(u);
+    const ResidualRow& cells = FResidualRows[static_cast<size_t>(row)];
+    const ResidualPair& p = cells[static_cast<size_t>(g.Before + cell)];
+    const ResidualPair& q = cells[static_cast<size_t>(g.Before + cell + 1)];
+    const float left = static_cast<float>(g.SampleFirst + cell * g.Spacing);
+    const float slopeX = (q.dx - p.dx) * FRecipGridSpacing;
+    const float slopeY = (q.dy - p.dy) * FRecipGridSpacing;
+    if (!(std::fabs(slopeX) < 0.2f && std::fabs(slopeY) < 0.2f)) {
+        return false;
+    }
+    // dx = p.dx + slopeX (x + dx - left), and dy likewise at that column.
+    const float dx = (p.dx + slopeX * (x - left)) / (1.0f - slopeX);
+    const float dy = p.dy + slopeY * (x + dx - left);
+    const float at = x + dx - left;
+    if (!(at >= 0.0f && at < static_cast<float>(g.Spacing)) ||
+        RoundToInt(std::clamp(y + dy, 0.0f, last)) != row) {
+        return false;
+    }
+    r = {dx, dy};
+    return true;
+}
+
 void TWarpedMapping::ApplyResiduals(float& x, float& y) const {
     if (!FResiduals || !std::isfinite(x) || !std::isfinite(y) || std::fabs(x) > 1e9f ||
         std::fabs(y) > 1e9f) {
@@ -398,6 +431,11 @@ void TWarpedMapping::ApplyResiduals(float& x, float& y) const {
     // Each look-up shrinks the distance to that place about tenfold; the last ones are
     // needed only where the residual changes fast (the swath edges at the pass ends).
     ResidualPair r = ResidualAt(x, y);
+    if (SettleInOneCell(x, y, r)) {
+        x += r.dx;
+        y += r.dy;
+        return;
+    }
     for (int i = 0; i < kResidualRefinements; ++i) {
         const ResidualPair next = ResidualAt(x + r.dx, y + r.dy);
         const bool settled = std::fabs(next.dx - r.dx) < kResidualSettled &&

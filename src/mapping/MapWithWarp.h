@@ -144,6 +144,7 @@ private:
     ResidualPair ResidualAt(float x, float y) const;
     ResidualPair ResidualBeyondSamples(const ResidualRow& row, float x, float u) const;
     void ApplyResiduals(float& x, float& y) const;
+    bool SettleInOneCell(float x, float y, ResidualPair& r) const;
 
     float FCentreLon = kNotFitted;
     float FCentreLat = 0.0f;
