@@ -163,10 +163,7 @@ void TCartogList::SyncProjection(int jumpLimit) {
 void TCartogList::ProjectSegment(size_t index) {
     const std::vector<BoundaryPoint>& points = FItems[index]->Points;
     FScratch.resize(points.size());
-    for (size_t i = 0; i < points.size(); ++i) {
-        ProjectedPoint& q = FScratch[i];
-        q.onMap = Mapping->LatLonToImage(q.x, q.y, points[i].lon, points[i].lat);
-    }
+    Mapping->LatLonToImage(points, FScratch.data());
 }
 
 bool TCartogList::PlanProjection(size_t index, size_t at, std::vector<Stretch>& stretches) const {
@@ -331,10 +328,8 @@ void TCartogList::TraceSegments(std::span<const size_t> indices, int jumpLimit) 
             const std::vector<BoundaryPoint>& p = FItems[st.segment]->Points;
             const size_t from = st.first + (static_cast<size_t>(n) - stretchStart[k]);
             const size_t to = std::min(st.end, from + static_cast<size_t>(end - n));
-            for (size_t i = from; i < to; ++i) {
-                ProjectedPoint& q = FScratch[st.at + (i - st.first)];
-                q.onMap = Mapping->LatLonToImage(q.x, q.y, p[i].lon, p[i].lat);
-            }
+            Mapping->LatLonToImage(std::span(p).subspan(from, to - from),
+                                   &FScratch[st.at + (from - st.first)]);
             n += static_cast<long long>(to - from);
         }
     });

@@ -283,21 +283,74 @@ void TWarpedMapping::SetResidualGrid(std::shared_ptr<const ResidualGrid> grid, i
     FRecipEdgeSpacing = 1.0f / static_cast<float>(layout.EdgeSpacing);
 }
 
-void TWarpedMapping::Normalised(double& x, double& y, float lon, float lat) const {
-    double sinDLon = 0.0, cosDLon = 0.0, sinPhi = 0.0, cosPhi = 0.0;
+namespace {
+
+using DoublePair = double __attribute__((vector_size(16)));
+
+// One value's or two side by side: the scale from the distance's cosine, and magnitudes.
+double ScaleOfDistance(double cosC) {
+    return TWarpedMapping::kProjectionScale * ArcOverSine(cosC);
+}
+DoublePair ScaleOfDistance(const DoublePair& cosC) {
+    return DoublePair{ScaleOfDistance(cosC[0]), ScaleOfDistance(cosC[1])};
+}
+double Magnitude(double v) {
+    return std::fabs(v);
+}
+DoublePair Magnitude(const DoublePair& v) {
+    return v < 0.0 ? -v : v;
+}
+// a where below holds, else b.
+double Choose(bool below, double a, double b) {
+    return below ? a : b;
+}
+template <class Mask> DoublePair Choose(const Mask& below, const DoublePair& a, const DoublePair& b) {
+    return below ? a : b;
+}
+void SinCosOf(double dLon, double lat, double& sinDLon, double& cosDLon, double& sinPhi,
+              double& cosPhi) {
+    SinCosDegrees(dLon, lat, sinDLon, cosDLon, sinPhi, cosPhi);
+}
+void SinCosOf(const DoublePair& dLon, const DoublePair& lat, DoublePair& sinDLon,
+              DoublePair& cosDLon, DoublePair& sinPhi, DoublePair& cosPhi) {
+    for (int i = 0; i < 2; ++i) {
+        double sd = 0.0, cd = 0.0, sp = 0.0, cp = 0.0;
+        SinCosDegrees(dLon[i], lat[i], sd, cd, sp, cp);
+        sinDLon[i] = sd;
+        cosDLon[i] = cd;
+        sinPhi[i] = sp;
+        cosPhi[i] = cp;
+    }
+}
+
+} // namespace
+
+template <class T>
+void TWarpedMapping::NormalisedOf(T& x, T& y, const T& lon, const T& lat) const {
+    T sinDLon, cosDLon, sinPhi, cosPhi;
     // Sines take whole turns as they come: no wrapping of the longitude difference.
-    SinCosDegrees(static_cast<double>(lon) - FCentreLon, lat, sinDLon, cosDLon, sinPhi, cosPhi);
-    const double cosC = FSinLat0 * sinPhi + FCosLat0 * cosPhi * cosDLon;
-    const double k = kProjectionScale * ArcOverSine(cosC);
+    SinCosOf(lon - static_cast<double>(FCentreLon), lat, sinDLon, cosDLon, sinPhi, cosPhi);
+    const T cosC = FSinLat0 * sinPhi + FCosLat0 * cosPhi * cosDLon;
+    const T k = ScaleOfDistance(cosC);
     x = k * cosPhi * sinDLon;
     y = k * (FCosLat0 * sinPhi - FSinLat0 * cosPhi * cosDLon);
     // Rotation, then the warps.
-    const double xr = x * FCosRot - y * FSinRot;
-    const double yr = x * FSinRot + y * FCosRot;
-    const double xw = ((FA3 * xr + FA2) * xr + FA1) * xr;
-    const double yw = std::fabs(yr) < FVertWarpLimit ? (FB2 * yr + FB1) * yr + FB0 : yr;
-    x = xw + (FS2 * yw + FS1) * yw + FS0;
+    const T xr = x * static_cast<double>(FCosRot) - y * static_cast<double>(FSinRot);
+    const T yr = x * static_cast<double>(FSinRot) + y * static_cast<double>(FCosRot);
+    const T xw = ((static_cast<double>(FA3) * xr + static_cast<double>(FA2)) * xr +
+                  static_cast<double>(FA1)) *
+                 xr;
+    const T yw = Choose(Magnitude(yr) < static_cast<double>(FVertWarpLimit),
+                        (static_cast<double>(FB2) * yr + static_cast<double>(FB1)) * yr +
+                            static_cast<double>(FB0),
+                        yr);
+    x = xw + (static_cast<double>(FS2) * yw + static_cast<double>(FS1)) * yw +
+        static_cast<double>(FS0);
     y = yw;
+}
+
+void TWarpedMapping::Normalised(double& x, double& y, float lon, float lat) const {
+    NormalisedOf<double>(x, y, lon, lat);
 }
 
 bool TWarpedMapping::LatLonToImageF(float& x, float& y, float lon, float lat,
@@ -311,7 +364,28 @@ bool TWarpedMapping::LatLonToImageF(float& x, float& y, float lon, float lat,
     double nx = 0.0;
     double ny = 0.0;
     Normalised(nx, ny, lon, lat);
+    return FromNormalised(x, y, nx, ny, useScanTable);
+}
 
+void TWarpedMapping::LatLonToImageF(float (&x)[2], float (&y)[2], bool (&ok)[2],
+                                    const float (&lon)[2], const float (&lat)[2],
+                                    bool useScanTable) const {
+    if (FCentreLon == kNotFitted || !std::isfinite(lon[0]) || !std::isfinite(lat[0]) ||
+        !std::isfinite(lon[1]) || !std::isfinite(lat[1])) {
+        for (int i = 0; i < 2; ++i) {
+            ok[i] = LatLonToImageF(x[i], y[i], lon[i], lat[i], useScanTable);
+        }
+        return;
+    }
+    DoublePair nx, ny;
+    NormalisedOf<DoublePair>(nx, ny, DoublePair{lon[0], lon[1]}, DoublePair{lat[0], lat[1]});
+    for (int i = 0; i < 2; ++i) {
+        ok[i] = FromNormalised(x[i], y[i], nx[i], ny[i], useScanTable);
+    }
+}
+
+bool TWarpedMapping::FromNormalised(float& x, float& y, double nx, double ny,
+                                    bool useScanTable) const {
     bool ok = true;
     double ix = nx;
     if (useScanTable) {
@@ -449,18 +523,40 @@ void TWarpedMapping::ApplyResiduals(float& x, float& y) const {
     y += r.dy;
 }
 
-bool TWarpedMapping::LatLonToImage(int& x, int& y, float lon, float lat) const {
-    float fx = 0.0f;
-    float fy = 0.0f;
-    if (!LatLonToImageF(fx, fy, lon, lat, true)) {
-        return false;
-    }
+namespace {
+
+// The whole pixel of an image position; false beyond any picture.
+bool ToPixel(float fx, float fy, int& x, int& y) {
     if (!(std::fabs(fx) < 1e9f && std::fabs(fy) < 1e9f)) {
         return false;
     }
     x = static_cast<int>(RoundToEven(fx));
     y = static_cast<int>(RoundToEven(fy));
     return true;
+}
+
+} // namespace
+
+bool TWarpedMapping::LatLonToImage(int& x, int& y, float lon, float lat) const {
+    float fx = 0.0f;
+    float fy = 0.0f;
+    return LatLonToImageF(fx, fy, lon, lat, true) && ToPixel(fx, fy, x, y);
+}
+
+void TWarpedMapping::LatLonToImage(std::span<const TLonLat> from, TProjectedPixel* to) const {
+    size_t i = 0;
+    for (; i + 1 < from.size(); i += 2) {
+        float x[2], y[2];
+        bool ok[2];
+        LatLonToImageF(x, y, ok, {from[i].lon, from[i + 1].lon}, {from[i].lat, from[i + 1].lat},
+                       true);
+        for (size_t k = 0; k < 2; ++k) {
+            to[i + k].onMap = ok[k] && ToPixel(x[k], y[k], to[i + k].x, to[i + k].y);
+        }
+    }
+    if (i < from.size()) {
+        to[i].onMap = LatLonToImage(to[i].x, to[i].y, from[i].lon, from[i].lat);
+    }
 }
 
 } // namespace vantorel
