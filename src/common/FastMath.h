@@ -114,4 +114,38 @@ inline void SinCosDegrees(double a, double b, double& sineA, double& cosineA, do
     SinCosDegrees(b, sineB, cosineB);
 }
 
+/// The arctangent (radians) within 1e-15 of the library's, for the ground points of every
+/// scan line: the argument (or its inverse, above 1) is taken to the nearest sixteenth c,
+/// whose arctangent is tabled, and atan((t - c) / (1 + t c)), at most 1/32, is a series
+/// to the 11th power. NaN for NaN.
+inline double ArcTangent(double t) {
+    static constexpr double kSixteenths[17] = {
+        0.0,                 0.06241880999595735, 0.12435499454676144, 0.18534794999569476,
+        0.24497866312686414, 0.3028848683749714,  0.35877067027057225, 0.4124104415973873,
+        0.4636476090008061,  0.5123894603107377,  0.5585993153435624,  0.6022873461349642,
+        0.6435011087932844,  0.6823165548747481,  0.7188299996216245,  0.7531512809621944,
+        0.7853981633974483,
+    };
+    double a = std::fabs(t);
+    const bool inverted = a > 1.0;
+    if (inverted) {
+        a = 1.0 / a;
+    }
+    if (std::isnan(a)) {
+        return a;
+    }
+    const double k = RoundToEven(a * 16.0);
+    const double c = k * (1.0 / 16.0);
+    const double u = (a - c) / (1.0 + a * c); // a - c exact: they are within a 32nd
+    const double z = u * u;
+    const double series =
+        u - u * z *
+                ((1.0 / 3 - z * (1.0 / 5)) + z * z * ((1.0 / 7 - z * (1.0 / 9)) + z * z * (1.0 / 11)));
+    double r = kSixteenths[static_cast<int>(k)] + series;
+    if (inverted) {
+        r = 1.5707963267948966 - r;
+    }
+    return std::copysign(r, t);
+}
+
 } // namespace vantorel

@@ -13,6 +13,7 @@
 #include "orbit/Orbits.h"
 
 #include "common/Angles.h"
+#include "common/FastMath.h"
 #include "common/StringUtils.h"
 #include "orbit/MeteorSeries.h"
 #include "orbit/SGP_Constants.h"
@@ -143,8 +144,12 @@ void GroundPointAt(const TScanFrame& f, double cosA, double sinA, double& latitu
     const double y = p.Y + d * look.Y;
     const double z = p.Z + d * look.Z;
     // On the ellipsoid the geodetic latitude has a closed form: tan(lat) = (1 + k) z / rho.
-    latitude = std::atan2((1.0 + kEllipsoidK) * z, std::sqrt(x * x + y * y));
-    longitude = PositiveModulo(QuadrantAngle(y, x) - f.Sidereal, kTwoPi);
+    // rho is 0 only at a pole, where the quotient's infinity gives +-90 degrees.
+    latitude = ArcTangent((1.0 + kEllipsoidK) * z / std::sqrt(x * x + y * y));
+    // FastMath's arc tangents: the library's took half the time of a scan line.
+    longitude = PositiveModulo(QuadrantAngle(y, x, [](double t) { return ArcTangent(t); }) -
+                                   f.Sidereal,
+                               kTwoPi);
 }
 
 } // namespace

@@ -12,12 +12,7 @@ double Power(double base, double exponent) {
 }
 
 double QuadrantAngle(double sinePart, double cosinePart) {
-    constexpr double kHalfPi = 1.5707963267948966;
-    if (cosinePart == 0.0) {
-        return sinePart > 0.0 ? kHalfPi : 3.0 * kHalfPi;
-    }
-    const double angle = std::atan(sinePart / cosinePart);
-    return cosinePart > 0.0 ? angle : angle + 2.0 * kHalfPi;
+    return QuadrantAngle(sinePart, cosinePart, [](double t) { return std::atan(t); });
 }
 
 double PositiveModulo(double value, double modulus) {

@@ -29,6 +29,16 @@ double Power(double base, double exponent);
 /// (-pi/2, 3pi/2): cosinePart 0 gives pi/2 when sinePart > 0, else 3pi/2; cosinePart > 0
 /// the arc tangent; cosinePart < 0 the arc tangent + pi. Not normalised to [0, 2pi).
 double QuadrantAngle(double sinePart, double cosinePart);
+/// QuadrantAngle with the arc tangent of `arcTangent`.
+template <class ArcTangentOf>
+double QuadrantAngle(double sinePart, double cosinePart, ArcTangentOf arcTangent) {
+    constexpr double kHalfPi = 1.5707963267948966;
+    if (cosinePart == 0.0) {
+        return sinePart > 0.0 ? kHalfPi : 3.0 * kHalfPi;
+    }
+    const double angle = arcTangent(sinePart / cosinePart);
+    return cosinePart > 0.0 ? angle : angle + 2.0 * kHalfPi;
+}
 
 /// value - modulus trunc(value / modulus) (evaluated exactly), plus the modulus when that
 /// is negative: the result lies in [0, modulus) for modulus > 0 and finite values.

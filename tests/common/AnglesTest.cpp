@@ -61,6 +61,18 @@ TEST(FastMath, SinesAndRoundingAgreeWithTheLibrary) {
     for (const float x : {0.5f, 1.5f, 2.5f, -1.5f, 4999.5f, 123.4f}) {
         EXPECT_EQ(RoundToInt(x), std::lrint(x)) << x;
     }
+    // The arctangent over every sixteenth and the ties between them, both sides of 1.
+    double worstAtan = 0.0;
+    for (double t = -40.0; t <= 40.0; t += 1.0 / 512 + 1e-7) {
+        for (const double v : {t, 1.0 / 32 + t * 1e-3, 1.0 / t}) {
+            worstAtan = std::max(worstAtan, std::fabs(ArcTangent(v) - std::atan(v)));
+        }
+    }
+    EXPECT_LT(worstAtan, 1e-15);
+    EXPECT_EQ(ArcTangent(std::numeric_limits<double>::infinity()), std::atan(HUGE_VAL));
+    EXPECT_EQ(ArcTangent(-0.0), -0.0);
+    EXPECT_TRUE(std::signbit(ArcTangent(-0.0)));
+    EXPECT_TRUE(std::isnan(ArcTangent(std::nan(""))));
 }
 
 } // namespace
