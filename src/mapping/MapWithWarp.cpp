@@ -37,7 +37,8 @@ double ScanAngle(int i, double r, double heightRatio) {
 // equidistant projection's scale along the direction to a point. Out to a quarter turn
 // (where every point a picture can show lies) it is read from a table in
 // v = (1 - cos c) / 2 = sin^2(c / 2), on which it is smooth, by a cubic through the four
-// nearest entries (within 1e-10 of the exact ratio); further out, from the arc cosine.
+// nearest entries (within 1e-10 of the exact ratio), and nearer the centre from its power
+// series; further out, from the arc cosine.
 // Near the centre, where 1 - cos c loses digits, the ratio is 1 + v * 2/3 + ..., so the
 // lost digits do not matter. The centre and its antipode give 0 (both land on (0, 0)).
 class TArcOverSine {
@@ -61,6 +62,16 @@ public:
             return 0.0;
         }
         const double v = 0.5 * (1.0 - cosC);
+        if (v <= kSeriesLimit) {
+            // Its power series, sum a_n v^n with a_n = 4^n n!^2 / (2n + 1)!, to the 11th
+            // power: within 1e-10 out to v = 0.16 (c = 47 degrees, beyond the ends of the
+            // longest pass), and shorter to wait for than the table.
+            const double v2 = v * v;
+            const double v4 = v2 * v2;
+            const auto pair = [&](int n) { return kSeries[n] + kSeries[n + 1] * v; };
+            return (pair(0) + v2 * pair(2)) + v4 * ((pair(4) + v2 * pair(6)) +
+                                                    v4 * (pair(8) + v2 * pair(10)));
+        }
         if (v > 0.5) {
             return std::acos(cosC) / std::sqrt((1.0 - cosC) * (1.0 + cosC));
         }
@@ -77,6 +88,16 @@ public:
     }
 
 private:
+    static constexpr double kSeriesLimit = 0.16;
+    static constexpr std::array<double, 12> kSeries = [] {
+        std::array<double, 12> a{};
+        a[0] = 1.0;
+        for (int n = 0; n + 1 < 12; ++n) {
+            a[static_cast<size_t>(n + 1)] = a[static_cast<size_t>(n)] * (2.0 * (n + 1)) / (2 * n + 3);
+        }
+        return a;
+    }();
+
     std::array<double, kCells + 3> FValues{};
 };
 
