@@ -23,6 +23,10 @@
 #include <cmath>
 #include <string_view>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace vantorel {
 namespace {
 
@@ -122,34 +126,50 @@ TScanFrame MakeScanFrame(TSatellite& elements, double jd, bool yawSteering, doub
     return f;
 }
 
-/// Geodetic latitude and longitude in [0, 2 pi) (radians) of the ground point seen at a
-/// scan angle given by its cosine and sine (positive left of the flight).
-void GroundPointAt(const TScanFrame& f, double cosA, double sinA, double& latitude,
-                   double& longitude) {
+TDoublePair SquareRoot(TDoublePair v) {
+#if defined(__SSE2__)
+    return reinterpret_cast<TDoublePair>(_mm_sqrt_pd(reinterpret_cast<__m128d>(v)));
+#else
+    return TDoublePair{std::sqrt(v[0]), std::sqrt(v[1])};
+#endif
+}
+
+/// Geodetic latitudes and longitudes in [0, 2 pi) (radians) of the ground points seen at
+/// two scan angles, given by their cosines and sines (positive left of the flight). The
+/// two side by side take about the time of one.
+void GroundPointsAt(const TScanFrame& f, TDoublePair cosA, TDoublePair sinA,
+                    TDoublePair& latitude, TDoublePair& longitude) {
     const TVector& p = f.Position;
     // UnitVector(AddVectors(ScaleVector(cosA, Down), ScaleVector(sinA, Across))) written
     // out, in the same order of operations, without the lengths nothing here reads.
-    const double sumX = cosA * f.Down.X + sinA * f.Across.X;
-    const double sumY = cosA * f.Down.Y + sinA * f.Across.Y;
-    const double sumZ = cosA * f.Down.Z + sinA * f.Across.Z;
-    const double length = std::sqrt(sumX * sumX + sumY * sumY + sumZ * sumZ);
-    const TVector look{sumX / length, sumY / length, sumZ / length, 0.0};
+    const TDoublePair sumX = cosA * f.Down.X + sinA * f.Across.X;
+    const TDoublePair sumY = cosA * f.Down.Y + sinA * f.Across.Y;
+    const TDoublePair sumZ = cosA * f.Down.Z + sinA * f.Across.Z;
+    const TDoublePair length = SquareRoot(sumX * sumX + sumY * sumY + sumZ * sumZ);
+    const TDoublePair lookX = sumX / length;
+    const TDoublePair lookY = sumY / length;
+    const TDoublePair lookZ = sumZ / length;
     // -P.L is r cos A only while "across" is square to the vertical; a yawed scan plane
     // tilts it by the radial part of the velocity, so the product is taken as it is.
-    const double b = -(p.X * look.X + p.Y * look.Y + p.Z * look.Z) - kEllipsoidK * p.Z * look.Z;
-    const double q = 1.0 + kEllipsoidK * look.Z * look.Z;
-    const double discriminant = b * b + q * f.C;
-    const double d = (b - std::sqrt(std::max(discriminant, 0.0))) / q;
-    const double x = p.X + d * look.X;
-    const double y = p.Y + d * look.Y;
-    const double z = p.Z + d * look.Z;
+    const TDoublePair b = -(p.X * lookX + p.Y * lookY + p.Z * lookZ) - kEllipsoidK * p.Z * lookZ;
+    const TDoublePair q = 1.0 + kEllipsoidK * lookZ * lookZ;
+    const TDoublePair discriminant = b * b + q * f.C;
+    // std::max(discriminant, 0.0) of each.
+    const TDoublePair clamped = {discriminant[0] < 0.0 ? 0.0 : discriminant[0],
+                                 discriminant[1] < 0.0 ? 0.0 : discriminant[1]};
+    const TDoublePair d = (b - SquareRoot(clamped)) / q;
+    const TDoublePair x = p.X + d * lookX;
+    const TDoublePair y = p.Y + d * lookY;
+    const TDoublePair z = p.Z + d * lookZ;
     // On the ellipsoid the geodetic latitude has a closed form: tan(lat) = (1 + k) z / rho.
     // rho is 0 only at a pole, where the quotient's infinity gives +-90 degrees.
-    latitude = ArcTangent((1.0 + kEllipsoidK) * z / std::sqrt(x * x + y * y));
+    latitude = ArcTangent((1.0 + kEllipsoidK) * z / SquareRoot(x * x + y * y));
     // FastMath's arc tangents: the library's took half the time of a scan line.
-    longitude = PositiveModulo(QuadrantAngle(y, x, [](double t) { return ArcTangent(t); }) -
-                                   f.Sidereal,
-                               kTwoPi);
+    const TDoublePair turn = ArcTangent(y / x);
+    for (int i = 0; i < 2; ++i) {
+        longitude[i] = PositiveModulo(
+            QuadrantAngle(y[i], x[i], [&](double) { return turn[i]; }) - f.Sidereal, kTwoPi);
+    }
 }
 
 } // namespace
@@ -218,12 +238,17 @@ bool TOrbit::LocateScanLine(TDateTime time, const TScanAngles& angles, TScanLine
     const TScanFrame frame = MakeScanFrame(*Elements, jd, YawSteering, FrameYaw(), FramePitch());
     const TGeodetic sub = GeodeticPosition(jd, frame.Position);
 
-    for (size_t m = 0; m < static_cast<size_t>(kGridColumns); ++m) {
-        double latitude = 0.0, longitude = 0.0;
-        GroundPointAt(frame, angles.Cos[m], angles.Sin[m], latitude, longitude);
-        const float lon = static_cast<float>(longitude * kRadiansToDegrees);
-        out.Points[m] = {static_cast<float>(WrapDegrees180(lon)),
-                         static_cast<float>(latitude * kRadiansToDegrees)};
+    constexpr size_t kColumns = kGridColumns;
+    for (size_t m = 0; m < kColumns; m += 2) {
+        const size_t n = std::min(m + 1, kColumns - 1); // the last column twice
+        TDoublePair latitude, longitude;
+        GroundPointsAt(frame, TDoublePair{angles.Cos[m], angles.Cos[n]},
+                       TDoublePair{angles.Sin[m], angles.Sin[n]}, latitude, longitude);
+        for (size_t k = 0; k < 2 && m + k < kColumns; ++k) {
+            const float lon = static_cast<float>(longitude[k] * kRadiansToDegrees);
+            out.Points[m + k] = {static_cast<float>(WrapDegrees180(lon)),
+                                 static_cast<float>(latitude[k] * kRadiansToDegrees)};
+        }
     }
     out.AltitudeKm = sub.Height;
     out.SubSatellite = sub;
@@ -240,10 +265,11 @@ bool TOrbit::LocateScanPoint(TDateTime time, double scanAngleDeg, double& lon, d
         DateTimeToJD(time + (Calibration ? Calibration->TimeOffset / kSecondsPerDay : 0.0));
     const TScanFrame frame = MakeScanFrame(*Elements, jd, YawSteering, FrameYaw(), FramePitch());
     const double angle = scanAngleDeg * kDegreesToRadians;
-    double latitude = 0.0, longitude = 0.0;
-    GroundPointAt(frame, std::cos(angle), std::sin(angle), latitude, longitude);
-    lon = WrapDegrees180(longitude * kRadiansToDegrees);
-    lat = latitude * kRadiansToDegrees;
+    TDoublePair latitude, longitude;
+    GroundPointsAt(frame, TDoublePair{std::cos(angle), std::cos(angle)},
+                   TDoublePair{std::sin(angle), std::sin(angle)}, latitude, longitude);
+    lon = WrapDegrees180(longitude[0] * kRadiansToDegrees);
+    lat = latitude[0] * kRadiansToDegrees;
     return true;
 }
 

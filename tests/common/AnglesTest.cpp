@@ -66,9 +66,12 @@ TEST(FastMath, SinesAndRoundingAgreeWithTheLibrary) {
     for (double t = -40.0; t <= 40.0; t += 1.0 / 512 + 1e-7) {
         for (const double v : {t, 1.0 / 32 + t * 1e-3, 1.0 / t}) {
             worstAtan = std::max(worstAtan, std::fabs(ArcTangent(v) - std::atan(v)));
+            const TDoublePair pair = ArcTangent(TDoublePair{v, -2.0 * v});
+            EXPECT_TRUE(pair[0] == ArcTangent(v) && pair[1] == ArcTangent(-2.0 * v)) << v;
         }
     }
     EXPECT_LT(worstAtan, 1e-15);
+    EXPECT_EQ(ArcTangent(TDoublePair{std::nan(""), 0.5})[1], ArcTangent(0.5));
     EXPECT_EQ(ArcTangent(std::numeric_limits<double>::infinity()), std::atan(HUGE_VAL));
     EXPECT_EQ(ArcTangent(-0.0), -0.0);
     EXPECT_TRUE(std::signbit(ArcTangent(-0.0)));
