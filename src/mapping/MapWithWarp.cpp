@@ -302,6 +302,25 @@ void TWarpedMapping::SetResidualGrid(std::shared_ptr<const ResidualGrid> grid, i
     FGridLayout = layout;
     FRecipGridSpacing = 1.0f / static_cast<float>(layout.Spacing);
     FRecipEdgeSpacing = 1.0f / static_cast<float>(layout.EdgeSpacing);
+    // The cubic's nodes from each grid column on, with the reciprocals of their weights'
+    // denominators: the look-ups beyond the samples then divide nothing.
+    FCubicNodes.clear();
+    for (int base = 0; base + 4 <= layout.Columns(); ++base) {
+        TCubicNodes c{};
+        for (int i = 0; i < 4; ++i) {
+            c.at[i] = static_cast<float>(layout.ColumnOf(base + i));
+        }
+        for (int i = 0; i < 4; ++i) {
+            double denominator = 1.0;
+            for (int j = 0; j < 4; ++j) {
+                if (j != i) {
+                    denominator *= static_cast<double>(c.at[i]) - c.at[j];
+                }
+            }
+            c.scale[i] = static_cast<float>(1.0 / denominator);
+        }
+        FCubicNodes.push_back(c);
+    }
 }
 
 namespace {
@@ -462,21 +481,18 @@ ResidualPair TWarpedMapping::ResidualBeyondSamples(const ResidualRow& r, float x
     }
     // Lagrange cubic through the four nearest grid columns, at their image columns.
     const int base = std::clamp(static_cast<int>(v) - 1, 0, columns - 4);
-    float at[4];
-    for (int i = 0; i < 4; ++i) {
-        at[i] = static_cast<float>(g.ColumnOf(base + i));
-    }
+    const TCubicNodes& c = FCubicNodes[static_cast<size_t>(base)];
+    const float d0 = x - c.at[0];
+    const float d1 = x - c.at[1];
+    const float d2 = x - c.at[2];
+    const float d3 = x - c.at[3];
+    const float w[4] = {d1 * d2 * d3 * c.scale[0], d0 * d2 * d3 * c.scale[1],
+                        d0 * d1 * d3 * c.scale[2], d0 * d1 * d2 * c.scale[3]};
     ResidualPair out;
     for (int i = 0; i < 4; ++i) {
-        float w = 1.0f;
-        for (int j = 0; j < 4; ++j) {
-            if (j != i) {
-                w *= (x - at[j]) / (at[i] - at[j]);
-            }
-        }
         const ResidualPair& n = r[static_cast<size_t>(base + i)];
-        out.dx += w * n.dx;
-        out.dy += w * n.dy;
+        out.dx += w[i] * n.dx;
+        out.dy += w[i] * n.dy;
     }
     return out;
 }

@@ -178,6 +178,11 @@ private:
     TResidualLayout FGridLayout{};
     float FRecipGridSpacing = 0.0f;
     float FRecipEdgeSpacing = 0.0f;
+    struct TCubicNodes {
+        float at[4];    // image columns of four neighbouring grid columns
+        float scale[4]; // 1 / prod_{j != i} (at[i] - at[j])
+    };
+    std::vector<TCubicNodes> FCubicNodes; // from each grid column that has three after it
     std::shared_ptr<const ResidualGrid> FResiduals;
     const ResidualRow* FResidualRows = nullptr; // FResiduals' rows, read on every look-up
     float FLastIncrement = 0.0f;
