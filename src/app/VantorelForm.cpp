@@ -225,13 +225,8 @@ TImageDisplay::TImageDisplay(QWidget* parent) : QWidget(parent) {
 void TImageDisplay::SetPicture(const TBitmap& bitmap) {
     // A view of the run's bitmap, not a copy of its 23 MB on every arrow key; a picture
     // that is not 24-bit is converted into a bitmap of the display's own.
-    const TBitmap* bgr = &bitmap;
     converted_.reset();
-    if (bitmap.PixelFormat() != TPixelFormat::pf24bit) {
-        converted_.emplace(bitmap);
-        converted_->SetPixelFormat(TPixelFormat::pf24bit);
-        bgr = &*converted_;
-    }
+    const TBitmap* bgr = &As24Bit(bitmap, converted_);
     shown_ = bgr;
     image_ = bgr->Height() > 0 && bgr->Width() > 0
                  ? QImage(bgr->ScanLine(0), bgr->Width(), bgr->Height(), bgr->Stride(),
