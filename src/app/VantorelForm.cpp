@@ -248,6 +248,10 @@ QImage TImageDisplay::Picture() const {
     return ViewValid() ? image_.copy() : QImage();
 }
 
+QSize TImageDisplay::PictureSize() const {
+    return ViewValid() ? image_.size() : QSize();
+}
+
 void TImageDisplay::SetZoom(double zoom) {
     if (!(zoom > 0.0) || zoom == zoom_) {
         return;
@@ -1147,7 +1151,7 @@ double TFormVantorelTest::Zoom() const {
 }
 
 double TFormVantorelTest::FitZoom() const {
-    const QSize picture = ImageDisplay_->Picture().size();
+    const QSize picture = ImageDisplay_->PictureSize();
     if (picture.isEmpty()) {
         return 1.0;
     }
@@ -1240,9 +1244,9 @@ void TFormVantorelTest::CaptionChanged(const std::string& caption) {
 }
 
 void TFormVantorelTest::PictureChanged() {
-    const QSize before = ImageDisplay_->Picture().size();
+    const QSize before = ImageDisplay_->PictureSize();
     ImageDisplay_->SetPicture(FRun->DisplayBitmap());
-    if (FZoomFits && ImageDisplay_->Picture().size() != before) {
+    if (FZoomFits && ImageDisplay_->PictureSize() != before) {
         ApplyZoom(FitZoom(), std::nullopt);
     }
 }

@@ -109,6 +109,8 @@ public:
     int PaintCount() const { return paintCount_; }
     /// A copy of the picture shown, at full size.
     QImage Picture() const;
+    /// Its size, without the copy.
+    QSize PictureSize() const;
 
 signals:
     void PointerMoved(int x, int y);
