@@ -38,6 +38,7 @@ const std::string kSource = VANTOREL_SOURCE_DIR;
 struct Bench {
     std::string folder;
     std::string image;
+    std::string northbound; // the same pixels half an orbit later: the satellite climbs north
     RecordingNotifier notifier;
     FixedClock clock{EncodeDateTime(2020, 9, 28, 12, 0, 0), 0.0};
 
@@ -73,6 +74,12 @@ struct Bench {
         std::filesystem::copy_file(kSource + "/samples/2020_09_27_08_00_58_64.stat",
                                    folder + "2020_09_27_08_00_58_64.stat",
                                    std::filesystem::copy_options::overwrite_existing);
+        northbound = folder + "2020_09_27_08_51_40_64.bmp";
+        std::filesystem::copy_file(image, northbound,
+                                   std::filesystem::copy_options::overwrite_existing);
+        std::FILE* stat = std::fopen((folder + "2020_09_27_08_51_40_64.stat").c_str(), "w");
+        std::fputs("11:51:40.000\n\n0.1538925\n", stat);
+        std::fclose(stat);
     }
 };
 
@@ -151,15 +158,16 @@ void BM_RedrawOverlay5000Lines(benchmark::State& state) {
     ScopedClock scoped(b.clock);
     TProcessingRun run(b.notifier);
     run.Start(kSource + "/samples/keps/", "0");
-    run.ProcessFile(b.image);
+    run.ProcessFile(state.range(0) == 0 ? b.image : b.northbound);
     // Eight steps right, eight back: the overlay stays where the user nudges it.
     int step = 0;
     bench::TBaselineRatio ratio(state);
     for (auto _ : state) {
         run.ArrowKey((step++ / 8) % 2 == 0 ? TArrowKey::Right : TArrowKey::Left, false);
     }
+    state.SetLabel(state.range(0) == 0 ? "southbound" : "northbound (turned)");
 }
-BENCHMARK(BM_RedrawOverlay5000Lines)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RedrawOverlay5000Lines)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 // The status bar readout, on every mouse move: the look-up alone between the outer samples
 // (range 0) and beyond them (range 1), and the whole readout text beyond them. The offsets

@@ -44,6 +44,29 @@ void BM_LatLonToImage(benchmark::State& state) {
 }
 BENCHMARK(BM_LatLonToImage);
 
+// The same points a segment at a time, as boundaries are drawn; the time is per point.
+void BM_LatLonToImageMany(benchmark::State& state) {
+    static const FittedPass pass(5000);
+    std::vector<TLonLat> points;
+    for (int l = 0; l < 5000; l += 97) {
+        for (int j = 0; j < kGridColumns; j += 3) {
+            const GeoPoint& p = pass.grid[static_cast<size_t>(l)][static_cast<size_t>(j)];
+            points.push_back({p.lon + 0.37f * static_cast<float>(j % 5), p.lat});
+        }
+    }
+    std::vector<TProjectedPixel> out(points.size());
+    bench::TBaselineRatio ratio(state);
+    for (auto _ : state) {
+        pass.mapping.LatLonToImage(points, out.data());
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.SetItemsProcessed(state.iterations() * static_cast<long long>(points.size()));
+    state.counters["ns_per_point"] = benchmark::Counter(
+        static_cast<double>(points.size()),
+        benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_LatLonToImageMany);
+
 void BM_InitialiseForPass(benchmark::State& state) {
     TWarpedMapping m;
     bench::TBaselineRatio ratio(state);

@@ -3,6 +3,8 @@
 // Where on the globe a boundary segment lies and which part of the globe a picture can
 // show, so that drawing projects only the segments that can reach the picture.
 
+#include "mapping/zorMapping.h"
+
 #include <array>
 #include <cstdint>
 #include <span>
@@ -11,7 +13,7 @@
 namespace vantorel {
 
 class TMapping;
-struct BoundaryPoint;
+using BoundaryPoint = TLonLat;
 
 /// A latitude/longitude box. Longitudes run eastwards from West over Width degrees, so a
 /// box may cross the antimeridian; Width 360 holds every longitude.

@@ -4,6 +4,7 @@
 // boundary file, or shoreline polygons in the GSHHS binary format.
 
 #include "cartography/GeoExtent.h"
+#include "mapping/zorMapping.h"
 #include "imaging/Canvas.h"
 
 #include <array>
@@ -29,11 +30,9 @@ using TColor = std::uint32_t;
 /// Where a place-mark label goes relative to its mark.
 enum TPlacement : int { plN = 0, plNE, plE, plSE, plS, plSW, plW, plNW };
 
-/// One boundary point: longitude then latitude, degrees, east and north positive.
-struct BoundaryPoint {
-    float lon = 0.0f;
-    float lat = 0.0f;
-};
+/// One boundary point: longitude then latitude, degrees, east and north positive; the
+/// mapping's own position type, so that a segment's points are projected as they lie.
+using BoundaryPoint = TLonLat;
 
 /// One usable line of the place-mark list.
 struct TPlaceMarkLine {
@@ -206,11 +205,7 @@ public:
     TDrawnPixels* Drawn = nullptr;
 
     /// A boundary point through the mapping: its pixel, when it could be placed.
-    struct ProjectedPoint {
-        int x = 0;
-        int y = 0;
-        bool onMap = false;
-    };
+    using ProjectedPoint = TProjectedPixel;
 
 private:
     void SetCapacity(int capacity);

@@ -163,10 +163,7 @@ void TCartogList::SyncProjection(int jumpLimit) {
 void TCartogList::ProjectSegment(size_t index) {
     const std::vector<BoundaryPoint>& points = FItems[index]->Points;
     FScratch.resize(points.size());
-    for (size_t i = 0; i < points.size(); ++i) {
-        ProjectedPoint& q = FScratch[i];
-        q.onMap = Mapping->LatLonToImage(q.x, q.y, points[i].lon, points[i].lat);
-    }
+    Mapping->LatLonToImage(points, FScratch.data());
 }
 
 bool TCartogList::PlanProjection(size_t index, size_t at, std::vector<Stretch>& stretches) const {
@@ -331,10 +328,8 @@ void TCartogList::TraceSegments(std::span<const size_t> indices, int jumpLimit) 
             const std::vector<BoundaryPoint>& p = FItems[st.segment]->Points;
             const size_t from = st.first + (static_cast<size_t>(n) - stretchStart[k]);
             const size_t to = std::min(st.end, from + static_cast<size_t>(end - n));
-            for (size_t i = from; i < to; ++i) {
-                ProjectedPoint& q = FScratch[st.at + (i - st.first)];
-                q.onMap = Mapping->LatLonToImage(q.x, q.y, p[i].lon, p[i].lat);
-            }
+            Mapping->LatLonToImage(std::span(p).subspan(from, to - from),
+                                   &FScratch[st.at + (from - st.first)]);
             n += static_cast<long long>(to - from);
         }
     });
@@ -510,26 +505,45 @@ bool TCartogList::DrawFromCover(TBitmap& bitmap, int pixelOffset, int lineOffset
 
     const std::vector<std::uint8_t> ink = InkBytes(bitmap, bitmap.Canvas().Pen.Color);
     const size_t bpp = ink.size();
-    for (int y = 0; y < bitmap.Height(); ++y) {
-        const size_t row = static_cast<size_t>(top + y - FCover.top);
-        std::uint8_t* line = bitmap.ScanLine(y);
-        for (std::uint32_t i = FCover.rowStart[row]; i < FCover.rowStart[row + 1]; ++i) {
-            const long long from =
-                std::max<long long>(FCover.left + FCover.spans[i].first - left, 0);
-            const long long to =
-                std::min<long long>(FCover.left + FCover.spans[i].last - left, bitmap.Width() - 1);
-            if (Drawn != nullptr && from <= to) {
-                Drawn->Spans.push_back({y, static_cast<int>(from), static_cast<int>(to)});
-            }
-            if (bpp == 3) { // the display's format: a constant size the compiler inlines
-                for (long long x = from; x <= to; ++x) {
-                    std::memcpy(line + static_cast<size_t>(x) * 3, ink.data(), 3);
+    // Both halves of the rows at once, each telling its own drawn spans, which are then
+    // joined in row order.
+    const int height = bitmap.Height();
+    const int parts = ThreadsFor(FCover.rowStart[static_cast<size_t>(top + height - FCover.top)] -
+                                     FCover.rowStart[static_cast<size_t>(top - FCover.top)],
+                                 16384);
+    std::vector<std::vector<TRowSpan>> told(static_cast<size_t>(parts));
+    ForEachPart(height, parts, [&](long long firstRow, long long endRow) {
+        int part = 0; // the part's number, from where its rows start
+        while (part + 1 < parts && static_cast<long long>(height) * (part + 1) / parts <= firstRow) {
+            ++part;
+        }
+        std::vector<TRowSpan>& spans = told[static_cast<size_t>(part)];
+        for (int y = static_cast<int>(firstRow); y < endRow; ++y) {
+            const size_t row = static_cast<size_t>(top + y - FCover.top);
+            std::uint8_t* line = bitmap.ScanLine(y);
+            for (std::uint32_t i = FCover.rowStart[row]; i < FCover.rowStart[row + 1]; ++i) {
+                const long long from =
+                    std::max<long long>(FCover.left + FCover.spans[i].first - left, 0);
+                const long long to = std::min<long long>(
+                    FCover.left + FCover.spans[i].last - left, bitmap.Width() - 1);
+                if (Drawn != nullptr && from <= to) {
+                    spans.push_back({y, static_cast<int>(from), static_cast<int>(to)});
                 }
-            } else {
-                for (long long x = from; x <= to; ++x) {
-                    std::memcpy(line + static_cast<size_t>(x) * bpp, ink.data(), bpp);
+                if (bpp == 3) { // the display's format: a constant size the compiler inlines
+                    for (long long x = from; x <= to; ++x) {
+                        std::memcpy(line + static_cast<size_t>(x) * 3, ink.data(), 3);
+                    }
+                } else {
+                    for (long long x = from; x <= to; ++x) {
+                        std::memcpy(line + static_cast<size_t>(x) * bpp, ink.data(), bpp);
+                    }
                 }
             }
+        }
+    });
+    if (Drawn != nullptr) {
+        for (const std::vector<TRowSpan>& spans : told) {
+            Drawn->Spans.insert(Drawn->Spans.end(), spans.begin(), spans.end());
         }
     }
     if (Drawn != nullptr && !FCover.far.empty()) {

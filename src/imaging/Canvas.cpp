@@ -10,6 +10,8 @@
 
 #include "imaging/PixelRows.h"
 
+#include "common/Parallel.h"
+
 #include <QFont>
 #include <QFontDatabase>
 #include <QFontMetrics>
@@ -587,20 +589,26 @@ void TCanvas::DrawSpans(const TBitmap& source, std::span<const TRowSpan> spans) 
         const TRGBQuad q = i < source.Palette().size() ? source.Palette()[i] : TRGBQuad{};
         lookup[i] = InkFor(bitmap_, RGBColor(q.Red, q.Green, q.Blue));
     }
-    for (const TRowSpan& span : spans) {
-        const int first = std::max(span.First, 0);
-        const int last = std::min(span.Last, width - 1);
-        if (span.Y < 0 || span.Y >= height || first > last) {
-            continue;
+    // Both halves of the rows at once: the spans lie scattered over the whole picture, and
+    // the time goes in fetching their rows. Each half takes only its own rows' spans, so
+    // no pixel is written by both.
+    const long long spanCount = static_cast<long long>(spans.size());
+    ForEachPart(height, ThreadsFor(spanCount, 16384), [&](long long top, long long bottom) {
+        for (const TRowSpan& span : spans) {
+            const int first = std::max(span.First, 0);
+            const int last = std::min(span.Last, width - 1);
+            if (span.Y < top || span.Y >= bottom || first > last) {
+                continue;
+            }
+            const std::uint8_t* src = source.ScanLine(span.Y);
+            std::uint8_t* dst = bitmap_.ScanLine(span.Y) + 3 * static_cast<std::ptrdiff_t>(first);
+            // Four bytes at a time, the fourth the next pixel's first, which it writes again.
+            for (int x = first; x < last; ++x, dst += 3) {
+                std::memcpy(dst, lookup[src[x]].bytes, 4);
+            }
+            std::memcpy(dst, lookup[src[last]].bytes, 3);
         }
-        const std::uint8_t* src = source.ScanLine(span.Y);
-        std::uint8_t* dst = bitmap_.ScanLine(span.Y) + 3 * static_cast<std::ptrdiff_t>(first);
-        // Four bytes at a time, the fourth the next pixel's first, which it writes again.
-        for (int x = first; x < last; ++x, dst += 3) {
-            std::memcpy(dst, lookup[src[x]].bytes, 4);
-        }
-        std::memcpy(dst, lookup[src[last]].bytes, 3);
-    }
+    });
     bitmap_.SetModified(true);
 }
 

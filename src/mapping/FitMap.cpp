@@ -256,7 +256,20 @@ private:
                     continue;
                 }
                 ResidualRow& out = (*grid)[static_cast<size_t>(l)];
-                for (int j = 0; j < kGridColumns; ++j) {
+                int j = 0;
+                for (; j + 1 < kGridColumns; j += 2) { // two at a time: the same, sooner
+                    const GeoPoint& p = At(l, j);
+                    const GeoPoint& q = At(l, j + 1);
+                    float x[2] = {0.0f, 0.0f}, y[2] = {0.0f, 0.0f};
+                    bool ok[2];
+                    mapping_.LatLonToImageF(x, y, ok, {p.lon, q.lon}, {p.lat, q.lat}, true);
+                    for (int k = 0; k < 2; ++k) {
+                        out[static_cast<size_t>(layout.Before + j + k)] = {
+                            static_cast<float>(scan.ColumnOf(j + k)) - x[k],
+                            static_cast<float>(l) - y[k]};
+                    }
+                }
+                for (; j < kGridColumns; ++j) {
                     out[static_cast<size_t>(layout.Before + j)] =
                         Residual(At(l, j), scan.ColumnOf(j), l);
                 }

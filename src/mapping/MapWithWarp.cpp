@@ -15,6 +15,7 @@
 #include "mapping/MapWithWarp.h"
 
 #include "common/Angles.h"
+#include "common/FastMath.h"
 
 #include <algorithm>
 #include <cmath>
@@ -30,6 +31,79 @@ namespace {
 double ScanAngle(int i, double r, double heightRatio) {
     const double a = (i + 0.5) * r / TWarpedMapping::kEarthRadiusKm;
     return std::atan(std::sin(a) / ((1.0 - std::cos(a)) + heightRatio));
+}
+
+// c / sin c of the great-circle distance c whose cosine is given: the azimuthal
+// equidistant projection's scale along the direction to a point. Out to a quarter turn
+// (where every point a picture can show lies) it is read from a table in
+// v = (1 - cos c) / 2 = sin^2(c / 2), on which it is smooth, by a cubic through the four
+// nearest entries (within 1e-10 of the exact ratio), and nearer the centre from its power
+// series; further out, from the arc cosine.
+// Near the centre, where 1 - cos c loses digits, the ratio is 1 + v * 2/3 + ..., so the
+// lost digits do not matter. The centre and its antipode give 0 (both land on (0, 0)).
+class TArcOverSine {
+public:
+    static constexpr int kCells = 512;
+    static constexpr double kStep = 0.5 / kCells;
+
+    TArcOverSine() {
+        for (int i = 0; i < kCells + 3; ++i) {
+            const double v = (i - 1) * kStep; // one entry before v = 0, two after 0.5
+            const double root = std::sqrt(std::fabs(v));
+            FValues[static_cast<size_t>(i)] =
+                v == 0.0 ? 1.0
+                         : (v > 0.0 ? std::asin(root) : std::asinh(root)) /
+                               (root * std::sqrt(1.0 - v));
+        }
+    }
+
+    double operator()(double cosC) const {
+        if (!(std::fabs(cosC) < 1.0)) {
+            return 0.0;
+        }
+        const double v = 0.5 * (1.0 - cosC);
+        if (v <= kSeriesLimit) {
+            // Its power series, sum a_n v^n with a_n = 4^n n!^2 / (2n + 1)!, to the 11th
+            // power: within 1e-10 out to v = 0.16 (c = 47 degrees, beyond the ends of the
+            // longest pass), and shorter to wait for than the table.
+            const double v2 = v * v;
+            const double v4 = v2 * v2;
+            const auto pair = [&](int n) { return kSeries[n] + kSeries[n + 1] * v; };
+            return (pair(0) + v2 * pair(2)) + v4 * ((pair(4) + v2 * pair(6)) +
+                                                    v4 * (pair(8) + v2 * pair(10)));
+        }
+        if (v > 0.5) {
+            return std::acos(cosC) / std::sqrt((1.0 - cosC) * (1.0 + cosC));
+        }
+        const double at = v * (1.0 / kStep);
+        const int cell = std::min(static_cast<int>(at), kCells - 1);
+        const double t = at - cell;
+        const double* f = &FValues[static_cast<size_t>(cell)];
+        // Lagrange weights of the entries at t = -1, 0, 1, 2.
+        const double tm1 = t - 1.0;
+        const double tm2 = t - 2.0;
+        const double tp1 = t + 1.0;
+        return (-t * tm1 * tm2 * f[0] + t * tp1 * tm1 * f[3]) * (1.0 / 6.0) +
+               (tp1 * tm1 * tm2 * f[1] - tp1 * t * tm2 * f[2]) * 0.5;
+    }
+
+private:
+    static constexpr double kSeriesLimit = 0.16;
+    static constexpr std::array<double, 12> kSeries = [] {
+        std::array<double, 12> a{};
+        a[0] = 1.0;
+        for (int n = 0; n + 1 < 12; ++n) {
+            a[static_cast<size_t>(n + 1)] = a[static_cast<size_t>(n)] * (2.0 * (n + 1)) / (2 * n + 3);
+        }
+        return a;
+    }();
+
+    std::array<double, kCells + 3> FValues{};
+};
+
+double ArcOverSine(double cosC) {
+    static const TArcOverSine table;
+    return table(cosC);
 }
 
 constexpr int kMeteorCentre = kMeteorScanLayout.CentreColumn;
@@ -59,6 +133,7 @@ void TWarpedMapping::InitialiseForPass(std::uint8_t format, int midLine, float l
     SetVerticalWarp(0.0f, 1.0f, 0.0f);
     SetHorizontalSkew(0.0f, 0.0f, 0.0f);
     FResiduals.reset();
+    FResidualRows = nullptr;
     FGridRows = 0;
     FGridLayout = {};
     FScanFormat = format;
@@ -222,37 +297,81 @@ void TWarpedMapping::SetResidualGrid(std::shared_ptr<const ResidualGrid> grid, i
     }
     ProjectionChanged();
     FResiduals = std::move(grid);
+    FResidualRows = FResiduals->data();
     FGridRows = rows;
     FGridLayout = layout;
     FRecipGridSpacing = 1.0f / static_cast<float>(layout.Spacing);
     FRecipEdgeSpacing = 1.0f / static_cast<float>(layout.EdgeSpacing);
 }
 
-void TWarpedMapping::Normalised(double& x, double& y, float lon, float lat) const {
-    const double dLon =
-        WrapDegreesClosed180(static_cast<double>(lon) - FCentreLon) * kDegreesToRadians;
-    const double phi = lat * kDegreesToRadians;
-    const double sinPhi = std::sin(phi);
-    const double cosPhi = std::cos(phi);
-    const double cosDLon = std::cos(dLon);
-    const double cosC = FSinLat0 * sinPhi + FCosLat0 * cosPhi * cosDLon;
-    x = 0.0;
-    y = 0.0;
-    if (std::fabs(cosC) < 1.0) { // the centre and its antipode stay at (0, 0)
-        // sin c from cos c (c is in [0, pi]): a square root is cheaper than a sine, and
-        // near the centre, where it loses digits, acos loses as many, so c / sin c holds.
-        const double c = std::acos(cosC);
-        const double k = kProjectionScale * c / std::sqrt((1.0 - cosC) * (1.0 + cosC));
-        x = k * cosPhi * std::sin(dLon);
-        y = k * (FCosLat0 * sinPhi - FSinLat0 * cosPhi * cosDLon);
+namespace {
+
+using DoublePair = double __attribute__((vector_size(16)));
+
+// One value's or two side by side: the scale from the distance's cosine, and magnitudes.
+double ScaleOfDistance(double cosC) {
+    return TWarpedMapping::kProjectionScale * ArcOverSine(cosC);
+}
+DoublePair ScaleOfDistance(const DoublePair& cosC) {
+    return DoublePair{ScaleOfDistance(cosC[0]), ScaleOfDistance(cosC[1])};
+}
+double Magnitude(double v) {
+    return std::fabs(v);
+}
+DoublePair Magnitude(const DoublePair& v) {
+    return v < 0.0 ? -v : v;
+}
+// a where below holds, else b.
+double Choose(bool below, double a, double b) {
+    return below ? a : b;
+}
+template <class Mask> DoublePair Choose(const Mask& below, const DoublePair& a, const DoublePair& b) {
+    return below ? a : b;
+}
+void SinCosOf(double dLon, double lat, double& sinDLon, double& cosDLon, double& sinPhi,
+              double& cosPhi) {
+    SinCosDegrees(dLon, lat, sinDLon, cosDLon, sinPhi, cosPhi);
+}
+void SinCosOf(const DoublePair& dLon, const DoublePair& lat, DoublePair& sinDLon,
+              DoublePair& cosDLon, DoublePair& sinPhi, DoublePair& cosPhi) {
+    for (int i = 0; i < 2; ++i) {
+        double sd = 0.0, cd = 0.0, sp = 0.0, cp = 0.0;
+        SinCosDegrees(dLon[i], lat[i], sd, cd, sp, cp);
+        sinDLon[i] = sd;
+        cosDLon[i] = cd;
+        sinPhi[i] = sp;
+        cosPhi[i] = cp;
     }
+}
+
+} // namespace
+
+template <class T>
+void TWarpedMapping::NormalisedOf(T& x, T& y, const T& lon, const T& lat) const {
+    T sinDLon, cosDLon, sinPhi, cosPhi;
+    // Sines take whole turns as they come: no wrapping of the longitude difference.
+    SinCosOf(lon - static_cast<double>(FCentreLon), lat, sinDLon, cosDLon, sinPhi, cosPhi);
+    const T cosC = FSinLat0 * sinPhi + FCosLat0 * cosPhi * cosDLon;
+    const T k = ScaleOfDistance(cosC);
+    x = k * cosPhi * sinDLon;
+    y = k * (FCosLat0 * sinPhi - FSinLat0 * cosPhi * cosDLon);
     // Rotation, then the warps.
-    const double xr = x * FCosRot - y * FSinRot;
-    const double yr = x * FSinRot + y * FCosRot;
-    const double xw = ((FA3 * xr + FA2) * xr + FA1) * xr;
-    const double yw = std::fabs(yr) < FVertWarpLimit ? (FB2 * yr + FB1) * yr + FB0 : yr;
-    x = xw + (FS2 * yw + FS1) * yw + FS0;
+    const T xr = x * static_cast<double>(FCosRot) - y * static_cast<double>(FSinRot);
+    const T yr = x * static_cast<double>(FSinRot) + y * static_cast<double>(FCosRot);
+    const T xw = ((static_cast<double>(FA3) * xr + static_cast<double>(FA2)) * xr +
+                  static_cast<double>(FA1)) *
+                 xr;
+    const T yw = Choose(Magnitude(yr) < static_cast<double>(FVertWarpLimit),
+                        (static_cast<double>(FB2) * yr + static_cast<double>(FB1)) * yr +
+                            static_cast<double>(FB0),
+                        yr);
+    x = xw + (static_cast<double>(FS2) * yw + static_cast<double>(FS1)) * yw +
+        static_cast<double>(FS0);
     y = yw;
+}
+
+void TWarpedMapping::Normalised(double& x, double& y, float lon, float lat) const {
+    NormalisedOf<double>(x, y, lon, lat);
 }
 
 bool TWarpedMapping::LatLonToImageF(float& x, float& y, float lon, float lat,
@@ -266,12 +385,33 @@ bool TWarpedMapping::LatLonToImageF(float& x, float& y, float lon, float lat,
     double nx = 0.0;
     double ny = 0.0;
     Normalised(nx, ny, lon, lat);
+    return FromNormalised(x, y, nx, ny, useScanTable);
+}
 
+void TWarpedMapping::LatLonToImageF(float (&x)[2], float (&y)[2], bool (&ok)[2],
+                                    const float (&lon)[2], const float (&lat)[2],
+                                    bool useScanTable) const {
+    if (FCentreLon == kNotFitted || !std::isfinite(lon[0]) || !std::isfinite(lat[0]) ||
+        !std::isfinite(lon[1]) || !std::isfinite(lat[1])) {
+        for (int i = 0; i < 2; ++i) {
+            ok[i] = LatLonToImageF(x[i], y[i], lon[i], lat[i], useScanTable);
+        }
+        return;
+    }
+    DoublePair nx, ny;
+    NormalisedOf<DoublePair>(nx, ny, DoublePair{lon[0], lon[1]}, DoublePair{lat[0], lat[1]});
+    for (int i = 0; i < 2; ++i) {
+        ok[i] = FromNormalised(x[i], y[i], nx[i], ny[i], useScanTable);
+    }
+}
+
+bool TWarpedMapping::FromNormalised(float& x, float& y, double nx, double ny,
+                                    bool useScanTable) const {
     bool ok = true;
     double ix = nx;
     if (useScanTable) {
         ok = std::fabs(nx) <= 1.4;
-        const double u = std::nearbyint(nx * 0.5 * FScale - 0.5);
+        const double u = RoundToEven(nx * 0.5 * FScale - 0.5);
         if (!(u >= -kTableHalf && u <= kTableHalf - 1)) {
             ok = false; // x keeps its normalised value
         } else {
@@ -286,9 +426,11 @@ bool TWarpedMapping::LatLonToImageF(float& x, float& y, float lon, float lat,
     return ok;
 }
 
-ResidualPair TWarpedMapping::ResidualAt(float x, float y) const {
-    const long row = std::clamp(std::lrint(y), 0L, static_cast<long>(FGridRows) - 1);
-    const ResidualRow& r = (*FResiduals)[static_cast<size_t>(row)];
+inline ResidualPair TWarpedMapping::ResidualAt(float x, float y) const {
+    // NaN and lines beyond the grid take its ends.
+    const float last = static_cast<float>(FGridRows - 1);
+    const ResidualRow& r =
+        FResidualRows[static_cast<size_t>(RoundToInt(!(y > 0.0f) ? 0.0f : (y < last ? y : last)))];
     const TResidualLayout& g = FGridLayout;
     // Between the samples: straight between the two nearest, at the fractional column
     // (where the residual changes by a line a column, as at the swath edges at the ends of
@@ -301,8 +443,12 @@ ResidualPair TWarpedMapping::ResidualAt(float x, float y) const {
         const ResidualPair& q = r[static_cast<size_t>(g.Before + cell + 1)];
         return {p.dx + t * (q.dx - p.dx), p.dy + t * (q.dy - p.dy)};
     }
-    // Beyond them: the grid column (fractional) among those EdgeSpacing apart; held at the
-    // grid's ends.
+    return ResidualBeyondSamples(r, x, u);
+}
+
+ResidualPair TWarpedMapping::ResidualBeyondSamples(const ResidualRow& r, float x, float u) const {
+    // The grid column (fractional) among those EdgeSpacing apart; held at the grid's ends.
+    const TResidualLayout& g = FGridLayout;
     const int columns = g.Columns();
     const float v = u < 0.0f ? static_cast<float>(g.Before) +
                                    (x - static_cast<float>(g.SampleFirst)) * FRecipEdgeSpacing
@@ -335,6 +481,40 @@ ResidualPair TWarpedMapping::ResidualAt(float x, float y) const {
     return out;
 }
 
+bool TWarpedMapping::SettleInOneCell(float x, float y, ResidualPair& r) const {
+    // Where the first correction lands, the residual is a straight line along the row
+    // between two samples: the place the look-ups close in on is then solved for at
+    // once. It holds when that place lies in the same cell and row; else the look-ups run.
+    const TResidualLayout& g = FGridLayout;
+    const float qy = y + r.dy;
+    const float last = static_cast<float>(FGridRows - 1);
+    const int row = RoundToInt(!(qy > 0.0f) ? 0.0f : (qy < last ? qy : last));
+    const float u = (x + r.dx - static_cast<float>(g.SampleFirst)) * FRecipGridSpacing;
+    if (!(u >= 0.0f && u < static_cast<float>(g.Samples - 1))) {
+        return false;
+    }
+    const int cell = static_cast<int>(u);
+    const ResidualRow& cells = FResidualRows[static_cast<size_t>(row)];
+    const ResidualPair& p = cells[static_cast<size_t>(g.Before + cell)];
+    const ResidualPair& q = cells[static_cast<size_t>(g.Before + cell + 1)];
+    const float left = static_cast<float>(g.SampleFirst + cell * g.Spacing);
+    const float slopeX = (q.dx - p.dx) * FRecipGridSpacing;
+    const float slopeY = (q.dy - p.dy) * FRecipGridSpacing;
+    if (!(std::fabs(slopeX) < 0.2f && std::fabs(slopeY) < 0.2f)) {
+        return false;
+    }
+    // dx = p.dx + slopeX (x + dx - left), and dy likewise at that column.
+    const float dx = (p.dx + slopeX * (x - left)) / (1.0f - slopeX);
+    const float dy = p.dy + slopeY * (x + dx - left);
+    const float at = x + dx - left;
+    if (!(at >= 0.0f && at < static_cast<float>(g.Spacing)) ||
+        RoundToInt(std::clamp(y + dy, 0.0f, last)) != row) {
+        return false;
+    }
+    r = {dx, dy};
+    return true;
+}
+
 void TWarpedMapping::ApplyResiduals(float& x, float& y) const {
     if (!FResiduals || !std::isfinite(x) || !std::isfinite(y) || std::fabs(x) > 1e9f ||
         std::fabs(y) > 1e9f) {
@@ -346,6 +526,11 @@ void TWarpedMapping::ApplyResiduals(float& x, float& y) const {
     // Each look-up shrinks the distance to that place about tenfold; the last ones are
     // needed only where the residual changes fast (the swath edges at the pass ends).
     ResidualPair r = ResidualAt(x, y);
+    if (SettleInOneCell(x, y, r)) {
+        x += r.dx;
+        y += r.dy;
+        return;
+    }
     for (int i = 0; i < kResidualRefinements; ++i) {
         const ResidualPair next = ResidualAt(x + r.dx, y + r.dy);
         const bool settled = std::fabs(next.dx - r.dx) < kResidualSettled &&
@@ -359,18 +544,40 @@ void TWarpedMapping::ApplyResiduals(float& x, float& y) const {
     y += r.dy;
 }
 
-bool TWarpedMapping::LatLonToImage(int& x, int& y, float lon, float lat) const {
-    float fx = 0.0f;
-    float fy = 0.0f;
-    if (!LatLonToImageF(fx, fy, lon, lat, true)) {
-        return false;
-    }
+namespace {
+
+// The whole pixel of an image position; false beyond any picture.
+bool ToPixel(float fx, float fy, int& x, int& y) {
     if (!(std::fabs(fx) < 1e9f && std::fabs(fy) < 1e9f)) {
         return false;
     }
-    x = static_cast<int>(std::nearbyint(fx));
-    y = static_cast<int>(std::nearbyint(fy));
+    x = static_cast<int>(RoundToEven(fx));
+    y = static_cast<int>(RoundToEven(fy));
     return true;
+}
+
+} // namespace
+
+bool TWarpedMapping::LatLonToImage(int& x, int& y, float lon, float lat) const {
+    float fx = 0.0f;
+    float fy = 0.0f;
+    return LatLonToImageF(fx, fy, lon, lat, true) && ToPixel(fx, fy, x, y);
+}
+
+void TWarpedMapping::LatLonToImage(std::span<const TLonLat> from, TProjectedPixel* to) const {
+    size_t i = 0;
+    for (; i + 1 < from.size(); i += 2) {
+        float x[2], y[2];
+        bool ok[2];
+        LatLonToImageF(x, y, ok, {from[i].lon, from[i + 1].lon}, {from[i].lat, from[i + 1].lat},
+                       true);
+        for (size_t k = 0; k < 2; ++k) {
+            to[i + k].onMap = ok[k] && ToPixel(x[k], y[k], to[i + k].x, to[i + k].y);
+        }
+    }
+    if (i < from.size()) {
+        to[i].onMap = LatLonToImage(to[i].x, to[i].y, from[i].lon, from[i].lat);
+    }
 }
 
 } // namespace vantorel

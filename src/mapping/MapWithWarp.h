@@ -123,6 +123,11 @@ public:
     /// LatLonToImageF with the scan table, rounded to whole pixels (ties to even); writes
     /// nothing on failure.
     bool LatLonToImage(int& x, int& y, float lon, float lat) const override;
+    /// Two at a time: the projection's arithmetic on both at once.
+    void LatLonToImage(std::span<const TLonLat> from, TProjectedPixel* to) const override;
+    /// LatLonToImageF of two positions at once (the fit's grid goes through this).
+    void LatLonToImageF(float (&x)[2], float (&y)[2], bool (&ok)[2], const float (&lon)[2],
+                        const float (&lat)[2], bool useScanTable) const;
     /// The scale W: swath width in ground pixels.
     int GetMapHeight() const override { return FScale; }
     /// Ground-pixel offset from the nadir of the image column at `offset` from the centre
@@ -141,8 +146,13 @@ public:
 private:
     void BuildGroundToScan(float altitudeKm, float trackStepKm, float halfAngleDeg);
     void BuildScanToGround();
+    template <class T> void NormalisedOf(T& x, T& y, const T& lon, const T& lat) const;
+    // The image position from normalised coordinates: the scan table, the residuals.
+    bool FromNormalised(float& x, float& y, double nx, double ny, bool useScanTable) const;
     ResidualPair ResidualAt(float x, float y) const;
+    ResidualPair ResidualBeyondSamples(const ResidualRow& row, float x, float u) const;
     void ApplyResiduals(float& x, float& y) const;
+    bool SettleInOneCell(float x, float y, ResidualPair& r) const;
 
     float FCentreLon = kNotFitted;
     float FCentreLat = 0.0f;
@@ -169,6 +179,7 @@ private:
     float FRecipGridSpacing = 0.0f;
     float FRecipEdgeSpacing = 0.0f;
     std::shared_ptr<const ResidualGrid> FResiduals;
+    const ResidualRow* FResidualRows = nullptr; // FResiduals' rows, read on every look-up
     float FLastIncrement = 0.0f;
 };
 

@@ -24,6 +24,12 @@ bool TMapping::LatLonToImage(int& /*x*/, int& /*y*/, float /*lon*/, float /*lat*
     return false;
 }
 
+void TMapping::LatLonToImage(std::span<const TLonLat> from, TProjectedPixel* to) const {
+    for (size_t i = 0; i < from.size(); ++i) {
+        to[i].onMap = LatLonToImage(to[i].x, to[i].y, from[i].lon, from[i].lat);
+    }
+}
+
 void TMapping::SetMapWidth(int width) {
     ProjectionChanged();
     FMapWidth = width;

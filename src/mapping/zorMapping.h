@@ -1,8 +1,22 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 namespace vantorel {
+
+/// A position to project: longitude and latitude in degrees, east and north positive.
+struct TLonLat {
+    float lon = 0.0f;
+    float lat = 0.0f;
+};
+
+/// A projected position: its pixel, written only when onMap.
+struct TProjectedPixel {
+    int x = 0;
+    int y = 0;
+    bool onMap = false;
+};
 
 /// The mapping interface through which drawing turns geographic positions into image
 /// pixels. The only concrete mapping is TWarpedMapping.
@@ -22,6 +36,10 @@ public:
     /// the position cannot be placed; x and y are then not written. Cheap and free of
     /// side effects: it runs for every boundary vertex on every redraw.
     virtual bool LatLonToImage(int& x, int& y, float lon, float lat) const;
+    /// LatLonToImage of many positions, into to[0 .. from.size() - 1]: the same pixels,
+    /// sooner where a mapping can project several at once. to[i].x and y are written only
+    /// where to[i].onMap is set.
+    virtual void LatLonToImage(std::span<const TLonLat> from, TProjectedPixel* to) const;
 
     /// Stores the width and, when it is not zero, its reciprocal.
     void SetMapWidth(int width);
