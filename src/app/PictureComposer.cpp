@@ -17,13 +17,11 @@ void TPictureComposer::Compose(const TPassResult& pass, TColor lineColour, int l
     const TExtBitmap& channel = pass.Channel;
     // The overlay of the last composition is taken off where it lies, which only a picture
     // left as that composition made it allows (a turned one is not).
-    const bool restore = restorable_ && !Graticule.Shown && !pass.Northbound &&
-                         drawnMapping_ == pass.Mapping.ProjectionVersion() &&
-                         drawnChannel_ == channel.Bits().data() && drawnPicture_ == &picture &&
-                         picture.Width() == channel.Width() &&
-                         picture.Height() == channel.Height() &&
-                         picture.PixelFormat() == TPixelFormat::pf24bit &&
-                         drawnPixels_ == picture.Bits().data();
+    const bool restore =
+        restorable_ && !pass.Northbound && drawnMapping_ == pass.Mapping.ProjectionVersion() &&
+        drawnChannel_ == channel.Bits().data() && drawnPicture_ == &picture &&
+        picture.Width() == channel.Width() && picture.Height() == channel.Height() &&
+        picture.PixelFormat() == TPixelFormat::pf24bit && drawnPixels_ == picture.Bits().data();
     restorable_ = false;
     TCanvas& canvas = picture.Canvas();
     if (restore) {
@@ -57,9 +55,9 @@ void TPictureComposer::Compose(const TPassResult& pass, TColor lineColour, int l
         picture.Rotate();
     }
     // After the turn, so that they read upright.
-    DrawGraticuleLabels(picture, labels, Graticule.Colour, scale, pass.Northbound, labelArea);
-    // The graticule's pixels are not told: a picture with it is composed whole each time.
-    restorable_ = drawn_.Known && !Graticule.Shown && !pass.Northbound &&
+    DrawGraticuleLabels(picture, labels, Graticule.Colour, scale, pass.Northbound, labelArea,
+                        &drawn_);
+    restorable_ = drawn_.Known && !pass.Northbound &&
                   channel.PixelFormat() == TPixelFormat::pf8bit &&
                   picture.PixelFormat() == TPixelFormat::pf24bit;
     drawnMapping_ = pass.Mapping.ProjectionVersion();
@@ -83,7 +81,7 @@ void TPictureComposer::DrawGraticule(const TPassResult& pass, int lineOffset, in
     TCanvas& canvas = picture.Canvas();
     canvas.Pen.Color = Graticule.Colour;
     canvas.Pen.Width = std::max(1, ViewScale);
-    graticule_.DrawLines(picture, pass.Mapping, pixelOffset, lineOffset);
+    graticule_.DrawLines(picture, pass.Mapping, pixelOffset, lineOffset, &drawn_);
     labels = graticule_.EdgeLabels(pass.Mapping, labelArea, pixelOffset, lineOffset);
 }
 

@@ -1,6 +1,7 @@
 #include "app/VantorelForm.h"
 
 #include "common/Files.h"
+#include "common/Parallel.h"
 #include "common/Program.h"
 #include "common/StringUtils.h"
 #include "common/TextFile.h"
@@ -225,13 +226,8 @@ TImageDisplay::TImageDisplay(QWidget* parent) : QWidget(parent) {
 void TImageDisplay::SetPicture(const TBitmap& bitmap) {
     // A view of the run's bitmap, not a copy of its 23 MB on every arrow key; a picture
     // that is not 24-bit is converted into a bitmap of the display's own.
-    const TBitmap* bgr = &bitmap;
     converted_.reset();
-    if (bitmap.PixelFormat() != TPixelFormat::pf24bit) {
-        converted_.emplace(bitmap);
-        converted_->SetPixelFormat(TPixelFormat::pf24bit);
-        bgr = &*converted_;
-    }
+    const TBitmap* bgr = &As24Bit(bitmap, converted_);
     shown_ = bgr;
     image_ = bgr->Height() > 0 && bgr->Width() > 0
                  ? QImage(bgr->ScanLine(0), bgr->Width(), bgr->Height(), bgr->Stride(),
@@ -253,12 +249,19 @@ QImage TImageDisplay::Picture() const {
     return ViewValid() ? image_.copy() : QImage();
 }
 
+QSize TImageDisplay::PictureSize() const {
+    return ViewValid() ? image_.size() : QSize();
+}
+
 void TImageDisplay::SetZoom(double zoom) {
     if (!(zoom > 0.0) || zoom == zoom_) {
         return;
     }
     zoom_ = zoom;
     smoothed_ = QImage();
+    if (zoom_ >= 1.0) {
+        rgb32_ = QImage();
+    }
     TakeSize();
     update();
 }
@@ -298,8 +301,7 @@ void TImageDisplay::paintEvent(QPaintEvent* event) {
         // Averaged over the picture pixels each screen pixel covers: thin lines and fine
         // detail fade instead of breaking up.
         if (smoothed_.isNull()) {
-            smoothed_ = image_.convertToFormat(QImage::Format_RGB32)
-                            .scaled(size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+            smoothed_ = Rgb32().scaled(size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
         }
         painter.drawImage(area.topLeft(), smoothed_, area);
     } else {
@@ -312,6 +314,35 @@ void TImageDisplay::paintEvent(QPaintEvent* event) {
         painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
         painter.drawImage(target, image_, source);
     }
+}
+
+const QImage& TImageDisplay::Rgb32() {
+    static_assert(Q_BYTE_ORDER == Q_LITTLE_ENDIAN);
+    // What the smooth scaling works on, made here rather than by QImage's conversion: into
+    // the same memory every time (the picture changes with every arrow key), on every core.
+    if (rgb32_.size() != image_.size()) {
+        rgb32_ = QImage(image_.size(), QImage::Format_RGB32);
+    }
+    const int width = image_.width();
+    const int height = image_.height();
+    // Rows found here: scanLine() may not be called on several threads at once.
+    uchar* const rows = rgb32_.bits();
+    const qsizetype rowBytes = rgb32_.bytesPerLine();
+    ForEachPart(height, ThreadsFor(height, 256), [&](long long first, long long end) {
+        for (auto y = static_cast<int>(first); y < end; ++y) {
+            const uchar* bgr = image_.constScanLine(y);
+            auto* out = reinterpret_cast<QRgb*>(rows + y * rowBytes);
+            // Blue, green, red and the next pixel's blue read as one little-endian word
+            // are the pixel's 0xAARRGGBB but for the alpha byte; the last pixel alone.
+            for (int x = 0; x + 1 < width; ++x, bgr += 3) {
+                quint32 word = 0;
+                std::memcpy(&word, bgr, 4);
+                out[x] = word | 0xFF000000u;
+            }
+            out[width - 1] = qRgb(bgr[2], bgr[1], bgr[0]);
+        }
+    });
+    return rgb32_;
 }
 
 void TImageDisplay::mouseMoveEvent(QMouseEvent* event) {
@@ -1152,7 +1183,7 @@ double TFormVantorelTest::Zoom() const {
 }
 
 double TFormVantorelTest::FitZoom() const {
-    const QSize picture = ImageDisplay_->Picture().size();
+    const QSize picture = ImageDisplay_->PictureSize();
     if (picture.isEmpty()) {
         return 1.0;
     }
@@ -1245,9 +1276,9 @@ void TFormVantorelTest::CaptionChanged(const std::string& caption) {
 }
 
 void TFormVantorelTest::PictureChanged() {
-    const QSize before = ImageDisplay_->Picture().size();
+    const QSize before = ImageDisplay_->PictureSize();
     ImageDisplay_->SetPicture(FRun->DisplayBitmap());
-    if (FZoomFits && ImageDisplay_->Picture().size() != before) {
+    if (FZoomFits && ImageDisplay_->PictureSize() != before) {
         ApplyZoom(FitZoom(), std::nullopt);
     }
 }

@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -29,13 +28,6 @@ bool Hidden(const fs::path& p) {
 
 bool IsProductFolder(const std::string& path) {
     return DirectoryExists(path) && FindSatDumpProductFile(path).has_value();
-}
-
-// A name no other writer of this process or another one picks.
-std::string TemporaryBeside(const std::string& target) {
-    static std::atomic<unsigned> counter{0};
-    return ExtractFilePath(target) + "." + ExtractFileName(target) + ".part-" +
-           std::to_string(::getpid()) + "-" + std::to_string(counter++);
 }
 
 std::string SystemError(const std::string& what, const std::string& path) {

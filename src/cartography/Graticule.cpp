@@ -151,9 +151,11 @@ void TGraticule::Build(int step, const TGeoBox& area) {
 }
 
 void TGraticule::DrawLines(TBitmap& bitmap, const TMapping& mapping, int pixelOffset,
-                           int lineOffset) {
+                           int lineOffset, TCartogList::TDrawnPixels* drawn) {
     pieces_.Mapping = &mapping;
+    pieces_.Drawn = drawn;
     pieces_.DrawBoundaries(bitmap, pixelOffset, lineOffset);
+    pieces_.Drawn = nullptr;
 }
 
 void TGraticule::Project(const TMapping& mapping) {
@@ -233,8 +235,9 @@ std::vector<TGraticuleLabel> TGraticule::EdgeLabels(const TMapping& mapping,
     return labels;
 }
 
-void DrawGraticuleLabels(TBitmap& bitmap, const std::vector<TGraticuleLabel>& labels,
-                         TColor colour, int scale, bool turned, TPictureArea area) {
+void DrawGraticuleLabels(TBitmap& bitmap, const std::vector<TGraticuleLabel>& labels, TColor colour,
+                         int scale, bool turned, TPictureArea area,
+                         TCartogList::TDrawnPixels* drawn) {
     using TEdge = TGraticuleLabel::TEdge;
     const int width = bitmap.Width();
     const int height = bitmap.Height();
@@ -298,6 +301,10 @@ void DrawGraticuleLabels(TBitmap& bitmap, const std::vector<TGraticuleLabel>& la
             continue;
         }
         written.push_back(box);
+        if (drawn != nullptr) {
+            // The halo lies within the margin.
+            drawn->AddBox(box.left, box.top, box.right, box.bottom, width, height);
+        }
         c.Font.Color = clBlack;
         for (const auto& [hx, hy] : {std::pair{-1, -1}, {1, -1}, {-1, 1}, {1, 1}}) {
             c.TextOut(x + hx * scale, y + hy * scale, label.Text);

@@ -67,8 +67,10 @@ public:
     int LineCount() const { return static_cast<int>(lines_.size()); }
 
     /// Draws the lines through `mapping` with the bitmap canvas's pen, placed at
-    /// (x + pixelOffset, y - lineOffset) as the boundaries are.
-    void DrawLines(TBitmap& bitmap, const TMapping& mapping, int pixelOffset, int lineOffset);
+    /// (x + pixelOffset, y - lineOffset) as the boundaries are; tells `drawn`, when given,
+    /// the pixels drawn.
+    void DrawLines(TBitmap& bitmap, const TMapping& mapping, int pixelOffset, int lineOffset,
+                   TCartogList::TDrawnPixels* drawn = nullptr);
     /// Where the lines, placed as DrawLines places them, cross the edges of `area` (the
     /// whole picture, or the part in view): one label at every crossing, its position in
     /// the picture's own rows or columns.
@@ -104,8 +106,9 @@ private:
 /// Writes the labels just inside the edges of `area` in `colour` with a dark halo, the font
 /// (8 pt) `scale` times larger; a label that would overlap one written before is left out.
 /// turned: the picture was turned 180 degrees after the labels were found, so their edges,
-/// positions and area are turned with it.
-void DrawGraticuleLabels(TBitmap& bitmap, const std::vector<TGraticuleLabel>& labels,
-                         TColor colour, int scale, bool turned, TPictureArea area);
+/// positions and area are turned with it. `drawn`, when given, is told the labels' boxes.
+void DrawGraticuleLabels(TBitmap& bitmap, const std::vector<TGraticuleLabel>& labels, TColor colour,
+                         int scale, bool turned, TPictureArea area,
+                         TCartogList::TDrawnPixels* drawn = nullptr);
 
 } // namespace vantorel

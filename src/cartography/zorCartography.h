@@ -196,6 +196,9 @@ public:
     struct TDrawnPixels {
         std::vector<TRowSpan> Spans;
         bool Known = true; ///< false: some were drawn line by line, not told here
+        /// Adds the box from (left, top) to (right, bottom), edges included, clipped to a
+        /// bitmap of the given size.
+        void AddBox(int left, int top, int right, int bottom, int width, int height);
     };
     /// When set, DrawBoundaries and DrawPlaceMark(s) add what they draw to it, so that a
     /// redraw can put back only those pixels.

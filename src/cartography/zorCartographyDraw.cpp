@@ -653,6 +653,13 @@ std::optional<TPlaceMarkLine> ParsePlaceMarkLine(const std::string& line, int de
     return mark;
 }
 
+void TCartogList::TDrawnPixels::AddBox(int left, int top, int right, int bottom, int width,
+                                       int height) {
+    for (int y = std::max(top, 0); y <= std::min(bottom, height - 1); ++y) {
+        Spans.push_back({y, std::max(left, 0), std::min(right, width - 1)});
+    }
+}
+
 void TCartogList::DrawPlaceMarks(TBitmap& bitmap, int pixelOffset, int lineOffset,
                                  const std::vector<std::string>& lines, TColor colour, bool bold,
                                  TBrushStyle labelBrushStyle, int defaultPlacement, bool halo) {
@@ -710,9 +717,7 @@ void TCartogList::DrawPlaceMark(TBitmap& bitmap, int pixelOffset, int lineOffset
     // label's box with its halo.
     const auto drawnBox = [&](int left, int top, int right, int bottom) {
         if (Drawn != nullptr) {
-            for (int y = std::max(top, 0); y <= std::min(bottom, bitmap.Height() - 1); ++y) {
-                Drawn->Spans.push_back({y, std::max(left, 0), std::min(right, bitmap.Width() - 1)});
-            }
+            Drawn->AddBox(left, top, right, bottom, bitmap.Width(), bitmap.Height());
         }
     };
     {

@@ -2,7 +2,10 @@
 
 #include "common/StringUtils.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <system_error>
 
@@ -71,6 +74,12 @@ std::string IncludeTrailingPathDelimiter(const std::string& path) {
         return path;
     }
     return path + kPathDelimiter;
+}
+
+std::string TemporaryBeside(const std::string& target) {
+    static std::atomic<unsigned> counter{0};
+    return ExtractFilePath(target) + "." + ExtractFileName(target) + ".part-" +
+           std::to_string(::getpid()) + "-" + std::to_string(counter++);
 }
 
 std::string ExpandFileName(const std::string& path) {

@@ -22,6 +22,10 @@ std::string IncludeTrailingPathDelimiter(const std::string& path);
 /// An absolute, lexically normalised path; the file need not exist.
 std::string ExpandFileName(const std::string& path);
 
+/// A hidden name in the target's folder that no other writer of this process or another
+/// one picks: where a file is written whole before it is renamed to the target.
+std::string TemporaryBeside(const std::string& target);
+
 /// True for an existing regular file (symbolic links followed).
 bool FileExists(const std::string& path);
 /// True for an existing folder.

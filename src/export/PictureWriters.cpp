@@ -44,8 +44,7 @@ void WritePicture(const TBitmap& picture, const std::string& fileName, TPictureF
         // tenth smaller.
         png.CompressionLevel = 1;
         png.Filters = kPngFilterSub;
-        png.AssignBitmap(picture);
-        png.SaveToFile(fileName);
+        png.SaveBitmapToFile(picture, fileName);
         break;
     }
     case TPictureFormat::GeoTiff:

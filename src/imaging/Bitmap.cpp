@@ -220,4 +220,13 @@ TCanvas& TBitmap::Canvas() {
     return *canvas_;
 }
 
+const TBitmap& As24Bit(const TBitmap& bitmap, std::optional<TBitmap>& converted) {
+    if (bitmap.PixelFormat() == TPixelFormat::pf24bit) {
+        return bitmap;
+    }
+    converted.emplace(bitmap);
+    converted->SetPixelFormat(TPixelFormat::pf24bit);
+    return *converted;
+}
+
 } // namespace vantorel

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <iosfwd>
 #include <memory>
+#include <optional>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -213,5 +214,9 @@ private:
     bool modified_ = false;
     std::unique_ptr<TCanvas> canvas_;
 };
+
+/// The bitmap's pixels as 24-bit rows of blue, green and red: the bitmap itself when it is
+/// pf24bit, otherwise a pf24bit copy of it made in `converted`.
+const TBitmap& As24Bit(const TBitmap& bitmap, std::optional<TBitmap>& converted);
 
 } // namespace vantorel

@@ -423,38 +423,74 @@ int TCanvas::TextHeight(const std::string& /*text*/) {
     return QFontMetrics(MakeQFont(Font)).height();
 }
 
-void TCanvas::TextOut(int x, int y, const std::string& text) {
-    EnsureGuiApplication();
-    const QFont font = MakeQFont(Font);
-    const QFontMetrics metrics(font);
+namespace {
+
+// The text as TextOut paints it: an image of its own, transparent around the glyphs.
+// QPainter cannot paint on indexed pixels, and on a whole 24-bit picture it is slow. The
+// same labels are written on every redraw (the grid's four times more for their halo), and
+// painting them is what costs, most at the large sizes of a zoomed-out view: each thread
+// keeps the images it painted, up to a few megabytes.
+QImage TextPatch(const TFont& font, const TBrush& brush, const std::string& text) {
+    constexpr qsizetype kKeptBytes = qsizetype{16} << 20;
+    thread_local std::unordered_map<std::string, QImage> kept;
+    thread_local qsizetype keptBytes = 0;
+    const bool solid = brush.Style == TBrushStyle::bsSolid;
+    std::string key = font.Name;
+    for (const TColor value : {static_cast<TColor>(font.Size), static_cast<TColor>(font.Bold),
+                               font.Color, static_cast<TColor>(solid), solid ? brush.Color : 0}) {
+        key += '\0' + std::to_string(value);
+    }
+    key += '\0' + text;
+    if (const auto found = kept.find(key); found != kept.end()) {
+        return found->second;
+    }
+    const QFont qfont = MakeQFont(font);
+    const QFontMetrics metrics(qfont);
     const QString qtext = QString::fromStdString(text);
     const int width = metrics.horizontalAdvance(qtext);
     const int height = metrics.height();
-    if (bitmap_.Width() == 0 || bitmap_.Height() == 0 || width <= 0) {
-        return;
-    }
-    const auto paint = [&](QPainter& painter, int left, int top) {
+    QImage patch;
+    if (width > 0) {
+        patch = QImage(width, height, QImage::Format_ARGB32);
+        patch.fill(Qt::transparent);
+        QPainter painter(&patch);
         painter.setRenderHint(QPainter::Antialiasing, false);
         painter.setRenderHint(QPainter::TextAntialiasing, false);
-        if (Brush.Style == TBrushStyle::bsSolid) {
-            painter.fillRect(left, top, width, height, ToQColor(Brush.Color));
+        if (solid) {
+            painter.fillRect(0, 0, width, height, ToQColor(brush.Color));
         }
-        painter.setFont(font);
-        painter.setPen(ToQColor(Font.Color));
-        painter.drawText(left, top + metrics.ascent(), qtext);
-    };
-
-    // The text is drawn into a small image of its own and copied pixel by pixel: QPainter
-    // cannot paint on indexed pixels, and on a whole 24-bit picture it is slow (it runs
-    // for every place-mark label on every redraw).
-    QImage patch(width, height, QImage::Format_ARGB32);
-    patch.fill(Qt::transparent);
-    {
-        QPainter painter(&patch);
-        paint(painter, 0, 0);
+        painter.setFont(qfont);
+        painter.setPen(ToQColor(font.Color));
+        painter.drawText(0, metrics.ascent(), qtext);
     }
+    if (keptBytes + patch.sizeInBytes() > kKeptBytes) {
+        kept.clear();
+        keptBytes = 0;
+    }
+    keptBytes += patch.sizeInBytes();
+    kept.emplace(std::move(key), patch);
+    return patch;
+}
+
+} // namespace
+
+void TCanvas::TextOut(int x, int y, const std::string& text) {
+    EnsureGuiApplication();
+    if (bitmap_.Width() == 0 || bitmap_.Height() == 0) {
+        return;
+    }
+    const QImage patch = TextPatch(Font, Brush, text);
+    if (patch.isNull()) {
+        return;
+    }
+    const int width = patch.width();
+    const int height = patch.height();
     const int bpp = BytesPerPixel(bitmap_.PixelFormat());
     std::unordered_map<QRgb, Ink> inks;
+    // Text has few colours: the last one's ink is at hand (none at first: a clear pixel is
+    // never drawn).
+    QRgb lastColour = 0;
+    Ink lastInk;
     for (int py = 0; py < height; ++py) {
         const int ty = y + py;
         if (ty < 0 || ty >= bitmap_.Height()) {
@@ -467,14 +503,18 @@ void TCanvas::TextOut(int x, int y, const std::string& text) {
             if (tx < 0 || tx >= bitmap_.Width() || qAlpha(src[px]) == 0) {
                 continue;
             }
-            auto found = inks.find(src[px]);
-            if (found == inks.end()) {
-                const TColor c = RGBColor(static_cast<std::uint8_t>(qRed(src[px])),
-                                          static_cast<std::uint8_t>(qGreen(src[px])),
-                                          static_cast<std::uint8_t>(qBlue(src[px])));
-                found = inks.emplace(src[px], InkFor(bitmap_, c)).first;
+            if (src[px] != lastColour) {
+                auto found = inks.find(src[px]);
+                if (found == inks.end()) {
+                    const TColor c = RGBColor(static_cast<std::uint8_t>(qRed(src[px])),
+                                              static_cast<std::uint8_t>(qGreen(src[px])),
+                                              static_cast<std::uint8_t>(qBlue(src[px])));
+                    found = inks.emplace(src[px], InkFor(bitmap_, c)).first;
+                }
+                lastColour = src[px];
+                lastInk = found->second;
             }
-            std::memcpy(dst + static_cast<std::ptrdiff_t>(tx) * bpp, found->second.bytes,
+            std::memcpy(dst + static_cast<std::ptrdiff_t>(tx) * bpp, lastInk.bytes,
                         static_cast<std::size_t>(bpp));
         }
     }
@@ -586,10 +626,12 @@ void TCanvas::DrawSpans(const TBitmap& source, std::span<const TRowSpan> spans) 
                 continue;
             }
             const std::uint8_t* src = source.ScanLine(span.Y);
-            std::uint8_t* dst = bitmap_.ScanLine(span.Y);
-            for (int x = first; x <= last; ++x) {
-                std::memcpy(dst + 3 * x, lookup[src[x]].bytes, 3);
+            std::uint8_t* dst = bitmap_.ScanLine(span.Y) + 3 * static_cast<std::ptrdiff_t>(first);
+            // Four bytes at a time, the fourth the next pixel's first, which it writes again.
+            for (int x = first; x < last; ++x, dst += 3) {
+                std::memcpy(dst, lookup[src[x]].bytes, 4);
             }
+            std::memcpy(dst, lookup[src[last]].bytes, 3);
         }
     });
     bitmap_.SetModified(true);

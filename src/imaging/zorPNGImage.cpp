@@ -26,6 +26,7 @@
 #include "imaging/zorPNGImage.h"
 
 #include "common/Clock.h"
+#include "common/Files.h"
 #include "common/Format.h"
 #include "common/StringUtils.h"
 #include "imaging/Canvas.h"
@@ -38,13 +39,17 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <filesystem>
 #include <fstream>
 #include <istream>
+#include <optional>
 #include <ostream>
 #include <sstream>
 #include <stdexcept>
 
 #include <png.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace vantorel {
 
@@ -72,6 +77,8 @@ struct IoContext {
     std::istream* in = nullptr;
     std::ostream* out = nullptr;
     TPngImage* image = nullptr;
+    // Rows of the image read or written, for the progress reports.
+    int height = 0;
     // An exception thrown by the stream or the progress handler, rethrown after libpng
     // has been left.
     std::exception_ptr pending;
@@ -133,7 +140,7 @@ bool WriteBytes(IoContext& context, png_bytep data, std::size_t length) {
 struct PngCallbacks {
     static bool Row(IoContext& context, std::uint32_t row) {
         try {
-            context.image->ReportRow(row);
+            context.image->ReportRow(row, context.height);
             return true;
         } catch (...) {
             context.pending = std::current_exception();
@@ -256,6 +263,7 @@ struct WriteJob {
     bool pack;
     bool swap;
     bool invertAlpha;
+    bool bgr;
     png_bytepp rows;
     png_time time;
 };
@@ -284,6 +292,9 @@ bool WritePng(png_structp png, png_infop info, WriteJob* job) {
     }
     if (job->invertAlpha) {
         png_set_invert_alpha(png);
+    }
+    if (job->bgr) {
+        png_set_bgr(png);
     }
     png_set_write_status_fn(png, RowCallback);
     png_write_image(png, job->rows);
@@ -437,8 +448,8 @@ void TPngImage::ReportProgress(TProgressStage stage, int percent, const std::str
     }
 }
 
-void TPngImage::ReportRow(std::uint32_t row) {
-    if (!OnProgress || height_ <= 0) {
+void TPngImage::ReportRow(std::uint32_t row, int height) {
+    if (!OnProgress || height <= 0) {
         return;
     }
     const std::uint64_t now = TickCount ? TickCount() : SystemTickCount();
@@ -446,7 +457,7 @@ void TPngImage::ReportRow(std::uint32_t row) {
         return;
     }
     lastTick_ = now;
-    const auto percent = static_cast<int>(std::int64_t{row} * 100 / height_);
+    const auto percent = static_cast<int>(std::int64_t{row} * 100 / height);
     OnProgress(*this, TProgressStage::psRunning, percent, "Running");
 }
 
@@ -521,6 +532,7 @@ public:
         TakeHeaderValues();
         std::vector<TRGBQuad> palette = KeptPalette();
         CheckSize();
+        context_.height = image_.height_;
         std::vector<std::uint8_t> pixels = ReadRows();
         TakeTexts(textsBeforeImage);
         TakeRows(std::move(pixels), std::move(palette));
@@ -687,13 +699,32 @@ void TPngImage::ReadStream(std::istream& stream) {
     PngReader(*this, stream).Read();
 }
 
+// The rows handed to libpng and how they are laid out.
+struct PngRows {
+    int width = 0;
+    int height = 0;
+    int bitDepth = 8;
+    int colorType = PNG_COLOR_TYPE_RGB;
+    bool bgr = false; // 8-bit colour held as blue, green, red
+    std::vector<png_bytep> rows;
+};
+
 void TPngImage::WriteStream(std::ostream& stream) {
     if (pixels_.empty()) {
         throw EWriteError("Cannot write a PNG without pixels");
     }
+    PngRows rows{width_, height_, rowDepth_, rowColorType_, false, {}};
+    for (std::size_t r = 0; r < static_cast<std::size_t>(height_); ++r) {
+        rows.rows.push_back(pixels_.data() + r * rowBytes_);
+    }
+    Encode(stream, rows);
+}
+
+void TPngImage::Encode(std::ostream& stream, const PngRows& rows) {
     IoContext context;
     context.out = &stream;
     context.image = this;
+    context.height = rows.height;
     PngStructs structs(PngStructs::Kind::Write, context);
     ReportProgress(TProgressStage::psStarting, 0, "Starting PNG write");
     if (structs.png() == nullptr) {
@@ -728,18 +759,14 @@ void TPngImage::WriteStream(std::ostream& stream) {
         texts[i].text = values[i].data();
         texts[i].text_length = values[i].size();
     }
-    std::vector<png_bytep> rows(static_cast<std::size_t>(height_));
-    for (std::size_t r = 0; r < rows.size(); ++r) {
-        rows[r] = pixels_.data() + r * rowBytes_;
-    }
     const DateTimeParts now = DecodeDateTime(NowUTC());
 
     WriteJob job{};
     job.level = CompressionLevel;
-    job.ihdr.width = static_cast<png_uint_32>(width_);
-    job.ihdr.height = static_cast<png_uint_32>(height_);
-    job.ihdr.bitDepth = rowDepth_;
-    job.ihdr.colorType = rowColorType_;
+    job.ihdr.width = static_cast<png_uint_32>(rows.width);
+    job.ihdr.height = static_cast<png_uint_32>(rows.height);
+    job.ihdr.bitDepth = rows.bitDepth;
+    job.ihdr.colorType = rows.colorType;
     job.ihdr.interlace = interlace_;
     job.ihdr.compression = compression_;
     job.ihdr.filterMethod = filterMethod_;
@@ -748,10 +775,12 @@ void TPngImage::WriteStream(std::ostream& stream) {
     job.paletteCount = static_cast<int>(palette.size());
     job.texts = texts.data();
     job.textCount = static_cast<int>(texts.size());
-    job.pack = rowDepth_ < 8;
-    job.swap = rowDepth_ == 16;
-    job.invertAlpha = (rowColorType_ & PNG_COLOR_MASK_ALPHA) != 0;
-    job.rows = rows.data();
+    job.pack = rows.bitDepth < 8;
+    job.swap = rows.bitDepth == 16;
+    job.invertAlpha = (rows.colorType & PNG_COLOR_MASK_ALPHA) != 0;
+    job.bgr = rows.bgr;
+    // libpng copies each row before it changes it: the rows themselves are only read.
+    job.rows = const_cast<png_bytepp>(rows.rows.data());
     job.time.year = static_cast<png_uint_16>(now.year);
     job.time.month = static_cast<png_byte>(now.month);
     job.time.day = static_cast<png_byte>(now.day);
@@ -771,14 +800,72 @@ void TPngImage::LoadFromFile(const std::string& fileName) {
     detail::ReadFile(fileName, [this](std::istream& stream) { ReadStream(stream); });
 }
 
-void TPngImage::SaveToFile(const std::string& fileName) {
-    // Encoded in memory first, so that a failure leaves the old file alone.
-    std::ostringstream buffer(std::ios::binary);
+namespace {
+
+EWriteError FileWriteError(const std::string& fileName) {
+    return EWriteError(Format("Error writing PNG to file \"%s\"", fileName),
+                       detail::SystemCause("the file cannot be written"), fileName);
+}
+
+// Runs `write`, naming the file in the EWriteError it may throw.
+template <typename Write> void NamingWrittenFile(const std::string& fileName, Write write) {
     try {
-        WriteStream(buffer);
+        write();
     } catch (const EWriteError& e) {
         throw EWriteError(e.Headline(), e.Cause(), fileName);
     }
+}
+
+// Writes what `encode` makes to the file; a failure leaves an old file as it was. A plain
+// file, or none yet, is written under a temporary name beside it as the rows are encoded,
+// and that is renamed over it when complete: a whole picture is never held in memory.
+// Whatever else the name stands for (a link, a file of several names, a device, a file in
+// a folder where we cannot create one) is encoded in memory first and then written through
+// the name.
+void SaveEncoded(const std::string& fileName, const std::function<void(std::ostream&)>& encode) {
+    const auto encodeNaming = [&](std::ostream& stream) {
+        NamingWrittenFile(fileName, [&] { encode(stream); });
+    };
+    struct stat old {};
+    const bool exists = ::lstat(fileName.c_str(), &old) == 0;
+    if (!exists || (S_ISREG(old.st_mode) && old.st_nlink == 1)) {
+        // A file we may not write is not replaced.
+        if (exists && ::access(fileName.c_str(), W_OK) != 0) {
+            throw detail::CreateError(fileName);
+        }
+        const std::string temporary = TemporaryBeside(fileName);
+        std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
+        if (file) {
+            if (exists) {
+                std::error_code ignored;
+                std::filesystem::permissions(
+                    temporary, static_cast<std::filesystem::perms>(old.st_mode & 07777), ignored);
+            }
+            try {
+                encodeNaming(file);
+            } catch (const EWriteError& e) {
+                // A file that took no more bytes is told as such, not as the encoder's failure.
+                const EWriteError error = file.bad() ? FileWriteError(fileName) : e;
+                ::unlink(temporary.c_str());
+                throw error;
+            } catch (...) {
+                ::unlink(temporary.c_str());
+                throw;
+            }
+            file.close();
+            if (!file || ::rename(temporary.c_str(), fileName.c_str()) != 0) {
+                const EWriteError error = FileWriteError(fileName);
+                ::unlink(temporary.c_str());
+                throw error;
+            }
+            return;
+        }
+        if (!exists) {
+            throw detail::CreateError(fileName);
+        }
+    }
+    std::ostringstream buffer(std::ios::binary);
+    encodeNaming(buffer);
     std::ofstream file(fileName, std::ios::binary | std::ios::trunc);
     if (!file) {
         throw detail::CreateError(fileName);
@@ -787,9 +874,32 @@ void TPngImage::SaveToFile(const std::string& fileName) {
     file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     file.close();
     if (!file) {
-        throw EWriteError(Format("Error writing PNG to file \"%s\"", fileName),
-                          detail::SystemCause("the file cannot be written"), fileName);
+        throw FileWriteError(fileName);
     }
+}
+
+} // namespace
+
+void TPngImage::SaveToFile(const std::string& fileName) {
+    if (pixels_.empty()) {
+        // Refused before any file is made.
+        std::ostringstream nothing;
+        NamingWrittenFile(fileName, [&] { WriteStream(nothing); });
+    }
+    SaveEncoded(fileName, [this](std::ostream& stream) { WriteStream(stream); });
+}
+
+void TPngImage::SaveBitmapToFile(const TBitmap& bitmap, const std::string& fileName) {
+    std::optional<TBitmap> converted;
+    const TBitmap& bgr = As24Bit(bitmap, converted);
+    if (bgr.Width() <= 0 || bgr.Height() <= 0) {
+        throw std::invalid_argument("The bitmap has no pixels");
+    }
+    PngRows rows{bgr.Width(), bgr.Height(), 8, PNG_COLOR_TYPE_RGB, true, {}};
+    for (int y = 0; y < bgr.Height(); ++y) {
+        rows.rows.push_back(const_cast<png_bytep>(bgr.ScanLine(y)));
+    }
+    SaveEncoded(fileName, [&](std::ostream& stream) { Encode(stream, rows); });
 }
 
 void TPngImage::CopyToBitmap(TBitmap& bitmap, int x, int y) const {
@@ -922,8 +1032,8 @@ void TPngGraphic::SaveToClipboardFormat() const {
 }
 
 void TPngImage::AssignBitmap(const TBitmap& bitmap) {
-    TBitmap bgr(bitmap);
-    bgr.SetPixelFormat(TPixelFormat::pf24bit);
+    std::optional<TBitmap> converted;
+    const TBitmap& bgr = As24Bit(bitmap, converted);
     const int width = bgr.Width();
     const int height = bgr.Height();
     if (width <= 0 || height <= 0) {

@@ -24,6 +24,7 @@ class TCanvas;
 enum class TProgressStage { psStarting, psRunning, psEnding };
 
 class TPngImage;
+struct PngRows;
 
 /// A progress report: the image, the phase, the share done (0..100 %) and a text
 /// ("Start PNG read", "Running", "Ended PNG write", ...). An exception thrown by the
@@ -139,8 +140,13 @@ public:
     /// with the file's name as its Path().
     void LoadFromFile(const std::string& fileName);
     /// Writes the file (created or overwritten): EWriteError when it cannot be written,
-    /// with the file's name as its Path().
+    /// with the file's name as its Path(). A write that fails leaves an old file as it was.
     void SaveToFile(const std::string& fileName);
+    /// Writes the bitmap as AssignBitmap and SaveToFile would (8-bit RGB, this image's
+    /// texts, filters, level and interlace), reading its rows where they lie: this image's
+    /// pixels are left as they are. Throws std::invalid_argument for an empty bitmap,
+    /// otherwise as SaveToFile.
+    void SaveBitmapToFile(const TBitmap& bitmap, const std::string& fileName);
 
     // ---- bitmaps ---------------------------------------------------------------------
 
@@ -159,7 +165,8 @@ public:
 
 private:
     void ReportProgress(TProgressStage stage, int percent, const std::string& message);
-    void ReportRow(std::uint32_t row);
+    void ReportRow(std::uint32_t row, int height);
+    void Encode(std::ostream& stream, const PngRows& rows);
 
     int bitDepth_ = 0;
     int channels_ = 0;

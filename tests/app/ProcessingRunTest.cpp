@@ -369,29 +369,35 @@ TEST_F(Run, ArrowKeysAndWheelMoveTheOverlayOnScreen) {
     EXPECT_EQ(run->Diags().Count(), plotting); // no step, no redraw
 }
 
-// Nudges take only the last overlay off again: the picture stays the one a composition
-// afresh, at the same place and with the same pen, makes.
+// Nudges take only the last overlay off again, grid and its labels included, also the grid
+// just hidden: the picture stays the one a composition afresh, at the same place and with
+// the same pen, makes.
 TEST_F(Run, NudgedPictureIsTheOneComposedAfresh) {
     ASSERT_TRUE(run->ProcessFile(kSampleImage));
-    run->ArrowKey(TArrowKey::Right, false);
-    run->ArrowKey(TArrowKey::Down, true);
-    run->LineThickness = 2;
-    run->ArrowKey(TArrowKey::Left, false);
-    run->LineColour = RGBColor(255, 0, 0);
-    run->MouseWheel(120, false);
-    run->ArrowKey(TArrowKey::Up, false);
+    for (const bool grid : {true, false}) {
+        SCOPED_TRACE(grid ? "with the grid" : "without it");
+        run->Graticule = grid;
+        run->ArrowKey(TArrowKey::Right, false);
+        run->ArrowKey(TArrowKey::Down, true);
+        run->LineThickness = 2;
+        run->ArrowKey(TArrowKey::Left, false);
+        run->LineColour = RGBColor(255, 0, 0);
+        run->MouseWheel(120, false);
+        run->ArrowKey(TArrowKey::Up, false);
 
-    TProcessingRun fresh(notifier);
-    fresh.Start(kSampleKeps, "1.2.3.4");
-    ASSERT_TRUE(fresh.ProcessFile(kSampleImage));
-    fresh.SetOffsets(run->LineOffset(), run->PixelOffset());
-    fresh.LineThickness = 2;
-    fresh.LineColour = RGBColor(255, 0, 0);
-    fresh.RedrawOverlay();
-    const auto shown = run->DisplayBitmap().Bits();
-    const auto afresh = fresh.DisplayBitmap().Bits();
-    ASSERT_EQ(shown.size(), afresh.size());
-    EXPECT_EQ(std::memcmp(shown.data(), afresh.data(), shown.size()), 0);
+        TProcessingRun fresh(notifier);
+        fresh.Start(kSampleKeps, "1.2.3.4");
+        ASSERT_TRUE(fresh.ProcessFile(kSampleImage));
+        fresh.SetOffsets(run->LineOffset(), run->PixelOffset());
+        fresh.LineThickness = 2;
+        fresh.LineColour = RGBColor(255, 0, 0);
+        fresh.Graticule = grid;
+        fresh.RedrawOverlay();
+        const auto shown = run->DisplayBitmap().Bits();
+        const auto afresh = fresh.DisplayBitmap().Bits();
+        ASSERT_EQ(shown.size(), afresh.size());
+        EXPECT_EQ(std::memcmp(shown.data(), afresh.data(), shown.size()), 0);
+    }
 }
 
 TEST_F(Run, SouthToNorthPassIsTurnedAndHasNoPlaceMarks) {

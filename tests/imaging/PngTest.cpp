@@ -10,8 +10,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -412,6 +414,37 @@ TEST(PngWrite, ReadImagesWriteBackTheSamePicture) {
             EXPECT_EQ(a.Palette(), b.Palette());
         }
     }
+}
+
+// A bitmap written from its own rows makes the file of the image it would be assigned to,
+// replacing the old one in its place: the mode kept, a link written through, no temporary
+// file left.
+TEST(PngWrite, BitmapsAreWrittenAsTheirAssignedImagesOverTheOldFile) {
+    namespace fs = std::filesystem;
+    const FixedClock clock(EncodeDateTime(2026, 12, 8, 1, 2, 3), 0);
+    const ScopedClock scoped(clock);
+    testing::TempDir dir;
+    const std::string real = dir.Write("real.png", "old");
+    const auto mode = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+    fs::permissions(real, mode);
+    fs::create_symlink(real, dir / "link.png");
+    for (const TPixelFormat format : {TPixelFormat::pf24bit, TPixelFormat::pf8bit}) {
+        SCOPED_TRACE(format == TPixelFormat::pf8bit ? "8-bit, through the link" : "24-bit");
+        TBitmap bitmap = ToBitmap(ReadFixture("rgb8.png", true));
+        bitmap.SetPixelFormat(format);
+        TPngImage assigned;
+        assigned.Software = "Vantorel";
+        assigned.AssignBitmap(bitmap);
+        assigned.SaveToFile(dir / "assigned.png");
+        TPngImage streamed;
+        streamed.Software = "Vantorel";
+        streamed.SaveBitmapToFile(bitmap, format == TPixelFormat::pf8bit ? dir / "link.png" : real);
+        EXPECT_FALSE(streamed.HasPixels());
+        EXPECT_EQ(FileBytes(real), FileBytes(dir / "assigned.png"));
+        EXPECT_EQ(fs::status(real).permissions(), mode);
+    }
+    EXPECT_TRUE(fs::is_symlink(dir / "link.png"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), fs::directory_iterator()), 3);
 }
 
 TEST(PngWrite, TextChunksOnlyWhenNotBlankAndTheTimeFromTheClock) {
