@@ -125,6 +125,41 @@ bool ClipToSafeBox(std::int64_t& x0, std::int64_t& y0, std::int64_t& x1, std::in
     return true;
 }
 
+// Steps first..last of a line from (u0, v0) along the major axis u: at step i the minor
+// coordinate is v0 + sv q, q advancing by one each time the remainder r (grown by twoAdv a
+// step) reaches twoN; a pen of `width` spans lo..hi across it, clipped to the bitmap.
+template <int Bpp>
+void DrawSteps(TBitmap& bitmap, bool xMajor, std::int64_t u0, std::int64_t v0, std::int64_t su,
+               std::int64_t sv, std::int64_t twoN, std::int64_t twoAdv, std::int64_t first,
+               std::int64_t last, std::int64_t q, std::int64_t r, int lo, int hi,
+               std::int64_t vSize, int width, const Ink& ink) {
+    const std::int64_t stride = bitmap.Stride();
+    std::uint8_t* bits = bitmap.Bits().data();
+    const auto put = [&](std::int64_t x, std::int64_t y) {
+        std::memcpy(bits + y * stride + x * Bpp, ink.bytes, Bpp);
+    };
+    for (std::int64_t i = first; i <= last; ++i) {
+        const std::int64_t u = u0 + su * i;
+        const std::int64_t v = v0 + sv * q;
+        if (width == 1) {
+            if (v >= 0 && v < vSize) {
+                xMajor ? put(u, v) : put(v, u);
+            }
+        } else {
+            const std::int64_t from = std::max<std::int64_t>(v + lo, 0);
+            const std::int64_t to = std::min<std::int64_t>(v + hi, vSize - 1);
+            for (std::int64_t s = from; s <= to; ++s) {
+                xMajor ? put(u, s) : put(s, u);
+            }
+        }
+        r += twoAdv;
+        if (r >= twoN) {
+            r -= twoN;
+            ++q;
+        }
+    }
+}
+
 // The line (x0, y0) -> (x1, y1) without its end pixel, `width` pixels across the minor
 // axis, in a bitmap of Bpp bytes per pixel.
 template <int Bpp>
@@ -153,6 +188,17 @@ void DrawLineT(TBitmap& bitmap, std::int64_t x0, std::int64_t y0, std::int64_t x
     const int lo = -(width - 1) / 2;
     const int hi = width / 2;
 
+    // A line wholly inside the bitmap, pen and all (most boundary edges, a few pixels
+    // long), draws every step: the clipping below, four 64-bit divisions, would give
+    // the same.
+    const std::int64_t u1 = u0 + du;
+    const std::int64_t v1 = v0 + dv;
+    if (std::min(u0, u1) >= 0 && std::max(u0, u1) < uSize && std::min(v0, v1) + lo >= 0 &&
+        std::max(v0, v1) + hi < vSize) {
+        DrawSteps<Bpp>(bitmap, xMajor, u0, v0, su, sv, 2 * n, 2 * adv, 0, n - 1, 0, n, lo, hi,
+                       vSize, width, ink);
+        return;
+    }
     // Steps i in [first, last] whose major coordinate lies inside the bitmap.
     std::int64_t first = 0;
     std::int64_t last = n - 1;
@@ -182,34 +228,9 @@ void DrawLineT(TBitmap& bitmap, std::int64_t x0, std::int64_t y0, std::int64_t x
         return;
     }
 
-    const std::int64_t stride = bitmap.Stride();
-    std::uint8_t* bits = bitmap.Bits().data();
-    std::int64_t num = 2 * first * adv + n; // q = num / (2n), kept as quotient + remainder
-    std::int64_t q = num / (2 * n);
-    std::int64_t r = num % (2 * n);
-    const auto put = [&](std::int64_t x, std::int64_t y) {
-        std::memcpy(bits + y * stride + x * Bpp, ink.bytes, Bpp);
-    };
-    for (std::int64_t i = first; i <= last; ++i) {
-        const std::int64_t u = u0 + su * i;
-        const std::int64_t v = v0 + sv * q;
-        if (width == 1) {
-            if (v >= 0 && v < vSize) {
-                xMajor ? put(u, v) : put(v, u);
-            }
-        } else {
-            const std::int64_t from = std::max<std::int64_t>(v + lo, 0);
-            const std::int64_t to = std::min<std::int64_t>(v + hi, vSize - 1);
-            for (std::int64_t s = from; s <= to; ++s) {
-                xMajor ? put(u, s) : put(s, u);
-            }
-        }
-        r += 2 * adv;
-        if (r >= 2 * n) {
-            r -= 2 * n;
-            ++q;
-        }
-    }
+    const std::int64_t num = 2 * first * adv + n; // q = num / (2n), as quotient + remainder
+    DrawSteps<Bpp>(bitmap, xMajor, u0, v0, su, sv, 2 * n, 2 * adv, first, last, num / (2 * n),
+                   num % (2 * n), lo, hi, vSize, width, ink);
 }
 
 void FillSpan(TBitmap& bitmap, int y, int x0, int x1, const Ink& ink) {
