@@ -184,20 +184,17 @@ TGeoExtent TGeoExtent::Covering(const TGeoBox& box) {
 void TPictureFootprint::Project(const TMapping& mapping) {
     constexpr int kRows = TGeoExtent::kRows;
     constexpr int kColumns = TGeoExtent::kColumns;
-    struct Node {
-        int x = 0;
-        int y = 0;
-        bool onMap = false;
-    };
-    std::vector<Node> nodes(static_cast<size_t>(kRows + 1) * kColumns);
+    using Node = TProjectedPixel;
+    std::vector<TLonLat> corners;
+    corners.reserve(static_cast<size_t>(kRows + 1) * kColumns);
     for (int r = 0; r <= kRows; ++r) {
-        const auto lat = static_cast<float>(-90 + r * TGeoExtent::kCellDegrees);
         for (int c = 0; c < kColumns; ++c) {
-            const auto lon = static_cast<float>(-180 + c * TGeoExtent::kCellDegrees);
-            Node& n = nodes[static_cast<size_t>(r) * kColumns + c];
-            n.onMap = mapping.LatLonToImage(n.x, n.y, lon, lat);
+            corners.push_back({static_cast<float>(-180 + c * TGeoExtent::kCellDegrees),
+                               static_cast<float>(-90 + r * TGeoExtent::kCellDegrees)});
         }
     }
+    std::vector<Node> nodes(corners.size());
+    mapping.LatLonToImage(corners, nodes.data());
     auto node = [&](int r, int c) -> const Node& {
         return nodes[static_cast<size_t>(r) * kColumns + static_cast<size_t>(c % kColumns)];
     };
