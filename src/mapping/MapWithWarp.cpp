@@ -445,11 +445,14 @@ bool TWarpedMapping::FromNormalised(float& x, float& y, double nx, double ny,
     return ok;
 }
 
-inline ResidualPair TWarpedMapping::ResidualAt(float x, float y) const {
+inline int TWarpedMapping::GridRowOf(float y) const {
     // NaN and lines beyond the grid take its ends.
     const float last = static_cast<float>(FGridRows - 1);
-    const ResidualRow& r =
-        FResidualRows[static_cast<size_t>(RoundToInt(!(y > 0.0f) ? 0.0f : (y < last ? y : last)))];
+    return RoundToInt(!(y > 0.0f) ? 0.0f : (y < last ? y : last));
+}
+
+inline ResidualPair TWarpedMapping::ResidualAt(float x, float y) const {
+    const ResidualRow& r = FResidualRows[static_cast<size_t>(GridRowOf(y))];
     const TResidualLayout& g = FGridLayout;
     // Between the samples: straight between the two nearest, at the fractional column
     // (where the residual changes by a line a column, as at the swath edges at the ends of
@@ -502,9 +505,7 @@ bool TWarpedMapping::SettleInOneCell(float x, float y, ResidualPair& r) const {
     // between two samples: the place the look-ups close in on is then solved for at
     // once. It holds when that place lies in the same cell and row; else the look-ups run.
     const TResidualLayout& g = FGridLayout;
-    const float qy = y + r.dy;
-    const float last = static_cast<float>(FGridRows - 1);
-    const int row = RoundToInt(!(qy > 0.0f) ? 0.0f : (qy < last ? qy : last));
+    const int row = GridRowOf(y + r.dy);
     const float u = (x + r.dx - static_cast<float>(g.SampleFirst)) * FRecipGridSpacing;
     if (!(u >= 0.0f && u < static_cast<float>(g.Samples - 1))) {
         return false;
@@ -524,7 +525,7 @@ bool TWarpedMapping::SettleInOneCell(float x, float y, ResidualPair& r) const {
     const float dy = p.dy + slopeY * (x + dx - left);
     const float at = x + dx - left;
     if (!(at >= 0.0f && at < static_cast<float>(g.Spacing)) ||
-        RoundToInt(std::clamp(y + dy, 0.0f, last)) != row) {
+        GridRowOf(y + dy) != row) {
         return false;
     }
     r = {dx, dy};

@@ -149,6 +149,7 @@ private:
     template <class T> void NormalisedOf(T& x, T& y, const T& lon, const T& lat) const;
     // The image position from normalised coordinates: the scan table, the residuals.
     bool FromNormalised(float& x, float& y, double nx, double ny, bool useScanTable) const;
+    int GridRowOf(float y) const;
     ResidualPair ResidualAt(float x, float y) const;
     ResidualPair ResidualBeyondSamples(const ResidualRow& row, float x, float u) const;
     void ApplyResiduals(float& x, float& y) const;
