@@ -169,9 +169,7 @@ void TGraticule::Project(const TMapping& mapping) {
         const std::vector<BoundaryPoint>& points = lines_[l].points;
         std::vector<Projected>& out = projected_[l];
         out.resize(points.size());
-        for (size_t i = 0; i < points.size(); ++i) {
-            out[i].onMap = mapping.LatLonToImage(out[i].x, out[i].y, points[i].lon, points[i].lat);
-        }
+        mapping.LatLonToImage(points, out.data());
     }
 }
 

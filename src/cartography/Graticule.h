@@ -87,11 +87,7 @@ private:
         int degrees = 0;
         std::vector<BoundaryPoint> points;
     };
-    struct Projected {
-        int x = 0;
-        int y = 0;
-        bool onMap = false;
-    };
+    using Projected = TProjectedPixel;
     void Project(const TMapping& mapping);
 
     int step_ = 0;

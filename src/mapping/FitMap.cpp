@@ -256,22 +256,17 @@ private:
                     continue;
                 }
                 ResidualRow& out = (*grid)[static_cast<size_t>(l)];
-                int j = 0;
-                for (; j + 1 < kGridColumns; j += 2) { // two at a time: the same, sooner
-                    const GeoPoint& p = At(l, j);
-                    const GeoPoint& q = At(l, j + 1);
-                    float x[2] = {0.0f, 0.0f}, y[2] = {0.0f, 0.0f};
-                    bool ok[2];
-                    mapping_.LatLonToImageF(x, y, ok, {p.lon, q.lon}, {p.lat, q.lat}, true);
-                    for (int k = 0; k < 2; ++k) {
-                        out[static_cast<size_t>(layout.Before + j + k)] = {
-                            static_cast<float>(scan.ColumnOf(j + k)) - x[k],
-                            static_cast<float>(l) - y[k]};
-                    }
+                std::array<TLonLat, kGridColumns> points;
+                for (int j = 0; j < kGridColumns; ++j) {
+                    points[static_cast<size_t>(j)] = {At(l, j).lon, At(l, j).lat};
                 }
-                for (; j < kGridColumns; ++j) {
-                    out[static_cast<size_t>(layout.Before + j)] =
-                        Residual(At(l, j), scan.ColumnOf(j), l);
+                std::array<float, kGridColumns> x{}, y{};
+                std::array<bool, kGridColumns> ok{};
+                mapping_.LatLonToImageF(points, x.data(), y.data(), ok.data(), true);
+                for (size_t j = 0; j < kGridColumns; ++j) {
+                    out[static_cast<size_t>(layout.Before) + j] = {
+                        static_cast<float>(scan.ColumnOf(static_cast<int>(j))) - x[j],
+                        static_cast<float>(l) - y[j]};
                 }
             }
         });

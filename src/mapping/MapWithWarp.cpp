@@ -63,14 +63,7 @@ public:
         }
         const double v = 0.5 * (1.0 - cosC);
         if (v <= kSeriesLimit) {
-            // Its power series, sum a_n v^n with a_n = 4^n n!^2 / (2n + 1)!, to the 11th
-            // power: within 1e-10 out to v = 0.16 (c = 47 degrees, beyond the ends of the
-            // longest pass), and shorter to wait for than the table.
-            const double v2 = v * v;
-            const double v4 = v2 * v2;
-            const auto pair = [&](int n) { return kSeries[n] + kSeries[n + 1] * v; };
-            return (pair(0) + v2 * pair(2)) + v4 * ((pair(4) + v2 * pair(6)) +
-                                                    v4 * (pair(8) + v2 * pair(10)));
+            return Series(v);
         }
         if (v > 0.5) {
             return std::acos(cosC) / std::sqrt((1.0 - cosC) * (1.0 + cosC));
@@ -87,8 +80,30 @@ public:
                (tp1 * tm1 * tm2 * f[1] - tp1 * t * tm2 * f[2]) * 0.5;
     }
 
+    // Two at once: side by side where both lie within the series' reach.
+    template <class Pair> Pair operator()(const Pair& cosC) const {
+        const Pair v = 0.5 * (1.0 - cosC);
+        if (std::fabs(cosC[0]) < 1.0 && std::fabs(cosC[1]) < 1.0 && v[0] <= kSeriesLimit &&
+            v[1] <= kSeriesLimit) {
+            return Series(v);
+        }
+        return Pair{(*this)(cosC[0]), (*this)(cosC[1])};
+    }
+
 private:
     static constexpr double kSeriesLimit = 0.16;
+
+    // Its power series, sum a_n v^n with a_n = 4^n n!^2 / (2n + 1)!, to the 11th power:
+    // within 1e-10 out to v = 0.16 (c = 47 degrees, beyond the ends of the longest pass),
+    // and shorter to wait for than the table.
+    template <class T> static T Series(const T& v) {
+        const T v2 = v * v;
+        const T v4 = v2 * v2;
+        const auto pair = [&](int n) { return kSeries[n] + kSeries[n + 1] * v; };
+        return (pair(0) + v2 * pair(2)) +
+               v4 * ((pair(4) + v2 * pair(6)) + v4 * (pair(8) + v2 * pair(10)));
+    }
+
     static constexpr std::array<double, 12> kSeries = [] {
         std::array<double, 12> a{};
         a[0] = 1.0;
@@ -101,9 +116,13 @@ private:
     std::array<double, kCells + 3> FValues{};
 };
 
-double ArcOverSine(double cosC) {
+const TArcOverSine& ArcOverSineTable() {
     static const TArcOverSine table;
-    return table(cosC);
+    return table;
+}
+
+template <class T> T ArcOverSine(const T& cosC) {
+    return ArcOverSineTable()(cosC);
 }
 
 constexpr int kMeteorCentre = kMeteorScanLayout.CentreColumn;
@@ -332,7 +351,7 @@ double ScaleOfDistance(double cosC) {
     return TWarpedMapping::kProjectionScale * ArcOverSine(cosC);
 }
 DoublePair ScaleOfDistance(const DoublePair& cosC) {
-    return DoublePair{ScaleOfDistance(cosC[0]), ScaleOfDistance(cosC[1])};
+    return TWarpedMapping::kProjectionScale * ArcOverSine(cosC);
 }
 double Magnitude(double v) {
     return std::fabs(v);
@@ -353,14 +372,8 @@ void SinCosOf(double dLon, double lat, double& sinDLon, double& cosDLon, double&
 }
 void SinCosOf(const DoublePair& dLon, const DoublePair& lat, DoublePair& sinDLon,
               DoublePair& cosDLon, DoublePair& sinPhi, DoublePair& cosPhi) {
-    for (int i = 0; i < 2; ++i) {
-        double sd = 0.0, cd = 0.0, sp = 0.0, cp = 0.0;
-        SinCosDegrees(dLon[i], lat[i], sd, cd, sp, cp);
-        sinDLon[i] = sd;
-        cosDLon[i] = cd;
-        sinPhi[i] = sp;
-        cosPhi[i] = cp;
-    }
+    SinCosDegrees(dLon, sinDLon, cosDLon);
+    SinCosDegrees(lat, sinPhi, cosPhi);
 }
 
 } // namespace
@@ -407,25 +420,40 @@ bool TWarpedMapping::LatLonToImageF(float& x, float& y, float lon, float lat,
     return FromNormalised(x, y, nx, ny, useScanTable);
 }
 
-void TWarpedMapping::LatLonToImageF(float (&x)[2], float (&y)[2], bool (&ok)[2],
-                                    const float (&lon)[2], const float (&lat)[2],
+void TWarpedMapping::LatLonToImageF(std::span<const TLonLat> from, float* x, float* y, bool* ok,
                                     bool useScanTable) const {
-    if (FCentreLon == kNotFitted || !std::isfinite(lon[0]) || !std::isfinite(lat[0]) ||
-        !std::isfinite(lon[1]) || !std::isfinite(lat[1])) {
-        for (int i = 0; i < 2; ++i) {
-            ok[i] = LatLonToImageF(x[i], y[i], lon[i], lat[i], useScanTable);
-        }
+    if (FCentreLon == kNotFitted) {
+        std::fill(ok, ok + from.size(), false);
         return;
     }
-    DoublePair nx, ny;
-    NormalisedOf<DoublePair>(nx, ny, DoublePair{lon[0], lon[1]}, DoublePair{lat[0], lat[1]});
-    for (int i = 0; i < 2; ++i) {
-        ok[i] = FromNormalised(x[i], y[i], nx[i], ny[i], useScanTable);
+    // The projection two at a time, then the residuals of all: each point's steps wait on
+    // one another, but the points do not, so the processor overlaps many of them.
+    const TLonLat* p = from.data();
+    const size_t n = from.size();
+    for (size_t i = 0; i < n; i += 2) {
+        const size_t j = std::min(i + 1, n - 1); // the last one twice
+        DoublePair nx, ny;
+        NormalisedOf<DoublePair>(nx, ny, DoublePair{p[i].lon, p[j].lon},
+                                 DoublePair{p[i].lat, p[j].lat});
+        ok[j] = ScanPosition(x[j], y[j], nx[1], ny[1], useScanTable);
+        ok[i] = ScanPosition(x[i], y[i], nx[0], ny[0], useScanTable);
+    }
+    ApplyResiduals(std::span(x, n), std::span(y, n));
+    for (size_t i = 0; i < n; ++i) {
+        // Non-finite input gives non-finite coordinates; it is refused as such.
+        ok[i] = ok[i] && std::isfinite(p[i].lon) && std::isfinite(p[i].lat);
     }
 }
 
 bool TWarpedMapping::FromNormalised(float& x, float& y, double nx, double ny,
                                     bool useScanTable) const {
+    const bool ok = ScanPosition(x, y, nx, ny, useScanTable);
+    ApplyResiduals(x, y);
+    return ok;
+}
+
+inline bool TWarpedMapping::ScanPosition(float& x, float& y, double nx, double ny,
+                                         bool useScanTable) const {
     bool ok = true;
     double ix = nx;
     if (useScanTable) {
@@ -441,7 +469,6 @@ bool TWarpedMapping::FromNormalised(float& x, float& y, double nx, double ny,
     }
     x = static_cast<float>(ix);
     y = static_cast<float>(FMidLine - 0.5 * FScale * ny);
-    ApplyResiduals(x, y);
     return ok;
 }
 
@@ -532,22 +559,12 @@ bool TWarpedMapping::SettleInOneCell(float x, float y, ResidualPair& r) const {
     return true;
 }
 
-void TWarpedMapping::ApplyResiduals(float& x, float& y) const {
-    if (!FResiduals || !std::isfinite(x) || !std::isfinite(y) || std::fabs(x) > 1e9f ||
-        std::fabs(y) > 1e9f) {
-        return;
-    }
-    // The residual is looked up where the point lands once corrected, not where the
-    // polynomials put it: the two differ by up to tens of lines and columns at the ends of
-    // a long pass, and only the corrected place makes grid points land on their own pixels.
-    // Each look-up shrinks the distance to that place about tenfold; the last ones are
-    // needed only where the residual changes fast (the swath edges at the pass ends).
-    ResidualPair r = ResidualAt(x, y);
-    if (SettleInOneCell(x, y, r)) {
-        x += r.dx;
-        y += r.dy;
-        return;
-    }
+inline bool TWarpedMapping::ResidualApplies(float x, float y) const {
+    return FResiduals && std::isfinite(x) && std::isfinite(y) && std::fabs(x) <= 1e9f &&
+           std::fabs(y) <= 1e9f;
+}
+
+ResidualPair TWarpedMapping::SettleByLookUps(float x, float y, ResidualPair r) const {
     for (int i = 0; i < kResidualRefinements; ++i) {
         const ResidualPair next = ResidualAt(x + r.dx, y + r.dy);
         const bool settled = std::fabs(next.dx - r.dx) < kResidualSettled &&
@@ -557,8 +574,52 @@ void TWarpedMapping::ApplyResiduals(float& x, float& y) const {
             break;
         }
     }
+    return r;
+}
+
+void TWarpedMapping::ApplyResiduals(float& x, float& y) const {
+    if (!ResidualApplies(x, y)) {
+        return;
+    }
+    // The residual is looked up where the point lands once corrected, not where the
+    // polynomials put it: the two differ by up to tens of lines and columns at the ends of
+    // a long pass, and only the corrected place makes grid points land on their own pixels.
+    // Each look-up shrinks the distance to that place about tenfold; the last ones are
+    // needed only where the residual changes fast (the swath edges at the pass ends).
+    ResidualPair r = ResidualAt(x, y);
+    if (!SettleInOneCell(x, y, r)) {
+        r = SettleByLookUps(x, y, r);
+    }
     x += r.dx;
     y += r.dy;
+}
+
+void TWarpedMapping::ApplyResiduals(std::span<float> x, std::span<float> y) const {
+    // ApplyResiduals of each, a step at a time over all of them: the steps of one point
+    // wait on one another, those of different points do not.
+    constexpr size_t kMost = 64;
+    ResidualPair r[kMost];
+    bool applies[kMost];
+    for (size_t start = 0; start < x.size(); start += kMost) {
+        const size_t n = std::min(kMost, x.size() - start);
+        float* px = x.data() + start;
+        float* py = y.data() + start;
+        for (size_t i = 0; i < n; ++i) {
+            applies[i] = ResidualApplies(px[i], py[i]);
+            r[i] = applies[i] ? ResidualAt(px[i], py[i]) : ResidualPair{};
+        }
+        for (size_t i = 0; i < n; ++i) {
+            if (applies[i] && !SettleInOneCell(px[i], py[i], r[i])) {
+                r[i] = SettleByLookUps(px[i], py[i], r[i]);
+            }
+        }
+        for (size_t i = 0; i < n; ++i) {
+            if (applies[i]) {
+                px[i] += r[i].dx;
+                py[i] += r[i].dy;
+            }
+        }
+    }
 }
 
 namespace {
@@ -582,18 +643,16 @@ bool TWarpedMapping::LatLonToImage(int& x, int& y, float lon, float lat) const {
 }
 
 void TWarpedMapping::LatLonToImage(std::span<const TLonLat> from, TProjectedPixel* to) const {
-    size_t i = 0;
-    for (; i + 1 < from.size(); i += 2) {
-        float x[2], y[2];
-        bool ok[2];
-        LatLonToImageF(x, y, ok, {from[i].lon, from[i + 1].lon}, {from[i].lat, from[i + 1].lat},
-                       true);
-        for (size_t k = 0; k < 2; ++k) {
-            to[i + k].onMap = ok[k] && ToPixel(x[k], y[k], to[i + k].x, to[i + k].y);
+    constexpr size_t kBlock = 64;
+    float x[kBlock], y[kBlock];
+    bool ok[kBlock];
+    for (size_t start = 0; start < from.size(); start += kBlock) {
+        const size_t n = std::min(kBlock, from.size() - start);
+        LatLonToImageF(from.subspan(start, n), x, y, ok, true);
+        TProjectedPixel* out = to + start;
+        for (size_t i = 0; i < n; ++i) {
+            out[i].onMap = ok[i] && ToPixel(x[i], y[i], out[i].x, out[i].y);
         }
-    }
-    if (i < from.size()) {
-        to[i].onMap = LatLonToImage(to[i].x, to[i].y, from[i].lon, from[i].lat);
     }
 }
 

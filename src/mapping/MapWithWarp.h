@@ -123,11 +123,12 @@ public:
     /// LatLonToImageF with the scan table, rounded to whole pixels (ties to even); writes
     /// nothing on failure.
     bool LatLonToImage(int& x, int& y, float lon, float lat) const override;
-    /// Two at a time: the projection's arithmetic on both at once.
+    /// In blocks, through the batch LatLonToImageF.
     void LatLonToImage(std::span<const TLonLat> from, TProjectedPixel* to) const override;
-    /// LatLonToImageF of two positions at once (the fit's grid goes through this).
-    void LatLonToImageF(float (&x)[2], float (&y)[2], bool (&ok)[2], const float (&lon)[2],
-                        const float (&lat)[2], bool useScanTable) const;
+    /// LatLonToImageF of many positions, into x, y and ok [0 .. from.size() - 1]: the same
+    /// results, sooner (the fit's grid goes through this).
+    void LatLonToImageF(std::span<const TLonLat> from, float* x, float* y, bool* ok,
+                        bool useScanTable) const;
     /// The scale W: swath width in ground pixels.
     int GetMapHeight() const override { return FScale; }
     /// Ground-pixel offset from the nadir of the image column at `offset` from the centre
@@ -149,10 +150,15 @@ private:
     template <class T> void NormalisedOf(T& x, T& y, const T& lon, const T& lat) const;
     // The image position from normalised coordinates: the scan table, the residuals.
     bool FromNormalised(float& x, float& y, double nx, double ny, bool useScanTable) const;
+    // FromNormalised before the residuals.
+    bool ScanPosition(float& x, float& y, double nx, double ny, bool useScanTable) const;
     int GridRowOf(float y) const;
     ResidualPair ResidualAt(float x, float y) const;
     ResidualPair ResidualBeyondSamples(const ResidualRow& row, float x, float u) const;
+    bool ResidualApplies(float x, float y) const;
     void ApplyResiduals(float& x, float& y) const;
+    void ApplyResiduals(std::span<float> x, std::span<float> y) const;
+    ResidualPair SettleByLookUps(float x, float y, ResidualPair r) const;
     bool SettleInOneCell(float x, float y, ResidualPair& r) const;
 
     float FCentreLon = kNotFitted;
