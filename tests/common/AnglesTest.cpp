@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <vector>
 
 namespace vantorel {
 namespace {
@@ -43,11 +44,24 @@ TEST(Angles, NonFiniteValuesGiveNaNInsteadOfLooping) {
 // with it everywhere a longitude difference or a latitude can take them, and at the ties.
 TEST(FastMath, SinesAndRoundingAgreeWithTheLibrary) {
     double worst = 0.0;
+    std::vector<double> angles;
     for (double d = -400.0; d <= 400.0; d += 0.0137) {
+        angles.push_back(d);
+    }
+    for (int k = -9; k <= 9; ++k) {
+        angles.push_back(45.0 * k); // the quarter turns and the ties between them
+    }
+    for (const double d : angles) {
         double s = 0.0, c = 0.0;
         SinCosDegrees(d, s, c);
         worst = std::max({worst, std::fabs(s - std::sin(d * kDegreesToRadians)),
                           std::fabs(c - std::cos(d * kDegreesToRadians))});
+        // The pair, every quarter turn and its sign included, is the same to the bit.
+        TDoublePair ps, pc;
+        SinCosDegrees(TDoublePair{d, -d}, ps, pc);
+        double sm = 0.0, cm = 0.0;
+        SinCosDegrees(-d, sm, cm);
+        ASSERT_TRUE(ps[0] == s && pc[0] == c && ps[1] == sm && pc[1] == cm) << d;
     }
     EXPECT_LT(worst, 1e-13);
     double s = 0.0, c = 0.0;
