@@ -146,9 +146,16 @@ public:
     /// A straight edge longer than this (degrees of arc) could cross the picture between
     /// two points far off it: segments with one are never culled.
     static constexpr double kLongestCulledEdgeDegrees = 0.5;
-    /// Draws a run of projected points: as one polyline of at most 16 000 points, or in
-    /// pieces of 16 000 that share their end points. Undrawable kinds draw nothing.
-    void FlushRun(TCanvas& canvas, std::span<const TPoint> run, std::uint8_t kind) const;
+    /// Projected runs gathered to be drawn together (TCanvas::Polylines).
+    struct TRunBatch {
+        std::vector<TPoint> points;
+        std::vector<std::pair<size_t, size_t>> lines; // first index, point count
+        void DrawOn(TCanvas& canvas);
+    };
+    /// Adds a run of projected points to be drawn: as one polyline of at most 16 000
+    /// points, or in pieces of 16 000 that share their end points. Undrawable kinds draw
+    /// nothing.
+    void FlushRun(TRunBatch& batch, std::span<const TPoint> run, std::uint8_t kind) const;
     /// One place mark per usable line ("symbol, label, longitude, latitude[, placement]";
     /// "#" starts a comment; a line that does not read is skipped).
     void DrawPlaceMarks(TBitmap& bitmap, int pixelOffset, int lineOffset,
@@ -239,7 +246,7 @@ private:
     /// it is given.
     void DrawSegments(TCanvas& canvas, TPoint offset, const TGeoExtent* picture, bool plainRules,
                       std::vector<size_t>* far);
-    void DrawSegment(TCanvas& canvas, size_t index, TPoint offset, bool plainRules,
+    void DrawSegment(TRunBatch& batch, size_t index, TPoint offset, bool plainRules,
                      std::vector<TPoint>& run);
     /// Draws through the cover, made again when it does not reach over the bitmap; false
     /// when the bitmap is to be drawn line by line instead.

@@ -122,13 +122,21 @@ std::vector<std::pair<size_t, size_t>> TCartogList::RunPieces(size_t count) {
     return pieces;
 }
 
-void TCartogList::FlushRun(TCanvas& canvas, std::span<const TPoint> run, std::uint8_t kind) const {
+void TCartogList::FlushRun(TRunBatch& batch, std::span<const TPoint> run, std::uint8_t kind) const {
     if (!IsDrawableKind(kind)) {
         return;
     }
+    const size_t at = batch.points.size();
+    batch.points.insert(batch.points.end(), run.begin(), run.end());
     for (const auto& [start, n] : RunPieces(run.size())) {
-        canvas.Polyline(run.subspan(start, n));
+        batch.lines.emplace_back(at + start, n);
     }
+}
+
+void TCartogList::TRunBatch::DrawOn(TCanvas& canvas) {
+    canvas.Polylines(points, lines);
+    points.clear();
+    lines.clear();
 }
 
 int TCartogList::EffectiveJumpLimit() const {
@@ -408,16 +416,18 @@ void TCartogList::DrawSegments(TCanvas& canvas, TPoint offset, const TGeoExtent*
     TraceSegments(drawn, jumpLimit);
     std::vector<TPoint> run;
     run.reserve(static_cast<size_t>(MaxCount) + 2);
+    TRunBatch batch;
     for (const size_t index : drawn) {
         if (far != nullptr && FSegments[index].far) {
             far->push_back(index);
             continue;
         }
-        DrawSegment(canvas, index, offset, plainRules, run);
+        DrawSegment(batch, index, offset, plainRules, run);
     }
+    batch.DrawOn(canvas);
 }
 
-void TCartogList::DrawSegment(TCanvas& canvas, size_t index, TPoint offset, bool plainRules,
+void TCartogList::DrawSegment(TRunBatch& batch, size_t index, TPoint offset, bool plainRules,
                               std::vector<TPoint>& run) {
     const SegmentInfo& info = FSegments[index];
     const std::uint8_t kind = FItems[index]->Kind;
@@ -425,7 +435,7 @@ void TCartogList::DrawSegment(TCanvas& canvas, size_t index, TPoint offset, bool
         // There the plain rules drop the run's first point as a repeat of (-1, -1).
         ProjectSegment(index);
         TraceRuns(FScratch, offset, FTracedJumpLimit, ClosePolylines, true, run,
-                  [&](std::span<const TPoint> r) { FlushRun(canvas, r, kind); });
+                  [&](std::span<const TPoint> r) { FlushRun(batch, r, kind); });
         return;
     }
     for (std::uint32_t r = info.firstRun; r < info.endRun; ++r) {
@@ -435,7 +445,7 @@ void TCartogList::DrawSegment(TCanvas& canvas, size_t index, TPoint offset, bool
         for (std::uint32_t i = 0; i < traced.count; ++i) {
             run[i] = {from[i].X + offset.X, from[i].Y + offset.Y};
         }
-        FlushRun(canvas, run, kind);
+        FlushRun(batch, run, kind);
     }
 }
 
@@ -550,9 +560,11 @@ bool TCartogList::DrawFromCover(TBitmap& bitmap, int pixelOffset, int lineOffset
         Drawn->Known = false;
     }
     std::vector<TPoint> run;
+    TRunBatch batch;
     for (const size_t index : FCover.far) {
-        DrawSegment(bitmap.Canvas(), index, TPoint{pixelOffset, -lineOffset}, true, run);
+        DrawSegment(batch, index, TPoint{pixelOffset, -lineOffset}, true, run);
     }
+    batch.DrawOn(bitmap.Canvas());
     bitmap.SetModified(true);
     return true;
 }

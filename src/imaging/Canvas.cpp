@@ -125,14 +125,21 @@ bool ClipToSafeBox(std::int64_t& x0, std::int64_t& y0, std::int64_t& x1, std::in
     return true;
 }
 
+// The rows of a bitmap a drawing may touch: top .. bottom - 1. Drawing in bands of rows
+// on several threads gives each the same pixels a drawing of the whole would put there.
+struct RowBand {
+    std::int64_t top = 0;
+    std::int64_t bottom = 0;
+};
+
 // Steps first..last of a line from (u0, v0) along the major axis u: at step i the minor
 // coordinate is v0 + sv q, q advancing by one each time the remainder r (grown by twoAdv a
-// step) reaches twoN; a pen of `width` spans lo..hi across it, clipped to the bitmap.
+// step) reaches twoN; a pen of `width` spans lo..hi across it, clipped to vLo..vHi.
 template <int Bpp>
 void DrawSteps(TBitmap& bitmap, bool xMajor, std::int64_t u0, std::int64_t v0, std::int64_t su,
                std::int64_t sv, std::int64_t twoN, std::int64_t twoAdv, std::int64_t first,
                std::int64_t last, std::int64_t q, std::int64_t r, int lo, int hi,
-               std::int64_t vSize, int width, const Ink& ink) {
+               std::int64_t vLo, std::int64_t vHi, int width, const Ink& ink) {
     const std::int64_t stride = bitmap.Stride();
     std::uint8_t* bits = bitmap.Bits().data();
     const auto put = [&](std::int64_t x, std::int64_t y) {
@@ -142,12 +149,12 @@ void DrawSteps(TBitmap& bitmap, bool xMajor, std::int64_t u0, std::int64_t v0, s
         const std::int64_t u = u0 + su * i;
         const std::int64_t v = v0 + sv * q;
         if (width == 1) {
-            if (v >= 0 && v < vSize) {
+            if (v >= vLo && v <= vHi) {
                 xMajor ? put(u, v) : put(v, u);
             }
         } else {
-            const std::int64_t from = std::max<std::int64_t>(v + lo, 0);
-            const std::int64_t to = std::min<std::int64_t>(v + hi, vSize - 1);
+            const std::int64_t from = std::max<std::int64_t>(v + lo, vLo);
+            const std::int64_t to = std::min<std::int64_t>(v + hi, vHi);
             for (std::int64_t s = from; s <= to; ++s) {
                 xMajor ? put(u, s) : put(s, u);
             }
@@ -161,23 +168,23 @@ void DrawSteps(TBitmap& bitmap, bool xMajor, std::int64_t u0, std::int64_t v0, s
 }
 
 // The line (x0, y0) -> (x1, y1) without its end pixel, `width` pixels across the minor
-// axis, in a bitmap of Bpp bytes per pixel.
+// axis, in the band's rows of a bitmap of Bpp bytes per pixel.
 template <int Bpp>
 void DrawLineT(TBitmap& bitmap, std::int64_t x0, std::int64_t y0, std::int64_t x1, std::int64_t y1,
-               int width, const Ink& ink) {
+               int width, const Ink& ink, const RowBand& band) {
     if (!ClipToSafeBox(x0, y0, x1, y1)) {
         return;
     }
-    const std::int64_t w = bitmap.Width();
-    const std::int64_t h = bitmap.Height();
     const bool xMajor = std::llabs(x1 - x0) >= std::llabs(y1 - y0);
-    // Major axis u, minor axis v.
+    // Major axis u, minor axis v, each with the pixels it may draw: lo .. hi.
     const std::int64_t u0 = xMajor ? x0 : y0;
     const std::int64_t v0 = xMajor ? y0 : x0;
     const std::int64_t du = (xMajor ? x1 : y1) - u0;
     const std::int64_t dv = (xMajor ? y1 : x1) - v0;
-    const std::int64_t uSize = xMajor ? w : h;
-    const std::int64_t vSize = xMajor ? h : w;
+    const std::int64_t uLo = xMajor ? 0 : band.top;
+    const std::int64_t uHi = xMajor ? bitmap.Width() - 1 : band.bottom - 1;
+    const std::int64_t vLo = xMajor ? band.top : 0;
+    const std::int64_t vHi = xMajor ? band.bottom - 1 : bitmap.Width() - 1;
     const std::int64_t n = std::llabs(du);
     if (n == 0) {
         return;
@@ -188,30 +195,29 @@ void DrawLineT(TBitmap& bitmap, std::int64_t x0, std::int64_t y0, std::int64_t x
     const int lo = -(width - 1) / 2;
     const int hi = width / 2;
 
-    // A line wholly inside the bitmap, pen and all (most boundary edges, a few pixels
-    // long), draws every step: the clipping below, four 64-bit divisions, would give
-    // the same.
+    // A line wholly inside, pen and all (most boundary edges, a few pixels long), draws
+    // every step: the clipping below, four 64-bit divisions, would give the same.
     const std::int64_t u1 = u0 + du;
     const std::int64_t v1 = v0 + dv;
-    if (std::min(u0, u1) >= 0 && std::max(u0, u1) < uSize && std::min(v0, v1) + lo >= 0 &&
-        std::max(v0, v1) + hi < vSize) {
+    if (std::min(u0, u1) >= uLo && std::max(u0, u1) <= uHi && std::min(v0, v1) + lo >= vLo &&
+        std::max(v0, v1) + hi <= vHi) {
         DrawSteps<Bpp>(bitmap, xMajor, u0, v0, su, sv, 2 * n, 2 * adv, 0, n - 1, 0, n, lo, hi,
-                       vSize, width, ink);
+                       vLo, vHi, width, ink);
         return;
     }
-    // Steps i in [first, last] whose major coordinate lies inside the bitmap.
+    // Steps i in [first, last] whose major coordinate lies inside.
     std::int64_t first = 0;
     std::int64_t last = n - 1;
     if (su > 0) {
-        first = std::max(first, -u0);
-        last = std::min(last, uSize - 1 - u0);
+        first = std::max(first, uLo - u0);
+        last = std::min(last, uHi - u0);
     } else {
-        first = std::max(first, u0 - (uSize - 1));
-        last = std::min(last, u0);
+        first = std::max(first, u0 - uHi);
+        last = std::min(last, u0 - uLo);
     }
-    // Minor offsets q (v = v0 + sv q) whose span touches the bitmap.
-    const std::int64_t vMin = -hi;
-    const std::int64_t vMax = vSize - 1 - lo;
+    // Minor offsets q (v = v0 + sv q) whose span touches the inside.
+    const std::int64_t vMin = vLo - hi;
+    const std::int64_t vMax = vHi - lo;
     const std::int64_t qLo = sv > 0 ? vMin - v0 : v0 - vMax;
     const std::int64_t qHi = sv > 0 ? vMax - v0 : v0 - vMin;
     if (adv == 0) {
@@ -230,7 +236,7 @@ void DrawLineT(TBitmap& bitmap, std::int64_t x0, std::int64_t y0, std::int64_t x
 
     const std::int64_t num = 2 * first * adv + n; // q = num / (2n), as quotient + remainder
     DrawSteps<Bpp>(bitmap, xMajor, u0, v0, su, sv, 2 * n, 2 * adv, first, last, num / (2 * n),
-                   num % (2 * n), lo, hi, vSize, width, ink);
+                   num % (2 * n), lo, hi, vLo, vHi, width, ink);
 }
 
 void FillSpan(TBitmap& bitmap, int y, int x0, int x1, const Ink& ink) {
@@ -246,20 +252,21 @@ void FillSpan(TBitmap& bitmap, int y, int x0, int x1, const Ink& ink) {
     }
 }
 
-void DrawLine(TBitmap& bitmap, TPoint from, TPoint to, int width, const Ink& ink) {
+void DrawLine(TBitmap& bitmap, TPoint from, TPoint to, int width, const Ink& ink,
+              const RowBand& band) {
     width = std::clamp(width, 1, TBitmap::kMaxDimension);
     switch (BytesPerPixel(bitmap.PixelFormat())) {
     case 1:
-        DrawLineT<1>(bitmap, from.X, from.Y, to.X, to.Y, width, ink);
+        DrawLineT<1>(bitmap, from.X, from.Y, to.X, to.Y, width, ink, band);
         break;
     case 2:
-        DrawLineT<2>(bitmap, from.X, from.Y, to.X, to.Y, width, ink);
+        DrawLineT<2>(bitmap, from.X, from.Y, to.X, to.Y, width, ink, band);
         break;
     case 3:
-        DrawLineT<3>(bitmap, from.X, from.Y, to.X, to.Y, width, ink);
+        DrawLineT<3>(bitmap, from.X, from.Y, to.X, to.Y, width, ink, band);
         break;
     default:
-        DrawLineT<4>(bitmap, from.X, from.Y, to.X, to.Y, width, ink);
+        DrawLineT<4>(bitmap, from.X, from.Y, to.X, to.Y, width, ink, band);
         break;
     }
     // A wide line starts with a pen-sized square, so that consecutive lines of a polyline
@@ -269,10 +276,16 @@ void DrawLine(TBitmap& bitmap, TPoint from, TPoint to, int width, const Ink& ink
     if (width > 1 && !(from == to) && near) {
         const int lo = -(width - 1) / 2;
         const int hi = width / 2;
-        for (int y = from.Y + lo; y <= from.Y + hi; ++y) {
+        const int top = std::max<int>(from.Y + lo, static_cast<int>(band.top));
+        const int bottom = std::min<int>(from.Y + hi, static_cast<int>(band.bottom) - 1);
+        for (int y = top; y <= bottom; ++y) {
             FillSpan(bitmap, y, from.X + lo, from.X + hi, ink);
         }
     }
+}
+
+RowBand WholeBitmap(const TBitmap& bitmap) {
+    return {0, bitmap.Height()};
 }
 
 // Columns [first, last] of row `y` whose centres lie inside the ellipse of centre (cx, cy)
@@ -369,7 +382,8 @@ void TCanvas::MoveTo(int x, int y) {
 }
 
 void TCanvas::LineTo(int x, int y) {
-    DrawLine(bitmap_, penPos_, TPoint{x, y}, Pen.Width, InkFor(bitmap_, Pen.Color));
+    DrawLine(bitmap_, penPos_, TPoint{x, y}, Pen.Width, InkFor(bitmap_, Pen.Color),
+             WholeBitmap(bitmap_));
     penPos_ = TPoint{x, y};
     bitmap_.SetModified(true);
 }
@@ -379,9 +393,36 @@ void TCanvas::Polyline(std::span<const TPoint> points) {
         return;
     }
     const Ink ink = InkFor(bitmap_, Pen.Color);
+    const RowBand band = WholeBitmap(bitmap_);
     for (std::size_t i = 1; i < points.size(); ++i) {
-        DrawLine(bitmap_, points[i - 1], points[i], Pen.Width, ink);
+        DrawLine(bitmap_, points[i - 1], points[i], Pen.Width, ink, band);
     }
+    bitmap_.SetModified(true);
+}
+
+void TCanvas::Polylines(std::span<const TPoint> points,
+                        std::span<const std::pair<std::size_t, std::size_t>> lines) {
+    const Ink ink = InkFor(bitmap_, Pen.Color);
+    const int width = Pen.Width;
+    // Each core takes a band of rows and draws what of every line falls in it; a line
+    // whose ends and pen lie wholly above or below the band is passed over.
+    const int height = bitmap_.Height();
+    ForEachPart(height, ThreadsFor(static_cast<long long>(points.size()), 8192),
+                [&](long long top, long long bottom) {
+                    const RowBand band{top, bottom};
+                    const int reach = std::clamp(width, 1, TBitmap::kMaxDimension);
+                    for (const auto& [first, count] : lines) {
+                        for (std::size_t i = first + 1; i < first + count; ++i) {
+                            const TPoint& a = points[i - 1];
+                            const TPoint& b = points[i];
+                            if (static_cast<long long>(std::max(a.Y, b.Y)) + reach < top ||
+                                static_cast<long long>(std::min(a.Y, b.Y)) - reach >= bottom) {
+                                continue;
+                            }
+                            DrawLine(bitmap_, a, b, width, ink, band);
+                        }
+                    }
+                });
     bitmap_.SetModified(true);
 }
 

@@ -5,8 +5,10 @@
 
 #include "imaging/Bitmap.h"
 
+#include <cstddef>
 #include <span>
 #include <string>
+#include <utility>
 
 namespace vantorel {
 
@@ -75,6 +77,10 @@ public:
     /// Joins consecutive points with LineTo's lines (the very last pixel is not drawn);
     /// the current position is left alone. Fewer than 2 points draw nothing.
     void Polyline(std::span<const TPoint> points);
+    /// Polyline of each line (first index, point count) of `points`, on every core: the
+    /// same pixels, as long as the lines' order does not matter (one pen for all).
+    void Polylines(std::span<const TPoint> points,
+                   std::span<const std::pair<std::size_t, std::size_t>> lines);
     /// The ellipse inscribed in the box whose corners are (x1, y1) and (x2, y2), right
     /// and bottom edge exclusive: filled with the brush unless it is clear, outlined with
     /// the pen inside the box (pen width pixels thick at the ends of the axes).

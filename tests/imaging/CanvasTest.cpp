@@ -118,6 +118,31 @@ TEST(Canvas, ClippedLinesKeepTheirPixels) {
             }
         }
     }
+    // Many lines at once, drawn by bands of rows on every core, give each line's pixels:
+    // lines across the bands' edges, off the bitmap and at the ends of int included.
+    std::vector<TPoint> points;
+    std::vector<std::pair<size_t, size_t>> lines;
+    std::uniform_int_distribution<int> along(-20, 420), step(-9, 9);
+    while (points.size() < 40000) {
+        lines.emplace_back(points.size(), 2 + points.size() % 7);
+        TPoint p{along(random) / 2, along(random)};
+        for (size_t i = 0; i < lines.back().second; ++i) {
+            points.push_back(p);
+            p = {p.X + step(random), p.Y + step(random) * (i % 3 == 0 ? 9 : 1)};
+        }
+    }
+    points.insert(points.end(), {{5, std::numeric_limits<int>::min()}, {9, 150},
+                                 {12, std::numeric_limits<int>::max()}});
+    lines.emplace_back(points.size() - 3, 3);
+    TBitmap together = WhiteBitmap(200, 400);
+    TBitmap alone = WhiteBitmap(200, 400);
+    together.Canvas().Pen.Width = alone.Canvas().Pen.Width = 3;
+    together.Canvas().Polylines(points, lines);
+    for (const auto& [first, count] : lines) {
+        alone.Canvas().Polyline(std::span(points).subspan(first, count));
+    }
+    EXPECT_EQ(PixelsOf(together, clBlack), PixelsOf(alone, clBlack));
+
     // Far-away ends (as projections of points behind the map give) are clipped safely.
     TBitmap b = WhiteBitmap(16, 16);
     b.Canvas().MoveTo(-2000000000, 7);
