@@ -404,25 +404,30 @@ void TCanvas::Polylines(std::span<const TPoint> points,
                         std::span<const std::pair<std::size_t, std::size_t>> lines) {
     const Ink ink = InkFor(bitmap_, Pen.Color);
     const int width = Pen.Width;
-    // Each core takes a band of rows and draws what of every line falls in it; a line
-    // whose ends and pen lie wholly above or below the band is passed over.
-    const int height = bitmap_.Height();
-    ForEachPart(height, ThreadsFor(static_cast<long long>(points.size()), 8192),
-                [&](long long top, long long bottom) {
-                    const RowBand band{top, bottom};
-                    const int reach = std::clamp(width, 1, TBitmap::kMaxDimension);
-                    for (const auto& [first, count] : lines) {
-                        for (std::size_t i = first + 1; i < first + count; ++i) {
-                            const TPoint& a = points[i - 1];
-                            const TPoint& b = points[i];
-                            if (static_cast<long long>(std::max(a.Y, b.Y)) + reach < top ||
-                                static_cast<long long>(std::min(a.Y, b.Y)) - reach >= bottom) {
-                                continue;
-                            }
-                            DrawLine(bitmap_, a, b, width, ink, band);
-                        }
+    const long long reach = std::clamp(width, 1, TBitmap::kMaxDimension);
+    const long long height = bitmap_.Height();
+    // The rows in bands of kBand, dealt out to the cores in turn (boundaries crowd some
+    // parts of a picture); each core draws what of every line falls in its bands.
+    constexpr long long kBand = 64;
+    const int threads = ThreadsFor(static_cast<long long>(points.size()), 8192);
+    ForEachPart(threads, threads, [&](long long part, long long) {
+        for (const auto& [first, count] : lines) {
+            for (std::size_t i = first + 1; i < first + count; ++i) {
+                const TPoint& a = points[i - 1];
+                const TPoint& b = points[i];
+                const long long top = std::max(std::min<long long>(a.Y, b.Y) - reach, 0LL);
+                const long long bottom =
+                    std::min(std::max<long long>(a.Y, b.Y) + reach, height - 1);
+                for (long long band = top / kBand; band <= bottom / kBand && top <= bottom;
+                     ++band) {
+                    if (band % threads == part) {
+                        DrawLine(bitmap_, a, b, width, ink,
+                                 RowBand{band * kBand, std::min((band + 1) * kBand, height)});
                     }
-                });
+                }
+            }
+        }
+    });
     bitmap_.SetModified(true);
 }
 
