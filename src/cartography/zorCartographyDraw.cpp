@@ -341,28 +341,60 @@ void TCartogList::TraceSegments(std::span<const size_t> indices, int jumpLimit) 
             n += static_cast<long long>(to - from);
         }
     });
-    std::vector<TPoint> run;
-    for (size_t k = 0; k < todo.size(); ++k) {
-        SegmentInfo& info = FSegments[todo[k]];
-        info.traceEpoch = FTraceEpoch;
-        info.firstRun = static_cast<std::uint32_t>(FRuns.size());
-        info.far = false;
-        const std::span<const ProjectedPoint> projected(FScratch.data() + at[k],
-                                                        FItems[todo[k]]->Points.size());
-        TraceRuns(projected, TPoint{0, 0}, jumpLimit, ClosePolylines, false, run,
-                  [this, &info](std::span<const TPoint> r) {
-                      if (r.size() >= 2) { // fewer points draw nothing
-                          FRuns.push_back({static_cast<std::uint32_t>(FRunPoints.size()),
-                                           static_cast<std::uint32_t>(r.size())});
-                          FRunPoints.insert(FRunPoints.end(), r.begin(), r.end());
-                          for (const TPoint& p : r) {
-                              info.far = info.far || std::abs(p.X) >= kFarCoordinate ||
-                                         std::abs(p.Y) >= kFarCoordinate;
+    // The runs of each segment, the segments split by their points over the cores, each
+    // part's runs kept apart and then appended in segment order.
+    struct Traced {
+        std::vector<Run> runs; // first: in points
+        std::vector<TPoint> points;
+    };
+    const int parts = ThreadsFor(total, 32768);
+    std::vector<Traced> traced(static_cast<size_t>(parts));
+    std::vector<size_t> partStart(static_cast<size_t>(parts) + 1, todo.size());
+    for (int p = 0; p < parts; ++p) {
+        partStart[static_cast<size_t>(p)] = static_cast<size_t>(
+            std::lower_bound(at.begin(), at.end(), points * static_cast<size_t>(p) / parts) -
+            at.begin());
+    }
+    ForEachPart(parts, parts, [&](long long part, long long) {
+        Traced& out = traced[static_cast<size_t>(part)];
+        std::vector<TPoint> run;
+        for (size_t k = partStart[static_cast<size_t>(part)];
+             k < partStart[static_cast<size_t>(part) + 1]; ++k) {
+            SegmentInfo& info = FSegments[todo[k]];
+            info.traceEpoch = FTraceEpoch;
+            info.firstRun = static_cast<std::uint32_t>(out.runs.size());
+            info.far = false;
+            const std::span<const ProjectedPoint> projected(FScratch.data() + at[k],
+                                                            FItems[todo[k]]->Points.size());
+            TraceRuns(projected, TPoint{0, 0}, jumpLimit, ClosePolylines, false, run,
+                      [&out, &info](std::span<const TPoint> r) {
+                          if (r.size() >= 2) { // fewer points draw nothing
+                              out.runs.push_back({static_cast<std::uint32_t>(out.points.size()),
+                                                  static_cast<std::uint32_t>(r.size())});
+                              out.points.insert(out.points.end(), r.begin(), r.end());
+                              for (const TPoint& q : r) {
+                                  info.far = info.far || std::abs(q.X) >= kFarCoordinate ||
+                                             std::abs(q.Y) >= kFarCoordinate;
+                              }
                           }
-                      }
-                  });
-        info.endRun = static_cast<std::uint32_t>(FRuns.size());
-        info.generation = FGeneration;
+                      });
+            info.endRun = static_cast<std::uint32_t>(out.runs.size());
+            info.generation = FGeneration;
+        }
+    });
+    for (int p = 0; p < parts; ++p) {
+        const Traced& part = traced[static_cast<size_t>(p)];
+        const auto runBase = static_cast<std::uint32_t>(FRuns.size());
+        const auto pointBase = static_cast<std::uint32_t>(FRunPoints.size());
+        for (size_t k = partStart[static_cast<size_t>(p)]; k < partStart[static_cast<size_t>(p) + 1];
+             ++k) {
+            FSegments[todo[k]].firstRun += runBase;
+            FSegments[todo[k]].endRun += runBase;
+        }
+        for (const Run& r : part.runs) {
+            FRuns.push_back({r.first + pointBase, r.count});
+        }
+        FRunPoints.insert(FRunPoints.end(), part.points.begin(), part.points.end());
     }
 }
 
