@@ -134,11 +134,11 @@ TDoublePair SquareRoot(TDoublePair v) {
 #endif
 }
 
-/// Geodetic latitudes and longitudes in [0, 2 pi) (radians) of the ground points seen at
-/// two scan angles, given by their cosines and sines (positive left of the flight). The
-/// two side by side take about the time of one.
-void GroundPointsAt(const TScanFrame& f, TDoublePair cosA, TDoublePair sinA,
-                    TDoublePair& latitude, TDoublePair& longitude) {
+/// Inertial x, y, z (km; the earth's turn is taken off later) of the ground points seen
+/// at two scan angles, given by their cosines and sines (positive left of the flight).
+/// The two side by side take about the time of one.
+void GroundIntersections(const TScanFrame& f, TDoublePair cosA, TDoublePair sinA, TDoublePair& x,
+                         TDoublePair& y, TDoublePair& z) {
     const TVector& p = f.Position;
     // UnitVector(AddVectors(ScaleVector(cosA, Down), ScaleVector(sinA, Across))) written
     // out, in the same order of operations, without the lengths nothing here reads.
@@ -158,9 +158,14 @@ void GroundPointsAt(const TScanFrame& f, TDoublePair cosA, TDoublePair sinA,
     const TDoublePair clamped = {discriminant[0] < 0.0 ? 0.0 : discriminant[0],
                                  discriminant[1] < 0.0 ? 0.0 : discriminant[1]};
     const TDoublePair d = (b - SquareRoot(clamped)) / q;
-    const TDoublePair x = p.X + d * lookX;
-    const TDoublePair y = p.Y + d * lookY;
-    const TDoublePair z = p.Z + d * lookZ;
+    x = p.X + d * lookX;
+    y = p.Y + d * lookY;
+    z = p.Z + d * lookZ;
+}
+
+/// The geodetic latitudes and longitudes of two points on the ellipsoid.
+void GeodeticOfGroundPoints(const TScanFrame& f, const TDoublePair& x, const TDoublePair& y,
+                            const TDoublePair& z, TDoublePair& latitude, TDoublePair& longitude) {
     // On the ellipsoid the geodetic latitude has a closed form: tan(lat) = (1 + k) z / rho.
     // rho is 0 only at a pole, where the quotient's infinity gives +-90 degrees.
     latitude = ArcTangent((1.0 + kEllipsoidK) * z / SquareRoot(x * x + y * y));
@@ -170,6 +175,15 @@ void GroundPointsAt(const TScanFrame& f, TDoublePair cosA, TDoublePair sinA,
         longitude[i] = PositiveModulo(
             QuadrantAngle(y[i], x[i], [&](double) { return turn[i]; }) - f.Sidereal, kTwoPi);
     }
+}
+
+/// Geodetic latitudes and longitudes in [0, 2 pi) (radians) of the ground points seen at
+/// two scan angles: GroundIntersections, then GeodeticOfGroundPoints.
+void GroundPointsAt(const TScanFrame& f, TDoublePair cosA, TDoublePair sinA,
+                    TDoublePair& latitude, TDoublePair& longitude) {
+    TDoublePair x, y, z;
+    GroundIntersections(f, cosA, sinA, x, y, z);
+    GeodeticOfGroundPoints(f, x, y, z, latitude, longitude);
 }
 
 } // namespace
@@ -238,12 +252,20 @@ bool TOrbit::LocateScanLine(TDateTime time, const TScanAngles& angles, TScanLine
     const TScanFrame frame = MakeScanFrame(*Elements, jd, YawSteering, FrameYaw(), FramePitch());
     const TGeodetic sub = GeodeticPosition(jd, frame.Position);
 
+    // A stage at a time over all the columns, two side by side: each column's steps wait
+    // on one another, but the columns do not, so the processor overlaps them.
     constexpr size_t kColumns = kGridColumns;
+    constexpr size_t kPairs = (kColumns + 1) / 2;
+    std::array<TDoublePair, kPairs> x, y, z;
     for (size_t m = 0; m < kColumns; m += 2) {
         const size_t n = std::min(m + 1, kColumns - 1); // the last column twice
+        GroundIntersections(frame, TDoublePair{angles.Cos[m], angles.Cos[n]},
+                            TDoublePair{angles.Sin[m], angles.Sin[n]}, x[m / 2], y[m / 2],
+                            z[m / 2]);
+    }
+    for (size_t m = 0; m < kColumns; m += 2) {
         TDoublePair latitude, longitude;
-        GroundPointsAt(frame, TDoublePair{angles.Cos[m], angles.Cos[n]},
-                       TDoublePair{angles.Sin[m], angles.Sin[n]}, latitude, longitude);
+        GeodeticOfGroundPoints(frame, x[m / 2], y[m / 2], z[m / 2], latitude, longitude);
         for (size_t k = 0; k < 2 && m + k < kColumns; ++k) {
             const float lon = static_cast<float>(longitude[k] * kRadiansToDegrees);
             out.Points[m + k] = {static_cast<float>(WrapDegrees180(lon)),

@@ -15,26 +15,6 @@ double QuadrantAngle(double sinePart, double cosinePart) {
     return QuadrantAngle(sinePart, cosinePart, [](double t) { return std::atan(t); });
 }
 
-double PositiveModulo(double value, double modulus) {
-    // fmod is value - modulus trunc(value / modulus) without rounding, so large values
-    // keep a result in range. Below twice the modulus that is the value itself or one
-    // modulus off, which the subtraction gives exactly too, without the call (this runs
-    // for every ground point).
-    const double size = std::fabs(value);
-    double result = size < modulus         ? value
-                    : size < 2.0 * modulus ? value - std::copysign(modulus, value)
-                                           : std::fmod(value, modulus);
-    if (result < 0.0) {
-        result += modulus;
-        // A tiny negative remainder rounds up to the modulus itself; its nearest value in
-        // range is 0.
-        if (result >= modulus) {
-            result = 0.0;
-        }
-    }
-    return result;
-}
-
 double VectorLength(TVector& v) {
     v.Length = std::sqrt(v.X * v.X + v.Y * v.Y + v.Z * v.Z);
     return v.Length;

@@ -5,6 +5,7 @@
 
 #include "common/Errors.h"
 
+#include <cmath>
 #include <string>
 
 namespace vantorel {
@@ -42,7 +43,26 @@ double QuadrantAngle(double sinePart, double cosinePart, ArcTangentOf arcTangent
 
 /// value - modulus trunc(value / modulus) (evaluated exactly), plus the modulus when that
 /// is negative: the result lies in [0, modulus) for modulus > 0 and finite values.
-double PositiveModulo(double value, double modulus);
+/// Inline: it runs for every ground point.
+inline double PositiveModulo(double value, double modulus) {
+    // fmod is value - modulus trunc(value / modulus) without rounding, so large values
+    // keep a result in range. Below twice the modulus that is the value itself or one
+    // modulus off, which the subtraction gives exactly too, without the call (this runs
+    // for every ground point).
+    const double size = std::fabs(value);
+    double result = size < modulus         ? value
+                    : size < 2.0 * modulus ? value - std::copysign(modulus, value)
+                                           : std::fmod(value, modulus);
+    if (result < 0.0) {
+        result += modulus;
+        // A tiny negative remainder rounds up to the modulus itself; its nearest value in
+        // range is 0.
+        if (result >= modulus) {
+            result = 0.0;
+        }
+    }
+    return result;
+}
 
 /// Refreshes v.Length from x, y, z and returns it.
 double VectorLength(TVector& v);
