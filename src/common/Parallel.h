@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -18,6 +19,12 @@ inline int ThreadsFor(long long count, long long minimumPerThread) {
         std::clamp(count / std::max(minimumPerThread, 1LL), 1LL, std::min(cores, 8LL)));
 }
 
+/// Runs part(0) .. part(parts - 1), this thread among those that take them, and returns
+/// when every part is done. The other threads are kept between calls (starting a thread
+/// costs tens of microseconds, a redraw a few milliseconds). A part may itself call
+/// RunParts: the waiting thread takes parts as they come, so nothing waits on itself.
+void RunParts(int parts, const std::function<void(int)>& part);
+
 /// Calls work(first, end) on consecutive parts of [0, count), in `threads` threads (this
 /// one among them), and returns when every part is done. An exception of a part is
 /// rethrown here (the first part's first) after all parts ended.
@@ -28,21 +35,13 @@ template <class Work> void ForEachPart(long long count, int threads, Work&& work
         return;
     }
     std::vector<std::exception_ptr> failures(static_cast<size_t>(threads));
-    const auto run = [&](int part) {
+    RunParts(threads, [&](int part) {
         try {
             work(count * part / threads, count * (part + 1) / threads);
         } catch (...) {
             failures[static_cast<size_t>(part)] = std::current_exception();
         }
-    };
-    std::vector<std::thread> others;
-    for (int part = 1; part < threads; ++part) {
-        others.emplace_back(run, part);
-    }
-    run(0);
-    for (std::thread& t : others) {
-        t.join();
-    }
+    });
     for (const std::exception_ptr& failure : failures) {
         if (failure) {
             std::rethrow_exception(failure);

@@ -1,0 +1,112 @@
+#include "common/Parallel.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+
+namespace vantorel {
+
+namespace {
+
+// One RunParts call: its parts are taken one at a time by whichever thread comes first.
+struct TPartsCall {
+    const std::function<void(int)>* part = nullptr;
+    int parts = 0;
+    int taken = 0; // under the pool's lock
+    int done = 0;  // likewise
+    std::condition_variable finished;
+};
+
+class TWorkPool {
+public:
+    TWorkPool() {
+        const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+        for (unsigned i = 1; i < std::min(cores, 8u); ++i) {
+            workers_.emplace_back([this] { Work(); });
+        }
+    }
+
+    ~TWorkPool() {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            stopping_ = true;
+        }
+        wake_.notify_all();
+        for (std::thread& t : workers_) {
+            t.join();
+        }
+    }
+
+    void Run(int parts, const std::function<void(int)>& part) {
+        TPartsCall call;
+        call.part = &part;
+        call.parts = parts;
+        std::unique_lock<std::mutex> lock(mutex_);
+        queue_.push_back(&call);
+        wake_.notify_all();
+        // This thread takes parts of its own call (and, while it waits, of any other).
+        while (call.done < call.parts) {
+            if (call.taken < call.parts) {
+                RunOne(call, lock);
+            } else if (TPartsCall* other = Front()) {
+                RunOne(*other, lock);
+            } else {
+                call.finished.wait(lock);
+            }
+        }
+    }
+
+private:
+    // The oldest call with parts not yet taken (a call leaves the queue when its last
+    // part is taken, before its caller may return).
+    TPartsCall* Front() { return queue_.empty() ? nullptr : queue_.front(); }
+
+    void RunOne(TPartsCall& call, std::unique_lock<std::mutex>& lock) {
+        const int index = call.taken++;
+        if (call.taken == call.parts) {
+            queue_.erase(std::find(queue_.begin(), queue_.end(), &call));
+        }
+        lock.unlock();
+        (*call.part)(index); // parts catch their own exceptions (ForEachPart)
+        lock.lock();
+        if (++call.done == call.parts) {
+            call.finished.notify_all();
+        }
+    }
+
+    void Work() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            if (TPartsCall* call = Front()) {
+                RunOne(*call, lock);
+            } else if (stopping_) {
+                return;
+            } else {
+                wake_.wait(lock);
+            }
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<TPartsCall*> queue_;
+    bool stopping_ = false;
+    std::vector<std::thread> workers_;
+};
+
+} // namespace
+
+void RunParts(int parts, const std::function<void(int)>& part) {
+    if (parts <= 1) {
+        if (parts == 1) {
+            part(0);
+        }
+        return;
+    }
+    static TWorkPool pool;
+    pool.Run(parts, part);
+}
+
+} // namespace vantorel
