@@ -11,6 +11,7 @@
 
 #include "cartography/zorCartography.h"
 #include "common/Angles.h"
+#include "common/Parallel.h"
 #include "mapping/zorMapping.h"
 
 #include <algorithm>
@@ -194,7 +195,12 @@ void TPictureFootprint::Project(const TMapping& mapping) {
         }
     }
     std::vector<Node> nodes(corners.size());
-    mapping.LatLonToImage(corners, nodes.data());
+    const auto count = static_cast<long long>(corners.size());
+    ForEachPart(count, ThreadsFor(count, 4096), [&](long long first, long long end) {
+        mapping.LatLonToImage(std::span(corners).subspan(static_cast<size_t>(first),
+                                                         static_cast<size_t>(end - first)),
+                              nodes.data() + first);
+    });
     auto node = [&](int r, int c) -> const Node& {
         return nodes[static_cast<size_t>(r) * kColumns + static_cast<size_t>(c % kColumns)];
     };

@@ -303,7 +303,7 @@ private:
         const auto isEdge = [&](int c) { return c < layout.Before || c > lastSample; };
         TScanLineEdges edges = TScanLineEdges::ForFit(options_, rows_[static_cast<size_t>(mid_)]);
         // One line's edge columns; false where they could not all be carried on.
-        const auto work = [&](int l) {
+        const auto work = [&](TScanLineEdges& edges, int l) {
             if (!LineHasLocation(l)) {
                 return false;
             }
@@ -329,11 +329,27 @@ private:
             }
             return all;
         };
-        int last = -1;           // the line last worked out in full
-        bool lastWorked = false; // and whether all its edge columns were carried on
+        // The lines worked out in full, on every core (each with its own edges), then the
+        // lines between them.
+        std::vector<int> full;
         for (int l = 0;; l = std::min(l + kEdgeLineStep, lines_ - 1)) {
-            const bool worked = work(l);
-            if (worked && lastWorked) {
+            full.push_back(l);
+            if (l == lines_ - 1) {
+                break;
+            }
+        }
+        std::vector<char> worked(full.size());
+        const auto count = static_cast<long long>(full.size());
+        ForEachPart(count, ThreadsFor(count, 16), [&](long long first, long long end) {
+            TScanLineEdges mine = edges;
+            for (long long k = first; k < end; ++k) {
+                worked[static_cast<size_t>(k)] = work(mine, full[static_cast<size_t>(k)]);
+            }
+        });
+        for (size_t k = 1; k < full.size(); ++k) {
+            const int last = full[k - 1];
+            const int l = full[k];
+            if (worked[k] && worked[k - 1]) {
                 const ResidualRow& a = grid[static_cast<size_t>(last)];
                 const ResidualRow& b = grid[static_cast<size_t>(l)];
                 for (int m = last + 1; m < l; ++m) {
@@ -349,13 +365,8 @@ private:
                 }
             } else {
                 for (int m = last + 1; m < l; ++m) { // nothing to draw between: line by line
-                    work(m);
+                    work(edges, m);
                 }
-            }
-            last = l;
-            lastWorked = worked;
-            if (l == lines_ - 1) {
-                break;
             }
         }
     }
