@@ -426,17 +426,25 @@ void TWarpedMapping::LatLonToImageF(std::span<const TLonLat> from, float* x, flo
         std::fill(ok, ok + from.size(), false);
         return;
     }
-    // The projection two at a time, then the residuals of all: each point's steps wait on
-    // one another, but the points do not, so the processor overlaps many of them.
+    // A stage at a time: the projection two at a time, the scan table, then the residuals.
+    // Each point's steps wait on one another, but the points do not, so the processor
+    // overlaps many of them.
     const TLonLat* p = from.data();
     const size_t n = from.size();
-    for (size_t i = 0; i < n; i += 2) {
-        const size_t j = std::min(i + 1, n - 1); // the last one twice
-        DoublePair nx, ny;
-        NormalisedOf<DoublePair>(nx, ny, DoublePair{p[i].lon, p[j].lon},
-                                 DoublePair{p[i].lat, p[j].lat});
-        ok[j] = ScanPosition(x[j], y[j], nx[1], ny[1], useScanTable);
-        ok[i] = ScanPosition(x[i], y[i], nx[0], ny[0], useScanTable);
+    constexpr size_t kBlock = 64;
+    DoublePair nx[kBlock / 2], ny[kBlock / 2];
+    for (size_t start = 0; start < n; start += kBlock) {
+        const size_t m = std::min(kBlock, n - start);
+        for (size_t i = 0; i < m; i += 2) {
+            const size_t j = std::min(i + 1, m - 1); // the last one twice
+            NormalisedOf<DoublePair>(nx[i / 2], ny[i / 2],
+                                     DoublePair{p[start + i].lon, p[start + j].lon},
+                                     DoublePair{p[start + i].lat, p[start + j].lat});
+        }
+        for (size_t i = 0; i < m; ++i) {
+            ok[start + i] = ScanPosition(x[start + i], y[start + i], nx[i / 2][i % 2],
+                                         ny[i / 2][i % 2], useScanTable);
+        }
     }
     ApplyResiduals(std::span(x, n), std::span(y, n));
     for (size_t i = 0; i < n; ++i) {
