@@ -1,9 +1,11 @@
 #include "app/PictureComposer.h"
 
+#include "common/Parallel.h"
 #include "imaging/Canvas.h"
 #include "pass/PassPipeline.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace vantorel {
 
@@ -12,22 +14,83 @@ void TPictureComposer::Load(const std::string& boundaryFiles, const std::string&
     cartography_.LoadBoundaryFiles(boundaryFiles);
 }
 
+namespace {
+
+// Pixel (x, y) of `from` into (width - 1 - x, height - 1 - y) of `to`, for the rows and
+// columns the spans give (clipped to the bitmap); both of one size and 24-bit.
+void TurnSpans(const TBitmap& from, TBitmap& to, std::span<const TRowSpan> spans) {
+    const int width = from.Width();
+    const int height = from.Height();
+    for (const TRowSpan& span : spans) {
+        const int first = std::max(span.First, 0);
+        const int last = std::min(span.Last, width - 1);
+        if (span.Y < 0 || span.Y >= height || first > last) {
+            continue;
+        }
+        const std::uint8_t* src = from.ScanLine(span.Y);
+        std::uint8_t* dst = to.ScanLine(height - 1 - span.Y);
+        for (int x = first; x <= last; ++x) {
+            std::memcpy(dst + 3 * static_cast<std::ptrdiff_t>(width - 1 - x),
+                        src + 3 * static_cast<std::ptrdiff_t>(x), 3);
+        }
+    }
+    to.SetModified(true);
+}
+
+// `to` made the 24-bit `from` turned half a turn.
+void TurnWhole(const TBitmap& from, TBitmap& to) {
+    const int width = from.Width();
+    const int height = from.Height();
+    to.SetSizeForOverwrite(width, height);
+    ForEachPart(height, ThreadsFor(height, 256), [&](long long first, long long end) {
+        for (long long y = first; y < end; ++y) {
+            const std::uint8_t* src = from.ScanLine(static_cast<int>(height - 1 - y));
+            std::uint8_t* dst = to.ScanLine(static_cast<int>(y));
+            for (int x = 0; x < width; ++x) {
+                std::memcpy(dst + 3 * static_cast<std::ptrdiff_t>(x),
+                            src + 3 * static_cast<std::ptrdiff_t>(width - 1 - x), 3);
+            }
+        }
+    });
+    to.SetModified(true);
+}
+
+} // namespace
+
 void TPictureComposer::Compose(const TPassResult& pass, TColor lineColour, int lineThickness,
                                int lineOffset, int pixelOffset, TExtBitmap& picture) {
     const TExtBitmap& channel = pass.Channel;
+    // A north-bound pass is drawn upright in a picture of its own and shown turned, so
+    // that a redraw puts back and draws only what changed there, then turns just those
+    // pixels into the shown picture. The grid's labels are drawn on the turned picture:
+    // with the grid shown it is composed whole and turned.
+    const bool turnByParts = pass.Northbound && !Graticule.Shown &&
+                             picture.PixelFormat() == TPixelFormat::pf24bit;
+    if (turnByParts) {
+        working_.SetPixelFormat(TPixelFormat::pf24bit);
+    } else if (working_.Height() != 0) {
+        working_ = TExtBitmap(); // its 23 MB are not needed now
+    }
+    TExtBitmap& drawnOn = turnByParts ? working_ : picture;
     // The overlay of the last composition is taken off where it lies, which only a picture
-    // left as that composition made it allows (a turned one is not).
+    // left as that composition made it allows (one turned whole is not).
     const bool restore =
-        restorable_ && !pass.Northbound && drawnMapping_ == pass.Mapping.ProjectionVersion() &&
+        restorable_ && (!pass.Northbound || turnByParts) && drawnTurnByParts_ == turnByParts &&
+        drawnMapping_ == pass.Mapping.ProjectionVersion() &&
         drawnChannel_ == channel.Bits().data() && drawnPicture_ == &picture &&
-        picture.Width() == channel.Width() && picture.Height() == channel.Height() &&
-        picture.PixelFormat() == TPixelFormat::pf24bit && drawnPixels_ == picture.Bits().data();
+        drawnPixels_ == picture.Bits().data() && picture.Width() == channel.Width() &&
+        picture.Height() == channel.Height() && picture.PixelFormat() == TPixelFormat::pf24bit &&
+        drawnOn.Width() == channel.Width() && drawnOn.Height() == channel.Height();
     restorable_ = false;
-    TCanvas& canvas = picture.Canvas();
+    TCanvas& canvas = drawnOn.Canvas();
+    std::vector<TRowSpan> taken; // what was put back, to be turned over too
     if (restore) {
         canvas.DrawSpans(channel, drawn_.Spans);
+        if (turnByParts) {
+            taken = std::move(drawn_.Spans);
+        }
     } else {
-        picture.SetSizeForOverwrite(channel.Width(), channel.Height());
+        drawnOn.SetSizeForOverwrite(channel.Width(), channel.Height());
         canvas.Draw(0, 0, channel);
     }
     drawn_.Spans.clear();
@@ -37,29 +100,35 @@ void TPictureComposer::Compose(const TPassResult& pass, TColor lineColour, int l
                                        : Graticule.LabelArea;
     std::vector<TGraticuleLabel> labels;
     if (Graticule.Shown) {
-        DrawGraticule(pass, lineOffset, pixelOffset, labelArea, picture, labels);
+        DrawGraticule(pass, lineOffset, pixelOffset, labelArea, drawnOn, labels);
     }
     const int scale = std::max(1, ViewScale);
     canvas.Pen.Color = lineColour;
     canvas.Pen.Width = (lineThickness + 1) * scale;
     cartography_.Mapping = &pass.Mapping;
     cartography_.Drawn = &drawn_;
-    cartography_.DrawBoundaries(picture, pixelOffset, lineOffset);
+    cartography_.DrawBoundaries(drawnOn, pixelOffset, lineOffset);
     // Labels would read upside down on a turned picture.
     if (!pass.Northbound) {
-        cartography_.DrawPlaceMarks(picture, pixelOffset, lineOffset, stations_.Lines(), clYellow,
-                                    true, TBrushStyle::bsClear, plS, true);
+        cartography_.DrawPlaceMarks(drawnOn, pixelOffset, lineOffset, stations_.Lines(),
+                                    clYellow, true, TBrushStyle::bsClear, plS, true);
     }
     cartography_.Drawn = nullptr;
-    if (pass.Northbound) {
+    if (turnByParts && restore) {
+        TurnSpans(working_, picture, taken);
+        TurnSpans(working_, picture, drawn_.Spans);
+    } else if (turnByParts) {
+        TurnWhole(working_, picture);
+    } else if (pass.Northbound) {
         picture.Rotate();
     }
     // After the turn, so that they read upright.
     DrawGraticuleLabels(picture, labels, Graticule.Colour, scale, pass.Northbound, labelArea,
                         &drawn_);
-    restorable_ = drawn_.Known && !pass.Northbound &&
+    restorable_ = drawn_.Known && (!pass.Northbound || turnByParts) &&
                   channel.PixelFormat() == TPixelFormat::pf8bit &&
-                  picture.PixelFormat() == TPixelFormat::pf24bit;
+                  drawnOn.PixelFormat() == TPixelFormat::pf24bit;
+    drawnTurnByParts_ = turnByParts;
     drawnMapping_ = pass.Mapping.ProjectionVersion();
     drawnChannel_ = channel.Bits().data();
     drawnPicture_ = &picture;

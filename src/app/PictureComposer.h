@@ -61,6 +61,9 @@ private:
     // same pass puts back only those pixels instead of copying the whole picture again.
     TCartogList::TDrawnPixels drawn_;
     bool restorable_ = false;
+    // A north-bound pass drawn upright here, then turned into the shown picture.
+    TExtBitmap working_;
+    bool drawnTurnByParts_ = false;
     std::uint64_t drawnMapping_ = 0;             // the pass's mapping version
     const std::uint8_t* drawnChannel_ = nullptr; // and its pixels
     const TExtBitmap* drawnPicture_ = nullptr;   // the picture drawn on

@@ -370,33 +370,40 @@ TEST_F(Run, ArrowKeysAndWheelMoveTheOverlayOnScreen) {
 }
 
 // Nudges take only the last overlay off again, grid and its labels included, also the grid
-// just hidden: the picture stays the one a composition afresh, at the same place and with
-// the same pen, makes.
+// just hidden, and on a north-bound pass only the changed pixels are turned: the picture
+// stays the one a composition afresh, at the same place and with the same pen, makes.
 TEST_F(Run, NudgedPictureIsTheOneComposedAfresh) {
-    ASSERT_TRUE(run->ProcessFile(kSampleImage));
-    for (const bool grid : {true, false}) {
-        SCOPED_TRACE(grid ? "with the grid" : "without it");
-        run->Graticule = grid;
-        run->ArrowKey(TArrowKey::Right, false);
-        run->ArrowKey(TArrowKey::Down, true);
-        run->LineThickness = 2;
-        run->ArrowKey(TArrowKey::Left, false);
-        run->LineColour = RGBColor(255, 0, 0);
-        run->MouseWheel(120, false);
-        run->ArrowKey(TArrowKey::Up, false);
+    // The sample, and the sample under a time half an orbit later (a north-bound pass).
+    TempDir dir;
+    const std::string northbound = dir / "2020_09_27_08_51_40_64.bmp";
+    std::filesystem::copy_file(kSampleImage, northbound);
+    dir.Write("2020_09_27_08_51_40_64.stat", "11:51:40.000\n\n0.1538925\n");
+    for (const std::string& image : {kSampleImage, northbound}) {
+        ASSERT_TRUE(run->ProcessFile(image));
+        for (const bool grid : {true, false, false}) {
+            SCOPED_TRACE(image + (grid ? " with the grid" : " without it"));
+            run->Graticule = grid;
+            run->ArrowKey(TArrowKey::Right, false);
+            run->ArrowKey(TArrowKey::Down, true);
+            run->LineThickness = 2;
+            run->ArrowKey(TArrowKey::Left, false);
+            run->LineColour = RGBColor(255, 0, 0);
+            run->MouseWheel(120, false);
+            run->ArrowKey(TArrowKey::Up, false);
 
-        TProcessingRun fresh(notifier);
-        fresh.Start(kSampleKeps, "1.2.3.4");
-        ASSERT_TRUE(fresh.ProcessFile(kSampleImage));
-        fresh.SetOffsets(run->LineOffset(), run->PixelOffset());
-        fresh.LineThickness = 2;
-        fresh.LineColour = RGBColor(255, 0, 0);
-        fresh.Graticule = grid;
-        fresh.RedrawOverlay();
-        const auto shown = run->DisplayBitmap().Bits();
-        const auto afresh = fresh.DisplayBitmap().Bits();
-        ASSERT_EQ(shown.size(), afresh.size());
-        EXPECT_EQ(std::memcmp(shown.data(), afresh.data(), shown.size()), 0);
+            TProcessingRun fresh(notifier);
+            fresh.Start(kSampleKeps, "1.2.3.4");
+            ASSERT_TRUE(fresh.ProcessFile(image));
+            fresh.SetOffsets(run->LineOffset(), run->PixelOffset());
+            fresh.LineThickness = 2;
+            fresh.LineColour = RGBColor(255, 0, 0);
+            fresh.Graticule = grid;
+            fresh.RedrawOverlay();
+            const auto shown = run->DisplayBitmap().Bits();
+            const auto afresh = fresh.DisplayBitmap().Bits();
+            ASSERT_EQ(shown.size(), afresh.size());
+            EXPECT_EQ(std::memcmp(shown.data(), afresh.data(), shown.size()), 0);
+        }
     }
 }
 
