@@ -344,7 +344,7 @@ void TWarpedMapping::SetResidualGrid(std::shared_ptr<const ResidualGrid> grid, i
 
 namespace {
 
-using DoublePair = double __attribute__((vector_size(16)));
+using DoublePair = TDoublePair;
 
 // One value's or two side by side: the scale from the distance's cosine, and magnitudes.
 double ScaleOfDistance(double cosC) {
@@ -368,7 +368,12 @@ template <class Mask> DoublePair Choose(const Mask& below, const DoublePair& a, 
 }
 void SinCosOf(double dLon, double lat, double& sinDLon, double& cosDLon, double& sinPhi,
               double& cosPhi) {
-    SinCosDegrees(dLon, lat, sinDLon, cosDLon, sinPhi, cosPhi);
+    DoublePair sine, cosine;
+    SinCosDegrees(DoublePair{dLon, lat}, sine, cosine);
+    sinDLon = sine[0];
+    cosDLon = cosine[0];
+    sinPhi = sine[1];
+    cosPhi = cosine[1];
 }
 void SinCosOf(const DoublePair& dLon, const DoublePair& lat, DoublePair& sinDLon,
               DoublePair& cosDLon, DoublePair& sinPhi, DoublePair& cosPhi) {
@@ -431,10 +436,9 @@ void TWarpedMapping::LatLonToImageF(std::span<const TLonLat> from, float* x, flo
     // overlaps many of them.
     const TLonLat* p = from.data();
     const size_t n = from.size();
-    constexpr size_t kBlock = 64;
-    DoublePair nx[kBlock / 2], ny[kBlock / 2];
-    for (size_t start = 0; start < n; start += kBlock) {
-        const size_t m = std::min(kBlock, n - start);
+    DoublePair nx[kBatchBlock / 2], ny[kBatchBlock / 2];
+    for (size_t start = 0; start < n; start += kBatchBlock) {
+        const size_t m = std::min(kBatchBlock, n - start);
         for (size_t i = 0; i < m; i += 2) {
             const size_t j = std::min(i + 1, m - 1); // the last one twice
             NormalisedOf<DoublePair>(nx[i / 2], ny[i / 2],
@@ -605,11 +609,10 @@ void TWarpedMapping::ApplyResiduals(float& x, float& y) const {
 void TWarpedMapping::ApplyResiduals(std::span<float> x, std::span<float> y) const {
     // ApplyResiduals of each, a step at a time over all of them: the steps of one point
     // wait on one another, those of different points do not.
-    constexpr size_t kMost = 64;
-    ResidualPair r[kMost];
-    bool applies[kMost];
-    for (size_t start = 0; start < x.size(); start += kMost) {
-        const size_t n = std::min(kMost, x.size() - start);
+    ResidualPair r[kBatchBlock];
+    bool applies[kBatchBlock];
+    for (size_t start = 0; start < x.size(); start += kBatchBlock) {
+        const size_t n = std::min(kBatchBlock, x.size() - start);
         float* px = x.data() + start;
         float* py = y.data() + start;
         for (size_t i = 0; i < n; ++i) {
@@ -651,11 +654,10 @@ bool TWarpedMapping::LatLonToImage(int& x, int& y, float lon, float lat) const {
 }
 
 void TWarpedMapping::LatLonToImage(std::span<const TLonLat> from, TProjectedPixel* to) const {
-    constexpr size_t kBlock = 64;
-    float x[kBlock], y[kBlock];
-    bool ok[kBlock];
-    for (size_t start = 0; start < from.size(); start += kBlock) {
-        const size_t n = std::min(kBlock, from.size() - start);
+    float x[kBatchBlock], y[kBatchBlock];
+    bool ok[kBatchBlock];
+    for (size_t start = 0; start < from.size(); start += kBatchBlock) {
+        const size_t n = std::min(kBatchBlock, from.size() - start);
         LatLonToImageF(from.subspan(start, n), x, y, ok, true);
         TProjectedPixel* out = to + start;
         for (size_t i = 0; i < n; ++i) {

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -145,6 +146,10 @@ public:
     void Normalised(double& x, double& y, float lon, float lat) const;
 
 private:
+    // Points a batch takes through each stage together: enough for the processor to
+    // overlap, few enough for the stage's results to stay in the nearest cache.
+    static constexpr size_t kBatchBlock = 64;
+
     void BuildGroundToScan(float altitudeKm, float trackStepKm, float halfAngleDeg);
     void BuildScanToGround();
     template <class T> void NormalisedOf(T& x, T& y, const T& lon, const T& lat) const;
