@@ -96,6 +96,24 @@ inline void SinCosDegrees(double degrees, double& sine, double& cosine) {
     fastmath_detail::TurnByQuarters(n, s, c, sine, cosine);
 }
 
+/// SinCosDegrees of two angles at once.
+inline void SinCosDegrees(double a, double b, double& sineA, double& cosineA, double& sineB,
+                          double& cosineB) {
+#if defined(__GNUC__)
+    if (std::fabs(a) <= 1e6 && std::fabs(b) <= 1e6) {
+        using Pair = double __attribute__((vector_size(16)));
+        const Pair degrees = {a, b};
+        Pair n, s, c;
+        fastmath_detail::SeriesOfDegrees(degrees, n, s, c);
+        fastmath_detail::TurnByQuarters(n[0], s[0], c[0], sineA, cosineA);
+        fastmath_detail::TurnByQuarters(n[1], s[1], c[1], sineB, cosineB);
+        return;
+    }
+#endif
+    SinCosDegrees(a, sineA, cosineA);
+    SinCosDegrees(b, sineB, cosineB);
+}
+
 namespace fastmath_detail {
 
 // The arc tangents of the sixteenths 0, 1/16, ..., 1.

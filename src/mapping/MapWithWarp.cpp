@@ -368,12 +368,7 @@ template <class Mask> DoublePair Choose(const Mask& below, const DoublePair& a, 
 }
 void SinCosOf(double dLon, double lat, double& sinDLon, double& cosDLon, double& sinPhi,
               double& cosPhi) {
-    DoublePair sine, cosine;
-    SinCosDegrees(DoublePair{dLon, lat}, sine, cosine);
-    sinDLon = sine[0];
-    cosDLon = cosine[0];
-    sinPhi = sine[1];
-    cosPhi = cosine[1];
+    SinCosDegrees(dLon, lat, sinDLon, cosDLon, sinPhi, cosPhi);
 }
 void SinCosOf(const DoublePair& dLon, const DoublePair& lat, DoublePair& sinDLon,
               DoublePair& cosDLon, DoublePair& sinPhi, DoublePair& cosPhi) {
