@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace vantorel {
 
@@ -34,25 +35,19 @@ void TurnSpans(const TBitmap& from, TBitmap& to, std::span<const TRowSpan> spans
                         src + 3 * static_cast<std::ptrdiff_t>(x), 3);
         }
     }
-    to.SetModified(true);
 }
 
-// `to` made the 24-bit `from` turned half a turn.
+// `to` made the 24-bit `from` turned half a turn: every row's span, on every core.
 void TurnWhole(const TBitmap& from, TBitmap& to) {
-    const int width = from.Width();
     const int height = from.Height();
-    to.SetSizeForOverwrite(width, height);
+    to.SetSizeForOverwrite(from.Width(), height);
     ForEachPart(height, ThreadsFor(height, 256), [&](long long first, long long end) {
-        for (long long y = first; y < end; ++y) {
-            const std::uint8_t* src = from.ScanLine(static_cast<int>(height - 1 - y));
-            std::uint8_t* dst = to.ScanLine(static_cast<int>(y));
-            for (int x = 0; x < width; ++x) {
-                std::memcpy(dst + 3 * static_cast<std::ptrdiff_t>(x),
-                            src + 3 * static_cast<std::ptrdiff_t>(width - 1 - x), 3);
-            }
+        std::vector<TRowSpan> rows;
+        for (auto y = static_cast<int>(first); y < end; ++y) {
+            rows.push_back({y, 0, from.Width() - 1});
         }
+        TurnSpans(from, to, rows);
     });
-    to.SetModified(true);
 }
 
 } // namespace
@@ -117,8 +112,10 @@ void TPictureComposer::Compose(const TPassResult& pass, TColor lineColour, int l
     if (turnByParts && restore) {
         TurnSpans(working_, picture, taken);
         TurnSpans(working_, picture, drawn_.Spans);
+        picture.SetModified(true);
     } else if (turnByParts) {
         TurnWhole(working_, picture);
+        picture.SetModified(true);
     } else if (pass.Northbound) {
         picture.Rotate();
     }

@@ -152,10 +152,11 @@ public:
         std::vector<std::pair<size_t, size_t>> lines; // first index, point count
         void DrawOn(TCanvas& canvas);
     };
-    /// Adds a run of projected points to be drawn: as one polyline of at most 16 000
-    /// points, or in pieces of 16 000 that share their end points. Undrawable kinds draw
-    /// nothing.
-    void FlushRun(TRunBatch& batch, std::span<const TPoint> run, std::uint8_t kind) const;
+    /// Adds a run of projected points, moved by `offset`, to be drawn: as one polyline of at
+    /// most 16 000 points, or in pieces of 16 000 that share their end points. Undrawable
+    /// kinds draw nothing.
+    void FlushRun(TRunBatch& batch, std::span<const TPoint> run, std::uint8_t kind,
+                  TPoint offset = {}) const;
     /// One place mark per usable line ("symbol, label, longitude, latitude[, placement]";
     /// "#" starts a comment; a line that does not read is skipped).
     void DrawPlaceMarks(TBitmap& bitmap, int pixelOffset, int lineOffset,

@@ -122,12 +122,15 @@ std::vector<std::pair<size_t, size_t>> TCartogList::RunPieces(size_t count) {
     return pieces;
 }
 
-void TCartogList::FlushRun(TRunBatch& batch, std::span<const TPoint> run, std::uint8_t kind) const {
+void TCartogList::FlushRun(TRunBatch& batch, std::span<const TPoint> run, std::uint8_t kind,
+                           TPoint offset) const {
     if (!IsDrawableKind(kind)) {
         return;
     }
     const size_t at = batch.points.size();
-    batch.points.insert(batch.points.end(), run.begin(), run.end());
+    for (const TPoint& p : run) {
+        batch.points.push_back({p.X + offset.X, p.Y + offset.Y});
+    }
     for (const auto& [start, n] : RunPieces(run.size())) {
         batch.lines.emplace_back(at + start, n);
     }
@@ -472,12 +475,7 @@ void TCartogList::DrawSegment(TRunBatch& batch, size_t index, TPoint offset, boo
     }
     for (std::uint32_t r = info.firstRun; r < info.endRun; ++r) {
         const Run& traced = FRuns[r];
-        run.resize(traced.count);
-        const TPoint* from = &FRunPoints[traced.first];
-        for (std::uint32_t i = 0; i < traced.count; ++i) {
-            run[i] = {from[i].X + offset.X, from[i].Y + offset.Y};
-        }
-        FlushRun(batch, run, kind);
+        FlushRun(batch, std::span(FRunPoints).subspan(traced.first, traced.count), kind, offset);
     }
 }
 

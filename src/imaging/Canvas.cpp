@@ -284,10 +284,6 @@ void DrawLine(TBitmap& bitmap, TPoint from, TPoint to, int width, const Ink& ink
     }
 }
 
-RowBand WholeBitmap(const TBitmap& bitmap) {
-    return {0, bitmap.Height()};
-}
-
 // Columns [first, last] of row `y` whose centres lie inside the ellipse of centre (cx, cy)
 // and semi-axes a, b (all in continuous coordinates, pixel x spanning [x, x + 1)).
 // Returns false when the row misses it.
@@ -383,7 +379,7 @@ void TCanvas::MoveTo(int x, int y) {
 
 void TCanvas::LineTo(int x, int y) {
     DrawLine(bitmap_, penPos_, TPoint{x, y}, Pen.Width, InkFor(bitmap_, Pen.Color),
-             WholeBitmap(bitmap_));
+             RowBand{0, bitmap_.Height()});
     penPos_ = TPoint{x, y};
     bitmap_.SetModified(true);
 }
@@ -392,12 +388,8 @@ void TCanvas::Polyline(std::span<const TPoint> points) {
     if (points.size() < 2) {
         return;
     }
-    const Ink ink = InkFor(bitmap_, Pen.Color);
-    const RowBand band = WholeBitmap(bitmap_);
-    for (std::size_t i = 1; i < points.size(); ++i) {
-        DrawLine(bitmap_, points[i - 1], points[i], Pen.Width, ink, band);
-    }
-    bitmap_.SetModified(true);
+    const std::pair<std::size_t, std::size_t> line{0, points.size()};
+    Polylines(points, std::span(&line, 1));
 }
 
 void TCanvas::Polylines(std::span<const TPoint> points,
