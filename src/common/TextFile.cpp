@@ -1,8 +1,13 @@
 #include "common/TextFile.h"
 
+#include "common/Memory.h"
+
 #include <cerrno>
 #include <cstdio>
+#include <algorithm>
 #include <memory>
+
+#include <sys/stat.h>
 
 namespace vantorel {
 
@@ -37,15 +42,26 @@ std::optional<std::string> ReadFileBytes(const std::string& path) {
     if (!file) {
         return std::nullopt;
     }
+    // Straight into a block of the file's size, read once: a large file used to be
+    // copied each time the text outgrew its block, into pages touched afresh each time.
+    // The size is only a hint: a file that grows meanwhile is read on to its end.
     std::string content;
-    char buffer[65536];
+    struct stat info {};
+    if (fstat(fileno(file.get()), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
+        content.reserve(static_cast<size_t>(info.st_size) + 1);
+        AdviseLargeBuffer(content.data(), content.capacity());
+    }
+    size_t size = 0;
     while (true) {
-        const size_t got = std::fread(buffer, 1, sizeof buffer, file.get());
-        content.append(buffer, got);
-        if (got < sizeof buffer) {
+        content.resize(std::max(content.capacity(), size + 65536));
+        const size_t room = content.size() - size;
+        const size_t got = std::fread(content.data() + size, 1, room, file.get());
+        size += got;
+        if (got < room) {
             break;
         }
     }
+    content.resize(size);
     // A folder opens on Linux but fails to read: report it as unreadable.
     if (std::ferror(file.get())) {
         return std::nullopt;

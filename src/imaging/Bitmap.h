@@ -5,6 +5,7 @@
 // multiple of 4 bytes, so that a QImage (or a BMP row) can view the memory directly.
 
 #include "common/Errors.h"
+#include "common/Memory.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -23,7 +24,7 @@ class TCanvas;
 
 /// Leaves the elements a container makes without a value unset: for buffers of pictures
 /// and files, which are written whole right after they are made.
-template <class T> struct TUnsetAllocator : std::allocator<T> {
+template <class T> struct TUnsetAllocator : TLargeBufferAllocator<T> {
     template <class U> struct rebind {
         using other = TUnsetAllocator<U>;
     };

@@ -1,5 +1,6 @@
 #include "common/Files.h"
 #include "common/Clock.h"
+#include "common/Memory.h"
 #include "common/Notifier.h"
 #include "common/Program.h"
 #include "common/StringList.h"
@@ -10,6 +11,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <vector>
 
 namespace vantorel {
 namespace {
@@ -73,6 +77,45 @@ TEST(TextFile, MissingAndUnreadableFilesAreReportedNotThrown) {
     EXPECT_TRUE(list.Empty());
     EXPECT_TRUE(list.LoadFromFile(p));
     EXPECT_EQ(list.Count(), 2);
+}
+
+// Read in one block of the file's size, or on in blocks past it: every byte, either way.
+TEST(TextFile, WholeFilesAroundTheBlockSizeAndFilesWithoutASize) {
+    TempDir dir;
+    for (const size_t size : {size_t{0}, size_t{65535}, size_t{65536}, size_t{300001}}) {
+        std::string text(size, '\0');
+        for (size_t i = 0; i < size; ++i) {
+            text[i] = static_cast<char>(i * 7 + i / 251);
+        }
+        EXPECT_EQ(ReadFileBytes(dir.Write(std::to_string(size) + ".bin", text)), text) << size;
+    }
+    // /proc files tell no size.
+    const auto status = ReadFileBytes("/proc/self/status");
+    ASSERT_TRUE(status);
+    EXPECT_NE(status->find("VmRSS"), std::string::npos);
+}
+
+// The advice must reach the kernel: the buffer's mapping is marked for huge pages.
+TEST(Memory, LargeBuffersAreMarkedForHugePages) {
+    if (!std::filesystem::exists("/sys/kernel/mm/transparent_hugepage/enabled")) {
+        GTEST_SKIP() << "no transparent huge pages here";
+    }
+    std::vector<char, TLargeBufferAllocator<char>> buffer(kLargeBufferBytes * 2);
+    const auto middle = reinterpret_cast<std::uintptr_t>(buffer.data() + buffer.size() / 2);
+    std::ifstream maps("/proc/self/smaps");
+    std::string line;
+    bool inside = false;
+    while (std::getline(maps, line)) {
+        std::uintptr_t from = 0, to = 0;
+        char dash = 0;
+        if (std::istringstream(line) >> std::hex >> from >> dash >> to && dash == '-') {
+            inside = from <= middle && middle < to;
+        } else if (inside && line.rfind("VmFlags:", 0) == 0) {
+            EXPECT_NE(line.find(" hg"), std::string::npos) << line;
+            return;
+        }
+    }
+    ADD_FAILURE() << "the buffer's mapping is not in /proc/self/smaps";
 }
 
 TEST(Clock, ScopedClocksNestAndRestore) {
