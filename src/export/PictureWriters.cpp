@@ -51,9 +51,15 @@ void WritePicture(const TBitmap& picture, const std::string& fileName, TPictureF
         WriteGeoTiff(picture, fileName, {});
         break;
     case TPictureFormat::Bmp: {
+        // A 24-bit picture is written as it is: copying 23 MB first cost more than the
+        // writing.
+        if (picture.PixelFormat() == TPixelFormat::pf24bit) {
+            picture.WriteFile(fileName);
+            break;
+        }
         TBitmap copy(picture);
         copy.SetPixelFormat(TPixelFormat::pf24bit);
-        copy.SaveToFile(fileName);
+        copy.WriteFile(fileName);
         break;
     }
     }

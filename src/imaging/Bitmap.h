@@ -193,6 +193,9 @@ public:
     void SaveToStream(std::ostream& stream) const;
     /// Throws EWriteError when the file cannot be written.
     virtual void SaveToFile(const std::string& fileName);
+    /// SaveToStream into a file, the bitmap as it stands (SaveToFile of a derived bitmap
+    /// may first adjust it). Throws as SaveToFile.
+    void WriteFile(const std::string& fileName) const;
 
     /// The canvas drawing on this bitmap (made on first use, lives as long as the bitmap).
     TCanvas& Canvas();

@@ -358,6 +358,10 @@ void TBitmap::SaveToStream(std::ostream& stream) const {
 }
 
 void TBitmap::SaveToFile(const std::string& fileName) {
+    WriteFile(fileName);
+}
+
+void TBitmap::WriteFile(const std::string& fileName) const {
     std::ofstream file(fileName, std::ios::binary | std::ios::trunc);
     if (!file) {
         throw detail::CreateError(fileName);
