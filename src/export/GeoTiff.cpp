@@ -1,22 +1,20 @@
-// GeoTIFFs through GDAL: its GTiff driver is the reference for the format, and its OSR
-// (PROJ underneath) reads any coordinate system a user may name. GDAL's messages are kept
-// from the terminal and put into the errors raised.
+// GeoTIFFs and map coordinates through the GDAL module, loaded on the first use (see
+// GdalModule.h); the resampling and the drawing are ours.
 #include "export/GeoTiff.h"
 
 #include "cartography/GeoExtent.h"
 #include "cartography/zorCartography.h"
 #include "common/Angles.h"
 #include "common/Files.h"
+#include "export/GdalModule.h"
 #include "imaging/Canvas.h"
 #include "mapping/MapWithWarp.h"
 
-#include <cpl_conv.h>
-#include <cpl_error.h>
-#include <gdal_priv.h>
-#include <ogr_spatialref.h>
+#include <dlfcn.h>
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -24,44 +22,45 @@
 namespace vantorel {
 namespace {
 
-void RegisterDrivers() {
+// The module beside the program, or where the package installs it.
+gdal::TModule& Gdal() {
     static std::once_flag once;
-    std::call_once(once, [] { GDALAllRegister(); });
+    static gdal::TModule* module = nullptr;
+    static std::string failure;
+    std::call_once(once, [] {
+        std::error_code ec;
+        const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", ec);
+        const std::filesystem::path folder = program.parent_path();
+        std::string tried;
+        for (const std::filesystem::path& at :
+             {folder / "vantorel-gdal.so", folder / ".." / "lib" / "vantorel" / "vantorel-gdal.so"}) {
+            void* handle = dlopen(at.c_str(), RTLD_NOW | RTLD_LOCAL);
+            if (handle == nullptr) {
+                const char* why = dlerror();
+                tried += std::string(tried.empty() ? "" : "; ") + (why != nullptr ? why : at.c_str());
+                continue;
+            }
+            using TEntry = gdal::TModule* (*)();
+            const auto entry = reinterpret_cast<TEntry>(dlsym(handle, "VantorelGdalModule"));
+            module = entry != nullptr ? entry() : nullptr;
+            if (module != nullptr) {
+                return;
+            }
+            tried += std::string(tried.empty() ? "" : "; ") + at.string() + " is not the module";
+        }
+        failure = "GeoTIFFs need the GDAL module vantorel-gdal.so, which cannot be loaded (" +
+                  tried + ")";
+    });
+    if (module == nullptr) {
+        throw std::runtime_error(failure);
+    }
+    return *module;
 }
 
-// GDAL's messages go to its last-error record, not to standard error, while one lives.
-class TQuietGdal {
-public:
-    TQuietGdal() {
-        CPLPushErrorHandler(CPLQuietErrorHandler);
-        CPLErrorReset();
-    }
-    ~TQuietGdal() { CPLPopErrorHandler(); }
-    TQuietGdal(const TQuietGdal&) = delete;
-    TQuietGdal& operator=(const TQuietGdal&) = delete;
-
-    static std::string Message() {
-        const char* m = CPLGetLastErrorMsg();
-        return m != nullptr && *m != '\0' ? m : "GDAL gave no reason";
-    }
-};
-
-struct TDatasetCloser {
-    void operator()(GDALDataset* d) const { GDALClose(d); }
-};
-using TDataset = std::unique_ptr<GDALDataset, TDatasetCloser>;
-
-OGRSpatialReference Wgs84() {
-    OGRSpatialReference srs;
-    srs.SetWellKnownGeogCS("WGS84");
-    srs.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER); // longitude first
-    return srs;
-}
-
-// An in-memory dataset of `bands` byte bands holding the picture's pixels (grey, or B, G,
-// R reordered to R, G, B), and alpha when given.
-TDataset MemoryDataset(const TBitmap& picture, const std::vector<std::uint8_t>* alpha) {
-    TBitmap rgb;
+// The picture's pixels as the module takes them: grey as it is, anything else as B, G, R
+// (converted into `rgb` when it is not 24-bit already).
+gdal::TRaster RasterOf(const TBitmap& picture, const std::vector<std::uint8_t>* alpha,
+                       TBitmap& rgb) {
     const TBitmap* source = &picture;
     const bool grey = picture.PixelFormat() == TPixelFormat::pf8bit &&
                       picture.Palette() == GrayRamp() && alpha == nullptr;
@@ -70,128 +69,32 @@ TDataset MemoryDataset(const TBitmap& picture, const std::vector<std::uint8_t>* 
         rgb.SetPixelFormat(TPixelFormat::pf24bit);
         source = &rgb;
     }
-    const int w = source->Width();
-    const int h = source->Height();
-    const int colours = grey ? 1 : 3;
-    const int bands = colours + (alpha != nullptr ? 1 : 0);
-    GDALDriver* memory = GetGDALDriverManager()->GetDriverByName("MEM");
-    // Pixel by pixel, as the GeoTIFF holds them: the copy into it takes whole rows.
-    char** layout = CSLSetNameValue(nullptr, "INTERLEAVE", "PIXEL");
-    TDataset ds(memory->Create("", w, h, bands, GDT_Byte, layout));
-    CSLDestroy(layout);
-    if (!ds) {
-        throw EWriteError("Cannot make the GeoTIFF's picture", TQuietGdal::Message());
-    }
-    // Each row's blue, green and red go to bands 3, 2 and 1; all rows in one call.
-    int order[] = {3, 2, 1};
-    const auto stride = static_cast<GSpacing>(source->Stride());
-    auto* pixels = const_cast<std::uint8_t*>(source->Bits().data());
-    const bool written =
-        ds->RasterIO(GF_Write, 0, 0, w, h, pixels, w, h, GDT_Byte, colours, grey ? nullptr : order,
-                     colours, stride, 1, nullptr) == CE_None &&
-        (alpha == nullptr || ds->GetRasterBand(bands)->RasterIO(
-                                 GF_Write, 0, 0, w, h, const_cast<std::uint8_t*>(alpha->data()), w,
-                                 h, GDT_Byte, 0, 0) == CE_None);
-    if (!written) {
-        throw EWriteError("Cannot make the GeoTIFF's picture", TQuietGdal::Message());
-    }
-    if (!grey) {
-        ds->GetRasterBand(1)->SetColorInterpretation(GCI_RedBand);
-        ds->GetRasterBand(2)->SetColorInterpretation(GCI_GreenBand);
-        ds->GetRasterBand(3)->SetColorInterpretation(GCI_BlueBand);
-    }
-    if (alpha != nullptr) {
-        ds->GetRasterBand(bands)->SetColorInterpretation(GCI_AlphaBand);
-    }
-    return ds;
+    return {source->Bits().data(), source->Width(), source->Height(), source->Stride(),
+            grey ? 1 : 3, alpha != nullptr ? alpha->data() : nullptr};
 }
 
-// Copies the dataset to a GeoTIFF file; nothing is left behind when that fails.
-void CopyToGeoTiff(GDALDataset& ds, const std::string& fileName, bool worldFile) {
-    GDALDriver* gtiff = GetGDALDriverManager()->GetDriverByName("GTiff");
-    char** options = nullptr;
-    options = CSLSetNameValue(options, "COMPRESS", "DEFLATE");
-    options = CSLSetNameValue(options, "PREDICTOR", "2");
-    // The strips are compressed on every core: compression is nearly all of the writing.
-    options = CSLSetNameValue(options, "NUM_THREADS", "ALL_CPUS");
-    if (worldFile) {
-        options = CSLSetNameValue(options, "TFW", "YES");
-    }
-    if (ds.GetRasterCount() == 4) {
-        options = CSLSetNameValue(options, "ALPHA", "YES");
-    }
-    TDataset out(gtiff->CreateCopy(fileName.c_str(), &ds, FALSE, options, nullptr, nullptr));
-    CSLDestroy(options);
-    if (!out) {
-        const std::string why = TQuietGdal::Message();
-        VSIUnlink(fileName.c_str());
-        throw EWriteError("Cannot write the GeoTIFF", why, fileName);
+void Write(const TBitmap& picture, const std::vector<std::uint8_t>* alpha,
+           const gdal::TGeoreference& where, const std::string& fileName) {
+    gdal::TModule& module = Gdal();
+    TBitmap rgb;
+    const gdal::TRaster raster = RasterOf(picture, alpha, rgb);
+    if (const auto failed = module.WriteGeoTiff(raster, where, fileName)) {
+        if (failed->AtFile) {
+            throw EWriteError(failed->What, failed->Why, fileName);
+        }
+        throw EWriteError(failed->What, failed->Why);
     }
 }
 
-// Map coordinates of WGS 84 longitude/latitude in a grid's system, and back.
-class TCrsTransform {
-public:
-    explicit TCrsTransform(const std::string& crs) {
-        if (crs.empty()) {
-            wkt_ = Wgs84WktText();
-            return;
-        }
-        OGRSpatialReference target;
-        if (target.SetFromUserInput(crs.c_str()) != OGRERR_NONE) {
-            const char* why = CPLGetLastErrorMsg();
-            throw std::invalid_argument("The coordinate system \"" + crs +
-                                        "\" is not one PROJ reads" +
-                                        (why != nullptr && *why != '\0' ? std::string(": ") + why
-                                                                         : std::string()));
-        }
-        target.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
-        const OGRSpatialReference wgs84 = Wgs84();
-        forward_.reset(OGRCreateCoordinateTransformation(&wgs84, &target));
-        inverse_.reset(OGRCreateCoordinateTransformation(&target, &wgs84));
-        if (!forward_ || !inverse_) {
-            throw std::invalid_argument("No transformation from WGS 84 to \"" + crs +
-                                        "\": " + TQuietGdal::Message());
-        }
-        geographic_ = target.IsGeographic() != 0;
-        metres_ = geographic_ ? 1.0 : target.GetLinearUnits();
-        char* wkt = nullptr;
-        target.exportToWkt(&wkt);
-        wkt_ = wkt != nullptr ? wkt : "";
-        CPLFree(wkt);
+// A coordinate system the module reads; std::invalid_argument when it cannot be used.
+std::unique_ptr<gdal::TCrs> CrsOf(const std::string& name) {
+    std::string error;
+    std::unique_ptr<gdal::TCrs> crs = Gdal().Crs(name, error);
+    if (!crs) {
+        throw std::invalid_argument(error);
     }
-
-    bool Geographic() const { return geographic_ || !forward_; }
-    /// Metres a unit of the system's x and y (1 for degrees, which the step rule treats apart).
-    double Metres() const { return metres_; }
-    const std::string& Wkt() const { return wkt_; }
-
-    bool Forward(double lon, double lat, double& x, double& y) const {
-        x = lon;
-        y = lat;
-        return !forward_ || forward_->Transform(1, &x, &y) != 0;
-    }
-    bool Inverse(double x, double y, double& lon, double& lat) const {
-        lon = x;
-        lat = y;
-        return !inverse_ || inverse_->Transform(1, &lon, &lat) != 0;
-    }
-
-private:
-    static std::string Wgs84WktText() {
-        char* wkt = nullptr;
-        Wgs84().exportToWkt(&wkt);
-        std::string text = wkt != nullptr ? wkt : "";
-        CPLFree(wkt);
-        return text;
-    }
-
-    std::unique_ptr<OGRCoordinateTransformation> forward_;
-    std::unique_ptr<OGRCoordinateTransformation> inverse_;
-    bool geographic_ = true;
-    double metres_ = 1.0;
-    std::string wkt_;
-};
+    return crs;
+}
 
 // The colour of the picture (8-bit grey or 24-bit B, G, R) at a place (pixel centres at
 // whole numbers), into bgr; false off the picture or on a lost line.
@@ -291,32 +194,17 @@ std::vector<TControlPoint> ControlPoints(const LocationGrid& grid, const TScanLa
 
 void WriteGeoTiff(const TBitmap& picture, const std::string& fileName,
                   std::span<const TControlPoint> points) {
-    RegisterDrivers();
-    const TQuietGdal quiet;
-    TDataset ds = MemoryDataset(picture, nullptr);
-    std::vector<GDAL_GCP> gcps(points.size());
-    std::vector<std::string> ids(points.size());
-    for (std::size_t i = 0; i < points.size(); ++i) {
-        ids[i] = std::to_string(i + 1);
-        gcps[i].pszId = ids[i].data();
-        gcps[i].pszInfo = const_cast<char*>("");
-        gcps[i].dfGCPPixel = points[i].Pixel;
-        gcps[i].dfGCPLine = points[i].Line;
-        gcps[i].dfGCPX = points[i].Lon;
-        gcps[i].dfGCPY = points[i].Lat;
-        gcps[i].dfGCPZ = 0.0;
+    std::vector<gdal::TGcp> gcps;
+    gcps.reserve(points.size());
+    for (const TControlPoint& p : points) {
+        gcps.push_back({p.Pixel, p.Line, p.Lon, p.Lat});
     }
-    const OGRSpatialReference wgs84 = Wgs84();
-    if (ds->SetGCPs(static_cast<int>(gcps.size()), gcps.data(), &wgs84) != CE_None) {
-        throw EWriteError("Cannot write the GeoTIFF", TQuietGdal::Message(), fileName);
-    }
-    CopyToGeoTiff(*ds, fileName, false);
+    Write(picture, nullptr, {gcps, std::nullopt, "", false}, fileName);
 }
 
 TProjectedPicture ProjectPicture(const TProjectionInput& in) {
-    RegisterDrivers();
-    const TQuietGdal quiet;
-    const TCrsTransform crs(in.Crs);
+    const std::unique_ptr<gdal::TCrs> crsOwned = CrsOf(in.Crs);
+    const gdal::TCrs& crs = *crsOwned;
     const LocationGrid& grid = *in.Grid;
     TProjectedPicture out;
     TMapGrid& g = out.Grid;
@@ -486,20 +374,13 @@ TProjectedPicture ProjectPicture(const TProjectionInput& in) {
 }
 
 void WriteProjectedGeoTiff(const TProjectedPicture& projected, const std::string& fileName) {
-    RegisterDrivers();
-    const TQuietGdal quiet;
     if (projected.Grid.Width == 0 || projected.Grid.Height == 0) {
         throw EWriteError("Cannot write the GeoTIFF", "the pass covers no map", fileName);
     }
-    TDataset ds = MemoryDataset(projected.Picture, &projected.Alpha);
     const TMapGrid& g = projected.Grid;
-    double transform[6] = {g.Left, g.StepX, 0.0, g.Top, 0.0, -g.StepY};
-    OGRSpatialReference srs;
-    srs.importFromWkt(g.Wkt.c_str());
-    if (ds->SetGeoTransform(transform) != CE_None || ds->SetSpatialRef(&srs) != CE_None) {
-        throw EWriteError("Cannot write the GeoTIFF", TQuietGdal::Message(), fileName);
-    }
-    CopyToGeoTiff(*ds, fileName, true);
+    Write(projected.Picture, &projected.Alpha,
+          {{}, std::array<double, 6>{g.Left, g.StepX, 0.0, g.Top, 0.0, -g.StepY}, g.Wkt, true},
+          fileName);
 }
 
 } // namespace vantorel
