@@ -1,7 +1,8 @@
 // A whole processing run of a 1568 x 5000 channel image, the redraw every arrow key
 // causes, and in the window the time from a key press to the repainted picture. The
 // image is the sample pass lengthened to 5000 lines. Saving the picture is measured beside
-// plain encodes of the same pixels by the libraries themselves.
+// plain encodes of the same pixels by the libraries themselves. And what a station sees:
+// vantorel-cli started afresh for the pass, from its start to its exit.
 #include "Baseline.h"
 
 #include "app/ProcessingRun.h"
@@ -22,10 +23,15 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <utility>
 #include <vector>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
 
 #include <jpeglib.h>
 #include <png.h>
@@ -369,6 +375,64 @@ void BM_PlainEncode5000Lines(benchmark::State& state) {
     state.SetLabel(kSaveExtensions[kind]);
 }
 BENCHMARK(BM_PlainEncode5000Lines)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
+
+// The program in the bench's own folder, run to its exit with the given arguments and
+// the bench's settings folder; false unless it exits 0 (3: warnings, as the old element
+// set gives, counts as done).
+bool RunCli(const std::vector<std::string>& arguments) {
+    static const std::string program =
+        (std::filesystem::read_symlink("/proc/self/exe").parent_path() / "vantorel-cli").string();
+    std::vector<std::string> args{program};
+    args.insert(args.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& a : args) {
+        argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t quiet;
+    posix_spawn_file_actions_init(&quiet);
+    posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&quiet, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    const int failed = posix_spawn(&pid, program.c_str(), &quiet, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&quiet);
+    int status = 0;
+    if (failed != 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) {
+        return false;
+    }
+    return WEXITSTATUS(status) == 0 || WEXITSTATUS(status) == 3;
+}
+
+// vantorel-cli process on the 5000-line pass, a process each time: loading the program
+// and its data, the run, writing the BMP (arg 0), with the alignment (arg 1); beside it
+// the program's start alone (--version).
+void BM_CliProcessPass5000Lines(benchmark::State& state) {
+    Bench& b = TheBench();
+    setenv("VANTOREL_REGISTRY_DIR", (b.folder + "registry").c_str(), 1);
+    const std::vector<std::string> arguments{
+        "process", "--keplers", kSource + "/samples/keps", "--file-clock-offset", "0",
+        "--no-calibration", "--overwrite", state.range(0) ? "--align" : "--no-align", "--out",
+        b.folder + "cli.geo.bmp", b.image};
+    bench::TBaselineRatio ratio(state);
+    for (auto _ : state) {
+        if (!RunCli(arguments)) {
+            state.SkipWithError("vantorel-cli failed");
+            break;
+        }
+    }
+}
+BENCHMARK(BM_CliProcessPass5000Lines)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+void BM_CliStart(benchmark::State& state) {
+    bench::TBaselineRatio ratio(state);
+    for (auto _ : state) {
+        if (!RunCli({"--version"})) {
+            state.SkipWithError("vantorel-cli failed");
+            break;
+        }
+    }
+}
+BENCHMARK(BM_CliStart)->Unit(benchmark::kMillisecond);
 
 void BM_Baseline_PictureCopy(benchmark::State& state) {
     std::vector<std::uint8_t> from(size_t{1568} * 3 * 5000, 1);
