@@ -2,9 +2,9 @@
 
 #include "common/Memory.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <algorithm>
 #include <memory>
 
 #include <sys/stat.h>

@@ -12,6 +12,19 @@
 #include <span>
 #include <string>
 
+namespace vantorel {
+
+/// A point of the picture and the ground position it shows. Pixel and line count from the
+/// picture's top-left corner; a pixel's centre is at +0.5.
+struct TControlPoint {
+    double Pixel = 0.0;
+    double Line = 0.0;
+    double Lon = 0.0; ///< degrees east, WGS 84
+    double Lat = 0.0; ///< degrees north
+};
+
+} // namespace vantorel
+
 namespace vantorel::gdal {
 
 /// Pixels to write: rows of `colours` bytes a pixel (1 grey, or 3 as B, G, R), and an
@@ -25,17 +38,9 @@ struct TRaster {
     const std::uint8_t* Alpha = nullptr;
 };
 
-/// A control point: picture pixel and line, WGS 84 longitude and latitude.
-struct TGcp {
-    double Pixel = 0.0;
-    double Line = 0.0;
-    double Lon = 0.0;
-    double Lat = 0.0;
-};
-
 /// Where the picture lies: control points, or a grid transform with the grid's system.
 struct TGeoreference {
-    std::span<const TGcp> Gcps;
+    std::span<const TControlPoint> Gcps;
     std::optional<std::array<double, 6>> Transform;
     std::string Wkt;
     bool WorldFile = false;

@@ -194,12 +194,7 @@ std::vector<TControlPoint> ControlPoints(const LocationGrid& grid, const TScanLa
 
 void WriteGeoTiff(const TBitmap& picture, const std::string& fileName,
                   std::span<const TControlPoint> points) {
-    std::vector<gdal::TGcp> gcps;
-    gcps.reserve(points.size());
-    for (const TControlPoint& p : points) {
-        gcps.push_back({p.Pixel, p.Line, p.Lon, p.Lat});
-    }
-    Write(picture, nullptr, {gcps, std::nullopt, "", false}, fileName);
+    Write(picture, nullptr, {points, std::nullopt, "", false}, fileName);
 }
 
 TProjectedPicture ProjectPicture(const TProjectionInput& in) {

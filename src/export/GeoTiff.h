@@ -5,6 +5,7 @@
 // the pass's fitted mapping. Written through GDAL.
 
 #include "common/ScanLayout.h"
+#include "export/GdalModule.h"
 #include "imaging/Bitmap.h"
 #include "mapping/FitMap.h"
 
@@ -17,15 +18,6 @@ namespace vantorel {
 
 class TCartogList;
 class TWarpedMapping;
-
-/// A point of the picture and the ground position it shows. Pixel and line count from the
-/// picture's top-left corner; a pixel's centre is at +0.5.
-struct TControlPoint {
-    double Pixel = 0.0;
-    double Line = 0.0;
-    double Lon = 0.0; ///< degrees east, WGS 84
-    double Lat = 0.0; ///< degrees north
-};
 
 /// The ground table as control points of the picture as shown: sample k of line l lies
 /// at the layout's column k, moved by the overlay's offsets (as the readout reads it) and
