@@ -1,12 +1,12 @@
 #include "app/VantorelForm.h"
 
 #include "common/Files.h"
-#include "common/Parallel.h"
 #include "common/Program.h"
 #include "common/StringUtils.h"
 #include "common/TextFile.h"
 #include "common/Version.h"
 #include "export/PictureWriters.h"
+#include "imaging/Shrink.h"
 #include "keps/ElementSetUpdate.h"
 #include "orbit/MeteorSeries.h"
 #include "pass/inputs/SatDumpProduct.h"
@@ -49,7 +49,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 
 namespace vantorel {
 namespace {
@@ -259,9 +258,6 @@ void TImageDisplay::SetZoom(double zoom) {
     }
     zoom_ = zoom;
     smoothed_ = QImage();
-    if (zoom_ >= 1.0) {
-        rgb32_ = QImage();
-    }
     TakeSize();
     update();
 }
@@ -301,7 +297,12 @@ void TImageDisplay::paintEvent(QPaintEvent* event) {
         // Averaged over the picture pixels each screen pixel covers: thin lines and fine
         // detail fade instead of breaking up.
         if (smoothed_.isNull()) {
-            smoothed_ = Rgb32().scaled(size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+            smoothed_ = QImage(size(), QImage::Format_RGB32);
+            if (!ShrinkByAreas(*shown_, width(), height(),
+                               reinterpret_cast<std::uint32_t*>(smoothed_.bits()),
+                               smoothed_.bytesPerLine())) {
+                smoothed_ = image_.scaled(size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+            }
         }
         painter.drawImage(area.topLeft(), smoothed_, area);
     } else {
@@ -314,35 +315,6 @@ void TImageDisplay::paintEvent(QPaintEvent* event) {
         painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
         painter.drawImage(target, image_, source);
     }
-}
-
-const QImage& TImageDisplay::Rgb32() {
-    static_assert(Q_BYTE_ORDER == Q_LITTLE_ENDIAN);
-    // What the smooth scaling works on, made here rather than by QImage's conversion: into
-    // the same memory every time (the picture changes with every arrow key), on every core.
-    if (rgb32_.size() != image_.size()) {
-        rgb32_ = QImage(image_.size(), QImage::Format_RGB32);
-    }
-    const int width = image_.width();
-    const int height = image_.height();
-    // Rows found here: scanLine() may not be called on several threads at once.
-    uchar* const rows = rgb32_.bits();
-    const qsizetype rowBytes = rgb32_.bytesPerLine();
-    ForEachPart(height, ThreadsFor(height, 256), [&](long long first, long long end) {
-        for (auto y = static_cast<int>(first); y < end; ++y) {
-            const uchar* bgr = image_.constScanLine(y);
-            auto* out = reinterpret_cast<QRgb*>(rows + y * rowBytes);
-            // Blue, green, red and the next pixel's blue read as one little-endian word
-            // are the pixel's 0xAARRGGBB but for the alpha byte; the last pixel alone.
-            for (int x = 0; x + 1 < width; ++x, bgr += 3) {
-                quint32 word = 0;
-                std::memcpy(&word, bgr, 4);
-                out[x] = word | 0xFF000000u;
-            }
-            out[width - 1] = qRgb(bgr[2], bgr[1], bgr[0]);
-        }
-    });
-    return rgb32_;
 }
 
 void TImageDisplay::mouseMoveEvent(QMouseEvent* event) {

@@ -125,13 +125,11 @@ protected:
 private:
     bool ViewValid() const;
     void TakeSize();
-    const QImage& Rgb32();
 
     QImage image_;                   ///< a view of *shown_
     const TBitmap* shown_ = nullptr; ///< the run's bitmap or converted_
     std::optional<TBitmap> converted_;
     QImage smoothed_; // image_ at the zoom below 1, made when first painted
-    QImage rgb32_;    // image_ as the smoothing takes it, kept for the next picture
     double zoom_ = 1.0;
     std::optional<QPoint> panFrom_; // global position of the middle button's last move
     int paintCount_ = 0;

@@ -1,0 +1,103 @@
+#include "imaging/Shrink.h"
+
+#include "common/Parallel.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+namespace vantorel {
+namespace {
+
+// The source pixels output pixel i of n covers out of `size`, with the part of each that
+// lies inside: [first, first + weights.size()).
+struct TCover {
+    int first = 0;
+    std::vector<float> weights;
+    float step = 1.0f; // source pixels an output pixel covers
+};
+
+std::vector<TCover> Covers(int size, int n) {
+    std::vector<TCover> covers(static_cast<std::size_t>(n));
+    const double step = static_cast<double>(size) / n;
+    for (int i = 0; i < n; ++i) {
+        const double from = i * step;
+        const double to = i + 1 == n ? size : (i + 1) * step;
+        TCover& c = covers[static_cast<std::size_t>(i)];
+        c.first = static_cast<int>(std::floor(from));
+        c.step = static_cast<float>(step);
+        const int end = std::min(size, static_cast<int>(std::ceil(to)));
+        for (int s = c.first; s < end; ++s) {
+            const double part = std::min<double>(to, s + 1) - std::max<double>(from, s);
+            c.weights.push_back(static_cast<float>(part / step));
+        }
+    }
+    return covers;
+}
+
+// Whole rows added up in 16 bits: at most 257 bytes of 255.
+constexpr int kMostRows = 250;
+
+} // namespace
+
+bool ShrinkByAreas(const TBitmap& bitmap, int width, int height, std::uint32_t* out,
+                   std::int64_t outStride) {
+    const int sw = bitmap.Width();
+    const int sh = bitmap.Height();
+    if (bitmap.PixelFormat() != TPixelFormat::pf24bit || width < 1 || height < 1 ||
+        width > sw || height > sh || sh / height > kMostRows) {
+        return false;
+    }
+    const std::vector<TCover> columns = Covers(sw, width);
+    const std::vector<TCover> rows = Covers(sh, height);
+    ForEachPart(height, ThreadsFor(static_cast<long long>(sh) * sw, 1 << 18),
+                [&](long long first, long long end) {
+        std::vector<float> sums(static_cast<std::size_t>(sw) * 3);
+        std::vector<std::uint16_t> wholes(sums.size());
+        for (auto y = static_cast<int>(first); y < end; ++y) {
+            // Down the rows the output row covers, then across. The rows wholly inside
+            // weigh the same: their bytes are added as integers, the two partial rows apart.
+            const TCover& r = rows[static_cast<std::size_t>(y)];
+            const std::size_t count = r.weights.size();
+            const std::size_t n = sums.size();
+            float* __restrict sum = sums.data(); // bytes may alias anything: say they do not
+            std::uint16_t* __restrict whole = wholes.data();
+            std::fill(whole, whole + n, std::uint16_t{0});
+            for (std::size_t k = 1; k + 1 < count; ++k) {
+                const std::uint8_t* __restrict bgr = bitmap.ScanLine(r.first + static_cast<int>(k));
+                for (std::size_t i = 0; i < n; ++i) {
+                    whole[i] = static_cast<std::uint16_t>(whole[i] + bgr[i]);
+                }
+            }
+            const std::uint8_t* __restrict top = bitmap.ScanLine(r.first);
+            const std::uint8_t* __restrict bottom =
+                bitmap.ScanLine(r.first + static_cast<int>(count) - 1);
+            const float full = 1.0f / r.step;
+            const float wTop = r.weights.front();
+            const float wBottom = count > 1 ? r.weights.back() : 0.0f;
+            for (std::size_t i = 0; i < n; ++i) {
+                sum[i] = full * static_cast<float>(whole[i]) + wTop * static_cast<float>(top[i]) +
+                         wBottom * static_cast<float>(bottom[i]);
+            }
+            auto* line = reinterpret_cast<std::uint32_t*>(reinterpret_cast<std::uint8_t*>(out) +
+                                                         y * outStride);
+            for (int x = 0; x < width; ++x) {
+                const TCover& c = columns[static_cast<std::size_t>(x)];
+                float b = 0.0f, g = 0.0f, red = 0.0f;
+                const float* s = &sums[static_cast<std::size_t>(c.first) * 3];
+                for (std::size_t k = 0; k < c.weights.size(); ++k, s += 3) {
+                    b += c.weights[k] * s[0];
+                    g += c.weights[k] * s[1];
+                    red += c.weights[k] * s[2];
+                }
+                const auto level = [](float v) {
+                    return static_cast<std::uint32_t>(std::clamp(v + 0.5f, 0.0f, 255.0f));
+                };
+                line[x] = 0xFF000000u | (level(red) << 16) | (level(g) << 8) | level(b);
+            }
+        }
+    });
+    return true;
+}
+
+} // namespace vantorel
