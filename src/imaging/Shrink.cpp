@@ -50,7 +50,7 @@ bool ShrinkByAreas(const TBitmap& bitmap, int width, int height, std::uint32_t* 
     }
     const std::vector<TCover> columns = Covers(sw, width);
     const std::vector<TCover> rows = Covers(sh, height);
-    ForEachPart(height, ThreadsFor(static_cast<long long>(sh) * sw, 1 << 18),
+    ForEachPart(height, 4 * ThreadsFor(static_cast<long long>(sh) * sw, 1 << 18),
                 [&](long long first, long long end) {
         std::vector<float> sums(static_cast<std::size_t>(sw) * 3);
         std::vector<std::uint16_t> wholes(sums.size());
