@@ -28,6 +28,7 @@
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <type_traits>
 #include <unordered_map>
 
 namespace vantorel {
@@ -542,40 +543,59 @@ void TCanvas::TextOut(int x, int y, const std::string& text) {
     if (patch.isNull()) {
         return;
     }
-    const int width = patch.width();
     const int height = patch.height();
-    const int bpp = BytesPerPixel(bitmap_.PixelFormat());
+    // The patch's columns that land on the bitmap.
+    const int from = std::max(0, -x);
+    const int to = static_cast<int>(std::min<long long>(patch.width(),
+                                                        static_cast<long long>(bitmap_.Width()) - x));
     std::unordered_map<QRgb, Ink> inks;
     // Text has few colours: the last one's ink is at hand (none at first: a clear pixel is
     // never drawn).
     QRgb lastColour = 0;
     Ink lastInk;
-    for (int py = 0; py < height; ++py) {
-        const int ty = y + py;
-        if (ty < 0 || ty >= bitmap_.Height()) {
-            continue;
-        }
-        const auto* src = reinterpret_cast<const QRgb*>(patch.constScanLine(py));
-        std::uint8_t* dst = bitmap_.ScanLine(ty);
-        for (int px = 0; px < width; ++px) {
-            const int tx = x + px;
-            if (tx < 0 || tx >= bitmap_.Width() || qAlpha(src[px]) == 0) {
+    // A pixel's bytes copied at a size known here: a copy of a size known only at run
+    // time was a call for every pixel of large labels.
+    const auto put = [&]<int kBpp>(std::integral_constant<int, kBpp>) {
+        for (int py = 0; py < height; ++py) {
+            const int ty = y + py;
+            if (ty < 0 || ty >= bitmap_.Height()) {
                 continue;
             }
-            if (src[px] != lastColour) {
-                auto found = inks.find(src[px]);
-                if (found == inks.end()) {
-                    const TColor c = RGBColor(static_cast<std::uint8_t>(qRed(src[px])),
-                                              static_cast<std::uint8_t>(qGreen(src[px])),
-                                              static_cast<std::uint8_t>(qBlue(src[px])));
-                    found = inks.emplace(src[px], InkFor(bitmap_, c)).first;
+            const auto* src = reinterpret_cast<const QRgb*>(patch.constScanLine(py));
+            std::uint8_t* dst = bitmap_.ScanLine(ty);
+            for (int px = from; px < to; ++px) {
+                if (qAlpha(src[px]) == 0) {
+                    continue;
                 }
-                lastColour = src[px];
-                lastInk = found->second;
+                if (src[px] != lastColour) {
+                    auto found = inks.find(src[px]);
+                    if (found == inks.end()) {
+                        const TColor c = RGBColor(static_cast<std::uint8_t>(qRed(src[px])),
+                                                  static_cast<std::uint8_t>(qGreen(src[px])),
+                                                  static_cast<std::uint8_t>(qBlue(src[px])));
+                        found = inks.emplace(src[px], InkFor(bitmap_, c)).first;
+                    }
+                    lastColour = src[px];
+                    lastInk = found->second;
+                }
+                std::memcpy(dst + static_cast<std::ptrdiff_t>(x + px) * kBpp, lastInk.bytes,
+                            kBpp);
             }
-            std::memcpy(dst + static_cast<std::ptrdiff_t>(tx) * bpp, lastInk.bytes,
-                        static_cast<std::size_t>(bpp));
         }
+    };
+    switch (BytesPerPixel(bitmap_.PixelFormat())) {
+    case 1:
+        put(std::integral_constant<int, 1>{});
+        break;
+    case 2:
+        put(std::integral_constant<int, 2>{});
+        break;
+    case 3:
+        put(std::integral_constant<int, 3>{});
+        break;
+    default:
+        put(std::integral_constant<int, 4>{});
+        break;
     }
     bitmap_.SetModified(true);
 }
