@@ -50,6 +50,8 @@ bool ShrinkByAreas(const TBitmap& bitmap, int width, int height, std::uint32_t* 
     }
     const std::vector<TCover> columns = Covers(sw, width);
     const std::vector<TCover> rows = Covers(sh, height);
+    // Four parts a thread, taken as threads come free: between key presses another core
+    // may join late, and with a part each the first to finish would wait on it.
     ForEachPart(height, 4 * ThreadsFor(static_cast<long long>(sh) * sw, 1 << 18),
                 [&](long long first, long long end) {
         std::vector<float> sums(static_cast<std::size_t>(sw) * 3);
