@@ -133,6 +133,25 @@ struct RowBand {
     std::int64_t bottom = 0;
 };
 
+// Calls f with the bitmap's bytes per pixel as a compile-time constant
+// (std::integral_constant): a pixel's copy of a size known only at run time is a call.
+template <class F> void WithBytesPerPixel(const TBitmap& bitmap, F&& f) {
+    switch (BytesPerPixel(bitmap.PixelFormat())) {
+    case 1:
+        f(std::integral_constant<int, 1>{});
+        break;
+    case 2:
+        f(std::integral_constant<int, 2>{});
+        break;
+    case 3:
+        f(std::integral_constant<int, 3>{});
+        break;
+    default:
+        f(std::integral_constant<int, 4>{});
+        break;
+    }
+}
+
 // Steps first..last of a line from (u0, v0) along the major axis u: at step i the minor
 // coordinate is v0 + sv q, q advancing by one each time the remainder r (grown by twoAdv a
 // step) reaches twoN; a pen of `width` spans lo..hi across it, clipped to vLo..vHi.
@@ -246,30 +265,21 @@ void FillSpan(TBitmap& bitmap, int y, int x0, int x1, const Ink& ink) {
     if (y < 0 || y >= bitmap.Height() || x0 > x1) {
         return;
     }
-    const int bpp = BytesPerPixel(bitmap.PixelFormat());
-    std::uint8_t* p = bitmap.ScanLine(y) + static_cast<std::ptrdiff_t>(x0) * bpp;
-    for (int x = x0; x <= x1; ++x, p += bpp) {
-        std::memcpy(p, ink.bytes, static_cast<std::size_t>(bpp));
-    }
+    WithBytesPerPixel(bitmap, [&](auto bpp) {
+        constexpr int kBpp = decltype(bpp)::value;
+        std::uint8_t* p = bitmap.ScanLine(y) + static_cast<std::ptrdiff_t>(x0) * kBpp;
+        for (int x = x0; x <= x1; ++x, p += kBpp) {
+            std::memcpy(p, ink.bytes, kBpp);
+        }
+    });
 }
 
 void DrawLine(TBitmap& bitmap, TPoint from, TPoint to, int width, const Ink& ink,
               const RowBand& band) {
     width = std::clamp(width, 1, TBitmap::kMaxDimension);
-    switch (BytesPerPixel(bitmap.PixelFormat())) {
-    case 1:
-        DrawLineT<1>(bitmap, from.X, from.Y, to.X, to.Y, width, ink, band);
-        break;
-    case 2:
-        DrawLineT<2>(bitmap, from.X, from.Y, to.X, to.Y, width, ink, band);
-        break;
-    case 3:
-        DrawLineT<3>(bitmap, from.X, from.Y, to.X, to.Y, width, ink, band);
-        break;
-    default:
-        DrawLineT<4>(bitmap, from.X, from.Y, to.X, to.Y, width, ink, band);
-        break;
-    }
+    WithBytesPerPixel(bitmap, [&](auto bpp) {
+        DrawLineT<decltype(bpp)::value>(bitmap, from.X, from.Y, to.X, to.Y, width, ink, band);
+    });
     // A wide line starts with a pen-sized square, so that consecutive lines of a polyline
     // (or of LineTo calls) join without a notch at the outer side of a bend.
     const bool near = from.X >= -width && from.X <= bitmap.Width() + width && from.Y >= -width &&
@@ -545,7 +555,9 @@ void TCanvas::TextOut(int x, int y, const std::string& text) {
     }
     const int height = patch.height();
     // The patch's columns that land on the bitmap.
-    const int from = std::max(0, -x);
+    const int from = x < 0 ? static_cast<int>(std::min<long long>(-static_cast<long long>(x),
+                                                                   patch.width()))
+                           : 0;
     const int to = static_cast<int>(std::min<long long>(patch.width(),
                                                         static_cast<long long>(bitmap_.Width()) - x));
     std::unordered_map<QRgb, Ink> inks;
@@ -553,9 +565,9 @@ void TCanvas::TextOut(int x, int y, const std::string& text) {
     // never drawn).
     QRgb lastColour = 0;
     Ink lastInk;
-    // A pixel's bytes copied at a size known here: a copy of a size known only at run
-    // time was a call for every pixel of large labels.
-    const auto put = [&]<int kBpp>(std::integral_constant<int, kBpp>) {
+    // Large labels paid a copy call for every pixel before the size was a constant.
+    WithBytesPerPixel(bitmap_, [&](auto bpp) {
+        constexpr int kBpp = decltype(bpp)::value;
         for (int py = 0; py < height; ++py) {
             const int ty = y + py;
             if (ty < 0 || ty >= bitmap_.Height()) {
@@ -582,21 +594,7 @@ void TCanvas::TextOut(int x, int y, const std::string& text) {
                             kBpp);
             }
         }
-    };
-    switch (BytesPerPixel(bitmap_.PixelFormat())) {
-    case 1:
-        put(std::integral_constant<int, 1>{});
-        break;
-    case 2:
-        put(std::integral_constant<int, 2>{});
-        break;
-    case 3:
-        put(std::integral_constant<int, 3>{});
-        break;
-    default:
-        put(std::integral_constant<int, 4>{});
-        break;
-    }
+    });
     bitmap_.SetModified(true);
 }
 
