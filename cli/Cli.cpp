@@ -99,7 +99,8 @@ std::vector<std::string> Arguments::Values(const std::string& name) const {
 const std::vector<Command>& Commands() {
     static const std::vector<Command> commands = {TimingCommand(), SettingsCommand(),
                                                   PropagateCommand(), ScanCommand(), ProcessCommand(),
-                                                  LocateCommand(), WatchCommand(), KepsCommand()};
+                                                  LocateCommand(), WatchCommand(), KepsCommand(),
+                                                  CalibrateCommand()};
     return commands;
 }
 

@@ -72,5 +72,6 @@ Command KepsCommand();
 /// keps update's work on its arguments ("update" first), also for the watch's daily fetch.
 int RunKeps(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 Command WatchCommand();
+Command CalibrateCommand();
 
 } // namespace vantorel::cli

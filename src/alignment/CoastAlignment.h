@@ -19,8 +19,11 @@
 namespace vantorel {
 
 struct TAlignmentOptions {
-    int SearchPixels = 60; ///< searched either side of the starting pixel offset
-    int SearchLines = 40;  ///< searched either side of the starting line offset
+    /// Searched either side of the starting offsets: a wrong clock or a stale element set
+    /// moves a pass along the track by tens of lines; across it the scanner's angles move
+    /// it less. The coarse window stays as large as it was (21 x 31 steps).
+    int SearchPixels = 40;
+    int SearchLines = 60;
     /// How far the best offset's score must stand above what the shore scores placed by
     /// chance (moved far, wrapped round the picture), in standard deviations of those.
     double MinConfidence = 6.5;

@@ -129,9 +129,12 @@ TJson RunFacts(const THeadlessRun& h) {
                      {"lines", pass->Channel.Height()},
                      {"width", pass->Channel.Width()}};
         j["fit"] = Fit(*pass);
+        j["scanner"] = {{"calibrated", pass->Scanner.Calibrated},
+                        {"measured", pass->Scanner.Measured},
+                        {"calibration", pass->Scanner.Calibration}};
         j["offsets"] = Offsets(h, *pass);
     } else {
-        for (const char* field : {"element_set", "pass", "fit", "offsets"}) {
+        for (const char* field : {"element_set", "pass", "fit", "scanner", "offsets"}) {
             j[field] = nullptr;
         }
     }
@@ -154,7 +157,7 @@ TJson RecordJson(const TPassRecord& r) {
                {"output", r.Output.empty() ? TJson() : TJson(r.Output)},
                {"failure", r.Failure.empty() ? TJson() : TJson(r.Failure)}};
     // An input refused before its run has none of the run's fields filled.
-    for (const char* field : {"satellite", "element_set", "pass", "fit", "offsets"}) {
+    for (const char* field : {"satellite", "element_set", "pass", "fit", "scanner", "offsets"}) {
         j[field] = nullptr;
     }
     for (const char* field : {"warnings", "errors", "account"}) {

@@ -1,9 +1,11 @@
 #include "orbit/ScannerCalibration.h"
 
+#include "common/Format.h"
 #include "common/StringUtils.h"
 #include "common/TextFile.h"
 
 #include <cmath>
+#include <optional>
 
 namespace vantorel {
 namespace {
@@ -11,17 +13,32 @@ namespace {
 struct TKey {
     std::string_view Name;
     double TScannerCalibration::*Field;
+    double TScannerCalibration::*Error;
     double Lowest;
     double Highest;
 };
 
 constexpr TKey kKeys[] = {
-    {"scan-angle", &TScannerCalibration::ScanAngle, 90.0, 130.0},
-    {"roll", &TScannerCalibration::Roll, -10.0, 10.0},
-    {"pitch", &TScannerCalibration::Pitch, -10.0, 10.0},
-    {"yaw", &TScannerCalibration::Yaw, -10.0, 10.0},
-    {"time-offset", &TScannerCalibration::TimeOffset, -60.0, 60.0},
+    {"scan-angle", &TScannerCalibration::ScanAngle, &TScannerCalibration::ScanAngleError, 90.0,
+     130.0},
+    {"roll", &TScannerCalibration::Roll, &TScannerCalibration::RollError, -10.0, 10.0},
+    {"pitch", &TScannerCalibration::Pitch, &TScannerCalibration::PitchError, -10.0, 10.0},
+    {"yaw", &TScannerCalibration::Yaw, &TScannerCalibration::YawError, -10.0, 10.0},
+    {"time-offset", &TScannerCalibration::TimeOffset, &TScannerCalibration::TimeOffsetError,
+     -60.0, 60.0},
 };
+
+// A section's header line: "[NNNNN]" with a five-digit catalogue number.
+std::optional<std::string> SectionNumber(const std::string& line) {
+    if (line.empty() || line.front() != '[' || line.back() != ']') {
+        return std::nullopt;
+    }
+    const std::string id = Trim(line.substr(1, line.size() - 2));
+    if (id.size() != 5 || id.find_first_not_of("0123456789") != std::string::npos) {
+        return std::nullopt;
+    }
+    return id;
+}
 
 } // namespace
 
@@ -39,11 +56,9 @@ TScannerCalibrations ParseScannerCalibrations(std::string_view text) {
             out.Problems.push_back("line " + std::to_string(number) + ": " + why);
         };
         if (line.front() == '[') {
-            const std::string id = Trim(line.substr(1, line.find(']') - 1));
-            const bool number5 = line.back() == ']' && id.size() == 5 &&
-                                 id.find_first_not_of("0123456789") == std::string::npos;
-            current = number5 ? &out.BySatellite[id] : nullptr;
-            if (!number5) {
+            const auto id = SectionNumber(line);
+            current = id ? &out.BySatellite[*id] : nullptr;
+            if (!id) {
                 problem("not a catalogue number in brackets");
             }
             continue;
@@ -55,7 +70,26 @@ TScannerCalibrations ParseScannerCalibrations(std::string_view text) {
             continue;
         }
         const std::string key = LowerCase(Trim(line.substr(0, equals)));
-        const auto value = ParseReal(Trim(line.substr(equals + 1)));
+        std::string text = Trim(line.substr(equals + 1));
+        if (key == "measured") {
+            const std::string answer = LowerCase(text);
+            if (answer == "yes" || answer == "no") {
+                current->Measured = answer == "yes";
+            } else {
+                problem("measured takes yes or no");
+            }
+            continue;
+        }
+        std::optional<double> error;
+        if (const auto plusMinus = text.find("+-"); plusMinus != std::string::npos) {
+            error = ParseReal(Trim(text.substr(plusMinus + 2)));
+            text = Trim(text.substr(0, plusMinus));
+            if (!error || !std::isfinite(*error) || *error < 0.0) {
+                problem("\"" + key + "\" takes an uncertainty of zero or more after +-");
+                continue;
+            }
+        }
+        const auto value = ParseReal(text);
         if (!value || !std::isfinite(*value)) {
             problem("\"" + key + "\" takes a number");
             continue;
@@ -76,12 +110,87 @@ TScannerCalibrations ParseScannerCalibrations(std::string_view text) {
                     problem(key + " out of its range");
                 } else {
                     current->*k.Field = *value;
+                    current->*k.Error = error.value_or(0.0);
                 }
             }
         }
         if (!known) {
             problem("unknown key \"" + key + "\"");
         }
+    }
+    return out;
+}
+
+std::string FormatScannerValues(const TScannerCalibration& c) {
+    std::string out;
+    auto add = [&](const TKey& k) {
+        out += Format("%-11s = %.3f", std::string(k.Name).c_str(), c.*k.Field);
+        if (c.*k.Error > 0.0) {
+            out += Format(" +- %.3f", c.*k.Error);
+        }
+        out += "\n";
+        if (k.Field == &TScannerCalibration::ScanAngle) {
+            out += Format("%-11s = %d\n", "pixels", c.Pixels);
+        }
+    };
+    for (const TKey& k : kKeys) {
+        add(k);
+    }
+    out += Format("%-11s = %s\n", "measured", c.Measured ? "yes" : "no");
+    return out;
+}
+
+std::string ReplaceScannerSection(std::string_view text, const std::string& catalogueNumber,
+                                  const std::string& section) {
+    const std::vector<std::string> lines = SplitLines(text);
+    // The old section: its header, the comments right above it, and every line up to the
+    // comments that lead into the next header.
+    std::size_t header = lines.size();
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const std::string line = Trim(lines[i].substr(0, lines[i].find('#')));
+        if (SectionNumber(line) == catalogueNumber) {
+            header = i;
+            break;
+        }
+    }
+    auto comment = [&](std::size_t i) {
+        const std::string t = Trim(lines[i]);
+        return !t.empty() && t.front() == '#';
+    };
+    std::string out;
+    if (header == lines.size()) {
+        for (const std::string& line : lines) {
+            out += line + "\n";
+        }
+        if (!out.empty() && out.size() >= 2 && out.substr(out.size() - 2) != "\n\n") {
+            out += "\n";
+        }
+        return out + section;
+    }
+    std::size_t first = header;
+    while (first > 0 && comment(first - 1)) {
+        --first;
+    }
+    std::size_t end = header + 1;
+    while (end < lines.size() && !SectionNumber(Trim(lines[end].substr(0, lines[end].find('#'))))) {
+        ++end;
+    }
+    std::size_t next = end; // the comments that lead into the next section stay with it
+    while (end < lines.size() && next > header + 1 && comment(next - 1)) {
+        --next;
+    }
+    if (end == lines.size()) {
+        next = end;
+    }
+    for (std::size_t i = 0; i < first; ++i) {
+        out += lines[i] + "\n";
+    }
+    out += section;
+    if (next < lines.size()) {
+        out += "\n";
+    }
+    for (std::size_t i = next; i < lines.size(); ++i) {
+        out += lines[i] + "\n";
     }
     return out;
 }

@@ -31,6 +31,16 @@ struct TScannerCalibration {
     /// Seconds added to a line's time before the scanner is placed: positive when the line
     /// was scanned after the time the picture gives it.
     double TimeOffset = 0.0;
+    /// Whether the values were measured on real passes of this satellite; false for a
+    /// section whose values were carried over from the satellites of the same instrument.
+    bool Measured = true;
+    /// The standard uncertainty of each value above as the calibration that made it
+    /// found it, in the value's unit; 0 when the file gives none.
+    double ScanAngleError = 0.0;
+    double RollError = 0.0;
+    double PitchError = 0.0;
+    double YawError = 0.0;
+    double TimeOffsetError = 0.0;
 
     /// The look angle (degrees, positive left of the flight) of an image column.
     double AngleOfColumn(double column) const {
@@ -46,9 +56,21 @@ struct TScannerCalibrations {
 
 /// Reads a calibration file's text: "[NNNNN]" starts the section of a catalogue number,
 /// then "key = value" lines (scan-angle, pixels, roll, pitch, yaw, time-offset; "." as
-/// decimal separator); "#" starts a comment. A value out of its range (scan angle 90 to
+/// decimal separator; a value may be followed by "+- UNCERTAINTY"; "measured = yes|no");
+/// "#" starts a comment. A value out of its range (scan angle 90 to
 /// 130 degrees, pixels 100 to 10000, angles within 10 degrees, time within 60 s) or a
 /// line that does not read is left out and named in Problems.
 TScannerCalibrations ParseScannerCalibrations(std::string_view text);
+
+/// The "key = value" lines of a section as ParseScannerCalibrations reads them back, with
+/// the uncertainties that are given (values to 3 decimals, uncertainties to 3).
+std::string FormatScannerValues(const TScannerCalibration& calibration);
+
+/// The calibration file's text with the section of one catalogue number replaced by
+/// `section` (which starts with its "[NNNNN]" line), or added at the end when the file
+/// has none. The comment lines just above the old section's header belong to it and go
+/// with it; everything else stays as it was.
+std::string ReplaceScannerSection(std::string_view text, const std::string& catalogueNumber,
+                                  const std::string& section);
 
 } // namespace vantorel

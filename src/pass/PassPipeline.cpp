@@ -449,8 +449,16 @@ void RunPass(TPassOutcome& outcome, TEnhancement enhancement, const TLineTimes& 
         pass->LineOffset = pass->Northbound ? kNorthboundLineOffset : kSouthboundLineOffset;
         pass->PixelOffset = pass->Northbound ? kNorthboundPixelOffset : kSouthboundPixelOffset;
     }
+    pass->Scanner.Calibrated = orbit.Calibration.has_value();
+    pass->Scanner.Measured = orbit.Calibration && orbit.Calibration->Measured;
+    pass->Scanner.Calibration =
+        !sources.UsesCalibration()    ? "calibration: not used"
+        : !orbit.Calibration          ? "calibration: none for this satellite: the plain scanner model"
+        : orbit.Calibration->Measured ? "calibration: measured on this satellite's passes"
+                                      : "calibration: not measured on this satellite's passes";
     report.Account(ScannerLine(orbit) + Format("; default offsets line %d pixel %d",
-                                               pass->LineOffset, pass->PixelOffset));
+                                               pass->LineOffset, pass->PixelOffset) +
+                   "; " + pass->Scanner.Calibration);
 
     pass->Channel = std::move(*outcome.Unprocessed);
     outcome.Unprocessed.reset();

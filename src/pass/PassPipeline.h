@@ -97,6 +97,8 @@ public:
     void SetCalibrations(TScannerCalibrations calibrations, bool use);
     /// The calibration in use for the satellite, or nullptr.
     const TScannerCalibration* Calibration() const;
+    /// Whether calibrations are applied at all (a satellite may still have none).
+    bool UsesCalibration() const { return useCalibration_; }
 
     const std::string& KeplerPath() const { return keplerPath_; }
     /// The multi-Kepler folder as the satellite list normalised it (trailing delimiter).
@@ -158,6 +160,13 @@ struct TPassResult {
         std::string Source;        ///< the Kepler file(s), or the product, it came from
         double DaysFromPass = 0.0; ///< its epoch minus the pass start
     } ElementSet;
+    /// How the scanner was modelled.
+    struct TScannerUsed {
+        bool Calibrated = false; ///< a calibration of the satellite placed the pass
+        bool Measured = false;   ///< ... and it was measured on the satellite's own passes
+        /// What the account says of it ("calibration: ...").
+        std::string Calibration;
+    } Scanner;
     bool Fitted = false; ///< every step of the map fit succeeded
     /// What the fitted polynomials leave at each ground point, pixels.
     std::shared_ptr<const ResidualGrid> Residuals;

@@ -77,6 +77,33 @@ double ChordKm(const TGroundPoint& a, const TGroundPoint& b) {
     return Minus(EarthFixed(a.Lat, a.Lon), EarthFixed(b.Lat, b.Lon)).Length;
 }
 
+// A section written for a satellite reads back as it was, uncertainties and all, and
+// replaces only that satellite's section (with the comments that lead into it).
+TEST(PassGeometry, ACalibrationSectionReadsBackAndReplacesOnlyItsOwn) {
+    TScannerCalibration c;
+    c.ScanAngle = 110.315;
+    c.ScanAngleError = 0.055;
+    c.Yaw = 0.267;
+    c.Measured = false;
+    const std::string section = "[57166]  # new\n" + FormatScannerValues(c);
+    const std::string file = "# head\n\n# old N2-3\n[57166]\nyaw = 2.9\n\n# N2\n[40069]\nroll = 2.31\n";
+    const std::string replaced = ReplaceScannerSection(file, "57166", section);
+    EXPECT_EQ(replaced, "# head\n\n" + section + "\n# N2\n[40069]\nroll = 2.31\n");
+    const TScannerCalibrations read = ParseScannerCalibrations(replaced);
+    EXPECT_TRUE(read.Problems.empty());
+    const TScannerCalibration& back = read.BySatellite.at("57166");
+    EXPECT_DOUBLE_EQ(back.ScanAngle, 110.315);
+    EXPECT_DOUBLE_EQ(back.ScanAngleError, 0.055);
+    EXPECT_DOUBLE_EQ(back.Yaw, 0.267);
+    EXPECT_DOUBLE_EQ(back.YawError, 0.0);
+    EXPECT_FALSE(back.Measured);
+    EXPECT_DOUBLE_EQ(read.BySatellite.at("40069").Roll, 2.31);
+    // A satellite without a section gets one at the end; bad uncertainties are refused.
+    EXPECT_EQ(ReplaceScannerSection("[40069]\nroll = 1\n", "57166", section),
+              "[40069]\nroll = 1\n\n" + section);
+    EXPECT_EQ(ParseScannerCalibrations("[57166]\nroll = 1 +- -2\nmeasured = maybe\n").Problems.size(), 2u);
+}
+
 // A calibration moves the ground points as its angles say: a roll the nadir sideways by
 // the height times the angle, a pitch along the track; a yaw moves the swath's edge, not its
 // middle; a clock offset moves everything along the track by the ground speed.

@@ -11,6 +11,7 @@
 #include "alignment/CoastAlignment.h"
 #include "alignment/CoastLines.h"
 #include "app/ProcessingRun.h"
+#include "calibration/CoastMatches.h"
 #include "common/Clock.h"
 #include "common/Format.h"
 #include "imaging/Canvas.h"
@@ -28,70 +29,6 @@
 using namespace vantorel;
 
 namespace {
-
-// The distance, along each shore point's normal, from where the overlay draws it to the
-// strongest brightness change of the picture within 12 pixels (the picture's own coast),
-// for the points where that change is clear. Median and 90th percentile, pixels.
-struct TDistance {
-    double Median = 0.0;
-    double P90 = 0.0;
-    std::size_t Points = 0;
-};
-
-TDistance CoastDistance(const TBitmap& image, const std::vector<TCoastSample>& shore,
-                        const std::vector<char>& lost, int lineOffset, int pixelOffset) {
-    auto at = [&](double x, double y) -> double {
-        const int ix = static_cast<int>(std::floor(x)), iy = static_cast<int>(std::floor(y));
-        if (ix < 0 || iy < 0 || ix + 1 >= image.Width() || iy + 1 >= image.Height() ||
-            lost[static_cast<std::size_t>(iy)] || lost[static_cast<std::size_t>(iy + 1)]) {
-            return -1.0;
-        }
-        const double fx = x - ix, fy = y - iy;
-        const std::uint8_t* a = image.ScanLine(iy);
-        const std::uint8_t* b = image.ScanLine(iy + 1);
-        return (1 - fy) * ((1 - fx) * a[ix] + fx * a[ix + 1]) +
-               fy * ((1 - fx) * b[ix] + fx * b[ix + 1]);
-    };
-    std::vector<double> d;
-    constexpr int kReach = 12;
-    for (const TCoastSample& s : shore) {
-        const double x0 = s.X + pixelOffset, y0 = s.Y - lineOffset;
-        double profile[2 * kReach + 3];
-        bool whole = true;
-        for (int k = -kReach - 1; k <= kReach + 1 && whole; ++k) {
-            profile[k + kReach + 1] = at(x0 + k * s.Nx, y0 + k * s.Ny);
-            whole = profile[k + kReach + 1] >= 0.0;
-        }
-        if (!whole) {
-            continue;
-        }
-        double best = 0.0;
-        int where = 0;
-        double change[2 * kReach + 1];
-        for (int k = -kReach; k <= kReach; ++k) {
-            change[k + kReach] = std::fabs(profile[k + kReach + 2] - profile[k + kReach]) / 2.0;
-            if (change[k + kReach] > best) {
-                best = change[k + kReach];
-                where = k;
-            }
-        }
-        if (best < 12.0 || where == -kReach || where == kReach) {
-            continue; // no clear coast here (cloud, or none within reach)
-        }
-        const double l = change[where + kReach - 1], c = change[where + kReach],
-                     r = change[where + kReach + 1];
-        const double curvature = l - 2 * c + r;
-        d.push_back(std::fabs(where + (curvature < 0 ? 0.5 * (l - r) / curvature : 0.0)));
-    }
-    TDistance out;
-    out.Points = d.size();
-    if (!d.empty()) {
-        std::sort(d.begin(), d.end());
-        out.Median = d[d.size() / 2];
-        out.P90 = d[d.size() * 9 / 10];
-    }
-    return out;
-}
 
 std::pair<int, int> Pair(const std::string& text) {
     const auto comma = text.find(',');
@@ -177,7 +114,7 @@ int main(int argc, char** argv) {
          {std::tuple{"at the run's default offsets", pass.LineOffset, pass.PixelOffset},
           std::tuple{"at the offsets found", static_cast<int>(std::lround(all.LineOffset)),
                      static_cast<int>(std::lround(all.PixelOffset))}}) {
-        const TDistance d = CoastDistance(pass.Channel, shore, lost, line, pixel);
+        const TCoastDistance d = CoastDistance(pass.Channel, shore, lost, line, pixel);
         std::printf("coast distance %s (line %d pixel %d): median %.1f px, 90%% within %.1f px "
                     "(%zu shore points on a clear coast)\n",
                     what, line, pixel, d.Median, d.P90, d.Points);
