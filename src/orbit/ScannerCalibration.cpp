@@ -143,54 +143,62 @@ std::string FormatScannerValues(const TScannerCalibration& c) {
 std::string ReplaceScannerSection(std::string_view text, const std::string& catalogueNumber,
                                   const std::string& section) {
     const std::vector<std::string> lines = SplitLines(text);
-    // The old section: its header, the comments right above it, and every line up to the
-    // comments that lead into the next header.
-    std::size_t header = lines.size();
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        const std::string line = Trim(lines[i].substr(0, lines[i].find('#')));
-        if (SectionNumber(line) == catalogueNumber) {
-            header = i;
-            break;
-        }
-    }
+    auto number = [&](std::size_t i) {
+        return SectionNumber(Trim(lines[i].substr(0, lines[i].find('#'))));
+    };
     auto comment = [&](std::size_t i) {
         const std::string t = Trim(lines[i]);
         return !t.empty() && t.front() == '#';
     };
+    // Every section of the number (a file may repeat one): its header, the comments right
+    // above it, and every line up to the comments that lead into the next header.
+    std::vector<std::pair<std::size_t, std::size_t>> old;
+    for (std::size_t header = 0; header < lines.size(); ++header) {
+        if (number(header) != catalogueNumber) {
+            continue;
+        }
+        std::size_t first = header;
+        while (first > 0 && comment(first - 1) && (old.empty() || first - 1 >= old.back().second)) {
+            --first;
+        }
+        std::size_t end = header + 1;
+        while (end < lines.size() && !number(end)) {
+            ++end;
+        }
+        std::size_t next = end;
+        if (end < lines.size()) {
+            while (next > header + 1 && comment(next - 1)) {
+                --next;
+            }
+        }
+        old.emplace_back(first, next);
+        header = end - 1;
+    }
     std::string out;
-    if (header == lines.size()) {
+    if (old.empty()) {
         for (const std::string& line : lines) {
             out += line + "\n";
         }
-        if (!out.empty() && out.size() >= 2 && out.substr(out.size() - 2) != "\n\n") {
+        if (out.size() >= 2 && out.substr(out.size() - 2) != "\n\n") {
             out += "\n";
         }
         return out + section;
     }
-    std::size_t first = header;
-    while (first > 0 && comment(first - 1)) {
-        --first;
+    std::size_t at = 0;
+    for (std::size_t k = 0; k < old.size(); ++k) {
+        for (; at < old[k].first; ++at) {
+            out += lines[at] + "\n";
+        }
+        if (k == 0) {
+            out += section;
+            if (old[k].second < lines.size()) {
+                out += "\n";
+            }
+        }
+        at = old[k].second;
     }
-    std::size_t end = header + 1;
-    while (end < lines.size() && !SectionNumber(Trim(lines[end].substr(0, lines[end].find('#'))))) {
-        ++end;
-    }
-    std::size_t next = end; // the comments that lead into the next section stay with it
-    while (end < lines.size() && next > header + 1 && comment(next - 1)) {
-        --next;
-    }
-    if (end == lines.size()) {
-        next = end;
-    }
-    for (std::size_t i = 0; i < first; ++i) {
-        out += lines[i] + "\n";
-    }
-    out += section;
-    if (next < lines.size()) {
-        out += "\n";
-    }
-    for (std::size_t i = next; i < lines.size(); ++i) {
-        out += lines[i] + "\n";
+    for (; at < lines.size(); ++at) {
+        out += lines[at] + "\n";
     }
     return out;
 }

@@ -453,7 +453,9 @@ void RunPass(TPassOutcome& outcome, TEnhancement enhancement, const TLineTimes& 
     pass->Scanner.Measured = orbit.Calibration && orbit.Calibration->Measured;
     pass->Scanner.Calibration =
         !sources.UsesCalibration()    ? "calibration: not used"
-        : !orbit.Calibration          ? "calibration: none for this satellite: the plain scanner model"
+        : !orbit.Calibration ? "calibration: none for this satellite: the plain scanner model (a "
+                               "decoder's own scanner settings are not used: no measured relation "
+                               "translates them)"
         : orbit.Calibration->Measured ? "calibration: measured on this satellite's passes"
                                       : "calibration: not measured on this satellite's passes";
     report.Account(ScannerLine(orbit) + Format("; default offsets line %d pixel %d",
