@@ -154,8 +154,9 @@ int RunCalibrate(const std::vector<std::string>& args, std::ostream& out, std::o
     if (a.Has("check")) {
         sources.SetCalibrations(ParseScannerCalibrations(written.value_or("")),
                                 !a.Has("no-calibration"));
+        const TTileGrid tiles = Tiles(a);
         for (const TCalibrationInput& input : inputs) {
-            out << MeasureReport(MeasurePass(input, sources, boundaries, Tiles(a)));
+            out << MeasureReport(MeasurePass(input, sources, boundaries, tiles));
         }
         return kExitOk;
     }

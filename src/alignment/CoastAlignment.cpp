@@ -1,5 +1,7 @@
 #include "alignment/CoastAlignment.h"
 
+#include "common/Statistics.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -245,18 +247,10 @@ TPeak PeakHeights(const std::vector<double>& scores, int columns, int rows, int 
     if (chance.size() < 8) {
         return p; // too little picture around the window to judge by
     }
-    double mean = 0.0;
-    for (const double c : chance) {
-        mean += c;
-    }
-    mean /= static_cast<double>(chance.size());
-    double squares = 0.0;
-    for (const double c : chance) {
-        squares += (c - mean) * (c - mean);
-    }
+    const TMeanAndSpread placed = MeanAndSpread(chance);
+    const double mean = placed.Mean;
     const double peak = at(bi, bj);
-    const double spread = std::max(std::sqrt(squares / static_cast<double>(chance.size() - 1)),
-                                   1e-6 * std::fabs(peak) + 1e-12);
+    const double spread = std::max(placed.Spread, 1e-6 * std::fabs(peak) + 1e-12);
     double all = -1e300, row = -1e300, column = -1e300;
     bool alongColumn = false;
     for (int j = 0; j < rows; ++j) {

@@ -7,6 +7,7 @@
 
 #include "alignment/CoastLines.h"
 #include "common/Format.h"
+#include "common/Statistics.h"
 #include "orbit/Orbits.h"
 
 #include <algorithm>
@@ -41,8 +42,10 @@ std::unique_ptr<TPassResult> RunPass(const TCalibrationInput& input, TPassSource
     return std::move(outcome.Result);
 }
 
+// The run's alignment and the tiles' matches; the coast distances only when they are kept
+// (before and after the fit), not on the rounds between.
 TPassMeasure Measure(const TPassResult& pass, TCoastLines& lines, const TTileGrid& tiles,
-                     int search, double confidence) {
+                     int search, double confidence, bool distances) {
     const TBitmap& picture = pass.Channel;
     const std::vector<TCoastSample> shore =
         lines.SamplesOnImage(pass.Mapping, picture.Width(), picture.Height(), kShoreMargin);
@@ -53,9 +56,11 @@ TPassMeasure Measure(const TPassResult& pass, TCoastLines& lines, const TTileGri
     const int pixel = m.Whole.Confident ? static_cast<int>(std::lround(m.Whole.PixelOffset)) : 0;
     m.Tiles = MatchCoastsInTiles(picture, shore, lost, tiles, line, pixel, search, search, 40,
                                  confidence);
-    m.AtModel = CoastDistance(picture, shore, lost, 0, 0, tiles);
-    m.AsAligned = m.Whole.Confident ? CoastDistance(picture, shore, lost, line, pixel, tiles)
-                                    : m.AtModel;
+    if (distances) {
+        m.AtModel = CoastDistance(picture, shore, lost, 0, 0, tiles);
+        m.AsAligned = m.Whole.Confident ? CoastDistance(picture, shore, lost, line, pixel, tiles)
+                                        : m.AtModel;
+    }
     return m;
 }
 
@@ -90,8 +95,7 @@ TTileSummary Summarise(const std::vector<TTileMatch>& tiles) {
     TTileSummary s;
     s.Matched = static_cast<int>(sizes.size());
     if (!sizes.empty()) {
-        std::sort(sizes.begin(), sizes.end());
-        s.Median = sizes[sizes.size() / 2];
+        s.Median = Percentile(sizes, 50);
     }
     return s;
 }
@@ -109,17 +113,8 @@ std::string Disagreement(const TPassCalibration& p) {
         if (v.size() < 3) {
             continue;
         }
-        double mean = 0.0;
-        for (const double x : v) {
-            mean += x;
-        }
-        mean /= static_cast<double>(v.size());
-        double squares = 0.0;
-        for (const double x : v) {
-            squares += (x - mean) * (x - mean);
-        }
-        const double error = std::sqrt(squares / static_cast<double>(v.size() - 1)) /
-                             std::sqrt(static_cast<double>(v.size()));
+        const auto [mean, spread] = MeanAndSpread(v);
+        const double error = spread / std::sqrt(static_cast<double>(v.size()));
         if (std::fabs(mean) > std::max(3.0 * error, 0.5)) {
             add(Format("its coasts lie %+.1f %s from the picture's on average after the fit "
                        "(+- %.1f, %d tiles)",
@@ -139,11 +134,9 @@ std::string Disagreement(const TPassCalibration& p) {
 
 std::string Figures(const TPassMeasure& m) {
     const TAlignment& a = m.Whole;
-    std::string alignment =
-        a.Confident ? Format("confident, line %+.1f pixel %+.1f (confidence %.1f)", a.LineOffset,
-                             a.PixelOffset, a.Confidence)
-                    : a.Doubt + Format(" (confidence %.1f)", a.Confidence);
-    return alignment;
+    return a.Confident ? Format("confident, line %+.1f pixel %+.1f (confidence %.1f)",
+                                a.LineOffset, a.PixelOffset, a.Confidence)
+                       : a.Doubt + Format(" (confidence %.1f)", a.Confidence);
 }
 
 std::string Distance(const TCoastDistance& d) {
@@ -175,7 +168,7 @@ TPassCalibration MeasurePass(const TCalibrationInput& input, TPassSources& sourc
     Describe(p, input, *pass);
     const TCalibrationOptions defaults;
     p.Before = p.After =
-        Measure(*pass, lines, tiles, defaults.FirstSearch, defaults.FirstConfidence);
+        Measure(*pass, lines, tiles, defaults.FirstSearch, defaults.FirstConfidence, true);
     return p;
 }
 
@@ -244,7 +237,7 @@ TCalibrationResult CalibrateScanner(const std::string& catalogueNumber,
             const TPassMeasure m =
                 Measure(*pass, lines, options.Tiles,
                         first ? options.FirstSearch : options.LaterSearch,
-                        first ? options.FirstConfidence : options.LaterConfidence);
+                        first ? options.FirstConfidence : options.LaterConfidence, first);
             for (std::size_t t = 0; t < m.Tiles.size(); ++t) {
                 const TTileMatch& tile = m.Tiles[t];
                 if (!tile.Matched()) {
@@ -306,7 +299,7 @@ TCalibrationResult CalibrateScanner(const std::string& catalogueNumber,
         const std::unique_ptr<TPassResult> pass = run(i, calibrationOf(state, i));
         TPassCalibration& p = result.Passes[i];
         p.After = Measure(*pass, lines, options.Tiles, options.LaterSearch,
-                          options.LaterConfidence);
+                          options.LaterConfidence, true);
         p.Shift = state.PassShifts[i];
         p.ShiftError = last.PassShiftError[i];
         p.Weight.assign(p.After.Tiles.size(), {-1.0, -1.0});
@@ -330,17 +323,14 @@ TCalibrationResult CalibrateScanner(const std::string& catalogueNumber,
     // last rounds is part of their uncertainty.
     if (history.size() >= 3) {
         for (int j = 0; j < kScannerParameters; ++j) {
-            const auto k = static_cast<std::size_t>(j);
-            double mean = 0.0, squares = 0.0;
+            std::vector<double> rounds;
             for (std::size_t r = history.size() - 3; r < history.size(); ++r) {
-                mean += history[r][k] / 3.0;
+                rounds.push_back(history[r][static_cast<std::size_t>(j)]);
             }
-            for (std::size_t r = history.size() - 3; r < history.size(); ++r) {
-                squares += (history[r][k] - mean) * (history[r][k] - mean);
-            }
+            const double spread = MeanAndSpread(rounds).Spread;
             double& error = result.Calibration.*kFittedErrors[j];
             if (error > 0.0) {
-                error = std::sqrt(error * error + squares / 2.0);
+                error = std::hypot(error, spread);
             }
         }
     }

@@ -1,5 +1,7 @@
 #include "calibration/CoastMatches.h"
 
+#include "common/Statistics.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -19,12 +21,6 @@ const TBitmap& GreyOf(const TBitmap& picture, TBitmap& grey) {
 
 int TileCount(int size, int per) {
     return std::max(1, (size + per / 2) / per);
-}
-
-double Percentile(std::vector<double>& v, int percent) {
-    const std::size_t k = v.size() * static_cast<std::size_t>(percent) / 100;
-    std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(k), v.end());
-    return v[k];
 }
 
 } // namespace

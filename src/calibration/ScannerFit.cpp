@@ -1,6 +1,7 @@
 #include "calibration/ScannerFit.h"
 
 #include "common/Angles.h"
+#include "common/Statistics.h"
 #include "orbit/Orbits.h"
 #include "pass/PassPipeline.h"
 
@@ -51,15 +52,6 @@ TMatrix Inverse(TMatrix a) {
     return inv;
 }
 
-double Median(std::vector<double> v) {
-    if (v.empty()) {
-        return 0.0;
-    }
-    const auto mid = v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2);
-    std::nth_element(v.begin(), mid, v.end());
-    return *mid;
-}
-
 // The spread below which residuals count as fully good: a match is not better than this.
 constexpr double kLeastScale = 0.15;
 // Huber's and Tukey's tuning constants, in robust standard deviations.
@@ -107,12 +99,12 @@ TFitSolution SolveScannerFit(std::span<const TFitObservation> observations,
                     continue;
                 }
                 // The row: the five parameters, then the pass's own shift at its column.
-                std::vector<std::pair<std::size_t, double>> row;
+                std::array<std::pair<std::size_t, double>, kScannerParameters + 1> row;
                 for (std::size_t j = 0; j < kScannerParameters; ++j) {
-                    row.emplace_back(j, o.Design[c][j]);
+                    row[j] = {j, o.Design[c][j]};
                 }
-                row.emplace_back(kScannerParameters + static_cast<std::size_t>(o.Pass),
-                                 o.Design[c][kScannerParameters]);
+                row[kScannerParameters] = {kScannerParameters + static_cast<std::size_t>(o.Pass),
+                                           o.Design[c][kScannerParameters]};
                 for (const auto& [i, a] : row) {
                     rhs[i] += w * a * o.Shift[c];
                     for (const auto& [j, b] : row) {
@@ -165,7 +157,7 @@ TFitSolution SolveScannerFit(std::span<const TFitObservation> observations,
                     r.push_back(std::fabs(out.Residual[k][c]));
                 }
             }
-            out.Scale[c] = std::max(1.4826 * Median(r), kLeastScale);
+            out.Scale[c] = std::max(r.empty() ? 0.0 : 1.4826 * Percentile(r, 50), kLeastScale);
             for (std::size_t k = 0; k < observations.size(); ++k) {
                 if (!observations[k].Known[c]) {
                     continue;
