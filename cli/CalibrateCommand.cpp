@@ -33,10 +33,13 @@ std::vector<TCalibrationInput> Inputs(const Arguments& a) {
     for (const std::string& path : a.Positional()) {
         inputs.push_back({path, [path, channel, fileClock](TPassSources& s, TPassReport& r) {
                               if (FindSatDumpProductFile(path)) {
-                                  return ProcessSatDumpProduct(path, {channel, std::nullopt, false},
-                                                               s, r);
+                                  TProductOptions product;
+                                  product.Channel = channel;
+                                  return ProcessSatDumpProduct(path, product, s, r);
                               }
-                              const TChannelFileOptions o{"", NowUTC(), fileClock, false};
+                              TChannelFileOptions o;
+                              o.Now = NowUTC();
+                              o.FileClockOffset = fileClock;
                               return ProcessChannelImageFile(path, o, s, r);
                           }});
     }
@@ -61,11 +64,7 @@ TMeteorSatellite Satellite(const Arguments& a) {
     if (!name) {
         throw UsageError("--satellite names the satellite to calibrate");
     }
-    const auto satellite = FindMeteorSatellite(*name);
-    if (!satellite) {
-        throw UsageError("unknown satellite '" + *name + "'");
-    }
-    return *satellite;
+    return SatelliteNamed(*name);
 }
 
 // The command as the section records it: what was run, without where it wrote.

@@ -96,6 +96,16 @@ std::vector<std::string> Arguments::Values(const std::string& name) const {
     return it == repeated_.end() ? std::vector<std::string>() : it->second;
 }
 
+TMeteorSatellite SatelliteNamed(const std::string& nameOrNumber) {
+    const auto satellite = FindMeteorSatellite(nameOrNumber);
+    if (!satellite) {
+        throw UsageError("--satellite takes METEOR-M2, METEOR-M2 2, METEOR-M2 3 or "
+                         "METEOR-M2 4, or their catalogue numbers; not \"" +
+                         nameOrNumber + "\"");
+    }
+    return *satellite;
+}
+
 const std::vector<Command>& Commands() {
     static const std::vector<Command> commands = {TimingCommand(), SettingsCommand(),
                                                   PropagateCommand(), ScanCommand(), ProcessCommand(),

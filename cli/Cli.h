@@ -2,6 +2,8 @@
 
 // The command-line front end: a table of subcommands, each with its own options.
 
+#include "orbit/MeteorSeries.h"
+
 #include <map>
 #include <optional>
 #include <ostream>
@@ -46,6 +48,10 @@ private:
     std::map<std::string, std::vector<std::string>> repeated_;
     std::vector<std::string> positional_;
 };
+
+/// The satellite a --satellite value names (a name or a catalogue number, as every
+/// command takes them); UsageError for anything else.
+TMeteorSatellite SatelliteNamed(const std::string& nameOrNumber);
 
 struct Command {
     std::string name;

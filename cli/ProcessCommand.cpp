@@ -189,6 +189,13 @@ int RunLocate(const std::vector<std::string>& args, std::ostream& out, std::ostr
             err << "vantorel-cli locate: the pixel lies outside the picture\n";
             return kExitFailure;
         }
+        if (!run.GroundAt(pixel->first, pixel->second)->LonLat) {
+            err << Format("vantorel-cli locate: pixel %d,%d has no ground position: the overlay, "
+                          "moved by its offsets (line %d, pixel %d), leaves that margin of the "
+                          "picture without one\n",
+                          pixel->first, pixel->second, run.LineOffset(), run.PixelOffset());
+            return kExitFailure;
+        }
         out << *answer << "\n";
     } else if (lonlat) {
         int x = 0;

@@ -55,41 +55,6 @@ std::pair<std::string, std::string> ElementLinesFromFile(const std::string& path
     throw std::runtime_error("no element lines in " + path);
 }
 
-/// A UTC date-time "yyyy-mm-dd hh:nn[:ss[.zzz]]" ("T" may stand for the blank, a final
-/// "Z" is allowed), or nullopt when the text is not one.
-std::optional<TDateTime> ParseUtc(std::string text) {
-    if (!text.empty() && (text.back() == 'Z' || text.back() == 'z')) {
-        text.pop_back();
-    }
-    if (text.size() < 16 || text[4] != '-' || text[7] != '-' ||
-        (text[10] != ' ' && text[10] != 'T') || text[13] != ':') {
-        return std::nullopt;
-    }
-    const auto year = ParseInteger(text.substr(0, 4));
-    const auto month = ParseInteger(text.substr(5, 2));
-    const auto day = ParseInteger(text.substr(8, 2));
-    const auto hour = ParseInteger(text.substr(11, 2));
-    const auto minute = ParseInteger(text.substr(14, 2));
-    double seconds = 0.0;
-    if (text.size() > 16) {
-        const auto s = text[16] == ':' ? ParseReal(text.substr(17)) : std::nullopt;
-        if (!s || *s < 0.0 || *s >= 60.0 ||
-            text.substr(17).find_first_of("eE+-") != std::string::npos) {
-            return std::nullopt;
-        }
-        seconds = *s;
-    }
-    if (!year || !month || !day || !hour || !minute) {
-        return std::nullopt;
-    }
-    const auto date = TryEncodeDate(*year, *month, *day);
-    const auto time = TryEncodeTime(*hour, *minute, 0);
-    if (!date || !time) {
-        return std::nullopt;
-    }
-    return *date + *time + seconds / kSecondsPerDay;
-}
-
 int RunPropagate(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     const Arguments a(args, {"elements"}, {});
     std::vector<std::string> rest = a.Positional();
@@ -119,7 +84,7 @@ int RunPropagate(const std::vector<std::string>& args, std::ostream& out, std::o
     };
     std::vector<Request> requests;
     for (const std::string& text : rest) {
-        if (const auto utc = ParseUtc(text)) {
+        if (const auto utc = ParseUtcDateTime(text)) {
             const double jd = DateTimeToJD(*utc);
             requests.push_back({(jd - satellite.EpochJD) * kMinutesPerDay, jd});
         } else if (const auto minutes = ParseReal(text)) {

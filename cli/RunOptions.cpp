@@ -48,9 +48,9 @@ std::pair<float, float> ParseRealPair(const std::string& text, const char* optio
                            [](const std::string& f) { return ParseReal(f); });
 }
 
-const std::vector<std::string> kRunOptions = {"keplers",   "satellite", "channel",
-                                              "composite", "offset",    "file-clock-offset",
-                                              "colour",    "thickness"};
+const std::vector<std::string> kRunOptions = {
+    "keplers", "satellite", "channel",   "composite", "offset",     "file-clock-offset",
+    "colour",  "thickness", "start",     "line-period"};
 const std::vector<std::string> kRunFlags = {"align", "no-align", "no-calibration", "stretch"};
 const std::vector<std::string> kBatchOptions = {"out-dir", "format", "jobs", "report"};
 const std::vector<std::string> kBatchFlags = {"overwrite", "no-graticule"};
@@ -74,13 +74,24 @@ TRunSetup ReadRunSetup(const Arguments& a, std::ostream& err) {
     TRunSetup run;
     run.Keplers = a.Value("keplers").value_or(saved.keplerPath);
     const std::string satelliteName = a.Value("satellite").value_or(saved.satellite);
-    const auto satellite = FindMeteorSatellite(satelliteName);
-    if (!satellite) {
-        throw UsageError("--satellite takes METEOR-M2, METEOR-M2 2, METEOR-M2 3 or "
-                         "METEOR-M2 4, or their catalogue numbers; not \"" +
-                         satelliteName + "\"");
+    run.Satellite = SatelliteNamed(satelliteName);
+    run.SatelliteGiven = a.Has("satellite");
+    if (const auto start = a.Value("start")) {
+        run.Start = ParseUtcDateTime(*start);
+        if (!run.Start) {
+            throw UsageError("--start takes a UTC time, yyyy-mm-dd hh:nn[:ss[.zzz]] (a T may "
+                             "stand for the blank), not \"" + *start + "\"");
+        }
     }
-    run.Satellite = *satellite;
+    if (const auto period = a.Value("line-period")) {
+        run.LinePeriodSeconds = ParseReal(*period);
+        if (!run.LinePeriodSeconds || !(*run.LinePeriodSeconds > 0.0) ||
+            *run.LinePeriodSeconds > kLongestLinePeriodSeconds) {
+            throw UsageError(Format("--line-period takes seconds a line, above 0 and at most "
+                                    "%.0f (an MSU-MR line takes 0.1538925)",
+                                    kLongestLinePeriodSeconds));
+        }
+    }
     run.LineThickness = saved.lineThickness;
     run.Align = saved.align;
     run.Calibration = saved.calibration && !a.Has("no-calibration");
@@ -218,7 +229,14 @@ const char* const kRunHelp =
     "                           composite read from a file); default: as it is\n"
     "  --satellite=NAME|NUMBER  METEOR-M2 (40069, the default), METEOR-M2 2 (44387),\n"
     "                           METEOR-M2 3 (57166) or METEOR-M2 4 (59051); default: the\n"
-    "                           window's setting\n"
+    "                           window's setting. Given, it goes over the satellite a\n"
+    "                           product names (its element set then comes from the\n"
+    "                           Kepler folder)\n"
+    "  --start=TIME             the first line's time, UTC (2026-05-16T19:37:12.5Z), over\n"
+    "                           the file name and the .STAT files: any decoder's picture\n"
+    "                           can be placed. A picture that nothing gives a time fails\n"
+    "  --line-period=S          seconds a line (0.1538925 for MSU-MR), over the .STAT\n"
+    "                           files\n"
     "  --file-clock-offset=H    the computer that named the file ran H whole hours ahead\n"
     "                           of UTC, or \"local\": this computer's time zone\n"
     "                           (default: the window's setting, else local)\n"

@@ -112,7 +112,7 @@ int RunScan(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     TOrbit orbit;
     orbit.KeplerData.TarnwickPath = AppPathsValue(kTarnwickProductName);
     orbit.SetKeplerPath(a.Value("keplers").value_or(""));
-    orbit.SetSatellite(a.Value("satellite").value_or("METEOR-M2"));
+    orbit.SetSatellite(std::string(SatelliteNamed(a.Value("satellite").value_or("METEOR-M2")).Name));
     StreamNotifier notifier(err);
     orbit.SelectForTime(*start, notifier);
     if (!orbit.Valid) {

@@ -492,4 +492,9 @@ TAlignment AlignToCoasts(const TBitmap& picture, std::span<const TCoastSample> s
     return finish("");
 }
 
+bool CoastsContradictOverlay(const TAlignment& found, const TAlignmentOptions& options) {
+    return !found.Confident && found.ShorePoints >= options.MinSupport &&
+           found.Support >= options.MinSupport && found.Confidence < kNoMatchConfidence;
+}
+
 } // namespace vantorel

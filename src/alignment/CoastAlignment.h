@@ -57,6 +57,15 @@ struct TAlignment {
     std::string Doubt;
 };
 
+/// Below this confidence nothing in the search stands out of chance at all: a picture
+/// whose coasts are only partly under cloud still scores 5 or more where they are.
+inline constexpr double kNoMatchConfidence = 4.0;
+
+/// Whether the picture shows clear coasts (enough shore points on its edges at the best
+/// offset) and yet no offset near the overlay puts the overlay's coasts on them: the
+/// satellite, the element set or the time is wrong rather than the weather.
+bool CoastsContradictOverlay(const TAlignment& found, const TAlignmentOptions& options = {});
+
 /// The lines of a picture that are not the picture: those without a time of their own
 /// (a dropout's), and those of one flat value (or colour) across (black).
 std::vector<char> LostLines(const TBitmap& image, std::span<const std::pair<int, int>> untimedRuns);

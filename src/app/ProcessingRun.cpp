@@ -121,15 +121,18 @@ bool TProcessingRun::ProcessFile(const std::string& fileName, const TDelivery& d
     // A decoder's product folder (or its product.cbor, or a picture in it) carries its own
     // satellite, element set and line times; anything else is a channel image file.
     const TPassSatellite chosen = FSources.Satellite();
-    TChannelFileOptions options{FallbackFolder, NowUTC(), std::nullopt, StretchColour};
+    TChannelFileOptions options{FallbackFolder, NowUTC(), std::nullopt, StretchColour,
+                                GivenStart, GivenLinePeriodSeconds, RequirePassTime};
     if (FileClockOffsetHours) {
         options.FileClockOffset = *FileClockOffsetHours / 24.0;
     }
-    TPassOutcome outcome =
-        FindSatDumpProductFile(fileName)
-            ? ProcessSatDumpProduct(fileName, {ProductChannel, ProductComposite, StretchColour},
-                                    FSources, report)
-            : ProcessChannelImageFile(fileName, options, FSources, report);
+    TProductOptions product{ProductChannel, ProductComposite, StretchColour, std::nullopt};
+    if (SatelliteOverProduct) {
+        product.Satellite = chosen;
+    }
+    TPassOutcome outcome = FindSatDumpProductFile(fileName)
+                               ? ProcessSatDumpProduct(fileName, product, FSources, report)
+                               : ProcessChannelImageFile(fileName, options, FSources, report);
     FPassSatellite = FSources.Satellite(); // a product may name its own
     FSources.Choose(chosen); // the next file without a satellite of its own gets the chosen one
     if (report.EndedBy() == TPassIssue::NoElementSet) {
@@ -137,6 +140,17 @@ bool TProcessingRun::ProcessFile(const std::string& fileName, const TDelivery& d
     }
     const bool finished = outcome.Result != nullptr;
     Show(std::move(outcome));
+    if (finished && AlignAutomatically && CoastsContradictOverlay(FLastAlignment)) {
+        report.Warning(TPassIssue::CoastsMismatch,
+                       "The coasts in the picture do not match the overlay: wrong satellite, "
+                       "element set or time? (" +
+                           ExtractFileName(FImageFile) +
+                           Format(": %d of %d shore points on clear edges, yet nothing within "
+                                  "the search stands out of chance: confidence %.1f)",
+                                  FLastAlignment.Support, FLastAlignment.ShorePoints,
+                                  FLastAlignment.Confidence),
+                       "Vantorel - coasts do not match");
+    }
     return finished;
 }
 
@@ -311,28 +325,41 @@ bool TProcessingRun::LookUpLonLat(int x, int y, float& lon, float& lat) const {
                                   FPass->Edges ? &*FPass->Edges : nullptr);
 }
 
-std::optional<std::string> TProcessingRun::Readout(int pictureX, int pictureY) const {
+std::optional<TProcessingRun::TPixelGround> TProcessingRun::GroundAt(int pictureX,
+                                                                     int pictureY) const {
     if (!FPass) {
         return std::nullopt;
     }
-    int x = pictureX;
-    int y = pictureY;
+    TPixelGround g{pictureX, pictureY, std::nullopt};
     const int width = FDisplayBitmap.Width();
     const int height = FDisplayBitmap.Height();
     if (FPass->Northbound) {
-        x = width - x;
-        y = height - y;
+        g.X = width - g.X;
+        g.Y = height - g.Y;
     }
-    if (x < 0 || y < 0 || x >= width || y >= height) {
+    if (g.X < 0 || g.Y < 0 || g.X >= width || g.Y >= height) {
         return std::nullopt;
     }
     // The position the drawn overlay gives this pixel: the overlay is the ground table's
-    // grid moved by the offsets.
+    // grid moved by the offsets; the margin it leaves has none.
     float lon = 0.0f;
     float lat = 0.0f;
-    LookUpLonLat(x - FPixelOffset, y + FLineOffset, lon, lat);
-    return Format("X: %d   Y: %d     Lon: %.1f   Lat: %.1f     Offset line: %d   pixel: %d", x, y,
-                  lon, lat, FLineOffset, FPixelOffset);
+    if (LookUpLonLat(g.X - FPixelOffset, g.Y + FLineOffset, lon, lat)) {
+        g.LonLat = std::make_pair(lon, lat);
+    }
+    return g;
+}
+
+std::optional<std::string> TProcessingRun::Readout(int pictureX, int pictureY) const {
+    const auto g = GroundAt(pictureX, pictureY);
+    if (!g) {
+        return std::nullopt;
+    }
+    const std::string ground = g->LonLat ? Format("Lon: %.1f   Lat: %.1f", g->LonLat->first,
+                                                  g->LonLat->second)
+                                         : std::string("Lon: -   Lat: -");
+    return Format("X: %d   Y: %d     ", g->X, g->Y) + ground +
+           Format("     Offset line: %d   pixel: %d", FLineOffset, FPixelOffset);
 }
 
 bool TProcessingRun::PicturePosition(float lon, float lat, int& pictureX, int& pictureY) const {
@@ -404,10 +431,7 @@ std::string TProcessingRun::SavePicture(const std::string& fileName, bool overla
     if (!FPass) {
         throw std::runtime_error("There is no processed picture to save.");
     }
-    if (PictureFormatForName(fileName) != TPictureFormat::GeoTiff) {
-        WritePicture(PictureAtFullSize(), fileName);
-        return "Picture written to " + ExpandFileName(fileName);
-    }
+    // Without the overlay: the enhanced picture as shown, turned as shown.
     TExtBitmap plain;
     const TBitmap* picture = &PictureAtFullSize();
     if (!overlay) {
@@ -416,6 +440,11 @@ std::string TProcessingRun::SavePicture(const std::string& fileName, bool overla
             plain.Rotate();
         }
         picture = &plain;
+    }
+    if (PictureFormatForName(fileName) != TPictureFormat::GeoTiff) {
+        WritePicture(*picture, fileName);
+        return "Picture written to " + ExpandFileName(fileName) +
+               (overlay ? std::string() : std::string(" (without the overlay)"));
     }
     const auto points =
         ControlPoints(FPass->GroundTable, kMeteorScanLayout, picture->Width(), picture->Height(),

@@ -91,6 +91,16 @@ public:
     /// image, interpolated in the ground table; false (both 0) outside the lines or the
     /// sampled columns, or without a pass.
     bool LookUpLonLat(int x, int y, float& lon, float& lat) const;
+    /// A pixel of the displayed picture in the unturned image's coordinates, and the
+    /// longitude and latitude (degrees) the drawn overlay, offsets included, gives it:
+    /// none in the margin the offsets leave beyond the ground table. nullopt outside the
+    /// picture or without a pass.
+    struct TPixelGround {
+        int X = 0;
+        int Y = 0;
+        std::optional<std::pair<float, float>> LonLat;
+    };
+    std::optional<TPixelGround> GroundAt(int pictureX, int pictureY) const;
     /// The status-bar readout for a pixel of the displayed picture ("X: ..  Lon: .."), in
     /// the unturned image's coordinates: the position the drawn overlay gives the pixel,
     /// offsets included; nullopt outside the picture or without a pass.
@@ -132,6 +142,14 @@ public:
     std::optional<TCompositeChannels> ProductComposite;
     /// Stretch each colour of a colour picture read from a file (else drawn as it is).
     bool StretchColour = false;
+    /// The pass start (UTC) and line period (seconds) the user gives a channel image, over
+    /// its name and its .STAT files.
+    std::optional<TDateTime> GivenStart;
+    std::optional<double> GivenLinePeriodSeconds;
+    /// End a run that nothing gives a pass time (the window warns and goes on instead).
+    bool RequirePassTime = false;
+    /// The chosen satellite over the one a product names.
+    bool SatelliteOverProduct = false;
     /// How many whole hours ahead of UTC the clock of the computer that named the files
     /// ran; nullopt: this computer's time zone.
     std::optional<int> FileClockOffsetHours;

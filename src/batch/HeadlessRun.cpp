@@ -41,6 +41,32 @@ const char* IssueName(TPassIssue issue) {
         return "FitFailed";
     case TPassIssue::StageFailed:
         return "StageFailed";
+    case TPassIssue::NoColumns:
+        return "NoColumns";
+    case TPassIssue::LineTimes:
+        return "LineTimes";
+    case TPassIssue::PassTooLong:
+        return "PassTooLong";
+    case TPassIssue::NoPassTime:
+        return "NoPassTime";
+    case TPassIssue::StatNotUsed:
+        return "StatNotUsed";
+    case TPassIssue::StatLineCount:
+        return "StatLineCount";
+    case TPassIssue::ElementSetChecksum:
+        return "ElementSetChecksum";
+    case TPassIssue::NotMeteorOrbit:
+        return "NotMeteorOrbit";
+    case TPassIssue::NoElementSetNearPass:
+        return "NoElementSetNearPass";
+    case TPassIssue::SatelliteSilent:
+        return "SatelliteSilent";
+    case TPassIssue::FitResidual:
+        return "FitResidual";
+    case TPassIssue::CoastsMismatch:
+        return "CoastsMismatch";
+    case TPassIssue::PassTimeNotFound:
+        return "PassTimeNotFound";
     }
     return "Unknown";
 }
@@ -66,6 +92,10 @@ THeadlessRun::THeadlessRun(const TRunSetup& setup, const std::string& input, std
     run_.ProductChannel = setup.Channel;
     run_.ProductComposite = setup.Composite;
     run_.StretchColour = setup.Stretch;
+    run_.GivenStart = setup.Start;
+    run_.GivenLinePeriodSeconds = setup.LinePeriodSeconds;
+    run_.RequirePassTime = true; // unattended: no picture placed for a time nobody gave
+    run_.SatelliteOverProduct = setup.SatelliteGiven;
     const bool product = FindSatDumpProductFile(input_).has_value();
     if (run_.Satellite() == nullptr && !product) {
         err << "vantorel-cli: no element set for " << setup.Satellite.DisplayName << " ("

@@ -20,6 +20,10 @@ const char* StartSourceName(TStartSource source) {
         return "stat";
     case TStartSource::Product:
         return "product";
+    case TStartSource::Given:
+        return "given";
+    case TStartSource::Coasts:
+        return "coasts";
     }
     return "none";
 }
@@ -33,24 +37,12 @@ TJson Issues(const std::vector<TRunIssue>& issues) {
 }
 
 TJson Fit(const TPassResult& pass) {
-    double sum = 0.0;
-    double largest = 0.0;
-    std::size_t points = 0;
-    if (pass.Residuals) {
-        for (const ResidualRow& row : *pass.Residuals) {
-            for (const ResidualPair& r : row) {
-                const double d = std::hypot(r.dx, r.dy);
-                sum += d * d;
-                largest = std::max(largest, d);
-                ++points;
-            }
-        }
-    }
+    const TResidualFigures r = ResidualFigures(pass.Residuals.get());
     return {{"fitted", pass.Fitted},
             {"rotation_deg", pass.Mapping.RotationDegrees()},
             {"mid_altitude_km", pass.MidAltitude},
-            {"residual_rms_px", points > 0 ? TJson(std::sqrt(sum / points)) : TJson()},
-            {"residual_max_px", points > 0 ? TJson(largest) : TJson()}};
+            {"residual_rms_px", r.Points > 0 ? TJson(r.Rms) : TJson()},
+            {"residual_max_px", r.Points > 0 ? TJson(r.Largest) : TJson()}};
 }
 
 TJson Offsets(const THeadlessRun& h, const TPassResult& pass) {

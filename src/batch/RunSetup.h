@@ -35,6 +35,12 @@ TSavedSettings ReadSavedSettings();
 struct TRunSetup {
     std::string Keplers; ///< the multi-Kepler folder
     TMeteorSatellite Satellite;
+    /// The satellite was named on the command line: it goes over a product's own.
+    bool SatelliteGiven = false;
+    /// The pass start (UTC) and line period (seconds) of a channel image, over its name and
+    /// its .STAT files.
+    std::optional<double> Start;
+    std::optional<double> LinePeriodSeconds;
     std::string Channel; ///< a product's channel; "" for the picture named, else the first
     /// A product's channels laid together as red, green and blue instead of one channel.
     std::optional<TCompositeChannels> Composite;

@@ -2,6 +2,8 @@
 // days-from-civil algorithm (proleptic Gregorian calendar), anchored at 1899-12-30.
 #include "common/DateTime.h"
 
+#include "common/StringUtils.h"
+
 #include <array>
 #include <cctype>
 #include <cmath>
@@ -213,5 +215,39 @@ std::string FormatDateTime(std::string_view pattern, TDateTime dateTime) {
     }
     return out;
 }
+
+std::optional<TDateTime> ParseUtcDateTime(std::string text) {
+    if (!text.empty() && (text.back() == 'Z' || text.back() == 'z')) {
+        text.pop_back();
+    }
+    if (text.size() < 16 || text[4] != '-' || text[7] != '-' ||
+        (text[10] != ' ' && text[10] != 'T') || text[13] != ':') {
+        return std::nullopt;
+    }
+    const auto year = ParseInteger(text.substr(0, 4));
+    const auto month = ParseInteger(text.substr(5, 2));
+    const auto day = ParseInteger(text.substr(8, 2));
+    const auto hour = ParseInteger(text.substr(11, 2));
+    const auto minute = ParseInteger(text.substr(14, 2));
+    double seconds = 0.0;
+    if (text.size() > 16) {
+        const auto s = text[16] == ':' ? ParseReal(text.substr(17)) : std::nullopt;
+        if (!s || *s < 0.0 || *s >= 60.0 ||
+            text.substr(17).find_first_of("eE+-") != std::string::npos) {
+            return std::nullopt;
+        }
+        seconds = *s;
+    }
+    if (!year || !month || !day || !hour || !minute) {
+        return std::nullopt;
+    }
+    const auto date = TryEncodeDate(*year, *month, *day);
+    const auto time = TryEncodeTime(*hour, *minute, 0);
+    if (!date || !time) {
+        return std::nullopt;
+    }
+    return *date + *time + seconds / kSecondsPerDay;
+}
+
 
 } // namespace vantorel

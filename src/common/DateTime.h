@@ -59,4 +59,8 @@ std::string_view LongMonthName(int month);
 /// copied as it stands.
 std::string FormatDateTime(std::string_view pattern, TDateTime dateTime);
 
+/// A UTC date-time "yyyy-mm-dd hh:nn[:ss[.zzz]]" ("T" may stand for the blank, a final
+/// "Z" is allowed), or nullopt when the text is not one.
+std::optional<TDateTime> ParseUtcDateTime(std::string text);
+
 } // namespace vantorel

@@ -407,4 +407,22 @@ TFitResult FitMapToImage(std::span<const GeoRow> rows, const TFitOptions& option
     return TImageFit(rows, options, mapping).Run();
 }
 
+TResidualFigures ResidualFigures(const ResidualGrid* grid) {
+    TResidualFigures figures;
+    if (grid == nullptr) {
+        return figures;
+    }
+    double sum = 0.0;
+    for (const ResidualRow& row : *grid) {
+        for (const ResidualPair& r : row) {
+            const double d = std::hypot(r.dx, r.dy);
+            sum += d * d;
+            figures.Largest = std::max(figures.Largest, d);
+            ++figures.Points;
+        }
+    }
+    figures.Rms = figures.Points > 0 ? std::sqrt(sum / static_cast<double>(figures.Points)) : 0.0;
+    return figures;
+}
+
 } // namespace vantorel

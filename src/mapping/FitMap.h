@@ -55,6 +55,16 @@ struct TFitResult {
 TFitResult FitMapToImage(std::span<const GeoRow> rows, const TFitOptions& options,
                          TWarpedMapping& mapping);
 
+/// What a fit leaves at the ground points: the root mean square and the largest of the
+/// residuals' lengths (pixels) over all of them.
+struct TResidualFigures {
+    double Rms = 0.0;
+    double Largest = 0.0;
+    std::size_t Points = 0;
+};
+/// The figures of a residual grid (all 0 for none).
+TResidualFigures ResidualFigures(const ResidualGrid* grid);
+
 /// Mean ground distance per line (km) between rows row - 20 and row + 20 over all 51
 /// columns; rows outside the grid contribute nothing.
 float MeanTrackStep(std::span<const GeoRow> rows, int row);

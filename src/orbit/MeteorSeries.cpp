@@ -8,10 +8,12 @@ namespace vantorel {
 namespace {
 
 constexpr std::array<TMeteorSatellite, 4> kSeries = {{
-    {"METEOR-M2", "40069", "Meteor-M N2"},
-    {"METEOR-M2 2", "44387", "Meteor-M N2-2"},
-    {"METEOR-M2 3", "57166", "Meteor-M N2-3"},
-    {"METEOR-M2 4", "59051", "Meteor-M N2-4"},
+    // N2 lost its attitude for good on 2022-12-24; N2-2 was struck by a micrometeoroid on
+    // 2019-12-18 and came back without its LRPT transmitter.
+    {"METEOR-M2", "40069", "Meteor-M N2", 20140708, 20221224},
+    {"METEOR-M2 2", "44387", "Meteor-M N2-2", 20190705, 20191218},
+    {"METEOR-M2 3", "57166", "Meteor-M N2-3", 20230627, 0},
+    {"METEOR-M2 4", "59051", "Meteor-M N2-4", 20240229, 0},
 }};
 
 // The part of a name that tells the satellites apart: "2" for N2, "24" for N2-4. Spaces,

@@ -19,6 +19,7 @@
 #include "orbit/Keplers.h"
 #include "orbit/Orbits.h"
 #include "orbit/Satellite.h"
+#include "pass/Plausibility.h"
 #include "pass/inputs/ChannelImage.h"
 
 #include <cmath>
@@ -343,23 +344,55 @@ TPassOutcome ProcessChannelImageFile(const std::string& fileName,
         outcome.ImageFile = path;
         outcome.Unprocessed = std::make_unique<TExtBitmap>(std::move(image.Bitmap));
 
+        // The name's start, the period, the set against the pass, then the .STAT's exact
+        // start; a start the user gives takes the place of the first and the last.
         TLineTimes times;
-        const TNameStart named = PassStartsFromFileName(path, report, options.FileClockOffset);
-        if (named.Read) {
-            report.Account("  File clock: " +
-                           (options.FileClockOffset ? "UTC" + FormatUtcOffset(named.Offset) +
-                                                          ", as chosen"
-                                                    : "this computer's time zone, then UTC" +
-                                                          FormatUtcOffset(named.Offset)));
+        TNameStart named;
+        if (options.Start) {
+            times.Start = *options.Start;
+            times.StartFrom = TStartSource::Given;
+            report.Account(FormatDateTime(
+                "\"Pass start as given: \"yyyy-mm-dd hh:nn:ss.zzz \"UTC (over the file name and "
+                "the .STAT files)\"",
+                times.Start));
+        } else {
+            named = PassStartsFromFileName(path, report, options.FileClockOffset);
+            if (!named.Read && options.RequireTime) {
+                report.Error(TPassIssue::NoPassTime,
+                             ExtractFileName(path) +
+                                 ": nothing gives the pass a time (its name holds no date and "
+                                 "time, as YYYY_MM_DD_HH_MM_SS_CC.bmp): give it with --start "
+                                 "TIME (UTC)");
+                return outcome;
+            }
+            if (named.Read) {
+                report.Account("  File clock: " +
+                               (options.FileClockOffset ? "UTC" + FormatUtcOffset(named.Offset) +
+                                                              ", as chosen"
+                                                        : "this computer's time zone, then UTC" +
+                                                              FormatUtcOffset(named.Offset)));
+            }
+            times.Start = named.Utc;
         }
-        times.Start = named.Utc;
-        ReadLinePeriod(fileName, times.Period, report); // the .STAT search takes the name given
+        if (options.LinePeriodSeconds) {
+            times.Period = *options.LinePeriodSeconds / kSecondsPerDay;
+            times.PeriodFrom = "as given";
+            report.Account(Format("Line period as given: %.7f seconds", *options.LinePeriodSeconds));
+        } else {
+            // The .STAT search takes the name given.
+            times.PeriodFrom = ReadLinePeriod(fileName, times.Period, report)
+                                   ? "from its .STAT files"
+                                   : "the default";
+        }
         CheckElementSetAgainstPass(epoch, times.Start, report);
-        times.Start = ExactStartFromStat(path, times.Start, report, named.OtherUtc);
-        // A .STAT clock that agrees with the name to the millisecond is told as the name's.
-        times.StartFrom = times.Start != named.Utc ? TStartSource::Stat
-                          : named.Read             ? TStartSource::FileName
-                                                   : TStartSource::None;
+        if (!options.Start) {
+            times.Start = ExactStartFromStat(path, times.Start, report, named.OtherUtc);
+            // A .STAT clock that agrees with the name to the millisecond is told as the name's.
+            times.StartFrom = times.Start != named.Utc ? TStartSource::Stat
+                              : named.Read             ? TStartSource::FileName
+                                                       : TStartSource::None;
+        }
+        CheckStatLineCount(path, outcome.Unprocessed->Height(), times.Period, report);
 
         RunPass(outcome, enhancement, times, sources, report);
     } catch (const std::exception& e) {
@@ -398,13 +431,12 @@ void RunPass(TPassOutcome& outcome, TEnhancement enhancement, const TLineTimes& 
         throw std::invalid_argument("RunPass: no image to process");
     }
     const int lines = outcome.Unprocessed->Height();
-    if (lines < 3) {
-        report.Error(TPassIssue::TooFewLines,
-                     Format("The image has %d line(s): at least three are needed to fit the map "
-                            "to it.",
-                            lines));
+    const std::string picture = ExtractFileName(outcome.ImageFile);
+    if (!CheckPictureSize(outcome.Unprocessed->Width(), lines, picture, report) ||
+        !CheckLineTimes(times, lines, picture, report)) {
         return;
     }
+    CheckTransmitting(sources.Satellite(), times.Start, report);
     auto pass = std::make_unique<TPassResult>();
     pass->ImageFile = outcome.ImageFile;
     pass->Times = times;
@@ -440,6 +472,7 @@ void RunPass(TPassOutcome& outcome, TEnhancement enhancement, const TLineTimes& 
         // The overlay is still drawn through what the fit got to.
         report.Warning(TPassIssue::FitFailed, fitted.report);
     }
+    CheckFit(fitted.fitted, ResidualFigures(fitted.residuals.get()).Rms, picture, report);
 
     // A calibrated scanner leaves nothing to shift; the model's pictures sit where the
     // decoders of its time put them.
@@ -497,8 +530,18 @@ bool BuildGroundTable(TOrbit& orbit, const TLineTimes& times, int lines, Locatio
     }
 
     midAltitude = 0.0f;
+    // What the set's own text tells comes before what the model made of it.
+    if (orbit.Elements && !orbit.Elements->Line1.empty() &&
+        !CheckElementSetText(orbit.Elements->Line1, orbit.Elements->Line2, KeplerSource(orbit),
+                             report)) {
+        return false;
+    }
     if (!orbit.Valid) {
         report.Error(TPassIssue::InvalidOrbit, "Invalid orbit data" + failure);
+        return false;
+    }
+    if (!CheckElementSetNearPass(orbit.EpochOffset, orbit.Elements->EpochDateTime(), times.Start,
+                                 report)) {
         return false;
     }
 

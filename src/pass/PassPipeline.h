@@ -32,6 +32,8 @@ class TSatelliteList;
 enum class TStartSource {
     None,     ///< nothing gave one (the file name holds no date)
     FileName, ///< the date and time in the file name
+    Given,    ///< the user's (--start, or the window's run options)
+    Coasts,   ///< found from the picture's own coasts
     Stat,     ///< the decoder's .STAT clock, near the file name's time
     Product,  ///< the line times of a decoder's product
 };
@@ -41,6 +43,10 @@ struct TLineTimes {
     TDateTime Start = 0.0; ///< the first line's time
     double Period = kDefaultLinePeriodDays;
     TStartSource StartFrom = TStartSource::FileName;
+    /// Lines that share one time stamp of the input (a product's group), for messages.
+    int LinesPerGroup = 1;
+    /// Where the period came from, for messages ("its .STAT files").
+    std::string PeriodFrom;
 
     /// Times from an input that gives each line its own (NaN for a line without one, such
     /// as the black lines of a dropout): a line without a time takes one interpolated
@@ -202,6 +208,12 @@ struct TChannelFileOptions {
     std::optional<double> FileClockOffset;
     /// Stretch each colour of a colour picture (else it is drawn as it is).
     bool StretchColour = false;
+    /// The pass start (UTC) and the line period (seconds) given by the user: over what the
+    /// file name and the .STAT files say, so that any decoder's picture can be placed.
+    std::optional<TDateTime> Start = std::nullopt;
+    std::optional<double> LinePeriodSeconds = std::nullopt;
+    /// End the run when nothing gives the pass a time (the window goes on, warning).
+    bool RequireTime = false;
 };
 
 /// A channel image with its decoder's file name and .STAT files: found (or looked for in
@@ -220,6 +232,8 @@ struct TProductOptions {
     std::optional<TCompositeChannels> Composite;
     /// Stretch each colour of a colour picture the path names (else it is drawn as it is).
     bool StretchColour = false;
+    /// The satellite the user chose, over the one the product names.
+    std::optional<TPassSatellite> Satellite = std::nullopt;
 };
 
 /// A SatDump product: a product folder, its product.cbor or one picture inside it. The

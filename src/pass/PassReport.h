@@ -30,6 +30,19 @@ enum class TPassIssue {
     InvalidOrbit,              ///< no usable orbit for the pass
     FitFailed,                 ///< the map could not be fitted to the image
     StageFailed,               ///< an error inside a stage (reading, propagation, a fit's maths)
+    NoColumns,                 ///< the picture is no column wide
+    LineTimes,                 ///< the line times run backwards, jump, or rise at no scanner's rate
+    PassTooLong,               ///< the lines span more time than any pass lasts
+    NoPassTime,                ///< nothing gives the pass a time
+    StatNotUsed,               ///< the matching .STAT file does not read, or its clock is far off
+    StatLineCount,             ///< the .STAT file counts other lines than the picture has
+    ElementSetChecksum,        ///< a line of the element set fails its checksum
+    NotMeteorOrbit,            ///< the element set's orbit is not a Meteor's (decayed, edited)
+    NoElementSetNearPass,      ///< the nearest element set is too far from the pass to place it
+    SatelliteSilent,           ///< the satellite sent no LRPT on the pass's day
+    FitResidual,               ///< the fitted map leaves far more than a pass does
+    CoastsMismatch,            ///< the picture's clear coasts lie nowhere near the overlay's
+    PassTimeNotFound,          ///< the picture's own coasts give it no time
 };
 
 /// One line of a report.

@@ -44,10 +44,12 @@ struct TProductTimes {
     std::vector<TDateTime> Own;
     double PeriodSeconds = kDefaultLinePeriodSeconds;
     bool PeriodFromTimes = false;
+    int LinesPerGroup = 1;
 
     explicit TProductTimes(const TSatDumpLineTimes& times)
         : Own(times.Times.size(), std::numeric_limits<double>::quiet_NaN()),
-          PeriodSeconds(times.LinePeriodSeconds), PeriodFromTimes(times.PeriodFromTimes) {
+          PeriodSeconds(times.LinePeriodSeconds), PeriodFromTimes(times.PeriodFromTimes),
+          LinesPerGroup(times.LinesPerGroup) {
         for (std::size_t i = 0; i < Own.size(); ++i) {
             if (times.Times[i]) {
                 Own[i] = *times.Times[i];
@@ -182,7 +184,19 @@ TPassOutcome ProcessSatDumpProduct(const std::string& path, const TProductOption
         if (!source.DatasetProblem.empty()) {
             report.Account("  dataset.json not used: " + source.DatasetProblem);
         }
-        sources.Choose(ProductSatellite(source, sources.Satellite(), report));
+        const TPassSatellite named = ProductSatellite(source, sources.Satellite(), report);
+        // The user's choice over the product's: its element set is then the other
+        // satellite's, and the Kepler folder's serves instead.
+        const bool overridden =
+            options.Satellite && options.Satellite->CatalogueNumber != named.CatalogueNumber;
+        sources.Choose(overridden ? *options.Satellite : named);
+        if (overridden) {
+            report.Account("  The product names " + named.DisplayName + " (catalogue number " +
+                           named.CatalogueNumber + "); --satellite chose " +
+                           options.Satellite->DisplayName +
+                           ": its element set comes from the Kepler folder, the product's is "
+                           "not used");
+        }
         const TPassSatellite& satellite = sources.Satellite();
         report.Account("Satellite: " + satellite.DisplayName + " (catalogue number " +
                        satellite.CatalogueNumber + ")");
@@ -192,13 +206,14 @@ TPassOutcome ProcessSatDumpProduct(const std::string& path, const TProductOption
             options.Composite
                 ? LoadComposite(source, *options.Composite, outcome, report)
                 : LoadPicture(source, options.StretchColour, outcome, enhancement, report);
-        const auto lineTimes =
-            TLineTimes::FromOwnTimes(own.Own, own.PeriodSeconds / kSecondsPerDay);
+        auto lineTimes = TLineTimes::FromOwnTimes(own.Own, own.PeriodSeconds / kSecondsPerDay);
         if (!lineTimes) {
             report.Error(TPassIssue::NoDateInName, "The product gives no time for any line of " +
                                                        ExtractFileName(outcome.ImageFile));
             return outcome;
         }
+        lineTimes->LinesPerGroup = own.LinesPerGroup;
+        lineTimes->PeriodFrom = "from its product's time stamps";
         report.Account(
             FormatDateTime("\"Pass start from the product: \"yyyy-mm-dd hh:nn:ss.zzz \"UTC\"",
                            lineTimes->Start) +
@@ -217,7 +232,7 @@ TPassOutcome ProcessSatDumpProduct(const std::string& path, const TProductOption
             }
         }
         std::optional<TGivenElementSet> given;
-        if (source.Product.Tle && !source.Product.Tle->Line1.empty()) {
+        if (!overridden && source.Product.Tle && !source.Product.Tle->Line1.empty()) {
             given = TGivenElementSet{source.Product.Tle->Line1, source.Product.Tle->Line2,
                                      source.ProductFile};
         }

@@ -333,13 +333,13 @@ private slots:
                  *form->Run().Readout(771, 2000)); // the run's readout, shown as is
         QVERIFY(form->StatusText().rfind("X: 771   Y: 2000     Lon: ", 0) == 0);
         QVERIFY(form->StatusText().find("Offset line: 10   pixel: -20") != std::string::npos);
-        // Outside the sampled columns the readout shows zeros.
+        // In the margin the offsets leave, the readout has no ground to show (not 0, 0).
         form->ImageDisplayMouseMove(1560, 10);
-        QCOMPARE(form->StatusText(), std::string("X: 1560   Y: 10     Lon: 0.0   Lat: 0.0     "
+        QCOMPARE(form->StatusText(), std::string("X: 1560   Y: 10     Lon: -   Lat: -     "
                                                  "Offset line: 10   pixel: -20"));
         // Outside the picture the status bar keeps the last readout.
         form->ImageDisplayMouseMove(1568, 10);
-        QCOMPARE(form->StatusText(), std::string("X: 1560   Y: 10     Lon: 0.0   Lat: 0.0     "
+        QCOMPARE(form->StatusText(), std::string("X: 1560   Y: 10     Lon: -   Lat: -     "
                                                  "Offset line: 10   pixel: -20"));
         // The readout follows the drawn overlay: nudged 2 pixels right and a line up, the
         // position that was under (771, 2000) is under (773, 1999).

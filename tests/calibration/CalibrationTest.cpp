@@ -186,7 +186,9 @@ TEST(Calibration, TheDevelopmentPassesGiveTheValuesOfTheCalibrationFile) {
         for (const std::string& p : passes) {
             const std::string path = std::string(folder) + "/" + p + "/MSU-MR";
             inputs.push_back({p, [path](TPassSources& s, TPassReport& r) {
-                                  return ProcessSatDumpProduct(path, {"2", std::nullopt, false}, s, r);
+                                  TProductOptions product;
+                                  product.Channel = "2";
+                                  return ProcessSatDumpProduct(path, product, s, r);
                               }});
         }
         TPassSources sources;

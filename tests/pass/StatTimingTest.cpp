@@ -226,14 +226,18 @@ TEST_F(PassTiming, ExactStartWithinFifteenMinutesReplacesTheNameTime) {
     EXPECT_EQ(diags[0], "Actual data start: 2017-03-15 07:12:35");
     EXPECT_TRUE(notifier.entries.empty());
 
-    dir.Write("2017_03_15_08_12_34_68.stat", "10:40:00.000\n");
-    EXPECT_EQ(ExactStartFromStat(image, t, report), t); // 27 minutes off: ignored
+    // A .STAT that is there but tells nothing (27 minutes off, garbage, empty) leaves the
+    // name's time, as doubtful as no .STAT at all.
+    for (const char* useless : {"10:40:00.000\n", "garbage\n", ""}) {
+        dir.Write("2017_03_15_08_12_34_68.stat", useless);
+        EXPECT_EQ(ExactStartFromStat(image, t, report), t) << useless;
+    }
     EXPECT_EQ(diags[1], "Actual data start: 2017-03-15 07:12:34");
-    dir.Write("2017_03_15_08_12_34_68.stat", "garbage\n");
-    EXPECT_EQ(ExactStartFromStat(image, t, report), t);
-    dir.Write("2017_03_15_08_12_34_68.stat", "");
-    EXPECT_EQ(ExactStartFromStat(image, t, report), t);
-    EXPECT_TRUE(notifier.entries.empty());
+    ASSERT_EQ(notifier.entries.size(), 3u);
+    EXPECT_EQ(notifier.entries[0].caption, "Vantorel - .STAT file not used");
+    EXPECT_TRUE(notifier.entries[0].text.find("more than 15 minutes") != std::string::npos);
+    EXPECT_TRUE(notifier.entries[2].text.find("does not start with a clock time") !=
+                std::string::npos);
 }
 
 TEST_F(PassTiming, ExactStartWindowEdges) {
@@ -280,7 +284,7 @@ TEST_F(PassTiming, MissingStatFileShowsTheBoxAndKeepsTheTime) {
     EXPECT_EQ(notifier.entries[0].caption, "Vantorel - missing .STAT file");
     EXPECT_EQ(notifier.entries[0].text, "File not found:  " + image +
                                             "\r\n\r\nA matching .STAT file is required.\r\n\r\n"
-                                            "Continuing but resilts will NOT be correct.");
+                                            "Continuing but results will NOT be correct.");
     EXPECT_EQ(diags[0], "Actual data start: 2017-03-15 07:12:34");
 }
 

@@ -576,6 +576,7 @@ TSatDumpLineTimes SatDumpLineTimes(const TSatDumpProduct& product, const TSatDum
         }
     }
     TSatDumpLineTimes out;
+    out.LinesPerGroup = perGroup;
     out.LinePeriodSeconds = kDefaultLinePeriodSeconds;
     if (!spacings.empty()) {
         const double period = Median(spacings) / perGroup;

@@ -136,6 +136,7 @@ struct TSatDumpLineTimes {
     int Timed = 0;                  ///< lines that have a time
     double LinePeriodSeconds = 0.0; ///< the spacing within a group
     bool PeriodFromTimes = false;   ///< false: too few adjacent groups, the default was used
+    int LinesPerGroup = 1;          ///< lines that share one time stamp
 };
 
 /// One time per line for an image of `lines` lines: a group's first line at its timestamp,

@@ -115,10 +115,50 @@ TStatFile ParseStatFile(std::string_view bytes) {
     if (!lines.empty()) {
         stat.ClockSeconds = StatClockSeconds(lines[0]);
     }
+    if (lines.size() >= 2) {
+        // "4000 lines" as some decoders write it, or the last line's clock time.
+        const std::string second = Trim(lines[1]);
+        const std::size_t digits = second.find_first_not_of("0123456789");
+        if (const auto end = StatClockSeconds(second)) {
+            stat.EndClockSeconds = end;
+        } else if (digits != 0 && (digits == std::string::npos || second[digits] == ' ')) {
+            if (const auto n = ParseInteger(second.substr(0, digits))) {
+                stat.Lines = *n;
+            }
+        }
+    }
     if (lines.size() >= 3) {
         stat.LinePeriodSeconds = StatLinePeriodSeconds(lines[2]);
     }
     return stat;
+}
+
+void CheckStatLineCount(const std::string& imagePath, int lines, double linePeriod,
+                        TPassReport& report) {
+    const auto path = MatchingStatFile(imagePath);
+    const auto bytes = path ? ReadFileBytes(*path) : std::nullopt;
+    if (!bytes) {
+        return;
+    }
+    const TStatFile stat = ParseStatFile(*bytes);
+    std::optional<long long> counted = stat.Lines;
+    if (!counted && stat.ClockSeconds && stat.EndClockSeconds && linePeriod > 0.0) {
+        double seconds = *stat.EndClockSeconds - *stat.ClockSeconds;
+        seconds += seconds < 0.0 ? kSecondsPerDay : 0.0; // over midnight
+        counted = std::llround(seconds / (linePeriod * kSecondsPerDay)) + 1;
+    }
+    if (!counted) {
+        return;
+    }
+    const long long off = std::llabs(*counted - lines);
+    if (off > std::max(8LL, lines / 100LL)) {
+        report.Warning(TPassIssue::StatLineCount,
+                       Format("The .STAT file %s counts %lld lines, the picture has %d: the "
+                              "picture is not the whole pass it describes (or not its picture), "
+                              "and its lines may lie off their times.",
+                              path->c_str(), *counted, lines),
+                       "Vantorel - .STAT line count");
+    }
 }
 
 std::string StatMaskForPass(const std::string& path) {
@@ -209,8 +249,9 @@ TDateTime ExactStartFromStat(const std::string& imagePath, TDateTime t, TPassRep
     if (const auto stat = MatchingStatFile(imagePath)) {
         const auto bytes = ReadFileBytes(*stat);
         const auto clock = bytes ? ParseStatFile(*bytes).ClockSeconds : std::nullopt;
+        std::optional<TDateTime> exact;
         if (clock) {
-            auto exact = ExactStartCandidate(*clock, t);
+            exact = ExactStartCandidate(*clock, t);
             if (!exact && other) {
                 exact = ExactStartCandidate(*clock, *other);
             }
@@ -218,11 +259,23 @@ TDateTime ExactStartFromStat(const std::string& imagePath, TDateTime t, TPassRep
                 t = *exact;
             }
         }
+        // A .STAT file that is there but tells nothing leaves the start as doubtful as none.
+        if (!exact) {
+            report.Warning(TPassIssue::StatNotUsed,
+                           "The .STAT file " + *stat +
+                               (!bytes   ? " cannot be read"
+                                : !clock ? " does not start with a clock time (HH:MM:SS.sss)"
+                                         : " gives a start more than 15 minutes from the file "
+                                           "name's") +
+                               ": the file name's time is used, and the overlay may lie lines "
+                               "off.",
+                           "Vantorel - .STAT file not used");
+        }
     } else {
         report.Warning(TPassIssue::MissingStat,
                        "File not found:  " + imagePath + "\r\n\r\n" +
                            "A matching .STAT file is required." + "\r\n\r\n" +
-                           "Continuing but resilts will NOT be correct.",
+                           "Continuing but results will NOT be correct.",
                        "Vantorel - missing .STAT file");
     }
     report.Account(FormatDateTime("\"Actual data start: \"yyyy-mm-dd hh:nn:ss", t));

@@ -66,10 +66,18 @@ std::optional<double> StatLinePeriodSeconds(std::string_view line3);
 struct TStatFile {
     std::optional<double> ClockSeconds;
     std::optional<double> LinePeriodSeconds;
+    /// The second line: the number of lines ("4000 lines"), or the last line's clock time.
+    std::optional<long long> Lines;
+    std::optional<double> EndClockSeconds;
 };
 /// Reads a .STAT file's bytes (either line ending).
 TStatFile ParseStatFile(std::string_view bytes);
 
+/// Warns (StatLineCount) when the image's matching .STAT file counts other lines than the
+/// picture has (beyond 8 lines or 1 %); nothing when it does not say.
+/// @param linePeriod days, to count the lines between a first and a last clock time.
+void CheckStatLineCount(const std::string& imagePath, int lines, double linePeriod,
+                        TPassReport& report);
 /// The mask that takes in the .STAT files of every channel of the pass.
 std::string StatMaskForPass(const std::string& path);
 
