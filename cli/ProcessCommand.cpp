@@ -36,7 +36,7 @@ std::optional<double> ReadStep(const Arguments& a) {
 
 // A folder that is not a product folder is one to search.
 bool SearchedFolder(const std::string& path) {
-    return DirectoryExists(path) && !FindSatDumpProductFile(path);
+    return DirectoryExists(path) && !IsSatDumpInput(path);
 }
 
 // One input as process has always run it: the account on standard output as it grows, the
@@ -60,7 +60,7 @@ int RunOne(const Arguments& a, const TBatchOptions& options, std::ostream& out,
     };
 
     const std::string path = a.Positional().front();
-    const TBatchInput input{path, FindSatDumpProductFile(path).has_value(),
+    const TBatchInput input{path, IsSatDumpInput(path),
                             a.Value("out").value_or("")};
     const auto projected = a.Value("project");
     // Refused before the run, as in a batch: no picture is replaced unasked.

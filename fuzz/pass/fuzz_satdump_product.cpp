@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } catch (const ESatDumpProduct&) {
     }
     try {
-        (void)ParseSatDumpDatasetSatellite(
+        (void)ParseSatDumpDataset(
             std::string_view(reinterpret_cast<const char*>(data), size), "fuzz/dataset.json");
     } catch (const ESatDumpProduct&) {
     }

@@ -28,8 +28,10 @@ inline int Nearest(float v) {
 // The coarse search runs on the picture reduced by this factor.
 constexpr int kCoarse = 4;
 // Shore samples scored per offset: enough to outline every coast, few enough for speed.
-constexpr std::size_t kCoarseSamples = 8000;
 constexpr std::size_t kFineSamples = 40000;
+// Rows (coarse steps of line offset) this far from the best are another place, for a
+// search that judges its peak by its own other rows.
+constexpr int kFarRows = 16;
 
 // The change of brightness across a shore (a Sobel gradient, which smooths along the
 // shore as it differentiates across it) on the picture itself, computed where asked.
@@ -358,7 +360,7 @@ TAlignment AlignToCoasts(const TBitmap& picture, std::span<const TCoastSample> s
     const int halfY = (options.SearchLines + kCoarse - 1) / kCoarse;
     const int columns = 2 * halfX + 1;
     const int rows = 2 * halfY + 1;
-    const std::size_t coarseStride = StrideFor(shore.size(), kCoarseSamples);
+    const std::size_t coarseStride = StrideFor(shore.size(), static_cast<std::size_t>(std::max(options.CoarseSamples, 1)));
     std::vector<double> sums(static_cast<std::size_t>(columns) * rows, 0.0);
     std::vector<int> counts(sums.size(), 0);
     // Sample by sample, each over the whole window: its positions stay close in memory.
@@ -378,6 +380,21 @@ TAlignment AlignToCoasts(const TBitmap& picture, std::span<const TCoastSample> s
     addWindow(startPixelOffset - halfX * kCoarse, -(startLineOffset - halfY * kCoarse), columns,
               rows, sums.data(), counts.data());
     std::vector<double>& scores = sums;
+    if (options.ChanceFromSearch) {
+        // Over a long search the shore that lands on the picture grows and shrinks: each
+        // offset is scored by how far its shores stand above the search's mean share, in
+        // the spread a sum of that many shares has.
+        double total = 0.0;
+        double landed = 0.0;
+        for (std::size_t k = 0; k < sums.size(); ++k) {
+            total += sums[k];
+            landed += counts[k];
+        }
+        const double mean = landed > 0.0 ? total / landed : 0.0;
+        for (std::size_t k = 0; k < sums.size(); ++k) {
+            scores[k] = counts[k] > 0 ? (sums[k] - counts[k] * mean) / std::sqrt(counts[k]) : 0.0;
+        }
+    }
     std::size_t best = 0;
     for (std::size_t k = 1; k < scores.size(); ++k) {
         if (scores[k] > scores[best]) {
@@ -409,6 +426,17 @@ TAlignment AlignToCoasts(const TBitmap& picture, std::span<const TCoastSample> s
     }
     const int bi = static_cast<int>(best) % columns;
     const int bj = static_cast<int>(best) / columns;
+    if (options.ChanceFromSearch) {
+        // Most of a long search is wrong: the best of each of its far rows is what chance
+        // gives the best of a row.
+        chance.clear();
+        for (int j = 0; j < rows; ++j) {
+            if (std::abs(j - bj) >= kFarRows) {
+                chance.push_back(*std::max_element(scores.begin() + static_cast<std::ptrdiff_t>(j) * columns,
+                                                   scores.begin() + static_cast<std::ptrdiff_t>(j + 1) * columns));
+            }
+        }
+    }
     const TPeak peak = PeakHeights(scores, columns, rows, bi, bj, chance);
     result.Confidence = peak.Chance;
     result.PeakRatio = peak.All;

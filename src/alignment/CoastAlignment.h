@@ -36,6 +36,14 @@ struct TAlignmentOptions {
     double MinAxisRatio = 2.0;
     /// Shore points that must lie on a clear edge at the answer.
     int MinSupport = 150;
+    /// Shore points the coarse search scores at most (every n-th beyond): enough for a
+    /// picture's shore; a shore laid out over a longer stretch than the picture needs more.
+    int CoarseSamples = 8000;
+    /// Judge the best offset against the best of every other line offset of the search
+    /// (16 coarse steps or more away), not against the shore placed far from it: for a
+    /// search much longer than the picture, where the shore wrapped round the picture
+    /// would put more of itself on it than any true offset does.
+    bool ChanceFromSearch = false;
 };
 
 struct TAlignment {

@@ -12,6 +12,7 @@
 #include "export/PictureWriters.h"
 #include "imaging/Canvas.h"
 #include "orbit/Orbits.h"
+#include "passtime/StartFromCoasts.h"
 #include "pass/inputs/SatDumpProduct.h"
 #include "settings/RegistryVariables.h"
 
@@ -130,9 +131,22 @@ bool TProcessingRun::ProcessFile(const std::string& fileName, const TDelivery& d
     if (SatelliteOverProduct) {
         product.Satellite = chosen;
     }
-    TPassOutcome outcome = FindSatDumpProductFile(fileName)
-                               ? ProcessSatDumpProduct(fileName, product, FSources, report)
-                               : ProcessChannelImageFile(fileName, options, FSources, report);
+    TPassOutcome outcome;
+    if (FindSatDumpProductFile(fileName)) {
+        outcome = ProcessSatDumpProduct(fileName, product, FSources, report);
+    } else if (FindSatDumpDatasetFile(fileName)) {
+        product.Start = GivenStart;
+        outcome = ProcessSatDumpPictureFolder(
+            fileName, product, FSources, report,
+            [this](const TExtBitmap& picture, TDateTime around, double period,
+                   TPassSources& sources, TPassReport& r) -> std::optional<TDateTime> {
+                const TStartFound found =
+                    FindStartFromCoasts(picture, around, period, sources, CoastLines(), r);
+                return found.Found ? std::optional<TDateTime>(found.Start) : std::nullopt;
+            });
+    } else {
+        outcome = ProcessChannelImageFile(fileName, options, FSources, report);
+    }
     FPassSatellite = FSources.Satellite(); // a product may name its own
     FSources.Choose(chosen); // the next file without a satellite of its own gets the chosen one
     if (report.EndedBy() == TPassIssue::NoElementSet) {
@@ -193,13 +207,10 @@ bool TProcessingRun::AlignToCoasts(bool redraw, const TAlignmentOptions& options
     if (!FPass) {
         return false;
     }
-    if (!FCoastLines) {
-        FCoastLines = std::make_unique<TCoastLines>(FComposer.Cartography());
-    }
     const TExtBitmap& image = FPass->Channel;
     const auto started = std::chrono::steady_clock::now();
     const std::vector<TCoastSample> shore =
-        FCoastLines->SamplesOnImage(FPass->Mapping, image.Width(), image.Height(),
+        CoastLines().SamplesOnImage(FPass->Mapping, image.Width(), image.Height(),
                                     std::max(options.SearchPixels, options.SearchLines) + 8);
     TAlignment found = vantorel::AlignToCoasts(image, shore, FLineOffset, FPixelOffset, options,
                                                LostLines(image, FPass->Times.Untimed()));
@@ -231,6 +242,13 @@ bool TProcessingRun::AlignToCoasts(bool redraw, const TAlignmentOptions& options
         RedrawOverlay();
     }
     return true;
+}
+
+TCoastLines& TProcessingRun::CoastLines() {
+    if (!FCoastLines) {
+        FCoastLines = std::make_unique<TCoastLines>(FComposer.Cartography());
+    }
+    return *FCoastLines;
 }
 
 void TProcessingRun::RedrawOverlay() {

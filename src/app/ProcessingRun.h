@@ -205,6 +205,8 @@ public:
     static std::string DataFilePath(const std::string& name);
 
 private:
+    /// The coast lines of the cartography, made when first needed.
+    TCoastLines& CoastLines();
     void SetCaption(std::string caption);
     void Show(TPassOutcome outcome);
     /// forScreen: the grid's labels at the edges of the part in view, else of the picture.

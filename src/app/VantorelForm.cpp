@@ -406,6 +406,7 @@ TFormVantorelTest::TFormVantorelTest(std::vector<std::string> arguments, INotifi
     connect(ActionGraticule_, &QAction::toggled, this, &TFormVantorelTest::GraticuleClick);
     connect(ComboFileClock_, &QComboBox::currentIndexChanged, this,
             &TFormVantorelTest::ComboFileClockChange);
+    connect(EditPassStart_, &QLineEdit::textChanged, this, [this] { ApplyLineSettings(); });
     TimerStart_->start();
 }
 
@@ -420,6 +421,7 @@ TFormVantorelTest::~TFormVantorelTest() {
     disconnect(ActionAlignAutomatically_, nullptr, this, nullptr);
     disconnect(ActionGraticule_, nullptr, this, nullptr);
     disconnect(ComboFileClock_, nullptr, this, nullptr);
+    disconnect(EditPassStart_, nullptr, this, nullptr);
     disconnect(ScrollBoxForImage_->horizontalScrollBar(), nullptr, this, nullptr);
     disconnect(ScrollBoxForImage_->verticalScrollBar(), nullptr, this, nullptr);
     TimerView_->stop();
@@ -588,6 +590,18 @@ void TFormVantorelTest::BuildComponents() {
     clockLayout->addWidget(ComboFileClock_);
     clockLayout->addStretch(1);
     keplerLayout->addWidget(GroupBoxFileClock_);
+    // Any decoder's picture can be placed once it has a time: one given here goes over
+    // the file name and the .STAT files (not kept: it belongs to one picture).
+    GroupBoxPassStart_ = new QGroupBox(" Pass start (UTC), over the file name and .STAT files ",
+                                       TabSheetKeplers_);
+    GroupBoxPassStart_->setObjectName("GroupBoxPassStart");
+    auto* startLayout = new QHBoxLayout(GroupBoxPassStart_);
+    EditPassStart_ = new QLineEdit(GroupBoxPassStart_);
+    EditPassStart_->setObjectName("EditPassStart");
+    EditPassStart_->setPlaceholderText("yyyy-mm-dd hh:nn:ss (empty: from the file name)");
+    EditPassStart_->setClearButtonEnabled(true);
+    startLayout->addWidget(EditPassStart_, 1);
+    keplerLayout->addWidget(GroupBoxPassStart_);
     keplerLayout->addStretch(1);
     PageControl_->addTab(TabSheetKeplers_, " Kepler data ");
 
@@ -762,6 +776,12 @@ void TFormVantorelTest::ApplyLineSettings() {
     FRun->Graticule = ActionGraticule_->isChecked();
     FRun->GraticuleColour = static_cast<TColor>(ColorDialogGraticuleColour_->Color());
     FRun->FileClockOffsetHours = ChosenFileClock();
+    const std::string start = EditPassStart_->text().trimmed().toStdString();
+    FRun->GivenStart = start.empty() ? std::nullopt : ParseUtcDateTime(start);
+    // A time that does not read is shown as such rather than quietly not used.
+    EditPassStart_->setStyleSheet(!start.empty() && !FRun->GivenStart
+                                      ? QStringLiteral("QLineEdit { color: red; }")
+                                      : QString());
 }
 
 std::optional<int> TFormVantorelTest::ChosenFileClock() const {
@@ -948,7 +968,7 @@ void TFormVantorelTest::DropFileTargetDrop(const std::vector<std::string>& files
     }
     const std::string& file = files.front();
     const std::string ext = UpperCase(ExtractFileExt(file));
-    const bool product = FindSatDumpProductFile(file).has_value();
+    const bool product = IsSatDumpInput(file);
     if (!product && ext != ".BMP" && ext != ".PNG" && ext != ".JPG" && ext != ".JPEG") {
         FNotifier->ShowMessageBox("Only .BMP, .PNG and .JPG files are accepted:\r\n\r\n" +
                                       ExtractFileName(file),

@@ -20,6 +20,7 @@
 
 class QAction;
 class QComboBox;
+class QLineEdit;
 class QGroupBox;
 class QLabel;
 class QMenu;
@@ -211,6 +212,7 @@ public:
     TzorEdit* EditImagesFolder() const { return EditImagesFolder_; }
     QComboBox* ComboSatellite() const { return ComboSatellite_; }
     QComboBox* ComboFileClock() const { return ComboFileClock_; }
+    QLineEdit* EditPassStart() const { return EditPassStart_; }
     QMenu* MenuOpenRecent() const { return MenuOpenRecent_; }
     QAction* ActionGraticule() const { return ActionGraticule_; }
     TzorColorDialog* ColorDialogGraticuleColour() const { return ColorDialogGraticuleColour_; }
@@ -298,6 +300,8 @@ private:
     std::unique_ptr<TRegistryString> FRecentSetting;
     QGroupBox* GroupBoxFileClock_ = nullptr;
     QComboBox* ComboFileClock_ = nullptr;
+    QGroupBox* GroupBoxPassStart_ = nullptr;
+    QLineEdit* EditPassStart_ = nullptr;
     QMenu* MenuOpenRecent_ = nullptr;
     QAction* ActionGraticule_ = nullptr;
     TzorColorDialog* ColorDialogGraticuleColour_ = nullptr;

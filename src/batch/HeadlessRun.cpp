@@ -96,7 +96,7 @@ THeadlessRun::THeadlessRun(const TRunSetup& setup, const std::string& input, std
     run_.GivenLinePeriodSeconds = setup.LinePeriodSeconds;
     run_.RequirePassTime = true; // unattended: no picture placed for a time nobody gave
     run_.SatelliteOverProduct = setup.SatelliteGiven;
-    const bool product = FindSatDumpProductFile(input_).has_value();
+    const bool product = IsSatDumpInput(input_);
     if (run_.Satellite() == nullptr && !product) {
         err << "vantorel-cli: no element set for " << setup.Satellite.DisplayName << " ("
             << setup.Satellite.CatalogueNumber << ") in the Kepler folder \"" << run_.KeplerFolder()

@@ -27,7 +27,7 @@ bool Hidden(const fs::path& p) {
 }
 
 bool IsProductFolder(const std::string& path) {
-    return DirectoryExists(path) && FindSatDumpProductFile(path).has_value();
+    return DirectoryExists(path) && IsSatDumpInput(path);
 }
 
 std::string SystemError(const std::string& what, const std::string& path) {
@@ -86,7 +86,7 @@ std::vector<TBatchInput> ExpandInputs(const std::vector<std::string>& named,
             }
             inputs.insert(inputs.end(), found.begin(), found.end());
         } else {
-            inputs.push_back({path, FindSatDumpProductFile(path).has_value(), {}});
+            inputs.push_back({path, IsSatDumpInput(path), {}});
         }
     }
     return inputs;
@@ -125,6 +125,10 @@ std::string PlannedOutput(const TBatchInput& input, const TRunSetup& setup,
                        ? OutputName(ExtractFilePath(*product) + CompositeFileName(*setup.Composite),
                                     true, options)
                        : std::string();
+        }
+        if (FindSatDumpDatasetFile(input.Path)) {
+            return OutputName(OpenSatDumpPictureFolder(input.Path, setup.Channel).ImagePath, true,
+                              options);
         }
         return OutputName(OpenSatDumpProduct(input.Path, setup.Channel).ImagePath, true, options);
     } catch (const std::exception&) {

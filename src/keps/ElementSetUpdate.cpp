@@ -13,6 +13,7 @@
 #include "common/Format.h"
 #include "common/StringUtils.h"
 #include "common/TextFile.h"
+#include "orbit/ElementSetCheck.h"
 #include "orbit/MeteorSeries.h"
 #include "orbit/Satellite.h"
 #include "settings/RegistryVariables.h"
@@ -149,8 +150,19 @@ void Update(const TElementSetUpdateRequest& request, TElementSetUpdate& update) 
         if (index < 0) {
             missing.push_back(SatelliteLabel(number));
         } else {
-            update.Sets.push_back(
-                {sets.Name(index), number, sets.SatelliteAt(index)->EpochDateTime()});
+            // A set that fails its checksum was damaged on the way: none of the reply is kept.
+            const TSatellite& set = *sets.SatelliteAt(index);
+            const TElementSetCheck check = CheckElementSet(set.Line1, set.Line2);
+            if (!check.ChecksumFailures.empty() || check.NotMeteorOrbit) {
+                throw UpdateFailure(
+                    "the element set of " + SatelliteLabel(number) + " in what " +
+                    (request.Urls.size() == 1 ? request.Urls.front() : "the URLs") + " sent " +
+                    (!check.ChecksumFailures.empty()
+                         ? "fails its checksum on " + check.ChecksumFailures.front()
+                         : "is not a Meteor-M's orbit: it has " + *check.NotMeteorOrbit) +
+                    "; nothing written");
+            }
+            update.Sets.push_back({sets.Name(index), number, set.EpochDateTime()});
         }
     }
     if (!missing.empty()) {

@@ -306,6 +306,21 @@ std::string TPassSources::KeplerFolder() const {
 
 // ---- the run --------------------------------------------------------------------------------
 
+const TSatellite* SatelliteAndItsSet(const TPassSources& sources, TPassReport& report) {
+    const TPassSatellite& satellite = sources.Satellite();
+    report.Account("Satellite: " + satellite.DisplayName + " (catalogue number " +
+                   satellite.CatalogueNumber + ")");
+    const TSatellite* set = sources.ElementSet();
+    if (set == nullptr) {
+        report.Error(TPassIssue::NoElementSet,
+                     "No Kepler data for " + satellite.DisplayName + " (catalogue number " +
+                         satellite.CatalogueNumber + ") was found in the folder " +
+                         sources.KeplerFolder() +
+                         "\r\n\r\nPlease choose the folder with the Kepler data.");
+    }
+    return set;
+}
+
 TPassOutcome ProcessChannelImageFile(const std::string& fileName,
                                      const TChannelFileOptions& options, TPassSources& sources,
                                      TPassReport& report) {
@@ -319,16 +334,8 @@ TPassOutcome ProcessChannelImageFile(const std::string& fileName,
             return outcome; // nothing to tell beyond the account's line
         }
     }
-    const TPassSatellite& satellite = sources.Satellite();
-    report.Account("Satellite: " + satellite.DisplayName + " (catalogue number " +
-                   satellite.CatalogueNumber + ")");
-    const TSatellite* set = sources.ElementSet();
+    const TSatellite* set = SatelliteAndItsSet(sources, report);
     if (set == nullptr) {
-        report.Error(TPassIssue::NoElementSet,
-                     "No Kepler data for " + satellite.DisplayName + " (catalogue number " +
-                         satellite.CatalogueNumber + ") was found in the folder " +
-                         sources.KeplerFolder() +
-                         "\r\n\r\nPlease choose the folder with the Kepler data.");
         return outcome;
     }
     const TDateTime epoch = set->EpochDateTime();
@@ -460,7 +467,17 @@ void RunPass(TPassOutcome& outcome, TEnhancement enhancement, const TLineTimes& 
     fit.altitudeKm = pass->MidAltitude;
     fit.halfAngleDeg = static_cast<float>(orbit.FitHalfAngle());
     fit.format = orbit.IsMeteorM2() ? kMeteorScanFormat : kWideScanFormat;
-    const TFitResult fitted = FitMapToImage(pass->GroundTable, fit, pass->Mapping);
+    TFitResult fitted;
+    try {
+        fitted = FitMapToImage(pass->GroundTable, fit, pass->Mapping);
+    } catch (const EMathError& e) {
+        // The routine's words alone do not say what is wrong with which input.
+        report.Error(TPassIssue::StageFailed,
+                     "The map cannot be fitted to " + picture +
+                         ": its ground points do not form a pass (are the line times or the "
+                         "element set this picture's?): " + e.what());
+        return;
+    }
     pass->Edges.emplace(
         TScanLineEdges::ForFit(fit, pass->GroundTable[static_cast<size_t>(lines / 2)]));
     for (const std::string& line : fitted.account) {

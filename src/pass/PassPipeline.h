@@ -16,6 +16,7 @@
 #include "pass/PassReport.h"
 #include "pass/inputs/StatTiming.h"
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -216,6 +217,10 @@ struct TChannelFileOptions {
     bool RequireTime = false;
 };
 
+/// Names the run's satellite in the account and gives its set in the Kepler folder; ends
+/// the run (NoElementSet, naming the folder) and gives nullptr when there is none.
+const TSatellite* SatelliteAndItsSet(const TPassSources& sources, TPassReport& report);
+
 /// A channel image with its decoder's file name and .STAT files: found (or looked for in
 /// the fallback folder), its element set checked against today, read, timed, then run
 /// through RunPass. Errors inside a stage end the run as a StageFailed error.
@@ -234,6 +239,9 @@ struct TProductOptions {
     bool StretchColour = false;
     /// The satellite the user chose, over the one the product names.
     std::optional<TPassSatellite> Satellite = std::nullopt;
+    /// A folder without product.cbor: its first line's time (UTC) as the user gives it,
+    /// instead of one found from the picture's coasts.
+    std::optional<TDateTime> Start = std::nullopt;
 };
 
 /// A SatDump product: a product folder, its product.cbor or one picture inside it. The
@@ -245,6 +253,23 @@ struct TProductOptions {
 /// the run as a StageFailed error.
 TPassOutcome ProcessSatDumpProduct(const std::string& path, const TProductOptions& options,
                                    TPassSources& sources, TPassReport& report);
+
+/// Finds when the first line of a picture was scanned from the picture's own coasts, the
+/// satellite's orbit and its line period (days), near a time the input gives (which may lie
+/// anywhere in the pass); nullopt when the coasts do not tell. Tells the report what it found
+/// and how sure it is.
+using TStartFinder = std::function<std::optional<TDateTime>(
+    const TExtBitmap& picture, TDateTime around, double period, TPassSources& sources,
+    TPassReport& report)>;
+
+/// A SatDump MSU-MR folder without product.cbor (see OpenSatDumpPictureFolder): the
+/// satellite from its dataset.json (the chosen one in `options` goes over it), the lines
+/// at the MSU-MR line period (its lost lines are black in place), and the first line's
+/// time found by `findStart` near the dataset's time, unless `options` gives it. A picture
+/// whose time cannot be found ends the run (PassTimeNotFound): no overlay drawn from a guess.
+TPassOutcome ProcessSatDumpPictureFolder(const std::string& path, const TProductOptions& options,
+                                         TPassSources& sources, TPassReport& report,
+                                         const TStartFinder& findStart);
 
 /// The steps after the input: the ground table from each line's time, the fit, the
 /// default offsets and the enhancement. Needs at least three lines and an orbit for the

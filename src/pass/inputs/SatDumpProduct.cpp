@@ -397,8 +397,7 @@ TSatDumpProduct ParseSatDumpProduct(std::span<const std::uint8_t> cbor,
     return p;
 }
 
-std::optional<std::string> ParseSatDumpDatasetSatellite(std::string_view json,
-                                                        const std::string& sourceName) {
+TSatDumpDataset ParseSatDumpDataset(std::string_view json, const std::string& sourceName) {
     Json root;
     try {
         // nlohmann reads JSON text without recursion, so depth needs no guard here.
@@ -406,14 +405,30 @@ std::optional<std::string> ParseSatDumpDatasetSatellite(std::string_view json,
     } catch (const Json::exception& e) {
         throw ESatDumpProduct(kNotDataset, "not JSON: " + WithoutId(e.what()), sourceName);
     }
+    TSatDumpDataset d;
     const Json* satellite = TProductReader::Member(root, "satellite");
     if (satellite && !satellite->is_string()) {
         throw ESatDumpProduct(kNotDataset, "satellite is not text", sourceName);
     }
-    if (!satellite || satellite->get<std::string>().empty()) {
-        return std::nullopt;
+    if (satellite && !satellite->get<std::string>().empty()) {
+        d.Satellite = satellite->get<std::string>();
     }
-    return satellite->get<std::string>();
+    if (const Json* timestamp = TProductReader::Member(root, "timestamp")) {
+        // 2014-01-01 .. 2100-01-01: no Meteor-M pass lies outside.
+        constexpr double kEarliest = 1388534400.0;
+        constexpr double kLatest = 4102444800.0;
+        if (!timestamp->is_number() || !(timestamp->get<double>() >= kEarliest) ||
+            !(timestamp->get<double>() <= kLatest)) {
+            throw ESatDumpProduct(kNotDataset, "timestamp is not a time of a pass", sourceName);
+        }
+        d.Time = kUnixEpoch + timestamp->get<double>() / kSecondsPerDay;
+    }
+    return d;
+}
+
+std::optional<std::string> ParseSatDumpDatasetSatellite(std::string_view json,
+                                                        const std::string& sourceName) {
+    return ParseSatDumpDataset(json, sourceName).Satellite;
 }
 
 std::optional<std::string> FindSatDumpProductFile(const std::string& path) {
@@ -485,6 +500,91 @@ TSatDumpSource OpenSatDumpProduct(const std::string& path, const std::string& ch
         s.Satellite = s.Product.Tle->Name;
     }
     return s;
+}
+
+namespace {
+
+// The MSU-MR pictures of a folder by channel ("MSU-MR-2.png" is channel "2"), sorted.
+std::vector<std::pair<std::string, std::string>> MsuMrPictures(const std::string& folder) {
+    std::vector<std::pair<std::string, std::string>> found;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+        const std::string name = entry.path().filename().string();
+        const std::string upper = UpperCase(name);
+        if (upper.starts_with("MSU-MR-") && upper.ends_with(".PNG") && name.size() > 11 &&
+            entry.is_regular_file(ec)) {
+            found.push_back({name.substr(7, name.size() - 11), name});
+        }
+    }
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+std::string FolderOf(const std::string& path) {
+    return DirectoryExists(path) ? IncludeTrailingPathDelimiter(path) : ExtractFilePath(path);
+}
+
+} // namespace
+
+std::optional<std::string> FindSatDumpDatasetFile(const std::string& path) {
+    if (FindSatDumpProductFile(path)) {
+        return std::nullopt;
+    }
+    const std::string folder = FolderOf(path);
+    if (folder.empty() || MsuMrPictures(folder).empty()) {
+        return std::nullopt;
+    }
+    if (auto here = FindFileIgnoringCase(folder + kDatasetFileName)) {
+        return here;
+    }
+    const std::filesystem::path above =
+        std::filesystem::path(ExpandFileName(folder)).parent_path().parent_path();
+    return FindFileIgnoringCase((above / kDatasetFileName).string());
+}
+
+bool IsSatDumpInput(const std::string& path) {
+    return FindSatDumpProductFile(path) || FindSatDumpDatasetFile(path);
+}
+
+TSatDumpPictureFolder OpenSatDumpPictureFolder(const std::string& path, const std::string& channel) {
+    const auto dataset = FindSatDumpDatasetFile(path);
+    if (!dataset) {
+        throw ESatDumpProduct(kNotDataset, "no MSU-MR pictures with a dataset.json", path);
+    }
+    TSatDumpPictureFolder f;
+    f.DatasetFile = *dataset;
+    const auto text = ReadCapped(*dataset, kDatasetMaxBytes, kNotDataset);
+    if (!text) {
+        throw ESatDumpProduct(kNotDataset, "it cannot be read", *dataset);
+    }
+    f.Dataset = ParseSatDumpDataset(*text, *dataset);
+    const std::string folder = FolderOf(path);
+    const auto pictures = MsuMrPictures(folder);
+    if (!DirectoryExists(path)) {
+        const std::string name = ExtractFileName(path);
+        const auto named = std::find_if(pictures.begin(), pictures.end(),
+                                        [&](const auto& p) { return SameText(p.second, name); });
+        if (named == pictures.end() || (!channel.empty() && named->first != channel)) {
+            throw ESatDumpProduct("No such picture in the folder",
+                                  named == pictures.end()
+                                      ? name + " is no MSU-MR channel picture"
+                                      : name + " is channel " + named->first + ", not " + channel,
+                                  path);
+        }
+        f.Channel = named->first;
+        f.ImagePath = folder + named->second;
+        return f;
+    }
+    const auto chosen = channel.empty()
+                            ? pictures.begin()
+                            : std::find_if(pictures.begin(), pictures.end(),
+                                           [&](const auto& p) { return p.first == channel; });
+    if (chosen == pictures.end()) {
+        throw ESatDumpProduct("No such picture in the folder", "no channel " + channel, path);
+    }
+    f.Channel = chosen->first;
+    f.ImagePath = folder + chosen->second;
+    return f;
 }
 
 std::size_t FindSatDumpChannel(const TSatDumpSource& source, const std::string& channel) {

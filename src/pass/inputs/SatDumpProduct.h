@@ -90,11 +90,40 @@ struct TSatDumpProduct {
 TSatDumpProduct ParseSatDumpProduct(std::span<const std::uint8_t> cbor,
                                     const std::string& sourceName);
 
-/// The satellite a SatDump dataset.json names (its `satellite` field); nullopt when it
-/// names none.
-/// @throws ESatDumpProduct "Not a SatDump dataset file" when the text is not JSON.
+/// What a SatDump dataset.json says of its pass: the satellite (`satellite`) and a time
+/// (`timestamp`, UNIX seconds: SatDump writes when it began, which need not be the first
+/// line's time); each nullopt when it is not there.
+struct TSatDumpDataset {
+    std::optional<std::string> Satellite;
+    std::optional<TDateTime> Time;
+};
+/// @throws ESatDumpProduct "Not a SatDump dataset file" when the text is not JSON or a
+///         field has the wrong type, or the time is not one of a Meteor-M's passes (before
+///         2014 or after 2100).
+TSatDumpDataset ParseSatDumpDataset(std::string_view json, const std::string& sourceName);
+/// The satellite alone.
 std::optional<std::string> ParseSatDumpDatasetSatellite(std::string_view json,
                                                         const std::string& sourceName);
+
+/// A SatDump MSU-MR folder without product.cbor, as some stations publish them: its
+/// pictures MSU-MR-<channel>.png, and dataset.json in it or one folder up.
+struct TSatDumpPictureFolder {
+    std::string DatasetFile;
+    std::string ImagePath; ///< the picture chosen
+    std::string Channel;
+    TSatDumpDataset Dataset;
+};
+/// The dataset.json of such a folder (a path to it, or to a picture in it); nullopt when
+/// the folder has a product.cbor, no MSU-MR picture, or no dataset.json.
+std::optional<std::string> FindSatDumpDatasetFile(const std::string& path);
+/// A SatDump input of either kind: a product (FindSatDumpProductFile) or a folder of
+/// pictures without one (FindSatDumpDatasetFile).
+bool IsSatDumpInput(const std::string& path);
+/// Opens such a folder: the picture the path names, else the channel's (`channel`, "" for
+/// the first).
+/// @throws ESatDumpProduct when there is no such folder or picture, or dataset.json does not
+///         read.
+TSatDumpPictureFolder OpenSatDumpPictureFolder(const std::string& path, const std::string& channel);
 
 /// The product.cbor that a path means: the path itself when it is one (any letter case),
 /// the one inside a folder, or the one beside any other file (a channel picture); nullopt
