@@ -34,7 +34,8 @@ struct SampleChannel {
 /// time), the sample's element set inside. Returns the folder.
 inline std::string WriteSampleProduct(const TempDir& dir, const TBitmap& picture,
                                       const TLineTimes& times,
-                                      const std::vector<SampleChannel>& channels) {
+                                      const std::vector<SampleChannel>& channels,
+                                      std::vector<std::string> tle = {}) {
     const std::string folder = dir / "pass/MSU-MR/";
     std::filesystem::create_directories(folder);
     nlohmann::json images = nlohmann::json::array();
@@ -62,7 +63,8 @@ inline std::string WriteSampleProduct(const TempDir& dir, const TBitmap& picture
                           {"ifov_y", 8},
                           {"timestamps", stamps}});
     }
-    const auto lines = testing::ReadTestDataLines("../../samples/keps/meteor.txt");
+    const auto lines = tle.empty() ? testing::ReadTestDataLines("../../samples/keps/meteor.txt")
+                                   : tle;
     const nlohmann::json product = {
         {"instrument", "msu_mr"},
         {"type", "image"},

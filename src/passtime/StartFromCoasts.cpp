@@ -8,6 +8,7 @@
 #include "passtime/StartFromCoasts.h"
 
 #include "alignment/CoastAlignment.h"
+#include "calibration/CoastMatches.h"
 #include "common/Format.h"
 
 #include <chrono>
@@ -20,12 +21,20 @@ namespace {
 constexpr int kShoreMargin = 48;
 // A search judged by its own other starts stands out at a lower height than one judged by
 // the shore placed at random: its other starts include near misses. The search only puts
-// forward a start: it is taken when the pass placed there aligns where it was placed, as a
-// plain run's alignment would trust (a start minutes off scores 2-4 there).
+// forward a start: it is taken when the pass placed there aligns where it was placed.
 constexpr double kWideMinConfidence = 3.0;
-// The fine alignment agrees with the search when it moves the pass no more than three of
-// the search's steps.
+// The pass placed at the start the search found is aligned as a whole: it must stand out of
+// chance this far and move no more than three of the search's steps. That alone is no test
+// (the search chose the start for its score, and a start 20 minutes off still scores 7 on
+// a real pass), so its tiles are matched each on its own: a right start puts the coasts
+// right all over the picture, and a wrong one nowhere (on that pass: 3-7 tiles within 3
+// lines against none).
+constexpr double kFineMinConfidence = 5.5;
 constexpr double kAgreeingLines = 12.0;
+constexpr int kTileSearchLines = 40;
+constexpr int kTileSearchPixels = 24;
+constexpr double kTileAgreeingLines = 3.0;
+constexpr int kMinAgreeingTiles = 2;
 // A track of starts laid out as one picture is kept as long as a pass may be, so that its
 // fit is a pass's; the starts are searched a stretch at a time, the stretches overlapping
 // so that no start is searched only at a stretch's edge.
@@ -139,10 +148,25 @@ TStartFound FindStartFromCoasts(const TExtBitmap& picture, TDateTime around, dou
     const TAlignment fine =
         AlignToCoasts(picture, own, placed->LineOffset, placed->PixelOffset, plain, lost);
     const double moved = fine.LineOffset - placed->LineOffset;
+    // Tile by tile: a start that is right puts the coasts right all over the picture.
+    int agreeing = 0;
+    int disagreeing = 0;
+    for (const TTileMatch& m :
+         MatchCoastsInTiles(picture, own, lost, {}, static_cast<int>(std::lround(fine.LineOffset)),
+                            placed->PixelOffset, kTileSearchLines, kTileSearchPixels)) {
+        if (m.LineKnown) {
+            // A tile's shift is down the picture; the alignment's offset moves the overlay up.
+            const bool agrees = std::fabs(m.LineShift + fine.LineOffset) <= kTileAgreeingLines;
+            (agrees ? agreeing : disagreeing) += 1;
+        }
+    }
     const std::string fineFigures =
-        Format("then aligned: confidence %.1f, line offset %+.1f", fine.Confidence, moved);
-    if (fine.Confidence < plain.MinConfidence || fine.Support < plain.MinSupport ||
-        std::fabs(moved) > kAgreeingLines || fine.PixelOnly) {
+        Format("then aligned: confidence %.1f, line offset %+.1f; tiles agreeing %d, "
+               "disagreeing %d",
+               fine.Confidence, moved, agreeing, disagreeing);
+    if (fine.Confidence < kFineMinConfidence || fine.Support < plain.MinSupport ||
+        std::fabs(moved) > kAgreeingLines || fine.PixelOnly || agreeing < kMinAgreeingTiles ||
+        agreeing < 2 * disagreeing) {
         return none(FormatDateTime("\"the line-by-line search found \"hh:nn:ss.zzz (", candidate) +
                    coarseFigures + "), but the pass placed there does not align there (" +
                    fineFigures + ")");

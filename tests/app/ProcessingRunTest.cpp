@@ -547,6 +547,19 @@ TEST_F(Run, SavedPicturesAndTheirNames) {
         }
     }
     EXPECT_EQ(differing, 0);
+
+    // Without the overlay: the enhanced channel, whatever the format.
+    run->SavePicture(dir / "plain.png", false);
+    png.LoadFromFile(dir / "plain.png");
+    png.CopyToBitmap(p, 0, 0);
+    const TExtBitmap& channel = run->ChannelBitmap();
+    differing = 0;
+    for (int y = 0; y < p.Height(); y += 7) {
+        for (int x = 0; x < p.Width(); ++x) {
+            differing += p.PixelColor(x, y) != channel.PixelColor(x, y);
+        }
+    }
+    EXPECT_EQ(differing, 0);
 }
 
 TEST_F(Run, AGreyPngChannelImageRunsLikeItsBitmap) {

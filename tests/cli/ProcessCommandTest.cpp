@@ -164,6 +164,10 @@ TEST_F(Headless, LocateAnswersBothWays) {
     EXPECT_EQ(std::count(grid.out.begin(), grid.out.end(), '\n'), 1 + 4000 * 51);
 
     EXPECT_EQ(with("--pixel=5000,5000").code, kExitFailure);
+    // The margin the offsets leave has no ground: no "0, 0" for it.
+    const Result margin = with("--pixel=1560,10");
+    EXPECT_EQ(margin.code, kExitFailure);
+    EXPECT_NE(margin.err.find("has no ground position"), std::string::npos) << margin.err;
     EXPECT_EQ(Call({"locate", base[1], base[3]}).code, kExitUsage);
 }
 

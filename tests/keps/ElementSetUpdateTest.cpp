@@ -115,6 +115,15 @@ TEST_F(ElementSetUpdateTest, AReplyWithoutSetsOrWithoutTheMeteorSetsChangesNothi
                     "no element set for Meteor-M N2 (40069), Meteor-M N2-2 (44387), Meteor-M "
                     "N2-3 (57166), Meteor-M N2-4 (59051) in what " +
                         noaa.Url() + " sent");
+
+    // A Meteor set damaged on the way (its inclination edited, the checksum not).
+    std::string damaged = weather;
+    damaged.replace(damaged.find("98.4425"), 7, "98.4435");
+    LoopbackHttpServer edited(LoopbackHttpServer::Reply(damaged));
+    ExpectUnchanged(Update(edited.Url()),
+                    "the element set of Meteor-M N2 (40069) in what " + edited.Url() +
+                        " sent fails its checksum on line 2: written 8, its sum 9; nothing "
+                        "written");
 }
 
 TEST_F(ElementSetUpdateTest, AnHttpErrorChangesNothingAndNamesTheStatus) {

@@ -183,6 +183,18 @@ TEST(PassPipeline, AProductFolderRunsOnItsOwnSatelliteElementSetAndTimes) {
     for (const std::size_t line : {0u, 1599u, 1640u, 3999u}) {
         ExpectSameGround(run.Result->GroundTable, line, ref.file.Result->GroundTable, line);
     }
+
+    // The user's satellite goes over the product's, and the product's set is not its.
+    TPassSources sources;
+    sources.Load("no-keps", TPassSatellite{});
+    TProductOptions other;
+    other.Satellite = TPassSatellite::Of(*FindMeteorSatellite("59051"));
+    TPassReport chosen;
+    EXPECT_FALSE(ProcessSatDumpProduct(folder, other, sources, chosen).Result);
+    EXPECT_EQ(sources.Satellite().CatalogueNumber, "59051");
+    EXPECT_TRUE(Said(chosen, "  The product names Meteor-M N2 (catalogue number 40069); "
+                             "--satellite chose Meteor-M N2-4"));
+    EXPECT_EQ(chosen.EndedBy(), TPassIssue::InvalidOrbit); // no set of N2-4 anywhere
 }
 
 // Three channels of a product that start at different times, have different heights and

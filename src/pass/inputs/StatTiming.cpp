@@ -153,10 +153,10 @@ void CheckStatLineCount(const std::string& imagePath, int lines, double linePeri
     const long long off = std::llabs(*counted - lines);
     if (off > std::max(8LL, lines / 100LL)) {
         report.Warning(TPassIssue::StatLineCount,
-                       Format("The .STAT file %s counts %lld lines, the picture has %d: the "
+                       Format("The .STAT file %s counts %d lines, the picture has %d: the "
                               "picture is not the whole pass it describes (or not its picture), "
                               "and its lines may lie off their times.",
-                              path->c_str(), *counted, lines),
+                              path->c_str(), static_cast<int>(*counted), lines),
                        "Vantorel - .STAT line count");
     }
 }
