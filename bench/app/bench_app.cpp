@@ -11,6 +11,7 @@
 #include "common/Clock.h"
 #include "common/Program.h"
 #include "export/GeoTiff.h"
+#include "export/PictureWriters.h"
 #include "pass/PassPipeline.h"
 #include "imaging/Canvas.h"
 #include "settings/RegistryVariables.h"
@@ -132,6 +133,34 @@ void BM_AlignToCoasts5000Lines(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_AlignToCoasts5000Lines)->Unit(benchmark::kMillisecond);
+
+// A SatDump folder without product.cbor: the sample's 4000 lines as MSU-MR-1.png and a
+// dataset.json whose time lies 200 s into the pass; the whole run, the search for the
+// first line's time from the coasts included.
+void BM_ProcessFolderWithoutProduct4000Lines(benchmark::State& state) {
+    Bench& b = TheBench();
+    ScopedClock scoped(b.clock);
+    const std::string pass = b.folder + "no-product/MSU-MR/";
+    std::filesystem::create_directories(pass);
+    TExtBitmap sample;
+    sample.LoadFromFile(kSource + "/samples/2020_09_27_08_00_58_64.bmp");
+    WritePicture(sample, pass + "MSU-MR-1.png");
+    std::FILE* dataset = std::fopen((b.folder + "no-product/dataset.json").c_str(), "w");
+    std::fprintf(dataset, "{\"satellite\": \"METEOR-M2\", \"timestamp\": %.3f}",
+                 (EncodeDateTime(2020, 9, 27, 8, 1, 0) - 25569.0) * 86400.0 + 200.0);
+    std::fclose(dataset);
+    TProcessingRun run(b.notifier);
+    run.AlignAutomatically = false;
+    run.Start(kSource + "/samples/keps/", "0");
+    for (auto _ : state) {
+        run.Diags().Clear();
+        if (!run.ProcessFile(pass)) {
+            state.SkipWithError("the start was not found");
+            break;
+        }
+    }
+}
+BENCHMARK(BM_ProcessFolderWithoutProduct4000Lines)->Unit(benchmark::kMillisecond);
 
 // The pass resampled to a longitude/latitude grid of about 1 km, overlay drawn in map
 // space; and the whole export, written as a DEFLATE GeoTIFF with its world file.

@@ -1,7 +1,8 @@
-// ParseElements and a few propagations on arbitrary element lines. The input is split
+// CheckElementSet, ParseElements and a few propagations on arbitrary element lines. The input is split
 // into two lines of up to 69 characters (at its first newline, or at byte 69). A math
 // error is an accepted outcome; a crash, a hang or a non-finite state reported as a
 // result is not.
+#include "orbit/ElementSetCheck.h"
 #include "orbit/SGP_Math.h"
 #include "orbit/Satellite.h"
 #include "orbit/Support.h"
@@ -24,6 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string line1(input.substr(0, std::min<size_t>(split, 69)));
     const std::string line2(input.substr(next, 69));
 
+    // What the text alone tells (checksums, the orbit's kind) holds for any text.
+    (void)CheckElementSet(line1, line2);
     TSatellite s;
     try {
         s.ParseElements(line1, line2);

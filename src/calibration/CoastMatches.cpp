@@ -1,5 +1,6 @@
 #include "calibration/CoastMatches.h"
 
+#include "common/Parallel.h"
 #include "common/Statistics.h"
 
 #include <algorithm>
@@ -125,10 +126,13 @@ std::vector<TTileMatch> MatchCoastsInTiles(const TBitmap& picture,
     local.SearchPixels = searchPixels;
     local.MinSupport = minSupport;
     local.MinConfidence = minConfidence;
-    std::vector<TTileMatch> out;
-    for (int r = 0; r < rows; ++r) {
-        for (int c = 0; c < columns; ++c) {
-            const std::vector<TCoastSample>& part = parts[static_cast<std::size_t>(r) * columns + c];
+    std::vector<TTileMatch> out(parts.size());
+    // Each tile is matched on its own: the tiles share the cores, each writing its own.
+    RunParts(static_cast<int>(parts.size()), [&](int index) {
+        {
+            const int r = index / columns;
+            const int c = index % columns;
+            const std::vector<TCoastSample>& part = parts[static_cast<std::size_t>(index)];
             TTileMatch m;
             m.Column = c;
             m.Row = r;
@@ -160,9 +164,9 @@ std::vector<TTileMatch> MatchCoastsInTiles(const TBitmap& picture,
                     m.LineShift = -a.LineOffset; // the overlay moves up for a positive offset
                 }
             }
-            out.push_back(m);
+            out[static_cast<std::size_t>(index)] = m;
         }
-    }
+    });
     return out;
 }
 
