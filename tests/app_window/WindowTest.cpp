@@ -447,6 +447,15 @@ private slots:
         QCOMPARE(Count(form->Run().Diags(), "Pass start from file name: 2020-09-27 08:00:58 UTC"),
                  1);
         QVERIFY(form->Run().Graticule);
+        // A start given goes over the name and the .STAT (one that does not read, nowhere).
+        form->EditPassStart()->setText("2020-09-27 08:01:00.5");
+        form->ProcessFile(kSampleImage);
+        QCOMPARE(Count(form->Run().Diags(), "Pass start as given: 2020-09-27 08:01:00.500 UTC (over "
+                                            "the file name and the .STAT files)"),
+                 1);
+        form->EditPassStart()->setText("yesterday");
+        QVERIFY(!form->Run().GivenStart);
+        QVERIFY(!form->EditPassStart()->styleSheet().isEmpty());
     }
 
     void recentInputsAreRememberedAndReopened() {

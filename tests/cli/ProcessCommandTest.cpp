@@ -117,6 +117,23 @@ TEST_F(Headless, ADoubtfulPictureIsWrittenWithItsOwnExitCode) {
               kExitWarnings);
 }
 
+// Any decoder's picture is placed once it is given its time; without one it fails, where
+// the window would place it for 1899.
+TEST_F(Headless, APictureWithoutATimeFailsUnlessGivenOne) {
+    testing::TempDir dir;
+    const std::string image = dir / "pass.bmp";
+    std::filesystem::copy_file(kSource + "/samples/2020_09_27_08_00_58_64.bmp", image);
+    const std::string keps = "--keplers=" + kSource + "/samples/keps";
+    const Result none = Call({"process", keps, "--no-calibration", image});
+    EXPECT_EQ(none.code, kExitFailure) << none.err;
+    EXPECT_NE(none.err.find("nothing gives the pass a time"), std::string::npos) << none.err;
+    const Result given = Call({"process", keps, "--no-calibration", "--start=2020-09-27T08:01:00Z",
+                               "--line-period=0.1538925", image});
+    EXPECT_EQ(given.code, kExitOk) << given.err;
+    EXPECT_EQ(Call({"process", "--start=27.09.2020", image}).code, kExitUsage);
+    EXPECT_EQ(Call({"process", "--line-period=0", image}).code, kExitUsage);
+}
+
 TEST_F(Headless, TheOverlayIsAlignedToTheCoastsUnlessAskedNotTo) {
     testing::TempDir dir;
     const std::string image = testing::ShiftedSampleCopy(dir, 37, 23);

@@ -60,6 +60,14 @@ TEST(ScanCommand, RefusesBadArgumentsAndReportsMissingSets) {
     EXPECT_EQ(Cli({"scan", "--count=0", "2024-08-31 00:00"}).code, cli::kExitUsage);
     EXPECT_EQ(Cli({"scan", "--count=2", "--lines=1", "2024-08-31 00:00"}).code, cli::kExitUsage);
     EXPECT_EQ(Cli({"scan", "--lines=1,x", "2024-08-31 00:00"}).code, cli::kExitUsage);
+    EXPECT_EQ(Cli({"scan", "--satellite=NOAA 19", "2024-08-31 00:00"}).code, cli::kExitUsage);
+    // A catalogue number names the satellite, as in every command.
+    const CliRun byNumber = Cli({"scan", "--program-folder=" + empty.Path(),
+                                 "--keplers=" + empty.Path(), "--satellite=57166",
+                                 "2024-08-31 00:00"});
+    EXPECT_NE(byNumber.err.find("No element set for METEOR-M2 3 (catalogue number 57166)"),
+              std::string::npos)
+        << byNumber.err;
     const CliRun r = Cli({"scan", "--program-folder=" + empty.Path(), "--keplers=" + empty.Path(),
                           "2024-08-31 00:00"});
     EXPECT_EQ(r.code, cli::kExitFailure);
