@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 namespace vantorel {
@@ -315,17 +316,58 @@ std::vector<char> LostLines(const TBitmap& image,
     return lost;
 }
 
+// The picture's edges at both levels and the strength of a strong edge.
+struct TAlignmentPicture::TLevels {
+    TBitmap Grey; ///< a colour picture's grey levels
+    const TBitmap* Image = nullptr;
+    bool Usable = false;
+    std::optional<TFineLevel> Fine;
+    std::optional<TCoarseLevel> Coarse;
+    float FineCap = 0.0f;
+    float CoarseCap = 0.0f;
+};
+
+TAlignmentPicture::TAlignmentPicture(const TBitmap& picture, std::span<const char> lostLines)
+    : levels_(std::make_unique<TLevels>()) {
+    TLevels& l = *levels_;
+    // A colour picture's shores are edges of its brightness as much as a channel's.
+    if (picture.PixelFormat() == TPixelFormat::pf24bit) {
+        l.Grey = picture;
+        l.Grey.SetPixelFormat(TPixelFormat::pf8bit);
+    }
+    l.Image = l.Grey.Width() > 0 ? &l.Grey : &picture;
+    l.Usable = l.Image->PixelFormat() == TPixelFormat::pf8bit &&
+               l.Image->Width() >= 3 * kCoarse && l.Image->Height() >= 3 * kCoarse;
+    if (l.Usable) {
+        l.Fine.emplace(*l.Image, lostLines);
+        l.Coarse.emplace(*l.Fine);
+        // Each sample's share is capped at a strong edge of the picture, so that cloud
+        // tops cannot outvote a coast.
+        l.CoarseCap = MagnitudeQuantile(*l.Coarse, 0.9);
+        l.FineCap = MagnitudeQuantile(*l.Fine, 0.9);
+    }
+}
+
+TAlignmentPicture::~TAlignmentPicture() = default;
+
 TAlignment AlignToCoasts(const TBitmap& picture, std::span<const TCoastSample> shore,
                          int startLineOffset, int startPixelOffset,
                          const TAlignmentOptions& options, std::span<const char> lostLines) {
     const auto started = std::chrono::steady_clock::now();
-    // A colour picture's shores are edges of its brightness as much as a channel's.
-    TBitmap grey;
-    if (picture.PixelFormat() == TPixelFormat::pf24bit) {
-        grey = picture;
-        grey.SetPixelFormat(TPixelFormat::pf8bit);
-    }
-    const TBitmap& image = grey.Width() > 0 ? grey : picture;
+    const TAlignmentPicture prepared(picture, lostLines);
+    TAlignment result =
+        AlignToCoasts(prepared, shore, startLineOffset, startPixelOffset, options);
+    result.Milliseconds =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started)
+            .count();
+    return result;
+}
+
+TAlignment AlignToCoasts(const TAlignmentPicture& prepared, std::span<const TCoastSample> shore,
+                         int startLineOffset, int startPixelOffset,
+                         const TAlignmentOptions& options) {
+    const auto started = std::chrono::steady_clock::now();
+    const TAlignmentPicture::TLevels& levels = prepared.Levels();
     TAlignment result;
     result.ShorePoints = static_cast<int>(shore.size());
     auto finish = [&](std::string doubt) {
@@ -336,20 +378,17 @@ TAlignment AlignToCoasts(const TBitmap& picture, std::span<const TCoastSample> s
                 .count();
         return result;
     };
-    if (image.PixelFormat() != TPixelFormat::pf8bit || image.Width() < 3 * kCoarse ||
-        image.Height() < 3 * kCoarse) {
+    if (!levels.Usable) {
         return finish("no picture to align with");
     }
     if (static_cast<int>(shore.size()) < options.MinSupport) {
         return finish("not confident (too little shore on the picture)");
     }
-
-    const TFineLevel fine(image, lostLines);
-    const TCoarseLevel coarse(fine);
-    // Each sample's share is capped at a strong edge of the picture, so that cloud tops
-    // cannot outvote a coast.
-    const float coarseCap = MagnitudeQuantile(coarse, 0.9);
-    const float fineCap = MagnitudeQuantile(fine, 0.9);
+    const TBitmap& image = *levels.Image;
+    const TFineLevel& fine = *levels.Fine;
+    const TCoarseLevel& coarse = *levels.Coarse;
+    const float coarseCap = levels.CoarseCap;
+    const float fineCap = levels.FineCap;
     if (!(fineCap > 0.0f) || !(coarseCap > 0.0f)) {
         return finish("not confident (the picture has no edges)");
     }

@@ -11,6 +11,7 @@
 #include "alignment/CoastLines.h"
 #include "imaging/Bitmap.h"
 
+#include <memory>
 #include <span>
 #include <string>
 #include <utility>
@@ -78,6 +79,24 @@ bool CoastsContradictOverlay(const TAlignment& found, const TAlignmentOptions& o
 /// (a dropout's), and those of one flat value (or colour) across (black).
 std::vector<char> LostLines(const TBitmap& image, std::span<const std::pair<int, int>> untimedRuns);
 
+/// A picture made ready for alignments: its edges at the two levels of the search and the
+/// strength of a strong edge, most of an alignment's work. Alignments of the same picture
+/// with other shores (a picture's tiles, a time search's stretches) share one; they may
+/// run at once. An 8-bit picture must outlive it (a colour one is copied as grey).
+class TAlignmentPicture {
+public:
+    explicit TAlignmentPicture(const TBitmap& picture, std::span<const char> lostLines = {});
+    ~TAlignmentPicture();
+    TAlignmentPicture(const TAlignmentPicture&) = delete;
+    TAlignmentPicture& operator=(const TAlignmentPicture&) = delete;
+
+    struct TLevels;
+    const TLevels& Levels() const { return *levels_; }
+
+private:
+    std::unique_ptr<TLevels> levels_;
+};
+
 /// Searches the offsets around (startLineOffset, startPixelOffset) for the one that puts
 /// the shore samples on the image's edges.
 /// @param image the channel image, 8 bits per pixel, or a colour picture (24 bits, taken by
@@ -90,5 +109,9 @@ TAlignment AlignToCoasts(const TBitmap& image, std::span<const TCoastSample> sho
                          int startLineOffset, int startPixelOffset,
                          const TAlignmentOptions& options = {},
                          std::span<const char> lostLines = {});
+/// The same on a picture made ready (its lost lines given then).
+TAlignment AlignToCoasts(const TAlignmentPicture& picture, std::span<const TCoastSample> shore,
+                         int startLineOffset, int startPixelOffset,
+                         const TAlignmentOptions& options = {});
 
 } // namespace vantorel

@@ -74,6 +74,9 @@ TInputFiles LookAt(const TBatchInput& input) {
         AddToSignature(p, f.Signature);
     }
     const auto cbor = FindSatDumpProductFile(input.Path);
+    if (!cbor && FindSatDumpDatasetFile(input.Path)) {
+        return f; // pictures and dataset.json, no list of pictures to wait for
+    }
     const auto bytes = cbor ? ReadFileBytes(*cbor) : std::nullopt;
     try {
         const auto data = reinterpret_cast<const std::uint8_t*>(bytes ? bytes->data() : "");

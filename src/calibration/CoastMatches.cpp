@@ -126,6 +126,7 @@ std::vector<TTileMatch> MatchCoastsInTiles(const TBitmap& picture,
     local.SearchPixels = searchPixels;
     local.MinSupport = minSupport;
     local.MinConfidence = minConfidence;
+    const TAlignmentPicture prepared(picture, lostLines);
     std::vector<TTileMatch> out(parts.size());
     // Each tile is matched on its own: the tiles share the cores, each writing its own.
     RunParts(static_cast<int>(parts.size()), [&](int index) {
@@ -154,7 +155,7 @@ std::vector<TTileMatch> MatchCoastsInTiles(const TBitmap& picture,
             }
             if (static_cast<int>(part.size()) >= minSupport) {
                 const TAlignment a =
-                    AlignToCoasts(picture, part, startLine, startPixel, local, lostLines);
+                    AlignToCoasts(prepared, part, startLine, startPixel, local);
                 m.Confidence = a.Confidence;
                 m.Support = a.Support;
                 if (a.Confident) {

@@ -79,6 +79,7 @@ TStartFound FindStartFromCoasts(const TExtBitmap& picture, TDateTime around, dou
     const TDateTime latest = around + margin;
     const int span = static_cast<int>(std::ceil((latest - earliest) / period));
     const std::vector<char> lost = LostLines(picture, {});
+    const TAlignmentPicture prepared(picture, lost);
 
     // Coarse: every start of the span, a stretch of starts at a time, each stretch one
     // track no longer than a pass may be.
@@ -107,8 +108,8 @@ TStartFound FindStartFromCoasts(const TExtBitmap& picture, TDateTime around, dou
         // As many shore points a picture's length as a plain alignment scores.
         wide.CoarseSamples = static_cast<int>(static_cast<long long>(wide.CoarseSamples) *
                                               (starts + lines) / std::max(lines, 1));
-        TAlignment found = AlignToCoasts(picture, shore, centre + track->LineOffset,
-                                         track->PixelOffset, wide, lost);
+        TAlignment found = AlignToCoasts(prepared, shore, centre + track->LineOffset,
+                                         track->PixelOffset, wide);
         found.LineOffset -= track->LineOffset;
         if (first == 0 || found.Confident > coarse.Confident ||
             (found.Confident == coarse.Confident && found.Confidence > coarse.Confidence)) {
@@ -146,7 +147,7 @@ TStartFound FindStartFromCoasts(const TExtBitmap& picture, TDateTime around, dou
     const std::vector<TCoastSample> own =
         coasts.SamplesOnImage(placed->Mapping, picture.Width(), lines, plain.SearchLines + 8);
     const TAlignment fine =
-        AlignToCoasts(picture, own, placed->LineOffset, placed->PixelOffset, plain, lost);
+        AlignToCoasts(prepared, own, placed->LineOffset, placed->PixelOffset, plain);
     const double moved = fine.LineOffset - placed->LineOffset;
     // Tile by tile: a start that is right puts the coasts right all over the picture.
     int agreeing = 0;
