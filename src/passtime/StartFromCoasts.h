@@ -27,9 +27,10 @@ struct TStartFound {
 };
 
 /// The search: the orbit's ground track over the whole span the first line may lie in is
-/// laid out as one long picture, its coasts matched to the picture at every line (coarse);
+/// laid out as long pictures, their coasts matched to the picture at every line (coarse);
 /// then the pass is run at the best start and aligned, and the start moved by the line
-/// offset found (fine). Its account goes to `report`.
+/// offset found (fine). The start is taken only when the picture's tiles, each matched on
+/// its own, agree with it. Its account goes to `report`.
 /// @param picture the channel picture, enhanced, 8 bits, unturned.
 /// @param around a time within (or near) the pass.
 /// @param period the line period, days.
