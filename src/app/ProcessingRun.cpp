@@ -459,15 +459,17 @@ std::string TProcessingRun::SavePicture(const std::string& fileName, bool overla
         }
         picture = &plain;
     }
-    if (PictureFormatForName(fileName) != TPictureFormat::GeoTiff) {
-        WritePicture(*picture, fileName);
+    // Whole or not at all: a full disk leaves the picture that was there as it was.
+    const TPictureFormat format = PictureFormatForName(fileName);
+    if (format != TPictureFormat::GeoTiff) {
+        WriteWhole(fileName, [&](const std::string& file) { WritePicture(*picture, file, format); });
         return "Picture written to " + ExpandFileName(fileName) +
                (overlay ? std::string() : std::string(" (without the overlay)"));
     }
     const auto points =
         ControlPoints(FPass->GroundTable, kMeteorScanLayout, picture->Width(), picture->Height(),
                       FLineOffset, FPixelOffset, FPass->Northbound);
-    WriteGeoTiff(*picture, fileName, points);
+    WriteWhole(fileName, [&](const std::string& file) { WriteGeoTiff(*picture, file, points); });
     return "Picture written to " + ExpandFileName(fileName) +
            Format(" (GeoTIFF%s, %d ground control points in WGS 84 longitude/latitude)",
                   overlay ? "" : " without the overlay", static_cast<int>(points.size()));

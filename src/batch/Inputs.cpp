@@ -140,7 +140,8 @@ std::string ExistsMessage(const std::string& target) {
     return target + " exists already (--overwrite replaces it)";
 }
 
-void PlacePicture(const TBitmap& picture, const std::string& target, bool overwrite) {
+void PlacePicture(const TBitmap& picture, const std::string& named, bool overwrite) {
+    const std::string target = ReplaceableTarget(named);
     std::error_code ec;
     if (!overwrite && fs::exists(target, ec)) {
         throw std::runtime_error(ExistsMessage(target));
@@ -178,7 +179,8 @@ void PlacePicture(const TBitmap& picture, const std::string& target, bool overwr
     }
 }
 
-void ReplaceFileContents(const std::string& path, std::string_view bytes) {
+void ReplaceFileContents(const std::string& named, std::string_view bytes) {
+    const std::string path = ReplaceableTarget(named);
     const std::string temporary = TemporaryBeside(path);
     const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0) {

@@ -2,11 +2,15 @@
 
 #include "common/StringUtils.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
+#include <stdexcept>
 #include <system_error>
 
 namespace fs = std::filesystem;
@@ -80,6 +84,50 @@ std::string TemporaryBeside(const std::string& target) {
     static std::atomic<unsigned> counter{0};
     return ExtractFilePath(target) + "." + ExtractFileName(target) + ".part-" +
            std::to_string(::getpid()) + "-" + std::to_string(counter++);
+}
+
+std::string ReplaceableTarget(const std::string& path) {
+    std::error_code ec;
+    fs::path target(path);
+    if (fs::is_symlink(fs::symlink_status(target, ec))) {
+        target = fs::weakly_canonical(target, ec);
+        if (ec) {
+            throw std::runtime_error("cannot follow the link " + path + ": " + ec.message());
+        }
+    }
+    const fs::file_status status = fs::status(target, ec);
+    if (fs::exists(status) && !fs::is_regular_file(status)) {
+        throw std::runtime_error(path + " is not a regular file (a device, a folder or a FIFO): "
+                                        "it is not replaced");
+    }
+    return target.string();
+}
+
+void WriteWhole(const std::string& target, const std::function<void(const std::string&)>& write) {
+    const std::string file = ReplaceableTarget(target);
+    const std::string temporary = TemporaryBeside(file);
+    auto fail = [&temporary](const std::string& why) {
+        ::unlink(temporary.c_str());
+        throw std::runtime_error(why);
+    };
+    try {
+        write(temporary);
+    } catch (...) {
+        ::unlink(temporary.c_str());
+        throw;
+    }
+    // On the disk before it takes the old file's place: a crash leaves the one or the other.
+    const int fd = ::open(temporary.c_str(), O_RDONLY | O_CLOEXEC);
+    const bool synced = fd >= 0 && ::fsync(fd) == 0;
+    if (fd >= 0) {
+        ::close(fd);
+    }
+    if (!synced) {
+        fail("cannot write " + target + ": " + std::strerror(errno));
+    }
+    if (::rename(temporary.c_str(), file.c_str()) != 0) {
+        fail("cannot write " + target + ": " + std::strerror(errno));
+    }
 }
 
 std::string ExpandFileName(const std::string& path) {

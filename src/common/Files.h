@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -25,6 +26,18 @@ std::string ExpandFileName(const std::string& path);
 /// A hidden name in the target's folder that no other writer of this process or another
 /// one picks: where a file is written whole before it is renamed to the target.
 std::string TemporaryBeside(const std::string& target);
+
+/// The file a write to `path` replaces: a symbolic link's target (so that the link is
+/// written through, not replaced), else the path itself. Throws std::runtime_error, naming
+/// it, when something other than a regular file is there (a device, a folder, a FIFO).
+std::string ReplaceableTarget(const std::string& path);
+
+/// Writes `target` whole or not at all: `write` writes the file it is given, a temporary
+/// one beside the target, which is synced and renamed over the target only when `write`
+/// returns. When it throws (or the sync or the rename fails) the temporary file goes and
+/// whatever was at the target stays as it was. The target is taken as ReplaceableTarget
+/// takes it.
+void WriteWhole(const std::string& target, const std::function<void(const std::string&)>& write);
 
 /// True for an existing regular file (symbolic links followed).
 bool FileExists(const std::string& path);

@@ -129,9 +129,14 @@ std::optional<TFailure> CopyToGeoTiff(GDALDataset& ds, const std::string& fileNa
     if (ds.GetRasterCount() == 4) {
         options = CSLSetNameValue(options, "ALPHA", "YES");
     }
+    CPLErrorReset();
     TDataset out(gtiff->CreateCopy(fileName.c_str(), &ds, FALSE, options, nullptr, nullptr));
     CSLDestroy(options);
-    if (!out) {
+    // The strips are written out as the file closes: a full disk shows only then, as an
+    // error GDAL records (its close returns nothing here).
+    const bool created = out != nullptr;
+    out.reset();
+    if (!created || CPLGetLastErrorType() >= CE_Failure) {
         std::string why = TQuiet::Message();
         VSIUnlink(fileName.c_str());
         return TFailure{"Cannot write the GeoTIFF", std::move(why), true};

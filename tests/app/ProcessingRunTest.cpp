@@ -1,5 +1,6 @@
 #include "app/ProcessingRun.h"
 
+#include "FullDisk.h"
 #include "SamplePass.h"
 #include "TempDir.h"
 #include "common/Clock.h"
@@ -560,6 +561,26 @@ TEST_F(Run, SavedPicturesAndTheirNames) {
         }
     }
     EXPECT_EQ(differing, 0);
+}
+
+// On a full disk a picture is written whole or not at all, in every format: the picture
+// that was there stays, and nothing of the attempt is left beside it.
+TEST_F(Run, AFullDiskLeavesThePictureThatWasThere) {
+    TempDir dir;
+    ASSERT_TRUE(run->ProcessFile(kSampleImage));
+    for (const char* name : {"out.bmp", "out.png", "out.jpg", "out.tif"}) {
+        SCOPED_TRACE(name);
+        const std::string target = dir.Write(name, "the picture that was there");
+        {
+            testing::FullDisk full(64 * 1024);
+            EXPECT_THROW(run->SavePicture(target), std::exception);
+        }
+        EXPECT_EQ(ReadFileBytes(target), "the picture that was there");
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()),
+                                std::filesystem::directory_iterator()),
+                  1);
+        std::filesystem::remove(target);
+    }
 }
 
 TEST_F(Run, AGreyPngChannelImageRunsLikeItsBitmap) {

@@ -8,6 +8,8 @@
 
 #include <filesystem>
 
+#include <sys/stat.h>
+
 namespace vantorel {
 namespace {
 
@@ -39,6 +41,29 @@ TEST(PlacePicture, NeverReplacesUnaskedAndLeavesNothingBehind) {
     EXPECT_EQ(ReadFileBytes(dir / "new.geo.bmp")->substr(0, 2), "BM");
     EXPECT_EQ(FilesIn(dir), 2u);
     EXPECT_THROW(PlacePicture(picture, dir / "no-such-folder/x.bmp", false), std::exception);
+}
+
+// A report or a state goes through a link to the file it names, and never over something
+// that is not a regular file (a device, a FIFO, a folder).
+TEST(ReplaceFileContents, WritesThroughALinkAndRefusesWhatIsNoFile) {
+    testing::TempDir dir;
+    const std::string file = dir.Write("report.json", "old");
+    std::filesystem::create_symlink(file, dir / "link.json");
+    ReplaceFileContents(dir / "link.json", "new");
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.json"));
+    EXPECT_EQ(ReadFileBytes(file), "new");
+    ASSERT_EQ(::mkfifo((dir / "fifo.json").c_str(), 0600), 0);
+    std::filesystem::create_directory(dir / "folder.json");
+    for (const char* other : {"fifo.json", "folder.json"}) {
+        try {
+            ReplaceFileContents(dir / other, "x");
+            ADD_FAILURE() << other << " was replaced";
+        } catch (const std::runtime_error& e) {
+            EXPECT_NE(std::string(e.what()).find("is not a regular file"), std::string::npos);
+        }
+    }
+    EXPECT_TRUE(std::filesystem::is_fifo(dir / "fifo.json"));
+    EXPECT_EQ(FilesIn(dir), 4u);
 }
 
 // The watch's state file: read back as written; one it did not write is refused untouched.
