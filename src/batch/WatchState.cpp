@@ -14,7 +14,7 @@ constexpr int kStateVersion = 1;
 } // namespace
 
 TWatchState::TWatchState(std::string file) : file_(std::move(file)) {
-    const auto bytes = ReadFileBytes(file_);
+    const auto bytes = ReadFileBytes(file_, kMostStateBytes);
     if (!bytes) {
         if (FileExists(file_)) {
             throw std::runtime_error("cannot read the watch's state file " + file_);

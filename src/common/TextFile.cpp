@@ -4,10 +4,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace vantorel {
 
@@ -34,20 +37,31 @@ std::vector<std::string> SplitLines(std::string_view text) {
     return lines;
 }
 
-std::optional<std::string> ReadFileBytes(const std::string& path) {
+std::optional<std::string> ReadFileBytes(const std::string& path, std::size_t maxBytes) {
     struct Closer {
         void operator()(std::FILE* f) const { std::fclose(f); }
     };
-    std::unique_ptr<std::FILE, Closer> file(std::fopen(path.c_str(), "rb"));
+    // Without blocking: a FIFO named like an input would otherwise wait for a writer.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return std::nullopt;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
+        static_cast<std::uintmax_t>(info.st_size) > maxBytes) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    std::unique_ptr<std::FILE, Closer> file(::fdopen(fd, "rb"));
     if (!file) {
+        ::close(fd);
         return std::nullopt;
     }
     // Straight into a block of the file's size, read once: a large file used to be
     // copied each time the text outgrew its block, into pages touched afresh each time.
     // The size is only a hint: a file that grows meanwhile is read on to its end.
     std::string content;
-    struct stat info {};
-    if (fstat(fileno(file.get()), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
+    if (info.st_size > 0) {
         content.reserve(static_cast<size_t>(info.st_size) + 1);
         AdviseLargeBuffer(content.data(), content.capacity());
     }
@@ -57,6 +71,9 @@ std::optional<std::string> ReadFileBytes(const std::string& path) {
         const size_t room = content.size() - size;
         const size_t got = std::fread(content.data() + size, 1, room, file.get());
         size += got;
+        if (size > maxBytes) {
+            return std::nullopt; // grew past the cap while read
+        }
         if (got < room) {
             break;
         }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -11,8 +12,18 @@ namespace vantorel {
 /// empty line; a UTF-8 byte-order mark at the start is dropped.
 std::vector<std::string> SplitLines(std::string_view text);
 
-/// The whole content of a file, or nullopt when it is missing or cannot be read.
-std::optional<std::string> ReadFileBytes(const std::string& path);
+/// What a read takes at most by default: larger files are no file of this program's.
+inline constexpr std::size_t kMostFileBytes = 256u << 20;
+/// Caps of the small outside files: a .STAT file, an element-set file, a watch state.
+inline constexpr std::size_t kMostStatBytes = 64u << 10;
+inline constexpr std::size_t kMostElementFileBytes = 16u << 20;
+inline constexpr std::size_t kMostStateBytes = 16u << 20;
+
+/// The whole content of a regular file of at most `maxBytes`, or nullopt when it is
+/// missing, cannot be read, is larger, or is no regular file (a FIFO or a device is never
+/// waited on: it is opened without blocking and refused).
+std::optional<std::string> ReadFileBytes(const std::string& path,
+                                         std::size_t maxBytes = kMostFileBytes);
 
 /// The lines of a text file (see SplitLines), or nullopt when it is missing or cannot be
 /// read. Never throws for a file-system reason.

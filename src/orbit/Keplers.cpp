@@ -191,8 +191,10 @@ TKeplerFiles FindKeplerFiles(const std::string& satelliteName, const std::string
         return result;
     }
     // A file that exists but cannot be read is passed over like a missing one.
-    const auto mainBytes = mainFile ? ReadFileBytes(*mainFile) : std::nullopt;
-    const auto updatesBytes = updatesFile ? ReadFileBytes(*updatesFile) : std::nullopt;
+    const auto mainBytes =
+        mainFile ? ReadFileBytes(*mainFile, kMostElementFileBytes) : std::nullopt;
+    const auto updatesBytes =
+        updatesFile ? ReadFileBytes(*updatesFile, kMostElementFileBytes) : std::nullopt;
     const auto text = [](const std::optional<std::string>& path,
                          const std::optional<std::string>& bytes) {
         return bytes ? std::optional<TKeplerText>(TKeplerText{*path, *bytes}) : std::nullopt;

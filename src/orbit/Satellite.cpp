@@ -1041,7 +1041,7 @@ TSatellite* TSatelliteList::AddElementSet(const std::string& fileName, const std
 }
 
 void TSatelliteList::LoadFromFile(const std::string& fileName) {
-    if (const auto bytes = ReadFileBytes(fileName)) {
+    if (const auto bytes = ReadFileBytes(fileName, kMostElementFileBytes)) {
         LoadFromText(*bytes, fileName);
     }
 }
@@ -1090,7 +1090,7 @@ void TSatelliteList::LoadFromText(std::string_view text, const std::string& file
 }
 
 void TSatelliteList::ReadNotes(const std::string& fileName) {
-    if (const auto bytes = ReadFileBytes(fileName)) {
+    if (const auto bytes = ReadFileBytes(fileName, kMostElementFileBytes)) {
         ReadNotesFromText(*bytes);
     }
 }

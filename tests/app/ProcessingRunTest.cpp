@@ -22,6 +22,8 @@
 #include <filesystem>
 #include <map>
 
+#include <sys/stat.h>
+
 namespace vantorel {
 namespace {
 
@@ -581,6 +583,19 @@ TEST_F(Run, AFullDiskLeavesThePictureThatWasThere) {
                   1);
         std::filesystem::remove(target);
     }
+}
+
+// A FIFO named like an element file, or like the picture, is never waited on: the run
+// goes on without it, or fails saying what it is.
+TEST_F(Run, AFifoIsNeverWaitedOn) {
+    TempDir dir;
+    std::filesystem::create_directories(dir / "keps");
+    std::filesystem::copy_file(kSampleKeps + "meteor.txt", dir / "keps/meteor.txt");
+    ASSERT_EQ(::mkfifo((dir / "keps/weather.txt").c_str(), 0600), 0);
+    run->Start(dir / "keps", "1");
+    EXPECT_TRUE(run->ProcessFile(kSampleImage));
+    ASSERT_EQ(::mkfifo((dir / "2020_09_27_08_00_58_64.bmp").c_str(), 0600), 0);
+    EXPECT_FALSE(run->ProcessFile(dir / "2020_09_27_08_00_58_64.bmp"));
 }
 
 TEST_F(Run, AGreyPngChannelImageRunsLikeItsBitmap) {

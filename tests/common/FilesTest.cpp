@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -93,6 +95,19 @@ TEST(TextFile, WholeFilesAroundTheBlockSizeAndFilesWithoutASize) {
     const auto status = ReadFileBytes("/proc/self/status");
     ASSERT_TRUE(status);
     EXPECT_NE(status->find("VmRSS"), std::string::npos);
+}
+
+// A FIFO named like an input is refused at once, never waited on; a file over its kind's
+// cap is not read at all; a device is no file.
+TEST(TextFile, NoWaitOnAFifoAndNothingOverTheCap) {
+    TempDir dir;
+    ASSERT_EQ(::mkfifo((dir / "weather.txt").c_str(), 0600), 0);
+    EXPECT_FALSE(ReadFileBytes(dir / "weather.txt"));
+    EXPECT_FALSE(ReadTextLines(dir / "weather.txt"));
+    const std::string big = dir.Write("pass.stat", std::string(kMostStatBytes + 1, '0'));
+    EXPECT_FALSE(ReadFileBytes(big, kMostStatBytes));
+    EXPECT_TRUE(ReadFileBytes(big));
+    EXPECT_FALSE(ReadFileBytes("/dev/zero"));
 }
 
 // The advice must reach the kernel: the buffer's mapping is marked for huge pages.

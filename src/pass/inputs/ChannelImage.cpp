@@ -5,6 +5,7 @@
 #include "imaging/JPEG_IO.h"
 #include "imaging/zorPNGImage.h"
 
+#include <filesystem>
 #include <fstream>
 
 namespace vantorel {
@@ -47,6 +48,12 @@ TImageFileFormat ImageFileFormat(std::string_view firstBytes, const std::string&
 }
 
 TChannelImage LoadChannelImage(const std::string& path) {
+    // A FIFO or a device named like a picture would be waited on for ever.
+    std::error_code ec;
+    if (std::filesystem::exists(path, ec) && !std::filesystem::is_regular_file(path, ec)) {
+        throw EInvalidGraphic("Cannot read the picture " + path + ": it is no regular file",
+                              "it is no regular file (a FIFO, a device or a folder)", path);
+    }
     TChannelImage image;
     image.Format = ImageFileFormat(FirstBytes(path, 8), path);
     TExtBitmap& bitmap = image.Bitmap;

@@ -136,7 +136,7 @@ TStatFile ParseStatFile(std::string_view bytes) {
 void CheckStatLineCount(const std::string& imagePath, int lines, double linePeriod,
                         TPassReport& report) {
     const auto path = MatchingStatFile(imagePath);
-    const auto bytes = path ? ReadFileBytes(*path) : std::nullopt;
+    const auto bytes = path ? ReadFileBytes(*path, kMostStatBytes) : std::nullopt;
     if (!bytes) {
         return;
     }
@@ -178,7 +178,7 @@ bool ReadLinePeriod(const std::string& fileName, double& linePeriod, TPassReport
         if (!FileExists(path)) {
             continue;
         }
-        const auto bytes = ReadFileBytes(path);
+        const auto bytes = ReadFileBytes(path, kMostStatBytes);
         if (!bytes) {
             continue;
         }
@@ -247,7 +247,7 @@ std::optional<TDateTime> ExactStartCandidate(double statClockSeconds, TDateTime 
 TDateTime ExactStartFromStat(const std::string& imagePath, TDateTime t, TPassReport& report,
                              std::optional<TDateTime> other) {
     if (const auto stat = MatchingStatFile(imagePath)) {
-        const auto bytes = ReadFileBytes(*stat);
+        const auto bytes = ReadFileBytes(*stat, kMostStatBytes);
         const auto clock = bytes ? ParseStatFile(*bytes).ClockSeconds : std::nullopt;
         std::optional<TDateTime> exact;
         if (clock) {
