@@ -1,5 +1,6 @@
 // vantorel: the window. One optional argument names a channel image to process at start.
 #include "app/VantorelForm.h"
+#include "common/Parallel.h"
 #include "common/Version.h"
 
 #include <QApplication>
@@ -54,5 +55,7 @@ int main(int argc, char* argv[]) {
     }
     vantorel::TFormVantorelTest form(std::move(arguments));
     form.show();
-    return QApplication::exec();
+    const int code = QApplication::exec();
+    vantorel::StopParts();
+    return code;
 }

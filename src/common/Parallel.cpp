@@ -98,15 +98,39 @@ private:
 
 } // namespace
 
+namespace {
+
+std::mutex poolMutex;
+std::unique_ptr<TWorkPool> pool;
+bool stopped = false;
+
+} // namespace
+
 void RunParts(int parts, const std::function<void(int)>& part) {
-    if (parts <= 1) {
-        if (parts == 1) {
-            part(0);
+    TWorkPool* workers = nullptr;
+    if (parts > 1) {
+        const std::lock_guard<std::mutex> lock(poolMutex);
+        if (!pool && !stopped) {
+            pool = std::make_unique<TWorkPool>();
+        }
+        workers = pool.get();
+    }
+    if (workers == nullptr) {
+        for (int i = 0; i < parts; ++i) {
+            part(i);
         }
         return;
     }
-    static TWorkPool pool;
-    pool.Run(parts, part);
+    workers->Run(parts, part);
+}
+
+void StopParts() {
+    std::unique_ptr<TWorkPool> ending;
+    {
+        const std::lock_guard<std::mutex> lock(poolMutex);
+        stopped = true;
+        ending = std::move(pool);
+    }
 }
 
 } // namespace vantorel

@@ -24,6 +24,10 @@ inline int ThreadsFor(long long count, long long minimumPerThread) {
 /// costs tens of microseconds, a redraw a few milliseconds). A part may itself call
 /// RunParts: the waiting thread takes parts as they come, so nothing waits on itself.
 void RunParts(int parts, const std::function<void(int)>& part);
+/// Ends the threads RunParts keeps, once no call is running; later calls run their parts
+/// on the calling thread. A program calls it before it returns from main, so that its
+/// threads end before the libraries' statics do (Qt keeps per-thread data of its own).
+void StopParts();
 
 /// Calls work(first, end) on consecutive parts of [0, count), in `threads` threads (this
 /// one among them), and returns when every part is done. An exception of a part is

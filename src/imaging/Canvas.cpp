@@ -22,14 +22,19 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <type_traits>
 #include <unordered_map>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace vantorel {
 
@@ -365,6 +370,17 @@ void LookUpRow(const std::uint8_t* src, int count, const std::vector<Ink>& looku
 
 } // namespace
 
+namespace {
+
+// The application a headless program made for drawing text; ended before the program's
+// statics go (see EndGuiApplication).
+std::unique_ptr<QGuiApplication>& GuiApplication() {
+    static std::unique_ptr<QGuiApplication> app;
+    return app;
+}
+
+} // namespace
+
 void EnsureGuiApplication() {
     if (QCoreApplication::instance() != nullptr) {
         if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()) == nullptr) {
@@ -375,11 +391,25 @@ void EnsureGuiApplication() {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
+    // Under cron there is no runtime folder, and Qt says so on every run: a private one, as
+    // Qt would make, keeps station logs clean.
+    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
+        const std::string folder = "/tmp/runtime-" + std::to_string(::getuid());
+        struct stat info {};
+        if ((::mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST) &&
+            ::lstat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) &&
+            info.st_uid == ::getuid() && (info.st_mode & 0777) == 0700) {
+            qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(folder));
+        }
+    }
     static int argc = 1;
     static char name[] = "vantorel";
     static char* argv[] = {name, nullptr};
-    static const std::unique_ptr<QGuiApplication> app =
-        std::make_unique<QGuiApplication>(argc, argv);
+    GuiApplication() = std::make_unique<QGuiApplication>(argc, argv);
+}
+
+void EndGuiApplication() {
+    GuiApplication().reset();
 }
 
 TCanvas::TCanvas(TBitmap& bitmap) : bitmap_(bitmap) {}

@@ -46,6 +46,10 @@ struct TFont {
 /// QT_QPA_PLATFORM names another) and kept until exit. Throws EInvalidGraphicOperation
 /// when a non-GUI QCoreApplication is already running.
 void EnsureGuiApplication();
+/// Ends the application EnsureGuiApplication made (nothing when it made none): a program
+/// calls it before it returns from main, after its threads ended, so that Qt's per-thread
+/// data goes before Qt's statics.
+void EndGuiApplication();
 
 /// Canvas of one bitmap; made by TBitmap::Canvas() and valid as long as that bitmap.
 /// Drawing outside the bitmap is clipped; every drawing call marks the bitmap modified.
