@@ -9,6 +9,7 @@
 #include "common/Files.h"
 #include "common/Format.h"
 #include "common/StringUtils.h"
+#include "export/GeoTiff.h"
 #include "pass/inputs/SatDumpProduct.h"
 
 #include <chrono>
@@ -142,6 +143,14 @@ int RunProcess(const std::vector<std::string>& args, std::ostream& out, std::ost
     for (const char* single : {"project", "crs", "step", "no-overlay"}) {
         if (a.Has(single) && !one) {
             throw UsageError(std::string("--") + single + " is for one input, without --out-dir");
+        }
+    }
+    // A system PROJ cannot read is a wrong command line, told before any picture is made.
+    if (const auto crs = a.Value("crs")) {
+        try {
+            CheckCoordinateSystem(*crs);
+        } catch (const std::invalid_argument& e) {
+            throw UsageError(e.what());
         }
     }
     const TRunSetup setup = ReadRunSetup(a, err);

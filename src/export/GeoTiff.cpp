@@ -378,4 +378,8 @@ void WriteProjectedGeoTiff(const TProjectedPicture& projected, const std::string
           fileName);
 }
 
+void CheckCoordinateSystem(const std::string& crs) {
+    (void)CrsOf(crs);
+}
+
 } // namespace vantorel

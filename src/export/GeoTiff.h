@@ -78,6 +78,11 @@ struct TProjectionInput {
 /// does not read.
 TProjectedPicture ProjectPicture(const TProjectionInput& input);
 
+/// Checks a coordinate system as ProjectPicture takes it ("" for longitude and latitude):
+/// std::invalid_argument, with PROJ's reason, when it cannot be used. For checking a
+/// command line before any work.
+void CheckCoordinateSystem(const std::string& crs);
+
 /// Writes a projected picture as a GeoTIFF (RGB and alpha, DEFLATE) with its georeference,
 /// and a world file (.tfw) beside it. Throws EWriteError with GDAL's words and the file.
 void WriteProjectedGeoTiff(const TProjectedPicture& projected, const std::string& fileName);

@@ -134,6 +134,17 @@ TEST_F(Headless, APictureWithoutATimeFailsUnlessGivenOne) {
     EXPECT_EQ(Call({"process", "--line-period=0", image}).code, kExitUsage);
 }
 
+// A coordinate system PROJ cannot read is a wrong command line, told before any picture.
+TEST_F(Headless, AnUnreadableCoordinateSystemIsToldBeforeAnyPicture) {
+    testing::TempDir dir;
+    const Result crs =
+        Call({"process", "--keplers=" + kSource + "/samples/keps", "--out", dir / "out.png",
+              "--project", dir / "p.tif", "--crs=EPSG:99999999",
+              kSource + "/samples/2020_09_27_08_00_58_64.bmp"});
+    EXPECT_EQ(crs.code, kExitUsage) << crs.err;
+    EXPECT_FALSE(std::filesystem::exists(dir / "out.png"));
+}
+
 TEST_F(Headless, TheOverlayIsAlignedToTheCoastsUnlessAskedNotTo) {
     testing::TempDir dir;
     const std::string image = testing::ShiftedSampleCopy(dir, 37, 23);
