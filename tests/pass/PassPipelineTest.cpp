@@ -91,6 +91,26 @@ TEST(PassPipeline, ChannelImagesOfAnyPaletteAndJpegsCutShort) {
               lines.end());
 }
 
+// A PNG's header is believed only within a pass's size: 18000 x 18000 pixels (a few
+// hundred kilobytes deflated) is refused before any memory is taken.
+TEST(PassPipeline, AHugePictureIsRefusedFromItsHeader) {
+    testing::TempDir dir;
+    std::string png("\x89PNG\r\n\x1A\n\0\0\0\x0DIHDR", 16);
+    for (const std::uint32_t v : {18000u, 18000u}) {
+        for (int shift = 24; shift >= 0; shift -= 8) {
+            png += static_cast<char>((v >> shift) & 0xFF);
+        }
+    }
+    png += std::string("\x08\0\0\0\0\0\0\0\0", 9);
+    try {
+        (void)LoadChannelImage(dir.Write("2020_09_27_08_00_58_64.png", png));
+        ADD_FAILURE() << "an 18000 x 18000 picture was read";
+    } catch (const EInvalidGraphic& e) {
+        EXPECT_NE(std::string(e.what()).find("18000 x 18000 pixels"), std::string::npos)
+            << e.what();
+    }
+}
+
 // A dropout of 5 groups of 8 lines during which the clock ran 20 s longer than those
 // lines: the lines after it are placed by their own times, not by start + line x period.
 TEST(PassPipeline, LinesAfterADropoutArePlacedByTheirOwnTimes) {

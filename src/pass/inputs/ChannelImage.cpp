@@ -1,10 +1,12 @@
 #include "pass/inputs/ChannelImage.h"
 
 #include "common/Files.h"
+#include "common/Format.h"
 #include "common/StringUtils.h"
 #include "imaging/JPEG_IO.h"
 #include "imaging/zorPNGImage.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 
@@ -55,7 +57,32 @@ TChannelImage LoadChannelImage(const std::string& path) {
                               "it is no regular file (a FIFO, a device or a folder)", path);
     }
     TChannelImage image;
-    image.Format = ImageFileFormat(FirstBytes(path, 8), path);
+    const std::string head = FirstBytes(path, 26);
+    image.Format = ImageFileFormat(head, path);
+    // A PNG deflates a huge blank picture to a few hundred kilobytes: its header is believed
+    // only within a pass's size. (A BMP holds its pixels as they are, a JPEG's size is
+    // checked against its bytes when it is read.)
+    if (image.Format == TImageFileFormat::Png && head.size() >= 24 &&
+        head.compare(12, 4, "IHDR") == 0) {
+        auto u32 = [&head](std::size_t at) {
+            std::uint32_t v = 0;
+            for (std::size_t i = 0; i < 4; ++i) {
+                v = (v << 8) | static_cast<std::uint8_t>(head[at + i]);
+            }
+            return v;
+        };
+        const std::uint32_t width = u32(16);
+        const std::uint32_t height = u32(20);
+        if (width > static_cast<std::uint32_t>(kMostPictureWidth) ||
+            height > static_cast<std::uint32_t>(kMostPictureLines)) {
+            throw EInvalidGraphic(
+                Format("Cannot read the picture %s: it is %d x %d pixels, larger than any "
+                       "pass's picture (at most %d x %d)",
+                       path.c_str(), static_cast<long long>(width),
+                       static_cast<long long>(height), kMostPictureWidth, kMostPictureLines),
+                "larger than any pass's picture", path);
+        }
+    }
     TExtBitmap& bitmap = image.Bitmap;
     switch (image.Format) {
     case TImageFileFormat::Jpeg: {

@@ -18,6 +18,12 @@ enum class TImageFileFormat { Bmp, Jpeg, Png };
 /// ".PNG" names (any case) are taken at their word and everything else is read as a BMP.
 TImageFileFormat ImageFileFormat(std::string_view firstBytes, const std::string& fileName);
 
+/// The largest channel picture taken: wider than any scanner's lines (MSU-MR's are 1568),
+/// longer than any pass (about 20 minutes of lines). Refused from its header, before any
+/// memory is taken for it.
+inline constexpr int kMostPictureWidth = 8192;
+inline constexpr int kMostPictureLines = 65536;
+
 struct TChannelImage {
     /// 8 bits per pixel under the 256-level grey ramp; for a colour picture 24 bits.
     TExtBitmap Bitmap;
