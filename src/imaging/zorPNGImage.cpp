@@ -627,10 +627,14 @@ private:
             1 + (std::int64_t{ihdr.width} * ChannelsOf(ihdr.colorType) * ihdr.bitDepth + 7) / 8;
         const std::int64_t decodedBytes =
             static_cast<std::int64_t>(header_.rowBytes) * std::int64_t{ihdr.height};
-        if (decodedBytes > TBitmap::kMaxBytes ||
-            (remaining_ >= 0 &&
-             rawRowBytes * std::int64_t{ihdr.height} > remaining_ * kMaxInflateRatio + 4096)) {
+        if (decodedBytes > TBitmap::kMaxBytes) {
             throw EInvalidGraphic("Image too large");
+        }
+        // Too few bytes left for the rows the header promises: a file cut short, most
+        // likely, or a header that lies.
+        if (remaining_ >= 0 &&
+            rawRowBytes * std::int64_t{ihdr.height} > remaining_ * kMaxInflateRatio + 4096) {
+            throw EInvalidGraphic("Image too large for its file (cut short?)");
         }
     }
 

@@ -126,8 +126,9 @@ public:
     /// Decodes a PNG from the stream's current position. Throws EInvalidGraphic: "Is not
     /// a valid PNG !" when the first bytes are not the PNG signature, libpng's own text
     /// (also its Cause()) for a damaged file, "Unexpected end of PNG stream" for a file
-    /// cut short, and "Image too large" for a header whose pixels could not be real
-    /// (larger than TBitmap allows, or than the rest of the stream could inflate to).
+    /// cut short, "Image too large" for a header whose pixels are more than TBitmap
+    /// allows, and "Image too large for its file (cut short?)" for more than the rest of
+    /// the stream could inflate to.
     /// The image keeps the fields already set then, but never pixels of a failed read.
     /// Each read keeps its state to itself: images may be read on several threads at once.
     void ReadStream(std::istream& stream);
