@@ -350,6 +350,14 @@ TAlignmentPicture::TAlignmentPicture(const TBitmap& picture, std::span<const cha
 
 TAlignmentPicture::~TAlignmentPicture() = default;
 
+int TAlignmentPicture::Width() const {
+    return levels_->Image->Width();
+}
+
+int TAlignmentPicture::Height() const {
+    return levels_->Image->Height();
+}
+
 TAlignment AlignToCoasts(const TBitmap& picture, std::span<const TCoastSample> shore,
                          int startLineOffset, int startPixelOffset,
                          const TAlignmentOptions& options, std::span<const char> lostLines) {

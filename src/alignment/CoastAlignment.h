@@ -92,6 +92,8 @@ public:
 
     struct TLevels;
     const TLevels& Levels() const { return *levels_; }
+    int Width() const;
+    int Height() const;
 
 private:
     std::unique_ptr<TLevels> levels_;

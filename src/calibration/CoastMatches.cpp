@@ -109,7 +109,17 @@ std::vector<TTileMatch> MatchCoastsInTiles(const TBitmap& picture,
                                            int startLine, int startPixel, int searchLines,
                                            int searchPixels, int minSupport,
                                            double minConfidence) {
-    const int w = picture.Width(), h = picture.Height();
+    const TAlignmentPicture prepared(picture, lostLines);
+    return MatchCoastsInTiles(prepared, shore, tiles, startLine, startPixel, searchLines,
+                              searchPixels, minSupport, minConfidence);
+}
+
+std::vector<TTileMatch> MatchCoastsInTiles(const TAlignmentPicture& prepared,
+                                           std::span<const TCoastSample> shore,
+                                           const TTileGrid& tiles, int startLine, int startPixel,
+                                           int searchLines, int searchPixels, int minSupport,
+                                           double minConfidence) {
+    const int w = prepared.Width(), h = prepared.Height();
     const int columns = std::max(1, tiles.Columns);
     const int rows = TileCount(h, std::max(1, tiles.LinesPerRow));
     std::vector<std::vector<TCoastSample>> parts(static_cast<std::size_t>(columns) * rows);
@@ -126,7 +136,6 @@ std::vector<TTileMatch> MatchCoastsInTiles(const TBitmap& picture,
     local.SearchPixels = searchPixels;
     local.MinSupport = minSupport;
     local.MinConfidence = minConfidence;
-    const TAlignmentPicture prepared(picture, lostLines);
     std::vector<TTileMatch> out(parts.size());
     // Each tile is matched on its own: the tiles share the cores, each writing its own.
     RunParts(static_cast<int>(parts.size()), [&](int index) {

@@ -68,5 +68,11 @@ std::vector<TTileMatch> MatchCoastsInTiles(const TBitmap& picture,
                                            int startLine, int startPixel, int searchLines,
                                            int searchPixels, int minSupport = 40,
                                            double minConfidence = 6.5);
+/// The same on a picture made ready for alignment (its lost lines given then).
+std::vector<TTileMatch> MatchCoastsInTiles(const TAlignmentPicture& picture,
+                                           std::span<const TCoastSample> shore,
+                                           const TTileGrid& tiles, int startLine, int startPixel,
+                                           int searchLines, int searchPixels,
+                                           int minSupport = 40, double minConfidence = 6.5);
 
 } // namespace vantorel

@@ -153,7 +153,7 @@ TStartFound FindStartFromCoasts(const TExtBitmap& picture, TDateTime around, dou
     int agreeing = 0;
     int disagreeing = 0;
     for (const TTileMatch& m :
-         MatchCoastsInTiles(picture, own, lost, {}, static_cast<int>(std::lround(fine.LineOffset)),
+         MatchCoastsInTiles(prepared, own, {}, static_cast<int>(std::lround(fine.LineOffset)),
                             placed->PixelOffset, kTileSearchLines, kTileSearchPixels)) {
         if (m.LineKnown) {
             // A tile's shift is down the picture; the alignment's offset moves the overlay up.
