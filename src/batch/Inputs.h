@@ -57,10 +57,6 @@ std::string PlannedOutput(const TBatchInput& input, const TRunSetup& setup,
 /// exists, and the writer's errors.
 void PlacePicture(const TBitmap& picture, const std::string& target, bool overwrite);
 
-/// Replaces a file with the bytes given, so that a reader sees the old file or the new one
-/// whole, even after a crash. Throws std::runtime_error on failure.
-void ReplaceFileContents(const std::string& path, std::string_view bytes);
-
 /// "FILE exists already (--overwrite replaces it)".
 std::string ExistsMessage(const std::string& target);
 

@@ -3,6 +3,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vantorel {
@@ -38,6 +39,9 @@ std::string ReplaceableTarget(const std::string& path);
 /// whatever was at the target stays as it was. The target is taken as ReplaceableTarget
 /// takes it.
 void WriteWhole(const std::string& target, const std::function<void(const std::string&)>& write);
+/// WriteWhole of the bytes given: a reader sees the old file or the new one whole, even
+/// after a crash. Throws std::runtime_error on failure.
+void ReplaceFileContents(const std::string& path, std::string_view bytes);
 
 /// True for an existing regular file (symbolic links followed).
 bool FileExists(const std::string& path);

@@ -115,17 +115,13 @@ bool Georeference(GDALDataset& ds, const TGeoreference& where) {
 }
 
 // Copies the dataset to a GeoTIFF file; nothing is left behind when that fails.
-std::optional<TFailure> CopyToGeoTiff(GDALDataset& ds, const std::string& fileName,
-                                      bool worldFile) {
+std::optional<TFailure> CopyToGeoTiff(GDALDataset& ds, const std::string& fileName) {
     GDALDriver* gtiff = GetGDALDriverManager()->GetDriverByName("GTiff");
     char** options = nullptr;
     options = CSLSetNameValue(options, "COMPRESS", "DEFLATE");
     options = CSLSetNameValue(options, "PREDICTOR", "2");
     // The strips are compressed on every core: compression is nearly all of the writing.
     options = CSLSetNameValue(options, "NUM_THREADS", "ALL_CPUS");
-    if (worldFile) {
-        options = CSLSetNameValue(options, "TFW", "YES");
-    }
     if (ds.GetRasterCount() == 4) {
         options = CSLSetNameValue(options, "ALPHA", "YES");
     }
@@ -210,7 +206,7 @@ public:
         if (!Georeference(*ds, where)) {
             return TFailure{"Cannot write the GeoTIFF", TQuiet::Message(), true};
         }
-        return CopyToGeoTiff(*ds, fileName, where.WorldFile);
+        return CopyToGeoTiff(*ds, fileName);
     }
 
     std::unique_ptr<TCrs> Crs(const std::string& crs, std::string& error) override {

@@ -43,7 +43,6 @@ struct TGeoreference {
     std::span<const TControlPoint> Gcps;
     std::optional<std::array<double, 6>> Transform;
     std::string Wkt;
-    bool WorldFile = false;
 };
 
 /// Why a write failed: a headline, GDAL's words, and whether the file was reached.

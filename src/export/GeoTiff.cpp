@@ -6,6 +6,7 @@
 #include "cartography/zorCartography.h"
 #include "common/Angles.h"
 #include "common/Files.h"
+#include "common/Format.h"
 #include "export/GdalModule.h"
 #include "imaging/Canvas.h"
 #include "mapping/MapWithWarp.h"
@@ -194,7 +195,7 @@ std::vector<TControlPoint> ControlPoints(const LocationGrid& grid, const TScanLa
 
 void WriteGeoTiff(const TBitmap& picture, const std::string& fileName,
                   std::span<const TControlPoint> points) {
-    Write(picture, nullptr, {points, std::nullopt, "", false}, fileName);
+    Write(picture, nullptr, {points, std::nullopt, ""}, fileName);
 }
 
 TProjectedPicture ProjectPicture(const TProjectionInput& in) {
@@ -373,9 +374,16 @@ void WriteProjectedGeoTiff(const TProjectedPicture& projected, const std::string
         throw EWriteError("Cannot write the GeoTIFF", "the pass covers no map", fileName);
     }
     const TMapGrid& g = projected.Grid;
-    Write(projected.Picture, &projected.Alpha,
-          {{}, std::array<double, 6>{g.Left, g.StepX, 0.0, g.Top, 0.0, -g.StepY}, g.Wkt, true},
-          fileName);
+    WriteWhole(fileName, [&](const std::string& file) {
+        Write(projected.Picture, &projected.Alpha,
+              {{}, std::array<double, 6>{g.Left, g.StepX, 0.0, g.Top, 0.0, -g.StepY}, g.Wkt},
+              file);
+    });
+    // The world file names the centre of the top-left pixel, one value a line.
+    const std::string world =
+        Format("%.10f\n%.10f\n%.10f\n%.10f\n%.10f\n%.10f\n", g.StepX, 0.0, 0.0, -g.StepY,
+               g.Left + g.StepX / 2.0, g.Top - g.StepY / 2.0);
+    ReplaceFileContents(ChangeFileExt(fileName, ".tfw"), world);
 }
 
 void CheckCoordinateSystem(const std::string& crs) {

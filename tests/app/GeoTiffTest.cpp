@@ -3,10 +3,13 @@
 
 #include "app/ProcessingRun.h"
 
+#include "FullDisk.h"
 #include "SamplePass.h"
 #include "TempDir.h"
 #include "common/Clock.h"
+#include "common/Files.h"
 #include "common/Program.h"
+#include "common/TextFile.h"
 #include "imaging/Canvas.h"
 #include "mapping/MapWithWarp.h"
 
@@ -167,6 +170,13 @@ TEST_F(GeoTiff, TheProjectedPictureHasTheOverlayWhereTheGeoreferenceSays) {
         if (!crs.empty()) {
             EXPECT_DOUBLE_EQ(gt[1], 1000.0);
         }
+        // The world file says what the GeoTIFF says: the centre of the top-left pixel.
+        double world[6] = {};
+        GDALReadWorldFile(name.c_str(), "tfw", world);
+        EXPECT_NEAR(world[0], gt[0], 1e-6);
+        EXPECT_NEAR(world[1], gt[1], 1e-9);
+        EXPECT_NEAR(world[3], gt[3], 1e-6);
+        EXPECT_NEAR(world[5], gt[5], 1e-9);
         OGRSpatialReference wgs84;
         wgs84.SetWellKnownGeogCS("WGS84");
         wgs84.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
@@ -235,6 +245,21 @@ TEST_F(GeoTiff, AColourPictureKeepsItsColours) {
     double gt[6] = {};
     ASSERT_EQ(projected.ds->GetGeoTransform(gt), CE_None);
     ExpectTheChannelAtEachPixel(projected.ds, gt);
+}
+
+// A full disk leaves the map-projected picture and its world file as they were.
+TEST_F(GeoTiff, AFullDiskLeavesTheProjectedPictureThatWasThere) {
+    const std::string tif = dir.Write("p.tif", "the picture that was there");
+    const std::string tfw = dir.Write("p.tfw", "its world file");
+    {
+        testing::FullDisk full(64 * 1024);
+        EXPECT_THROW(run.SaveProjectedPicture(tif, "", 0.0), std::exception);
+    }
+    EXPECT_EQ(ReadFileBytes(tif), "the picture that was there");
+    EXPECT_EQ(ReadFileBytes(tfw), "its world file");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()),
+                            std::filesystem::directory_iterator()),
+              2);
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "batch/Inputs.h"
+#include "common/Files.h"
 #include "batch/WatchState.h"
 
 #include "TempDir.h"
