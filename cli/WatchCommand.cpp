@@ -3,6 +3,7 @@
 #include "RunOptions.h"
 
 #include "batch/Watch.h"
+#include "batch/WatchState.h"
 #include "common/Clock.h"
 #include "common/Files.h"
 #include "common/Format.h"
@@ -106,7 +107,13 @@ int RunWatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
         };
     }
     const TStopSignals signals;
-    const std::vector<TPassRecord> records = Watch(watch, gStopAsked, text, err);
+    std::vector<TPassRecord> records;
+    try {
+        records = Watch(watch, gStopAsked, text, err);
+    } catch (const EFolderLocked& e) {
+        err << "vantorel-cli watch: " << e.what() << "\n";
+        return kExitUsage;
+    }
     const TStatusCounts n = CountStatuses(records);
     text << Format("Stopped after %d passes: %d done, %d with warnings, %d failed\n",
                    static_cast<int>(records.size()), n.Done, n.Warnings, n.Failed);
@@ -133,7 +140,11 @@ Command WatchCommand() {
                     " in the output folder (without\n"
                     "--out-dir, the first folder watched), so that a restart neither redoes a\n"
                     "pass nor skips one that came meanwhile; an existing picture fails its pass\n"
-                    "unless --overwrite. One line per pass on standard output; the report, when\n"
+                    "unless --overwrite. A pass whose files change after it, or whose run was\n"
+                    "cut short (the watch killed), is processed again and its own picture\n"
+                    "replaced. One watch at a time writes to a folder: a second one says which\n"
+                    "process holds it and ends (exit 2). A state that cannot be written is kept\n"
+                    "and tried again. One line per pass on standard output; the report, when\n"
                     "asked for, is rewritten after every pass.\n\n"
                     "Options:\n"
                     "  --settle=SECONDS         unchanged this long, a file is whole (default 10)\n"
@@ -148,7 +159,8 @@ Command WatchCommand() {
                     "                           --if-older=20\" does (the KepsUrls setting)\n") +
             kBatchHelp + kRunHelp +
             "\nExit codes: the worst of the passes processed (1, else 3, else 0); 1 when\n"
-            "the state file cannot be used; 2 when the command line was wrong.\n",
+            "the state file cannot be used; 2 when the command line was wrong or another\n"
+            "watch writes to the folder.\n",
         RunWatch};
 }
 

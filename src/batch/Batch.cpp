@@ -81,7 +81,7 @@ TPassRecord ProcessJob(const TJob& job, const TBatchOptions& options) {
                 : OutputName(run.Run().ImageFile(), job.Input.Product, options.Output);
         const auto writing = std::chrono::steady_clock::now();
         try {
-            PlacePicture(run.Run().PictureAtFullSize(), target, options.Overwrite);
+            PlacePicture(run.Run().PictureAtFullSize(), target, options.Overwrite || job.Replace);
             record.Output = ExpandFileName(target);
             record.Status = run.Warned() ? TRunStatus::Warnings : TRunStatus::Done;
         } catch (const std::exception& e) {
@@ -95,12 +95,12 @@ TPassRecord ProcessJob(const TJob& job, const TBatchOptions& options) {
 }
 
 std::vector<TJob> PlanJobs(const std::vector<TBatchInput>& inputs, const TBatchOptions& options,
-                           std::vector<TPassRecord>& records) {
+                           std::vector<TPassRecord>& records, bool replace) {
     records.assign(inputs.size(), TPassRecord{});
     std::vector<TJob> jobs;
     std::map<std::string, std::string> claimed; // picture -> the input that gives it
     for (std::size_t i = 0; i < inputs.size(); ++i) {
-        TJob job{i, inputs[i], PlannedOutput(inputs[i], options.Setup, options.Output)};
+        TJob job{i, inputs[i], PlannedOutput(inputs[i], options.Setup, options.Output), replace};
         records[i].Input = inputs[i].Path;
         records[i].Kind = InputKind(inputs[i].Path, inputs[i].Product);
         if (!job.Target.empty()) {
@@ -110,7 +110,7 @@ std::vector<TJob> PlanJobs(const std::vector<TBatchInput>& inputs, const TBatchO
                 records[i].Failure = picture + " is the picture of " + first->second + " too";
                 continue;
             }
-            if (!options.Overwrite && FileExists(picture)) {
+            if (!options.Overwrite && !job.Replace && FileExists(picture)) {
                 records[i].Failure = ExistsMessage(picture);
                 continue;
             }

@@ -35,10 +35,11 @@ TPassRecord RecordOfRun(const THeadlessRun& run, bool product);
 TPassRecord ProcessJob(const TJob& job, const TBatchOptions& options);
 
 /// Plans each input's picture; an input whose picture another input of the batch gives
-/// first, or which exists (without Overwrite), is failed here, before any run. The others
-/// are jobs, numbered by their place in `inputs`.
+/// first, or which exists (without Overwrite, or `replace` for pictures that are the
+/// inputs' own), is failed here, before any run. The others are jobs, numbered by their
+/// place in `inputs`.
 std::vector<TJob> PlanJobs(const std::vector<TBatchInput>& inputs, const TBatchOptions& options,
-                           std::vector<TPassRecord>& records);
+                           std::vector<TPassRecord>& records, bool replace = false);
 
 /// Every input run on options.Jobs threads: each told on `out` as it ends (with what the
 /// run said on `err` when it warned or failed), a progress line on `err` when asked, then

@@ -23,6 +23,8 @@ struct TJob {
     std::size_t Id = 0; ///< the submitter's number for it
     TBatchInput Input;
     std::string Target; ///< the picture planned for it; "" to name it after the run
+    /// The picture there is this input's own from an earlier run: it is replaced.
+    bool Replace = false;
 };
 
 /// What became of a job.

@@ -30,6 +30,8 @@ using Clock = std::chrono::steady_clock;
 
 // Between looks at the pending inputs and the pool; short enough that a stop is prompt.
 constexpr std::chrono::milliseconds kTick(200);
+// Between tries to save a state that could not be written.
+constexpr double kSaveRetrySeconds = 5.0;
 
 double Seconds(Clock::duration d) {
     return std::chrono::duration<double>(d).count();
@@ -65,7 +67,11 @@ TInputFiles LookAt(const TBatchInput& input) {
     std::vector<fs::path> files;
     std::error_code ec;
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        if (it->is_regular_file(ec)) {
+        // The pictures written beside a product, and hidden files (the state, temporary
+        // files), are no part of it: else writing its picture would change it.
+        const std::string name = it->path().filename().string();
+        if (it->is_regular_file(ec) && !name.starts_with(".") &&
+            name.find(".geo.") == std::string::npos) {
             files.push_back(it->path());
         }
     }
@@ -97,7 +103,8 @@ TInputFiles LookAt(const TBatchInput& input) {
 class TWatcher {
 public:
     TWatcher(const TWatchOptions& options, std::ostream& out, std::ostream& err)
-        : options_(options), out_(out), err_(err), state_(options.StateFile),
+        : options_(options), out_(out), err_(err),
+          lock_(ExtractFilePath(ExpandFileName(options.StateFile))), state_(options.StateFile),
           pool_(options.Batch.Jobs,
                 [this](const TJob& job) { return ProcessJob(job, options_.Batch); }) {
         QObject::connect(&notifications_, &QFileSystemWatcher::directoryChanged, [this] {
@@ -116,6 +123,14 @@ public:
         out_ << "Watching " << folders << "; " << state_.Count() << " passes done before (state in "
              << ExpandFileName(state_.File()) << ")\n"
              << std::flush;
+        for (const std::string& input : state_.Begun()) {
+            // Killed mid-run: what it was writing goes, and the pass is done again.
+            const std::string output = state_.BegunOutput(input);
+            if (!output.empty()) {
+                RemoveAbandonedTemporaries(output);
+            }
+            out_ << input << ": its last run was cut short; processing it again\n" << std::flush;
+        }
         Clock::time_point lastScan{};
         Clock::time_point lastBusy = Clock::now();
         std::optional<Clock::time_point> lastDaily;
@@ -133,6 +148,9 @@ public:
             }
             SubmitReady(now);
             Take(std::chrono::milliseconds(0));
+            if (unsaved_ && Seconds(now - lastSaveTry_) >= kSaveRetrySeconds) {
+                SaveState();
+            }
             if (!pending_.empty() || pool_.Outstanding() > 0) {
                 lastBusy = now;
             } else if (options_.ExitWhenIdleSeconds &&
@@ -147,12 +165,16 @@ public:
         while (pool_.Outstanding() > 0) {
             Take(std::chrono::milliseconds(250));
         }
+        if (unsaved_) {
+            SaveState();
+        }
         return records_;
     }
 
 private:
     struct TPending {
         TBatchInput Input;
+        bool Replace = false; ///< processed before (or begun): its own picture is replaced
         std::string Signature;
         Clock::time_point Seen;    ///< first found
         Clock::time_point Changed; ///< its files last changed
@@ -165,10 +187,19 @@ private:
             for (const TBatchInput& input : FindInputs(folder)) {
                 const std::string key = ExpandFileName(input.Path);
                 present.insert(key);
-                if (state_.Done(key) || submitted_.count(key) != 0 || pending_.count(key) != 0) {
+                if (submitted_.count(key) != 0 || pending_.count(key) != 0) {
                     continue;
                 }
-                pending_[key] = {input, LookAt(input).Signature, now, now};
+                const std::string signature = LookAt(input).Signature;
+                const TInputState state = state_.StateOf(key, FilesMark(signature));
+                if (state == TInputState::Done) {
+                    continue;
+                }
+                if (state == TInputState::Changed) {
+                    out_ << input.Path << ": changed since its pass; processing it again\n"
+                         << std::flush;
+                }
+                pending_[key] = {input, state != TInputState::New, signature, now, now};
             }
             WatchFolders(folder);
         }
@@ -219,20 +250,26 @@ private:
                      << Format(" after %.0f s; processing it as it is\n", Seconds(now - p.Seen))
                      << std::flush;
             }
-            Submit(p.Input);
-            submitted_.insert(it->first);
+            submitted_[it->first] = FilesMark(files.Signature);
+            Submit(p);
             it = pending_.erase(it);
         }
     }
 
-    void Submit(const TBatchInput& input) {
+    void Submit(const TPending& pending) {
         std::vector<TPassRecord> refused;
-        const std::vector<TJob> jobs = PlanJobs({input}, options_.Batch, refused);
+        const std::vector<TJob> jobs =
+            PlanJobs({pending.Input}, options_.Batch, refused, pending.Replace);
         if (jobs.empty()) {
             Finish(refused.front());
             return;
         }
         TJob job = jobs.front();
+        // Noted before its picture can be there: after a kill the restart knows the picture
+        // as this input's own, not as someone else's that must not be replaced.
+        const std::string key = ExpandFileName(pending.Input.Path);
+        state_.Begin(key, job.Target.empty() ? "" : ExpandFileName(job.Target), submitted_[key]);
+        SaveState();
         job.Id = nextId_++;
         pool_.Submit(std::move(job));
     }
@@ -246,13 +283,39 @@ private:
     void Finish(const TPassRecord& record) {
         const std::string now = IsoUtc(NowUTC());
         records_.push_back(record);
-        state_.Add(record, now);
+        const std::string key = ExpandFileName(record.Input);
+        state_.Add(record, now, submitted_[key]);
+        submitted_.erase(key);
         out_ << FormatDateTime("yyyy-mm-dd hh:nn:ss\" UTC  \"", NowUTC()) << ResultLine(record)
              << "\n"
              << std::flush;
         err_ << ResultDetails(record) << std::flush;
+        SaveState();
         if (options_.OnRecord) {
             options_.OnRecord(records_);
+        }
+    }
+
+    // A state that cannot be written does not end the watch: what it holds is kept and
+    // written at the next try.
+    void SaveState() {
+        lastSaveTry_ = Clock::now();
+        try {
+            state_.Save();
+            if (unsaved_) {
+                out_ << "The watch's state is saved again in " << ExpandFileName(state_.File())
+                     << "\n"
+                     << std::flush;
+            }
+            unsaved_ = false;
+        } catch (const std::exception& e) {
+            if (!unsaved_) {
+                err_ << "vantorel-cli: cannot save the watch's state (" << e.what()
+                     << "); it is kept and tried again every "
+                     << Format("%.0f", kSaveRetrySeconds) << " s\n"
+                     << std::flush;
+            }
+            unsaved_ = true;
         }
     }
 
@@ -267,12 +330,16 @@ private:
     const TWatchOptions& options_;
     std::ostream& out_;
     std::ostream& err_;
+    TFolderLock lock_; ///< before the state: no other watch reads or writes it meanwhile
     TWatchState state_;
+    bool unsaved_ = false;
+    Clock::time_point lastSaveTry_{};
     QFileSystemWatcher notifications_;
     QEventLoop* loop_ = nullptr;
     bool changed_ = true;
     std::map<std::string, TPending> pending_; ///< by absolute path
-    std::set<std::string> submitted_;         ///< this session's, by absolute path
+    /// Running now, by absolute path: their files' mark when they were taken.
+    std::map<std::string, std::string> submitted_;
     std::set<std::string> watched_;
     std::vector<TPassRecord> records_;
     std::size_t nextId_ = 0;

@@ -3,6 +3,7 @@
 #include "common/StringUtils.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -84,6 +85,31 @@ std::string TemporaryBeside(const std::string& target) {
     static std::atomic<unsigned> counter{0};
     return ExtractFilePath(target) + "." + ExtractFileName(target) + ".part-" +
            std::to_string(::getpid()) + "-" + std::to_string(counter++);
+}
+
+int RemoveAbandonedTemporaries(const std::string& target) {
+    const fs::path file = fs::path(target);
+    std::string prefix = ".";
+    prefix += file.filename().string();
+    prefix += ".part-";
+    std::error_code ec;
+    const fs::path folder = file.has_parent_path() ? file.parent_path() : fs::path(".");
+    int removed = 0;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (!name.starts_with(prefix)) {
+            continue;
+        }
+        // ".NAME.part-PID-N": the writer's process is asked after, never guessed at.
+        const std::string rest = name.substr(prefix.size());
+        const std::size_t dash = rest.find('-');
+        const auto pid =
+            dash == std::string::npos ? std::nullopt : ParseInteger(rest.substr(0, dash));
+        if (pid && *pid > 0 && ::kill(*pid, 0) != 0 && errno == ESRCH) {
+            removed += ::unlink(it->path().c_str()) == 0;
+        }
+    }
+    return removed;
 }
 
 std::string ReplaceableTarget(const std::string& path) {

@@ -39,6 +39,9 @@ std::string ReplaceableTarget(const std::string& path);
 /// whatever was at the target stays as it was. The target is taken as ReplaceableTarget
 /// takes it.
 void WriteWhole(const std::string& target, const std::function<void(const std::string&)>& write);
+/// Removes the temporary files WriteWhole left beside `target` in processes that have
+/// ended (killed while writing); those of running processes stay. Returns how many went.
+int RemoveAbandonedTemporaries(const std::string& target);
 /// WriteWhole of the bytes given: a reader sees the old file or the new one whole, even
 /// after a crash. Throws std::runtime_error on failure.
 void ReplaceFileContents(const std::string& path, std::string_view bytes);

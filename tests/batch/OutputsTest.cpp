@@ -10,6 +10,7 @@
 #include <filesystem>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace vantorel {
 namespace {
@@ -67,7 +68,8 @@ TEST(ReplaceFileContents, WritesThroughALinkAndRefusesWhatIsNoFile) {
     EXPECT_EQ(FilesIn(dir), 4u);
 }
 
-// The watch's state file: read back as written; one it did not write is refused untouched.
+// The watch's state file: read back as written, with whether an input's files changed and
+// which runs never ended; one it did not write is refused untouched.
 TEST(WatchState, KeepsWhatWasDoneAndRefusesAStrangeFile) {
     testing::TempDir dir;
     const std::string file = dir / ".vantorel-watch.json";
@@ -76,16 +78,45 @@ TEST(WatchState, KeepsWhatWasDoneAndRefusesAStrangeFile) {
         TPassRecord record;
         record.Input = dir / "sub/../pass.bmp";
         record.Status = TRunStatus::Warnings;
-        state.Add(record, "2020-09-27T08:10:00.000Z");
+        state.Add(record, "2020-09-27T08:10:00.000Z", "mark");
+        state.Begin(dir / "killed.bmp", dir / "killed.geo.bmp", "its mark");
+        state.Save();
     }
     const TWatchState again(file);
-    EXPECT_EQ(again.Count(), 1u);
-    EXPECT_TRUE(again.Done(dir / "pass.bmp"));
-    EXPECT_FALSE(again.Done(dir / "other.bmp"));
+    EXPECT_EQ(again.Count(), 2u);
+    EXPECT_EQ(again.StateOf(dir / "pass.bmp", "mark"), TInputState::Done);
+    EXPECT_EQ(again.StateOf(dir / "pass.bmp", "another"), TInputState::Changed);
+    EXPECT_EQ(again.StateOf(dir / "other.bmp", "mark"), TInputState::New);
+    EXPECT_EQ(again.StateOf(dir / "killed.bmp", "its mark"), TInputState::Begun);
+    EXPECT_EQ(again.BegunOutput(dir / "killed.bmp"), dir / "killed.geo.bmp");
 
     dir.Write(".vantorel-watch.json", "{\"passes\": []}");
     EXPECT_THROW(TWatchState{file}, std::runtime_error);
     EXPECT_EQ(ReadFileBytes(file), "{\"passes\": []}");
+}
+
+// One watch to a folder: a second lock names the process that holds the first, and the
+// folder is free again when it goes. Temporary files of ended writers go, a live one's stay.
+TEST(WatchState, OneWatchToAFolderAndNothingLeftOfAKilledOne) {
+    testing::TempDir dir;
+    {
+        const TFolderLock first(dir.Path());
+        try {
+            const TFolderLock second(dir.Path());
+            ADD_FAILURE() << "a second lock was given";
+        } catch (const EFolderLocked& e) {
+            EXPECT_NE(std::string(e.what()).find("(process " + std::to_string(::getpid()) + ")"),
+                      std::string::npos)
+                << e.what();
+        }
+    }
+    EXPECT_NO_THROW(TFolderLock{dir.Path()});
+
+    dir.Write(".p.geo.bmp.part-2147483000-0", "killed");
+    const std::string live = dir.Write(".p.geo.bmp.part-" + std::to_string(::getpid()) + "-1", "");
+    EXPECT_EQ(RemoveAbandonedTemporaries(dir / "p.geo.bmp"), 1);
+    EXPECT_TRUE(FileExists(live));
+    EXPECT_EQ(FilesIn(dir), 2u); // the live one and the lock
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "Headless.h"
 
 #include "SamplePass.h"
+#include "batch/WatchState.h"
 #include "common/Files.h"
 #include "common/TextFile.h"
 
@@ -116,6 +117,69 @@ TEST_F(Headless, TheWatchProcessesEachPassOnceAcrossRestarts) {
     const nlohmann::json state = State(out);
     EXPECT_EQ(state.size(), 4u);
     EXPECT_EQ(state[ExpandFileName(in / (kStat + "125.bmp"))]["status"], "warnings");
+}
+
+// After a kill the pass that was running is done again, its own picture replaced and the
+// killed writer's temporary file gone; a pass whose files change is done again; a second
+// watch to the folder ends at once; a state that cannot be written does not end the watch.
+TEST_F(Headless, TheWatchRedoesWhatChangedOrWasCutShortAndHoldsItsFolder) {
+    testing::TempDir in;
+    testing::TempDir out;
+    const auto watch = [&](const std::string& idle) {
+        return Call({"watch", in.Path(), "--out-dir=" + out.Path(),
+                     "--keplers=" + kSource + "/samples/keps", "--file-clock-offset=0",
+                     "--no-align", "--settle=0.2", "--poll=0.2", "--exit-when-idle=" + idle});
+    };
+    DropStat(in, "64");
+    DropImage(in, "64");
+    const std::string picture = out / (kStat + "64.geo.bmp");
+    const std::string leftover = out / ("." + kStat + "64.geo.bmp.part-2147483000-0");
+    out.Write(".vantorel-watch.json",
+              nlohmann::json{{"version", 1},
+                             {"passes",
+                              {{ExpandFileName(in / (kStat + "64.bmp")),
+                                {{"status", "running"}, {"output", picture}, {"files", "-"}}}}}}
+                  .dump());
+    out.Write(ExtractFileName(picture), "half a picture, as a kill leaves it");
+    out.Write(ExtractFileName(leftover), "");
+    const Result killed = watch("0.5");
+    EXPECT_EQ(killed.code, kExitOk) << killed.out << killed.err;
+    EXPECT_NE(killed.out.find("cut short; processing it again"), std::string::npos);
+    EXPECT_EQ(Count(killed.out, " UTC  done      "), 1u) << killed.out;
+    EXPECT_GT(std::filesystem::file_size(picture), 1000u);
+    EXPECT_FALSE(std::filesystem::exists(leftover));
+
+    {
+        const TFolderLock other(out.Path());
+        const Result second = watch("0");
+        EXPECT_EQ(second.code, kExitUsage);
+        EXPECT_NE(second.err.find("(process " + std::to_string(::getpid()) + ") writes to"),
+                  std::string::npos)
+            << second.err;
+    }
+
+    DropImage(in, "64", true); // written again: a new time, as a file that stalled and came whole
+    // Once the run has begun, the state's place is taken by a folder for a while.
+    std::thread blocker([&] {
+        const std::string state = out / ".vantorel-watch.json";
+        for (int i = 0; i < 400 && ReadFileBytes(state).value_or("").find("running") ==
+                                       std::string::npos;
+             ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        std::filesystem::rename(state, out / "state");
+        std::filesystem::create_directory(state);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        std::filesystem::remove(state);
+        std::filesystem::rename(out / "state", state);
+    });
+    const Result changed = watch("2.5");
+    blocker.join();
+    EXPECT_EQ(changed.code, kExitOk) << changed.out << changed.err;
+    EXPECT_EQ(Count(changed.out, " UTC  done      "), 1u) << changed.out;
+    EXPECT_NE(changed.err.find("cannot save the watch's state"), std::string::npos);
+    EXPECT_NE(changed.out.find("state is saved again"), std::string::npos) << changed.out;
+    EXPECT_EQ(State(out)[ExpandFileName(in / (kStat + "64.bmp"))]["status"], "done");
 }
 
 // --update-keps fetches at the start as "keps update --if-older=20" does: a fresh file in
