@@ -10,6 +10,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include <string>
+
 namespace vantorel {
 namespace {
 
@@ -121,6 +123,31 @@ void BM_LocateScanLinePassOf5000(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * 5000);
 }
 BENCHMARK(BM_LocateScanLinePassOf5000)->Unit(benchmark::kMillisecond);
+
+// An element file of N distinct satellites, their names out of order as in the files
+// stations fetch, read into the list; the Meteor's set looked up in it. Time per set should
+// not grow with N.
+void BM_LoadSatelliteList(benchmark::State& state) {
+    const int count = static_cast<int>(state.range(0));
+    std::string text;
+    for (int i = 0; i < count; ++i) {
+        const int n = (i * 7919) % count + 1; // a permutation: names in no order
+        std::string number = std::to_string(n);
+        number.insert(0, 5 - number.size(), '0');
+        std::string line1 = kMeteorLine1;
+        std::string line2 = kMeteorLine2;
+        line1.replace(2, 5, number);
+        line2.replace(2, 5, number);
+        text += "OBJECT " + number + "\n" + line1 + "\n" + line2 + "\n";
+    }
+    for (auto _ : state) {
+        TSatelliteList list;
+        list.LoadFromText(text, "many.txt");
+        benchmark::DoNotOptimize(list.SatelliteAt(list.IndexOfCatalogueNumber("00001")));
+    }
+    state.SetItemsProcessed(state.iterations() * count);
+}
+BENCHMARK(BM_LoadSatelliteList)->Arg(10000)->Arg(20000)->Arg(40000)->Unit(benchmark::kMillisecond);
 
 } // namespace
 } // namespace vantorel

@@ -958,55 +958,69 @@ TSatelliteList::TSatelliteList(const std::string& folder)
     }
 }
 
-std::pair<size_t, bool> TSatelliteList::Find(const std::string& name) const {
-    size_t low = 0;
-    size_t high = entries_.size();
-    while (low < high) {
-        const size_t mid = (low + high) / 2;
-        const int c = CompareNames(entries_[mid].first, name);
-        if (c == 0) {
-            return {mid, true};
-        }
-        if (c < 0) {
-            low = mid + 1;
-        } else {
-            high = mid;
-        }
+bool TSatelliteList::TNameLess::operator()(const std::string& a, const std::string& b) const {
+    return CompareNames(a, b) < 0;
+}
+
+void TSatelliteList::Clear() {
+    order_.clear();
+    byCatalogue_.clear();
+    entries_.clear();
+}
+
+void TSatelliteList::Reindex() {
+    order_.clear();
+    order_.reserve(entries_.size());
+    for (const auto& entry : entries_) {
+        order_.push_back(&entry);
     }
-    return {low, false};
 }
 
 int TSatelliteList::IndexOf(const std::string& name) const {
-    const auto [index, found] = Find(name);
-    return found ? static_cast<int>(index) : -1;
+    const auto at = std::lower_bound(order_.begin(), order_.end(), name,
+                                     [](const TEntries::value_type* entry, const std::string& n) {
+                                         return CompareNames(entry->first, n) < 0;
+                                     });
+    return at != order_.end() && CompareNames((*at)->first, name) == 0
+               ? static_cast<int>(at - order_.begin())
+               : -1;
 }
 
 TSatellite* TSatelliteList::SatelliteAt(int index) const {
     if (index < 0 || index >= Count()) {
         return nullptr;
     }
-    return entries_[static_cast<size_t>(index)].second.get();
+    return order_[static_cast<size_t>(index)]->second.get();
 }
 
 const std::string& TSatelliteList::Name(int index) const {
-    return entries_.at(static_cast<size_t>(index)).first;
+    return order_.at(static_cast<size_t>(index))->first;
 }
 
 int TSatelliteList::IndexOfCatalogueNumber(const std::string& number) const {
     if (number.size() != 5) {
         return -1;
     }
-    const std::string wanted = UpperCase(number);
-    for (size_t i = 0; i < entries_.size(); ++i) {
-        if (entries_[i].second->CatalogueNumber == wanted) {
-            return static_cast<int>(i);
-        }
-    }
-    return -1;
+    const auto found = byCatalogue_.find(UpperCase(number));
+    return found != byCatalogue_.end() ? IndexOf(found->second) : -1;
 }
 
 TSatellite* TSatelliteList::AddElementSet(const std::string& fileName, const std::string& name,
                                           const std::string& line1, const std::string& line2) {
+    order_.clear(); // never left pointing at a set that went, whatever happens
+    TSatellite* kept = nullptr;
+    try {
+        kept = AddOne(fileName, name, line1, line2);
+    } catch (...) {
+        Reindex();
+        throw;
+    }
+    Reindex();
+    return kept;
+}
+
+TSatellite* TSatelliteList::AddOne(const std::string& fileName, const std::string& name,
+                                   const std::string& line1, const std::string& line2) {
     if (line1.size() < 7 || line2.size() < 7 || line1[0] != '1' || line2[0] != '2' ||
         line1.compare(2, 5, line2, 2, 5) != 0 || Trim(line1.substr(2, 5)).empty()) {
         return nullptr;
@@ -1014,30 +1028,31 @@ TSatellite* TSatelliteList::AddElementSet(const std::string& fileName, const std
     auto satellite = std::make_unique<TSatellite>();
     satellite->ParseElements(line1, line2);
 
-    int existing = IndexOfCatalogueNumber(satellite->CatalogueNumber);
-    if (existing < 0) {
-        existing = IndexOf(name);
-    }
-    const auto [position, nameTaken] = Find(name);
-    if (existing >= 0) {
-        TSatellite* kept = SatelliteAt(existing);
+    const auto byNumber = byCatalogue_.find(satellite->CatalogueNumber);
+    const auto existing =
+        byNumber != byCatalogue_.end() ? entries_.find(byNumber->second) : entries_.find(name);
+    const auto taken = entries_.find(name);
+    if (existing != entries_.end()) {
+        TSatellite* kept = existing->second.get();
         if (!(satellite->EpochJD > kept->EpochJD)) {
             return kept;
         }
         // The newer set would go in under a name another satellite holds: keep the older
         // set rather than lose it.
-        if (nameTaken && static_cast<int>(position) != existing) {
+        if (taken != entries_.end() && taken != existing) {
             return nullptr;
         }
-        entries_.erase(entries_.begin() + existing);
-    } else if (nameTaken) {
+        const auto number = byCatalogue_.find(kept->CatalogueNumber);
+        if (number != byCatalogue_.end() && number->second == existing->first) {
+            byCatalogue_.erase(number);
+        }
+        entries_.erase(existing);
+    } else if (taken != entries_.end()) {
         return nullptr;
     }
     satellite->SourceFile = ExtractFileName(fileName);
-    const size_t at = Find(name).first;
-    entries_.emplace(entries_.begin() + static_cast<std::ptrdiff_t>(at), name,
-                     std::move(satellite));
-    return entries_[at].second.get();
+    byCatalogue_[satellite->CatalogueNumber] = name;
+    return entries_.emplace(name, std::move(satellite)).first->second.get();
 }
 
 void TSatelliteList::LoadFromFile(const std::string& fileName) {
@@ -1049,6 +1064,7 @@ void TSatelliteList::LoadFromFile(const std::string& fileName) {
 void TSatelliteList::LoadFromText(std::string_view text, const std::string& fileName) {
     const std::vector<std::string> lines = SplitLines(text);
     const size_t n = lines.size();
+    order_.clear(); // made again at the end, once
     size_t i = 0;
     constexpr size_t kShortLine = 67;
     while (i < n) {
@@ -1081,12 +1097,13 @@ void TSatelliteList::LoadFromText(std::string_view text, const std::string& file
             }
             const std::string& line2 = lines[i++];
             if (!nameIsElementLine) {
-                AddElementSet(fileName, name, line1, line2);
+                AddOne(fileName, name, line1, line2);
             }
         } catch (const std::exception&) {
             // A record that cannot be used is skipped; the next one starts here.
         }
     }
+    Reindex();
 }
 
 void TSatelliteList::ReadNotes(const std::string& fileName) {

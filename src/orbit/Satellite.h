@@ -6,6 +6,7 @@
 #include "common/DateTime.h"
 #include "orbit/SGP_Math.h"
 
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -163,7 +164,7 @@ public:
     TSatellite* SatelliteAt(int index) const;
     /// The name at an index (0 .. Count() - 1).
     const std::string& Name(int index) const;
-    int Count() const { return static_cast<int>(entries_.size()); }
+    int Count() const { return static_cast<int>(order_.size()); }
 
     /// Reads a notes file with ReadNotesFromText; a missing or unreadable file is ignored.
     void ReadNotes(const std::string& fileName);
@@ -173,7 +174,7 @@ public:
     void ReadNotesFromText(std::string_view text);
 
     /// Frees every set and empties the list.
-    void Clear() { entries_.clear(); }
+    void Clear();
 
     /// A name line as the list keeps it: its first 24 characters, trimmed, upper-cased,
     /// with the pre-launch names "NOAA-L", "NOAA-M" and "NOAA-N" replaced by the flight
@@ -181,10 +182,21 @@ public:
     static std::string LoadTimeName(const std::string& nameLine);
 
 private:
-    /// Where a name is or would be inserted, and whether it is there.
-    std::pair<size_t, bool> Find(const std::string& name) const;
+    /// Names in order, case ignored.
+    struct TNameLess {
+        bool operator()(const std::string& a, const std::string& b) const;
+    };
+    using TEntries = std::map<std::string, std::unique_ptr<TSatellite>, TNameLess>;
 
-    std::vector<std::pair<std::string, std::unique_ptr<TSatellite>>> entries_;
+    /// AddElementSet without the index by position, which Reindex then makes once for
+    /// a whole file (else loading would grow with the square of the sets).
+    TSatellite* AddOne(const std::string& fileName, const std::string& name,
+                       const std::string& line1, const std::string& line2);
+    void Reindex();
+
+    TEntries entries_;
+    std::map<std::string, std::string> byCatalogue_;   ///< catalogue number -> name
+    std::vector<const TEntries::value_type*> order_; ///< entries_ by position
 };
 
 } // namespace vantorel
