@@ -248,14 +248,31 @@ ESatDumpProduct NoSuchPicture(const TSatDumpSource& s, const std::string& cause)
 // missing one), as SatDump lays channels together.
 std::vector<double> CommonGroups(const TSatDumpImage& first,
                                  const std::vector<const TSatDumpImage*>& others) {
+    // Each other channel's times sorted once, a lost group (NaN) noted apart: a lookup is
+    // then a binary search, not a walk through every group.
+    struct TTimes {
+        std::vector<double> Sorted;
+        bool Lost = false;
+    };
+    std::vector<TTimes> sets;
+    sets.reserve(others.size());
+    for (const TSatDumpImage* other : others) {
+        TTimes& set = sets.emplace_back();
+        for (const double u : other->Timestamps) {
+            if (std::isnan(u)) {
+                set.Lost = true;
+            } else {
+                set.Sorted.push_back(u);
+            }
+        }
+        std::sort(set.Sorted.begin(), set.Sorted.end());
+    }
     std::vector<double> kept;
     for (const double t : first.Timestamps) {
-        const bool everywhere =
-            std::all_of(others.begin(), others.end(), [t](const TSatDumpImage* other) {
-                return std::any_of(
-                    other->Timestamps.begin(), other->Timestamps.end(),
-                    [t](double u) { return u == t || (std::isnan(u) && std::isnan(t)); });
-            });
+        const bool everywhere = std::all_of(sets.begin(), sets.end(), [t](const TTimes& set) {
+            return std::isnan(t) ? set.Lost
+                                 : std::binary_search(set.Sorted.begin(), set.Sorted.end(), t);
+        });
         if (everywhere) {
             kept.push_back(t);
         }
