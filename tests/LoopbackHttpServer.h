@@ -33,6 +33,13 @@ public:
                "\r\nConnection: close\r\n\r\n" + body;
     }
 
+    /// After `reply`, `piece` without end, each sent once the last has gone: framed as a
+    /// chunk of a chunked body each, or bare (the reply declared one chunk of any size).
+    void StreamEndlessly(std::string piece, bool framed) {
+        endless_ = std::move(piece);
+        framed_ = framed;
+    }
+
     std::string Url(const std::string& path = "/weather.txt") const {
         return "http://127.0.0.1:" + std::to_string(server_.serverPort()) + path;
     }
@@ -52,14 +59,36 @@ private:
                 ++requests_;
                 if (reply_) {
                     socket->write(reply_->data(), static_cast<qint64>(reply_->size()));
-                    socket->disconnectFromHost();
+                    if (endless_.empty()) {
+                        socket->disconnectFromHost();
+                        return;
+                    }
+                    const std::string frame =
+                        framed_ ? Hex(endless_.size()) + "\r\n" + endless_ + "\r\n" : endless_;
+                    QObject::connect(socket, &QTcpSocket::bytesWritten, socket, [socket, frame] {
+                        if (socket->bytesToWrite() == 0) {
+                            socket->write(frame.data(), static_cast<qint64>(frame.size()));
+                        }
+                    });
+                    socket->write(frame.data(), static_cast<qint64>(frame.size()));
                 }
             });
         }
     }
 
+    static std::string Hex(std::size_t n) {
+        std::string digits;
+        do {
+            digits.insert(digits.begin(), "0123456789abcdef"[n % 16]);
+            n /= 16;
+        } while (n > 0);
+        return digits;
+    }
+
     QTcpServer server_;
     std::optional<std::string> reply_;
+    std::string endless_;
+    bool framed_ = true;
     int requests_ = 0;
 };
 

@@ -17,6 +17,7 @@
 #include <QSslError>
 #endif
 
+#include <algorithm>
 #include <memory>
 
 namespace vantorel {
@@ -63,6 +64,16 @@ TDownloaded Download(const std::string& url, const TDownloadLimits& limits) {
     request.setHeader(QNetworkRequest::UserAgentHeader,
                       QString("Vantorel/") + QString::fromLatin1(kVersion));
     QNetworkReply* reply = manager.get(request); // owned by the manager
+    // Qt reads the network on a thread of its own into the reply's buffer: bounded, it
+    // stops reading there until this thread has taken what came, whatever the reply
+    // declares or does not (a chunked reply has no length to refuse it by).
+    reply->setReadBufferSize(static_cast<qint64>(std::min<std::size_t>(limits.MaxBytes, 1 << 20)) + 1);
+    QObject::connect(reply, &QNetworkReply::downloadProgress, [&](qint64 received, qint64) {
+        if (received > 0 && static_cast<std::size_t>(received) > limits.MaxBytes) {
+            tooLarge = true;
+            reply->abort();
+        }
+    });
     QObject::connect(reply, &QNetworkReply::readyRead, [&] {
         // Read as it comes so that an oversized reply is cut off, not buffered whole.
         const QByteArray chunk = reply->readAll();

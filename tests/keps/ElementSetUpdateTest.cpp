@@ -15,6 +15,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+
+#include <sys/resource.h>
 #include <set>
 #include <sstream>
 #include <tuple>
@@ -124,6 +126,35 @@ TEST_F(ElementSetUpdateTest, AReplyWithoutSetsOrWithoutTheMeteorSetsChangesNothi
                     "the element set of Meteor-M N2 (40069) in what " + edited.Url() +
                         " sent fails its checksum on line 2: written 8, its sum 9; nothing "
                         "written");
+}
+
+// A reply that declares no size (chunked, without end) is cut off at the cap, however it
+// is sent, and never held in memory beyond it: the server sends 16 MiB at a time, faster
+// than a reader that kept no bound would take it.
+TEST_F(ElementSetUpdateTest, AReplyOfNoDeclaredSizeIsCutOffAtTheCap) {
+    const auto peakKiB = [] {
+        rusage usage{};
+        ::getrusage(RUSAGE_SELF, &usage);
+        return usage.ru_maxrss;
+    };
+    const long before = peakKiB();
+    for (const bool framed : {true, false}) {
+        SCOPED_TRACE(framed ? "chunks of 256 KiB" : "one chunk of 2 GiB");
+        LoopbackHttpServer server(std::string("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n"
+                                              "Transfer-Encoding: chunked\r\n\r\n") +
+                                  (framed ? "" : "7ffffff0\r\n"));
+        server.StreamEndlessly(std::string(16 * 1024 * 1024, 'x'), framed);
+        TElementSetUpdateRequest request;
+        request.Urls = {server.Url()};
+        request.KeplerFolder = folder.Path();
+        request.Limits.Timeout = std::chrono::milliseconds(20000);
+        QElapsedTimer elapsed;
+        elapsed.start();
+        ExpectUnchanged(UpdateElementSets(request),
+                        server.Url() + ": the reply is larger than 4 MiB");
+        EXPECT_LT(elapsed.elapsed(), 10000);
+    }
+    EXPECT_LT(peakKiB() - before, 256 * 1024); // the server's own buffers are most of it
 }
 
 TEST_F(ElementSetUpdateTest, AnHttpErrorChangesNothingAndNamesTheStatus) {
