@@ -14,6 +14,7 @@
 #include "common/StringUtils.h"
 #include "common/TextFile.h"
 #include "orbit/ElementSetCheck.h"
+#include "orbit/Keplers.h"
 #include "orbit/MeteorSeries.h"
 #include "orbit/Satellite.h"
 #include "settings/RegistryVariables.h"
@@ -58,6 +59,46 @@ std::string Joined(const std::vector<std::string>& items, const std::string& sep
     return text;
 }
 
+// The first line of a reply that is not where it belongs in three-line sets (a name, then
+// line 1, then line 2 of the same satellite), said with its number; nullopt when every
+// line is. Blank lines and "--" lines count for nothing, as the sets' reader skips them. A reply of other text around the sets, or with
+// a name too many, would put sets under other satellites' names or keep what is no set.
+std::optional<std::string> MisplacedLine(std::string_view reply) {
+    const std::vector<std::string> lines = SplitLines(reply);
+    int expected = 0; // 0 a name, 1 line 1, 2 line 2
+    std::string catalogue;
+    std::size_t begun = 0; // the line of the name of the set being read
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const std::string line = TrimRight(lines[i]);
+        if (line.empty() || line == "--") { // "--" parts sets in some collections
+            continue;
+        }
+        const bool elements = IsElementLine(line);
+        const bool fits =
+            expected == 0   ? !elements
+            : expected == 1 ? elements && line[0] == '1'
+                            : elements && line[0] == '2' && line.compare(2, 5, catalogue) == 0;
+        if (!fits) {
+            static const char* const kWanted[] = {"a satellite's name", "line 1 of a set",
+                                                  "line 2 of the set"};
+            return Format("line %d is not %s: \"", static_cast<int>(i + 1), kWanted[expected]) +
+                   TextExcerpt(line) + "\"";
+        }
+        if (expected == 0) {
+            begun = i;
+        } else if (expected == 1) {
+            catalogue = line.substr(2, 5);
+        }
+        expected = (expected + 1) % 3;
+    }
+    if (expected != 0) {
+        return Format("line %d begins a set that the reply ends in: \"",
+                      static_cast<int>(begun + 1)) +
+               TextExcerpt(lines[begun]) + "\"";
+    }
+    return std::nullopt;
+}
+
 // Fetches every URL; each reply must hold a set. Returns the joined text; `sets` gets
 // every set of it.
 std::string FetchAll(const TElementSetUpdateRequest& request, TSatelliteList& sets) {
@@ -74,6 +115,10 @@ std::string FetchAll(const TElementSetUpdateRequest& request, TSatelliteList& se
             throw UpdateFailure(
                 url + ": no element sets in the reply (three-line sets: name, line 1, line 2)" +
                 (said.empty() ? ", which is empty" : "; it begins \"" + said + "\""));
+        }
+        if (const auto misplaced = MisplacedLine(*got.Body)) {
+            throw UpdateFailure(url + ": the reply is not three-line element sets alone (" +
+                                *misplaced + "); nothing written");
         }
         sets.LoadFromText(*got.Body, request.FileStem);
         text += *got.Body;

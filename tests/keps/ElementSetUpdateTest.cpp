@@ -118,6 +118,22 @@ TEST_F(ElementSetUpdateTest, AReplyWithoutSetsOrWithoutTheMeteorSetsChangesNothi
                     "N2-3 (57166), Meteor-M N2-4 (59051) in what " +
                         noaa.Url() + " sent");
 
+    // Text after the sets, and a name line too many, which would name a set wrongly.
+    LoopbackHttpServer appended(LoopbackHttpServer::Reply(weather + "<!-- cached -->\n"));
+    const int lines = static_cast<int>(std::count(weather.begin(), weather.end(), '\n'));
+    ExpectUnchanged(Update(appended.Url()),
+                    appended.Url() + ": the reply is not three-line element sets alone (line " +
+                        std::to_string(lines + 1) +
+                        " begins a set that the reply ends in: \"<!-- cached -->\"); nothing "
+                        "written");
+    std::string named = weather;
+    named.insert(named.find("NOAA 15"), "DEBRIS\n");
+    LoopbackHttpServer twice(LoopbackHttpServer::Reply(named));
+    const TElementSetUpdate shifted = Update(twice.Url());
+    EXPECT_NE(Report(shifted).find("is not line 1 of a set: \"NOAA 15"), std::string::npos)
+        << Report(shifted);
+    EXPECT_EQ(Listing(), std::set<std::string>{"weather-2024-08-30.txt"});
+
     // A Meteor set damaged on the way (its inclination edited, the checksum not).
     std::string damaged = weather;
     damaged.replace(damaged.find("98.4425"), 7, "98.4435");
