@@ -61,8 +61,7 @@ int RunOne(const Arguments& a, const TBatchOptions& options, std::ostream& out,
     };
 
     const std::string path = a.Positional().front();
-    const TBatchInput input{path, IsSatDumpInput(path),
-                            a.Value("out").value_or("")};
+    const TBatchInput input{path, IsSatDumpInput(path), a.Value("out").value_or(""), {}};
     const auto projected = a.Value("project");
     // Refused before the run, as in a batch: no picture is replaced unasked.
     std::vector<TPassRecord> refused;

@@ -40,7 +40,7 @@ struct Station {
                   "2020_09_27_08_00_58_65.stat", "2020_09_27_08_00_58_68.stat"}) {
                 fs::copy_file(kSource + "/samples/" + name, pass / name);
             }
-            inputs.push_back({(pass / "2020_09_27_08_00_58_64.bmp").string(), false, {}});
+            inputs.push_back({(pass / "2020_09_27_08_00_58_64.bmp").string(), false, {}, {}});
         }
     }
     ~Station() { fs::remove_all(folder); }

@@ -103,6 +103,10 @@ std::vector<TJob> PlanJobs(const std::vector<TBatchInput>& inputs, const TBatchO
         TJob job{i, inputs[i], PlannedOutput(inputs[i], options.Setup, options.Output), replace};
         records[i].Input = inputs[i].Path;
         records[i].Kind = InputKind(inputs[i].Path, inputs[i].Product);
+        if (!inputs[i].Unusable.empty()) {
+            records[i].Failure = inputs[i].Unusable;
+            continue;
+        }
         if (!job.Target.empty()) {
             const std::string picture = ExpandFileName(job.Target);
             const auto [first, fresh] = claimed.emplace(picture, inputs[i].Path);

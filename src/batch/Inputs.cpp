@@ -63,11 +63,17 @@ std::vector<TBatchInput> FindInputs(const std::string& folder) {
         }
         if (it->is_directory(ec)) {
             if (IsProductFolder(p.string())) {
-                found.push_back({p.string(), true, {}});
+                found.push_back({p.string(), true, {}, {}});
                 it.disable_recursion_pending();
             }
-        } else if (it->is_regular_file(ec) && IsChannelImageName(p.filename().string())) {
-            found.push_back({p.string(), false, {}});
+        } else if (IsChannelImageName(p.filename().string())) {
+            std::string unusable;
+            if (it->is_symlink(ec) && !fs::exists(it->status(ec))) {
+                unusable = "a link to nothing (" + fs::read_symlink(p, ec).string() + ")";
+            } else if (!it->is_regular_file(ec)) {
+                unusable = "it is no regular file (a FIFO, a device or a socket)";
+            }
+            found.push_back({p.string(), false, {}, unusable});
         }
     }
     std::sort(found.begin(), found.end(),
@@ -86,7 +92,7 @@ std::vector<TBatchInput> ExpandInputs(const std::vector<std::string>& named,
             }
             inputs.insert(inputs.end(), found.begin(), found.end());
         } else {
-            inputs.push_back({path, IsSatDumpInput(path), {}});
+            inputs.push_back({path, IsSatDumpInput(path), {}, {}});
         }
     }
     return inputs;

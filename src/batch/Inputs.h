@@ -17,6 +17,9 @@ struct TBatchInput {
     std::string Path;
     bool Product = false; ///< a SatDump product (its folder, product.cbor or a picture in it)
     std::string Target;   ///< the picture's name when the command line gives one, else ""
+    /// Why it cannot be run, when a folder search found it so (named like a pass, but a
+    /// link to nothing or no regular file); "" otherwise. It fails, saying so.
+    std::string Unusable;
 };
 
 /// A file a folder search takes as a channel image: a BMP, JPEG or PNG named with its pass
@@ -25,7 +28,8 @@ bool IsChannelImageName(std::string_view fileName);
 
 /// The inputs in a folder and the folders below it, sorted by path: channel images, and
 /// product folders (whose own pictures are not taken one by one). Hidden entries are
-/// skipped; so is a folder that cannot be read.
+/// skipped; so is a folder that cannot be read. What is named like a channel image but
+/// cannot be one (a dangling link, a FIFO, a device) is there with its reason in Unusable.
 std::vector<TBatchInput> FindInputs(const std::string& folder);
 
 /// The inputs named: a folder that is not a product folder is searched (FindInputs), and

@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <filesystem>
 
+#include <sys/stat.h>
+
 namespace vantorel::cli {
 namespace {
 
@@ -129,6 +131,10 @@ TEST_F(Batch, FoldersAreSearchedAndNoPictureIsReplacedUnasked) {
     TLineTimes times;
     times.Start = EncodeDateTime(2020, 9, 27, 8, 1, 0);
     testing::WriteSampleProduct(root, times);
+    // Named like passes, but no pictures: each has its line in the summary.
+    std::filesystem::create_directory(root / "c");
+    std::filesystem::create_symlink(root / "gone.bmp", root / ("c/" + kPass + ".bmp"));
+    ASSERT_EQ(::mkfifo((root / "c/2020_09_27_09_00_00_64.bmp").c_str(), 0600), 0);
 
     const std::vector<std::string> base = {"process",     keps,       "--file-clock-offset=0",
                                            "--no-align",  "--jobs=2", "--out-dir=" + out.Path(),
@@ -140,8 +146,12 @@ TEST_F(Batch, FoldersAreSearchedAndNoPictureIsReplacedUnasked) {
     };
     const Result r = call({root.Path()});
     EXPECT_EQ(r.code, kExitFailure) << r.err;
-    EXPECT_NE(r.out.find("3 inputs: 2 done, 0 with warnings, 1 failed\n"), std::string::npos)
+    EXPECT_NE(r.out.find("5 inputs: 2 done, 0 with warnings, 3 failed\n"), std::string::npos)
         << r.out;
+    EXPECT_NE(r.out.find(kPass + ".bmp: a link to nothing (" + (root / "gone.bmp")),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("09_00_00_64.bmp: it is no regular file (a FIFO"), std::string::npos);
     const std::string picture = out / (kPass + ".geo.png");
     EXPECT_NE(
         r.out.find("failed    " + second + ": " + picture + " is the picture of " + first + " too"),
