@@ -15,6 +15,7 @@
 #include "pass/PassPipeline.h"
 #include "imaging/Canvas.h"
 #include "settings/RegistryVariables.h"
+#include "settings/SettingsSandbox.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -261,7 +262,7 @@ BENCHMARK(BM_ReadoutAtTheEdges);
 void BM_WindowKeyToRepaint5000Lines(benchmark::State& state) {
     Bench& b = TheBench();
     ScopedClock scoped(b.clock);
-    qputenv("VANTOREL_REGISTRY_DIR", QByteArray::fromStdString(b.folder));
+    const TSettingsSandbox settings; // outlives the window, which saves its controls as it goes
     ResetRegistrySettings();
     {
         // Set, not defaulted: a value stored by an earlier run of another checkout wins.
@@ -300,7 +301,6 @@ void BM_WindowKeyToRepaint5000Lines(benchmark::State& state) {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         }
     }
-    qunsetenv("VANTOREL_REGISTRY_DIR");
 }
 BENCHMARK(BM_WindowKeyToRepaint5000Lines)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
@@ -437,7 +437,6 @@ bool RunCli(const std::vector<std::string>& arguments) {
 // the program's start alone (--version).
 void BM_CliProcessPass5000Lines(benchmark::State& state) {
     Bench& b = TheBench();
-    setenv("VANTOREL_REGISTRY_DIR", (b.folder + "registry").c_str(), 1);
     const std::vector<std::string> arguments{
         "process", "--keplers", kSource + "/samples/keps", "--file-clock-offset", "0",
         "--no-calibration", "--overwrite", state.range(0) ? "--align" : "--no-align", "--out",

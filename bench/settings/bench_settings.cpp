@@ -6,6 +6,7 @@
 #include "settings/Registry.h"
 #include "settings/RegistryFile.h"
 #include "settings/RegistryVariables.h"
+#include "settings/SettingsSandbox.h"
 
 #include "common/Format.h"
 
@@ -67,14 +68,9 @@ BENCHMARK(BM_ChangeAndSerialise)->Arg(5)->Arg(50);
 // One saved variable end to end: read, lock, read again, write a temporary file,
 // fsync, rename. Disk-bound; the figure depends on the file system.
 void BM_SaveVariable(benchmark::State& state) {
-    char pattern[] = "/tmp/vantorel-bench-XXXXXX";
-    const char* folder = ::mkdtemp(pattern);
-    if (folder == nullptr) {
-        state.SkipWithError("no temporary folder");
-        return;
-    }
-    ::setenv("VANTOREL_REGISTRY_DIR", folder, 1);
-    std::ofstream(std::string(folder) + "/HKEY_CURRENT_USER.reg", std::ios::binary)
+    const TSettingsSandbox settings;
+    const std::string folder = settings.Folder();
+    std::ofstream(folder + "HKEY_CURRENT_USER.reg", std::ios::binary)
         << RealisticFile(static_cast<int>(state.range(0)));
     {
         // Destroyed (and so saved once more) while the temporary folder is in use.
@@ -86,9 +82,6 @@ void BM_SaveVariable(benchmark::State& state) {
             benchmark::DoNotOptimize(thickness.Save());
         }
     }
-    ::unsetenv("VANTOREL_REGISTRY_DIR");
-    std::error_code ec;
-    std::filesystem::remove_all(folder, ec);
 }
 BENCHMARK(BM_SaveVariable)->Arg(5)->Arg(50)->Unit(benchmark::kMicrosecond);
 

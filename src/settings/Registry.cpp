@@ -26,6 +26,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -314,7 +315,7 @@ std::string TakeRegistryProblemReport() {
 }
 
 std::optional<std::string> RegistryFolder(RegistryRoot root) {
-    const std::string own = EnvironmentValue("VANTOREL_REGISTRY_DIR");
+    const std::string own = EnvironmentValue(kRegistryFolderVariable);
     if (!own.empty()) {
         return IncludeTrailingPathDelimiter(ExpandFileName(own));
     }
@@ -374,7 +375,8 @@ std::string_view DescribeWriteStatus(RegistryWriteStatus status) {
 }
 
 TRegistry::TRegistry(RegistryRoot root)
-    : root_(root), filePath_(RegistryFilePath(root).value_or("")), file_(root) {
+    : root_(root), filePath_(RegistryFilePath(root).value_or("")),
+      namedFolder_(!EnvironmentValue(kRegistryFolderVariable).empty()), file_(root) {
     if (filePath_.empty()) {
         return;
     }
@@ -397,6 +399,14 @@ TRegistry::TRegistry(RegistryRoot root)
 template <class Change> RegistryWriteStatus TRegistry::Transact(const Change& change) {
     if (filePath_.empty()) {
         return RegistryWriteStatus::FolderUnavailable;
+    }
+    if (!namedFolder_ && !EnvironmentValue(kNoUserSettingsVariable).empty()) {
+        // A test, benchmark or tool that lost its own folder: stopped where it happens.
+        std::fprintf(stderr,
+                     "vantorel: settings would be written to the user's own %s, which %s "
+                     "forbids in this process\n",
+                     filePath_.c_str(), kNoUserSettingsVariable);
+        std::abort();
     }
     std::error_code ec;
     const fs::path folder = fs::path(filePath_).parent_path();

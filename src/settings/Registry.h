@@ -90,6 +90,13 @@ std::string TakeRegistryProblemReport();
 /// is). It reads the root's file when it is made and after each change it makes; reads
 /// never create a file, a folder or a key. Key paths start at the root
 /// ("\Software\Corvane\vantorel"; the leading "\" may be left out).
+/// The environment variable that names a folder for the registry files in place of the
+/// user's own (and the machine's).
+inline constexpr const char* kRegistryFolderVariable = "VANTOREL_REGISTRY_DIR";
+/// Set in tests, benchmarks and tools: a write to the user's own settings (the registry
+/// folder not named) ends the process with a message instead (see TSettingsSandbox).
+inline constexpr const char* kNoUserSettingsVariable = "VANTOREL_NO_USER_SETTINGS";
+
 class TRegistry {
 public:
     explicit TRegistry(RegistryRoot root);
@@ -138,6 +145,8 @@ private:
 
     RegistryRoot root_;
     std::string filePath_;
+    /// The file is in the folder VANTOREL_REGISTRY_DIR named, not the user's own.
+    bool namedFolder_ = false;
     TRegistryFile file_;
     bool unreadable_ = false;
     std::string currentPath_;

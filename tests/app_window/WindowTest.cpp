@@ -12,6 +12,7 @@
 #include "imaging/zorPNGImage.h"
 #include "settings/Registry.h"
 #include "settings/RegistryVariables.h"
+#include "settings/SettingsSandbox.h"
 #include "settings/zorControls.h"
 
 #include <QApplication>
@@ -94,7 +95,7 @@ class WindowTest : public QObject {
     Q_OBJECT
 
     std::unique_ptr<testing::ProgramFolder> program_;
-    std::unique_ptr<TempDir> registry_;
+    std::unique_ptr<TSettingsSandbox> registry_;
     FixedClock clock_{EncodeDateTime(2020, 9, 28, 12, 0, 0), 0.0};
     std::unique_ptr<ScopedClock> scopedClock_;
     RecordingNotifier notifier_;
@@ -141,8 +142,7 @@ class WindowTest : public QObject {
 private slots:
     void init() {
         program_ = std::make_unique<testing::ProgramFolder>();
-        registry_ = std::make_unique<TempDir>();
-        qputenv("VANTOREL_REGISTRY_DIR", QByteArray::fromStdString(registry_->Path()));
+        registry_ = std::make_unique<TSettingsSandbox>();
         ResetRegistrySettings();
         SetRegistryProgramName("");
         scopedClock_ = std::make_unique<ScopedClock>(clock_);
@@ -153,9 +153,8 @@ private slots:
     }
     void cleanup() {
         scopedClock_.reset();
-        qunsetenv("VANTOREL_REGISTRY_DIR");
-        ResetRegistrySettings();
         registry_.reset();
+        ResetRegistrySettings();
         program_.reset();
     }
 
@@ -198,12 +197,12 @@ private slots:
 
     void anUnreadableRegistryLineIsSaidOnceInTheDiagnostics() {
         {
-            std::ofstream file(registry_->Path() + "HKEY_CURRENT_USER.reg", std::ios::app);
+            std::ofstream file(registry_->Folder() + "HKEY_CURRENT_USER.reg", std::ios::app);
             file << "this line is no registry line\n";
         }
         auto form = Open();
         form->ImageLineThicknessClick(2); // a save that is refused
-        QCOMPARE(Count(form->Run().Diags(), "Settings: the registry file " + registry_->Path() +
+        QCOMPARE(Count(form->Run().Diags(), "Settings: the registry file " + registry_->Folder() +
                                                 "HKEY_CURRENT_USER.reg has a line"),
                  1);
     }

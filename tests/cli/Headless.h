@@ -8,6 +8,7 @@
 #include "TempDir.h"
 #include "common/Program.h"
 #include "settings/RegistryVariables.h"
+#include "settings/SettingsSandbox.h"
 
 #include <gtest/gtest.h>
 
@@ -29,18 +30,18 @@ struct Result {
 struct Headless : ::testing::Test {
     const std::string kSource = VANTOREL_SOURCE_DIR;
     testing::TempDir program;
-    testing::TempDir registry;
+    std::optional<TSettingsSandbox> settings;
     std::unique_ptr<ScopedExecutablePath> exe;
 
     void SetUp() override {
         std::filesystem::copy_file(kSource + "/data/Countries.dat", program / "Countries.dat");
         std::filesystem::copy_file(kSource + "/data/Stations.dat", program / "Stations.dat");
         exe = std::make_unique<ScopedExecutablePath>(program / "vantorel-cli");
-        setenv("VANTOREL_REGISTRY_DIR", registry.Path().c_str(), 1);
+        settings.emplace();
         ResetRegistrySettings();
     }
     void TearDown() override {
-        unsetenv("VANTOREL_REGISTRY_DIR");
+        settings.reset();
         ResetRegistrySettings();
     }
     Result Call(std::vector<std::string> args) {

@@ -80,6 +80,23 @@ TEST(RegistryLocation, FollowsTheEnvironment) {
     EXPECT_EQ(RegistryLockFilePath("/a/HKEY_CURRENT_USER.reg"), "/a/HKEY_CURRENT_USER.reg.lock");
 }
 
+// Every test program runs in a settings sandbox: one that loses its folder and then writes
+// would write the user's own settings, and is stopped there, before anything is written.
+TEST(RegistryLocation, AProgramInASandboxNeverWritesTheUsersSettings) {
+    TempDir home;
+    ScopedEnvironment user("HOME", home.Path());
+    ScopedEnvironment config("XDG_CONFIG_HOME", std::nullopt);
+    ScopedEnvironment lost("VANTOREL_REGISTRY_DIR", std::nullopt);
+    EXPECT_DEATH(
+        {
+            TRegistry registry(kUser);
+            registry.OpenKey("\\Software\\Corvane\\vantorel");
+        },
+        "settings would be written to the user's own " + home.Path() +
+            ".config/vantorel/HKEY_CURRENT_USER.reg");
+    EXPECT_FALSE(fs::exists(home / ".config"));
+}
+
 TEST_F(RegistryTest, ReadingNeverCreatesAnythingAndOpeningCreatesTheKey) {
     ScopedEnvironment nested("VANTOREL_REGISTRY_DIR", dir_ / "not/yet");
     TRegistry reading(kUser);

@@ -2,6 +2,7 @@
 
 #include "common/Program.h"
 #include "settings/RegistryVariables.h"
+#include "settings/SettingsSandbox.h"
 
 #include <QFile>
 #include <QRadioButton>
@@ -53,7 +54,7 @@ class ControlsTest : public QObject {
     Q_OBJECT
 
 private:
-    QString UserFile() const { return dir_->filePath("HKEY_CURRENT_USER.reg"); }
+    QString UserFile() const { return QString::fromStdString(dir_->Folder() + "HKEY_CURRENT_USER.reg"); }
 
     QByteArray UserFileText() const {
         QFile file(UserFile());
@@ -66,24 +67,21 @@ private:
         file.write(QByteArray(kKeyHeader) + values);
     }
 
-    std::unique_ptr<QTemporaryDir> dir_;
+    std::unique_ptr<TSettingsSandbox> dir_;
     std::optional<ScopedExecutablePath> executable_;
 
 private slots:
     // Every test gets a registry of its own, seen as the window's.
     void init() {
-        dir_ = std::make_unique<QTemporaryDir>();
-        QVERIFY(dir_->isValid());
-        qputenv("VANTOREL_REGISTRY_DIR", dir_->path().toUtf8());
+        dir_ = std::make_unique<TSettingsSandbox>();
         executable_.emplace("/opt/vantorel/bin/vantorel");
         ResetRegistrySettings();
     }
 
     void cleanup() {
         executable_.reset();
-        qunsetenv("VANTOREL_REGISTRY_DIR");
-        ResetRegistrySettings();
         dir_.reset();
+        ResetRegistrySettings();
     }
 
     void firstStartShowsTheDefaultsAndWritesOnChangeAndAtDestruction() {
