@@ -160,6 +160,7 @@ TEST_F(Headless, TheWatchRedoesWhatChangedOrWasCutShortAndHoldsItsFolder) {
 
     DropImage(in, "64", true); // written again: a new time, as a file that stalled and came whole
     // Once the run has begun, the state's place is taken by a folder for a while.
+    const auto placed = std::filesystem::last_write_time(picture);
     std::thread blocker([&] {
         const std::string state = out / ".vantorel-watch.json";
         for (int i = 0; i < 400 && ReadFileBytes(state).value_or("").find("running") ==
@@ -169,7 +170,11 @@ TEST_F(Headless, TheWatchRedoesWhatChangedOrWasCutShortAndHoldsItsFolder) {
         }
         std::filesystem::rename(state, out / "state");
         std::filesystem::create_directory(state);
-        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        // Until the pass's picture is in and its end has been noted (and not saved).
+        for (int i = 0; i < 6000 && std::filesystem::last_write_time(picture) == placed; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1000));
         std::filesystem::remove(state);
         std::filesystem::rename(out / "state", state);
     });
