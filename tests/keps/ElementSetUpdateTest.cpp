@@ -21,6 +21,17 @@
 #include <sstream>
 #include <tuple>
 
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VANTOREL_ADDRESS_SANITIZER 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(VANTOREL_ADDRESS_SANITIZER)
+constexpr bool kAddressSanitizer = true;
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+
 namespace vantorel {
 namespace {
 
@@ -170,7 +181,8 @@ TEST_F(ElementSetUpdateTest, AReplyOfNoDeclaredSizeIsCutOffAtTheCap) {
                         server.Url() + ": the reply is larger than 4 MiB");
         EXPECT_LT(elapsed.elapsed(), 10000);
     }
-    EXPECT_LT(peakKiB() - before, 256 * 1024); // the server's own buffers are most of it
+    // The server's own buffers are most of it; ASan holds freed memory back besides.
+    EXPECT_LT(peakKiB() - before, (kAddressSanitizer ? 768 : 256) * 1024);
 }
 
 TEST_F(ElementSetUpdateTest, AnHttpErrorChangesNothingAndNamesTheStatus) {
