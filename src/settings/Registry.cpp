@@ -122,9 +122,14 @@ enum class ReadOutcome { Read, Missing, Failed };
 
 ReadOutcome ReadWholeFile(const std::string& path, std::string& bytes) {
     bytes.clear();
-    UniqueFd fd(OpenRetrying(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // Not blocking: a FIFO in the file's place would hold the program at its start.
+    UniqueFd fd(OpenRetrying(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!fd.Valid()) {
         return errno == ENOENT ? ReadOutcome::Missing : ReadOutcome::Failed;
+    }
+    struct stat status {};
+    if (::fstat(fd.Get(), &status) != 0 || !S_ISREG(status.st_mode)) {
+        return ReadOutcome::Failed; // and so never replaced either
     }
     char buffer[65536];
     while (true) {

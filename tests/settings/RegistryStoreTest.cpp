@@ -234,6 +234,14 @@ TEST_F(RegistryTest, AFileThatDoesNotReadCleanlyIsLeftAsItIs) {
     fs::create_directory(UserFile());
     EXPECT_EQ(registry.WriteInteger("LineThickness", 3), RegistryWriteStatus::FileUnreadable);
     EXPECT_TRUE(fs::is_directory(UserFile()));
+
+    // A FIFO there is never waited on, when read or written, and stays.
+    fs::remove(UserFile());
+    ASSERT_EQ(::mkfifo(UserFile().c_str(), 0600), 0);
+    TRegistry again(kUser);
+    EXPECT_FALSE(again.KeyExists(kKey));
+    EXPECT_EQ(again.WriteInteger("LineThickness", 3), RegistryWriteStatus::FileUnreadable);
+    EXPECT_TRUE(fs::is_fifo(UserFile()));
 }
 
 TEST_F(RegistryTest, AFileProblemIsToldOnceWithItsFileAndLine) {
