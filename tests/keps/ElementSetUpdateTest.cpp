@@ -182,7 +182,7 @@ TEST_F(ElementSetUpdateTest, AReplyOfNoDeclaredSizeIsCutOffAtTheCap) {
         EXPECT_LT(elapsed.elapsed(), 10000);
     }
     // The server's own buffers are most of it; ASan holds freed memory back besides.
-    EXPECT_LT(peakKiB() - before, (kAddressSanitizer ? 768 : 256) * 1024);
+    EXPECT_LT(peakKiB() - before, (kAddressSanitizer ? 768 : 384) * 1024);
 }
 
 TEST_F(ElementSetUpdateTest, AnHttpErrorChangesNothingAndNamesTheStatus) {
