@@ -12,8 +12,8 @@
 #include "common/Program.h"
 #include "export/GeoTiff.h"
 #include "export/PictureWriters.h"
-#include "pass/PassPipeline.h"
 #include "imaging/Canvas.h"
+#include "pass/PassPipeline.h"
 #include "settings/RegistryVariables.h"
 #include "settings/SettingsSandbox.h"
 

@@ -32,7 +32,11 @@ void BM_UnlistedPictureTimes(benchmark::State& state) {
     }
     state.SetItemsProcessed(state.iterations() * groups);
 }
-BENCHMARK(BM_UnlistedPictureTimes)->Arg(10000)->Arg(40000)->Arg(130000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_UnlistedPictureTimes)
+    ->Arg(10000)
+    ->Arg(40000)
+    ->Arg(130000)
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace
 } // namespace vantorel

@@ -44,8 +44,8 @@ struct TWorld {
 TWorld* world = nullptr;
 
 void Write(const fs::path& path, std::string_view bytes) {
-    std::ofstream(path, std::ios::binary).write(bytes.data(),
-                                                static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 std::vector<std::string_view> Cut(std::string_view data) {
@@ -119,8 +119,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const std::vector<std::string_view> part =
-        Cut({reinterpret_cast<const char*>(data), size});
+    const std::vector<std::string_view> part = Cut({reinterpret_cast<const char*>(data), size});
     const fs::path inputs = world->Root / "in";
     fs::remove_all(inputs);
     fs::create_directories(inputs);

@@ -311,8 +311,8 @@ private:
         } catch (const std::exception& e) {
             if (!unsaved_) {
                 err_ << "vantorel-cli: cannot save the watch's state (" << e.what()
-                     << "); it is kept and tried again every "
-                     << Format("%.0f", kSaveRetrySeconds) << " s\n"
+                     << "); it is kept and tried again every " << Format("%.0f", kSaveRetrySeconds)
+                     << " s\n"
                      << std::flush;
             }
             unsaved_ = true;

@@ -376,13 +376,11 @@ void WriteProjectedGeoTiff(const TProjectedPicture& projected, const std::string
     const TMapGrid& g = projected.Grid;
     WriteWhole(fileName, [&](const std::string& file) {
         Write(projected.Picture, &projected.Alpha,
-              {{}, std::array<double, 6>{g.Left, g.StepX, 0.0, g.Top, 0.0, -g.StepY}, g.Wkt},
-              file);
+              {{}, std::array<double, 6>{g.Left, g.StepX, 0.0, g.Top, 0.0, -g.StepY}, g.Wkt}, file);
     });
     // The world file names the centre of the top-left pixel, one value a line.
-    const std::string world =
-        Format("%.10f\n%.10f\n%.10f\n%.10f\n%.10f\n%.10f\n", g.StepX, 0.0, 0.0, -g.StepY,
-               g.Left + g.StepX / 2.0, g.Top - g.StepY / 2.0);
+    const std::string world = Format("%.10f\n%.10f\n%.10f\n%.10f\n%.10f\n%.10f\n", g.StepX, 0.0,
+                                     0.0, -g.StepY, g.Left + g.StepX / 2.0, g.Top - g.StepY / 2.0);
     ReplaceFileContents(ChangeFileExt(fileName, ".tfw"), world);
 }
 

@@ -67,7 +67,8 @@ TDownloaded Download(const std::string& url, const TDownloadLimits& limits) {
     // Qt reads the network on a thread of its own into the reply's buffer: bounded, it
     // stops reading there until this thread has taken what came, whatever the reply
     // declares or does not (a chunked reply has no length to refuse it by).
-    reply->setReadBufferSize(static_cast<qint64>(std::min<std::size_t>(limits.MaxBytes, 1 << 20)) + 1);
+    reply->setReadBufferSize(static_cast<qint64>(std::min<std::size_t>(limits.MaxBytes, 1 << 20)) +
+                             1);
     QObject::connect(reply, &QNetworkReply::downloadProgress, [&](qint64 received, qint64) {
         if (received > 0 && static_cast<std::size_t>(received) > limits.MaxBytes) {
             tooLarge = true;

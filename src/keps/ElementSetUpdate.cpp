@@ -61,8 +61,9 @@ std::string Joined(const std::vector<std::string>& items, const std::string& sep
 
 // The first line of a reply that is not where it belongs in three-line sets (a name, then
 // line 1, then line 2 of the same satellite), said with its number; nullopt when every
-// line is. Blank lines and "--" lines count for nothing, as the sets' reader skips them. A reply of other text around the sets, or with
-// a name too many, would put sets under other satellites' names or keep what is no set.
+// line is. Blank lines and "--" lines count for nothing, as the sets' reader skips them. A reply of
+// other text around the sets, or with a name too many, would put sets under other satellites' names
+// or keep what is no set.
 std::optional<std::string> MisplacedLine(std::string_view reply) {
     const std::vector<std::string> lines = SplitLines(reply);
     int expected = 0; // 0 a name, 1 line 1, 2 line 2
@@ -74,10 +75,10 @@ std::optional<std::string> MisplacedLine(std::string_view reply) {
             continue;
         }
         const bool elements = IsElementLine(line);
-        const bool fits =
-            expected == 0   ? !elements
-            : expected == 1 ? elements && line[0] == '1'
-                            : elements && line[0] == '2' && line.compare(2, 5, catalogue) == 0;
+        const bool fits = expected == 0 ? !elements
+                          : expected == 1
+                              ? elements && line[0] == '1'
+                              : elements && line[0] == '2' && line.compare(2, 5, catalogue) == 0;
         if (!fits) {
             static const char* const kWanted[] = {"a satellite's name", "line 1 of a set",
                                                   "line 2 of the set"};

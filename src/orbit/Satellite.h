@@ -195,7 +195,7 @@ private:
     void Reindex();
 
     TEntries entries_;
-    std::map<std::string, std::string> byCatalogue_;   ///< catalogue number -> name
+    std::map<std::string, std::string> byCatalogue_; ///< catalogue number -> name
     std::vector<const TEntries::value_type*> order_; ///< entries_ by position
 };
 

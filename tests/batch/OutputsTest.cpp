@@ -1,6 +1,6 @@
 #include "batch/Inputs.h"
-#include "common/Files.h"
 #include "batch/WatchState.h"
+#include "common/Files.h"
 
 #include "TempDir.h"
 #include "common/TextFile.h"

@@ -107,12 +107,14 @@ TEST_F(Headless, ADoubtfulPictureIsWrittenWithItsOwnExitCode) {
     const std::string image = dir / "2020_09_27_08_00_58_64.bmp";
     std::filesystem::copy_file(kSource + "/samples/2020_09_27_08_00_58_64.bmp", image);
     const std::string keps = "--keplers=" + kSource + "/samples/keps";
-    std::ofstream(settings->Folder() + "HKEY_CURRENT_USER.reg") << "not a registry file\n"; // said, not fatal
+    std::ofstream(settings->Folder() + "HKEY_CURRENT_USER.reg")
+        << "not a registry file\n"; // said, not fatal
     const Result r = Call({"process", keps, "--file-clock-offset=0", image});
     EXPECT_EQ(r.code, kExitWarnings) << r.err;
     EXPECT_NE(r.err.find("Vantorel - missing .STAT file"), std::string::npos);
-    EXPECT_NE(r.err.find("Settings: the registry file " + (settings->Folder() + "HKEY_CURRENT_USER.reg")),
-              std::string::npos);
+    EXPECT_NE(
+        r.err.find("Settings: the registry file " + (settings->Folder() + "HKEY_CURRENT_USER.reg")),
+        std::string::npos);
     EXPECT_TRUE(std::filesystem::exists(dir / "2020_09_27_08_00_58_64.geo.bmp"));
     EXPECT_EQ(Call({"locate", keps, "--file-clock-offset=0", "--pixel=700,100", image}).code,
               kExitWarnings);

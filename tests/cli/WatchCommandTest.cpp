@@ -163,8 +163,8 @@ TEST_F(Headless, TheWatchRedoesWhatChangedOrWasCutShortAndHoldsItsFolder) {
     const auto placed = std::filesystem::last_write_time(picture);
     std::thread blocker([&] {
         const std::string state = out / ".vantorel-watch.json";
-        for (int i = 0; i < 400 && ReadFileBytes(state).value_or("").find("running") ==
-                                       std::string::npos;
+        for (int i = 0;
+             i < 400 && ReadFileBytes(state).value_or("").find("running") == std::string::npos;
              ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }

@@ -16,9 +16,9 @@
 
 #include <filesystem>
 
-#include <sys/resource.h>
 #include <set>
 #include <sstream>
+#include <sys/resource.h>
 #include <tuple>
 
 #if defined(__has_feature)

@@ -54,7 +54,9 @@ class ControlsTest : public QObject {
     Q_OBJECT
 
 private:
-    QString UserFile() const { return QString::fromStdString(dir_->Folder() + "HKEY_CURRENT_USER.reg"); }
+    QString UserFile() const {
+        return QString::fromStdString(dir_->Folder() + "HKEY_CURRENT_USER.reg");
+    }
 
     QByteArray UserFileText() const {
         QFile file(UserFile());
