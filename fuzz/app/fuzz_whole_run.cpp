@@ -85,12 +85,11 @@ void ExportToMemory(TProcessingRun& run) {
                       run.LineOffset(), run.PixelOffset(), pass.Northbound);
     WriteGeoTiff(picture, "/vsimem/fuzz.tif", points); // GDAL's memory files: one, reused
 
-    const std::vector<char> lost = LostLines(pass.Channel, pass.Times.Untimed());
     TProjectionInput in;
     in.Channel = &pass.Channel;
     in.Mapping = &pass.Mapping;
     in.Grid = &pass.GroundTable;
-    in.LostLines = lost;
+    in.LostLines = pass.LostLines;
     in.Boundaries = &run.Cartography();
     in.Step = 0.05; // coarse: the work, not the size, is what is tried
     (void)ProjectPicture(in);

@@ -292,30 +292,6 @@ std::size_t StrideFor(std::size_t samples, std::size_t wanted) {
 
 } // namespace
 
-std::vector<char> LostLines(const TBitmap& image,
-                            std::span<const std::pair<int, int>> untimedRuns) {
-    std::vector<char> lost(static_cast<std::size_t>(image.Height()), 0);
-    for (const auto& [first, last] : untimedRuns) {
-        for (int y = std::max(first, 0); y <= last && y < image.Height(); ++y) {
-            lost[static_cast<std::size_t>(y)] = 1;
-        }
-    }
-    if (image.PixelFormat() != TPixelFormat::pf8bit && image.PixelFormat() != TPixelFormat::pf24bit) {
-        return lost;
-    }
-    const int bytes = BytesPerPixel(image.PixelFormat());
-    for (int y = 0; y < image.Height(); ++y) {
-        const std::uint8_t* row = image.ScanLine(y);
-        bool flat = true;
-        for (int x = 1; x < image.Width() && flat; ++x) {
-            flat = std::memcmp(row + static_cast<std::ptrdiff_t>(x) * bytes, row,
-                               static_cast<std::size_t>(bytes)) == 0;
-        }
-        lost[static_cast<std::size_t>(y)] |= static_cast<char>(flat);
-    }
-    return lost;
-}
-
 // The picture's edges at both levels and the strength of a strong edge.
 struct TAlignmentPicture::TLevels {
     TBitmap Grey; ///< a colour picture's grey levels

@@ -75,10 +75,6 @@ inline constexpr double kNoMatchConfidence = 4.0;
 /// satellite, the element set or the time is wrong rather than the weather.
 bool CoastsContradictOverlay(const TAlignment& found, const TAlignmentOptions& options = {});
 
-/// The lines of a picture that are not the picture: those without a time of their own
-/// (a dropout's), and those of one flat value (or colour) across (black).
-std::vector<char> LostLines(const TBitmap& image, std::span<const std::pair<int, int>> untimedRuns);
-
 /// A picture made ready for alignments: its edges at the two levels of the search and the
 /// strength of a strong edge, most of an alignment's work. Alignments of the same picture
 /// with other shores (a picture's tiles, a time search's stretches) share one; they may

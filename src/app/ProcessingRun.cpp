@@ -213,7 +213,7 @@ bool TProcessingRun::AlignToCoasts(bool redraw, const TAlignmentOptions& options
         CoastLines().SamplesOnImage(FPass->Mapping, image.Width(), image.Height(),
                                     std::max(options.SearchPixels, options.SearchLines) + 8);
     TAlignment found = vantorel::AlignToCoasts(image, shore, FLineOffset, FPixelOffset, options,
-                                               LostLines(image, FPass->Times.Untimed()));
+                                               FPass->LostLines);
     found.Milliseconds =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started)
             .count();
@@ -480,14 +480,13 @@ std::string TProcessingRun::SaveProjectedPicture(const std::string& fileName,
     if (!FPass) {
         throw std::runtime_error("There is no processed picture to save.");
     }
-    const std::vector<char> lost = LostLines(FPass->Channel, FPass->Times.Untimed());
     TProjectionInput in;
     in.Channel = &FPass->Channel;
     in.Mapping = &FPass->Mapping;
     in.Grid = &FPass->GroundTable;
     in.LineOffset = FLineOffset;
     in.PixelOffset = FPixelOffset;
-    in.LostLines = lost;
+    in.LostLines = FPass->LostLines;
     in.Boundaries = &FComposer.Cartography();
     in.LineColour = LineColour;
     in.PenWidth = LineThickness + 1;

@@ -49,7 +49,7 @@ TPassMeasure Measure(const TPassResult& pass, TCoastLines& lines, const TTileGri
     const TBitmap& picture = pass.Channel;
     const std::vector<TCoastSample> shore =
         lines.SamplesOnImage(pass.Mapping, picture.Width(), picture.Height(), kShoreMargin);
-    const std::vector<char> lost = LostLines(picture, pass.Times.Untimed());
+    const std::vector<char>& lost = pass.LostLines;
     TPassMeasure m;
     m.Whole = AlignToCoasts(picture, shore, 0, 0, {}, lost);
     const int line = m.Whole.Confident ? static_cast<int>(std::lround(m.Whole.LineOffset)) : 0;

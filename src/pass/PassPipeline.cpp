@@ -23,6 +23,7 @@
 #include "pass/inputs/ChannelImage.h"
 
 #include <cmath>
+#include <cstring>
 #include <mutex>
 #include <stdexcept>
 
@@ -432,6 +433,30 @@ TEnhancement ColourEnhancement(bool stretch, TPassReport& report) {
     return stretch ? TEnhancement::StretchEachColour : TEnhancement::None;
 }
 
+std::vector<char> LostLines(const TBitmap& image,
+                            std::span<const std::pair<int, int>> untimedRuns) {
+    std::vector<char> lost(static_cast<std::size_t>(image.Height()), 0);
+    for (const auto& [first, last] : untimedRuns) {
+        for (int y = std::max(first, 0); y <= last && y < image.Height(); ++y) {
+            lost[static_cast<std::size_t>(y)] = 1;
+        }
+    }
+    if (image.PixelFormat() != TPixelFormat::pf8bit && image.PixelFormat() != TPixelFormat::pf24bit) {
+        return lost;
+    }
+    const int bytes = BytesPerPixel(image.PixelFormat());
+    for (int y = 0; y < image.Height(); ++y) {
+        const std::uint8_t* row = image.ScanLine(y);
+        bool flat = true;
+        for (int x = 1; x < image.Width() && flat; ++x) {
+            flat = std::memcmp(row + static_cast<std::ptrdiff_t>(x) * bytes, row,
+                               static_cast<std::size_t>(bytes)) == 0;
+        }
+        lost[static_cast<std::size_t>(y)] |= static_cast<char>(flat);
+    }
+    return lost;
+}
+
 void RunPass(TPassOutcome& outcome, TEnhancement enhancement, const TLineTimes& times,
              TPassSources& sources, TPassReport& report, const TGivenElementSet* given) {
     if (!outcome.Unprocessed) {
@@ -515,6 +540,7 @@ void RunPass(TPassOutcome& outcome, TEnhancement enhancement, const TLineTimes& 
     pass->Channel = std::move(*outcome.Unprocessed);
     outcome.Unprocessed.reset();
     Enhance(pass->Channel, enhancement);
+    pass->LostLines = LostLines(pass->Channel, pass->Times.Untimed());
     pass->Mapping.SetMapWidth(lines);
     outcome.Result = std::move(pass);
 }

@@ -19,6 +19,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -177,10 +178,16 @@ struct TPassResult {
     bool Fitted = false; ///< every step of the map fit succeeded
     /// What the fitted polynomials leave at each ground point, pixels.
     std::shared_ptr<const ResidualGrid> Residuals;
+    /// One per line of the picture: 1 where the line is not the picture (see LostLines).
+    std::vector<char> LostLines;
 
     /// Whether the picture is in colour (a composite), not a channel image.
     bool Colour() const { return Channel.PixelFormat() != TPixelFormat::pf8bit; }
 };
+
+/// The lines of a picture that are not the picture: those without a time of their own
+/// (a dropout's), and those of one flat value (or colour) across (black).
+std::vector<char> LostLines(const TBitmap& image, std::span<const std::pair<int, int>> untimedRuns);
 
 /// What a run leaves: the finished pass, or what there is to show of one that ended early.
 struct TPassOutcome {

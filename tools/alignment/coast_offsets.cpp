@@ -97,7 +97,7 @@ int main(int argc, char** argv) {
     const std::vector<TCoastSample> shore =
         lines.SamplesOnImage(pass.Mapping, pass.Channel.Width(), pass.Channel.Height(),
                              std::max(windowPixels, windowLines) + 8);
-    const std::vector<char> lost = LostLines(pass.Channel, pass.Times.Untimed());
+    const std::vector<char>& lost = pass.LostLines;
     TAlignmentOptions wide;
     wide.SearchPixels = windowPixels;
     wide.SearchLines = windowLines;
