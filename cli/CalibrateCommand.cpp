@@ -14,6 +14,7 @@
 #include "common/TextFile.h"
 #include "imaging/Canvas.h"
 #include "orbit/MeteorSeries.h"
+#include "pass/inputs/InputKind.h"
 #include "pass/inputs/SatDumpProduct.h"
 
 namespace vantorel::cli {
@@ -32,7 +33,7 @@ std::vector<TCalibrationInput> Inputs(const Arguments& a) {
     std::vector<TCalibrationInput> inputs;
     for (const std::string& path : a.Positional()) {
         inputs.push_back({path, [path, channel, fileClock](TPassSources& s, TPassReport& r) {
-                              if (FindSatDumpProductFile(path)) {
+                              if (InputKindOf(path) == TInputKind::SatDumpProduct) {
                                   TProductOptions product;
                                   product.Channel = channel;
                                   return ProcessSatDumpProduct(path, product, s, r);

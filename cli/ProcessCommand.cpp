@@ -10,6 +10,7 @@
 #include "common/Format.h"
 #include "common/StringUtils.h"
 #include "export/GeoTiff.h"
+#include "pass/inputs/InputKind.h"
 #include "pass/inputs/SatDumpProduct.h"
 
 #include <chrono>
@@ -37,7 +38,7 @@ std::optional<double> ReadStep(const Arguments& a) {
 
 // A folder that is not a product folder is one to search.
 bool SearchedFolder(const std::string& path) {
-    return DirectoryExists(path) && !IsSatDumpInput(path);
+    return DirectoryExists(path) && !IsDecoderOutput(InputKindOf(path));
 }
 
 // One input as process has always run it: the account on standard output as it grows, the
@@ -61,7 +62,8 @@ int RunOne(const Arguments& a, const TBatchOptions& options, std::ostream& out,
     };
 
     const std::string path = a.Positional().front();
-    const TBatchInput input{path, IsSatDumpInput(path), a.Value("out").value_or(""), {}};
+    const TBatchInput input{path, IsDecoderOutput(InputKindOf(path)), a.Value("out").value_or(""),
+                            {}};
     const auto projected = a.Value("project");
     // Refused before the run, as in a batch: no picture is replaced unasked.
     std::vector<TPassRecord> refused;

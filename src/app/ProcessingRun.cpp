@@ -12,6 +12,7 @@
 #include "export/PictureWriters.h"
 #include "imaging/Canvas.h"
 #include "orbit/Orbits.h"
+#include "pass/inputs/InputKind.h"
 #include "passtime/StartFromCoasts.h"
 #include "pass/inputs/SatDumpProduct.h"
 #include "settings/RegistryVariables.h"
@@ -132,9 +133,10 @@ bool TProcessingRun::ProcessFile(const std::string& fileName, const TDelivery& d
         product.Satellite = chosen;
     }
     TPassOutcome outcome;
-    if (FindSatDumpProductFile(fileName)) {
+    const TInputKind kind = InputKindOf(fileName);
+    if (kind == TInputKind::SatDumpProduct) {
         outcome = ProcessSatDumpProduct(fileName, product, FSources, report);
-    } else if (FindSatDumpDatasetFile(fileName)) {
+    } else if (kind == TInputKind::SatDumpPictureFolder) {
         product.Start = GivenStart;
         outcome = ProcessSatDumpPictureFolder(
             fileName, product, FSources, report,

@@ -9,6 +9,7 @@
 #include "imaging/Shrink.h"
 #include "keps/ElementSetUpdate.h"
 #include "orbit/MeteorSeries.h"
+#include "pass/inputs/InputKind.h"
 #include "pass/inputs/SatDumpProduct.h"
 #include "pass/inputs/StatTiming.h"
 #include "settings/Registry.h"
@@ -931,7 +932,7 @@ void TFormVantorelTest::Open1Click() {
 bool TFormVantorelTest::ChooseProductPicture(const std::string& file) {
     const bool wholeProduct =
         DirectoryExists(file) || SameText(ExtractFileName(file), "product.cbor");
-    if (!wholeProduct || !FindSatDumpProductFile(file)) {
+    if (!wholeProduct || InputKindOf(file) != TInputKind::SatDumpProduct) {
         return true;
     }
     std::vector<std::string> channels;
@@ -968,7 +969,7 @@ void TFormVantorelTest::DropFileTargetDrop(const std::vector<std::string>& files
     }
     const std::string& file = files.front();
     const std::string ext = UpperCase(ExtractFileExt(file));
-    const bool product = IsSatDumpInput(file);
+    const bool product = IsDecoderOutput(InputKindOf(file));
     if (!product && ext != ".BMP" && ext != ".PNG" && ext != ".JPG" && ext != ".JPEG") {
         FNotifier->ShowMessageBox("Only .BMP, .PNG and .JPG files are accepted:\r\n\r\n" +
                                       ExtractFileName(file),

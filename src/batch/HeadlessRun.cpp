@@ -5,6 +5,7 @@
 #include "common/Format.h"
 #include "common/Version.h"
 #include "orbit/Orbits.h"
+#include "pass/inputs/InputKind.h"
 #include "pass/inputs/SatDumpProduct.h"
 
 #include <chrono>
@@ -96,7 +97,7 @@ THeadlessRun::THeadlessRun(const TRunSetup& setup, const std::string& input, std
     run_.GivenLinePeriodSeconds = setup.LinePeriodSeconds;
     run_.RequirePassTime = true; // unattended: no picture placed for a time nobody gave
     run_.SatelliteOverProduct = setup.SatelliteGiven;
-    const bool product = IsSatDumpInput(input_);
+    const bool product = IsDecoderOutput(InputKindOf(input_));
     if (run_.Satellite() == nullptr && !product) {
         err << "vantorel-cli: no element set for " << setup.Satellite.DisplayName << " ("
             << setup.Satellite.CatalogueNumber << ") in the Kepler folder \"" << run_.KeplerFolder()

@@ -3,6 +3,7 @@
 #include "common/Files.h"
 #include "common/StringUtils.h"
 #include "export/PictureWriters.h"
+#include "pass/inputs/InputKind.h"
 #include "pass/inputs/SatDumpProduct.h"
 #include "pass/inputs/StatTiming.h"
 
@@ -27,7 +28,7 @@ bool Hidden(const fs::path& p) {
 }
 
 bool IsProductFolder(const std::string& path) {
-    return DirectoryExists(path) && IsSatDumpInput(path);
+    return DirectoryExists(path) && IsDecoderOutput(InputKindOf(path));
 }
 
 std::string SystemError(const std::string& what, const std::string& path) {
@@ -92,7 +93,7 @@ std::vector<TBatchInput> ExpandInputs(const std::vector<std::string>& named,
             }
             inputs.insert(inputs.end(), found.begin(), found.end());
         } else {
-            inputs.push_back({path, IsSatDumpInput(path), {}, {}});
+            inputs.push_back({path, IsDecoderOutput(InputKindOf(path)), {}, {}});
         }
     }
     return inputs;
@@ -132,7 +133,7 @@ std::string PlannedOutput(const TBatchInput& input, const TRunSetup& setup,
                                     true, options)
                        : std::string();
         }
-        if (FindSatDumpDatasetFile(input.Path)) {
+        if (InputKindOf(input.Path) == TInputKind::SatDumpPictureFolder) {
             return OutputName(OpenSatDumpPictureFolder(input.Path, setup.Channel).ImagePath, true,
                               options);
         }

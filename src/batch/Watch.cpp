@@ -7,6 +7,7 @@
 #include "common/Format.h"
 #include "common/TextFile.h"
 #include "imaging/Canvas.h"
+#include "pass/inputs/InputKind.h"
 #include "pass/inputs/SatDumpProduct.h"
 #include "pass/inputs/StatTiming.h"
 
@@ -79,10 +80,10 @@ TInputFiles LookAt(const TBatchInput& input) {
     for (const fs::path& p : files) {
         AddToSignature(p, f.Signature);
     }
-    const auto cbor = FindSatDumpProductFile(input.Path);
-    if (!cbor && FindSatDumpDatasetFile(input.Path)) {
+    if (InputKindOf(input.Path) == TInputKind::SatDumpPictureFolder) {
         return f; // pictures and dataset.json, no list of pictures to wait for
     }
+    const auto cbor = FindSatDumpProductFile(input.Path);
     const auto bytes = cbor ? ReadFileBytes(*cbor) : std::nullopt;
     try {
         const auto data = reinterpret_cast<const std::uint8_t*>(bytes ? bytes->data() : "");

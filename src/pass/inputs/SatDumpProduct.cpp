@@ -559,10 +559,6 @@ std::optional<std::string> FindSatDumpDatasetFile(const std::string& path) {
     return FindFileIgnoringCase((above / kDatasetFileName).string());
 }
 
-bool IsSatDumpInput(const std::string& path) {
-    return FindSatDumpProductFile(path) || FindSatDumpDatasetFile(path);
-}
-
 TSatDumpPictureFolder OpenSatDumpPictureFolder(const std::string& path, const std::string& channel) {
     const auto dataset = FindSatDumpDatasetFile(path);
     if (!dataset) {

@@ -116,9 +116,6 @@ struct TSatDumpPictureFolder {
 /// The dataset.json of such a folder (a path to it, or to a picture in it); nullopt when
 /// the folder has a product.cbor, no MSU-MR picture, or no dataset.json.
 std::optional<std::string> FindSatDumpDatasetFile(const std::string& path);
-/// A SatDump input of either kind: a product (FindSatDumpProductFile) or a folder of
-/// pictures without one (FindSatDumpDatasetFile).
-bool IsSatDumpInput(const std::string& path);
 /// Opens such a folder: the picture the path names, else the channel's (`channel`, "" for
 /// the first).
 /// @throws ESatDumpProduct when there is no such folder or picture, or dataset.json does not
