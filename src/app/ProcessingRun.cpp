@@ -13,8 +13,8 @@
 #include "imaging/Canvas.h"
 #include "orbit/Orbits.h"
 #include "pass/inputs/InputKind.h"
-#include "passtime/StartFromCoasts.h"
 #include "pass/inputs/SatDumpProduct.h"
+#include "passtime/StartFromCoasts.h"
 #include "settings/RegistryVariables.h"
 
 #include <algorithm>
