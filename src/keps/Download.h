@@ -15,8 +15,9 @@ namespace vantorel {
 struct TDownloadLimits {
     /// The whole transfer: connection, redirects and body (> 0).
     std::chrono::milliseconds Timeout{30000};
-    /// Replies larger than this (bytes, after any content decoding) are refused. Element
-    /// files are tens of kilobytes; the cap keeps a wrong URL from filling the disk.
+    /// Replies whose body is larger than this (bytes; no content coding is asked for) are
+    /// refused, and no more than this is ever held. Element files are tens of kilobytes;
+    /// the cap keeps a wrong URL from filling the memory or the disk.
     std::size_t MaxBytes = std::size_t{4} << 20;
 };
 
