@@ -4,7 +4,6 @@
 #include "Cli.h"
 #include "RunOptions.h"
 
-#include "app/ProcessingRun.h"
 #include "batch/Inputs.h"
 #include "calibration/Calibrate.h"
 #include "cartography/zorCartography.h"
@@ -16,6 +15,7 @@
 #include "orbit/MeteorSeries.h"
 #include "pass/inputs/InputKind.h"
 #include "pass/inputs/SatDumpProduct.h"
+#include "session/SessionData.h"
 
 namespace vantorel::cli {
 namespace {
@@ -85,7 +85,7 @@ std::string CommandLine(const std::vector<std::string>& args) {
 }
 
 std::string CalibrationFile(const Arguments& a) {
-    return a.Value("calibration").value_or(TProcessingRun::DataFilePath("Scanner.cal"));
+    return a.Value("calibration").value_or(DataFilePath("Scanner.cal"));
 }
 
 void WriteSection(const std::string& file, const std::string& number, const std::string& section,
@@ -144,9 +144,8 @@ int RunCalibrate(const std::vector<std::string>& args, std::ostream& out, std::o
         throw UsageError("no pass named");
     }
     TCartogList boundaries;
-    const std::string fine = TProcessingRun::DataFilePath("Boundaries.b");
-    boundaries.LoadBoundaryFiles(FileExists(fine) ? fine
-                                                  : TProcessingRun::DataFilePath("Countries.dat"));
+    const std::string fine = DataFilePath("Boundaries.b");
+    boundaries.LoadBoundaryFiles(FileExists(fine) ? fine : DataFilePath("Countries.dat"));
     TPassSources sources;
     sources.Load(a.Value("keplers").value_or(""), TPassSatellite::Of(satellite));
     const std::vector<TCalibrationInput> inputs = Inputs(a);

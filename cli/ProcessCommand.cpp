@@ -192,7 +192,7 @@ int RunLocate(const std::vector<std::string>& args, std::ostream& out, std::ostr
         err << "vantorel-cli locate: the run ended before the map was fitted\n";
         return kExitFailure;
     }
-    TProcessingRun& run = h.Run();
+    TPassSession& run = h.Run();
     if (pixel) {
         const auto answer = run.Readout(pixel->first, pixel->second);
         if (!answer) {
@@ -219,7 +219,7 @@ int RunLocate(const std::vector<std::string>& args, std::ostream& out, std::ostr
             << "\n";
     } else {
         out << "line point latitude longitude\n";
-        const LocationGrid& grid = run.GroundTable();
+        const LocationGrid& grid = run.Pass()->GroundTable;
         for (size_t l = 0; l < grid.size(); ++l) {
             for (size_t k = 0; k < grid[l].size(); ++k) {
                 out << Format("%d %d %.5f %.5f\n", l, k, grid[l][k].lat, grid[l][k].lon);

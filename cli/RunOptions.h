@@ -7,7 +7,7 @@
 
 #include "batch/Batch.h"
 #include "batch/PassRecord.h"
-#include "batch/RunSetup.h"
+#include "session/RunSetup.h"
 
 #include <ostream>
 #include <string>

@@ -100,7 +100,7 @@ void BM_ProcessFile5000Lines(benchmark::State& state) {
     Bench& b = TheBench();
     ScopedClock scoped(b.clock);
     TProcessingRun run(b.notifier);
-    run.AlignAutomatically = false; // measured on its own
+    run.Setup().Align = false; // measured on its own
     run.Start(kSource + "/samples/keps/", "0");
     bench::TBaselineRatio ratio(state);
     for (auto _ : state) {
@@ -117,7 +117,7 @@ struct ProcessedRun {
     TProcessingRun run{b.notifier};
 
     ProcessedRun() {
-        run.AlignAutomatically = false;
+        run.Setup().Align = false;
         run.Start(kSource + "/samples/keps/", "0");
         run.ProcessFile(b.image);
     }
@@ -151,7 +151,7 @@ void BM_ProcessFolderWithoutProduct4000Lines(benchmark::State& state) {
                  (EncodeDateTime(2020, 9, 27, 8, 1, 0) - 25569.0) * 86400.0 + 200.0);
     std::fclose(dataset);
     TProcessingRun run(b.notifier);
-    run.AlignAutomatically = false;
+    run.Setup().Align = false;
     run.Start(kSource + "/samples/keps/", "0");
     for (auto _ : state) {
         run.Diags().Clear();

@@ -79,32 +79,41 @@ void Thin(std::vector<std::pair<float, float>>& p) {
 
 TCoastLines::TCoastLines(const TCartogList& store)
     : store_(store), runs_(static_cast<std::size_t>(store.Count())),
-      made_(static_cast<std::size_t>(store.Count()), 0) {}
+      made_(std::make_unique<std::once_flag[]>(static_cast<std::size_t>(store.Count()))) {}
 
-const std::vector<TCoastLines::TRun>& TCoastLines::RunsOf(int index) {
-    auto& runs = runs_[static_cast<std::size_t>(index)];
-    if (made_[static_cast<std::size_t>(index)]) {
-        return runs;
-    }
-    made_[static_cast<std::size_t>(index)] = 1;
-    const TLineSegment& s = store_[index];
-    if (s.Role == TLineRole::Border) {
-        return runs;
-    }
-    if (s.Role == TLineRole::Unknown && !ownersCounted_) {
-        ownersCounted_ = true;
-        for (int i = 0; i < store_.Count(); ++i) {
-            const TLineSegment& other = store_[i];
-            if (other.Role != TLineRole::Unknown) {
-                continue;
-            }
-            const std::size_t n = DistinctCount(other);
-            for (std::size_t k = 0; k < n; ++k) {
-                std::uint8_t& count = owners_[KeyOf(other.Points[k])];
-                count = static_cast<std::uint8_t>(std::min(count + 1, 2));
-            }
+const std::vector<TCoastLines::TRun>& TCoastLines::RunsOf(int index) const {
+    std::call_once(made_[static_cast<std::size_t>(index)], [this, index] { MakeRuns(index); });
+    return runs_[static_cast<std::size_t>(index)];
+}
+
+void TCoastLines::CountOwners() const {
+    for (int i = 0; i < store_.Count(); ++i) {
+        const TLineSegment& other = store_[i];
+        if (other.Role != TLineRole::Unknown) {
+            continue;
+        }
+        const std::size_t n = DistinctCount(other);
+        for (std::size_t k = 0; k < n; ++k) {
+            std::uint8_t& count = owners_[KeyOf(other.Points[k])];
+            count = static_cast<std::uint8_t>(std::min(count + 1, 2));
         }
     }
+}
+
+void TCoastLines::MakeRuns(int index) const {
+    auto& runs = runs_[static_cast<std::size_t>(index)];
+    const TLineSegment& s = store_[index];
+    if (s.Role == TLineRole::Border) {
+        return;
+    }
+    if (s.Role == TLineRole::Unknown) {
+        std::call_once(ownersCounted_, [this] { CountOwners(); });
+    }
+    // Counted once and only read from here on, by any thread.
+    const auto owners = [this](const BoundaryPoint& p) {
+        const auto found = owners_.find(KeyOf(p));
+        return found == owners_.end() ? 0 : found->second;
+    };
     TRun run;
     auto close = [&runs, &run] {
         if (run.size() >= 2) {
@@ -114,7 +123,7 @@ const std::vector<TCoastLines::TRun>& TCoastLines::RunsOf(int index) {
         run.clear();
     };
     for (const BoundaryPoint& p : s.Points) {
-        if (s.Role == TLineRole::Unknown && owners_[KeyOf(p)] != 1) {
+        if (s.Role == TLineRole::Unknown && owners(p) != 1) {
             close();
             continue;
         }
@@ -125,11 +134,10 @@ const std::vector<TCoastLines::TRun>& TCoastLines::RunsOf(int index) {
         run.emplace_back(p.lon, p.lat);
     }
     close();
-    return runs;
 }
 
 std::vector<TCoastSample> TCoastLines::SamplesOnImage(const TWarpedMapping& mapping, int width,
-                                                      int height, int margin) {
+                                                      int height, int margin) const {
     TPictureFootprint footprint;
     footprint.Project(mapping);
     const TGeoExtent extent =

@@ -7,6 +7,8 @@
 // shore.
 
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -26,7 +28,8 @@ struct TCoastSample {
 };
 
 /// The shores of one boundary store (which must outlive this object), worked out for a
-/// segment the first time a picture may show it.
+/// segment the first time a picture may show it. Threads may share one: each segment's
+/// shores are worked out once, whichever thread asks first.
 class TCoastLines {
 public:
     explicit TCoastLines(const TCartogList& store);
@@ -37,17 +40,19 @@ public:
     /// crowded towards the horizon: no picture there to match, so no points either.
     /// Segments the picture cannot show are not projected.
     std::vector<TCoastSample> SamplesOnImage(const TWarpedMapping& mapping, int width, int height,
-                                             int margin);
+                                             int margin) const;
 
 private:
     using TRun = std::vector<std::pair<float, float>>; // (lon, lat), thinned
-    const std::vector<TRun>& RunsOf(int segment);
+    const std::vector<TRun>& RunsOf(int segment) const;
+    void MakeRuns(int segment) const;
+    void CountOwners() const;
 
     const TCartogList& store_;
-    std::unordered_map<std::uint64_t, std::uint8_t> owners_; ///< for rings without roles
-    bool ownersCounted_ = false;
-    std::vector<std::vector<TRun>> runs_;
-    std::vector<char> made_;
+    mutable std::unordered_map<std::uint64_t, std::uint8_t> owners_; ///< for rings without roles
+    mutable std::once_flag ownersCounted_;
+    mutable std::vector<std::vector<TRun>> runs_;
+    std::unique_ptr<std::once_flag[]> made_;
 };
 
 } // namespace vantorel

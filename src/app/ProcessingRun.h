@@ -1,18 +1,12 @@
 #pragma once
 
-// The screen's side of processing: the element-set sources loaded at start-up, the pass
-// the pipeline last finished, and what the user does with it (the overlay's offsets and
-// their keys, the readout, the caption, the suggested name, saving). No widget lives
-// here: the window owns one and forwards its events to it, and vantorel-cli drives the
-// same class.
+// The screen's side of processing: a pass session, and what the user does with its pass
+// (the overlay's offsets and their keys and wheel, the readout, the caption, the part in
+// view, the suggested name, saving). No widget lives here: the window owns one and
+// forwards its events to it.
 
-#include "alignment/CoastAlignment.h"
-#include "alignment/CoastLines.h"
-#include "app/PictureComposer.h"
 #include "common/Notifier.h"
-#include "common/StringList.h"
-#include "imaging/BMPExtImage.h"
-#include "pass/PassPipeline.h"
+#include "session/PassSession.h"
 
 #include <functional>
 #include <memory>
@@ -49,24 +43,29 @@ public:
     TProcessingRun(const TProcessingRun&) = delete;
     TProcessingRun& operator=(const TProcessingRun&) = delete;
 
-    /// The start-up steps: the element-set sources of the Kepler folder (its set of
-    /// catalogue number 40069 and the orbit), Stations.dat, the cartography store
-    /// (Countries.dat), and the start-up account in the diagnostics.
+    /// The start-up steps: the program's data (Boundaries.b or Countries.dat, Stations.dat,
+    /// Scanner.cal), the element-set sources of the Kepler folder
+    /// (the satellite's set and the orbit), and the start-up account in the diagnostics.
     /// @param keplerPath the multi-Kepler folder ("" is allowed: no list).
     /// @param version the program's version for the caption ("0.1.0.0").
     /// @param satellite the satellite whose pictures are processed.
     void Start(const std::string& keplerPath, const std::string& version,
                const TPassSatellite& satellite = {});
     /// Another satellite for the runs that follow (its set and orbit are loaded now).
-    void ChooseSatellite(const TPassSatellite& satellite);
+    void ChooseSatellite(const TPassSatellite& satellite) { FSession.ChooseSatellite(satellite); }
     /// Scanner calibrations in place of those Start read from Scanner.cal (tools).
     void SetCalibrations(TScannerCalibrations calibrations) {
-        FSources.SetCalibrations(std::move(calibrations), UseCalibration);
+        FSession.SetCalibrations(std::move(calibrations));
     }
-    const TPassSatellite& ChosenSatellite() const { return FSources.Satellite(); }
+    const TPassSatellite& ChosenSatellite() const { return FSession.ChosenSatellite(); }
+
+    /// What the runs are done with (the window fills it from its controls).
+    TRunSetup& Setup() { return FSession.Setup; }
+    const TRunSetup& Setup() const { return FSession.Setup; }
+    TPassSession& Session() { return FSession; }
 
     /// How a run's report reaches the user.
-    using TDelivery = std::function<void(const TReportEntry&)>;
+    using TDelivery = TPassSession::TDelivery;
     /// One run of the pipeline on a channel image file. The report goes to the
     /// diagnostics and the notifier as it grows (or to `deliver`). The pass becomes the
     /// shown one only when the run finishes; after a run that ends early nothing of an
@@ -81,7 +80,7 @@ public:
     /// the answer is not trusted (the offsets then stay).
     bool AlignToCoasts(bool redraw = true, const TAlignmentOptions& options = {});
     /// What the last alignment found (for tools and tests).
-    const TAlignment& LastAlignment() const { return FLastAlignment; }
+    const TAlignment& LastAlignment() const { return FSession.LastAlignment(); }
 
     /// Recomposes the displayed picture from the shown pass with the chosen pen and the
     /// offsets; nothing without a pass. The run's "Plotting" line is not repeated.
@@ -95,11 +94,7 @@ public:
     /// longitude and latitude (degrees) the drawn overlay, offsets included, gives it:
     /// none in the margin the offsets leave beyond the ground table. nullopt outside the
     /// picture or without a pass.
-    struct TPixelGround {
-        int X = 0;
-        int Y = 0;
-        std::optional<std::pair<float, float>> LonLat;
-    };
+    using TPixelGround = TPassSession::TPixelGround;
     std::optional<TPixelGround> GroundAt(int pictureX, int pictureY) const;
     /// The status-bar readout for a pixel of the displayed picture ("X: ..  Lon: .."), in
     /// the unturned image's coordinates: the position the drawn overlay gives the pixel,
@@ -125,40 +120,6 @@ public:
     std::string SaveProjectedPicture(const std::string& fileName, const std::string& crs = {},
                                      double step = 0.0) const;
 
-    /// Line colour (0x00BBGGRR) and thickness item (0 thin, 1 normal, 2 thick).
-    TColor LineColour = 0x00FFFF;
-    int LineThickness = 1;
-    /// The folder tried when a file is not found as named; "" skips that step.
-    std::string FallbackFolder;
-    /// Align the overlay to the shores after every run.
-    bool AlignAutomatically = true;
-    /// Apply the scanner calibration of Scanner.cal (set before Start): false gives the
-    /// scanner model and the default offsets as they stand.
-    bool UseCalibration = true;
-    /// The channel of a decoder's product that is processed when the path names none
-    /// ("" for the product's first picture).
-    std::string ProductChannel;
-    /// Instead of one channel, three laid together as red, green and blue.
-    std::optional<TCompositeChannels> ProductComposite;
-    /// Stretch each colour of a colour picture read from a file (else drawn as it is).
-    bool StretchColour = false;
-    /// The pass start (UTC) and line period (seconds) the user gives a channel image, over
-    /// its name and its .STAT files.
-    std::optional<TDateTime> GivenStart;
-    std::optional<double> GivenLinePeriodSeconds;
-    /// End a run that nothing gives a pass time (the window warns and goes on instead).
-    bool RequirePassTime = false;
-    /// The chosen satellite over the one a product names.
-    bool SatelliteOverProduct = false;
-    /// How many whole hours ahead of UTC the clock of the computer that named the files
-    /// ran; nullopt: this computer's time zone.
-    std::optional<int> FileClockOffsetHours;
-    /// The latitude/longitude grid: drawn or not, its colour (0x00BBGGRR) and its step in
-    /// degrees (0: chosen from the part of the picture in view, see SetView).
-    bool Graticule = false;
-    TColor GraticuleColour = TGraticuleStyle{}.Colour;
-    int GraticuleStep = 0;
-
     /// The part of the displayed picture in view, columns left .. right - 1 and rows
     /// top .. bottom - 1 (as displayed, turned or not), and how many picture pixels a
     /// screen pixel shows when zoomed out (1 at full size and beyond). The grid's step
@@ -168,72 +129,51 @@ public:
     /// picture. Until it is set, the whole picture is in view at full size.
     void SetView(int left, int top, int right, int bottom, int scale);
     /// The grid's step in degrees as it is (or would be) drawn now.
-    int GraticuleStepInUse() const;
+    int GraticuleStepInUse() const { return FSession.GraticuleStepInUse(); }
     /// The picture as it is saved: the displayed one, drawn again at full size when it is
     /// shown zoomed out or its grid is labelled at the edges of a part in view.
-    const TExtBitmap& PictureAtFullSize();
+    const TExtBitmap& PictureAtFullSize() { return FSession.PictureAtFullSize(); }
 
     /// The pass shown, or nullptr before the first finished run and after one that ended
     /// early.
-    const TPassResult* Pass() const { return FPass.get(); }
-    const std::string& ImageFile() const { return FImageFile; }
+    const TPassResult* Pass() const { return FSession.Pass(); }
+    const std::string& ImageFile() const { return FSession.ImageFile(); }
     const TExtBitmap& ChannelBitmap() const;
-    const TExtBitmap& DisplayBitmap() const { return FDisplayBitmap; }
-    bool Northbound() const { return FPass && FPass->Northbound; }
-    bool Channel68() const { return FPass && FPass->Channel68; }
+    const TExtBitmap& DisplayBitmap() const { return FSession.Picture(); }
+    bool Northbound() const { return Pass() != nullptr && Pass()->Northbound; }
+    bool Channel68() const { return Pass() != nullptr && Pass()->Channel68; }
     const LocationGrid& GroundTable() const;
-    float MidAltitude() const { return FPass ? FPass->MidAltitude : 0.0f; }
-    int LineOffset() const { return FLineOffset; }
-    int PixelOffset() const { return FPixelOffset; }
-    void SetOffsets(int lineOffset, int pixelOffset);
+    float MidAltitude() const { return Pass() != nullptr ? Pass()->MidAltitude : 0.0f; }
+    int LineOffset() const { return FSession.LineOffset(); }
+    int PixelOffset() const { return FSession.PixelOffset(); }
+    void SetOffsets(int lineOffset, int pixelOffset) {
+        FSession.SetOffsets(lineOffset, pixelOffset);
+    }
     const std::string& Caption() const { return FCaption; }
     const std::string& BaseCaption() const { return FBaseCaption; }
-    const std::string& KeplerPath() const { return FSources.KeplerPath(); }
+    const std::string& KeplerPath() const { return FSession.Sources().KeplerPath(); }
     /// The multi-Kepler folder as the satellite list normalised it (trailing delimiter).
-    std::string KeplerFolder() const { return FSources.KeplerFolder(); }
-    /// The catalogue-40069 set, or nullptr when the Kepler folder has none.
-    const TSatellite* Satellite() const { return FSources.ElementSet(); }
-    TStringList& Diags() { return FDiags; }
-    const TStringList& Stations() const { return FComposer.Stations(); }
-    const TCartogList& Cartography() const { return FComposer.Cartography(); }
+    std::string KeplerFolder() const { return FSession.Sources().KeplerFolder(); }
+    /// The chosen satellite's set, or nullptr when the Kepler folder has none.
+    const TSatellite* Satellite() const { return FSession.Sources().ElementSet(); }
+    TStringList& Diags() { return FSession.Diags(); }
+    const TStringList& Stations() const { return FSession.Data().Stations; }
+    const TCartogList& Cartography() const { return FSession.Cartography(); }
     /// The shown pass's mapping (an unfitted one without a pass).
     const TWarpedMapping& Mapping() const;
-    TOrbit& Orbit() { return FSources.Orbit(); }
-
-    /// Where a data file of the program is: the program folder, else ../share/vantorel
-    /// beside it (the installed layout); the first path when neither holds it.
-    static std::string DataFilePath(const std::string& name);
+    TOrbit& Orbit() { return FSession.Sources().Orbit(); }
 
 private:
-    /// The coast lines of the cartography, made when first needed.
-    TCoastLines& CoastLines();
     void SetCaption(std::string caption);
-    void Show(TPassOutcome outcome);
-    /// forScreen: the grid's labels at the edges of the part in view, else of the picture.
-    void ComposeWithView(int scale, TExtBitmap& picture, bool forScreen);
-    /// The part of the picture in view, in its rows and columns before any turn.
-    TPictureArea PartInView() const;
+    void Show(const TPassSession::TRunEnd& end);
 
     INotifier& FNotifier;
     IRunView* FView;
     IRunView FNoView;
 
-    TPassSources FSources;
-    TPictureComposer FComposer;
-    std::unique_ptr<TCoastLines> FCoastLines; ///< the shores of the composer's boundaries
-    TAlignment FLastAlignment;
-    std::unique_ptr<const TPassResult> FPass;
-    std::string FImageFile;
-    TExtBitmap FDisplayBitmap;
-    std::int32_t FLineOffset = 0;
-    std::int32_t FPixelOffset = 0;
+    TPassSession FSession;
     std::string FBaseCaption;
     std::string FCaption;
-    TPassSatellite FPassSatellite; ///< the satellite of the run that made FPass
-    TPictureArea FViewPart; ///< as displayed, turned or not; empty: the whole picture
-    int FViewScale = 1;
-    TExtBitmap FFullSizePicture; ///< PictureAtFullSize's, when the view is zoomed out
-    TStringList FDiags;
     std::set<std::string> FStaleSetsShown; ///< element sets whose age box was shown
 };
 

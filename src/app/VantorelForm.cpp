@@ -372,7 +372,7 @@ TFormVantorelTest::TFormVantorelTest(std::vector<std::string> arguments, INotifi
     FAlignSetting = std::make_unique<TRegistryInteger>(kAlignAutomaticallyValue, 1);
     {
         const TRegistryInteger calibration(kUseCalibrationValue, 1);
-        FRun->UseCalibration = calibration.Value() != 0;
+        FRun->Setup().Calibration = calibration.Value() != 0;
     }
     ActionAlignAutomatically_->setChecked(FAlignSetting->Value() != 0);
     FProductPictureSetting =
@@ -767,20 +767,20 @@ void TFormVantorelTest::ComboSatelliteChange() {
 }
 
 void TFormVantorelTest::ApplyLineSettings() {
-    FRun->LineColour = static_cast<TColor>(ColorDialogLineColour_->Color());
-    FRun->LineThickness = std::max(0, RadioGroupLineThickness_->ItemIndex());
-    FRun->AlignAutomatically = ActionAlignAutomatically_->isChecked();
-    FRun->FallbackFolder = EditImagesFolder_->text().trimmed().toStdString();
-    if (!FRun->FallbackFolder.empty()) {
-        FRun->FallbackFolder = IncludeTrailingPathDelimiter(FRun->FallbackFolder);
+    FRun->Setup().LineColour = static_cast<TColor>(ColorDialogLineColour_->Color());
+    FRun->Setup().LineThickness = std::max(0, RadioGroupLineThickness_->ItemIndex());
+    FRun->Setup().Align = ActionAlignAutomatically_->isChecked();
+    FRun->Setup().FallbackFolder = EditImagesFolder_->text().trimmed().toStdString();
+    if (!FRun->Setup().FallbackFolder.empty()) {
+        FRun->Setup().FallbackFolder = IncludeTrailingPathDelimiter(FRun->Setup().FallbackFolder);
     }
-    FRun->Graticule = ActionGraticule_->isChecked();
-    FRun->GraticuleColour = static_cast<TColor>(ColorDialogGraticuleColour_->Color());
-    FRun->FileClockOffsetHours = ChosenFileClock();
+    FRun->Setup().Graticule = ActionGraticule_->isChecked();
+    FRun->Setup().GraticuleColour = static_cast<TColor>(ColorDialogGraticuleColour_->Color());
+    FRun->Setup().FileClockOffsetHours = ChosenFileClock();
     const std::string start = EditPassStart_->text().trimmed().toStdString();
-    FRun->GivenStart = start.empty() ? std::nullopt : ParseUtcDateTime(start);
+    FRun->Setup().Start = start.empty() ? std::nullopt : ParseUtcDateTime(start);
     // A time that does not read is shown as such rather than quietly not used.
-    EditPassStart_->setStyleSheet(!start.empty() && !FRun->GivenStart
+    EditPassStart_->setStyleSheet(!start.empty() && !FRun->Setup().Start
                                       ? QStringLiteral("QLineEdit { color: red; }")
                                       : QString());
 }
@@ -955,8 +955,8 @@ bool TFormVantorelTest::ChooseProductPicture(const std::string& file) {
 }
 
 void TFormVantorelTest::ApplyProductPicture(const std::string& choice) {
-    FRun->ProductComposite = ParseCompositeChannels(choice);
-    FRun->ProductChannel = FRun->ProductComposite ? std::string() : Trim(choice);
+    FRun->Setup().Composite = ParseCompositeChannels(choice);
+    FRun->Setup().Channel = FRun->Setup().Composite ? std::string() : Trim(choice);
 }
 
 void TFormVantorelTest::DropFileTargetDrop(const std::vector<std::string>& files) {
@@ -989,8 +989,9 @@ void TFormVantorelTest::ProcessFile(const std::string& fileName) {
     // Opened inputs are remembered whether or not their run succeeds: a retry is a click.
     if (FileExists(fileName) || DirectoryExists(fileName)) {
         AddRecentFile(ExpandFileName(fileName));
-    } else if (!FRun->FallbackFolder.empty() && FileExists(FRun->FallbackFolder + fileName)) {
-        AddRecentFile(ExpandFileName(FRun->FallbackFolder + fileName));
+    } else if (!FRun->Setup().FallbackFolder.empty() &&
+               FileExists(FRun->Setup().FallbackFolder + fileName)) {
+        AddRecentFile(ExpandFileName(FRun->Setup().FallbackFolder + fileName));
     }
     // Progress: the run's account as it grows, in the status bar, with the picture and
     // the diagnostics repainted; the user's input waits until the run is over.

@@ -72,7 +72,7 @@ TPassRecord ProcessJob(const TJob& job, const TBatchOptions& options) {
     const auto started = std::chrono::steady_clock::now();
     std::ostringstream account;
     std::ostringstream messages;
-    THeadlessRun run(options.Setup, job.Input.Path, account, messages);
+    THeadlessRun run(options.Setup, job.Input.Path, account, messages, options.Data);
     TPassRecord record = RecordOfRun(run, job.Input.Product);
     if (run.Processed()) {
         const std::string target =
@@ -125,8 +125,12 @@ std::vector<TJob> PlanJobs(const std::vector<TBatchInput>& inputs, const TBatchO
 }
 
 std::vector<TPassRecord> RunBatch(const std::vector<TBatchInput>& inputs,
-                                  const TBatchOptions& options, std::ostream& out,
+                                  const TBatchOptions& given, std::ostream& out,
                                   std::ostream& err) {
+    TBatchOptions options = given;
+    if (!options.Data) {
+        options.Data = LoadSessionData();
+    }
     std::vector<TPassRecord> records;
     const std::vector<TJob> jobs = PlanJobs(inputs, options, records);
     const std::size_t total = inputs.size();

@@ -6,8 +6,10 @@
 #include "batch/Inputs.h"
 #include "batch/JobPool.h"
 #include "batch/PassRecord.h"
-#include "batch/RunSetup.h"
+#include "session/RunSetup.h"
+#include "session/SessionData.h"
 
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -21,6 +23,9 @@ struct TBatchOptions {
     int Jobs = 1;
     /// A progress line on the error stream (when it is a terminal).
     bool Progress = false;
+    /// The program's data every job reads: read once by the batch or the watch when none
+    /// is given (a job run alone without it reads its own).
+    std::shared_ptr<const TSessionData> Data;
 };
 
 class THeadlessRun;

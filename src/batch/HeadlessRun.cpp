@@ -73,35 +73,23 @@ const char* IssueName(TPassIssue issue) {
 }
 
 THeadlessRun::THeadlessRun(const TRunSetup& setup, const std::string& input, std::ostream& out,
-                           std::ostream& err)
-    : notifier_(err), run_(notifier_), input_(input) {
-    run_.LineThickness = setup.LineThickness;
-    run_.LineColour = setup.LineColour;
-    run_.AlignAutomatically = setup.Align;
-    run_.UseCalibration = setup.Calibration;
-    run_.FileClockOffsetHours = setup.FileClockOffsetHours;
-    run_.Graticule = setup.Graticule;
-    run_.GraticuleStep = setup.GraticuleStep;
-    run_.GraticuleColour = setup.GraticuleColour;
+                           std::ostream& err, std::shared_ptr<const TSessionData> data)
+    : notifier_(err), input_(input) {
+    run_.Setup = setup;
+    run_.Setup.RequirePassTime = true; // unattended: no picture placed for a time nobody gave
     run_.Diags().OnAdd = [this, &out](const std::string& line) {
         account_.push_back(line);
         out << line << "\n";
     };
     const auto started = std::chrono::steady_clock::now();
-    run_.Start(setup.Keplers, kVersion, TPassSatellite::Of(setup.Satellite));
+    run_.Start(data ? std::move(data) : LoadSessionData(), "Vantorel - V" + std::string(kVersion),
+               TPassSatellite::Of(setup.Satellite));
     startMs_ = MillisecondsSince(started);
-    run_.ProductChannel = setup.Channel;
-    run_.ProductComposite = setup.Composite;
-    run_.StretchColour = setup.Stretch;
-    run_.GivenStart = setup.Start;
-    run_.GivenLinePeriodSeconds = setup.LinePeriodSeconds;
-    run_.RequirePassTime = true; // unattended: no picture placed for a time nobody gave
-    run_.SatelliteOverProduct = setup.SatelliteGiven;
     const bool product = IsDecoderOutput(InputKindOf(input_));
-    if (run_.Satellite() == nullptr && !product) {
+    if (run_.Sources().ElementSet() == nullptr && !product) {
         err << "vantorel-cli: no element set for " << setup.Satellite.DisplayName << " ("
-            << setup.Satellite.CatalogueNumber << ") in the Kepler folder \"" << run_.KeplerFolder()
-            << "\" (choose it with --keplers DIR)\n";
+            << setup.Satellite.CatalogueNumber << ") in the Kepler folder \""
+            << run_.Sources().KeplerFolder() << "\" (choose it with --keplers DIR)\n";
     }
     if (!FileExists(input_) && !DirectoryExists(input_)) {
         err << "vantorel-cli: no such file: " << input_ << "\n";
@@ -115,15 +103,19 @@ THeadlessRun::THeadlessRun(const TRunSetup& setup, const std::string& input, std
         return;
     }
     const auto processing = std::chrono::steady_clock::now();
-    processed_ = run_.ProcessFile(input_, [&](const TReportEntry& e) {
-        Note(e);
-        // An error inside a stage ends the command as any other failure of the work does.
-        if (e.Kind == TReportEntry::TKind::Error && e.Issue == TPassIssue::StageFailed) {
-            stageError_ = e.Text;
-            return;
-        }
-        Deliver(e, run_.Diags(), notifier_);
-    });
+    processed_ = run_.ProcessFile(input_,
+                                  [&](const TReportEntry& e) {
+                                      Note(e);
+                                      // An error inside a stage ends the command as any other
+                                      // failure of the work does.
+                                      if (e.Kind == TReportEntry::TKind::Error &&
+                                          e.Issue == TPassIssue::StageFailed) {
+                                          stageError_ = e.Text;
+                                          return;
+                                      }
+                                      Deliver(e, run_.Diags(), notifier_);
+                                  })
+                     .Finished;
     processingMs_ = MillisecondsSince(processing);
     if (stageError_) {
         processed_ = false;
@@ -140,7 +132,7 @@ THeadlessRun::THeadlessRun(const TRunSetup& setup, const std::string& input, std
     }
     if (processed_ && setup.Offset) {
         run_.SetOffsets(setup.Offset->first, setup.Offset->second);
-        run_.RedrawOverlay();
+        run_.Redraw();
         offsetGiven_ = true;
     }
     out.flush();

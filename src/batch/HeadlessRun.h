@@ -1,13 +1,14 @@
 #pragma once
 
-// One headless run of one input: a processing run of its own (nothing shared with other
-// runs but what is read-only), set up, started and run at once, with what the report
-// needs kept as it happens. Runs on any thread.
+// One headless run of one input: a pass session of its own (nothing shared with other
+// runs but the read-only session data), set up, started and run at once, with what the
+// report needs kept as it happens. Runs on any thread.
 
-#include "app/ProcessingRun.h"
-#include "batch/RunSetup.h"
 #include "common/Notifier.h"
+#include "session/PassSession.h"
+#include "session/RunSetup.h"
 
+#include <memory>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -27,10 +28,11 @@ struct TRunIssue {
 
 class THeadlessRun {
 public:
-    /// Runs `input` (a channel image, a product, or a picture or product.cbor in one).
-    /// The account goes to `out` as it grows, messages to `err` as "Caption: text".
+    /// Runs `input` (a channel image, a product, or a picture or product.cbor in one) on
+    /// `data` (read now when none is given). The account goes to `out` as it grows,
+    /// messages to `err` as "Caption: text".
     THeadlessRun(const TRunSetup& setup, const std::string& input, std::ostream& out,
-                 std::ostream& err);
+                 std::ostream& err, std::shared_ptr<const TSessionData> data = nullptr);
 
     const std::string& Input() const { return input_; }
     /// The picture was drawn.
@@ -42,8 +44,8 @@ public:
     bool Warned() const { return warned_; }
     /// The offsets are the command line's.
     bool OffsetGiven() const { return offsetGiven_; }
-    TProcessingRun& Run() { return run_; }
-    const TProcessingRun& Run() const { return run_; }
+    TPassSession& Run() { return run_; }
+    const TPassSession& Run() const { return run_; }
 
     const std::vector<std::string>& Account() const { return account_; }
     const std::vector<TRunIssue>& Warnings() const { return warnings_; }
@@ -55,7 +57,7 @@ private:
     void Note(const TReportEntry& entry);
 
     StreamNotifier notifier_;
-    TProcessingRun run_;
+    TPassSession run_;
     std::string input_;
     bool processed_ = false;
     bool warned_ = false;

@@ -3,8 +3,8 @@
 // What the batch and the watch take in: channel images and decoder product folders, named
 // or found in folders; and where their pictures go.
 
-#include "batch/RunSetup.h"
 #include "imaging/Bitmap.h"
+#include "session/RunSetup.h"
 
 #include <string>
 #include <string_view>

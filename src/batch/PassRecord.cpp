@@ -46,9 +46,9 @@ TJson Fit(const TPassResult& pass) {
 }
 
 TJson Offsets(const THeadlessRun& h, const TPassResult& pass) {
-    const TProcessingRun& run = h.Run();
+    const TPassSession& run = h.Run();
     const TAlignment& a = run.LastAlignment();
-    const bool aligned = run.AlignAutomatically;
+    const bool aligned = run.Setup.Align;
     TJson j = {{"line", run.LineOffset()},
                {"pixel", run.PixelOffset()},
                {"default_line", pass.LineOffset},
@@ -104,7 +104,7 @@ std::string IsoUtc(double dateTime) {
 }
 
 TJson RunFacts(const THeadlessRun& h) {
-    const TProcessingRun& run = h.Run();
+    const TPassSession& run = h.Run();
     const TPassResult* pass = run.Pass();
     const TPassSatellite& satellite = pass != nullptr ? pass->Satellite : run.ChosenSatellite();
     TJson j;
@@ -135,7 +135,7 @@ TJson RunFacts(const THeadlessRun& h) {
     j["account"] = h.Account();
     j["timings_ms"] = {{"start", h.StartMilliseconds()},
                        {"processing", h.ProcessingMilliseconds()},
-                       {"alignment", pass != nullptr && run.AlignAutomatically
+                       {"alignment", pass != nullptr && run.Setup.Align
                                          ? TJson(run.LastAlignment().Milliseconds)
                                          : TJson()}};
     return j;

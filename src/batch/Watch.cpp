@@ -104,10 +104,9 @@ TInputFiles LookAt(const TBatchInput& input) {
 class TWatcher {
 public:
     TWatcher(const TWatchOptions& options, std::ostream& out, std::ostream& err)
-        : options_(options), out_(out), err_(err),
+        : options_(options), batch_(options.Batch), out_(out), err_(err),
           lock_(ExtractFilePath(ExpandFileName(options.StateFile))), state_(options.StateFile),
-          pool_(options.Batch.Jobs,
-                [this](const TJob& job) { return ProcessJob(job, options_.Batch); }) {
+          pool_(options.Batch.Jobs, [this](const TJob& job) { return ProcessJob(job, batch_); }) {
         QObject::connect(&notifications_, &QFileSystemWatcher::directoryChanged, [this] {
             changed_ = true;
             if (loop_ != nullptr) {
@@ -117,6 +116,9 @@ public:
     }
 
     std::vector<TPassRecord> Run(const std::atomic<bool>& stop) {
+        if (!batch_.Data) { // read once for every pass of the watch, before any job
+            batch_.Data = LoadSessionData();
+        }
         std::string folders;
         for (const std::string& f : options_.Folders) {
             folders += (folders.empty() ? "" : ", ") + ExpandFileName(f);
@@ -329,6 +331,7 @@ private:
     }
 
     const TWatchOptions& options_;
+    TBatchOptions batch_; ///< options.Batch with the data the jobs share
     std::ostream& out_;
     std::ostream& err_;
     TFolderLock lock_; ///< before the state: no other watch reads or writes it meanwhile

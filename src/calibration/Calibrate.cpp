@@ -44,7 +44,7 @@ std::unique_ptr<TPassResult> RunPass(const TCalibrationInput& input, TPassSource
 
 // The run's alignment and the tiles' matches; the coast distances only when they are kept
 // (before and after the fit), not on the rounds between.
-TPassMeasure Measure(const TPassResult& pass, TCoastLines& lines, const TTileGrid& tiles,
+TPassMeasure Measure(const TPassResult& pass, const TCoastLines& lines, const TTileGrid& tiles,
                      int search, double confidence, bool distances) {
     const TBitmap& picture = pass.Channel;
     const std::vector<TCoastSample> shore =

@@ -92,78 +92,113 @@ void TByteStream::Seek(long long delta) {
         static_cast<size_t>(std::clamp<long long>(target, 0, static_cast<long long>(data_.size())));
 }
 
-TCartogList::TCartogList() {
+TCartogList::TCartogList() : FStore(std::make_shared<TSegmentStore>()) {
     SetCapacity(kInitialCapacity);
+}
+
+TCartogList::TCartogList(const TCartogList& source, TShareSegments)
+    : ViewSouth(source.ViewSouth), ViewNorth(source.ViewNorth), ViewWest(source.ViewWest),
+      ViewEast(source.ViewEast), JumpLimit(source.JumpLimit), LabelScale(source.LabelScale),
+      MaxCount(source.MaxCount), ClosePolylines(source.ClosePolylines),
+      CullSegments(source.CullSegments), KeepCover(source.KeepCover), FStore(source.FStore) {}
+
+TCartogList::TSegmentStore& TCartogList::OwnStore() {
+    if (FStore.use_count() > 1) {
+        auto own = std::make_shared<TSegmentStore>();
+        own->items.reserve(FStore->items.capacity());
+        for (const auto& item : FStore->items) {
+            own->items.push_back(std::make_unique<TLineSegment>(*item));
+        }
+        own->shapes = FStore->shapes;
+        own->pieces = FStore->pieces;
+        own->fileNames = FStore->fileNames;
+        own->capacity = FStore->capacity;
+        FStore = std::move(own);
+    }
+    return *FStore;
 }
 
 TCartogList::~TCartogList() = default;
 
 void TCartogList::SetCapacity(int capacity) {
-    FCapacity = std::max(capacity, Count());
-    FItems.reserve(static_cast<size_t>(FCapacity));
+    TSegmentStore& store = OwnStore();
+    store.capacity = std::max(capacity, Count());
+    store.items.reserve(static_cast<size_t>(store.capacity));
 }
 
 void TCartogList::Clear() {
-    FItems.clear();
+    if (FStore.use_count() > 1) { // shared: start a store of its own instead of copying
+        auto own = std::make_shared<TSegmentStore>();
+        own->capacity = FStore->capacity;
+        own->items.reserve(static_cast<size_t>(own->capacity));
+        own->fileNames = FStore->fileNames;
+        FStore = std::move(own);
+    }
+    FStore->items.clear();
+    FStore->shapes.clear();
+    FStore->pieces.clear();
     FSegments.clear();
-    FPieces.clear();
     FProjectedMapping = nullptr; // the next drawing starts afresh
     MaxCount = 0;
 }
 
 void TCartogList::AddSegment(std::unique_ptr<TLineSegment> segment) {
-    SegmentInfo info;
+    TSegmentStore& store = OwnStore();
+    SegmentShape info;
     info.box = TGeoBox::OfPoints(segment->Points);
     info.cells = TGeoExtent::SpanOf(info.box);
     info.cullable = !HasLongEdge(segment->Points, kLongestCulledEdgeDegrees);
     const std::span<const BoundaryPoint> points(segment->Points);
     if (info.cullable && points.size() > 2 * kPiecePoints) {
-        info.firstPiece = static_cast<std::uint32_t>(FPieces.size());
+        info.firstPiece = static_cast<std::uint32_t>(store.pieces.size());
         for (size_t first = 0; first + 1 < points.size(); first += kPiecePoints) {
             const size_t count = std::min(kPiecePoints + 1, points.size() - first);
-            FPieces.push_back(TGeoExtent::SpanOf(TGeoBox::OfPoints(points.subspan(first, count))));
+            store.pieces.push_back(
+                TGeoExtent::SpanOf(TGeoBox::OfPoints(points.subspan(first, count))));
         }
-        info.endPiece = static_cast<std::uint32_t>(FPieces.size());
+        info.endPiece = static_cast<std::uint32_t>(store.pieces.size());
     }
-    FSegments.push_back(info);
-    FItems.push_back(std::move(segment));
+    store.shapes.push_back(info);
+    store.items.push_back(std::move(segment));
+    FSegments.resize(store.items.size());
     FCover.generation = 0; // it lacks the new segment
-    if (Count() == FCapacity) {
+    if (Count() == store.capacity) {
         SetCapacity(Count() + kCapacityStep);
     }
 }
 
 const TLineSegment* TCartogList::FirstSegment(int& cursor) const {
     cursor = 1;
-    return FItems.empty() ? nullptr : FItems.front().get();
+    return FStore->items.empty() ? nullptr : FStore->items.front().get();
 }
 
 const TLineSegment* TCartogList::NextSegment(int& cursor) const {
     if (cursor < 0 || cursor >= Count()) {
         return nullptr;
     }
-    return FItems[static_cast<size_t>(cursor++)].get();
+    return FStore->items[static_cast<size_t>(cursor++)].get();
 }
 
 std::string TCartogList::FirstFileName() const {
-    return FFileNames.empty() ? std::string() : FFileNames.front();
+    return FileNames().empty() ? std::string() : FileNames().front();
 }
 
 void TCartogList::LoadBoundaryFiles(const std::string& text) {
     Clear();
-    FFileNames.clear();
+    std::vector<std::string>& names = OwnStore().fileNames;
+    names.clear();
     if (!text.empty()) {
         size_t start = 0;
         while (true) {
             const size_t bar = text.find('|', start);
-            FFileNames.push_back(text.substr(start, bar - start));
+            names.push_back(text.substr(start, bar - start));
             if (bar == std::string::npos) {
                 break;
             }
             start = bar + 1;
         }
     }
-    for (const std::string& name : FFileNames) {
+    for (const std::string& name : std::vector<std::string>(names)) {
         LoadBoundaryFile(name);
     }
 }
@@ -233,7 +268,7 @@ void TCartogList::ReadGshhsPolygons(TByteStream& stream) {
         headerSize = 44;
     }
     // One entry per 120 bytes, as the format's polygons average; at most one per header.
-    SetCapacity(FCapacity +
+    SetCapacity(Capacity() +
                 static_cast<int>(std::min(stream.Size() / 120, stream.Size() / headerSize)));
 
     std::uint8_t raw[44];

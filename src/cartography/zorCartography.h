@@ -95,6 +95,11 @@ public:
     static constexpr std::uint32_t kSkippedFileTag = 0x622D2023;
 
     TCartogList();
+    /// A store with drawings of its own that shares `source`'s segments, read-only: many
+    /// threads may each draw the same boundaries, loaded once. Loading or adding into
+    /// either gives that one segments of its own.
+    struct TShareSegments {};
+    TCartogList(const TCartogList& source, TShareSegments);
     virtual ~TCartogList();
     TCartogList(const TCartogList&) = delete;
     TCartogList& operator=(const TCartogList&) = delete;
@@ -141,7 +146,7 @@ public:
     /// The box of segment `index` (its points' latitudes and longitudes, the antimeridian
     /// followed along the line), made when the segment is added.
     const TGeoBox& SegmentBox(int index) const {
-        return FSegments.at(static_cast<size_t>(index)).box;
+        return FStore->shapes.at(static_cast<size_t>(index)).box;
     }
     /// A straight edge longer than this (degrees of arc) could cross the picture between
     /// two points far off it: segments with one are never culled.
@@ -176,12 +181,12 @@ public:
     /// Brush colour set for boundary drawing.
     static constexpr TColor kBoundaryBrushColour = 0xD0C0C0;
 
-    int Count() const { return static_cast<int>(FItems.size()); }
-    int Capacity() const { return FCapacity; }
+    int Count() const { return static_cast<int>(FStore->items.size()); }
+    int Capacity() const { return FStore->capacity; }
     const TLineSegment& operator[](int index) const {
-        return *FItems.at(static_cast<size_t>(index));
+        return *FStore->items.at(static_cast<size_t>(index));
     }
-    const std::vector<std::string>& FileNames() const { return FFileNames; }
+    const std::vector<std::string>& FileNames() const { return FStore->fileNames; }
 
     const TMapping* Mapping = nullptr; ///< projection used for drawing; not owned
     float ViewSouth = 0.0f;
@@ -254,19 +259,33 @@ private:
     bool DrawFromCover(TBitmap& bitmap, int pixelOffset, int lineOffset);
     bool BuildCover(long long left, long long top, long long right, long long bottom, int penWidth);
 
-    struct SegmentInfo {
+    /// What a segment is, worked out when it is added.
+    struct SegmentShape {
         TGeoBox box;
         TGeoExtent::CellSpan cells;   // of the box
         bool cullable = true;         // no edge longer than kLongestCulledEdgeDegrees
+        std::uint32_t firstPiece = 0; // in pieces; none for a short segment
+        std::uint32_t endPiece = 0;
+    };
+    /// What this store's drawings made of a segment.
+    struct SegmentInfo {
         bool far = false;             // its runs reach kFarCoordinate
         std::uint64_t generation = 0; // of its runs; 0 none
         std::uint32_t firstRun = 0;   // in FRuns
         std::uint32_t endRun = 0;
-        std::uint32_t firstPiece = 0; // in FPieces; none for a short segment
-        std::uint32_t endPiece = 0;
         bool partial = false;         // its runs leave out pieces off FTraceCells
         std::uint64_t traceEpoch = 0; // of FTraceCells when its runs were made
     };
+    /// The segments, shared by the stores made to draw them.
+    struct TSegmentStore {
+        std::vector<std::unique_ptr<TLineSegment>> items;
+        std::vector<SegmentShape> shapes;         ///< one per item
+        std::vector<TGeoExtent::CellSpan> pieces; ///< the cells of the long segments' pieces
+        std::vector<std::string> fileNames;
+        int capacity = 0;
+    };
+    /// The segments to change: this store's own, copied first when they are shared.
+    TSegmentStore& OwnStore();
     /// Long cullable segments are also culled by pieces of kPiecePoints edges (each
     /// piece's end point is the next one's first): a long coast mostly lies far off the
     /// picture.
@@ -275,8 +294,8 @@ private:
         std::uint32_t first = 0; // in FRunPoints
         std::uint32_t count = 0;
     };
-    std::vector<SegmentInfo> FSegments;   ///< one per item
-    std::vector<TGeoExtent::CellSpan> FPieces; ///< the cells of the long segments' pieces
+    std::shared_ptr<TSegmentStore> FStore;
+    std::vector<SegmentInfo> FSegments;   ///< one per item once drawn
     std::vector<Run> FRuns;               ///< runs of two or more points, per segment
     std::vector<TPoint> FRunPoints;       ///< their points in the mapping's pixels
     std::vector<ProjectedPoint> FScratch; ///< projected points of the segments being traced
@@ -311,10 +330,6 @@ private:
     };
     Cover FCover;
     std::uint64_t FCoverWanted = 0; ///< the generation drawn once already
-
-    std::vector<std::string> FFileNames;
-    std::vector<std::unique_ptr<TLineSegment>> FItems;
-    int FCapacity = 0;
 };
 
 } // namespace vantorel

@@ -151,6 +151,7 @@ int TCartogList::EffectiveJumpLimit() const {
 }
 
 void TCartogList::SyncProjection(int jumpLimit) {
+    FSegments.resize(FStore->items.size()); // a store that shares its segments starts with none
     const bool sameMapping = FGeneration != 0 && FProjectedMapping == Mapping &&
                              FProjectedVersion == Mapping->ProjectionVersion();
     if (sameMapping && FTracedJumpLimit == jumpLimit && FTracedClose == ClosePolylines) {
@@ -172,14 +173,14 @@ void TCartogList::SyncProjection(int jumpLimit) {
 }
 
 void TCartogList::ProjectSegment(size_t index) {
-    const std::vector<BoundaryPoint>& points = FItems[index]->Points;
+    const std::vector<BoundaryPoint>& points = FStore->items[index]->Points;
     FScratch.resize(points.size());
     Mapping->LatLonToImage(points, FScratch.data());
 }
 
 bool TCartogList::PlanProjection(size_t index, size_t at, std::vector<Stretch>& stretches) const {
-    const SegmentInfo& info = FSegments[index];
-    const size_t count = FItems[index]->Points.size();
+    const SegmentShape& info = FStore->shapes[index];
+    const size_t count = FStore->items[index]->Points.size();
     if (FTraceGlobe || info.firstPiece == info.endPiece) {
         stretches.push_back({index, 0, count, at});
         return false;
@@ -200,7 +201,7 @@ bool TCartogList::PlanProjection(size_t index, size_t at, std::vector<Stretch>& 
     for (std::uint32_t piece = info.firstPiece; piece < info.endPiece; ++piece) {
         const size_t first = (piece - info.firstPiece) * kPiecePoints;
         const size_t last = std::min(first + kPiecePoints, count - 1);
-        if (!FTraceCells.IntersectsCells(FPieces[piece])) {
+        if (!FTraceCells.IntersectsCells(FStore->pieces[piece])) {
             leftOut = true;
             continue;
         }
@@ -319,7 +320,7 @@ void TCartogList::TraceSegments(std::span<const size_t> indices, int jumpLimit) 
         todo.push_back(index);
         at.push_back(points);
         info.partial = PlanProjection(index, points, stretches);
-        points += FItems[index]->Points.size();
+        points += FStore->items[index]->Points.size();
     }
     if (todo.empty()) {
         return;
@@ -336,7 +337,7 @@ void TCartogList::TraceSegments(std::span<const size_t> indices, int jumpLimit) 
             stretchStart.begin() - 1);
         for (long long n = first; n < end; ++k) {
             const Stretch& st = stretches[k];
-            const std::vector<BoundaryPoint>& p = FItems[st.segment]->Points;
+            const std::vector<BoundaryPoint>& p = FStore->items[st.segment]->Points;
             const size_t from = st.first + (static_cast<size_t>(n) - stretchStart[k]);
             const size_t to = std::min(st.end, from + static_cast<size_t>(end - n));
             Mapping->LatLonToImage(std::span(p).subspan(from, to - from),
@@ -368,7 +369,7 @@ void TCartogList::TraceSegments(std::span<const size_t> indices, int jumpLimit) 
             info.firstRun = static_cast<std::uint32_t>(out.runs.size());
             info.far = false;
             const std::span<const ProjectedPoint> projected(FScratch.data() + at[k],
-                                                            FItems[todo[k]]->Points.size());
+                                                            FStore->items[todo[k]]->Points.size());
             TraceRuns(projected, TPoint{0, 0}, jumpLimit, ClosePolylines, false, run,
                       [&out, &info](std::span<const TPoint> r) {
                           if (r.size() >= 2) { // fewer points draw nothing
@@ -442,8 +443,8 @@ void TCartogList::DrawSegments(TCanvas& canvas, TPoint offset, const TGeoExtent*
         if (!InView(*s) || !IsDrawableKind(s->Kind)) {
             continue; // an undrawable kind's runs would draw nothing
         }
-        if (picture != nullptr && FSegments[index].cullable &&
-            !picture->IntersectsCells(FSegments[index].cells)) {
+        if (picture != nullptr && FStore->shapes[index].cullable &&
+            !picture->IntersectsCells(FStore->shapes[index].cells)) {
             continue;
         }
         drawn.push_back(index);
@@ -465,7 +466,7 @@ void TCartogList::DrawSegments(TCanvas& canvas, TPoint offset, const TGeoExtent*
 void TCartogList::DrawSegment(TRunBatch& batch, size_t index, TPoint offset, bool plainRules,
                               std::vector<TPoint>& run) {
     const SegmentInfo& info = FSegments[index];
-    const std::uint8_t kind = FItems[index]->Kind;
+    const std::uint8_t kind = FStore->items[index]->Kind;
     if (plainRules && StartsRunAt(info, TPoint{-1 - offset.X, -1 - offset.Y})) {
         // There the plain rules drop the run's first point as a repeat of (-1, -1).
         ProjectSegment(index);

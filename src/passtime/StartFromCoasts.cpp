@@ -69,8 +69,8 @@ std::unique_ptr<TPassResult> Placed(const TExtBitmap& picture, int lines, TDateT
 } // namespace
 
 TStartFound FindStartFromCoasts(const TExtBitmap& picture, TDateTime around, double period,
-                                TPassSources& sources, TCoastLines& coasts, TPassReport& report,
-                                const TStartSearchOptions& options) {
+                                TPassSources& sources, const TCoastLines& coasts,
+                                TPassReport& report, const TStartSearchOptions& options) {
     const auto started = std::chrono::steady_clock::now();
     TStartFound out;
     const int lines = picture.Height();

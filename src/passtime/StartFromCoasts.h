@@ -35,7 +35,7 @@ struct TStartFound {
 /// @param around a time within (or near) the pass.
 /// @param period the line period, days.
 TStartFound FindStartFromCoasts(const TExtBitmap& picture, TDateTime around, double period,
-                                TPassSources& sources, TCoastLines& coasts, TPassReport& report,
-                                const TStartSearchOptions& options = {});
+                                TPassSources& sources, const TCoastLines& coasts,
+                                TPassReport& report, const TStartSearchOptions& options = {});
 
 } // namespace vantorel

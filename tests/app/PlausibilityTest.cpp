@@ -199,8 +199,8 @@ TEST(Plausibility, DamagedAndWrongInputsNeverEndClean) {
         const std::string input = row.input(dir);
         RecordingNotifier notifier;
         TProcessingRun run(notifier);
-        run.RequirePassTime = true;
-        run.GivenStart = row.start;
+        run.Setup().RequirePassTime = true;
+        run.Setup().Start = row.start;
         run.Start(std::filesystem::exists(dir / "keps") ? dir / "keps" : testing::kSampleKeps,
                   "1.0");
         std::vector<TReportEntry> told;
@@ -246,7 +246,7 @@ TEST(Plausibility, AFolderWithoutProductIsTimedByItsCoasts) {
 
     RecordingNotifier notifier;
     TProcessingRun run(notifier);
-    run.RequirePassTime = true;
+    run.Setup().RequirePassTime = true;
     run.Start(testing::kSampleKeps, "1.0");
     std::string said;
     ASSERT_TRUE(run.ProcessFile(dir / "pass/MSU-MR",
@@ -284,8 +284,8 @@ TEST(Plausibility, TheRealFolderWithoutProductIsTimedByItsCoasts) {
         SCOPED_TRACE(channel);
         RecordingNotifier notifier;
         TProcessingRun run(notifier);
-        run.RequirePassTime = true;
-        run.ProductChannel = channel;
+        run.Setup().RequirePassTime = true;
+        run.Setup().Channel = channel;
         run.Start(kSource + "/tests/data/keps/2026-05-23/", "1.0");
         std::string said;
         ASSERT_TRUE(run.ProcessFile(std::string(folder) + "/m2-4-2026-05-16-no-product/MSU-MR",

@@ -108,9 +108,9 @@ TEST_F(Run, SamplePassEndToEnd) {
 // over it). Magenta never occurs in the grey picture, so without the grid none is found.
 TEST_F(Run, GraticuleParallelLiesWhereTheMappingPutsIt) {
     constexpr TColor kGrid = 0x00FF00FF;
-    run->GraticuleColour = kGrid;
-    run->GraticuleStep = 5;
-    run->Graticule = true;
+    run->Setup().GraticuleColour = kGrid;
+    run->Setup().GraticuleStep = 5;
+    run->Setup().Graticule = true;
     ASSERT_TRUE(run->ProcessFile(kSampleImage));
     ASSERT_FALSE(run->Northbound());
     const TExtBitmap& shown = run->DisplayBitmap();
@@ -136,7 +136,7 @@ TEST_F(Run, GraticuleParallelLiesWhereTheMappingPutsIt) {
             continue;
         }
         ++checked;
-        missed += !near(x, y, kGrid) && !near(x, y, run->LineColour);
+        missed += !near(x, y, kGrid) && !near(x, y, run->Setup().LineColour);
     }
     EXPECT_GT(checked, 500);
     EXPECT_EQ(missed, 0);
@@ -156,7 +156,7 @@ TEST_F(Run, GraticuleParallelLiesWhereTheMappingPutsIt) {
     EXPECT_GT(gridAtLeftOfPart(shown), unlabelled + 20);
     EXPECT_EQ(gridAtLeftOfPart(run->PictureAtFullSize()), unlabelled);
 
-    run->Graticule = false;
+    run->Setup().Graticule = false;
     run->RedrawOverlay();
     int magenta = 0;
     for (int y = 0; y < shown.Height(); y += 2) {
@@ -266,7 +266,7 @@ TEST_F(Run, ChannelTestsAndTheFallbackFolder) {
 
     // Not found as named: the fallback folder is tried; the .STAT files are still looked
     // for with the name as given (here: none, so the default period).
-    run->FallbackFolder = dir.Path();
+    run->Setup().FallbackFolder = dir.Path();
     run->Diags().Clear();
     EXPECT_TRUE(run->ProcessFile("2020_09_27_08_00_58_68.BMP"));
     EXPECT_EQ(run->ImageFile(), dir / "2020_09_27_08_00_58_68.BMP");
@@ -336,8 +336,8 @@ TEST_F(Run, JpegImagesAreEqualisedAtLoadAndAfterTheFit) {
 }
 
 TEST_F(Run, ThicknessColourAndPlaceMarksOnASouthboundPass) {
-    run->LineColour = RGBColor(255, 0, 0);
-    run->LineThickness = 2;
+    run->Setup().LineColour = RGBColor(255, 0, 0);
+    run->Setup().LineThickness = 2;
     ASSERT_TRUE(run->ProcessFile(kSampleImage));
     const TBitmap& shown = run->DisplayBitmap();
     // Oslo's mark is yellow whatever the line colour.
@@ -385,12 +385,12 @@ TEST_F(Run, NudgedPictureIsTheOneComposedAfresh) {
         ASSERT_TRUE(run->ProcessFile(image));
         for (const bool grid : {true, false, false}) {
             SCOPED_TRACE(image + (grid ? " with the grid" : " without it"));
-            run->Graticule = grid;
+            run->Setup().Graticule = grid;
             run->ArrowKey(TArrowKey::Right, false);
             run->ArrowKey(TArrowKey::Down, true);
-            run->LineThickness = 2;
+            run->Setup().LineThickness = 2;
             run->ArrowKey(TArrowKey::Left, false);
-            run->LineColour = RGBColor(255, 0, 0);
+            run->Setup().LineColour = RGBColor(255, 0, 0);
             run->MouseWheel(120, false);
             run->ArrowKey(TArrowKey::Up, false);
 
@@ -398,9 +398,9 @@ TEST_F(Run, NudgedPictureIsTheOneComposedAfresh) {
             fresh.Start(kSampleKeps, "1.2.3.4");
             ASSERT_TRUE(fresh.ProcessFile(image));
             fresh.SetOffsets(run->LineOffset(), run->PixelOffset());
-            fresh.LineThickness = 2;
-            fresh.LineColour = RGBColor(255, 0, 0);
-            fresh.Graticule = grid;
+            fresh.Setup().LineThickness = 2;
+            fresh.Setup().LineColour = RGBColor(255, 0, 0);
+            fresh.Setup().Graticule = grid;
             fresh.RedrawOverlay();
             const auto shown = run->DisplayBitmap().Bits();
             const auto afresh = fresh.DisplayBitmap().Bits();
@@ -413,7 +413,7 @@ TEST_F(Run, NudgedPictureIsTheOneComposedAfresh) {
 TEST_F(Run, SouthToNorthPassIsTurnedAndHasNoPlaceMarks) {
     // The sample image under a time half an orbit later: the satellite then climbs north.
     TempDir dir;
-    run->LineColour = RGBColor(255, 0, 0); // so that yellow can only be a place mark
+    run->Setup().LineColour = RGBColor(255, 0, 0); // so that yellow can only be a place mark
     const std::string image = dir / "2020_09_27_08_51_40_64.bmp";
     std::filesystem::copy_file(kSampleImage, image);
     dir.Write("2020_09_27_08_51_40_64.stat", "11:51:40.000\n\n0.1538925\n");
@@ -478,7 +478,7 @@ TEST_F(Run, TheRealPassIsCalibratedAndARunLateIsAligned) {
         std::filesystem::copy_file(kSource + "/data/" + name, program.folder / name);
     }
     const std::string pass = std::string(folder) + "/m2-4-2026-02-08/MSU-MR";
-    run->ProductChannel = "2";
+    run->Setup().Channel = "2";
     run->Start(kSampleKeps, "1");
     ASSERT_TRUE(run->ProcessFile(pass));
     EXPECT_TRUE(run->LastAlignment().Confident)
@@ -487,14 +487,14 @@ TEST_F(Run, TheRealPassIsCalibratedAndARunLateIsAligned) {
     EXPECT_NEAR(run->LastAlignment().LineOffset, 0.0, 1.5);
 
     // Its channels laid together by their own times find the same coasts.
-    run->ProductComposite = TCompositeChannels{"1", "2", "4"};
+    run->Setup().Composite = TCompositeChannels{"1", "2", "4"};
     ASSERT_TRUE(run->ProcessFile(pass));
     EXPECT_EQ(run->ChannelBitmap().PixelFormat(), TPixelFormat::pf24bit);
     EXPECT_TRUE(run->LastAlignment().Confident)
         << run->LastAlignment().Doubt << " confidence " << run->LastAlignment().Confidence;
     EXPECT_NEAR(run->LastAlignment().PixelOffset, 0.0, 1.5);
     EXPECT_NEAR(run->LastAlignment().LineOffset, 0.0, 1.5);
-    run->ProductComposite.reset();
+    run->Setup().Composite.reset();
 
     TempDir late;
     for (const char* name : {"MSU-MR-1.png", "MSU-MR-2.png", "MSU-MR-4.png"}) {

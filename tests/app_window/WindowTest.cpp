@@ -445,7 +445,7 @@ private slots:
         form->ProcessFile(kSampleImage);
         QCOMPARE(Count(form->Run().Diags(), "Pass start from file name: 2020-09-27 08:00:58 UTC"),
                  1);
-        QVERIFY(form->Run().Graticule);
+        QVERIFY(form->Run().Setup().Graticule);
         // A start given goes over the name and the .STAT (one that does not read, nowhere).
         form->EditPassStart()->setText("2020-09-27 08:01:00.5");
         form->ProcessFile(kSampleImage);
@@ -453,7 +453,7 @@ private slots:
                                             "the file name and the .STAT files)"),
                  1);
         form->EditPassStart()->setText("yesterday");
-        QVERIFY(!form->Run().GivenStart);
+        QVERIFY(!form->Run().Setup().Start);
         QVERIFY(!form->EditPassStart()->styleSheet().isEmpty());
     }
 
@@ -648,7 +648,7 @@ private slots:
         QCOMPARE(buttons.size(), 3);
         const QImage normal = Shown(*form);
         QTest::mouseClick(buttons[2], Qt::LeftButton);
-        QCOMPARE(form->Run().LineThickness, 2);
+        QCOMPARE(form->Run().Setup().LineThickness, 2);
         QCOMPARE(Count(form->Run().Diags(), "Plotting "), 1); // a redraw, not a run
         QCOMPARE(form->PageControl()->currentWidget(), form->TabSheetImage());
         const QImage thick = Shown(*form);
@@ -677,7 +677,7 @@ private slots:
         form->ColorDialogLineColour()->SetChooser(
             [](const QColor&, QWidget*) { return std::optional<QColor>(QColor(255, 0, 0)); });
         form->ImageLineColourClick();
-        QCOMPARE(form->Run().LineColour, TColor{0x0000FF});
+        QCOMPARE(form->Run().Setup().LineColour, TColor{0x0000FF});
         int red = 0;
         const QImage recoloured = Shown(*form);
         for (int y = 0; y < recoloured.height(); y += 3) {
@@ -765,8 +765,8 @@ private slots:
         {
             auto form = Open();
             QCOMPARE(form->RadioGroupLineThickness()->ItemIndex(), 2);
-            QCOMPARE(form->Run().LineThickness, 2);
-            QCOMPARE(form->Run().LineColour, TColor{0xFF0000});
+            QCOMPARE(form->Run().Setup().LineThickness, 2);
+            QCOMPARE(form->Run().Setup().LineColour, TColor{0xFF0000});
             QCOMPARE(Count(form->Run().Diags(), "Plotting "), 0); // loading ran no handler
         }
         // A thickness stored as text: "Normal".

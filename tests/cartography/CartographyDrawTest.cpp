@@ -74,6 +74,30 @@ TEST_F(Drawing, OpenAndClosedSegmentsWithOffsetsAndThickness) {
     EXPECT_FALSE(Pen(205, 102));
 }
 
+// A store that shares the segments draws what the source draws, on drawings of its own;
+// adding into it leaves the source as it was.
+TEST_F(Drawing, AStoreSharingTheSegmentsDrawsTheSameAndCopiesBeforeItChanges) {
+    Add(0, {{0, 0}, {10, 0}, {10, 10}});
+    store.DrawBoundaries(bitmap, 0, 0);
+    const int drawn = PenPixels();
+    TCartogList sharing(store, TCartogList::TShareSegments{});
+    sharing.Mapping = &mapping;
+    bitmap.SetSize(0, 0);
+    bitmap.SetSize(1200, 400);
+    sharing.DrawBoundaries(bitmap, 0, 0);
+    EXPECT_EQ(PenPixels(), drawn);
+    EXPECT_EQ(&sharing[0], &store[0]);
+
+    auto more = std::make_unique<TLineSegment>();
+    more->Add(-20, 0);
+    more->Add(-20, 10);
+    sharing.AddSegment(std::move(more));
+    EXPECT_EQ(sharing.Count(), 2);
+    EXPECT_EQ(store.Count(), 1);
+    EXPECT_NE(&sharing[0], &store[0]);
+    EXPECT_EQ(sharing[0].Points.size(), store[0].Points.size());
+}
+
 TEST_F(Drawing, NothingWithoutMappingOrSegments) {
     store.DrawBoundaries(bitmap, 0, 0);
     Add(0, {{0, 0}, {10, 10}});

@@ -60,13 +60,13 @@ int main(int argc, char** argv) {
     EnsureGuiApplication();
     StreamNotifier notifier(std::cerr);
     TProcessingRun run(notifier);
-    run.AlignAutomatically = false;
+    run.Setup().Align = false;
     TPassSatellite satellite;
     if (options.count("satellite")) {
         satellite = TPassSatellite::Of(*FindMeteorSatellite(options["satellite"]));
     }
-    run.ProductChannel = options["channel"];
-    run.UseCalibration = !options.count("model");
+    run.Setup().Channel = options["channel"];
+    run.Setup().Calibration = !options.count("model");
     run.Start(options["keplers"], "0", satellite);
     // A calibration to try, for every satellite of the series.
     if (options.count("scan-angle")) {

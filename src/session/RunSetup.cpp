@@ -1,4 +1,4 @@
-#include "batch/RunSetup.h"
+#include "session/RunSetup.h"
 
 #include "pass/inputs/StatTiming.h"
 #include "settings/Registry.h"

@@ -1,4 +1,4 @@
-#include "app/PictureComposer.h"
+#include "session/PictureComposer.h"
 
 #include "common/Parallel.h"
 #include "imaging/Canvas.h"
@@ -10,10 +10,8 @@
 
 namespace vantorel {
 
-void TPictureComposer::Load(const std::string& boundaryFiles, const std::string& stationsFile) {
-    stations_.LoadFromFile(stationsFile);
-    cartography_.LoadBoundaryFiles(boundaryFiles);
-}
+TPictureComposer::TPictureComposer(const TCartogList& boundaries, const TStringList& stations)
+    : cartography_(boundaries, TCartogList::TShareSegments{}), stations_(stations) {}
 
 namespace {
 
@@ -59,8 +57,8 @@ void TPictureComposer::Compose(const TPassResult& pass, TColor lineColour, int l
     // that a redraw puts back and draws only what changed there, then turns just those
     // pixels into the shown picture. The grid's labels are drawn on the turned picture:
     // with the grid shown it is composed whole and turned.
-    const bool turnByParts = pass.Northbound && !Graticule.Shown &&
-                             picture.PixelFormat() == TPixelFormat::pf24bit;
+    const bool turnByParts =
+        pass.Northbound && !Graticule.Shown && picture.PixelFormat() == TPixelFormat::pf24bit;
     if (turnByParts) {
         working_.SetPixelFormat(TPixelFormat::pf24bit);
     } else if (working_.Height() != 0) {
@@ -105,8 +103,8 @@ void TPictureComposer::Compose(const TPassResult& pass, TColor lineColour, int l
     cartography_.DrawBoundaries(drawnOn, pixelOffset, lineOffset);
     // Labels would read upside down on a turned picture.
     if (!pass.Northbound) {
-        cartography_.DrawPlaceMarks(drawnOn, pixelOffset, lineOffset, stations_.Lines(),
-                                    clYellow, true, TBrushStyle::bsClear, plS, true);
+        cartography_.DrawPlaceMarks(drawnOn, pixelOffset, lineOffset, stations_.Lines(), clYellow,
+                                    true, TBrushStyle::bsClear, plS, true);
     }
     cartography_.Drawn = nullptr;
     if (turnByParts && restore) {

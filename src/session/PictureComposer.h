@@ -37,9 +37,9 @@ public:
     /// so that they keep their look on the screen.
     int ViewScale = 1;
 
-    /// Loads the boundary files ("|"-separated, see TCartogList::LoadBoundaryFiles) and the
-    /// place-mark lines; a file that is missing leaves its part empty.
-    void Load(const std::string& boundaryFiles, const std::string& stationsFile);
+    /// Draws these boundaries and place-mark lines (which must outlive it) from now on,
+    /// on a store of its own that shares the boundaries' segments.
+    TPictureComposer(const TCartogList& boundaries, const TStringList& stations);
 
     /// Recomposes `picture` from the pass's channel image with the overlay drawn in the
     /// line colour (0x00BBGGRR) and thickness item (0 thin, 1 normal, 2 thick: pen widths
@@ -56,7 +56,7 @@ private:
                        std::vector<TGraticuleLabel>& labels);
 
     TCartogList cartography_;
-    TStringList stations_;
+    const TStringList& stations_;
     // What the last composition drew over the channel image, so that the next one of the
     // same pass puts back only those pixels instead of copying the whole picture again.
     TCartogList::TDrawnPixels drawn_;

@@ -1,7 +1,9 @@
 #pragma once
 
-// What one headless run is set up with: the window's saved settings, read once, with the
-// command line's choices over them. Read before any thread starts; the runs only read it.
+// What a run is set up with, one record for the window, the command line and the watch:
+// the window fills it from its controls; a headless run from the window's saved settings,
+// read once, with the command line's choices over them (read before any thread starts; the
+// runs only read it).
 
 #include "compositing/ColourComposite.h"
 #include "imaging/Bitmap.h"
@@ -57,6 +59,10 @@ struct TRunSetup {
     TColor GraticuleColour = static_cast<TColor>(kDefaultGraticuleColour);
     /// Offsets (lines, pixels) in place of the defaults and the alignment's.
     std::optional<std::pair<int, int>> Offset;
+    /// The folder tried when a file is not found as named; "" skips that step.
+    std::string FallbackFolder;
+    /// End a run that nothing gives a pass time (the window warns and goes on instead).
+    bool RequirePassTime = false;
 };
 
 } // namespace vantorel

@@ -1,0 +1,39 @@
+#pragma once
+
+// What every pass of a session reads and none changes: the boundaries, their shores, the
+// place marks and the scanner calibrations. Loaded once, then shared by every pass, on
+// any thread: each pass draws on a store of its own that shares these segments.
+
+#include "alignment/CoastLines.h"
+#include "cartography/zorCartography.h"
+#include "common/StringList.h"
+#include "orbit/ScannerCalibration.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace vantorel {
+
+struct TSessionData {
+    TCartogList Boundaries;
+    /// The shores of Boundaries, worked out as passes need them.
+    std::unique_ptr<const TCoastLines> Coasts;
+    /// The place-mark lines of Stations.dat.
+    TStringList Stations;
+    std::string CalibrationFile;
+    /// The file was read (else there are no calibrations).
+    bool CalibrationRead = false;
+    TScannerCalibrations Calibrations;
+};
+
+/// Where a data file of the program is: the program folder, else ../share/vantorel beside
+/// it (the installed layout); the first path when neither holds it.
+std::string DataFilePath(const std::string& name);
+
+/// The program's data files: the fine shorelines, lakes and borders of Boundaries.b when
+/// installed (Countries.dat otherwise), Stations.dat and Scanner.cal. A file that is
+/// missing leaves its part empty.
+std::shared_ptr<const TSessionData> LoadSessionData();
+
+} // namespace vantorel
