@@ -62,47 +62,15 @@ int RunOne(const Arguments& a, const TBatchOptions& options, std::ostream& out,
     };
 
     const std::string path = a.Positional().front();
-    const TBatchInput input{path, IsDecoderOutput(InputKindOf(path)), a.Value("out").value_or(""),
-                            {}};
-    const auto projected = a.Value("project");
+    const TBatchInput input{
+        path, IsDecoderOutput(InputKindOf(path)), a.Value("out").value_or(""), {}};
     // Refused before the run, as in a batch: no picture is replaced unasked.
     std::vector<TPassRecord> refused;
-    if (PlanJobs({input}, options, refused).empty()) {
+    const std::vector<TJob> jobs = PlanJobs({input}, options, refused);
+    if (jobs.empty()) {
         return finish(refused.front());
     }
-    if (projected && !options.Overwrite && FileExists(*projected)) {
-        refused.front().Failure = ExistsMessage(*projected);
-        return finish(refused.front());
-    }
-
-    THeadlessRun h(options.Setup, input.Path, text, err);
-    TPassRecord record = RecordOfRun(h, input.Product);
-    if (!h.Processed()) {
-        return finish(record);
-    }
-    const std::string target = !input.Target.empty()
-                                   ? input.Target
-                                   : OutputName(h.Run().ImageFile(), input.Product, options.Output);
-    const auto writing = std::chrono::steady_clock::now();
-    try {
-        for (const std::string& picture : {target, projected.value_or("")}) {
-            if (!picture.empty() && !options.Overwrite && FileExists(picture)) {
-                throw std::runtime_error(ExistsMessage(picture)); // came during the run
-            }
-        }
-        text << h.Run().SavePicture(target, !a.Has("no-overlay")) << "\n";
-        record.Output = ExpandFileName(target);
-        if (projected) {
-            text << h.Run().SaveProjectedPicture(*projected, a.Value("crs").value_or(""),
-                                                 ReadStep(a).value_or(0.0))
-                 << "\n";
-        }
-        record.Status = h.Warned() ? TRunStatus::Warnings : TRunStatus::Done;
-    } catch (const std::exception& e) {
-        record.Status = TRunStatus::Failed;
-        record.Failure = e.what();
-    }
-    record.WritingMilliseconds = MillisecondsSince(writing);
+    TPassRecord record = RunJob(jobs.front(), options, text, err);
     return finish(record);
 }
 
@@ -141,7 +109,7 @@ int RunProcess(const std::vector<std::string>& args, std::ostream& out, std::ost
     if (a.Has("out") && !one) {
         throw UsageError("--out names the picture of one input; for several give --out-dir");
     }
-    for (const char* single : {"project", "crs", "step", "no-overlay"}) {
+    for (const char* single : {"project", "crs", "step"}) {
         if (a.Has(single) && !one) {
             throw UsageError(std::string("--") + single + " is for one input, without --out-dir");
         }
@@ -155,7 +123,11 @@ int RunProcess(const std::vector<std::string>& args, std::ostream& out, std::ost
         }
     }
     const TRunSetup setup = ReadRunSetup(a, err);
-    const TBatchOptions options = ReadBatchOptions(a, setup, err);
+    TBatchOptions options = ReadBatchOptions(a, setup, err);
+    options.Overlay = !a.Has("no-overlay");
+    options.Projected = a.Value("project").value_or("");
+    options.Crs = a.Value("crs").value_or("");
+    options.Step = ReadStep(a).value_or(0.0);
     return one ? RunOne(a, options, out, err) : RunMany(a, options, out, err);
 }
 
@@ -247,44 +219,45 @@ constexpr const char* kExitHelp =
 } // namespace
 
 Command ProcessCommand() {
-    return {"process", "[options] IMAGE|PRODUCT|FOLDER...",
-            "overlay borders and coastlines on channel images and save the pictures",
-            std::string(
-                "Runs the whole processing of one channel image (BMP, JPEG or PNG, named with\n"
-                "its pass time and with the decoder's .STAT files beside it) or of a SatDump\n"
-                "MSU-MR product (its folder, its product.cbor, or one channel picture in it),\n"
-                "or of a SatDump MSU-MR folder without product.cbor (MSU-MR-N.png and a\n"
-                "dataset.json, in it or one folder up: the first line's time is found from the\n"
-                "picture's coasts near the dataset's time, or the input fails):\n"
-                "pass timing, element set, ground points, map fit, contrast enhancement,\n"
-                "alignment to the coasts and overlay, and writes the picture as shown, turned\n"
-                "for south-to-north passes.\n"
-                "The account of each step goes to standard output, message boxes to\n"
-                "standard error as \"Caption: text\".\n\n"
-                "Several inputs, or a folder (searched with the folders below it for channel\n"
-                "images named with their pass time and for product folders), are processed\n"
-                "on all cores, each on its own: one line each as it ends (its messages on\n"
-                "standard error when it warned or failed), a progress line on a terminal,\n"
-                "and a summary. An existing picture is never replaced without --overwrite:\n"
-                "that input fails, saying so, and the others go on.\n\n"
-                "Options:\n"
-                "  --out=FILE               the picture of one input: .bmp (24-bit), .png,\n"
-                "                           .jpg (quality 92), or .tif: a GeoTIFF with ground\n"
-                "                           control points (WGS 84) from the ground table;\n"
-                "                           default: the image's name with .geo before its\n"
-                "                           extension\n"
-                "  --no-overlay             the enhanced picture alone, without the overlay\n"
-                "  --project=FILE.tif       also the pass resampled to a map grid, the overlay\n"
-                "                           drawn in map space, as a GeoTIFF with a world file\n"
-                "  --crs=DEFINITION         its coordinate system, any PROJ reads (\"EPSG:32643\",\n"
-                "                           \"+proj=laea +lat_0=60 ...\"); default longitude/\n"
-                "                           latitude (WGS 84)\n"
-                "  --step=UNITS             its pixel size in the system's units (default 0.01\n"
-                "                           degree, or 1 km)\n"
-                "  (--out, --no-overlay, --project, --crs and --step: one input only)\n") +
-                kBatchHelp + kRunHelp + kExitHelp +
-                "  With several inputs the exit code is the worst of theirs: 1, else 3, else 0.\n",
-            RunProcess};
+    return {
+        "process", "[options] IMAGE|PRODUCT|FOLDER...",
+        "overlay borders and coastlines on channel images and save the pictures",
+        std::string(
+            "Runs the whole processing of one channel image (BMP, JPEG or PNG, named with\n"
+            "its pass time and with the decoder's .STAT files beside it) or of a SatDump\n"
+            "MSU-MR product (its folder, its product.cbor, or one channel picture in it),\n"
+            "or of a SatDump MSU-MR folder without product.cbor (MSU-MR-N.png and a\n"
+            "dataset.json, in it or one folder up: the first line's time is found from the\n"
+            "picture's coasts near the dataset's time, or the input fails):\n"
+            "pass timing, element set, ground points, map fit, contrast enhancement,\n"
+            "alignment to the coasts and overlay, and writes the picture as shown, turned\n"
+            "for south-to-north passes.\n"
+            "The account of each step goes to standard output, message boxes to\n"
+            "standard error as \"Caption: text\".\n\n"
+            "Several inputs, or a folder (searched with the folders below it for channel\n"
+            "images named with their pass time and for product folders), are processed\n"
+            "on all cores, each on its own: one line each as it ends (its messages on\n"
+            "standard error when it warned or failed), a progress line on a terminal,\n"
+            "and a summary. An existing picture is never replaced without --overwrite:\n"
+            "that input fails, saying so, and the others go on.\n\n"
+            "Options:\n"
+            "  --out=FILE               the picture of one input: .bmp (24-bit), .png,\n"
+            "                           .jpg (quality 92), or .tif: a GeoTIFF with ground\n"
+            "                           control points (WGS 84) from the ground table;\n"
+            "                           default: the image's name with .geo before its\n"
+            "                           extension\n"
+            "  --no-overlay             the enhanced picture alone, without the overlay\n"
+            "  --project=FILE.tif       also the pass resampled to a map grid, the overlay\n"
+            "                           drawn in map space, as a GeoTIFF with a world file\n"
+            "  --crs=DEFINITION         its coordinate system, any PROJ reads (\"EPSG:32643\",\n"
+            "                           \"+proj=laea +lat_0=60 ...\"); default longitude/\n"
+            "                           latitude (WGS 84)\n"
+            "  --step=UNITS             its pixel size in the system's units (default 0.01\n"
+            "                           degree, or 1 km)\n"
+            "  (--out, --project, --crs and --step: one input only)\n") +
+            kBatchHelp + kRunHelp + kExitHelp +
+            "  With several inputs the exit code is the worst of theirs: 1, else 3, else 0.\n",
+        RunProcess};
 }
 
 Command LocateCommand() {

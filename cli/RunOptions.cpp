@@ -179,8 +179,8 @@ TBatchOptions ReadBatchOptions(const Arguments& a, const TRunSetup& setup, std::
     if (const auto format = a.Value("format")) {
         const std::string f = LowerCase(*format);
         options.Output.Format = f == "jpeg" ? "jpg" : f;
-        if (f != "bmp" && f != "jpg" && f != "jpeg" && f != "png") {
-            throw UsageError("--format takes bmp, jpg or png");
+        if (f != "bmp" && f != "jpg" && f != "jpeg" && f != "png" && f != "tif") {
+            throw UsageError("--format takes bmp, jpg, png or tif");
         }
     }
     if (const auto dir = a.Value("out-dir")) {
@@ -259,7 +259,8 @@ const char* const kBatchHelp =
     "  --out-dir=DIR            write the pictures there (made when missing), named\n"
     "                           as beside the image (a product's with the name of\n"
     "                           the folder that holds it in front)\n"
-    "  --format=bmp|jpg|png     the pictures' format (default: the image's own)\n"
+    "  --format=bmp|jpg|png|tif the pictures' format (default: the image's own; tif: a\n"
+    "                           GeoTIFF with ground control points)\n"
     "  --overwrite              replace pictures that exist (default: such an input\n"
     "                           fails, saying so, and the others go on)\n"
     "  --jobs=N                 runs at once (default: the number of cores)\n"

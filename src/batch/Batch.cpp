@@ -68,27 +68,55 @@ TPassRecord RecordOfRun(const THeadlessRun& run, bool product) {
     return record;
 }
 
+TPassRecord RunJob(const TJob& job, const TBatchOptions& options, std::ostream& account,
+                   std::ostream& messages) {
+    const bool replace = options.Overwrite || job.Replace;
+    if (!options.Projected.empty() && !replace && FileExists(options.Projected)) {
+        TPassRecord refused;
+        refused.Input = job.Input.Path;
+        refused.Kind = InputKind(job.Input.Path, job.Input.Product);
+        refused.Failure = ExistsMessage(options.Projected);
+        return refused;
+    }
+    THeadlessRun run(options.Setup, job.Input.Path, account, messages, options.Data);
+    TPassRecord record = RecordOfRun(run, job.Input.Product);
+    if (!run.Processed()) {
+        return record;
+    }
+    const std::string target =
+        !job.Target.empty() ? job.Target
+                            : OutputName(run.Run().ImageFile(), job.Input.Product, options.Output);
+    const auto writing = std::chrono::steady_clock::now();
+    try {
+        for (const std::string& picture : {target, options.Projected}) {
+            if (!picture.empty() && !replace && FileExists(picture)) {
+                throw std::runtime_error(ExistsMessage(picture)); // came during the run
+            }
+        }
+        try {
+            account << run.Run().SavePicture(target, options.Overlay, replace) << "\n";
+        } catch (const TFileExists& e) {
+            throw std::runtime_error(ExistsMessage(e.Target));
+        }
+        record.Output = ExpandFileName(target);
+        if (!options.Projected.empty()) {
+            account << run.Run().SaveProjectedPicture(options.Projected, options.Crs, options.Step)
+                    << "\n";
+        }
+        record.Status = run.Warned() ? TRunStatus::Warnings : TRunStatus::Done;
+    } catch (const std::exception& e) {
+        record.Status = TRunStatus::Failed;
+        record.Failure = e.what();
+    }
+    record.WritingMilliseconds = MillisecondsSince(writing);
+    return record;
+}
+
 TPassRecord ProcessJob(const TJob& job, const TBatchOptions& options) {
     const auto started = std::chrono::steady_clock::now();
     std::ostringstream account;
     std::ostringstream messages;
-    THeadlessRun run(options.Setup, job.Input.Path, account, messages, options.Data);
-    TPassRecord record = RecordOfRun(run, job.Input.Product);
-    if (run.Processed()) {
-        const std::string target =
-            !job.Target.empty()
-                ? job.Target
-                : OutputName(run.Run().ImageFile(), job.Input.Product, options.Output);
-        const auto writing = std::chrono::steady_clock::now();
-        try {
-            PlacePicture(run.Run().PictureAtFullSize(), target, options.Overwrite || job.Replace);
-            record.Output = ExpandFileName(target);
-            record.Status = run.Warned() ? TRunStatus::Warnings : TRunStatus::Done;
-        } catch (const std::exception& e) {
-            record.Failure = e.what();
-        }
-        record.WritingMilliseconds = MillisecondsSince(writing);
-    }
+    TPassRecord record = RunJob(job, options, account, messages);
     record.Messages = messages.str();
     record.TotalMilliseconds = MillisecondsSince(started);
     return record;

@@ -26,6 +26,14 @@ struct TBatchOptions {
     /// The program's data every job reads: read once by the batch or the watch when none
     /// is given (a job run alone without it reads its own).
     std::shared_ptr<const TSessionData> Data;
+    /// The pictures with the overlay (else the enhanced channel image alone).
+    bool Overlay = true;
+    /// Also the pass resampled to a map grid, as a GeoTIFF with a world file ("": none),
+    /// in this coordinate system ("": longitude/latitude) and pixel size (0: about the
+    /// picture's own resolution). One input's.
+    std::string Projected;
+    std::string Crs;
+    double Step = 0.0;
 };
 
 class THeadlessRun;
@@ -34,9 +42,14 @@ class THeadlessRun;
 /// The status stays Failed until the caller has written the picture.
 TPassRecord RecordOfRun(const THeadlessRun& run, bool product);
 
-/// One job start to end: its run, its picture written (named after the run when the job
-/// names none), and what became of it. Prints nothing: the run's messages are in the
-/// record. Runs on any thread.
+/// One job start to end: its run, its picture written whole (named after the run when the
+/// job names none; never over a file that is there, unless Overwrite or the job replaces
+/// its own), the projected picture when asked, and what became of it. The run's account
+/// and the lines of what was written go to `account`, its messages to `messages`. Runs on
+/// any thread.
+TPassRecord RunJob(const TJob& job, const TBatchOptions& options, std::ostream& account,
+                   std::ostream& messages);
+/// RunJob that prints nothing: the run's messages are in the record.
 TPassRecord ProcessJob(const TJob& job, const TBatchOptions& options);
 
 /// Plans each input's picture; an input whose picture another input of the batch gives

@@ -31,10 +31,6 @@ bool IsProductFolder(const std::string& path) {
     return DirectoryExists(path) && IsDecoderOutput(InputKindOf(path));
 }
 
-std::string SystemError(const std::string& what, const std::string& path) {
-    return what + " " + path + ": " + std::strerror(errno);
-}
-
 } // namespace
 
 bool IsChannelImageName(std::string_view fileName) {
@@ -148,41 +144,15 @@ std::string ExistsMessage(const std::string& target) {
 }
 
 void PlacePicture(const TBitmap& picture, const std::string& named, bool overwrite) {
-    const std::string target = ReplaceableTarget(named);
-    std::error_code ec;
-    if (!overwrite && fs::exists(target, ec)) {
-        throw std::runtime_error(ExistsMessage(target));
-    }
-    const std::string temporary = TemporaryBeside(target);
     try {
-        WritePicture(picture, temporary, PictureFormatForName(target));
-    } catch (...) {
-        ::unlink(temporary.c_str());
-        throw;
-    }
-    if (overwrite) {
-        if (::rename(temporary.c_str(), target.c_str()) != 0) {
-            const std::string message = SystemError("cannot write", target);
-            ::unlink(temporary.c_str());
-            throw std::runtime_error(message);
-        }
-        return;
-    }
-    // A hard link is made only where no file is: another writer's picture is never replaced.
-    if (::link(temporary.c_str(), target.c_str()) == 0) {
-        ::unlink(temporary.c_str());
-        return;
-    }
-    const int linkError = errno;
-    if (linkError == EEXIST) {
-        ::unlink(temporary.c_str());
-        throw std::runtime_error(ExistsMessage(target));
-    }
-    // File systems without hard links: the check above has to do.
-    if (::rename(temporary.c_str(), target.c_str()) != 0) {
-        const std::string message = SystemError("cannot write", target);
-        ::unlink(temporary.c_str());
-        throw std::runtime_error(message);
+        WriteWhole(
+            named,
+            [&](const std::string& file) {
+                WritePicture(picture, file, PictureFormatForName(named));
+            },
+            overwrite);
+    } catch (const TFileExists& e) {
+        throw std::runtime_error(ExistsMessage(e.Target));
     }
 }
 

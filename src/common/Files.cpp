@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -129,8 +130,13 @@ std::string ReplaceableTarget(const std::string& path) {
     return target.string();
 }
 
-void WriteWhole(const std::string& target, const std::function<void(const std::string&)>& write) {
+void WriteWhole(const std::string& target, const std::function<void(const std::string&)>& write,
+                bool replace) {
     const std::string file = ReplaceableTarget(target);
+    struct stat there {};
+    if (!replace && ::lstat(file.c_str(), &there) == 0) {
+        throw TFileExists(file);
+    }
     const std::string temporary = TemporaryBeside(file);
     auto fail = [&temporary](const std::string& why) {
         ::unlink(temporary.c_str());
@@ -150,6 +156,18 @@ void WriteWhole(const std::string& target, const std::function<void(const std::s
     }
     if (!synced) {
         fail("cannot write " + target + ": " + std::strerror(errno));
+    }
+    if (!replace) {
+        // A hard link is made only where no file is: another writer's is never replaced.
+        if (::link(temporary.c_str(), file.c_str()) == 0) {
+            ::unlink(temporary.c_str());
+            return;
+        }
+        if (errno == EEXIST) {
+            ::unlink(temporary.c_str());
+            throw TFileExists(file);
+        }
+        // File systems without hard links: the check above has to do.
     }
     if (::rename(temporary.c_str(), file.c_str()) != 0) {
         fail("cannot write " + target + ": " + std::strerror(errno));

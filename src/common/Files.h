@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,8 +38,17 @@ std::string ReplaceableTarget(const std::string& path);
 /// one beside the target, which is synced and renamed over the target only when `write`
 /// returns. When it throws (or the sync or the rename fails) the temporary file goes and
 /// whatever was at the target stays as it was. The target is taken as ReplaceableTarget
-/// takes it.
-void WriteWhole(const std::string& target, const std::function<void(const std::string&)>& write);
+/// takes it. With `replace` false a file at the target is never replaced, not even one
+/// that another writer put there meanwhile: TFileExists is thrown instead.
+void WriteWhole(const std::string& target, const std::function<void(const std::string&)>& write,
+                bool replace = true);
+/// A write that was not to replace the file found at its target.
+class TFileExists : public std::runtime_error {
+public:
+    explicit TFileExists(const std::string& target)
+        : std::runtime_error(target + " exists already"), Target(target) {}
+    std::string Target; ///< as ReplaceableTarget resolved it
+};
 /// Removes the temporary files WriteWhole left beside `target` in processes that have
 /// ended (killed while writing); those of running processes stay. Returns how many went.
 int RemoveAbandonedTemporaries(const std::string& target);

@@ -314,7 +314,7 @@ bool TPassSession::PicturePosition(float lon, float lat, int& pictureX, int& pic
     return true;
 }
 
-std::string TPassSession::SavePicture(const std::string& fileName, bool overlay) {
+std::string TPassSession::SavePicture(const std::string& fileName, bool overlay, bool replace) {
     if (!pass_) {
         throw std::runtime_error("There is no processed picture to save.");
     }
@@ -331,15 +331,17 @@ std::string TPassSession::SavePicture(const std::string& fileName, bool overlay)
     // Whole or not at all: a full disk leaves the picture that was there as it was.
     const TPictureFormat format = PictureFormatForName(fileName);
     if (format != TPictureFormat::GeoTiff) {
-        WriteWhole(fileName,
-                   [&](const std::string& file) { WritePicture(*picture, file, format); });
+        WriteWhole(
+            fileName, [&](const std::string& file) { WritePicture(*picture, file, format); },
+            replace);
         return "Picture written to " + ExpandFileName(fileName) +
                (overlay ? std::string() : std::string(" (without the overlay)"));
     }
     const auto points =
         ControlPoints(pass_->GroundTable, kMeteorScanLayout, picture->Width(), picture->Height(),
                       lineOffset_, pixelOffset_, pass_->Northbound);
-    WriteWhole(fileName, [&](const std::string& file) { WriteGeoTiff(*picture, file, points); });
+    WriteWhole(
+        fileName, [&](const std::string& file) { WriteGeoTiff(*picture, file, points); }, replace);
     return "Picture written to " + ExpandFileName(fileName) +
            Format(" (GeoTIFF%s, %d ground control points in WGS 84 longitude/latitude)",
                   overlay ? "" : " without the overlay", static_cast<int>(points.size()));

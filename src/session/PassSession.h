@@ -107,8 +107,9 @@ public:
     bool PicturePosition(float lon, float lat, int& pictureX, int& pictureY) const;
 
     /// Writes the picture (a ".tif" name makes a GeoTIFF with ground control points; with
-    /// `overlay` false, of the channel image alone). Returns the account line.
-    std::string SavePicture(const std::string& fileName, bool overlay = true);
+    /// `overlay` false, of the channel image alone), whole (see WriteWhole: with `replace`
+    /// false, TFileExists for a file that is there). Returns the account line.
+    std::string SavePicture(const std::string& fileName, bool overlay = true, bool replace = true);
     /// Writes the pass resampled to a map grid with the overlay drawn in map space, as a
     /// GeoTIFF with a world file. Returns the account line.
     std::string SaveProjectedPicture(const std::string& fileName, const std::string& crs = {},

@@ -174,6 +174,27 @@ TEST_F(Batch, FoldersAreSearchedAndNoPictureIsReplacedUnasked) {
     EXPECT_EQ(Call({"process", "--out=x.bmp", first, second}).code, kExitUsage);
     EXPECT_EQ(call({"--jobs=0", first}).code, kExitUsage);
     EXPECT_EQ(call({"--format=gif", first}).code, kExitUsage);
+
+    // A batch writes what one input does: GeoTIFFs, and the picture without the overlay.
+    testing::TempDir plain;
+    testing::TempDir drawn;
+    for (const std::string& dir : {plain.Path(), drawn.Path()}) {
+        std::vector<std::string> args = {"process",      keps,       "--file-clock-offset=0",
+                                         "--no-align",   "--jobs=2", "--out-dir=" + dir,
+                                         "--format=tif", first,      root / "pass"};
+        if (dir == plain.Path()) {
+            args.push_back("--no-overlay");
+        }
+        const Result geo = Call(args);
+        EXPECT_EQ(geo.code, kExitOk) << geo.out << geo.err;
+    }
+    for (const std::string& name : {kPass + ".geo.tif", std::string("pass_MSU-MR-1.geo.tif")}) {
+        const auto without = ReadFileBytes(plain / name);
+        const auto with = ReadFileBytes(drawn / name);
+        ASSERT_TRUE(without && with) << name;
+        EXPECT_EQ(without->substr(0, 4), std::string("II*\0", 4));
+        EXPECT_NE(*without, *with);
+    }
 }
 
 } // namespace
