@@ -347,61 +347,46 @@ TAlignment AlignToCoasts(const TBitmap& picture, std::span<const TCoastSample> s
     return result;
 }
 
-TAlignment AlignToCoasts(const TAlignmentPicture& prepared, std::span<const TCoastSample> shore,
-                         int startLineOffset, int startPixelOffset,
-                         const TAlignmentOptions& options) {
-    const auto started = std::chrono::steady_clock::now();
-    const TAlignmentPicture::TLevels& levels = prepared.Levels();
-    TAlignment result;
-    result.ShorePoints = static_cast<int>(shore.size());
-    auto finish = [&](std::string doubt) {
-        result.Doubt = std::move(doubt);
-        result.Confident = result.Doubt.empty();
-        result.Milliseconds =
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started)
-                .count();
-        return result;
-    };
-    if (!levels.Usable) {
-        return finish("no picture to align with");
-    }
-    if (static_cast<int>(shore.size()) < options.MinSupport) {
-        return finish("not confident (too little shore on the picture)");
-    }
-    const TBitmap& image = *levels.Image;
-    const TFineLevel& fine = *levels.Fine;
-    const TCoarseLevel& coarse = *levels.Coarse;
-    const float coarseCap = levels.CoarseCap;
-    const float fineCap = levels.FineCap;
-    if (!(fineCap > 0.0f) || !(coarseCap > 0.0f)) {
-        return finish("not confident (the picture has no edges)");
-    }
+namespace {
 
-    // Coarse: every offset of the window, one level pixel apart. An offset moves the
-    // overlay to (x + pixel offset, y - line offset).
-    const int halfX = (options.SearchPixels + kCoarse - 1) / kCoarse;
-    const int halfY = (options.SearchLines + kCoarse - 1) / kCoarse;
-    const int columns = 2 * halfX + 1;
-    const int rows = 2 * halfY + 1;
-    const std::size_t coarseStride = StrideFor(shore.size(), static_cast<std::size_t>(std::max(options.CoarseSamples, 1)));
-    std::vector<double> sums(static_cast<std::size_t>(columns) * rows, 0.0);
+// The coarse search: every offset of the window, one level pixel apart, scored. An offset
+// moves the overlay to (x + pixel offset, y - line offset).
+struct TCoarseSearch {
+    int HalfX = 0;
+    int HalfY = 0;
+    int Columns = 0;
+    int Rows = 0;
+    std::size_t Stride = 1;     ///< every this many shore samples are scored
+    std::vector<double> Scores; ///< row by row, line offsets growing upwards
+    std::size_t Best = 0;
+};
+
+TCoarseSearch SearchCoarsely(const TCoarseLevel& coarse, float coarseCap,
+                             std::span<const TCoastSample> shore, int startLineOffset,
+                             int startPixelOffset, const TAlignmentOptions& options) {
+    TCoarseSearch c;
+    c.HalfX = (options.SearchPixels + kCoarse - 1) / kCoarse;
+    c.HalfY = (options.SearchLines + kCoarse - 1) / kCoarse;
+    c.Columns = 2 * c.HalfX + 1;
+    c.Rows = 2 * c.HalfY + 1;
+    c.Stride =
+        StrideFor(shore.size(), static_cast<std::size_t>(std::max(options.CoarseSamples, 1)));
+    std::vector<double> sums(static_cast<std::size_t>(c.Columns) * c.Rows, 0.0);
     std::vector<int> counts(sums.size(), 0);
     // Sample by sample, each over the whole window: its positions stay close in memory.
-    auto addWindow = [&](int firstX, int firstY, int n, int m, double* out, int* counted) {
-        for (std::size_t k = 0; k < shore.size(); k += coarseStride) {
-            const TCoastSample& s = shore[k];
-            // Column i and row j of the window move the sample by whole level pixels.
-            const int x0 = Nearest((s.X + static_cast<float>(firstX)) / kCoarse);
-            const int y0 = Nearest((s.Y + static_cast<float>(firstY)) / kCoarse);
-            for (int j = 0; j < m; ++j) {
-                // Line offsets grow upwards: row j moves the overlay up by j steps.
-                coarse.AddShares(x0, y0 - j, n, s.Nx, s.Ny, coarseCap, out + j * n,
-                                 counted + j * n);
-            }
+    const int firstX = startPixelOffset - c.HalfX * kCoarse;
+    const int firstY = -(startLineOffset - c.HalfY * kCoarse);
+    for (std::size_t k = 0; k < shore.size(); k += c.Stride) {
+        const TCoastSample& s = shore[k];
+        // Column i and row j of the window move the sample by whole level pixels.
+        const int x0 = Nearest((s.X + static_cast<float>(firstX)) / kCoarse);
+        const int y0 = Nearest((s.Y + static_cast<float>(firstY)) / kCoarse);
+        for (int j = 0; j < c.Rows; ++j) {
+            // Line offsets grow upwards: row j moves the overlay up by j steps.
+            coarse.AddShares(x0, y0 - j, c.Columns, s.Nx, s.Ny, coarseCap,
+                             sums.data() + j * c.Columns, counts.data() + j * c.Columns);
         }
-    };
-    addWindow(startPixelOffset - halfX * kCoarse, -(startLineOffset - halfY * kCoarse), columns,
-              rows, sums.data(), counts.data());
+    }
     std::vector<double>& scores = sums;
     if (options.ChanceFromSearch) {
         // Over a long search the shore that lands on the picture grows and shrinks: each
@@ -418,15 +403,21 @@ TAlignment AlignToCoasts(const TAlignmentPicture& prepared, std::span<const TCoa
             scores[k] = counts[k] > 0 ? (sums[k] - counts[k] * mean) / std::sqrt(counts[k]) : 0.0;
         }
     }
-    std::size_t best = 0;
     for (std::size_t k = 1; k < scores.size(); ++k) {
-        if (scores[k] > scores[best]) {
-            best = k;
+        if (scores[k] > scores[c.Best]) {
+            c.Best = k;
         }
     }
-    // What placing the shore anywhere scores: the shore moved far, wrapped round the
-    // picture so that as much of it stays on it, where no true coast can match; their
-    // spread is what the peak is judged against.
+    c.Scores = std::move(scores);
+    return c;
+}
+
+// What placing the shore anywhere scores, the peak's yardstick: the shore moved far,
+// wrapped round the picture so that as much of it stays on it, where no true coast can
+// match; or, for a long search, the best of each of its far rows.
+std::vector<double> ChanceScores(const TCoarseLevel& coarse, float coarseCap, const TBitmap& image,
+                                 std::span<const TCoastSample> shore, const TCoarseSearch& c,
+                                 const TAlignmentOptions& options) {
     const float width = static_cast<float>(image.Width());
     const float height = static_cast<float>(image.Height());
     auto wrapped = [](float v, float size) { return v - size * std::floor(v / size); };
@@ -435,7 +426,7 @@ TAlignment AlignToCoasts(const TAlignmentPicture& prepared, std::span<const TCoa
         for (const float dy : {0.0f, 0.19f, 0.37f, 0.53f, 0.71f, 0.89f}) {
             double sum = 0.0;
             int count = 0;
-            for (std::size_t k = 0; k < shore.size(); k += coarseStride) {
+            for (std::size_t k = 0; k < shore.size(); k += c.Stride) {
                 const TCoastSample& s = shore[k];
                 const float x = wrapped(s.X + dx * width, width);
                 const float y = wrapped(s.Y + (dy + 0.5f * dx) * height, height);
@@ -447,28 +438,32 @@ TAlignment AlignToCoasts(const TAlignmentPicture& prepared, std::span<const TCoa
             chance.push_back(sum);
         }
     }
-    const int bi = static_cast<int>(best) % columns;
-    const int bj = static_cast<int>(best) / columns;
     if (options.ChanceFromSearch) {
         // Most of a long search is wrong: the best of each of its far rows is what chance
         // gives the best of a row.
+        const int bj = static_cast<int>(c.Best) / c.Columns;
         chance.clear();
-        for (int j = 0; j < rows; ++j) {
+        for (int j = 0; j < c.Rows; ++j) {
             if (std::abs(j - bj) >= kFarRows) {
-                chance.push_back(*std::max_element(scores.begin() + static_cast<std::ptrdiff_t>(j) * columns,
-                                                   scores.begin() + static_cast<std::ptrdiff_t>(j + 1) * columns));
+                const auto row = c.Scores.begin() + static_cast<std::ptrdiff_t>(j) * c.Columns;
+                chance.push_back(*std::max_element(row, row + c.Columns));
             }
         }
     }
-    const TPeak peak = PeakHeights(scores, columns, rows, bi, bj, chance);
-    result.Confidence = peak.Chance;
-    result.PeakRatio = peak.All;
-    result.PixelRatio = peak.Row;
-    result.LineRatio = peak.Column;
+    return chance;
+}
 
-    // Fine: every pixel the coarse step may have passed over, then the parabola's vertex.
-    const int coarsePixel = startPixelOffset + (bi - halfX) * kCoarse;
-    const int coarseLine = startLineOffset + (bj - halfY) * kCoarse;
+// The fine search round the coarse best: every pixel the coarse step may have passed
+// over, then the parabola's vertex. Gives the whole-pixel offsets and the refined ones.
+struct TFineFound {
+    int Pixel = 0;
+    int Line = 0;
+    double PixelOffset = 0.0;
+    double LineOffset = 0.0;
+};
+
+TFineFound SearchFinely(const TFineLevel& fine, float fineCap, std::span<const TCoastSample> shore,
+                        int coarsePixel, int coarseLine) {
     const std::size_t fineStride = StrideFor(shore.size(), kFineSamples);
     std::vector<TPixelSample> scored;
     for (std::size_t k = 0; k < shore.size(); k += fineStride) {
@@ -501,28 +496,38 @@ TAlignment AlignToCoasts(const TAlignmentPicture& prepared, std::span<const TCoa
             }
         }
     }
-    const int pixel = coarsePixel + bestP;
-    const int line = coarseLine + bestL;
-    result.PixelOffset =
-        pixel + ParabolaPeak(at(bestP - 1, bestL), at(bestP, bestL), at(bestP + 1, bestL));
-    result.LineOffset =
-        line + ParabolaPeak(at(bestP, bestL - 1), at(bestP, bestL), at(bestP, bestL + 1));
+    TFineFound f;
+    f.Pixel = coarsePixel + bestP;
+    f.Line = coarseLine + bestL;
+    f.PixelOffset =
+        f.Pixel + ParabolaPeak(at(bestP - 1, bestL), at(bestP, bestL), at(bestP + 1, bestL));
+    f.LineOffset =
+        f.Line + ParabolaPeak(at(bestP, bestL - 1), at(bestP, bestL), at(bestP, bestL + 1));
+    return f;
+}
 
+// The shore points that lie on a clear edge at these offsets.
+int Support(const TFineLevel& fine, float fineCap, std::span<const TCoastSample> shore, int pixel,
+            int line) {
+    int support = 0;
     for (const TCoastSample& s : shore) {
         const int x = Nearest(s.X) + pixel;
         const int y = Nearest(s.Y) - line;
-        result.Support += Across(fine, x, y, s.Nx, s.Ny) >= 0.5f * fineCap ? 1 : 0;
+        support += Across(fine, x, y, s.Nx, s.Ny) >= 0.5f * fineCap ? 1 : 0;
     }
+    return support;
+}
 
-    if (std::abs(pixel - startPixelOffset) >= options.SearchPixels ||
-        std::abs(line - startLineOffset) >= options.SearchLines) {
-        return finish("not confident (the best offset lies at the edge of the search)");
+// Why the answer is not trusted ("" when it is); an answer that one axis alone tells keeps
+// the other offset at its start.
+std::string Verdict(TAlignment& result, const TPeak& peak, const TFineFound& found,
+                    int startLineOffset, int startPixelOffset, const TAlignmentOptions& options) {
+    if (std::abs(found.Pixel - startPixelOffset) >= options.SearchPixels ||
+        std::abs(found.Line - startLineOffset) >= options.SearchLines) {
+        return "not confident (the best offset lies at the edge of the search)";
     }
-    if (result.Support < options.MinSupport) {
-        return finish("not confident (coasts hidden by cloud?)");
-    }
-    if (result.Confidence < options.MinConfidence) {
-        return finish("not confident (coasts hidden by cloud?)");
+    if (result.Support < options.MinSupport || result.Confidence < options.MinConfidence) {
+        return "not confident (coasts hidden by cloud?)";
     }
     if (result.PeakRatio < options.MinPeakRatio) {
         // A coast that runs along one axis tells only the other: take that one alone.
@@ -530,7 +535,7 @@ TAlignment AlignToCoasts(const TAlignmentPicture& prepared, std::span<const TCoa
             peak.RunnerUpAlongColumn && result.PixelRatio >= options.MinAxisRatio;
         const bool lineOnly = !peak.RunnerUpAlongColumn && result.LineRatio >= options.MinAxisRatio;
         if (!pixelOnly && !lineOnly) {
-            return finish("not confident (more than one place fits the coasts)");
+            return "not confident (more than one place fits the coasts)";
         }
         result.PixelOnly = pixelOnly;
         result.LineOnly = lineOnly;
@@ -540,7 +545,54 @@ TAlignment AlignToCoasts(const TAlignmentPicture& prepared, std::span<const TCoa
             result.PixelOffset = startPixelOffset;
         }
     }
-    return finish("");
+    return "";
+}
+
+} // namespace
+
+TAlignment AlignToCoasts(const TAlignmentPicture& prepared, std::span<const TCoastSample> shore,
+                         int startLineOffset, int startPixelOffset,
+                         const TAlignmentOptions& options) {
+    const auto started = std::chrono::steady_clock::now();
+    const TAlignmentPicture::TLevels& levels = prepared.Levels();
+    TAlignment result;
+    result.ShorePoints = static_cast<int>(shore.size());
+    auto finish = [&](std::string doubt) {
+        result.Doubt = std::move(doubt);
+        result.Confident = result.Doubt.empty();
+        result.Milliseconds =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started)
+                .count();
+        return result;
+    };
+    if (!levels.Usable) {
+        return finish("no picture to align with");
+    }
+    if (static_cast<int>(shore.size()) < options.MinSupport) {
+        return finish("not confident (too little shore on the picture)");
+    }
+    if (!(levels.FineCap > 0.0f) || !(levels.CoarseCap > 0.0f)) {
+        return finish("not confident (the picture has no edges)");
+    }
+    const TCoarseSearch coarse = SearchCoarsely(*levels.Coarse, levels.CoarseCap, shore,
+                                                startLineOffset, startPixelOffset, options);
+    const int bi = static_cast<int>(coarse.Best) % coarse.Columns;
+    const int bj = static_cast<int>(coarse.Best) / coarse.Columns;
+    const TPeak peak = PeakHeights(
+        coarse.Scores, coarse.Columns, coarse.Rows, bi, bj,
+        ChanceScores(*levels.Coarse, levels.CoarseCap, *levels.Image, shore, coarse, options));
+    result.Confidence = peak.Chance;
+    result.PeakRatio = peak.All;
+    result.PixelRatio = peak.Row;
+    result.LineRatio = peak.Column;
+
+    const TFineFound found = SearchFinely(*levels.Fine, levels.FineCap, shore,
+                                          startPixelOffset + (bi - coarse.HalfX) * kCoarse,
+                                          startLineOffset + (bj - coarse.HalfY) * kCoarse);
+    result.PixelOffset = found.PixelOffset;
+    result.LineOffset = found.LineOffset;
+    result.Support = Support(*levels.Fine, levels.FineCap, shore, found.Pixel, found.Line);
+    return finish(Verdict(result, peak, found, startLineOffset, startPixelOffset, options));
 }
 
 bool CoastsContradictOverlay(const TAlignment& found, const TAlignmentOptions& options) {

@@ -3,13 +3,13 @@
 // the product's MSU-MR-2.png; without one it is a channel image named for the sample's
 // pass. What the run draws is exported to memory: a bitmap, a PNG, a GeoTIFF with control
 // points and the map-projected picture.
-#include "app/ProcessingRun.h"
 #include "common/Clock.h"
 #include "common/Program.h"
 #include "export/GeoTiff.h"
 #include "imaging/Canvas.h"
 #include "imaging/zorPNGImage.h"
 #include "mapping/MapWithWarp.h"
+#include "session/PassSession.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -38,7 +38,7 @@ struct TWorld {
     FixedClock Clock{EncodeDateTime(2020, 9, 28, 12, 0, 0), 0.0};
     std::unique_ptr<ScopedClock> Scoped;
     RecordingNotifier Notifier;
-    std::unique_ptr<TProcessingRun> Run;
+    std::unique_ptr<TPassSession> Run;
 };
 
 TWorld* world = nullptr;
@@ -70,7 +70,7 @@ std::string PictureExtension(std::string_view picture) {
     return picture.starts_with("\xFF\xD8") ? ".jpg" : ".bmp";
 }
 
-void ExportToMemory(TProcessingRun& run) {
+void ExportToMemory(TPassSession& run) {
     const TExtBitmap& picture = run.PictureAtFullSize();
     std::ostringstream bmp;
     picture.SaveToStream(bmp);
@@ -110,9 +110,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     }
     world->Exe = std::make_unique<ScopedExecutablePath>(world->Root / "vantorel");
     world->Scoped = std::make_unique<ScopedClock>(world->Clock);
-    world->Run = std::make_unique<TProcessingRun>(world->Notifier);
-    world->Run->RequirePassTime = true;
-    world->Run->Start((world->Root / "keps").string(), "1");
+    world->Run = std::make_unique<TPassSession>();
+    world->Run->Setup.Keplers = (world->Root / "keps").string();
+    world->Run->Setup.RequirePassTime = true;
+    world->Run->Start(LoadSessionData(), "Vantorel - V1", {});
     std::atexit([] { fs::remove_all(world->Root); });
     return 0;
 }
@@ -123,7 +124,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fs::remove_all(inputs);
     fs::create_directories(inputs);
     Write(world->Root / "keps" / "meteor.txt", part[2]);
-    TProcessingRun& run = *world->Run;
+    TPassSession& run = *world->Run;
     run.Diags().Clear(); // one input's account at a time
     run.ChooseSatellite(run.ChosenSatellite());
     fs::path input;
@@ -138,7 +139,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Write(inputs / "2020_09_27_08_00_58_64.stat", part[1]);
     }
     try {
-        if (run.ProcessFile(input.string()) && run.Pass() != nullptr) {
+        const auto deliver = [&run](const TReportEntry& entry) {
+            Deliver(entry, run.Diags(), world->Notifier);
+        };
+        if (run.ProcessFile(input.string(), deliver).Finished && run.Pass() != nullptr) {
             ExportToMemory(run);
         }
     } catch (const std::exception&) {
