@@ -198,24 +198,23 @@ void WriteGeoTiff(const TBitmap& picture, const std::string& fileName,
     Write(picture, nullptr, {points, std::nullopt, ""}, fileName);
 }
 
-TProjectedPicture ProjectPicture(const TProjectionInput& in) {
-    const std::unique_ptr<gdal::TCrs> crsOwned = CrsOf(in.Crs);
-    const gdal::TCrs& crs = *crsOwned;
-    const LocationGrid& grid = *in.Grid;
-    TProjectedPicture out;
-    TMapGrid& g = out.Grid;
-    g.Crs = in.Crs;
-    g.Wkt = crs.Wkt();
-    if (grid.empty() || in.Channel == nullptr || in.Mapping == nullptr) {
-        return out;
+namespace {
+
+// Longitudes followed from the middle of the pass, so that a pass across the antimeridian
+// stays whole on a longitude/latitude grid.
+struct TUnwrap {
+    bool Unwrap = false;
+    double CentreLon = 0.0;
+    double operator()(double lon) const {
+        return Unwrap ? CentreLon + WrapDegrees180(lon - CentreLon) : lon;
     }
-    // The extent of the ground table, longitudes followed from the middle of the pass so
-    // that a pass across the antimeridian stays whole.
-    const double centreLon = grid[grid.size() / 2][kNadirColumn].lon;
-    auto unwrapped = [&](double lon) {
-        return crs.Geographic() && in.Crs.empty() ? centreLon + WrapDegrees180(lon - centreLon)
-                                                  : lon;
-    };
+};
+
+// The map grid that covers the ground table: its extent, and a pixel of the step asked
+// for or about the picture's own. False when the ground has no extent in the system.
+bool CoverGround(const TProjectionInput& in, const gdal::TCrs& crs, const TUnwrap& unwrapped,
+                 TMapGrid& g) {
+    const LocationGrid& grid = *in.Grid;
     double left = 1e300, right = -1e300, bottom = 1e300, top = -1e300;
     auto take = [&](const GeoRow& row) {
         for (const GeoPoint& p : row) {
@@ -234,7 +233,7 @@ TProjectedPicture ProjectPicture(const TProjectionInput& in) {
     }
     take(grid.back());
     if (!(left < right && bottom < top)) {
-        return out;
+        return false;
     }
     if (in.Step > 0.0) {
         g.StepX = g.StepY = in.Step;
@@ -256,9 +255,14 @@ TProjectedPicture ProjectPicture(const TProjectionInput& in) {
                                     std::to_string(g.Height) +
                                     " pixels: choose a coarser step or another system");
     }
+    return true;
+}
 
-    // Where each map pixel lies on the picture: exactly at the nodes of a lattice every
-    // kCell pixels, between them by interpolation where the four nodes agree.
+// Each map pixel takes the picture's colour where it lies on the picture (alpha 255 where
+// there is one): exactly at the nodes of a lattice every kCell pixels, between them by
+// interpolation where the four nodes agree.
+void Resample(const TProjectionInput& in, const gdal::TCrs& crs, TProjectedPicture& out) {
+    const TMapGrid& g = out.Grid;
     constexpr int kCell = 8;
     const int nx = g.Width / kCell + 2;
     const int ny = g.Height / kCell + 2;
@@ -328,43 +332,67 @@ TProjectedPicture ProjectPicture(const TProjectionInput& in) {
             }
         }
     }
+}
 
-    // The boundaries, placed on the map by its own coordinates.
-    if (in.Boundaries != nullptr) {
-        TCanvas& canvas = out.Picture.Canvas();
-        canvas.Pen.Color = in.LineColour;
-        canvas.Pen.Width = in.PenWidth;
-        const double west = crs.Geographic() && in.Crs.empty() ? g.Left : -1e300;
-        const double east =
-            crs.Geographic() && in.Crs.empty() ? g.Left + g.Width * g.StepX : 1e300;
-        const TGeoExtent ground = GroundCells(grid);
-        for (int s = 0; s < in.Boundaries->Count(); ++s) {
-            const TLineSegment& segment = (*in.Boundaries)[s];
-            if (!ground.Intersects(in.Boundaries->SegmentBox(s))) {
+// The boundaries that reach the pass's ground, placed on the map by its own coordinates.
+void DrawBoundariesOnMap(const TProjectionInput& in, const gdal::TCrs& crs,
+                         const TUnwrap& unwrapped, TProjectedPicture& out) {
+    const TMapGrid& g = out.Grid;
+    TCanvas& canvas = out.Picture.Canvas();
+    canvas.Pen.Color = in.LineColour;
+    canvas.Pen.Width = in.PenWidth;
+    const double west = unwrapped.Unwrap ? g.Left : -1e300;
+    const double east = unwrapped.Unwrap ? g.Left + g.Width * g.StepX : 1e300;
+    const TGeoExtent ground = GroundCells(*in.Grid);
+    for (int s = 0; s < in.Boundaries->Count(); ++s) {
+        const TLineSegment& segment = (*in.Boundaries)[s];
+        if (!ground.Intersects(in.Boundaries->SegmentBox(s))) {
+            continue;
+        }
+        bool drawing = false;
+        int lastX = 0, lastY = 0;
+        for (const BoundaryPoint& p : segment.Points) {
+            double x = 0.0, y = 0.0;
+            const double lon = unwrapped(p.lon);
+            if (!crs.Forward(lon, p.lat, x, y) || lon < west - 5.0 || lon > east + 5.0) {
+                drawing = false;
                 continue;
             }
-            bool drawing = false;
-            int lastX = 0, lastY = 0;
-            for (const BoundaryPoint& p : segment.Points) {
-                double x = 0.0, y = 0.0;
-                const double lon = unwrapped(p.lon);
-                if (!crs.Forward(lon, p.lat, x, y) || lon < west - 5.0 || lon > east + 5.0) {
-                    drawing = false;
-                    continue;
-                }
-                const int mx = static_cast<int>(std::floor((x - g.Left) / g.StepX));
-                const int my = static_cast<int>(std::floor((g.Top - y) / g.StepY));
-                if (drawing && std::abs(mx - lastX) < g.Width / 2 &&
-                    std::abs(my - lastY) < g.Height / 2) {
-                    canvas.LineTo(mx, my);
-                } else {
-                    canvas.MoveTo(mx, my);
-                }
-                drawing = true;
-                lastX = mx;
-                lastY = my;
+            const int mx = static_cast<int>(std::floor((x - g.Left) / g.StepX));
+            const int my = static_cast<int>(std::floor((g.Top - y) / g.StepY));
+            if (drawing && std::abs(mx - lastX) < g.Width / 2 &&
+                std::abs(my - lastY) < g.Height / 2) {
+                canvas.LineTo(mx, my);
+            } else {
+                canvas.MoveTo(mx, my);
             }
+            drawing = true;
+            lastX = mx;
+            lastY = my;
         }
+    }
+}
+
+} // namespace
+
+TProjectedPicture ProjectPicture(const TProjectionInput& in) {
+    const std::unique_ptr<gdal::TCrs> crsOwned = CrsOf(in.Crs);
+    const gdal::TCrs& crs = *crsOwned;
+    TProjectedPicture out;
+    out.Grid.Crs = in.Crs;
+    out.Grid.Wkt = crs.Wkt();
+    if (in.Grid->empty() || in.Channel == nullptr || in.Mapping == nullptr) {
+        return out;
+    }
+    const LocationGrid& grid = *in.Grid;
+    const TUnwrap unwrapped{crs.Geographic() && in.Crs.empty(),
+                            grid[grid.size() / 2][kNadirColumn].lon};
+    if (!CoverGround(in, crs, unwrapped, out.Grid)) {
+        return out;
+    }
+    Resample(in, crs, out);
+    if (in.Boundaries != nullptr) {
+        DrawBoundariesOnMap(in, crs, unwrapped, out);
     }
     return out;
 }
