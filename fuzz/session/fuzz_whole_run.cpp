@@ -4,6 +4,7 @@
 // pass. What the run draws is exported to memory: a bitmap, a PNG, a GeoTIFF with control
 // points and the map-projected picture.
 #include "common/Clock.h"
+#include "common/Notifier.h"
 #include "common/Program.h"
 #include "export/GeoTiff.h"
 #include "imaging/Canvas.h"

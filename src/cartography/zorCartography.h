@@ -43,6 +43,16 @@ struct TPlaceMarkLine {
     int placement = 4;
 };
 
+/// How place marks are drawn.
+struct TPlaceMarkStyle {
+    TColor Colour = 0; ///< 0x00BBGGRR, of the symbol and the label
+    int PenWidth = 1;
+    TBrushStyle LabelBrush = TBrushStyle::bsClear; ///< solid: the canvas's brush colour
+    bool Halo = false;                             ///< the label outlined in black
+    /// A label placed "S" (or unknown) goes the other way across and twice as far down.
+    bool Mirror = false;
+};
+
 /// Reads one place-mark line: "symbol, label, longitude, latitude[, placement]" as comma
 /// text, "." as decimal separator. nullopt for a comment ("#"), fewer than 4 fields, an
 /// empty symbol or a number that does not read. An unknown placement gives the default.
@@ -168,9 +178,8 @@ public:
                         const std::vector<std::string>& lines, TColor colour, bool bold,
                         TBrushStyle labelBrushStyle, int defaultPlacement, bool halo);
     /// One marker symbol ("+", "x", "X", "*", "^", "~", ".", "o", "O") and its label.
-    void DrawPlaceMark(TBitmap& bitmap, int pixelOffset, int lineOffset, float lon, float lat,
-                       char symbol, const std::string& label, TColor colour, int penWidth,
-                       TBrushStyle labelBrushStyle, int placement, bool mirror, bool halo);
+    void DrawPlaceMark(TBitmap& bitmap, int pixelOffset, int lineOffset, const TPlaceMarkLine& mark,
+                       const TPlaceMarkStyle& style);
 
     /// The pieces (first index, point count) a run of `count` points is drawn in.
     static std::vector<std::pair<size_t, size_t>> RunPieces(size_t count);

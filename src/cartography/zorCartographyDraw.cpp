@@ -706,13 +706,11 @@ void TCartogList::TDrawnPixels::AddBox(int left, int top, int right, int bottom,
 void TCartogList::DrawPlaceMarks(TBitmap& bitmap, int pixelOffset, int lineOffset,
                                  const std::vector<std::string>& lines, TColor colour, bool bold,
                                  TBrushStyle labelBrushStyle, int defaultPlacement, bool halo) {
-    const int penWidth = bold ? 3 : 1;
+    const TPlaceMarkStyle style{colour, bold ? 3 : 1, labelBrushStyle, halo, false};
     for (const std::string& line : lines) {
         try {
             if (const auto mark = ParsePlaceMarkLine(line, defaultPlacement)) {
-                DrawPlaceMark(bitmap, pixelOffset, lineOffset, mark->lon, mark->lat, mark->symbol,
-                              mark->label, colour, penWidth, labelBrushStyle, mark->placement,
-                              false, halo);
+                DrawPlaceMark(bitmap, pixelOffset, lineOffset, *mark, style);
             }
         } catch (const std::exception&) {
             // A line that cannot be drawn is skipped; the next one is read.
@@ -720,54 +718,21 @@ void TCartogList::DrawPlaceMarks(TBitmap& bitmap, int pixelOffset, int lineOffse
     }
 }
 
-void TCartogList::DrawPlaceMark(TBitmap& bitmap, int pixelOffset, int lineOffset, float lon,
-                                float lat, char symbol, const std::string& label, TColor colour,
-                                int penWidth, TBrushStyle labelBrushStyle, int placement,
-                                bool mirror, bool halo) {
-    if (Mapping == nullptr) {
-        return;
-    }
-    int px = 0;
-    int py = 0;
-    if (!Mapping->LatLonToImage(px, py, lon, lat)) {
-        return;
-    }
-    const int X = px + pixelOffset;
-    const int Y = py - lineOffset;
-    TCanvas& c = bitmap.Canvas();
-    const CanvasStateGuard saved(c);
-    c.Font.Size = LabelScale * c.Font.Size;
-    c.Pen.Color = colour;
-    c.Pen.Width = penWidth;
-    c.Brush.Style = TBrushStyle::bsClear;
+namespace {
 
-    // A mark whose symbol and label both fall wholly outside the bitmap would draw
-    // nothing: skip the text work (the redraw runs on every arrow key).
-    {
-        const int reach = 12 + penWidth; // the largest symbol, with its pen
-        const int textWidth = label.empty() ? 0 : c.TextWidth(label);
-        const int textHeight = label.empty() ? 0 : c.TextHeight(label);
-        const int span = 2 * textWidth + 16 + 2 * textHeight + 8; // any placement, halo too
-        const int left = X - std::max(reach, span);
-        const int right = X + std::max(reach, span);
-        const int top = Y - std::max(reach, span);
-        const int bottom = Y + std::max(reach, span);
-        if (right < 0 || bottom < 0 || left >= bitmap.Width() || top >= bitmap.Height()) {
-            return;
-        }
-    }
-    // What a redraw has to put back: the box of the largest symbol with its pen, and the
-    // label's box with its halo.
-    const auto drawnBox = [&](int left, int top, int right, int bottom) {
-        if (Drawn != nullptr) {
-            Drawn->AddBox(left, top, right, bottom, bitmap.Width(), bitmap.Height());
-        }
-    };
-    {
-        const int reach = 12 + penWidth;
-        drawnBox(X - reach, Y - reach, X + reach, Y + reach);
-    }
+// Whether a mark at (x, y), symbol and label, could reach the bitmap at all (the redraw
+// runs on every arrow key: the text work of marks far off is skipped).
+bool MayReach(TCanvas& c, const TBitmap& bitmap, int x, int y, const std::string& label,
+              int penWidth) {
+    const int reach = 12 + penWidth; // the largest symbol, with its pen
+    const int textWidth = label.empty() ? 0 : c.TextWidth(label);
+    const int textHeight = label.empty() ? 0 : c.TextHeight(label);
+    const int span = std::max(reach, 2 * textWidth + 16 + 2 * textHeight + 8); // halo too
+    return x + span >= 0 && y + span >= 0 && x - span < bitmap.Width() &&
+           y - span < bitmap.Height();
+}
 
+void DrawSymbol(TCanvas& c, int X, int Y, char symbol) {
     auto plus = [&] {
         Line(c, X, Y - 6, X, Y + 7);
         Line(c, X - 6, Y, X + 7, Y);
@@ -815,69 +780,85 @@ void TCartogList::DrawPlaceMark(TBitmap& bitmap, int pixelOffset, int lineOffset
     default:
         break;
     }
+}
 
-    if (!label.empty()) {
-        c.Brush.Style = labelBrushStyle;
-        if (labelBrushStyle != TBrushStyle::bsClear) {
-            c.Brush.Color = saved.SavedBrush().Color;
-        }
-        const int W = c.TextWidth(label);
-        const int H = c.TextHeight(label);
-        const int w2 = W / 2;
-        const int below = c.Pen.Width == 1 ? H - 4 : H;
-        int ox = w2;
-        int oy = below;
-        switch (placement) {
-        case plN:
-            ox = w2;
-            oy = -5 - H;
-            break;
-        case plNE:
-            ox = -7;
-            oy = -5 - H;
-            break;
-        case plE:
-            ox = -7;
-            oy = -1 - H / 2;
-            break;
-        case plSE:
-            ox = -7;
-            oy = below;
-            break;
-        case plSW:
-            ox = 2 * w2 + 7;
-            oy = below;
-            break;
-        case plW:
-            ox = 2 * w2 + 7;
-            oy = -1 - H / 2;
-            break;
-        case plNW:
-            ox = 2 * w2 + 7;
-            oy = -5 - H;
-            break;
-        default: // "S" and unknown codes
-            ox = w2;
-            oy = below;
-            if (mirror) {
-                ox = -ox;
-                oy = 2 * oy;
-            }
-            break;
-        }
-        const int cx = X - ox;
-        const int cy = Y + oy;
-        drawnBox(cx - 1, cy - 1, cx + W, cy + H);
-        c.Font.Color = clBlack;
-        if (halo) {
-            for (const auto& [hx, hy] : {std::pair{-1, -1}, {1, -1}, {-1, 1}, {1, 1}}) {
-                c.TextOut(cx + hx, cy + hy, label);
-            }
-        }
-        c.Font.Color = c.Pen.Color;
-        c.TextOut(cx, cy, label);
-        c.Font.Color = clBlack;
+// How far the label's corner lies left of (ox) and below (oy) the mark, for a label of
+// W x H drawn with this pen.
+std::pair<int, int> LabelShift(int placement, int W, int H, int penWidth, bool mirror) {
+    const int w2 = W / 2;
+    const int below = penWidth == 1 ? H - 4 : H;
+    switch (placement) {
+    case plN:
+        return {w2, -5 - H};
+    case plNE:
+        return {-7, -5 - H};
+    case plE:
+        return {-7, -1 - H / 2};
+    case plSE:
+        return {-7, below};
+    case plSW:
+        return {2 * w2 + 7, below};
+    case plW:
+        return {2 * w2 + 7, -1 - H / 2};
+    case plNW:
+        return {2 * w2 + 7, -5 - H};
+    default: // "S" and unknown codes
+        return mirror ? std::pair{-w2, 2 * below} : std::pair{w2, below};
     }
+}
+
+} // namespace
+
+void TCartogList::DrawPlaceMark(TBitmap& bitmap, int pixelOffset, int lineOffset,
+                                const TPlaceMarkLine& mark, const TPlaceMarkStyle& style) {
+    int px = 0;
+    int py = 0;
+    if (Mapping == nullptr || !Mapping->LatLonToImage(px, py, mark.lon, mark.lat)) {
+        return;
+    }
+    const int X = px + pixelOffset;
+    const int Y = py - lineOffset;
+    TCanvas& c = bitmap.Canvas();
+    const CanvasStateGuard saved(c);
+    c.Font.Size = LabelScale * c.Font.Size;
+    c.Pen.Color = style.Colour;
+    c.Pen.Width = style.PenWidth;
+    c.Brush.Style = TBrushStyle::bsClear;
+    if (!MayReach(c, bitmap, X, Y, mark.label, style.PenWidth)) {
+        return;
+    }
+    // What a redraw has to put back: the box of the largest symbol with its pen, and the
+    // label's box with its halo.
+    const auto drawnBox = [&](int left, int top, int right, int bottom) {
+        if (Drawn != nullptr) {
+            Drawn->AddBox(left, top, right, bottom, bitmap.Width(), bitmap.Height());
+        }
+    };
+    const int reach = 12 + style.PenWidth;
+    drawnBox(X - reach, Y - reach, X + reach, Y + reach);
+    DrawSymbol(c, X, Y, mark.symbol);
+    if (mark.label.empty()) {
+        return;
+    }
+    c.Brush.Style = style.LabelBrush;
+    if (style.LabelBrush != TBrushStyle::bsClear) {
+        c.Brush.Color = saved.SavedBrush().Color;
+    }
+    const int W = c.TextWidth(mark.label);
+    const int H = c.TextHeight(mark.label);
+    const auto [ox, oy] = LabelShift(mark.placement, W, H, c.Pen.Width, style.Mirror);
+    const int cx = X - ox;
+    const int cy = Y + oy;
+    drawnBox(cx - 1, cy - 1, cx + W, cy + H);
+    c.Font.Color = clBlack;
+    if (style.Halo) {
+        for (const auto& [hx, hy] : {std::pair{-1, -1}, {1, -1}, {-1, 1}, {1, 1}}) {
+            c.TextOut(cx + hx, cy + hy, mark.label);
+        }
+    }
+    c.Font.Color = c.Pen.Color;
+    c.TextOut(cx, cy, mark.label);
+    c.Font.Color = clBlack;
 }
 
 } // namespace vantorel

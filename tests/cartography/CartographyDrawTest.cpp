@@ -166,8 +166,8 @@ TEST(RunPieces, LongRunsAreDrawnInPiecesSharingTheirEnds) {
 }
 
 TEST_F(Drawing, PlaceMarkSymbols) {
-    store.DrawPlaceMark(bitmap, 0, 0, 0.0f, 0.0f, '+', "", kPen, 1, TBrushStyle::bsClear, plS,
-                        false, false);
+    store.DrawPlaceMark(bitmap, 0, 0, {'+', "", 0.0f, 0.0f, plS},
+                        {kPen, 1, TBrushStyle::bsClear, false, false});
     for (int d = -6; d <= 6; ++d) {
         EXPECT_TRUE(Pen(200, 100 + d)) << d;
         EXPECT_TRUE(Pen(200 + d, 100)) << d;
@@ -176,8 +176,8 @@ TEST_F(Drawing, PlaceMarkSymbols) {
     EXPECT_FALSE(Pen(207, 100));
     EXPECT_EQ(PenPixels(), 25);
 
-    store.DrawPlaceMark(bitmap, 0, 0, 100.0f, 0.0f, 'X', "", kPen, 1, TBrushStyle::bsClear, plS,
-                        false, false);
+    store.DrawPlaceMark(bitmap, 0, 0, {'X', "", 100.0f, 0.0f, plS},
+                        {kPen, 1, TBrushStyle::bsClear, false, false});
     EXPECT_TRUE(Pen(300 - 8, 100 - 8));
     EXPECT_TRUE(Pen(300 + 8, 100 + 8));
     EXPECT_TRUE(Pen(300 + 8, 100 - 8));
@@ -189,8 +189,8 @@ TEST_F(Drawing, PlaceMarkSymbols) {
     c.Brush.Style = TBrushStyle::bsSolid;
     c.Font.Size = 9;
     const int before = PenPixels();
-    store.DrawPlaceMark(bitmap, 0, 0, -100.0f, 0.0f, '?', "", clBlue, 3, TBrushStyle::bsClear, plS,
-                        false, false);
+    store.DrawPlaceMark(bitmap, 0, 0, {'?', "", -100.0f, 0.0f, plS},
+                        {clBlue, 3, TBrushStyle::bsClear, false, false});
     EXPECT_EQ(PenPixels(), before);
     EXPECT_EQ(c.Pen.Width, 2);
     EXPECT_EQ(c.Pen.Color, kPen);
@@ -237,16 +237,16 @@ TEST_F(Drawing, LabelCornersFollowThePlacementTable) {
         bitmap.SetSize(0, 0);
         bitmap.SetSize(1200, 400);
         c.Brush.Color = brush; // the saved brush colour fills a solid label
-        store.DrawPlaceMark(bitmap, 0, 0, 0.0f, 0.0f, ' ', label, kPen, r.penWidth,
-                            TBrushStyle::bsSolid, r.placement, false, false);
+        store.DrawPlaceMark(bitmap, 0, 0, {' ', label, 0.0f, 0.0f, r.placement},
+                            {kPen, r.penWidth, TBrushStyle::bsSolid, false, false});
         EXPECT_EQ(LabelCorner(bitmap, brush), std::make_pair(200 - r.ox, 100 + r.oy))
             << "placement " << r.placement << " pen " << r.penWidth;
     }
     // Mirrored "S": ox and oy become -ox and 2 oy.
     bitmap.SetSize(0, 0);
     bitmap.SetSize(1200, 400);
-    store.DrawPlaceMark(bitmap, 0, 0, 0.0f, 0.0f, ' ', label, kPen, 1, TBrushStyle::bsSolid, plS,
-                        true, false);
+    store.DrawPlaceMark(bitmap, 0, 0, {' ', label, 0.0f, 0.0f, plS},
+                        {kPen, 1, TBrushStyle::bsSolid, false, true});
     EXPECT_EQ(LabelCorner(bitmap, brush), std::make_pair(200 + w2, 100 + 2 * (H - 4)));
 }
 
@@ -271,8 +271,8 @@ TEST_F(Drawing, HaloOutlinesTheLabelInBlack) {
     auto blackInLabel = [&](bool halo) {
         bitmap.Canvas().Brush.Color = clWhite;
         bitmap.Canvas().FillRect(0, 0, bitmap.Width(), bitmap.Height());
-        store.DrawPlaceMark(bitmap, 0, 0, 0.0f, 0.0f, ' ', "Halo", kPen, 1, TBrushStyle::bsClear,
-                            plS, false, halo);
+        store.DrawPlaceMark(bitmap, 0, 0, {' ', "Halo", 0.0f, 0.0f, plS},
+                            {kPen, 1, TBrushStyle::bsClear, halo, false});
         int black = 0;
         int pen = 0;
         for (int y = 90; y < 150; ++y) {
