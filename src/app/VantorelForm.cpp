@@ -438,6 +438,52 @@ void TFormVantorelTest::BuildComponents() {
     face.setPointSize(8);
     setFont(face);
 
+    const TZoomActions zoom = BuildMenus();
+
+    statusBar()->setObjectName("StatusBar");
+    statusBar()->setSizeGripEnabled(false);
+    StatusBarText_ = new QLabel(kStatusPrompt, statusBar());
+    statusBar()->addWidget(StatusBarText_, 1);
+
+    PageControl_ = new QTabWidget(this);
+    PageControl_->setObjectName("PageControl");
+    setCentralWidget(PageControl_);
+
+    BuildImageTab();
+    BuildKeplerTab();
+    BuildDiagnosticsTab();
+    connect(PageControl_, &QTabWidget::currentChanged, this, [this](int) {
+        const bool onKeplers = PageControl_->currentWidget() == TabSheetKeplers_;
+        if (onKeplers && !FOnKeplerTab) {
+            TabSheetKeplersShow();
+        } else if (!onKeplers && FOnKeplerTab) {
+            TabSheetKeplersExit();
+        }
+    });
+
+    TimerStart_ = new QTimer(this);
+    TimerStart_->setObjectName("TimerStart");
+    TimerStart_->setInterval(100);
+    TimerStart_->setSingleShot(true);
+    connect(TimerStart_, &QTimer::timeout, this, &TFormVantorelTest::TimerStartTimer);
+
+    ColorDialogLineColour_ = new TzorColorDialog(this);
+    ColorDialogLineColour_->setObjectName("ColorDialogLineColour");
+    ColorDialogLineColour_->SetColor(kDefaultLineColour);
+    ColorDialogLineColour_->SetNamedAs(Q(std::string(kLineColourValue)));
+    ColorDialogGraticuleColour_ = new TzorColorDialog(this);
+    ColorDialogGraticuleColour_->setObjectName("ColorDialogGraticuleColour");
+    ColorDialogGraticuleColour_->SetColor(kDefaultGraticuleColour);
+    ColorDialogGraticuleColour_->SetNamedAs(Q(std::string(kGraticuleColourValue)));
+
+    BuildPopupMenus(zoom);
+    ConnectViewEvents();
+
+    // A client area of 605 x 336 below the menu.
+    resize(605, 336 + menuBar()->sizeHint().height());
+}
+
+TFormVantorelTest::TZoomActions TFormVantorelTest::BuildMenus() {
     QMenu* file = menuBar()->addMenu("File");
     QAction* open = file->addAction("Open");
     open->setObjectName("Open1");
@@ -492,16 +538,10 @@ void TFormVantorelTest::BuildComponents() {
     zoomAction("Zoom in", {QKeySequence::ZoomIn, QKeySequence(Qt::CTRL | Qt::Key_Equal)},
                &TFormVantorelTest::ZoomIn);
     zoomAction("Zoom out", {QKeySequence::ZoomOut}, &TFormVantorelTest::ZoomOut);
+    return {fit, actual};
+}
 
-    statusBar()->setObjectName("StatusBar");
-    statusBar()->setSizeGripEnabled(false);
-    StatusBarText_ = new QLabel(kStatusPrompt, statusBar());
-    statusBar()->addWidget(StatusBarText_, 1);
-
-    PageControl_ = new QTabWidget(this);
-    PageControl_->setObjectName("PageControl");
-    setCentralWidget(PageControl_);
-
+void TFormVantorelTest::BuildImageTab() {
     // " Image ": the picture in its scroll box, the thickness choice beside it.
     TabSheetImage_ = new QWidget;
     TabSheetImage_->setObjectName("TabSheetImage");
@@ -525,7 +565,9 @@ void TFormVantorelTest::BuildComponents() {
     side->addStretch(1);
     imageLayout->addLayout(side);
     PageControl_->addTab(TabSheetImage_, " Image ");
+}
 
+void TFormVantorelTest::BuildKeplerTab() {
     // " Kepler data ": the folder, stored as "KeplerPath", and a way to choose another.
     TabSheetKeplers_ = new QWidget;
     TabSheetKeplers_->setObjectName("TabSheetKeplers");
@@ -605,7 +647,9 @@ void TFormVantorelTest::BuildComponents() {
     keplerLayout->addWidget(GroupBoxPassStart_);
     keplerLayout->addStretch(1);
     PageControl_->addTab(TabSheetKeplers_, " Kepler data ");
+}
 
+void TFormVantorelTest::BuildDiagnosticsTab() {
     // " Diagnostics ": the run's account, read-only.
     TabSheetDiags_ = new QWidget;
     TabSheetDiags_->setObjectName("TabSheetDiags");
@@ -621,31 +665,9 @@ void TFormVantorelTest::BuildComponents() {
     MemoDiags_->setContextMenuPolicy(Qt::CustomContextMenu);
     diagsLayout->addWidget(MemoDiags_);
     PageControl_->addTab(TabSheetDiags_, " Diagnostics ");
+}
 
-    connect(PageControl_, &QTabWidget::currentChanged, this, [this](int) {
-        const bool onKeplers = PageControl_->currentWidget() == TabSheetKeplers_;
-        if (onKeplers && !FOnKeplerTab) {
-            TabSheetKeplersShow();
-        } else if (!onKeplers && FOnKeplerTab) {
-            TabSheetKeplersExit();
-        }
-    });
-
-    TimerStart_ = new QTimer(this);
-    TimerStart_->setObjectName("TimerStart");
-    TimerStart_->setInterval(100);
-    TimerStart_->setSingleShot(true);
-    connect(TimerStart_, &QTimer::timeout, this, &TFormVantorelTest::TimerStartTimer);
-
-    ColorDialogLineColour_ = new TzorColorDialog(this);
-    ColorDialogLineColour_->setObjectName("ColorDialogLineColour");
-    ColorDialogLineColour_->SetColor(kDefaultLineColour);
-    ColorDialogLineColour_->SetNamedAs(Q(std::string(kLineColourValue)));
-    ColorDialogGraticuleColour_ = new TzorColorDialog(this);
-    ColorDialogGraticuleColour_->setObjectName("ColorDialogGraticuleColour");
-    ColorDialogGraticuleColour_->SetColor(kDefaultGraticuleColour);
-    ColorDialogGraticuleColour_->SetNamedAs(Q(std::string(kGraticuleColourValue)));
-
+void TFormVantorelTest::BuildPopupMenus(const TZoomActions& zoom) {
     PopupMenuDisplay_ = new QMenu(this);
     PopupMenuDisplay_->setObjectName("PopupMenuDisplay");
     QMenu* lineStyle = PopupMenuDisplay_->addMenu("LineStyle");
@@ -660,8 +682,8 @@ void TFormVantorelTest::BuildComponents() {
     connect(PopupMenuDisplay_->addAction("Grid colour..."), &QAction::triggered, this,
             &TFormVantorelTest::GraticuleColourClick);
     PopupMenuDisplay_->addSeparator();
-    PopupMenuDisplay_->addAction(fit);
-    PopupMenuDisplay_->addAction(actual);
+    PopupMenuDisplay_->addAction(zoom.Fit);
+    PopupMenuDisplay_->addAction(zoom.Actual);
     PopupMenuDisplay_->addSeparator();
     PopupMenuDisplay_->addAction(ActionAlignToCoasts_);
     PopupMenuDisplay_->addAction(ActionAlignAutomatically_);
@@ -679,7 +701,9 @@ void TFormVantorelTest::BuildComponents() {
             &TFormVantorelTest::CopyToClipboardDiagsClick);
     connect(MemoDiags_, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& p) { PopupMenuDiags_->popup(MemoDiags_->mapToGlobal(p)); });
+}
 
+void TFormVantorelTest::ConnectViewEvents() {
     connect(ImageDisplay_, &TImageDisplay::PointerMoved, this,
             &TFormVantorelTest::ImageDisplayMouseMove);
     connect(ImageDisplay_, &TImageDisplay::Panned, this, [this](QPoint by) {
@@ -705,9 +729,6 @@ void TFormVantorelTest::BuildComponents() {
 
     // Key preview: the window sees keys and the wheel before its controls.
     qApp->installEventFilter(this);
-
-    // A client area of 605 x 336 below the menu.
-    resize(605, 336 + menuBar()->sizeHint().height());
 }
 
 void TFormVantorelTest::FormCreate() {

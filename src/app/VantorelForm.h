@@ -238,6 +238,18 @@ private:
     void PictureChanged() override;
 
     void BuildComponents();
+    /// The View menu's zoom actions, which the picture's popup menu shows too.
+    struct TZoomActions {
+        QAction* Fit = nullptr;
+        QAction* Actual = nullptr;
+    };
+    TZoomActions BuildMenus();
+    void BuildImageTab();
+    void BuildKeplerTab();
+    void BuildDiagnosticsTab();
+    void BuildPopupMenus(const TZoomActions& zoom);
+    /// The picture's pointer, panning, scrolling, drops and keys.
+    void ConnectViewEvents();
     void FormCreate();
     /// Runs one event's work; an error shows the application's error message.
     template <typename Work> void Guarded(Work&& work);
