@@ -62,7 +62,6 @@ public:
     /// What the runs are done with (the window fills it from its controls).
     TRunSetup& Setup() { return FSession.Setup; }
     const TRunSetup& Setup() const { return FSession.Setup; }
-    TPassSession& Session() { return FSession; }
 
     /// How a run's report reaches the user.
     using TDelivery = TPassSession::TDelivery;

@@ -21,9 +21,6 @@
 
 namespace vantorel {
 
-class TOrbit;
-class TSatellite;
-
 class TPassSession {
 public:
     TPassSession();
@@ -80,7 +77,6 @@ public:
     int GraticuleStepInUse() const;
     /// The part of the picture in view, in its rows and columns before any turn.
     TPictureArea PartInView() const;
-    int ViewScale() const { return viewScale_; }
     /// The picture as it is saved: the drawn one, drawn again at full size when it is
     /// drawn for a zoomed-out view or its grid is labelled at the edges of a part in view.
     const TExtBitmap& PictureAtFullSize();
@@ -132,7 +128,6 @@ public:
     TPassSources& Sources() { return sources_; }
     const TPassSources& Sources() const { return sources_; }
     const TSessionData& Data() const { return *data_; }
-    bool Started() const { return data_ != nullptr; }
     const TCartogList& Cartography() const { return composer_->Cartography(); }
     TStringList& Diags() { return diags_; }
 
