@@ -1,6 +1,7 @@
 #include "app/VantorelForm.h"
 
 #include "common/Files.h"
+#include "common/Format.h"
 #include "common/Program.h"
 #include "common/StringUtils.h"
 #include "common/TextFile.h"
@@ -37,6 +38,7 @@
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSignalBlocker>
@@ -394,6 +396,7 @@ TFormVantorelTest::TFormVantorelTest(std::vector<std::string> arguments, INotifi
     }
     RadioGroupLineThickness_->Loaded();
     ColorDialogLineColour_->Loaded();
+    RestorePlacement();
     FormCreate();
     connect(RadioGroupLineThickness_, &TzorRadioGroup::Click, this,
             &TFormVantorelTest::RadioGroupLineThicknessClick);
@@ -453,6 +456,7 @@ void TFormVantorelTest::BuildComponents() {
     BuildKeplerTab();
     BuildDiagnosticsTab();
     connect(PageControl_, &QTabWidget::currentChanged, this, [this](int) {
+        SavePlacement();
         const bool onKeplers = PageControl_->currentWidget() == TabSheetKeplers_;
         if (onKeplers && !FOnKeplerTab) {
             TabSheetKeplersShow();
@@ -478,9 +482,6 @@ void TFormVantorelTest::BuildComponents() {
 
     BuildPopupMenus(zoom);
     ConnectViewEvents();
-
-    // A client area of 605 x 336 below the menu.
-    resize(605, 336 + menuBar()->sizeHint().height());
 }
 
 TFormVantorelTest::TZoomActions TFormVantorelTest::BuildMenus() {
@@ -1284,6 +1285,71 @@ void TFormVantorelTest::ShowKeplerTab() {
 
 void TFormVantorelTest::Maximise() {
     showMaximized();
+}
+
+void TFormVantorelTest::RestorePlacement() {
+    FPlacing = true;
+    FPlacementSetting = std::make_unique<TRegistryString>(kWindowPlacementValue, "");
+    std::vector<int> stored;
+    for (const std::string& field : SplitDelimited(FPlacementSetting->Value(), ',')) {
+        if (const auto n = ParseInteger(Trim(field))) {
+            stored.push_back(*n);
+        }
+    }
+    const QRect was =
+        stored.size() == 6 ? QRect(stored[0], stored[1], stored[2], stored[3]) : QRect();
+    // A place on no screen of this desktop (one unplugged since) is not taken.
+    bool onScreen = false;
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        onScreen = onScreen || screen->availableGeometry().intersects(was);
+    }
+    if (onScreen && was.width() >= 200 && was.height() >= 150) {
+        setGeometry(was);
+        if (stored[4] != 0) {
+            setWindowState(windowState() | Qt::WindowMaximized);
+        }
+        if (stored[5] >= 0 && stored[5] < PageControl_->count()) {
+            PageControl_->setCurrentIndex(stored[5]);
+        }
+    } else if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        QRect first(0, 0, area.width() * 2 / 3, area.height() * 2 / 3);
+        first.moveCenter(area.center());
+        setGeometry(first);
+    }
+    FPlacing = false;
+}
+
+void TFormVantorelTest::SavePlacement() {
+    if (FPlacing || !FPlacementSetting) {
+        return;
+    }
+    const bool maximised = isMaximized();
+    const QRect normal = maximised && normalGeometry().isValid() ? normalGeometry() : geometry();
+    const std::string placement =
+        Format("%d,%d,%d,%d,%d,%d", normal.x(), normal.y(), normal.width(), normal.height(),
+               maximised ? 1 : 0, PageControl_->currentIndex());
+    if (placement != FPlacementSetting->Value()) {
+        FPlacementSetting->SetValue(placement);
+        FPlacementSetting->Save();
+    }
+}
+
+void TFormVantorelTest::moveEvent(QMoveEvent* event) {
+    QMainWindow::moveEvent(event);
+    SavePlacement();
+}
+
+void TFormVantorelTest::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    SavePlacement();
+}
+
+void TFormVantorelTest::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange) {
+        SavePlacement();
+    }
 }
 
 void TFormVantorelTest::CaptionChanged(const std::string& caption) {

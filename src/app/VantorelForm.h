@@ -228,6 +228,10 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // The window's size, place and state are stored as soon as they change.
+    void moveEvent(QMoveEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     // IRunView
@@ -238,6 +242,10 @@ private:
     void PictureChanged() override;
 
     void BuildComponents();
+    /// The size, place, state and tab the window was left with; at the first start two
+    /// thirds of the screen, centred.
+    void RestorePlacement();
+    void SavePlacement();
     /// The View menu's zoom actions, which the picture's popup menu shows too.
     struct TZoomActions {
         QAction* Fit = nullptr;
@@ -310,6 +318,8 @@ private:
     std::unique_ptr<TRegistryInteger> FGraticuleSetting;
     std::unique_ptr<TRegistryString> FFileClockSetting;
     std::unique_ptr<TRegistryString> FRecentSetting;
+    std::unique_ptr<TRegistryString> FPlacementSetting;
+    bool FPlacing = false; ///< while it is restored: nothing to store
     QGroupBox* GroupBoxFileClock_ = nullptr;
     QComboBox* ComboFileClock_ = nullptr;
     QGroupBox* GroupBoxPassStart_ = nullptr;

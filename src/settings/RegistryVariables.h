@@ -59,6 +59,9 @@ inline constexpr std::int32_t kDefaultGraticuleColour = 0x00FFE090;         ///<
 inline constexpr std::string_view kFileClockOffsetValue = "FileClockOffset"; ///< string
 /// The inputs opened last, most recent first, separated by "|".
 inline constexpr std::string_view kRecentFilesValue = "RecentFiles"; ///< string
+/// Where the window was last: "left,top,width,height,maximised,tab" (its size and place
+/// when not maximised, 1 or 0, the index of the tab shown); "" before the first start.
+inline constexpr std::string_view kWindowPlacementValue = "WindowPlacement"; ///< string
 /// "Normal": item 1 of "Thin", "Normal", "Thick".
 inline constexpr std::int32_t kDefaultLineThickness = 1;
 /// Yellow, as a Windows colour value (0x00BBGGRR).

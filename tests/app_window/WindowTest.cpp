@@ -7,6 +7,7 @@
 #include "TestData.h"
 #include "app/VantorelForm.h"
 #include "common/Clock.h"
+#include "common/Format.h"
 #include "common/Program.h"
 #include "imaging/JPEG_IO.h"
 #include "imaging/zorPNGImage.h"
@@ -18,12 +19,13 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
-#include <QMimeData>
 #include <QMenu>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTabWidget>
@@ -494,6 +496,33 @@ private slots:
         QCOMPARE(seen.front().rfind("Processing 2020_09_27_08_00_58_64.bmp", 0), std::size_t{0});
         QVERIFY(QApplication::overrideCursor() == nullptr);
         QCOMPARE(form->RecentFiles()[0], kSampleImage);
+    }
+
+    void theWindowComesBackAsItWasLeft() {
+        const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+        {
+            auto form = Open(); // the first start: two thirds of the screen, centred
+            QCOMPARE(form->geometry().size(), QSize(area.width() * 2 / 3, area.height() * 2 / 3));
+            QVERIFY((form->geometry().center() - area.center()).manhattanLength() <= 2);
+            form->setGeometry(area.left() + 40, area.top() + 30, 560, 480);
+            form->PageControl()->setCurrentIndex(2);
+            QCOMPARE(QString::fromStdString(*Stored(kWindowPlacementValue)->AsString()),
+                     QString::fromStdString(
+                         Format("%d,%d,560,480,0,2", area.left() + 40, area.top() + 30)));
+            form->showMaximized(); // stored at once, with the size it had before
+            QTRY_VERIFY(Stored(kWindowPlacementValue)->AsString()->ends_with(",560,480,1,2"));
+        }
+        {
+            auto form = Open();
+            QVERIFY(form->isMaximized());
+            QCOMPARE(form->PageControl()->currentIndex(), 2);
+            form->showNormal();
+            QTRY_COMPARE(form->geometry(), QRect(area.left() + 40, area.top() + 30, 560, 480));
+        }
+        // A place on no screen of this desktop is not taken.
+        Store(kWindowPlacementValue, RegistryValue::String("-90000,-90000,500,400,0,1"));
+        auto form = Open();
+        QCOMPARE(form->geometry().size(), QSize(area.width() * 2 / 3, area.height() * 2 / 3));
     }
 
     void alignToCoastsOnDemandAndAfterEveryRun() {
