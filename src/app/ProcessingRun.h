@@ -58,6 +58,10 @@ public:
         FSession.SetCalibrations(std::move(calibrations));
     }
     const TPassSatellite& ChosenSatellite() const { return FSession.ChosenSatellite(); }
+    /// Each satellite's newest element set and calibration (the Kepler data tab's table).
+    std::vector<TPassSession::TSatelliteState> SatelliteStates(TDateTime now) const {
+        return FSession.SatelliteStates(now);
+    }
 
     /// What the runs are done with (the window fills it from its controls).
     TRunSetup& Setup() { return FSession.Setup; }

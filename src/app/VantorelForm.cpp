@@ -1,5 +1,6 @@
 #include "app/VantorelForm.h"
 
+#include "common/Clock.h"
 #include "common/Files.h"
 #include "common/Format.h"
 #include "common/Program.h"
@@ -46,6 +47,7 @@
 #include <QTabWidget>
 #include <QTimer>
 #include <QToolTip>
+#include <QTreeWidget>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <QWheelEvent>
@@ -646,7 +648,18 @@ void TFormVantorelTest::BuildKeplerTab() {
     EditPassStart_->setClearButtonEnabled(true);
     startLayout->addWidget(EditPassStart_, 1);
     keplerLayout->addWidget(GroupBoxPassStart_);
-    keplerLayout->addStretch(1);
+    // What the folder holds for each satellite, and the calibration its passes get.
+    GroupBoxSatellites_ = new QGroupBox(" Element sets and scanner calibration ", TabSheetKeplers_);
+    GroupBoxSatellites_->setObjectName("GroupBoxSatellites");
+    auto* satellitesLayout = new QVBoxLayout(GroupBoxSatellites_);
+    TreeSatellites_ = new QTreeWidget(GroupBoxSatellites_);
+    TreeSatellites_->setObjectName("TreeSatellites");
+    TreeSatellites_->setRootIsDecorated(false);
+    TreeSatellites_->setSelectionMode(QAbstractItemView::NoSelection);
+    TreeSatellites_->setHeaderLabels(
+        {"Satellite", "Newest element set", "Age", "Scanner calibration"});
+    satellitesLayout->addWidget(TreeSatellites_);
+    keplerLayout->addWidget(GroupBoxSatellites_, 1);
     PageControl_->addTab(TabSheetKeplers_, " Kepler data ");
 }
 
@@ -739,6 +752,7 @@ void TFormVantorelTest::FormCreate() {
     FKeplerPath = EditKeplerPath_->text().toStdString();
     FRun->Start(FKeplerPath, kVersion, ChosenSatellite());
     EditKeplerPath_->setText(Q(FRun->KeplerFolder()));
+    ShowSatelliteStates();
     if (RadioGroupLineThickness_->ItemIndex() < 0) {
         RadioGroupLineThickness_->SetItemIndex(kDefaultLineThickness);
     }
@@ -785,6 +799,7 @@ void TFormVantorelTest::ComboSatelliteChange() {
     FSatelliteSetting->SetValue(satellite.Name);
     FSatelliteSetting->Save();
     FRun->ChooseSatellite(satellite);
+    ShowSatelliteStates();
     SyncDiags();
 }
 
@@ -907,13 +922,39 @@ void TFormVantorelTest::ButtonUpdateElementSetsClick() {
     if (update.Outcome == TElementSetUpdate::TOutcome::Written) {
         // The next pass uses the new sets without a restart.
         Guarded([&] { FRun->ChooseSatellite(FRun->ChosenSatellite()); });
+        ShowSatelliteStates();
     }
     StatusBarText_->setText(failed ? "Element sets not updated: see the Diagnostics"
                                    : "Element sets updated: see the Diagnostics");
     SyncDiags();
 }
 
+void TFormVantorelTest::ShowSatelliteStates() {
+    TreeSatellites_->clear();
+    for (const TPassSession::TSatelliteState& s : FRun->SatelliteStates(NowUTC())) {
+        auto* row = new QTreeWidgetItem(TreeSatellites_);
+        row->setText(0, Q(std::string(s.Satellite.DisplayName) + " (" +
+                          std::string(s.Satellite.CatalogueNumber) + ")"));
+        if (s.NewestEpoch) {
+            row->setText(1, Q(FormatDateTime("yyyy-mm-dd hh:nn \"UTC\"", *s.NewestEpoch)));
+            row->setText(2, Q(Format("%.1f days", s.AgeDays)));
+        } else {
+            row->setText(1, "none in the folder");
+        }
+        row->setText(3, Q(s.Calibration));
+        if (s.Stale) { // more than a week old: the overlay may be kilometres off
+            for (const int column : {1, 2}) {
+                row->setForeground(column, QColor(192, 0, 0));
+            }
+        }
+    }
+    for (int column = 0; column < TreeSatellites_->columnCount(); ++column) {
+        TreeSatellites_->resizeColumnToContents(column);
+    }
+}
+
 void TFormVantorelTest::TabSheetKeplersShow() {
+    ShowSatelliteStates(); // the ages as of now
     FOnKeplerTab = true;
     FSavedHintPause = FHintHidePause;
     FHintHidePause = kKeplerTabHintHidePause;

@@ -29,6 +29,7 @@ class QPushButton;
 class QScrollArea;
 class QTabWidget;
 class QTimer;
+class QTreeWidget;
 
 namespace vantorel {
 
@@ -202,6 +203,7 @@ public:
     /// The application's hint hide pause in milliseconds (longer on the Kepler tab).
     int HintHidePause() const { return FHintHidePause; }
     QTabWidget* PageControl() const { return PageControl_; }
+    QTreeWidget* TreeSatellites() const { return TreeSatellites_; }
     QWidget* TabSheetImage() const { return TabSheetImage_; }
     QWidget* TabSheetKeplers() const { return TabSheetKeplers_; }
     QWidget* TabSheetDiags() const { return TabSheetDiags_; }
@@ -246,6 +248,9 @@ private:
     /// thirds of the screen, centred.
     void RestorePlacement();
     void SavePlacement();
+    /// Each satellite's newest element set, its age (in the warning colour past a week)
+    /// and its calibration, as they stand now.
+    void ShowSatelliteStates();
     /// The View menu's zoom actions, which the picture's popup menu shows too.
     struct TZoomActions {
         QAction* Fit = nullptr;
@@ -323,6 +328,8 @@ private:
     QGroupBox* GroupBoxFileClock_ = nullptr;
     QComboBox* ComboFileClock_ = nullptr;
     QGroupBox* GroupBoxPassStart_ = nullptr;
+    QGroupBox* GroupBoxSatellites_ = nullptr;
+    QTreeWidget* TreeSatellites_ = nullptr;
     QLineEdit* EditPassStart_ = nullptr;
     QMenu* MenuOpenRecent_ = nullptr;
     QAction* ActionGraticule_ = nullptr;

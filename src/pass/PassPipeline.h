@@ -114,6 +114,9 @@ public:
     const TPassSatellite& Satellite() const { return satellite_; }
     /// The satellite's set in the multi-Kepler folder, or nullptr when it has none.
     const TSatellite* ElementSet() const { return set_; }
+    /// Every satellite's newest set in the multi-Kepler folder; nullptr when it could not
+    /// be read.
+    const TSatelliteList* Satellites() const { return satellites_.get(); }
     TOrbit& Orbit() { return *orbit_; }
     const TOrbit& Orbit() const { return *orbit_; }
 

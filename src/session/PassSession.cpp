@@ -314,6 +314,42 @@ bool TPassSession::PicturePosition(float lon, float lat, int& pictureX, int& pic
     return true;
 }
 
+std::vector<TPassSession::TSatelliteState> TPassSession::SatelliteStates(TDateTime now) const {
+    std::vector<TSatelliteState> states;
+    const TSatelliteList* list = sources_.Satellites();
+    for (const TMeteorSatellite& satellite : MeteorSatellites()) {
+        TSatelliteState state{satellite, std::nullopt, 0.0, false, ""};
+        const std::string number(satellite.CatalogueNumber);
+        if (const TSatellite* set = list != nullptr
+                                        ? list->SatelliteAt(list->IndexOfCatalogueNumber(number))
+                                        : nullptr) {
+            state.NewestEpoch = set->EpochDateTime();
+            state.AgeDays = now - *state.NewestEpoch;
+            state.Stale = state.AgeDays > kStaleElementSetDays;
+        }
+        const TScannerCalibration* calibration = nullptr;
+        if (data_) {
+            const auto found = data_->Calibrations.BySatellite.find(number);
+            if (found != data_->Calibrations.BySatellite.end()) {
+                calibration = &found->second;
+            }
+        }
+        if (!Setup.Calibration) {
+            state.Calibration = "not used: the scanner model as it stands";
+        } else if (calibration == nullptr) {
+            state.Calibration = "none: the scanner model as it stands";
+        } else {
+            const TScannerCalibration& c = *calibration;
+            state.Calibration =
+                Format("scan %.2f, roll %.2f, pitch %.2f, yaw %.2f degrees, clock %+.2f s; %s",
+                       c.ScanAngle, c.Roll, c.Pitch, c.Yaw, c.TimeOffset,
+                       c.Measured ? "measured on a real pass" : "not measured");
+        }
+        states.push_back(std::move(state));
+    }
+    return states;
+}
+
 std::string TPassSession::SavePicture(const std::string& fileName, bool overlay, bool replace) {
     if (!pass_) {
         throw std::runtime_error("There is no processed picture to save.");

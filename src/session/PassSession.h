@@ -9,6 +9,7 @@
 #include "alignment/CoastAlignment.h"
 #include "common/StringList.h"
 #include "imaging/BMPExtImage.h"
+#include "orbit/MeteorSeries.h"
 #include "pass/PassPipeline.h"
 #include "session/PictureComposer.h"
 #include "session/RunSetup.h"
@@ -18,6 +19,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace vantorel {
 
@@ -124,6 +126,22 @@ public:
         lineOffset_ = lineOffset;
         pixelOffset_ = pixelOffset;
     }
+
+    /// What the Kepler data holds for one satellite of the series.
+    struct TSatelliteState {
+        TMeteorSatellite Satellite;
+        /// The epoch of its newest element set (UTC), none when the folder has no set.
+        std::optional<TDateTime> NewestEpoch;
+        double AgeDays = 0.0; ///< of that set, at `now`
+        bool Stale = false;   ///< more than kStaleElementSetDays old
+        /// The scanner calibration its passes get ("measured on a real pass", "not
+        /// measured", "none", or not used at all).
+        std::string Calibration;
+    };
+    /// Each satellite of the series, in the series' order.
+    std::vector<TSatelliteState> SatelliteStates(TDateTime now) const;
+    /// Older than this (days), an element set places the overlay kilometres off.
+    static constexpr double kStaleElementSetDays = 7.0;
 
     TPassSources& Sources() { return sources_; }
     const TPassSources& Sources() const { return sources_; }

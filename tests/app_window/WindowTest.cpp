@@ -31,6 +31,7 @@
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
+#include <QTreeWidget>
 #include <QUrl>
 
 #include <deque>
@@ -500,29 +501,60 @@ private slots:
 
     void theWindowComesBackAsItWasLeft() {
         const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+        const QSize firstSize(area.width() * 2 / 3, area.height() * 2 / 3);
+        QRect placed;
         {
             auto form = Open(); // the first start: two thirds of the screen, centred
-            QCOMPARE(form->geometry().size(), QSize(area.width() * 2 / 3, area.height() * 2 / 3));
+            QCOMPARE(form->geometry().size(), firstSize);
             QVERIFY((form->geometry().center() - area.center()).manhattanLength() <= 2);
             form->setGeometry(area.left() + 40, area.top() + 30, 560, 480);
             form->PageControl()->setCurrentIndex(2);
-            QCOMPARE(QString::fromStdString(*Stored(kWindowPlacementValue)->AsString()),
-                     QString::fromStdString(
-                         Format("%d,%d,560,480,0,2", area.left() + 40, area.top() + 30)));
+            placed = form->geometry(); // no smaller than the window can be
+            const auto stored = [] {
+                return QString::fromStdString(*Stored(kWindowPlacementValue)->AsString());
+            };
+            QCOMPARE(stored(), QString("%1,%2,%3,%4,0,2")
+                                   .arg(placed.x())
+                                   .arg(placed.y())
+                                   .arg(placed.width())
+                                   .arg(placed.height()));
             form->showMaximized(); // stored at once, with the size it had before
-            QTRY_VERIFY(Stored(kWindowPlacementValue)->AsString()->ends_with(",560,480,1,2"));
+            QTRY_VERIFY(
+                stored().endsWith(QString(",%1,%2,1,2").arg(placed.width()).arg(placed.height())));
         }
         {
             auto form = Open();
             QVERIFY(form->isMaximized());
             QCOMPARE(form->PageControl()->currentIndex(), 2);
             form->showNormal();
-            QTRY_COMPARE(form->geometry(), QRect(area.left() + 40, area.top() + 30, 560, 480));
+            QTRY_COMPARE(form->geometry(), placed);
         }
         // A place on no screen of this desktop is not taken.
-        Store(kWindowPlacementValue, RegistryValue::String("-90000,-90000,500,400,0,1"));
+        Store(kWindowPlacementValue, RegistryValue::String("-90000,-90000,560,480,0,1"));
         auto form = Open();
-        QCOMPARE(form->geometry().size(), QSize(area.width() * 2 / 3, area.height() * 2 / 3));
+        QCOMPARE(form->geometry().size(), firstSize);
+    }
+
+    // The Kepler data tab tells each satellite's newest set, its age (in the warning
+    // colour past a week) and the calibration its passes get.
+    void theKeplerTabTellsTheSetsAgesAndCalibrations() {
+        std::filesystem::copy_file(kSource + "/data/Scanner.cal", program_->folder / "Scanner.cal");
+        const FixedClock later(EncodeDateTime(2020, 9, 30, 2, 26, 0), 0.0);
+        ScopedClock scoped(later);
+        auto form = Open();
+        QTRY_VERIFY(form->TreeSatellites()->topLevelItemCount() == 4);
+        const QTreeWidgetItem* n2 = form->TreeSatellites()->topLevelItem(0);
+        QCOMPARE(n2->text(0), QString("Meteor-M N2 (40069)"));
+        QCOMPARE(n2->text(2), QString("3.0 days"));
+        QVERIFY(n2->text(3).endsWith("; not measured"));
+        QCOMPARE(n2->foreground(2).style(), Qt::NoBrush);
+        QCOMPARE(form->TreeSatellites()->topLevelItem(3)->text(1), QString("none in the folder"));
+
+        const FixedClock stale(EncodeDateTime(2020, 10, 10, 0, 0, 0), 0.0);
+        ScopedClock staler(stale);
+        form->PageControl()->setCurrentIndex(1); // shown again: the ages as of now
+        QCOMPARE(form->TreeSatellites()->topLevelItem(0)->text(2), QString("12.9 days"));
+        QCOMPARE(form->TreeSatellites()->topLevelItem(0)->foreground(2).color(), QColor(192, 0, 0));
     }
 
     void alignToCoastsOnDemandAndAfterEveryRun() {
