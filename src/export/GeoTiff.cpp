@@ -7,6 +7,7 @@
 #include "common/Angles.h"
 #include "common/Files.h"
 #include "common/Format.h"
+#include "common/Parallel.h"
 #include "export/GdalModule.h"
 #include "imaging/Canvas.h"
 #include "mapping/MapWithWarp.h"
@@ -260,8 +261,9 @@ bool CoverGround(const TProjectionInput& in, const gdal::TCrs& crs, const TUnwra
 
 // Each map pixel takes the picture's colour where it lies on the picture (alpha 255 where
 // there is one): exactly at the nodes of a lattice every kCell pixels, between them by
-// interpolation where the four nodes agree.
-void Resample(const TProjectionInput& in, const gdal::TCrs& crs, TProjectedPicture& out) {
+// interpolation where the four nodes agree. Bands of cells on every core, each with a
+// coordinate system of its own (a transformation is not to be shared between threads).
+void Resample(const TProjectionInput& in, TProjectedPicture& out) {
     const TMapGrid& g = out.Grid;
     constexpr int kCell = 8;
     const int nx = g.Width / kCell + 2;
@@ -270,7 +272,7 @@ void Resample(const TProjectionInput& in, const gdal::TCrs& crs, TProjectedPictu
         float X = 0.0f, Y = 0.0f;
         bool Placed = false;
     };
-    auto place = [&](double px, double py) {
+    auto place = [&](const gdal::TCrs& crs, double px, double py) {
         TNode n;
         double lon = 0.0, lat = 0.0;
         if (crs.Inverse(g.Left + (px + 0.5) * g.StepX, g.Top - (py + 0.5) * g.StepY, lon, lat) &&
@@ -284,11 +286,15 @@ void Resample(const TProjectionInput& in, const gdal::TCrs& crs, TProjectedPictu
         return n;
     };
     std::vector<TNode> nodes(static_cast<std::size_t>(nx) * ny);
-    for (int j = 0; j < ny; ++j) {
-        for (int i = 0; i < nx; ++i) {
-            nodes[static_cast<std::size_t>(j) * nx + i] = place(i * kCell, j * kCell);
+    const int threads = ThreadsFor(static_cast<long long>(g.Width) * g.Height, 1 << 20);
+    ForEachPart(ny, threads, [&](long long first, long long end) {
+        const std::unique_ptr<gdal::TCrs> crs = CrsOf(in.Crs);
+        for (auto j = static_cast<int>(first); j < end; ++j) {
+            for (int i = 0; i < nx; ++i) {
+                nodes[static_cast<std::size_t>(j) * nx + i] = place(*crs, i * kCell, j * kCell);
+            }
         }
-    }
+    });
     out.Picture.SetPixelFormat(TPixelFormat::pf24bit);
     out.Picture.SetSize(g.Width, g.Height);
     out.Alpha.assign(static_cast<std::size_t>(g.Width) * g.Height, 0);
@@ -298,40 +304,45 @@ void Resample(const TProjectionInput& in, const gdal::TCrs& crs, TProjectedPictu
             out.Alpha[static_cast<std::size_t>(py) * g.Width + px] = 255;
         }
     };
-    for (int j = 0; j + 1 < ny; ++j) {
-        for (int i = 0; i + 1 < nx; ++i) {
-            const TNode& a = nodes[static_cast<std::size_t>(j) * nx + i];
-            const TNode& b = nodes[static_cast<std::size_t>(j) * nx + i + 1];
-            const TNode& c = nodes[static_cast<std::size_t>(j + 1) * nx + i];
-            const TNode& d = nodes[static_cast<std::size_t>(j + 1) * nx + i + 1];
-            const int placed = a.Placed + b.Placed + c.Placed + d.Placed;
-            // A cell is far smaller than the swath: one with no corner on it shows none.
-            if (placed == 0) {
-                continue;
-            }
-            const bool smooth = placed == 4 && std::fabs(a.X - d.X) < 4.0f * kCell &&
-                                std::fabs(a.Y - d.Y) < 4.0f * kCell &&
-                                std::fabs(b.X - c.X) < 4.0f * kCell &&
-                                std::fabs(b.Y - c.Y) < 4.0f * kCell;
-            const int pyEnd = std::min((j + 1) * kCell, g.Height);
-            const int pxEnd = std::min((i + 1) * kCell, g.Width);
-            for (int py = j * kCell; py < pyEnd; ++py) {
-                const float fy = static_cast<float>(py - j * kCell) / kCell;
-                for (int px = i * kCell; px < pxEnd; ++px) {
-                    if (!smooth) {
-                        put(px, py, place(px, py));
-                        continue;
+    ForEachPart(ny - 1, threads, [&](long long firstRow, long long endRow) {
+        const std::unique_ptr<gdal::TCrs> crs = CrsOf(in.Crs);
+        for (auto j = static_cast<int>(firstRow); j < endRow; ++j) {
+            for (int i = 0; i + 1 < nx; ++i) {
+                const TNode& a = nodes[static_cast<std::size_t>(j) * nx + i];
+                const TNode& b = nodes[static_cast<std::size_t>(j) * nx + i + 1];
+                const TNode& c = nodes[static_cast<std::size_t>(j + 1) * nx + i];
+                const TNode& d = nodes[static_cast<std::size_t>(j + 1) * nx + i + 1];
+                const int placed = a.Placed + b.Placed + c.Placed + d.Placed;
+                // A cell is far smaller than the swath: one with no corner on it shows none.
+                if (placed == 0) {
+                    continue;
+                }
+                const bool smooth = placed == 4 && std::fabs(a.X - d.X) < 4.0f * kCell &&
+                                    std::fabs(a.Y - d.Y) < 4.0f * kCell &&
+                                    std::fabs(b.X - c.X) < 4.0f * kCell &&
+                                    std::fabs(b.Y - c.Y) < 4.0f * kCell;
+                const int pyEnd = std::min((j + 1) * kCell, g.Height);
+                const int pxEnd = std::min((i + 1) * kCell, g.Width);
+                for (int py = j * kCell; py < pyEnd; ++py) {
+                    const float fy = static_cast<float>(py - j * kCell) / kCell;
+                    for (int px = i * kCell; px < pxEnd; ++px) {
+                        if (!smooth) {
+                            put(px, py, place(*crs, px, py));
+                            continue;
+                        }
+                        const float fx = static_cast<float>(px - i * kCell) / kCell;
+                        TNode here;
+                        here.X = (1 - fy) * ((1 - fx) * a.X + fx * b.X) +
+                                 fy * ((1 - fx) * c.X + fx * d.X);
+                        here.Y = (1 - fy) * ((1 - fx) * a.Y + fx * b.Y) +
+                                 fy * ((1 - fx) * c.Y + fx * d.Y);
+                        here.Placed = true;
+                        put(px, py, here);
                     }
-                    const float fx = static_cast<float>(px - i * kCell) / kCell;
-                    TNode here;
-                    here.X = (1 - fy) * ((1 - fx) * a.X + fx * b.X) + fy * ((1 - fx) * c.X + fx * d.X);
-                    here.Y = (1 - fy) * ((1 - fx) * a.Y + fx * b.Y) + fy * ((1 - fx) * c.Y + fx * d.Y);
-                    here.Placed = true;
-                    put(px, py, here);
                 }
             }
         }
-    }
+    });
 }
 
 // The boundaries that reach the pass's ground, placed on the map by its own coordinates.
@@ -390,7 +401,7 @@ TProjectedPicture ProjectPicture(const TProjectionInput& in) {
     if (!CoverGround(in, crs, unwrapped, out.Grid)) {
         return out;
     }
-    Resample(in, crs, out);
+    Resample(in, out);
     if (in.Boundaries != nullptr) {
         DrawBoundariesOnMap(in, crs, unwrapped, out);
     }
