@@ -46,11 +46,13 @@ bool TProcessingRun::ProcessFile(const std::string& fileName) {
 }
 
 bool TProcessingRun::ProcessFile(const std::string& fileName, const TDelivery& deliver) {
-    const TPassSession::TRunEnd end = FSession.ProcessFile(fileName, deliver);
-    if (end.EndedBy == TPassIssue::NoElementSet) {
-        FView->ShowKeplerTab();
-    }
-    Show(end);
+    const TPassSession::TRunEnd end =
+        FSession.ProcessFile(fileName, deliver, [this](const TPassSession::TRunEnd& drawn) {
+            if (drawn.EndedBy == TPassIssue::NoElementSet) {
+                FView->ShowKeplerTab();
+            }
+            Show(drawn);
+        });
     return end.Finished;
 }
 

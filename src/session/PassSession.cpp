@@ -67,7 +67,8 @@ void TPassSession::ChooseSatellite(const TPassSatellite& satellite) {
 }
 
 TPassSession::TRunEnd TPassSession::ProcessFile(const std::string& fileName,
-                                                const TDelivery& deliver) {
+                                                const TDelivery& deliver,
+                                                const std::function<void(const TRunEnd&)>& drawn) {
     TPassReport report;
     report.OnEntry = deliver;
     // A decoder's product folder (or its product.cbor, or a picture in it) carries its own
@@ -107,6 +108,9 @@ TPassSession::TRunEnd TPassSession::ProcessFile(const std::string& fileName,
         end.UnprocessedFile = outcome.ImageFile;
     }
     Take(std::move(outcome));
+    if (drawn) {
+        drawn(end);
+    }
     if (end.Finished && Setup.Align && CoastsContradictOverlay(lastAlignment_)) {
         report.Warning(TPassIssue::CoastsMismatch,
                        "The coasts in the picture do not match the overlay: wrong satellite, "

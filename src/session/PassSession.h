@@ -59,8 +59,11 @@ public:
     };
     /// One run of the pipeline on an input (see InputKindOf). The report goes to `deliver`
     /// as it grows. A finished pass becomes this session's, is aligned (Setup.Align) and
-    /// drawn; after a run that ends early nothing of an earlier pass stays.
-    TRunEnd ProcessFile(const std::string& fileName, const TDelivery& deliver);
+    /// drawn; after a run that ends early nothing of an earlier pass stays. `drawn` is
+    /// told once the picture is there, before the warning that the coasts contradict the
+    /// overlay, so that a screen shows the picture that warning is about.
+    TRunEnd ProcessFile(const std::string& fileName, const TDelivery& deliver,
+                        const std::function<void(const TRunEnd&)>& drawn = {});
 
     /// Looks for the offsets that put the shores on the picture's own edges and, when it is
     /// confident, takes them (and redraws when `redraw`). One diagnostics line says what

@@ -198,14 +198,21 @@ TEST(Plausibility, DamagedAndWrongInputsNeverEndClean) {
         TempDir dir;
         const std::string input = row.input(dir);
         RecordingNotifier notifier;
-        TProcessingRun run(notifier);
+        struct TPictures final : IRunView {
+            int shown = 0;
+            void PictureChanged() override { ++shown; }
+        } view;
+        TProcessingRun run(notifier, &view);
         run.Setup().RequirePassTime = true;
         run.Setup().Start = row.start;
         run.Start(std::filesystem::exists(dir / "keps") ? dir / "keps" : testing::kSampleKeps,
                   "1.0");
         std::vector<TReportEntry> told;
-        const bool finished =
-            run.ProcessFile(input, [&told](const TReportEntry& e) { told.push_back(e); });
+        const bool finished = run.ProcessFile(input, [&](const TReportEntry& e) {
+            told.push_back(e);
+            // A screen shows the picture a warning about its coasts is about.
+            EXPECT_TRUE(e.Issue != TPassIssue::CoastsMismatch || view.shown > 0);
+        });
         EXPECT_EQ(finished, !row.ends);
         bool found = false;
         std::string said;
@@ -283,7 +290,11 @@ TEST(Plausibility, TheRealFolderWithoutProductIsTimedByItsCoasts) {
     for (const char* channel : {"1", "2", "3"}) {
         SCOPED_TRACE(channel);
         RecordingNotifier notifier;
-        TProcessingRun run(notifier);
+        struct TPictures final : IRunView {
+            int shown = 0;
+            void PictureChanged() override { ++shown; }
+        } view;
+        TProcessingRun run(notifier, &view);
         run.Setup().RequirePassTime = true;
         run.Setup().Channel = channel;
         run.Start(kSource + "/tests/data/keps/2026-05-23/", "1.0");
