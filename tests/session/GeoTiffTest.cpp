@@ -1,7 +1,7 @@
 // The GeoTIFFs of the sample pass, read back with GDAL: its control points are the ground
 // table's, and the map-projected picture puts coasts where GDAL's georeference says.
 
-#include "app/ProcessingRun.h"
+#include "session/PassSession.h"
 
 #include "FullDisk.h"
 #include "SamplePass.h"
@@ -57,16 +57,15 @@ struct GeoTiff : ::testing::Test {
     // level that the picture has within two pixels of the mapping's place for them (the
     // projection interpolates places across its cells).
     void ExpectTheChannelAtEachPixel(GDALDataset* ds, const double* gt) const {
-        const TExtBitmap& channel = run.ChannelBitmap();
+        const TExtBitmap& channel = run.Pass()->Channel;
         const int w = ds->GetRasterXSize(), h = ds->GetRasterYSize();
         int compared = 0;
         for (int my = 5; my < h; my += 61) {
             for (int mx = 3; mx < w; mx += 59) {
                 std::uint8_t rgba[4] = {};
                 for (int band = 0; band < 4; ++band) {
-                    ASSERT_EQ(ds->GetRasterBand(band + 1)->RasterIO(GF_Read, mx, my, 1, 1,
-                                                                    &rgba[band], 1, 1, GDT_Byte,
-                                                                    0, 0),
+                    ASSERT_EQ(ds->GetRasterBand(band + 1)->RasterIO(
+                                  GF_Read, mx, my, 1, 1, &rgba[band], 1, 1, GDT_Byte, 0, 0),
                               CE_None);
                 }
                 if (rgba[3] == 0 || (rgba[0] == 255 && rgba[1] == 255 && rgba[2] == 0)) {
@@ -75,7 +74,7 @@ struct GeoTiff : ::testing::Test {
                 float x = 0.0f, y = 0.0f;
                 const auto lon = static_cast<float>(gt[0] + (mx + 0.5) * gt[1]);
                 const auto lat = static_cast<float>(gt[3] + (my + 0.5) * gt[5]);
-                ASSERT_TRUE(run.Mapping().LatLonToImageF(x, y, lon, lat, true));
+                ASSERT_TRUE(run.Pass()->Mapping.LatLonToImageF(x, y, lon, lat, true));
                 const int cx = static_cast<int>(std::lround(x)) + run.PixelOffset();
                 const int cy = static_cast<int>(std::lround(y)) - run.LineOffset();
                 if (cx < 2 || cy < 2 || cx + 2 >= channel.Width() || cy + 2 >= channel.Height()) {
@@ -104,15 +103,16 @@ struct GeoTiff : ::testing::Test {
     testing::ProgramFolder program;
     FixedClock clock{EncodeDateTime(2020, 9, 28, 12, 0, 0), 0.0};
     ScopedClock scopedClock{clock};
-    RecordingNotifier notifier;
-    TProcessingRun run{notifier};
+    TPassSession run;
+    const TPassSession::TDelivery ignore = [](const TReportEntry&) {};
     TempDir dir;
 
     void SetUp() override {
         EnsureGuiApplication();
         GDALAllRegister();
-        run.Start(kSampleKeps, "1");
-        ASSERT_TRUE(run.ProcessFile(kSampleImage));
+        run.Setup.Keplers = kSampleKeps;
+        run.Start(LoadSessionData(), "Vantorel - V1", {});
+        ASSERT_TRUE(run.ProcessFile(kSampleImage, ignore).Finished);
         ASSERT_NE(run.LineOffset(), 0); // the offsets must be carried into both files
         ASSERT_NE(run.PixelOffset(), 0);
     }
@@ -125,13 +125,13 @@ TEST_F(GeoTiff, ControlPointsAreTheGroundTableAtTheirPixels) {
     Dataset file(name);
     ASSERT_NE(file.ds, nullptr);
     ExpectCleanInfo(file.ds);
-    EXPECT_EQ(file.ds->GetRasterXSize(), run.DisplayBitmap().Width());
+    EXPECT_EQ(file.ds->GetRasterXSize(), run.Picture().Width());
     EXPECT_EQ(file.ds->GetRasterCount(), 3);
     ASSERT_GT(file.ds->GetGCPCount(), 500);
     ASSERT_NE(file.ds->GetGCPSpatialRef(), nullptr);
     EXPECT_TRUE(file.ds->GetGCPSpatialRef()->IsGeographic());
     const GDAL_GCP* gcps = file.ds->GetGCPs();
-    const LocationGrid& table = run.GroundTable();
+    const LocationGrid& table = run.Pass()->GroundTable;
     for (int i = 0; i < file.ds->GetGCPCount(); ++i) {
         const GDAL_GCP& g = gcps[i];
         // The picture shows ground of line l, column c moved by the offsets.
@@ -203,8 +203,8 @@ TEST_F(GeoTiff, TheProjectedPictureHasTheOverlayWhereTheGeoreferenceSays) {
                 onOverlay |= rgba[0][i] == 255 && rgba[1][i] == 255 && rgba[2][i] == 0;
                 EXPECT_EQ(rgba[3][i], 255);
             }
-            EXPECT_TRUE(onOverlay) << "no overlay within a pixel of " << cape.lon << ", "
-                                   << cape.lat;
+            EXPECT_TRUE(onOverlay)
+                << "no overlay within a pixel of " << cape.lon << ", " << cape.lat;
         }
         if (crs.empty()) {
             ExpectTheChannelAtEachPixel(file.ds, gt);
@@ -221,8 +221,8 @@ TEST_F(GeoTiff, AColourPictureKeepsItsColours) {
     colour.SetPixelFormat(TPixelFormat::pf24bit);
     testing::Colourise(colour);
     colour.SaveToFile(name);
-    ASSERT_TRUE(run.ProcessFile(name));
-    ASSERT_EQ(run.ChannelBitmap().PixelFormat(), TPixelFormat::pf24bit);
+    ASSERT_TRUE(run.ProcessFile(name, ignore).Finished);
+    ASSERT_EQ(run.Pass()->Channel.PixelFormat(), TPixelFormat::pf24bit);
 
     run.SavePicture(dir / "g.tif", false);
     Dataset plain(dir / "g.tif");
@@ -234,7 +234,7 @@ TEST_F(GeoTiff, AColourPictureKeepsItsColours) {
                                                               1, 1, GDT_Byte, 0, 0),
                   CE_None);
     }
-    const std::uint8_t* bgr = run.ChannelBitmap().ScanLine(2000) + 3 * 700;
+    const std::uint8_t* bgr = run.Pass()->Channel.ScanLine(2000) + 3 * 700;
     EXPECT_EQ(rgb[0], bgr[2]);
     EXPECT_EQ(rgb[1], bgr[1]);
     EXPECT_EQ(rgb[2], bgr[0]);
