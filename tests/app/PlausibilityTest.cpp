@@ -290,11 +290,7 @@ TEST(Plausibility, TheRealFolderWithoutProductIsTimedByItsCoasts) {
     for (const char* channel : {"1", "2", "3"}) {
         SCOPED_TRACE(channel);
         RecordingNotifier notifier;
-        struct TPictures final : IRunView {
-            int shown = 0;
-            void PictureChanged() override { ++shown; }
-        } view;
-        TProcessingRun run(notifier, &view);
+        TProcessingRun run(notifier);
         run.Setup().RequirePassTime = true;
         run.Setup().Channel = channel;
         run.Start(kSource + "/tests/data/keps/2026-05-23/", "1.0");
