@@ -3,7 +3,9 @@
 #include "common/Parallel.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 namespace vantorel {
@@ -38,16 +40,50 @@ std::vector<TCover> Covers(int size, int n) {
 // Whole rows added up in 16 bits: at most 257 bytes of 255.
 constexpr int kMostRows = 250;
 
-} // namespace
+// Rows of a 24-bit picture as they are; of an 8-bit one through its palette, into a row
+// of the caller's.
+class TRowsAsBgr {
+public:
+    explicit TRowsAsBgr(const TBitmap& bitmap) : bitmap_(bitmap) {
+        if (bitmap.PixelFormat() == TPixelFormat::pf8bit) {
+            const std::vector<TRGBQuad>& palette = bitmap.Palette();
+            for (std::size_t i = 0; i < 256; ++i) {
+                // Entries past the palette are black, as the bitmap draws them.
+                const TRGBQuad q = i < palette.size() ? palette[i] : TRGBQuad{};
+                bgr_[3 * i] = q.Blue;
+                bgr_[3 * i + 1] = q.Green;
+                bgr_[3 * i + 2] = q.Red;
+            }
+        }
+    }
+    const std::uint8_t* Row(int y, std::vector<std::uint8_t>& room) const {
+        if (bitmap_.PixelFormat() == TPixelFormat::pf24bit) {
+            return bitmap_.ScanLine(y);
+        }
+        const std::uint8_t* index = bitmap_.ScanLine(y);
+        room.resize(static_cast<std::size_t>(bitmap_.Width()) * 3);
+        std::uint8_t* out = room.data();
+        for (int x = 0; x < bitmap_.Width(); ++x, out += 3) {
+            std::memcpy(out, &bgr_[3 * static_cast<std::size_t>(index[x])], 3);
+        }
+        return room.data();
+    }
 
-bool ShrinkByAreas(const TBitmap& bitmap, int width, int height, std::uint32_t* out,
-                   std::int64_t outStride) {
+private:
+    const TBitmap& bitmap_;
+    std::array<std::uint8_t, 3 * 256> bgr_{};
+};
+
+// The shrinking itself; put(x, y, red, green, blue) takes each output pixel.
+template <class Put> bool Shrink(const TBitmap& bitmap, int width, int height, const Put& put) {
     const int sw = bitmap.Width();
     const int sh = bitmap.Height();
-    if (bitmap.PixelFormat() != TPixelFormat::pf24bit || width < 1 || height < 1 ||
-        width > sw || height > sh || sh / height > kMostRows) {
+    const TPixelFormat format = bitmap.PixelFormat();
+    if ((format != TPixelFormat::pf24bit && format != TPixelFormat::pf8bit) || width < 1 ||
+        height < 1 || width > sw || height > sh || sh / height > kMostRows) {
         return false;
     }
+    const TRowsAsBgr source(bitmap);
     const std::vector<TCover> columns = Covers(sw, width);
     const std::vector<TCover> rows = Covers(sh, height);
     // Four parts a thread, taken as threads come free: between key presses another core
@@ -56,6 +92,7 @@ bool ShrinkByAreas(const TBitmap& bitmap, int width, int height, std::uint32_t* 
                 [&](long long first, long long end) {
         std::vector<float> sums(static_cast<std::size_t>(sw) * 3);
         std::vector<std::uint16_t> wholes(sums.size());
+        std::vector<std::uint8_t> middleRoom, topRoom, bottomRoom;
         for (auto y = static_cast<int>(first); y < end; ++y) {
             // Down the rows the output row covers, then across. The rows wholly inside
             // weigh the same: their bytes are added as integers, the two partial rows apart.
@@ -66,14 +103,15 @@ bool ShrinkByAreas(const TBitmap& bitmap, int width, int height, std::uint32_t* 
             std::uint16_t* __restrict whole = wholes.data();
             std::fill(whole, whole + n, std::uint16_t{0});
             for (std::size_t k = 1; k + 1 < count; ++k) {
-                const std::uint8_t* __restrict bgr = bitmap.ScanLine(r.first + static_cast<int>(k));
+                const std::uint8_t* __restrict bgr =
+                    source.Row(r.first + static_cast<int>(k), middleRoom);
                 for (std::size_t i = 0; i < n; ++i) {
                     whole[i] = static_cast<std::uint16_t>(whole[i] + bgr[i]);
                 }
             }
-            const std::uint8_t* __restrict top = bitmap.ScanLine(r.first);
+            const std::uint8_t* __restrict top = source.Row(r.first, topRoom);
             const std::uint8_t* __restrict bottom =
-                bitmap.ScanLine(r.first + static_cast<int>(count) - 1);
+                source.Row(r.first + static_cast<int>(count) - 1, bottomRoom);
             const float full = 1.0f / r.step;
             const float wTop = r.weights.front();
             const float wBottom = count > 1 ? r.weights.back() : 0.0f;
@@ -81,8 +119,6 @@ bool ShrinkByAreas(const TBitmap& bitmap, int width, int height, std::uint32_t* 
                 sum[i] = full * static_cast<float>(whole[i]) + wTop * static_cast<float>(top[i]) +
                          wBottom * static_cast<float>(bottom[i]);
             }
-            auto* line = reinterpret_cast<std::uint32_t*>(reinterpret_cast<std::uint8_t*>(out) +
-                                                         y * outStride);
             for (int x = 0; x < width; ++x) {
                 const TCover& c = columns[static_cast<std::size_t>(x)];
                 float b = 0.0f, g = 0.0f, red = 0.0f;
@@ -93,13 +129,38 @@ bool ShrinkByAreas(const TBitmap& bitmap, int width, int height, std::uint32_t* 
                     red += c.weights[k] * s[2];
                 }
                 const auto level = [](float v) {
-                    return static_cast<std::uint32_t>(std::clamp(v + 0.5f, 0.0f, 255.0f));
+                    return static_cast<std::uint8_t>(std::clamp(v + 0.5f, 0.0f, 255.0f));
                 };
-                line[x] = 0xFF000000u | (level(red) << 16) | (level(g) << 8) | level(b);
+                put(x, y, level(red), level(g), level(b));
             }
         }
     });
     return true;
+}
+
+} // namespace
+
+bool ShrinkByAreas(const TBitmap& bitmap, int width, int height, std::uint32_t* out,
+                   std::int64_t outStride) {
+    return Shrink(bitmap, width, height,
+                  [&](int x, int y, std::uint32_t red, std::uint32_t green, std::uint32_t blue) {
+                      auto* line = reinterpret_cast<std::uint32_t*>(
+                          reinterpret_cast<std::uint8_t*>(out) + y * outStride);
+                      line[x] = 0xFF000000u | (red << 16) | (green << 8) | blue;
+                  });
+}
+
+bool ShrinkByAreas(const TBitmap& bitmap, TBitmap& to) {
+    if (to.PixelFormat() != TPixelFormat::pf24bit) {
+        return false;
+    }
+    return Shrink(bitmap, to.Width(), to.Height(),
+                  [&](int x, int y, std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
+                      std::uint8_t* p = to.ScanLine(y) + 3 * static_cast<std::ptrdiff_t>(x);
+                      p[0] = blue;
+                      p[1] = green;
+                      p[2] = red;
+                  });
 }
 
 } // namespace vantorel

@@ -53,10 +53,28 @@ TEST(Shrink, RefusesToGrowOrToReadOtherFormats) {
     std::vector<std::uint32_t> out(81, 7);
     EXPECT_FALSE(ShrinkByAreas(b, 9, 8, out.data(), 36));
     EXPECT_FALSE(ShrinkByAreas(b, 8, 0, out.data(), 32));
-    TBitmap grey = b;
-    grey.SetPixelFormat(TPixelFormat::pf8bit);
-    EXPECT_FALSE(ShrinkByAreas(grey, 4, 4, out.data(), 16));
+    TBitmap wide = b;
+    wide.SetPixelFormat(TPixelFormat::pf32bit);
+    EXPECT_FALSE(ShrinkByAreas(wide, 4, 4, out.data(), 16));
     EXPECT_EQ(out.front(), 7u);
+}
+
+// A channel image is shrunk through its palette, into a bitmap as into words.
+TEST(Shrink, AnIndexedPictureAveragesItsPaletteColours) {
+    TBitmap indexed;
+    indexed.SetPixelFormat(TPixelFormat::pf8bit);
+    indexed.SetSize(2, 1);
+    // Not a grey ramp: the mean of the colours, not the colour of the mean index.
+    indexed.SetPalette({{0, 0, 200, 0}, {100, 0, 0, 0}});
+    indexed.ScanLine(0)[1] = 1;
+    std::uint32_t word = 0;
+    ASSERT_TRUE(ShrinkByAreas(indexed, 1, 1, &word, 4));
+    EXPECT_EQ(word, 0xFF640032u);
+    TBitmap to;
+    to.SetPixelFormat(TPixelFormat::pf24bit);
+    to.SetSize(1, 1);
+    ASSERT_TRUE(ShrinkByAreas(indexed, to));
+    EXPECT_EQ(to.PixelColor(0, 0), TColor{0x00320064});
 }
 
 } // namespace
