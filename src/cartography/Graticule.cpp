@@ -151,11 +151,14 @@ void TGraticule::Build(int step, const TGeoBox& area) {
 }
 
 void TGraticule::DrawLines(TBitmap& bitmap, const TMapping& mapping, int pixelOffset,
-                           int lineOffset, TCartogList::TDrawnPixels* drawn) {
+                           int lineOffset, TCartogList::TDrawnPixels* drawn,
+                           const TDrawScale& scale) {
     pieces_.Mapping = &mapping;
     pieces_.Drawn = drawn;
+    pieces_.Scale = scale;
     pieces_.DrawBoundaries(bitmap, pixelOffset, lineOffset);
     pieces_.Drawn = nullptr;
+    pieces_.Scale = {};
 }
 
 void TGraticule::Project(const TMapping& mapping) {

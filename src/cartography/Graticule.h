@@ -68,9 +68,9 @@ public:
 
     /// Draws the lines through `mapping` with the bitmap canvas's pen, placed at
     /// (x + pixelOffset, y - lineOffset) as the boundaries are; tells `drawn`, when given,
-    /// the pixels drawn.
+    /// the pixels drawn; with `scale` set, on a smaller bitmap as the boundaries are.
     void DrawLines(TBitmap& bitmap, const TMapping& mapping, int pixelOffset, int lineOffset,
-                   TCartogList::TDrawnPixels* drawn = nullptr);
+                   TCartogList::TDrawnPixels* drawn = nullptr, const TDrawScale& scale = {});
     /// Where the lines, placed as DrawLines places them, cross the edges of `area` (the
     /// whole picture, or the part in view): one label at every crossing, its position in
     /// the picture's own rows or columns.

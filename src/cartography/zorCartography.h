@@ -213,6 +213,10 @@ public:
     /// that a redraw which only moves the overlay (or repaints the picture) copies them
     /// instead of drawing every line again. The picture is the same either way.
     bool KeepCover = true;
+    /// When set, the picture is drawn on a smaller bitmap, as the screen shows it zoomed
+    /// out: the lines run where they run on the full-size picture, at the bitmap's
+    /// resolution, and pens, symbols and labels keep their widths and sizes.
+    TDrawScale Scale;
 
     /// The pixels a drawing may have changed, clipped to its bitmap.
     struct TDrawnPixels {

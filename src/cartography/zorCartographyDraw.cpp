@@ -88,19 +88,24 @@ void TCartogList::DrawBoundaries(TBitmap& bitmap, int pixelOffset, int lineOffse
         if (Drawn != nullptr) {
             Drawn->Known = false;
         }
-    } else if (!KeepCover || !DrawFromCover(bitmap, pixelOffset, lineOffset)) {
+    } else if (!KeepCover || Scale.Scaled() || !DrawFromCover(bitmap, pixelOffset, lineOffset)) {
         if (Drawn != nullptr) {
             Drawn->Known = false;
         }
+        // Culled in the full-size picture's pixels, a pen as wide there as on the bitmap.
+        const int width = Scale.Scaled() ? Scale.FullWidth : bitmap.Width();
+        const int height = Scale.Scaled() ? Scale.FullHeight : bitmap.Height();
+        const int pen = Scale.Scaled() && bitmap.Width() > 0 && bitmap.Height() > 0
+                            ? canvas.Pen.Width *
+                                  (std::max(width / bitmap.Width(), height / bitmap.Height()) + 1)
+                            : canvas.Pen.Width;
         // The runs are traced as far as the cover reaches and a little further, so that
         // neither it nor the nudges that follow trace them again.
         constexpr int kReach = kCoverMargin + 32;
-        const TGeoExtent reach =
-            PictureExtent(bitmap.Width() + 2 * kReach, bitmap.Height() + 2 * kReach,
-                          pixelOffset + kReach, lineOffset - kReach, canvas.Pen.Width);
+        const TGeoExtent reach = PictureExtent(width + 2 * kReach, height + 2 * kReach,
+                                               pixelOffset + kReach, lineOffset - kReach, pen);
         TraceWithin(&reach);
-        const TGeoExtent picture = PictureExtent(bitmap.Width(), bitmap.Height(), pixelOffset,
-                                                 lineOffset, canvas.Pen.Width);
+        const TGeoExtent picture = PictureExtent(width, height, pixelOffset, lineOffset, pen);
         DrawBoundariesOnCanvas(canvas, pixelOffset, lineOffset, &picture);
     }
 }
@@ -128,10 +133,24 @@ void TCartogList::FlushRun(TRunBatch& batch, std::span<const TPoint> run, std::u
         return;
     }
     const size_t at = batch.points.size();
-    for (const TPoint& p : run) {
-        batch.points.push_back({p.X + offset.X, p.Y + offset.Y});
+    if (!Scale.Scaled()) {
+        for (const TPoint& p : run) {
+            batch.points.push_back({p.X + offset.X, p.Y + offset.Y});
+        }
+        for (const auto& [start, n] : RunPieces(run.size())) {
+            batch.lines.emplace_back(at + start, n);
+        }
+        return;
     }
-    for (const auto& [start, n] : RunPieces(run.size())) {
+    // Many points of a run fall on one pixel of the smaller bitmap: each is drawn once (a
+    // run within one pixel, too small to see, is not drawn at all).
+    for (const TPoint& p : run) {
+        const TPoint q = Scale.Apply({p.X + offset.X, p.Y + offset.Y});
+        if (batch.points.size() == at || !(batch.points.back() == q)) {
+            batch.points.push_back(q);
+        }
+    }
+    for (const auto& [start, n] : RunPieces(batch.points.size() - at)) {
         batch.lines.emplace_back(at + start, n);
     }
 }
@@ -816,8 +835,7 @@ void TCartogList::DrawPlaceMark(TBitmap& bitmap, int pixelOffset, int lineOffset
     if (Mapping == nullptr || !Mapping->LatLonToImage(px, py, mark.lon, mark.lat)) {
         return;
     }
-    const int X = px + pixelOffset;
-    const int Y = py - lineOffset;
+    const auto [X, Y] = Scale.Apply({px + pixelOffset, py - lineOffset});
     TCanvas& c = bitmap.Canvas();
     const CanvasStateGuard saved(c);
     c.Font.Size = LabelScale * c.Font.Size;

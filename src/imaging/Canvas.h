@@ -19,6 +19,26 @@ struct TPoint {
     friend bool operator==(const TPoint&, const TPoint&) = default;
 };
 
+/// A picture of FullWidth x FullHeight pixels drawn on a smaller bitmap of Width x Height:
+/// picture pixel (x, y) lands on the bitmap's pixel under its centre. Unset (any size 0),
+/// pixels stay where they are.
+struct TDrawScale {
+    int FullWidth = 0;
+    int FullHeight = 0;
+    int Width = 0;
+    int Height = 0;
+    bool Scaled() const { return FullWidth > 0 && FullHeight > 0 && Width > 0 && Height > 0; }
+    TPoint Apply(TPoint p) const {
+        return Scaled() ? TPoint{Along(p.X, Width, FullWidth), Along(p.Y, Height, FullHeight)} : p;
+    }
+    /// floor((v + 0.5) * n / full), exactly.
+    static int Along(long long v, long long n, long long full) {
+        const long long num = (2 * v + 1) * n;
+        const long long den = 2 * full;
+        return static_cast<int>(num >= 0 ? num / den : -((-num + den - 1) / den));
+    }
+};
+
 enum class TBrushStyle { bsSolid, bsClear };
 
 struct TPen {

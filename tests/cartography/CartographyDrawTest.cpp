@@ -76,6 +76,47 @@ TEST_F(Drawing, OpenAndClosedSegmentsWithOffsetsAndThickness) {
 
 // A store that shares the segments draws what the source draws, on drawings of its own;
 // adding into it leaves the source as it was.
+// Zoomed out to a tenth: each line where it runs at full size, offsets added before the
+// shrink (a nudge of a picture pixel is not lost in rounding), pens and marks as wide as
+// ever.
+TEST_F(Drawing, AScaledDrawingKeepsTheFullSizeLinesAndThePensWidth) {
+    Add(0, {{-100, 37}, {100, 37}}); // full-size row 63, columns 100 .. 300
+    store.ClosePolylines = false;
+    store.Scale = {1200, 400, 120, 40};
+    auto fresh = [&](int pen) {
+        bitmap = TBitmap();
+        bitmap.SetSize(120, 40);
+        bitmap.Canvas().Pen.Color = kPen;
+        bitmap.Canvas().Pen.Width = pen;
+    };
+    fresh(2);
+    auto rows = [&] {
+        std::vector<int> drawn;
+        for (int y = 0; y < bitmap.Height(); ++y) {
+            int n = 0;
+            for (int x = 0; x < bitmap.Width(); ++x) {
+                n += Pen(x, y);
+            }
+            if (n > 0) {
+                EXPECT_EQ(n, 20) << y; // columns 10 .. 29
+                drawn.push_back(y);
+            }
+        }
+        return drawn;
+    };
+    store.DrawBoundaries(bitmap, 0, -6); // row 69: screen row 6
+    EXPECT_EQ(rows(), (std::vector<int>{6, 7}));
+    fresh(2);
+    store.DrawBoundaries(bitmap, 0, -7); // one more: row 70, screen row 7
+    EXPECT_EQ(rows(), (std::vector<int>{7, 8}));
+
+    fresh(1);
+    store.DrawPlaceMark(bitmap, 0, 0, {'+', "", 100.0f, 37.0f, plS},
+                        {kPen, 1, TBrushStyle::bsClear, false, false});
+    EXPECT_TRUE(Pen(30, 0) && Pen(30, 12) && Pen(24, 6) && Pen(36, 6)); // 13 pixels across
+    EXPECT_EQ(PenPixels(), 25);
+}
+
 TEST_F(Drawing, AStoreSharingTheSegmentsDrawsTheSameAndCopiesBeforeItChanges) {
     Add(0, {{0, 0}, {10, 0}, {10, 10}});
     store.DrawBoundaries(bitmap, 0, 0);
