@@ -273,7 +273,7 @@ void BM_WindowKeyToRepaint5000Lines(benchmark::State& state) {
     form.resize(1000, 760);
     form.show();
     form.ProcessFile(b.image);
-    if (form.Run().DisplayBitmap().Height() != 5000) {
+    if (form.Run().FullPictureSize().Height != 5000) {
         const std::string account = form.Run().Diags().Text();
         std::fprintf(stderr, "%s\n", account.c_str());
         state.SkipWithError("the pass was not processed");

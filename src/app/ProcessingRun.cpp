@@ -93,8 +93,8 @@ void TProcessingRun::RedrawOverlay() {
     FView->PictureChanged();
 }
 
-void TProcessingRun::SetView(int left, int top, int right, int bottom, int scale) {
-    if (FSession.SetView({left, top, right, bottom}, scale)) {
+void TProcessingRun::SetView(int left, int top, int right, int bottom, double zoom) {
+    if (FSession.SetView({left, top, right, bottom}, zoom)) {
         RedrawOverlay();
     }
 }

@@ -123,14 +123,14 @@ public:
     std::string SaveProjectedPicture(const std::string& fileName, const std::string& crs = {},
                                      double step = 0.0) const;
 
-    /// The part of the displayed picture in view, columns left .. right - 1 and rows
-    /// top .. bottom - 1 (as displayed, turned or not), and how many picture pixels a
-    /// screen pixel shows when zoomed out (1 at full size and beyond). The grid's step
-    /// follows the part in view and its labels keep to the part's edges; the lines and the
-    /// grid's labels are drawn `scale` times wider on the displayed picture (never on a
-    /// saved one, which is labelled at its own edges). Redraws when that changes the
+    /// The part of the picture in view, columns left .. right - 1 and rows top ..
+    /// bottom - 1 of the full-size picture (as displayed, turned or not), and the zoom
+    /// (screen pixels per picture pixel). The grid's step follows the part in view and its
+    /// labels keep to the part's edges (never on a saved picture, which is labelled at its
+    /// own edges); below 1:1 the displayed picture is drawn at the size it takes on the
+    /// screen, its lines at the screen's resolution. Redraws when that changes the
     /// picture. Until it is set, the whole picture is in view at full size.
-    void SetView(int left, int top, int right, int bottom, int scale);
+    void SetView(int left, int top, int right, int bottom, double zoom);
     /// The grid's step in degrees as it is (or would be) drawn now.
     int GraticuleStepInUse() const { return FSession.GraticuleStepInUse(); }
     /// The picture as it is saved: the displayed one, drawn again at full size when it is
@@ -142,7 +142,10 @@ public:
     const TPassResult* Pass() const { return FSession.Pass(); }
     const std::string& ImageFile() const { return FSession.ImageFile(); }
     const TExtBitmap& ChannelBitmap() const;
+    /// The displayed picture: smaller than the full-size one when zoomed out.
     const TExtBitmap& DisplayBitmap() const { return FSession.Picture(); }
+    /// The size of the picture as saved, which the displayed one shows.
+    TScreenSize FullPictureSize() const { return FSession.FullSize(); }
     bool Northbound() const { return Pass() != nullptr && Pass()->Northbound; }
     bool Channel68() const { return Pass() != nullptr && Pass()->Channel68; }
     const LocationGrid& GroundTable() const;

@@ -227,7 +227,7 @@ TImageDisplay::TImageDisplay(QWidget* parent) : QWidget(parent) {
     resize(0, 0);
 }
 
-void TImageDisplay::SetPicture(const TBitmap& bitmap) {
+void TImageDisplay::SetPicture(const TBitmap& bitmap, QSize fullSize) {
     // A view of the run's bitmap, not a copy of its 23 MB on every arrow key; a picture
     // that is not 24-bit is converted into a bitmap of the display's own.
     converted_.reset();
@@ -237,6 +237,7 @@ void TImageDisplay::SetPicture(const TBitmap& bitmap) {
                  ? QImage(bgr->ScanLine(0), bgr->Width(), bgr->Height(), bgr->Stride(),
                           QImage::Format_BGR888)
                  : QImage();
+    fullSize_ = fullSize.isEmpty() ? image_.size() : fullSize;
     smoothed_ = QImage();
     TakeSize();
     update();
@@ -254,7 +255,7 @@ QImage TImageDisplay::Picture() const {
 }
 
 QSize TImageDisplay::PictureSize() const {
-    return ViewValid() ? image_.size() : QSize();
+    return ViewValid() ? fullSize_ : QSize();
 }
 
 void TImageDisplay::SetZoom(double zoom) {
@@ -272,10 +273,8 @@ void TImageDisplay::TakeSize() {
         setFixedSize(0, 0);
         return;
     }
-    auto zoomed = [this](int pixels) {
-        return std::max(1, static_cast<int>(std::lround(pixels * zoom_)));
-    };
-    setFixedSize(zoomed(image_.width()), zoomed(image_.height()));
+    const TScreenSize size = ZoomedSize(fullSize_.width(), fullSize_.height(), zoom_);
+    setFixedSize(size.Width, size.Height);
 }
 
 QPoint TImageDisplay::PicturePixel(QPoint at) const {
@@ -283,8 +282,8 @@ QPoint TImageDisplay::PicturePixel(QPoint at) const {
         return at;
     }
     // Per axis, as the widget's rounded size has it.
-    const double sx = static_cast<double>(image_.width()) / width();
-    const double sy = static_cast<double>(image_.height()) / height();
+    const double sx = static_cast<double>(fullSize_.width()) / width();
+    const double sy = static_cast<double>(fullSize_.height()) / height();
     return {static_cast<int>(std::floor((at.x() + 0.5) * sx)),
             static_cast<int>(std::floor((at.y() + 0.5) * sy))};
 }
@@ -297,7 +296,11 @@ void TImageDisplay::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
     const QRect area = event->rect();
     if (size() == image_.size()) {
+        // Drawn for the screen at this zoom, or full size at 1:1.
         painter.drawImage(area.topLeft(), image_, area);
+    } else if (image_.size() != fullSize_) {
+        // Drawn for another zoom, until it is drawn again for this one.
+        painter.drawImage(rect(), image_);
     } else if (zoom_ < 1.0) {
         // Averaged over the picture pixels each screen pixel covers: thin lines and fine
         // detail fade instead of breaking up.
@@ -1309,9 +1312,7 @@ void TFormVantorelTest::SyncView() {
     }
     const QPoint first = ImageDisplay_->PicturePixel(shown.topLeft());
     const QPoint last = ImageDisplay_->PicturePixel(shown.bottomRight());
-    const double zoom = Zoom();
-    const int scale = zoom < 1.0 ? static_cast<int>(std::lround(1.0 / zoom)) : 1;
-    Guarded([&] { FRun->SetView(first.x(), first.y(), last.x() + 1, last.y() + 1, scale); });
+    Guarded([&] { FRun->SetView(first.x(), first.y(), last.x() + 1, last.y() + 1, Zoom()); });
 }
 
 // ---- what the run asks of the window -------------------------------------------------------
@@ -1399,7 +1400,8 @@ void TFormVantorelTest::CaptionChanged(const std::string& caption) {
 
 void TFormVantorelTest::PictureChanged() {
     const QSize before = ImageDisplay_->PictureSize();
-    ImageDisplay_->SetPicture(FRun->DisplayBitmap());
+    const TScreenSize full = FRun->FullPictureSize();
+    ImageDisplay_->SetPicture(FRun->DisplayBitmap(), QSize(full.Width, full.Height));
     if (FZoomFits && ImageDisplay_->PictureSize() != before) {
         ApplyZoom(FitZoom(), std::nullopt);
     }

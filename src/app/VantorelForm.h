@@ -98,9 +98,11 @@ class TImageDisplay final : public QWidget {
     Q_OBJECT
 public:
     explicit TImageDisplay(QWidget* parent = nullptr);
-    /// Shows the bitmap; the widget takes its size at the zoom. The bitmap must outlive the
-    /// next call and be shown again whenever it changes: it is painted from where it lies.
-    void SetPicture(const TBitmap& bitmap);
+    /// Shows the bitmap as a picture of `fullSize` (its own size when empty): the widget
+    /// takes that size at the zoom, and a bitmap already drawn at that size is shown as
+    /// it is. The bitmap must outlive the next call and be shown again whenever it
+    /// changes: it is painted from where it lies.
+    void SetPicture(const TBitmap& bitmap, QSize fullSize = {});
     /// Screen pixels per picture pixel (positive; 1 is full size).
     void SetZoom(double zoom);
     double Zoom() const { return zoom_; }
@@ -109,9 +111,9 @@ public:
     QPoint PicturePixel(QPoint at) const;
     /// Paint events so far (the key-to-picture benchmark waits for one).
     int PaintCount() const { return paintCount_; }
-    /// A copy of the picture shown, at full size.
+    /// A copy of the bitmap shown (drawn smaller than the picture when zoomed out).
     QImage Picture() const;
-    /// Its size, without the copy.
+    /// The full size of the picture it shows.
     QSize PictureSize() const;
 
 signals:
@@ -131,6 +133,7 @@ private:
     QImage image_;                   ///< a view of *shown_
     const TBitmap* shown_ = nullptr; ///< the run's bitmap or converted_
     std::optional<TBitmap> converted_;
+    QSize fullSize_;  ///< of the picture image_ shows
     QImage smoothed_; // image_ at the zoom below 1, made when first painted
     double zoom_ = 1.0;
     std::optional<QPoint> panFrom_; // global position of the middle button's last move

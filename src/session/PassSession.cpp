@@ -193,14 +193,14 @@ bool TPassSession::AlignToCoasts(bool redraw, const TAlignmentOptions& options) 
 
 void TPassSession::Redraw() {
     if (pass_) {
-        Compose(viewScale_, picture_, true);
+        Compose(picture_, true);
     }
 }
 
-void TPassSession::Compose(int scale, TExtBitmap& picture, bool forScreen) {
+void TPassSession::Compose(TExtBitmap& picture, bool forScreen) {
     composer_->Graticule = {Setup.Graticule, GraticuleStepInUse(), Setup.GraticuleColour,
                             forScreen ? PartInView() : TPictureArea{}};
-    composer_->ViewScale = scale;
+    composer_->Screen = forScreen ? ScreenSize() : TScreenSize{};
     composer_->Compose(*pass_, Setup.LineColour, Setup.LineThickness, lineOffset_, pixelOffset_,
                        picture);
 }
@@ -235,24 +235,36 @@ int TPassSession::GraticuleStepInUse() const {
                                       part.Right - pixelOffset_));
 }
 
-bool TPassSession::SetView(const TPictureArea& shownPart, int scale) {
+bool TPassSession::SetView(const TPictureArea& shownPart, double zoom) {
     const int step = GraticuleStepInUse();
     const TPictureArea part = PartInView();
-    const int oldScale = viewScale_;
+    const TScreenSize size = ScreenSize();
     viewPart_ = shownPart;
-    viewScale_ = std::max(1, scale);
+    viewZoom_ = zoom > 0.0 ? zoom : 1.0;
     // The grid's labels stay at the edges of the part in view.
-    return pass_ && (viewScale_ != oldScale ||
+    return pass_ && (ScreenSize() != size ||
                      (Setup.Graticule && (GraticuleStepInUse() != step || PartInView() != part)));
 }
 
+TScreenSize TPassSession::ScreenSize() const {
+    if (!pass_ || viewZoom_ >= 1.0) {
+        return {};
+    }
+    return ZoomedSize(pass_->Channel.Width(), pass_->Channel.Height(), viewZoom_);
+}
+
+TScreenSize TPassSession::FullSize() const {
+    return pass_ ? TScreenSize{pass_->Channel.Width(), pass_->Channel.Height()}
+                 : TScreenSize{picture_.Width(), picture_.Height()};
+}
+
 const TExtBitmap& TPassSession::PictureAtFullSize() {
-    if (!pass_ || (viewScale_ == 1 &&
+    if (!pass_ || (ScreenSize() == TScreenSize{} &&
                    (!Setup.Graticule || PartInView() == TPictureArea{0, 0, pass_->Channel.Width(),
                                                                      pass_->Channel.Height()}))) {
         return picture_;
     }
-    Compose(1, fullSizePicture_, false);
+    Compose(fullSizePicture_, false);
     return fullSizePicture_;
 }
 
@@ -261,7 +273,7 @@ bool TPassSession::LookUpLonLat(int x, int y, float& lon, float& lat) const {
         lon = lat = 0.0f;
         return false;
     }
-    return vantorel::LookUpLonLat(Pass()->GroundTable, Picture().Height(), x, y, lon, lat,
+    return vantorel::LookUpLonLat(Pass()->GroundTable, FullSize().Height, x, y, lon, lat,
                                   Pass()->Edges ? &*Pass()->Edges : nullptr);
 }
 
@@ -270,8 +282,8 @@ std::optional<TPassSession::TPixelGround> TPassSession::GroundAt(int pictureX, i
         return std::nullopt;
     }
     TPixelGround g{pictureX, pictureY, std::nullopt};
-    const int width = Picture().Width();
-    const int height = Picture().Height();
+    const int width = FullSize().Width;
+    const int height = FullSize().Height;
     if (Pass()->Northbound) {
         g.X = width - g.X;
         g.Y = height - g.Y;
@@ -310,8 +322,8 @@ bool TPassSession::PicturePosition(float lon, float lat, int& pictureX, int& pic
     x += PixelOffset();
     y -= LineOffset();
     if (Pass()->Northbound) {
-        x = Picture().Width() - 1 - x;
-        y = Picture().Height() - 1 - y;
+        x = FullSize().Width - 1 - x;
+        y = FullSize().Height - 1 - y;
     }
     pictureX = x;
     pictureY = y;

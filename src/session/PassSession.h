@@ -75,15 +75,20 @@ public:
     /// Draws the picture again from the pass with the setup's pen and the offsets.
     void Redraw();
     /// The part of the picture in view as it is shown (turned or not; empty: the whole
-    /// picture) and how many picture pixels a screen pixel shows (1 at full size and
-    /// beyond). Returns whether the picture must be drawn again for it.
-    bool SetView(const TPictureArea& shownPart, int scale);
+    /// picture) and the zoom it is shown at (screen pixels per picture pixel): below 1 the
+    /// picture is drawn at the size it takes on the screen (see ZoomedSize). Returns
+    /// whether the picture must be drawn again for it.
+    bool SetView(const TPictureArea& shownPart, double zoom);
+    /// The size of the picture as it is saved (Picture may be drawn smaller for the
+    /// screen): the pass's channel image, or without a pass the unprocessed picture.
+    TScreenSize FullSize() const;
     /// The grid's step in degrees as it is (or would be) drawn now.
     int GraticuleStepInUse() const;
     /// The part of the picture in view, in its rows and columns before any turn.
     TPictureArea PartInView() const;
     /// The picture as it is saved: the drawn one, drawn again at full size when it is
-    /// drawn for a zoomed-out view or its grid is labelled at the edges of a part in view.
+    /// drawn smaller for a zoomed-out view or its grid is labelled at the edges of a part
+    /// in view.
     const TExtBitmap& PictureAtFullSize();
 
     /// Longitude and latitude (degrees) the readout shows for a pixel of the unturned
@@ -121,7 +126,8 @@ public:
     /// The satellite of the run that made the pass (a product may name its own).
     const TPassSatellite& PassSatellite() const { return passSatellite_; }
     const std::string& ImageFile() const { return imageFile_; }
-    /// The drawn picture (the unprocessed image after a run that ended early).
+    /// The drawn picture (the unprocessed image after a run that ended early), at the size
+    /// it takes on the screen when the view is zoomed out.
     const TExtBitmap& Picture() const { return picture_; }
     int LineOffset() const { return lineOffset_; }
     int PixelOffset() const { return pixelOffset_; }
@@ -154,8 +160,11 @@ public:
 
 private:
     void Take(TPassOutcome outcome);
-    /// forScreen: the grid's labels at the edges of the part in view, else of the picture.
-    void Compose(int scale, TExtBitmap& picture, bool forScreen);
+    /// forScreen: at the view's size, the grid's labels at the edges of the part in view;
+    /// else at full size, labelled at the picture's edges.
+    void Compose(TExtBitmap& picture, bool forScreen);
+    /// The size the picture is drawn at for the screen; empty: full size.
+    TScreenSize ScreenSize() const;
 
     std::shared_ptr<const TSessionData> data_;
     TPassSources sources_;
@@ -169,7 +178,7 @@ private:
     std::int32_t lineOffset_ = 0;
     std::int32_t pixelOffset_ = 0;
     TPictureArea viewPart_; ///< as shown, turned or not; empty: the whole picture
-    int viewScale_ = 1;
+    double viewZoom_ = 1.0;
     TStringList diags_;
 };
 

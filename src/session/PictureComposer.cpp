@@ -2,13 +2,22 @@
 
 #include "common/Parallel.h"
 #include "imaging/Canvas.h"
+#include "imaging/Shrink.h"
 #include "pass/PassPipeline.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <vector>
 
 namespace vantorel {
+
+TScreenSize ZoomedSize(int width, int height, double zoom) {
+    const auto zoomed = [zoom](int pixels) {
+        return static_cast<int>(std::clamp<double>(std::lround(pixels * zoom), 1.0, 1 << 30));
+    };
+    return {zoomed(width), zoomed(height)};
+}
 
 TPictureComposer::TPictureComposer(const TCartogList& boundaries, const TStringList& stations)
     : cartography_(boundaries, TCartogList::TShareSegments{}), stations_(stations) {}
@@ -53,6 +62,11 @@ void TurnWhole(const TBitmap& from, TBitmap& to) {
 void TPictureComposer::Compose(const TPassResult& pass, TColor lineColour, int lineThickness,
                                int lineOffset, int pixelOffset, TExtBitmap& picture) {
     const TExtBitmap& channel = pass.Channel;
+    if (Screen.Width > 0 && Screen.Height > 0 &&
+        (Screen.Width < channel.Width() || Screen.Height < channel.Height())) {
+        ComposeShrunk(pass, lineColour, lineThickness, lineOffset, pixelOffset, picture);
+        return;
+    }
     // A north-bound pass is drawn upright in a picture of its own and shown turned, so
     // that a redraw puts back and draws only what changed there, then turns just those
     // pixels into the shown picture. The grid's labels are drawn on the turned picture:
@@ -95,9 +109,8 @@ void TPictureComposer::Compose(const TPassResult& pass, TColor lineColour, int l
     if (Graticule.Shown) {
         DrawGraticule(pass, lineOffset, pixelOffset, labelArea, drawnOn, labels);
     }
-    const int scale = std::max(1, ViewScale);
     canvas.Pen.Color = lineColour;
-    canvas.Pen.Width = (lineThickness + 1) * scale;
+    canvas.Pen.Width = lineThickness + 1;
     cartography_.Mapping = &pass.Mapping;
     cartography_.Drawn = &drawn_;
     cartography_.DrawBoundaries(drawnOn, pixelOffset, lineOffset);
@@ -118,8 +131,7 @@ void TPictureComposer::Compose(const TPassResult& pass, TColor lineColour, int l
         picture.Rotate();
     }
     // After the turn, so that they read upright.
-    DrawGraticuleLabels(picture, labels, Graticule.Colour, scale, pass.Northbound, labelArea,
-                        &drawn_);
+    DrawGraticuleLabels(picture, labels, Graticule.Colour, 1, pass.Northbound, labelArea, &drawn_);
     restorable_ = drawn_.Known && (!pass.Northbound || turnByParts) &&
                   channel.PixelFormat() == TPixelFormat::pf8bit &&
                   drawnOn.PixelFormat() == TPixelFormat::pf24bit;
@@ -130,9 +142,74 @@ void TPictureComposer::Compose(const TPassResult& pass, TColor lineColour, int l
     drawnPixels_ = picture.Bits().data();
 }
 
+void TPictureComposer::ComposeShrunk(const TPassResult& pass, TColor lineColour, int lineThickness,
+                                     int lineOffset, int pixelOffset, TExtBitmap& picture) {
+    const TExtBitmap& channel = pass.Channel;
+    const int width = std::min(Screen.Width, channel.Width());
+    const int height = std::min(Screen.Height, channel.Height());
+    if (shrunk_.Width() != width || shrunk_.Height() != height ||
+        shrunkMapping_ != pass.Mapping.ProjectionVersion() ||
+        shrunkChannel_ != channel.Bits().data()) {
+        shrunk_.SetPixelFormat(TPixelFormat::pf24bit);
+        shrunk_.SetSizeForOverwrite(width, height);
+        if (!ShrinkByAreas(channel, shrunk_)) {
+            shrunk_.Canvas().Draw(0, 0, channel); // a shrink it cannot make: its top left
+        }
+        shrunkMapping_ = pass.Mapping.ProjectionVersion();
+        shrunkChannel_ = channel.Bits().data();
+    }
+    // Small enough to be composed whole every time.
+    restorable_ = false;
+    if (working_.Height() != 0) {
+        working_ = TExtBitmap();
+    }
+    picture.SetPixelFormat(TPixelFormat::pf24bit);
+    picture.SetSizeForOverwrite(width, height);
+    TCanvas& canvas = picture.Canvas();
+    canvas.Draw(0, 0, shrunk_);
+    const TDrawScale scale{channel.Width(), channel.Height(), width, height};
+    const TPictureArea labelArea = Graticule.LabelArea.Empty()
+                                       ? TPictureArea{0, 0, channel.Width(), channel.Height()}
+                                       : Graticule.LabelArea;
+    std::vector<TGraticuleLabel> labels;
+    if (Graticule.Shown) {
+        DrawGraticule(pass, lineOffset, pixelOffset, labelArea, picture, labels, scale);
+    }
+    canvas.Pen.Color = lineColour;
+    canvas.Pen.Width = lineThickness + 1;
+    cartography_.Mapping = &pass.Mapping;
+    cartography_.Scale = scale;
+    cartography_.DrawBoundaries(picture, pixelOffset, lineOffset);
+    if (!pass.Northbound) {
+        cartography_.DrawPlaceMarks(picture, pixelOffset, lineOffset, stations_.Lines(), clYellow,
+                                    true, TBrushStyle::bsClear, plS, true);
+    }
+    cartography_.Scale = {};
+    if (pass.Northbound) {
+        picture.Rotate();
+    }
+    // The labels where their crossings lie on the screen, the area's edges too.
+    for (TGraticuleLabel& label : labels) {
+        const bool sideways = label.Edge == TGraticuleLabel::TEdge::Left ||
+                              label.Edge == TGraticuleLabel::TEdge::Right;
+        label.Position = sideways ? TDrawScale::Along(label.Position, height, channel.Height())
+                                  : TDrawScale::Along(label.Position, width, channel.Width());
+    }
+    const auto edge = [](long long at, long long n, long long full) {
+        return static_cast<int>((at * n + full / 2) / full);
+    };
+    const TPictureArea screenArea{edge(labelArea.Left, width, channel.Width()),
+                                  edge(labelArea.Top, height, channel.Height()),
+                                  edge(labelArea.Right, width, channel.Width()),
+                                  edge(labelArea.Bottom, height, channel.Height())};
+    DrawGraticuleLabels(picture, labels, Graticule.Colour, 1, pass.Northbound, screenArea);
+    picture.SetModified(true);
+}
+
 void TPictureComposer::DrawGraticule(const TPassResult& pass, int lineOffset, int pixelOffset,
                                      const TPictureArea& labelArea, TExtBitmap& picture,
-                                     std::vector<TGraticuleLabel>& labels) {
+                                     std::vector<TGraticuleLabel>& labels,
+                                     const TDrawScale& scale) {
     // Over the whole pass, whatever part of it is in view, so that scrolling finds lines
     // everywhere; built again for another pass or step.
     if (graticuleMapping_ != pass.Mapping.ProjectionVersion() ||
@@ -144,8 +221,9 @@ void TPictureComposer::DrawGraticule(const TPassResult& pass, int lineOffset, in
     }
     TCanvas& canvas = picture.Canvas();
     canvas.Pen.Color = Graticule.Colour;
-    canvas.Pen.Width = std::max(1, ViewScale);
-    graticule_.DrawLines(picture, pass.Mapping, pixelOffset, lineOffset, &drawn_);
+    canvas.Pen.Width = 1;
+    graticule_.DrawLines(picture, pass.Mapping, pixelOffset, lineOffset,
+                         scale.Scaled() ? nullptr : &drawn_, scale);
     labels = graticule_.EdgeLabels(pass.Mapping, labelArea, pixelOffset, lineOffset);
 }
 

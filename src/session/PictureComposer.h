@@ -27,15 +27,28 @@ struct TGraticuleStyle {
     TPictureArea LabelArea;
 };
 
+/// A picture's size on the screen.
+struct TScreenSize {
+    int Width = 0;
+    int Height = 0;
+    bool operator==(const TScreenSize&) const = default;
+};
+
+/// The size a picture of width x height takes on the screen at `zoom` (screen pixels
+/// per picture pixel): at least a pixel each way.
+TScreenSize ZoomedSize(int width, int height, double zoom);
+
 class TPictureComposer {
 public:
     /// The grid drawn with the overlay: lines one pixel wide through the pass's mapping at
     /// the overlay's offsets, labelled at the picture's edges.
     TGraticuleStyle Graticule;
-    /// How many picture pixels one screen pixel shows when the picture is seen zoomed out
-    /// (1 at full size): every line and the grid's labels are drawn that many times wider,
-    /// so that they keep their look on the screen.
-    int ViewScale = 1;
+    /// Zoomed out, the size the whole picture takes on the screen, smaller than the
+    /// channel image: the picture is then composed at that size, the channel image shrunk
+    /// by areas and the overlay drawn on it at the screen's resolution, each line where it
+    /// runs on the full-size picture (pens, place marks and labels at their own sizes).
+    /// Empty (or not smaller): at full size.
+    TScreenSize Screen;
 
     /// Draws these boundaries and place-mark lines (which must outlive it) from now on,
     /// on a store of its own that shares the boundaries' segments.
@@ -53,7 +66,10 @@ public:
 private:
     void DrawGraticule(const TPassResult& pass, int lineOffset, int pixelOffset,
                        const TPictureArea& labelArea, TExtBitmap& picture,
-                       std::vector<TGraticuleLabel>& labels);
+                       std::vector<TGraticuleLabel>& labels, const TDrawScale& scale = {});
+    /// Compose at the screen's size.
+    void ComposeShrunk(const TPassResult& pass, TColor lineColour, int lineThickness,
+                       int lineOffset, int pixelOffset, TExtBitmap& picture);
 
     TCartogList cartography_;
     const TStringList& stations_;
@@ -68,6 +84,11 @@ private:
     const std::uint8_t* drawnChannel_ = nullptr; // and its pixels
     const TExtBitmap* drawnPicture_ = nullptr;   // the picture drawn on
     const std::uint8_t* drawnPixels_ = nullptr;  // and its pixels
+    // The channel image shrunk to the screen's size, for the mapping state it was made
+    // with (a pass's channel does not change while its mapping stays).
+    TExtBitmap shrunk_;
+    std::uint64_t shrunkMapping_ = 0;
+    const std::uint8_t* shrunkChannel_ = nullptr;
     TGraticule graticule_;
     std::uint64_t graticuleMapping_ = 0; ///< the mapping state graticule_ was built for
 };

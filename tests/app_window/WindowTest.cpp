@@ -260,7 +260,7 @@ private slots:
         QVERIFY(text.endsWith("Plotting " + QString::number(form->Run().Cartography().Count()) +
                               " line boundaries"));
         QCOMPARE(form->PageControl()->currentWidget(), form->TabSheetImage());
-        QCOMPARE(Shown(*form).size(), QSize(1568, 4000));
+        QCOMPARE(form->ImageDisplay()->PictureSize(), QSize(1568, 4000));
         // Fitted to the window: the whole height in view.
         QVERIFY(form->ZoomFits());
         QVERIFY(qAbs(form->ImageDisplay()->height() -
