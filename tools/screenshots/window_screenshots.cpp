@@ -49,14 +49,15 @@ int main(int argc, char* argv[]) {
     // The window's own settings; message boxes go to the terminal so nothing waits.
     vantorel::SetRegistryProgramName(vantorel::kWindowProgramName);
     vantorel::StreamNotifier notifier(std::cerr);
+    // At the size and place of a first start: two thirds of the screen, centred.
     vantorel::TFormVantorelTest form({argv[1]}, &notifier);
     form.ActionGraticule()->setChecked(true);
-    form.resize(1000, 900);
     form.show();
-    Settle(1500); // the start timer processes the image
+    // The start timer processes the image; a product takes longer than a channel file.
+    for (int waited = 0; form.Run().Pass() == nullptr && waited < 30000; waited += 100) {
+        Settle(100);
+    }
     form.showNormal();
-    form.resize(1000, 900);
-    form.move(0, 0);
     Settle(300);
 
     // The whole pass fitted to the window, with its grid; the readout of a pixel.
