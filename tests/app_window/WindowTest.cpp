@@ -261,8 +261,9 @@ private slots:
                               " line boundaries"));
         QCOMPARE(form->PageControl()->currentWidget(), form->TabSheetImage());
         QCOMPARE(form->ImageDisplay()->PictureSize(), QSize(1568, 4000));
-        // Fitted to the window: the whole height in view.
+        // Fitted to the window: the whole height in view, drawn at the size it is shown.
         QVERIFY(form->ZoomFits());
+        QCOMPARE(Shown(*form).size(), form->ImageDisplay()->size());
         QVERIFY(qAbs(form->ImageDisplay()->height() -
                      form->ScrollBoxForImage()->maximumViewportSize().height()) <= 1);
 
