@@ -11,6 +11,7 @@
 #include "export/GdalModule.h"
 #include "imaging/Canvas.h"
 #include "mapping/MapWithWarp.h"
+#include "mapping/zorMapping.h"
 
 #include <dlfcn.h>
 
@@ -345,43 +346,92 @@ void Resample(const TProjectionInput& in, TProjectedPicture& out) {
     });
 }
 
-// The boundaries that reach the pass's ground, placed on the map by its own coordinates.
-void DrawBoundariesOnMap(const TProjectionInput& in, const gdal::TCrs& crs,
-                         const TUnwrap& unwrapped, TProjectedPicture& out) {
-    const TMapGrid& g = out.Grid;
+// The map grid as a mapping: a longitude and latitude to the map pixel that holds it, so
+// that the boundaries are drawn on the map by the cartography's own drawing. The drawing
+// projects on every core, and a coordinate system serves one thread at a time: each call
+// takes one of its own from a pool.
+class TMapGridMapping final : public TMapping {
+public:
+    TMapGridMapping(const TMapGrid& grid, const TUnwrap& unwrapped)
+        : grid_(grid), unwrap_(unwrapped) {
+        west_ = unwrapped.Unwrap ? grid.Left - 5.0 : -1e300;
+        east_ = unwrapped.Unwrap ? grid.Left + grid.Width * grid.StepX + 5.0 : 1e300;
+        SetMapWidth(grid.Width);
+        SetMapHeight(grid.Height);
+    }
+    bool LatLonToImage(int& x, int& y, float lon, float lat) const override {
+        std::unique_ptr<gdal::TCrs> crs = Take();
+        const bool placed = Place(*crs, lon, lat, x, y);
+        Give(std::move(crs));
+        return placed;
+    }
+    void LatLonToImage(std::span<const TLonLat> from, TProjectedPixel* to) const override {
+        std::unique_ptr<gdal::TCrs> crs = Take();
+        for (const TLonLat& p : from) {
+            to->onMap = Place(*crs, p.lon, p.lat, to->x, to->y);
+            ++to;
+        }
+        Give(std::move(crs));
+    }
+
+private:
+    bool Place(const gdal::TCrs& crs, float lon, float lat, int& x, int& y) const {
+        double mx = 0.0, my = 0.0;
+        const double east = unwrap_(lon);
+        if (!crs.Forward(east, lat, mx, my) || east < west_ || east > east_) {
+            return false;
+        }
+        const double column = std::floor((mx - grid_.Left) / grid_.StepX);
+        const double row = std::floor((grid_.Top - my) / grid_.StepY);
+        constexpr double kFar = 1 << 30; // beyond any map, and within an int
+        if (!(std::fabs(column) < kFar && std::fabs(row) < kFar)) {
+            return false;
+        }
+        x = static_cast<int>(column);
+        y = static_cast<int>(row);
+        return true;
+    }
+    std::unique_ptr<gdal::TCrs> Take() const {
+        {
+            const std::lock_guard lock(mutex_);
+            if (!free_.empty()) {
+                std::unique_ptr<gdal::TCrs> crs = std::move(free_.back());
+                free_.pop_back();
+                return crs;
+            }
+        }
+        return CrsOf(grid_.Crs);
+    }
+    void Give(std::unique_ptr<gdal::TCrs> crs) const {
+        const std::lock_guard lock(mutex_);
+        free_.push_back(std::move(crs));
+    }
+
+    const TMapGrid& grid_;
+    TUnwrap unwrap_;
+    double west_ = 0.0;
+    double east_ = 0.0;
+    mutable std::mutex mutex_;
+    mutable std::vector<std::unique_ptr<gdal::TCrs>> free_;
+};
+
+// The boundaries over the map, drawn as over the picture (a line breaks where it jumps half
+// the map across).
+void DrawBoundariesOnMap(const TProjectionInput& in, const TUnwrap& unwrapped,
+                         TProjectedPicture& out) {
+    const TMapGridMapping mapping(out.Grid, unwrapped);
+    TCartogList boundaries(*in.Boundaries, TCartogList::TShareSegments{});
+    boundaries.Mapping = &mapping;
+    boundaries.JumpLimit = std::max(1, out.Grid.Width / 2 - 1);
+    boundaries.ClosePolylines = false;
+    boundaries.KeepCover = false; // drawn once
     TCanvas& canvas = out.Picture.Canvas();
     canvas.Pen.Color = in.LineColour;
     canvas.Pen.Width = in.PenWidth;
-    const double west = unwrapped.Unwrap ? g.Left : -1e300;
-    const double east = unwrapped.Unwrap ? g.Left + g.Width * g.StepX : 1e300;
+    canvas.Brush.Style = TBrushStyle::bsClear;
+    // Only where the picture is: beyond the swath the map is transparent.
     const TGeoExtent ground = GroundCells(*in.Grid);
-    for (int s = 0; s < in.Boundaries->Count(); ++s) {
-        const TLineSegment& segment = (*in.Boundaries)[s];
-        if (!ground.Intersects(in.Boundaries->SegmentBox(s))) {
-            continue;
-        }
-        bool drawing = false;
-        int lastX = 0, lastY = 0;
-        for (const BoundaryPoint& p : segment.Points) {
-            double x = 0.0, y = 0.0;
-            const double lon = unwrapped(p.lon);
-            if (!crs.Forward(lon, p.lat, x, y) || lon < west - 5.0 || lon > east + 5.0) {
-                drawing = false;
-                continue;
-            }
-            const int mx = static_cast<int>(std::floor((x - g.Left) / g.StepX));
-            const int my = static_cast<int>(std::floor((g.Top - y) / g.StepY));
-            if (drawing && std::abs(mx - lastX) < g.Width / 2 &&
-                std::abs(my - lastY) < g.Height / 2) {
-                canvas.LineTo(mx, my);
-            } else {
-                canvas.MoveTo(mx, my);
-            }
-            drawing = true;
-            lastX = mx;
-            lastY = my;
-        }
-    }
+    boundaries.DrawBoundariesOnCanvas(canvas, 0, 0, &ground);
 }
 
 } // namespace
@@ -403,7 +453,7 @@ TProjectedPicture ProjectPicture(const TProjectionInput& in) {
     }
     Resample(in, out);
     if (in.Boundaries != nullptr) {
-        DrawBoundariesOnMap(in, crs, unwrapped, out);
+        DrawBoundariesOnMap(in, unwrapped, out);
     }
     return out;
 }
