@@ -347,38 +347,35 @@ void Resample(const TProjectionInput& in, TProjectedPicture& out) {
 }
 
 // The map grid as a mapping: a longitude and latitude to the map pixel that holds it, so
-// that the boundaries are drawn on the map by the cartography's own drawing. The drawing
-// projects on every core, and a coordinate system serves one thread at a time: each call
-// takes one of its own from a pool.
+// that the boundaries are drawn on the map by the cartography's own drawing. That drawing
+// projects on every core, and a coordinate system serves one thread at a time: the calls
+// take turns.
 class TMapGridMapping final : public TMapping {
 public:
-    TMapGridMapping(const TMapGrid& grid, const TUnwrap& unwrapped)
-        : grid_(grid), unwrap_(unwrapped) {
+    TMapGridMapping(const TMapGrid& grid, const gdal::TCrs& crs, const TUnwrap& unwrapped)
+        : grid_(grid), crs_(crs), unwrap_(unwrapped) {
         west_ = unwrapped.Unwrap ? grid.Left - 5.0 : -1e300;
         east_ = unwrapped.Unwrap ? grid.Left + grid.Width * grid.StepX + 5.0 : 1e300;
         SetMapWidth(grid.Width);
         SetMapHeight(grid.Height);
     }
     bool LatLonToImage(int& x, int& y, float lon, float lat) const override {
-        std::unique_ptr<gdal::TCrs> crs = Take();
-        const bool placed = Place(*crs, lon, lat, x, y);
-        Give(std::move(crs));
-        return placed;
+        const std::lock_guard lock(mutex_);
+        return Place(lon, lat, x, y);
     }
     void LatLonToImage(std::span<const TLonLat> from, TProjectedPixel* to) const override {
-        std::unique_ptr<gdal::TCrs> crs = Take();
+        const std::lock_guard lock(mutex_);
         for (const TLonLat& p : from) {
-            to->onMap = Place(*crs, p.lon, p.lat, to->x, to->y);
+            to->onMap = Place(p.lon, p.lat, to->x, to->y);
             ++to;
         }
-        Give(std::move(crs));
     }
 
 private:
-    bool Place(const gdal::TCrs& crs, float lon, float lat, int& x, int& y) const {
+    bool Place(float lon, float lat, int& x, int& y) const {
         double mx = 0.0, my = 0.0;
         const double east = unwrap_(lon);
-        if (!crs.Forward(east, lat, mx, my) || east < west_ || east > east_) {
+        if (!crs_.Forward(east, lat, mx, my) || east < west_ || east > east_) {
             return false;
         }
         const double column = std::floor((mx - grid_.Left) / grid_.StepX);
@@ -391,35 +388,20 @@ private:
         y = static_cast<int>(row);
         return true;
     }
-    std::unique_ptr<gdal::TCrs> Take() const {
-        {
-            const std::lock_guard lock(mutex_);
-            if (!free_.empty()) {
-                std::unique_ptr<gdal::TCrs> crs = std::move(free_.back());
-                free_.pop_back();
-                return crs;
-            }
-        }
-        return CrsOf(grid_.Crs);
-    }
-    void Give(std::unique_ptr<gdal::TCrs> crs) const {
-        const std::lock_guard lock(mutex_);
-        free_.push_back(std::move(crs));
-    }
 
     const TMapGrid& grid_;
+    const gdal::TCrs& crs_;
     TUnwrap unwrap_;
     double west_ = 0.0;
     double east_ = 0.0;
     mutable std::mutex mutex_;
-    mutable std::vector<std::unique_ptr<gdal::TCrs>> free_;
 };
 
 // The boundaries over the map, drawn as over the picture (a line breaks where it jumps half
 // the map across).
-void DrawBoundariesOnMap(const TProjectionInput& in, const TUnwrap& unwrapped,
-                         TProjectedPicture& out) {
-    const TMapGridMapping mapping(out.Grid, unwrapped);
+void DrawBoundariesOnMap(const TProjectionInput& in, const gdal::TCrs& crs,
+                         const TUnwrap& unwrapped, TProjectedPicture& out) {
+    const TMapGridMapping mapping(out.Grid, crs, unwrapped);
     TCartogList boundaries(*in.Boundaries, TCartogList::TShareSegments{});
     boundaries.Mapping = &mapping;
     boundaries.JumpLimit = std::max(1, out.Grid.Width / 2 - 1);
@@ -453,7 +435,7 @@ TProjectedPicture ProjectPicture(const TProjectionInput& in) {
     }
     Resample(in, out);
     if (in.Boundaries != nullptr) {
-        DrawBoundariesOnMap(in, unwrapped, out);
+        DrawBoundariesOnMap(in, crs, unwrapped, out);
     }
     return out;
 }
