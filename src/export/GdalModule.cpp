@@ -120,8 +120,10 @@ std::optional<TFailure> CopyToGeoTiff(GDALDataset& ds, const std::string& fileNa
     char** options = nullptr;
     options = CSLSetNameValue(options, "COMPRESS", "DEFLATE");
     options = CSLSetNameValue(options, "PREDICTOR", "2");
-    // Level 3 of 12: half the time of the default 6 for 3 % more bytes.
-    options = CSLSetNameValue(options, "ZLEVEL", "3");
+    // Strips of 16 rows at level 4 of 12: a third of the time of GDAL's one-row strips at
+    // level 6, and fewer bytes.
+    options = CSLSetNameValue(options, "ZLEVEL", "4");
+    options = CSLSetNameValue(options, "BLOCKYSIZE", "16");
     // The strips are compressed on every core: compression is nearly all of the writing.
     options = CSLSetNameValue(options, "NUM_THREADS", "ALL_CPUS");
     if (ds.GetRasterCount() == 4) {
