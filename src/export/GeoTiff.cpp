@@ -100,34 +100,57 @@ std::unique_ptr<gdal::TCrs> CrsOf(const std::string& name) {
 }
 
 // The colour of the picture (8-bit grey or 24-bit B, G, R) at a place (pixel centres at
-// whole numbers), into bgr; false off the picture or on a lost line.
-bool Sample(const TBitmap& image, std::span<const char> lost, double x, double y,
-            std::uint8_t* bgr) {
-    const int x0 = static_cast<int>(std::floor(x));
-    const int y0 = static_cast<int>(std::floor(y));
-    if (x0 < 0 || y0 < 0 || x0 + 1 >= image.Width() || y0 + 1 >= image.Height()) {
-        return false;
+// whole numbers), into bgr; false off the picture or on a lost line. Runs for every map
+// pixel: the rows are found by arithmetic, not by the bitmap's checked look-up.
+class TSampler {
+public:
+    TSampler(const TBitmap& image, std::span<const char> lost)
+        : rows_(image.Height() > 0 ? image.ScanLine(0) : nullptr),
+          stride_(image.Height() > 1 ? image.ScanLine(1) - image.ScanLine(0) : 0),
+          width_(image.Width()), height_(image.Height()),
+          bpp_(image.PixelFormat() == TPixelFormat::pf24bit ? 3 : 1), lost_(lost) {}
+
+    bool operator()(double x, double y, std::uint8_t* bgr) const {
+        // Also false for NaN.
+        if (!(x >= 0.0 && y >= 0.0 && x < width_ - 1 && y < height_ - 1)) {
+            return false;
+        }
+        const int x0 = static_cast<int>(x);
+        const int y0 = static_cast<int>(y);
+        if (Lost(y0) || Lost(y0 + 1)) {
+            return false;
+        }
+        const double fx = x - x0, fy = y - y0;
+        const std::uint8_t* a = rows_ + y0 * stride_ + static_cast<std::ptrdiff_t>(x0) * bpp_;
+        const std::uint8_t* b = a + stride_;
+        const auto level = [&](int c) {
+            const double v = (1 - fy) * ((1 - fx) * a[c] + fx * a[c + bpp_]) +
+                             fy * ((1 - fx) * b[c] + fx * b[c + bpp_]);
+            return static_cast<std::uint8_t>(v + 0.5);
+        };
+        if (bpp_ == 1) {
+            bgr[0] = bgr[1] = bgr[2] = level(0);
+        } else {
+            bgr[0] = level(0);
+            bgr[1] = level(1);
+            bgr[2] = level(2);
+        }
+        return true;
     }
-    auto gone = [&](int line) {
-        return static_cast<std::size_t>(line) < lost.size() && lost[static_cast<std::size_t>(line)];
-    };
-    if (gone(y0) || gone(y0 + 1)) {
-        return false;
+
+private:
+    bool Lost(int line) const {
+        return static_cast<std::size_t>(line) < lost_.size() &&
+               lost_[static_cast<std::size_t>(line)] != 0;
     }
-    const double fx = x - x0, fy = y - y0;
-    const int bpp = image.PixelFormat() == TPixelFormat::pf24bit ? 3 : 1;
-    const std::uint8_t* a = image.ScanLine(y0) + x0 * bpp;
-    const std::uint8_t* b = image.ScanLine(y0 + 1) + x0 * bpp;
-    for (int c = 0; c < bpp; ++c) {
-        const double v = (1 - fy) * ((1 - fx) * a[c] + fx * a[c + bpp]) +
-                         fy * ((1 - fx) * b[c] + fx * b[c + bpp]);
-        bgr[c] = static_cast<std::uint8_t>(v + 0.5);
-    }
-    if (bpp == 1) {
-        bgr[1] = bgr[2] = bgr[0];
-    }
-    return true;
-}
+
+    const std::uint8_t* rows_;
+    std::ptrdiff_t stride_;
+    int width_;
+    int height_;
+    int bpp_;
+    std::span<const char> lost_;
+};
 
 // The cells of the globe the ground table touches and their neighbours: the boundaries
 // elsewhere cannot reach the projected picture, and need not go through PROJ.
@@ -299,9 +322,9 @@ void Resample(const TProjectionInput& in, TProjectedPicture& out) {
     out.Picture.SetPixelFormat(TPixelFormat::pf24bit);
     out.Picture.SetSize(g.Width, g.Height);
     out.Alpha.assign(static_cast<std::size_t>(g.Width) * g.Height, 0);
+    const TSampler sample(*in.Channel, in.LostLines);
     auto put = [&](int px, int py, const TNode& at) {
-        if (at.Placed &&
-            Sample(*in.Channel, in.LostLines, at.X, at.Y, out.Picture.ScanLine(py) + 3 * px)) {
+        if (at.Placed && sample(at.X, at.Y, out.Picture.ScanLine(py) + 3 * px)) {
             out.Alpha[static_cast<std::size_t>(py) * g.Width + px] = 255;
         }
     };
