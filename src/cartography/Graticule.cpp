@@ -237,8 +237,7 @@ std::vector<TGraticuleLabel> TGraticule::EdgeLabels(const TMapping& mapping,
 }
 
 void DrawGraticuleLabels(TBitmap& bitmap, const std::vector<TGraticuleLabel>& labels, TColor colour,
-                         int scale, bool turned, TPictureArea area,
-                         TCartogList::TDrawnPixels* drawn) {
+                         bool turned, TPictureArea area, TCartogList::TDrawnPixels* drawn) {
     using TEdge = TGraticuleLabel::TEdge;
     const int width = bitmap.Width();
     const int height = bitmap.Height();
@@ -250,14 +249,13 @@ void DrawGraticuleLabels(TBitmap& bitmap, const std::vector<TGraticuleLabel>& la
     if (labels.empty() || area.Empty()) {
         return;
     }
-    scale = std::max(1, scale);
     TCanvas& c = bitmap.Canvas();
     const TFont savedFont = c.Font;
     const TBrush savedBrush = c.Brush;
     c.Font = TFont{};
-    c.Font.Size = 8 * scale;
+    c.Font.Size = 8;
     c.Brush.Style = TBrushStyle::bsClear;
-    const int margin = 2 * scale;
+    constexpr int margin = 2;
     struct Box {
         int left, top, right, bottom;
     };
@@ -308,7 +306,7 @@ void DrawGraticuleLabels(TBitmap& bitmap, const std::vector<TGraticuleLabel>& la
         }
         c.Font.Color = clBlack;
         for (const auto& [hx, hy] : {std::pair{-1, -1}, {1, -1}, {-1, 1}, {1, 1}}) {
-            c.TextOut(x + hx * scale, y + hy * scale, label.Text);
+            c.TextOut(x + hx, y + hy, label.Text);
         }
         c.Font.Color = colour;
         c.TextOut(x, y, label.Text);

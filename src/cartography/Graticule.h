@@ -99,12 +99,12 @@ private:
     std::uint64_t projectedVersion_ = 0;
 };
 
-/// Writes the labels just inside the edges of `area` in `colour` with a dark halo, the font
-/// (8 pt) `scale` times larger; a label that would overlap one written before is left out.
+/// Writes the labels just inside the edges of `area` in `colour` with a dark halo, in an
+/// 8 pt font; a label that would overlap one written before is left out.
 /// turned: the picture was turned 180 degrees after the labels were found, so their edges,
 /// positions and area are turned with it. `drawn`, when given, is told the labels' boxes.
 void DrawGraticuleLabels(TBitmap& bitmap, const std::vector<TGraticuleLabel>& labels, TColor colour,
-                         int scale, bool turned, TPictureArea area,
+                         bool turned, TPictureArea area,
                          TCartogList::TDrawnPixels* drawn = nullptr);
 
 } // namespace vantorel

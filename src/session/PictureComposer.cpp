@@ -131,7 +131,7 @@ void TPictureComposer::Compose(const TPassResult& pass, TColor lineColour, int l
         picture.Rotate();
     }
     // After the turn, so that they read upright.
-    DrawGraticuleLabels(picture, labels, Graticule.Colour, 1, pass.Northbound, labelArea, &drawn_);
+    DrawGraticuleLabels(picture, labels, Graticule.Colour, pass.Northbound, labelArea, &drawn_);
     restorable_ = drawn_.Known && (!pass.Northbound || turnByParts) &&
                   channel.PixelFormat() == TPixelFormat::pf8bit &&
                   drawnOn.PixelFormat() == TPixelFormat::pf24bit;
@@ -202,7 +202,7 @@ void TPictureComposer::ComposeShrunk(const TPassResult& pass, TColor lineColour,
                                   edge(labelArea.Top, height, channel.Height()),
                                   edge(labelArea.Right, width, channel.Width()),
                                   edge(labelArea.Bottom, height, channel.Height())};
-    DrawGraticuleLabels(picture, labels, Graticule.Colour, 1, pass.Northbound, screenArea);
+    DrawGraticuleLabels(picture, labels, Graticule.Colour, pass.Northbound, screenArea);
     picture.SetModified(true);
 }
 

@@ -91,7 +91,7 @@ TEST(Graticule, LabelsSitInsideTheirEdgeAndTurnWithThePicture) {
         TBitmap bitmap;
         bitmap.SetSize(300, 200);
         // Labelled at the left edge of the part in view, columns 40 .. 299.
-        DrawGraticuleLabels(bitmap, {{"50\xC2\xB0N", TEdge::Left, 60}}, kGrid, 1, turned,
+        DrawGraticuleLabels(bitmap, {{"50\xC2\xB0N", TEdge::Left, 60}}, kGrid, turned,
                             {40, 0, 300, 200});
         // The box of the label's own colour.
         int left = 300, right = -1, top = 200, bottom = -1;
