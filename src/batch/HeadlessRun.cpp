@@ -140,6 +140,9 @@ THeadlessRun::THeadlessRun(const TRunSetup& setup, const std::string& input, std
 
 void THeadlessRun::Note(const TReportEntry& e) {
     if (e.Kind == TReportEntry::TKind::Account) {
+        if (e.Alignment) {
+            alignment_ = e.Alignment;
+        }
         return;
     }
     TRunIssue issue{IssueName(e.Issue), PlainLineBreaks(e.Text), e.Caption};

@@ -48,6 +48,9 @@ public:
     const TPassSession& Run() const { return run_; }
 
     const std::vector<std::string>& Account() const { return account_; }
+    /// What the run's alignment to the coasts found, as its report gave it; none when it
+    /// did not align.
+    const std::optional<TAlignmentFigures>& Alignment() const { return alignment_; }
     const std::vector<TRunIssue>& Warnings() const { return warnings_; }
     const std::vector<TRunIssue>& Errors() const { return errors_; }
     double StartMilliseconds() const { return startMs_; }
@@ -64,6 +67,7 @@ private:
     bool offsetGiven_ = false;
     std::optional<std::string> stageError_;
     std::vector<std::string> account_;
+    std::optional<TAlignmentFigures> alignment_;
     std::vector<TRunIssue> warnings_;
     std::vector<TRunIssue> errors_;
     double startMs_ = 0.0;

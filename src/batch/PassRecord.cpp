@@ -47,21 +47,20 @@ TJson Fit(const TPassResult& pass) {
 
 TJson Offsets(const THeadlessRun& h, const TPassResult& pass) {
     const TPassSession& run = h.Run();
-    const TAlignment& a = run.LastAlignment();
-    const bool aligned = run.Setup.Align;
+    const std::optional<TAlignmentFigures>& a = h.Alignment();
     TJson j = {{"line", run.LineOffset()},
                {"pixel", run.PixelOffset()},
                {"default_line", pass.LineOffset},
                {"default_pixel", pass.PixelOffset},
-               {"from", h.OffsetGiven()          ? "given"
-                        : aligned && a.Confident ? "aligned"
-                                                 : "default"}};
-    j["alignment"] = aligned ? TJson{{"confident", a.Confident},
-                                     {"confidence", a.Confidence},
-                                     {"line", a.LineOffset},
-                                     {"pixel", a.PixelOffset},
-                                     {"doubt", a.Doubt}}
-                             : TJson();
+               {"from", h.OffsetGiven()     ? "given"
+                        : a && a->Confident ? "aligned"
+                                            : "default"}};
+    j["alignment"] = a ? TJson{{"confident", a->Confident},
+                               {"confidence", a->Confidence},
+                               {"line", a->LineOffset},
+                               {"pixel", a->PixelOffset},
+                               {"doubt", a->Doubt}}
+                       : TJson();
     return j;
 }
 
@@ -135,8 +134,8 @@ TJson RunFacts(const THeadlessRun& h) {
     j["account"] = h.Account();
     j["timings_ms"] = {{"start", h.StartMilliseconds()},
                        {"processing", h.ProcessingMilliseconds()},
-                       {"alignment", pass != nullptr && run.Setup.Align
-                                         ? TJson(run.LastAlignment().Milliseconds)
+                       {"alignment", pass != nullptr && h.Alignment()
+                                         ? TJson(h.Alignment()->Milliseconds)
                                          : TJson()}};
     return j;
 }

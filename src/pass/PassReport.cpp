@@ -13,15 +13,19 @@ void TPassReport::Add(TReportEntry entry) {
 }
 
 void TPassReport::Account(std::string line) {
-    Add({TReportEntry::TKind::Account, TPassIssue::None, std::move(line), {}});
+    Add({TReportEntry::TKind::Account, TPassIssue::None, std::move(line), {}, std::nullopt});
+}
+
+void TPassReport::Aligned(std::string line, TAlignmentFigures figures) {
+    Add({TReportEntry::TKind::Account, TPassIssue::None, std::move(line), {}, std::move(figures)});
 }
 
 void TPassReport::Warning(TPassIssue issue, std::string text, std::string caption) {
-    Add({TReportEntry::TKind::Warning, issue, std::move(text), std::move(caption)});
+    Add({TReportEntry::TKind::Warning, issue, std::move(text), std::move(caption), std::nullopt});
 }
 
 void TPassReport::Error(TPassIssue issue, std::string text, std::string caption) {
-    Add({TReportEntry::TKind::Error, issue, std::move(text), std::move(caption)});
+    Add({TReportEntry::TKind::Error, issue, std::move(text), std::move(caption), std::nullopt});
 }
 
 std::vector<std::string> TPassReport::AccountLines() const {

@@ -45,6 +45,16 @@ enum class TPassIssue {
     PassTimeNotFound,          ///< the picture's own coasts give it no time
 };
 
+/// What the alignment to the coasts found (see TAlignment), as the report keeps it.
+struct TAlignmentFigures {
+    bool Confident = false;
+    double Confidence = 0.0;
+    double LineOffset = 0.0; ///< the offsets it found, whether taken or not
+    double PixelOffset = 0.0;
+    std::string Doubt; ///< why it is not confident
+    double Milliseconds = 0.0;
+};
+
 /// One line of a report.
 struct TReportEntry {
     enum class TKind {
@@ -57,6 +67,8 @@ struct TReportEntry {
     std::string Text;
     /// The caption of a message box; empty for a plain message under the program's title.
     std::string Caption;
+    /// On the account line of the alignment to the coasts: what it found.
+    std::optional<TAlignmentFigures> Alignment;
 };
 
 class TPassReport {
@@ -65,6 +77,8 @@ public:
     std::function<void(const TReportEntry&)> OnEntry;
 
     void Account(std::string line);
+    /// The account line of the alignment to the coasts, with what it found.
+    void Aligned(std::string line, TAlignmentFigures figures);
     void Warning(TPassIssue issue, std::string text, std::string caption = {});
     void Error(TPassIssue issue, std::string text, std::string caption = {});
 

@@ -107,7 +107,7 @@ TPassSession::TRunEnd TPassSession::ProcessFile(const std::string& fileName,
     if (!end.Finished && outcome.Unprocessed) {
         end.UnprocessedFile = outcome.ImageFile;
     }
-    Take(std::move(outcome));
+    Take(std::move(outcome), report);
     if (drawn) {
         drawn(end);
     }
@@ -125,13 +125,13 @@ TPassSession::TRunEnd TPassSession::ProcessFile(const std::string& fileName,
     return end;
 }
 
-void TPassSession::Take(TPassOutcome outcome) {
+void TPassSession::Take(TPassOutcome outcome, TPassReport& report) {
     if (outcome.Result) {
         pass_ = std::move(outcome.Result);
         imageFile_ = pass_->ImageFile;
         SetOffsets(pass_->LineOffset, pass_->PixelOffset);
         if (Setup.Align) {
-            AlignToCoasts(false);
+            AlignToCoasts(false, {}, &report);
         }
         Redraw();
         // Once a run: the nudges that follow redraw without burying the account.
@@ -150,7 +150,8 @@ void TPassSession::Take(TPassOutcome outcome) {
     }
 }
 
-bool TPassSession::AlignToCoasts(bool redraw, const TAlignmentOptions& options) {
+bool TPassSession::AlignToCoasts(bool redraw, const TAlignmentOptions& options,
+                                 TPassReport* report) {
     if (!pass_) {
         return false;
     }
@@ -171,9 +172,18 @@ bool TPassSession::AlignToCoasts(bool redraw, const TAlignmentOptions& options) 
                "%.0f ms",
                found.Confidence, found.PeakRatio, found.PixelRatio, found.LineRatio, found.Support,
                found.ShorePoints, found.Milliseconds);
+    // Into the run's report with what was found, or (asked for later) the account.
+    const auto account = [&](std::string line) {
+        if (report == nullptr) {
+            diags_.Add(line);
+            return;
+        }
+        report->Aligned(std::move(line), {found.Confident, found.Confidence, found.LineOffset,
+                                          found.PixelOffset, found.Doubt, found.Milliseconds});
+    };
     if (!found.Confident) {
-        diags_.Add("Automatic alignment: " + found.Doubt + "; offsets kept at line " +
-                   Format("%d pixel %d", lineOffset_, pixelOffset_) + "; " + figures);
+        account("Automatic alignment: " + found.Doubt + "; offsets kept at line " +
+                Format("%d pixel %d", lineOffset_, pixelOffset_) + "; " + figures);
         return false;
     }
     SetOffsets(static_cast<int>(std::lround(found.LineOffset)),
@@ -181,10 +191,10 @@ bool TPassSession::AlignToCoasts(bool redraw, const TAlignmentOptions& options) 
     const char* which = found.PixelOnly  ? " (the pixel offset only: the coasts run along the pass)"
                         : found.LineOnly ? " (the line offset only: the coasts run across the pass)"
                                          : "";
-    diags_.Add(Format("Automatic alignment: offsets line %d pixel %d (%.1f, %.1f)%s, rotation "
-                      "0.00 degrees; ",
-                      lineOffset_, pixelOffset_, found.LineOffset, found.PixelOffset, which) +
-               figures);
+    account(Format("Automatic alignment: offsets line %d pixel %d (%.1f, %.1f)%s, rotation "
+                   "0.00 degrees; ",
+                   lineOffset_, pixelOffset_, found.LineOffset, found.PixelOffset, which) +
+            figures);
     if (redraw) {
         Redraw();
     }

@@ -66,9 +66,11 @@ public:
                         const std::function<void(const TRunEnd&)>& drawn = {});
 
     /// Looks for the offsets that put the shores on the picture's own edges and, when it is
-    /// confident, takes them (and redraws when `redraw`). One diagnostics line says what
-    /// was found. False without a pass or when the answer is not trusted.
-    bool AlignToCoasts(bool redraw = true, const TAlignmentOptions& options = {});
+    /// confident, takes them (and redraws when `redraw`). One account line says what was
+    /// found: into `report` with the figures (a run's alignment), else the diagnostics.
+    /// False without a pass or when the answer is not trusted.
+    bool AlignToCoasts(bool redraw = true, const TAlignmentOptions& options = {},
+                       TPassReport* report = nullptr);
     /// What the last alignment found.
     const TAlignment& LastAlignment() const { return lastAlignment_; }
 
@@ -159,7 +161,7 @@ public:
     TStringList& Diags() { return diags_; }
 
 private:
-    void Take(TPassOutcome outcome);
+    void Take(TPassOutcome outcome, TPassReport& report);
     /// forScreen: at the view's size, the grid's labels at the edges of the part in view;
     /// else at full size, labelled at the picture's edges.
     void Compose(TExtBitmap& picture, bool forScreen);
