@@ -103,70 +103,6 @@ TEST_F(Run, SamplePassEndToEnd) {
     EXPECT_EQ(run->SuggestedSaveName(), kSource + "/samples/2020_09_27_08_00_58_64.geo.bmp");
 }
 
-// The grid on the sample, where the mapping and the offsets put it: every point of the
-// 50th parallel has a pixel of the grid's colour within a pixel of it (or a boundary drawn
-// over it). Magenta never occurs in the grey picture, so without the grid none is found.
-TEST_F(Run, GraticuleParallelLiesWhereTheMappingPutsIt) {
-    constexpr TColor kGrid = 0x00FF00FF;
-    run->Setup().GraticuleColour = kGrid;
-    run->Setup().GraticuleStep = 5;
-    run->Setup().Graticule = true;
-    ASSERT_TRUE(run->ProcessFile(kSampleImage));
-    ASSERT_FALSE(run->Northbound());
-    const TExtBitmap& shown = run->DisplayBitmap();
-    auto near = [&](int x, int y, TColor colour) {
-        for (int dy = -1; dy <= 1; ++dy) {
-            for (int dx = -1; dx <= 1; ++dx) {
-                if (shown.PixelColor(x + dx, y + dy) == colour) {
-                    return true;
-                }
-            }
-        }
-        return false;
-    };
-    int checked = 0, missed = 0;
-    for (float lon = -40.0f; lon <= 60.0f; lon += 0.05f) {
-        int x = 0, y = 0;
-        if (!run->Mapping().LatLonToImage(x, y, lon, 50.0f)) {
-            continue;
-        }
-        x += run->PixelOffset();
-        y -= run->LineOffset();
-        if (x < 1 || y < 1 || x >= shown.Width() - 1 || y >= shown.Height() - 1) {
-            continue;
-        }
-        ++checked;
-        missed += !near(x, y, kGrid) && !near(x, y, run->Setup().LineColour);
-    }
-    EXPECT_GT(checked, 500);
-    EXPECT_EQ(missed, 0);
-
-    // Seen in part, the grid is labelled at the part's edges; saved, at the picture's.
-    auto gridAtLeftOfPart = [&](const TBitmap& picture) {
-        int n = 0;
-        for (int y = 1000; y < 1600; ++y) {
-            for (int x = 400; x < 440; ++x) {
-                n += picture.PixelColor(x, y) == kGrid;
-            }
-        }
-        return n;
-    };
-    const int unlabelled = gridAtLeftOfPart(shown);
-    run->SetView(400, 1000, 1000, 1600, 1);
-    EXPECT_GT(gridAtLeftOfPart(shown), unlabelled + 20);
-    EXPECT_EQ(gridAtLeftOfPart(run->PictureAtFullSize()), unlabelled);
-
-    run->Setup().Graticule = false;
-    run->RedrawOverlay();
-    int magenta = 0;
-    for (int y = 0; y < shown.Height(); y += 2) {
-        for (int x = 0; x < shown.Width(); ++x) {
-            magenta += shown.PixelColor(x, y) == kGrid;
-        }
-    }
-    EXPECT_EQ(magenta, 0);
-}
-
 // Land/sea class of a pixel of the unenhanced sample: sea is dark, cloud bright.
 enum class Surface { Sea, Land, Cloud };
 Surface Classify(std::uint8_t v) {
@@ -370,44 +306,6 @@ TEST_F(Run, ArrowKeysAndWheelMoveTheOverlayOnScreen) {
     const int plotting = run->Diags().Count();
     run->MouseWheel(0, false);
     EXPECT_EQ(run->Diags().Count(), plotting); // no step, no redraw
-}
-
-// Nudges take only the last overlay off again, grid and its labels included, also the grid
-// just hidden, and on a north-bound pass only the changed pixels are turned: the picture
-// stays the one a composition afresh, at the same place and with the same pen, makes.
-TEST_F(Run, NudgedPictureIsTheOneComposedAfresh) {
-    // The sample, and the sample under a time half an orbit later (a north-bound pass).
-    TempDir dir;
-    const std::string northbound = dir / "2020_09_27_08_51_40_64.bmp";
-    std::filesystem::copy_file(kSampleImage, northbound);
-    dir.Write("2020_09_27_08_51_40_64.stat", "11:51:40.000\n\n0.1538925\n");
-    for (const std::string& image : {kSampleImage, northbound}) {
-        ASSERT_TRUE(run->ProcessFile(image));
-        for (const bool grid : {true, false, false}) {
-            SCOPED_TRACE(image + (grid ? " with the grid" : " without it"));
-            run->Setup().Graticule = grid;
-            run->ArrowKey(TArrowKey::Right, false);
-            run->ArrowKey(TArrowKey::Down, true);
-            run->Setup().LineThickness = 2;
-            run->ArrowKey(TArrowKey::Left, false);
-            run->Setup().LineColour = RGBColor(255, 0, 0);
-            run->MouseWheel(120, false);
-            run->ArrowKey(TArrowKey::Up, false);
-
-            TProcessingRun fresh(notifier);
-            fresh.Start(kSampleKeps, "1.2.3.4");
-            ASSERT_TRUE(fresh.ProcessFile(image));
-            fresh.SetOffsets(run->LineOffset(), run->PixelOffset());
-            fresh.Setup().LineThickness = 2;
-            fresh.Setup().LineColour = RGBColor(255, 0, 0);
-            fresh.Setup().Graticule = grid;
-            fresh.RedrawOverlay();
-            const auto shown = run->DisplayBitmap().Bits();
-            const auto afresh = fresh.DisplayBitmap().Bits();
-            ASSERT_EQ(shown.size(), afresh.size());
-            EXPECT_EQ(std::memcmp(shown.data(), afresh.data(), shown.size()), 0);
-        }
-    }
 }
 
 TEST_F(Run, SouthToNorthPassIsTurnedAndHasNoPlaceMarks) {
