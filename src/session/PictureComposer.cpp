@@ -102,24 +102,9 @@ void TPictureComposer::Compose(const TPassResult& pass, TColor lineColour, int l
     }
     drawn_.Spans.clear();
     drawn_.Known = true;
-    const TPictureArea labelArea = Graticule.LabelArea.Empty()
-                                       ? TPictureArea{0, 0, picture.Width(), picture.Height()}
-                                       : Graticule.LabelArea;
-    std::vector<TGraticuleLabel> labels;
-    if (Graticule.Shown) {
-        DrawGraticule(pass, lineOffset, pixelOffset, labelArea, drawnOn, labels);
-    }
-    canvas.Pen.Color = lineColour;
-    canvas.Pen.Width = lineThickness + 1;
-    cartography_.Mapping = &pass.Mapping;
-    cartography_.Drawn = &drawn_;
-    cartography_.DrawBoundaries(drawnOn, pixelOffset, lineOffset);
-    // Labels would read upside down on a turned picture.
-    if (!pass.Northbound) {
-        cartography_.DrawPlaceMarks(drawnOn, pixelOffset, lineOffset, stations_.Lines(), clYellow,
-                                    true, TBrushStyle::bsClear, plS, true);
-    }
-    cartography_.Drawn = nullptr;
+    const TPictureArea labelArea = LabelArea(channel);
+    const std::vector<TGraticuleLabel> labels =
+        DrawOverlay(pass, lineColour, lineThickness, lineOffset, pixelOffset, labelArea, drawnOn);
     if (turnByParts && restore) {
         TurnSpans(working_, picture, taken);
         TurnSpans(working_, picture, drawn_.Spans);
@@ -167,24 +152,10 @@ void TPictureComposer::ComposeShrunk(const TPassResult& pass, TColor lineColour,
     picture.SetSizeForOverwrite(width, height);
     TCanvas& canvas = picture.Canvas();
     canvas.Draw(0, 0, shrunk_);
-    const TDrawScale scale{channel.Width(), channel.Height(), width, height};
-    const TPictureArea labelArea = Graticule.LabelArea.Empty()
-                                       ? TPictureArea{0, 0, channel.Width(), channel.Height()}
-                                       : Graticule.LabelArea;
-    std::vector<TGraticuleLabel> labels;
-    if (Graticule.Shown) {
-        DrawGraticule(pass, lineOffset, pixelOffset, labelArea, picture, labels, scale);
-    }
-    canvas.Pen.Color = lineColour;
-    canvas.Pen.Width = lineThickness + 1;
-    cartography_.Mapping = &pass.Mapping;
-    cartography_.Scale = scale;
-    cartography_.DrawBoundaries(picture, pixelOffset, lineOffset);
-    if (!pass.Northbound) {
-        cartography_.DrawPlaceMarks(picture, pixelOffset, lineOffset, stations_.Lines(), clYellow,
-                                    true, TBrushStyle::bsClear, plS, true);
-    }
-    cartography_.Scale = {};
+    const TPictureArea labelArea = LabelArea(channel);
+    std::vector<TGraticuleLabel> labels =
+        DrawOverlay(pass, lineColour, lineThickness, lineOffset, pixelOffset, labelArea, picture,
+                    {channel.Width(), channel.Height(), width, height});
     if (pass.Northbound) {
         picture.Rotate();
     }
@@ -204,6 +175,37 @@ void TPictureComposer::ComposeShrunk(const TPassResult& pass, TColor lineColour,
                                   edge(labelArea.Bottom, height, channel.Height())};
     DrawGraticuleLabels(picture, labels, Graticule.Colour, pass.Northbound, screenArea);
     picture.SetModified(true);
+}
+
+TPictureArea TPictureComposer::LabelArea(const TBitmap& channel) const {
+    return Graticule.LabelArea.Empty() ? TPictureArea{0, 0, channel.Width(), channel.Height()}
+                                       : Graticule.LabelArea;
+}
+
+std::vector<TGraticuleLabel>
+TPictureComposer::DrawOverlay(const TPassResult& pass, TColor lineColour, int lineThickness,
+                              int lineOffset, int pixelOffset, const TPictureArea& labelArea,
+                              TExtBitmap& drawnOn, const TDrawScale& scale) {
+    std::vector<TGraticuleLabel> labels;
+    if (Graticule.Shown) {
+        DrawGraticule(pass, lineOffset, pixelOffset, labelArea, drawnOn, labels, scale);
+    }
+    TCanvas& canvas = drawnOn.Canvas();
+    canvas.Pen.Color = lineColour;
+    canvas.Pen.Width = lineThickness + 1;
+    cartography_.Mapping = &pass.Mapping;
+    // Drawn smaller, the picture is composed whole every time: nothing to put back.
+    cartography_.Drawn = scale.Scaled() ? nullptr : &drawn_;
+    cartography_.Scale = scale;
+    cartography_.DrawBoundaries(drawnOn, pixelOffset, lineOffset);
+    // Labels would read upside down on a turned picture.
+    if (!pass.Northbound) {
+        cartography_.DrawPlaceMarks(drawnOn, pixelOffset, lineOffset, stations_.Lines(), clYellow,
+                                    true, TBrushStyle::bsClear, plS, true);
+    }
+    cartography_.Drawn = nullptr;
+    cartography_.Scale = {};
+    return labels;
 }
 
 void TPictureComposer::DrawGraticule(const TPassResult& pass, int lineOffset, int pixelOffset,

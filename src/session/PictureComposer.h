@@ -67,6 +67,14 @@ private:
     void DrawGraticule(const TPassResult& pass, int lineOffset, int pixelOffset,
                        const TPictureArea& labelArea, TExtBitmap& picture,
                        std::vector<TGraticuleLabel>& labels, const TDrawScale& scale = {});
+    /// Grid lines, boundaries and (north to south) place marks over `drawnOn`, at full size
+    /// or through `scale`; returns the grid's labels for `labelArea`, written after any turn.
+    std::vector<TGraticuleLabel> DrawOverlay(const TPassResult& pass, TColor lineColour,
+                                             int lineThickness, int lineOffset, int pixelOffset,
+                                             const TPictureArea& labelArea, TExtBitmap& drawnOn,
+                                             const TDrawScale& scale = {});
+    /// The grid's label area, the whole channel image when none is set.
+    TPictureArea LabelArea(const TBitmap& channel) const;
     /// Compose at the screen's size.
     void ComposeShrunk(const TPassResult& pass, TColor lineColour, int lineThickness,
                        int lineOffset, int pixelOffset, TExtBitmap& picture);
