@@ -1,8 +1,10 @@
 #include "alignment/CoastAlignment.h"
 
+#include "common/Parallel.h"
 #include "common/Statistics.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -33,6 +35,12 @@ constexpr std::size_t kFineSamples = 40000;
 // Rows (coarse steps of line offset) this far from the best are another place, for a
 // search that judges its peak by its own other rows.
 constexpr int kFarRows = 16;
+// Shares worth a thread of their own. The searches split over the cores by what they
+// sum (rows of offsets, chance placements), never within a sum: each sum adds the same
+// shares in the same order as one thread would.
+constexpr long long kSharesPerThread = 100000;
+// Picture pixels worth a thread of their own, for the levels made of it.
+constexpr long long kPixelsPerThread = 500000;
 
 // The change of brightness across a shore (a Sobel gradient, which smooths along the
 // shore as it differentiates across it) on the picture itself, computed where asked.
@@ -72,35 +80,72 @@ public:
         return true;
     }
 
+    /// Adds to out[i] the share of a shore point with normal (nx, ny) at (x0 + i, y) for
+    /// i = 0 .. n - 1 (n at most kRowShares), nothing where no gradient is made: the
+    /// gradients of a row at once.
+    static constexpr int kRowShares = 16;
+    void AddShares(int x0, int y, int n, float nx, float ny, float cap, double* out) const {
+        if (y < 1 || y + 1 >= height_ || NearLost(y)) {
+            return;
+        }
+        const int first = std::max(0, 1 - x0);
+        const int last = std::min(n, width_ - 1 - x0);
+        const std::uint8_t* up = pixels_ + static_cast<std::ptrdiff_t>(y - 1) * stride_ + x0;
+        const std::uint8_t* row = up + stride_;
+        const std::uint8_t* down = row + stride_;
+        // The shares first, then their sums: each loop runs on whole vectors.
+        float shares[kRowShares];
+        for (int i = first; i < last; ++i) {
+            const float gx =
+                0.125f * static_cast<float>((up[i + 1] + 2 * row[i + 1] + down[i + 1]) -
+                                            (up[i - 1] + 2 * row[i - 1] + down[i - 1]));
+            const float gy = 0.125f * static_cast<float>((down[i - 1] + 2 * down[i] + down[i + 1]) -
+                                                         (up[i - 1] + 2 * up[i] + up[i + 1]));
+            shares[i] = Share(gx, gy, nx, ny, cap);
+        }
+        for (int i = first; i < last; ++i) {
+            out[i] += shares[i];
+        }
+    }
+
     /// Kept for the coarse level: the mean of each kCoarse x kCoarse block, and which of
     /// the blocks' rows reach a lost line.
     std::vector<float> Reduced(int& rw, int& rh, std::vector<char>& lost) const {
         rw = width_ / kCoarse;
         rh = height_ / kCoarse;
         std::vector<float> out(static_cast<std::size_t>(rw) * rh);
-        std::vector<int> columns(static_cast<std::size_t>(rw) * kCoarse);
         lost.assign(static_cast<std::size_t>(rh), 0);
-        for (int ry = 0; ry < rh; ++ry) {
-            std::fill(columns.begin(), columns.end(), 0);
-            for (int k = 0; k < kCoarse; ++k) {
-                const int y = ry * kCoarse + k;
-                lost[static_cast<std::size_t>(ry)] |= static_cast<char>(NearLost(y));
-                const std::uint8_t* row = pixels_ + static_cast<std::ptrdiff_t>(y) * stride_;
-                for (std::size_t x = 0; x < columns.size(); ++x) {
-                    columns[x] += row[x];
-                }
-            }
-            float* target = &out[static_cast<std::size_t>(ry) * rw];
-            for (int rx = 0; rx < rw; ++rx) {
-                const int* c = &columns[static_cast<std::size_t>(rx) * kCoarse];
-                target[rx] = static_cast<float>(c[0] + c[1] + c[2] + c[3]) /
-                             static_cast<float>(kCoarse * kCoarse);
-            }
-        }
+        const int w = rw;
+        ForEachPart(rh, ThreadsFor(static_cast<long long>(width_) * height_, kPixelsPerThread),
+                    [&](long long first, long long end) {
+                        std::vector<int> columns(static_cast<std::size_t>(w) * kCoarse);
+                        for (auto ry = static_cast<int>(first); ry < end; ++ry) {
+                            ReduceRow(ry, w, columns, out, lost);
+                        }
+                    });
         return out;
     }
 
 private:
+    void ReduceRow(int ry, int rw, std::vector<int>& columns, std::vector<float>& out,
+                   std::vector<char>& lost) const {
+        std::fill(columns.begin(), columns.end(), 0);
+        for (int k = 0; k < kCoarse; ++k) {
+            const int y = ry * kCoarse + k;
+            lost[static_cast<std::size_t>(ry)] |= static_cast<char>(NearLost(y));
+            const std::uint8_t* row = pixels_ + static_cast<std::ptrdiff_t>(y) * stride_;
+            for (std::size_t x = 0; x < columns.size(); ++x) {
+                columns[x] += row[x];
+            }
+        }
+        float* target = &out[static_cast<std::size_t>(ry) * rw];
+        for (int rx = 0; rx < rw; ++rx) {
+            const int* c = &columns[static_cast<std::size_t>(rx) * kCoarse];
+            target[rx] = static_cast<float>(c[0] + c[1] + c[2] + c[3]) /
+                         static_cast<float>(kCoarse * kCoarse);
+        }
+    }
+
     int width_;
     int height_;
     int stride_;
@@ -118,27 +163,35 @@ public:
         lost_.assign(lost.size(), 1);
         gx_.assign(p.size(), 0.0f);
         gy_.assign(p.size(), 0.0f);
-        for (int y = 1; y + 1 < height_; ++y) {
-            if (lost[static_cast<std::size_t>(y - 1)] || lost[static_cast<std::size_t>(y)] ||
-                lost[static_cast<std::size_t>(y + 1)]) {
-                continue; // no gradient made here
-            }
-            lost_[static_cast<std::size_t>(y)] = 0;
-            const float* up = &p[static_cast<std::size_t>(y - 1) * width_];
-            const float* row = up + width_;
-            const float* down = row + width_;
-            for (int x = 1; x + 1 < width_; ++x) {
-                const std::size_t i = static_cast<std::size_t>(y) * width_ + x;
-                gx_[i] = 0.125f * ((up[x + 1] + 2.0f * row[x + 1] + down[x + 1]) -
-                                   (up[x - 1] + 2.0f * row[x - 1] + down[x - 1]));
-                gy_[i] = 0.125f * ((down[x - 1] + 2.0f * down[x] + down[x + 1]) -
-                                   (up[x - 1] + 2.0f * up[x] + up[x + 1]));
-            }
-        }
+        ForEachPart(std::max(height_ - 2, 0),
+                    ThreadsFor(static_cast<long long>(p.size()), kPixelsPerThread / kCoarse),
+                    [&](long long first, long long end) {
+                        for (auto y = static_cast<int>(first) + 1; y < end + 1; ++y) {
+                            GradientRow(y, p, lost);
+                        }
+                    });
     }
 
     int Width() const { return width_; }
     int Height() const { return height_; }
+
+    void GradientRow(int y, const std::vector<float>& p, const std::vector<char>& lost) {
+        if (lost[static_cast<std::size_t>(y - 1)] || lost[static_cast<std::size_t>(y)] ||
+            lost[static_cast<std::size_t>(y + 1)]) {
+            return; // no gradient made here
+        }
+        lost_[static_cast<std::size_t>(y)] = 0;
+        const float* up = &p[static_cast<std::size_t>(y - 1) * width_];
+        const float* row = up + width_;
+        const float* down = row + width_;
+        for (int x = 1; x + 1 < width_; ++x) {
+            const std::size_t i = static_cast<std::size_t>(y) * width_ + x;
+            gx_[i] = 0.125f * ((up[x + 1] + 2.0f * row[x + 1] + down[x + 1]) -
+                               (up[x - 1] + 2.0f * row[x - 1] + down[x - 1]));
+            gy_[i] = 0.125f * ((down[x - 1] + 2.0f * down[x] + down[x + 1]) -
+                               (up[x - 1] + 2.0f * up[x] + up[x + 1]));
+        }
+    }
 
     bool Gradient(int x, int y, float& gx, float& gy) const {
         if (x < 1 || y < 1 || x + 1 >= width_ || y + 1 >= height_) {
@@ -178,12 +231,6 @@ private:
 
 // The brightness change across a shore with normal (nx, ny) at a pixel, sign dropped; 0
 // off the picture.
-template <typename Level>
-float ShareAt(const Level& level, int x, int y, float nx, float ny, float cap) {
-    float gx = 0.0f, gy = 0.0f;
-    return level.Gradient(x, y, gx, gy) ? Share(gx, gy, nx, ny, cap) : 0.0f;
-}
-
 template <typename Level> float Across(const Level& level, int x, int y, float nx, float ny) {
     float gx = 0.0f, gy = 0.0f;
     return level.Gradient(x, y, gx, gy) ? std::fabs(gx * nx + gy * ny) : 0.0f;
@@ -191,22 +238,43 @@ template <typename Level> float Across(const Level& level, int x, int y, float n
 
 // The gradient magnitude below which the given share of a spread of pixels lies.
 template <typename Level> float MagnitudeQuantile(const Level& level, double share) {
-    std::vector<float> m;
     const int step = std::max(1, static_cast<int>(std::sqrt(static_cast<double>(level.Width()) *
                                                             level.Height() / 100000.0)));
-    for (int y = 1; y + 1 < level.Height(); y += step) {
-        for (int x = 1; x + 1 < level.Width(); x += step) {
-            float gx = 0.0f, gy = 0.0f;
-            level.Gradient(x, y, gx, gy);
-            m.push_back(std::hypot(gx, gy));
+    // Ranked by their squares, exact in double and far cheaper than the magnitudes: the
+    // magnitude grows with its square, so the one ranked k has the k-th magnitude.
+    auto eachGradient = [&](auto&& take) {
+        for (int y = 1; y + 1 < level.Height(); y += step) {
+            for (int x = 1; x + 1 < level.Width(); x += step) {
+                float gx = 0.0f, gy = 0.0f;
+                level.Gradient(x, y, gx, gy);
+                if (take(gx, gy, static_cast<double>(gx) * gx + static_cast<double>(gy) * gy)) {
+                    return;
+                }
+            }
         }
-    }
-    if (m.empty()) {
+    };
+    std::vector<double> squares;
+    squares.reserve(static_cast<std::size_t>((level.Width() / step + 1)) *
+                    static_cast<std::size_t>(level.Height() / step + 1));
+    eachGradient([&](float, float, double square) {
+        squares.push_back(square);
+        return false;
+    });
+    if (squares.empty()) {
         return 0.0f;
     }
-    const auto k = static_cast<std::size_t>(share * static_cast<double>(m.size() - 1));
-    std::nth_element(m.begin(), m.begin() + static_cast<std::ptrdiff_t>(k), m.end());
-    return m[k];
+    const auto k = static_cast<std::size_t>(share * static_cast<double>(squares.size() - 1));
+    std::nth_element(squares.begin(), squares.begin() + static_cast<std::ptrdiff_t>(k),
+                     squares.end());
+    float magnitude = 0.0f;
+    eachGradient([&](float gx, float gy, double square) {
+        if (square != squares[k]) {
+            return false;
+        }
+        magnitude = std::hypot(gx, gy);
+        return true;
+    });
+    return magnitude;
 }
 
 // A shore sample at its nearest pixel.
@@ -319,8 +387,13 @@ TAlignmentPicture::TAlignmentPicture(const TBitmap& picture, std::span<const cha
         l.Coarse.emplace(*l.Fine);
         // Each sample's share is capped at a strong edge of the picture, so that cloud
         // tops cannot outvote a coast.
-        l.CoarseCap = MagnitudeQuantile(*l.Coarse, 0.9);
-        l.FineCap = MagnitudeQuantile(*l.Fine, 0.9);
+        RunParts(2, [&l](int level) {
+            if (level == 0) {
+                l.CoarseCap = MagnitudeQuantile(*l.Coarse, 0.9);
+            } else {
+                l.FineCap = MagnitudeQuantile(*l.Fine, 0.9);
+            }
+        });
     }
 }
 
@@ -376,17 +449,23 @@ TCoarseSearch SearchCoarsely(const TCoarseLevel& coarse, float coarseCap,
     // Sample by sample, each over the whole window: its positions stay close in memory.
     const int firstX = startPixelOffset - c.HalfX * kCoarse;
     const int firstY = -(startLineOffset - c.HalfY * kCoarse);
-    for (std::size_t k = 0; k < shore.size(); k += c.Stride) {
-        const TCoastSample& s = shore[k];
-        // Column i and row j of the window move the sample by whole level pixels.
-        const int x0 = Nearest((s.X + static_cast<float>(firstX)) / kCoarse);
-        const int y0 = Nearest((s.Y + static_cast<float>(firstY)) / kCoarse);
-        for (int j = 0; j < c.Rows; ++j) {
-            // Line offsets grow upwards: row j moves the overlay up by j steps.
-            coarse.AddShares(x0, y0 - j, c.Columns, s.Nx, s.Ny, coarseCap,
-                             sums.data() + j * c.Columns, counts.data() + j * c.Columns);
-        }
-    }
+    const auto scored = static_cast<long long>(shore.size() / c.Stride);
+    ForEachPart(c.Rows, ThreadsFor(scored * c.Rows * c.Columns, kSharesPerThread),
+                [&](long long firstRow, long long endRow) {
+                    for (std::size_t k = 0; k < shore.size(); k += c.Stride) {
+                        const TCoastSample& s = shore[k];
+                        // Column i and row j of the window move the sample by whole level
+                        // pixels.
+                        const int x0 = Nearest((s.X + static_cast<float>(firstX)) / kCoarse);
+                        const int y0 = Nearest((s.Y + static_cast<float>(firstY)) / kCoarse);
+                        for (auto j = static_cast<int>(firstRow); j < endRow; ++j) {
+                            // Line offsets grow upwards: row j moves the overlay up by j steps.
+                            coarse.AddShares(x0, y0 - j, c.Columns, s.Nx, s.Ny, coarseCap,
+                                             sums.data() + j * c.Columns,
+                                             counts.data() + j * c.Columns);
+                        }
+                    }
+                });
     std::vector<double>& scores = sums;
     if (options.ChanceFromSearch) {
         // Over a long search the shore that lands on the picture grows and shrinks: each
@@ -421,24 +500,36 @@ std::vector<double> ChanceScores(const TCoarseLevel& coarse, float coarseCap, co
     const float width = static_cast<float>(image.Width());
     const float height = static_cast<float>(image.Height());
     auto wrapped = [](float v, float size) { return v - size * std::floor(v / size); };
-    std::vector<double> chance;
+    std::vector<std::pair<float, float>> moves;
     for (const float dx : {0.23f, 0.41f, 0.59f, 0.77f}) {
         for (const float dy : {0.0f, 0.19f, 0.37f, 0.53f, 0.71f, 0.89f}) {
-            double sum = 0.0;
-            int count = 0;
-            for (std::size_t k = 0; k < shore.size(); k += c.Stride) {
-                const TCoastSample& s = shore[k];
-                const float x = wrapped(s.X + dx * width, width);
-                const float y = wrapped(s.Y + (dy + 0.5f * dx) * height, height);
-                double share = 0.0;
-                coarse.AddShares(Nearest(x / kCoarse), Nearest(y / kCoarse), 1, s.Nx, s.Ny,
-                                 coarseCap, &share, &count);
-                sum += share;
-            }
-            chance.push_back(sum);
+            moves.emplace_back(dx, dy);
         }
     }
-    if (options.ChanceFromSearch) {
+    std::vector<double> chance(moves.size(), 0.0);
+    const auto scored = static_cast<long long>(shore.size() / c.Stride);
+    if (!options.ChanceFromSearch) {
+        ForEachPart(static_cast<long long>(moves.size()),
+                    ThreadsFor(scored * static_cast<long long>(moves.size()), kSharesPerThread),
+                    [&](long long first, long long end) {
+                        for (auto m = static_cast<std::size_t>(first);
+                             m < static_cast<std::size_t>(end); ++m) {
+                            const auto [dx, dy] = moves[m];
+                            double sum = 0.0;
+                            int count = 0;
+                            for (std::size_t k = 0; k < shore.size(); k += c.Stride) {
+                                const TCoastSample& s = shore[k];
+                                const float x = wrapped(s.X + dx * width, width);
+                                const float y = wrapped(s.Y + (dy + 0.5f * dx) * height, height);
+                                double share = 0.0;
+                                coarse.AddShares(Nearest(x / kCoarse), Nearest(y / kCoarse), 1,
+                                                 s.Nx, s.Ny, coarseCap, &share, &count);
+                                sum += share;
+                            }
+                            chance[m] = sum;
+                        }
+                    });
+    } else {
         // Most of a long search is wrong: the best of each of its far rows is what chance
         // gives the best of a row.
         const int bj = static_cast<int>(c.Best) / c.Columns;
@@ -471,19 +562,22 @@ TFineFound SearchFinely(const TFineLevel& fine, float fineCap, std::span<const T
         scored.push_back({Nearest(s.X), Nearest(s.Y), s.Nx, s.Ny});
     }
     // Sample by sample over the window and one pixel round it (for the parabola): each
-    // sample's patch of the picture stays in the cache.
+    // sample's patch of the picture stays in the cache. The window's rows split over the
+    // cores.
     constexpr int kReach = kCoarse + 1;
     constexpr int kSide = 2 * kReach + 1;
     std::vector<double> window(static_cast<std::size_t>(kSide) * kSide, 0.0);
-    for (const TPixelSample& s : scored) {
-        for (int dl = -kReach; dl <= kReach; ++dl) {
-            double* out = &window[static_cast<std::size_t>(dl + kReach) * kSide];
-            const int y = s.Y - (coarseLine + dl);
-            for (int dp = -kReach; dp <= kReach; ++dp) {
-                out[dp + kReach] += ShareAt(fine, s.X + coarsePixel + dp, y, s.Nx, s.Ny, fineCap);
+    ForEachPart(
+        kSide, ThreadsFor(static_cast<long long>(scored.size()) * kSide * kSide, kSharesPerThread),
+        [&](long long firstRow, long long endRow) {
+            for (const TPixelSample& s : scored) {
+                for (auto dl = static_cast<int>(firstRow) - kReach; dl < endRow - kReach; ++dl) {
+                    double* out = &window[static_cast<std::size_t>(dl + kReach) * kSide];
+                    fine.AddShares(s.X + coarsePixel - kReach, s.Y - (coarseLine + dl), kSide, s.Nx,
+                                   s.Ny, fineCap, out);
+                }
             }
-        }
-    }
+        });
     auto at = [&](int dp, int dl) {
         return window[static_cast<std::size_t>(dl + kReach) * kSide + (dp + kReach)];
     };
@@ -509,12 +603,20 @@ TFineFound SearchFinely(const TFineLevel& fine, float fineCap, std::span<const T
 // The shore points that lie on a clear edge at these offsets.
 int Support(const TFineLevel& fine, float fineCap, std::span<const TCoastSample> shore, int pixel,
             int line) {
-    int support = 0;
-    for (const TCoastSample& s : shore) {
-        const int x = Nearest(s.X) + pixel;
-        const int y = Nearest(s.Y) - line;
-        support += Across(fine, x, y, s.Nx, s.Ny) >= 0.5f * fineCap ? 1 : 0;
-    }
+    std::atomic<int> support = 0;
+    ForEachPart(static_cast<long long>(shore.size()),
+                ThreadsFor(static_cast<long long>(shore.size()), kSharesPerThread),
+                [&](long long first, long long end) {
+                    int part = 0;
+                    for (auto k = static_cast<std::size_t>(first);
+                         k < static_cast<std::size_t>(end); ++k) {
+                        const TCoastSample& s = shore[k];
+                        const int x = Nearest(s.X) + pixel;
+                        const int y = Nearest(s.Y) - line;
+                        part += Across(fine, x, y, s.Nx, s.Ny) >= 0.5f * fineCap ? 1 : 0;
+                    }
+                    support += part;
+                });
     return support;
 }
 

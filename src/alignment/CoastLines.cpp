@@ -3,10 +3,12 @@
 #include "cartography/GeoExtent.h"
 #include "cartography/zorCartography.h"
 #include "common/Angles.h"
+#include "common/Parallel.h"
 #include "mapping/MapWithWarp.h"
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 
 namespace vantorel {
 namespace {
@@ -75,6 +77,76 @@ void Thin(std::vector<std::pair<float, float>>& p) {
     p.resize(out);
 }
 
+// Places runs of a shore on a picture and lays samples about a pixel apart along them,
+// where two neighbouring points both fall on it.
+class TRunPlacer {
+public:
+    TRunPlacer(const TWarpedMapping& mapping, int width, int height, int margin,
+               std::vector<TCoastSample>& out)
+        : mapping_(mapping), right_(static_cast<float>(width - 1)),
+          top_(static_cast<float>(-margin)), bottom_(static_cast<float>(height + margin)),
+          out_(out) {}
+
+    void Place(const std::vector<std::pair<float, float>>& run) {
+        points_.resize(run.size());
+        for (std::size_t i = 0; i < run.size(); ++i) {
+            points_[i] = {run[i].first, run[i].second};
+        }
+        x_.resize(run.size());
+        y_.resize(run.size());
+        if (okSize_ < run.size()) {
+            okSize_ = run.size();
+            ok_ = std::make_unique<bool[]>(okSize_);
+        }
+        mapping_.LatLonToImageF(points_, x_.data(), y_.data(), ok_.get(), true);
+        bool havePrevious = false;
+        float px = 0.0f, py = 0.0f;
+        for (std::size_t i = 0; i < run.size(); ++i) {
+            const float x = x_[i];
+            const float y = y_[i];
+            if (!(ok_[i] && x >= 0.0f && x <= right_ && y >= top_ && y <= bottom_)) {
+                havePrevious = false;
+                continue;
+            }
+            if (havePrevious) {
+                Lay(px, py, x - px, y - py);
+            }
+            px = x;
+            py = y;
+            havePrevious = true;
+        }
+    }
+
+private:
+    void Lay(float px, float py, float dx, float dy) {
+        // A step longer than this between two shore points is a gap in the picture (the
+        // edge of the swath), not a line to follow.
+        constexpr float kLongestStep = 40.0f;
+        const float length = std::sqrt(dx * dx + dy * dy);
+        if (!(length > 0.0f && length <= kLongestStep)) {
+            return;
+        }
+        const float nx = dy / length;
+        const float ny = -dx / length;
+        const int steps = std::max(1, static_cast<int>(std::ceil(length)));
+        for (int k = 0; k < steps; ++k) {
+            const float f = static_cast<float>(k) / static_cast<float>(steps);
+            out_.push_back({px + f * dx, py + f * dy, nx, ny});
+        }
+    }
+
+    const TWarpedMapping& mapping_;
+    float right_;
+    float top_;
+    float bottom_;
+    std::vector<TCoastSample>& out_;
+    std::vector<TLonLat> points_;
+    std::vector<float> x_;
+    std::vector<float> y_;
+    std::unique_ptr<bool[]> ok_;
+    std::size_t okSize_ = 0;
+};
+
 } // namespace
 
 TCoastLines::TCoastLines(const TCartogList& store)
@@ -140,51 +212,36 @@ std::vector<TCoastSample> TCoastLines::SamplesOnImage(const TWarpedMapping& mapp
                                                       int height, int margin) const {
     TPictureFootprint footprint;
     footprint.Project(mapping);
-    const TGeoExtent extent =
-        footprint.Extent(0, -margin, width, height + margin, 0);
-    const float left = 0.0f;
-    const float right = static_cast<float>(width - 1);
-    const float top = static_cast<float>(-margin);
-    const float bottom = static_cast<float>(height + margin);
-    // A step longer than this between two shore points is a gap in the picture (the edge
-    // of the swath), not a line to follow.
-    constexpr float kLongestStep = 40.0f;
-
-    std::vector<TCoastSample> samples;
+    const TGeoExtent extent = footprint.Extent(0, -margin, width, height + margin, 0);
+    std::vector<int> shown;
     for (int index = 0; index < store_.Count(); ++index) {
-        if (!extent.Intersects(store_.SegmentBox(index))) {
-            continue;
+        if (extent.Intersects(store_.SegmentBox(index))) {
+            shown.push_back(index);
         }
-        for (const TRun& run : RunsOf(index)) {
-            bool havePrevious = false;
-            float px = 0.0f, py = 0.0f;
-            for (const auto& [lon, lat] : run) {
-                float x = 0.0f, y = 0.0f;
-                const bool placed = mapping.LatLonToImageF(x, y, lon, lat, true) && x >= left &&
-                                    x <= right && y >= top && y <= bottom;
-                if (!placed) {
-                    havePrevious = false;
-                    continue;
-                }
-                if (havePrevious) {
-                    const float dx = x - px;
-                    const float dy = y - py;
-                    const float length = std::sqrt(dx * dx + dy * dy);
-                    if (length > 0.0f && length <= kLongestStep) {
-                        const float nx = dy / length;
-                        const float ny = -dx / length;
-                        const int steps = std::max(1, static_cast<int>(std::ceil(length)));
-                        for (int k = 0; k < steps; ++k) {
-                            const float f = static_cast<float>(k) / static_cast<float>(steps);
-                            samples.push_back({px + f * dx, py + f * dy, nx, ny});
-                        }
-                    }
-                }
-                px = x;
-                py = y;
-                havePrevious = true;
+    }
+    // The segments in parts that the cores take as they come (their shores differ much in
+    // length), each part's samples in order: the same samples as one thread's.
+    constexpr int kParts = 16;
+    const int parts = static_cast<int>(std::min<std::size_t>(kParts, shown.size()));
+    std::vector<std::vector<TCoastSample>> found(static_cast<std::size_t>(parts));
+    RunParts(parts, [&](int part) {
+        const std::size_t first = shown.size() * static_cast<std::size_t>(part) / parts;
+        const std::size_t end = shown.size() * static_cast<std::size_t>(part + 1) / parts;
+        TRunPlacer placer(mapping, width, height, margin, found[static_cast<std::size_t>(part)]);
+        for (std::size_t k = first; k < end; ++k) {
+            for (const TRun& run : RunsOf(shown[k])) {
+                placer.Place(run);
             }
         }
+    });
+    std::size_t total = 0;
+    for (const auto& f : found) {
+        total += f.size();
+    }
+    std::vector<TCoastSample> samples;
+    samples.reserve(total);
+    for (const auto& f : found) {
+        samples.insert(samples.end(), f.begin(), f.end());
     }
     return samples;
 }
