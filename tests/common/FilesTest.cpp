@@ -12,6 +12,8 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -89,12 +91,19 @@ TEST(TextFile, WholeFilesAroundTheBlockSizeAndFilesWithoutASize) {
         for (size_t i = 0; i < size; ++i) {
             text[i] = static_cast<char>(i * 7 + i / 251);
         }
-        EXPECT_EQ(ReadFileBytes(dir.Write(std::to_string(size) + ".bin", text)), text) << size;
+        const std::string file = dir.Write(std::to_string(size) + ".bin", text);
+        EXPECT_EQ(ReadFileBytes(file), text) << size;
+        const auto view = TFileView::Open(file);
+        ASSERT_TRUE(view);
+        EXPECT_TRUE(std::ranges::equal(view->Bytes(), text, {}, {}, [](char c) {
+            return static_cast<std::uint8_t>(c);
+        })) << size;
     }
     // /proc files tell no size.
     const auto status = ReadFileBytes("/proc/self/status");
     ASSERT_TRUE(status);
     EXPECT_NE(status->find("VmRSS"), std::string::npos);
+    EXPECT_GT(TFileView::Open("/proc/self/status")->Bytes().size(), 0u);
 }
 
 // A FIFO named like an input is refused at once, never waited on; a file over its kind's
@@ -103,9 +112,11 @@ TEST(TextFile, NoWaitOnAFifoAndNothingOverTheCap) {
     TempDir dir;
     ASSERT_EQ(::mkfifo((dir / "weather.txt").c_str(), 0600), 0);
     EXPECT_FALSE(ReadFileBytes(dir / "weather.txt"));
+    EXPECT_FALSE(TFileView::Open(dir / "weather.txt"));
     EXPECT_FALSE(ReadTextLines(dir / "weather.txt"));
     const std::string big = dir.Write("pass.stat", std::string(kMostStatBytes + 1, '0'));
     EXPECT_FALSE(ReadFileBytes(big, kMostStatBytes));
+    EXPECT_FALSE(TFileView::Open(big, kMostStatBytes));
     EXPECT_TRUE(ReadFileBytes(big));
     EXPECT_FALSE(ReadFileBytes("/dev/zero"));
 }
