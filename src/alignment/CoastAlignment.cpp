@@ -566,6 +566,7 @@ TFineFound SearchFinely(const TFineLevel& fine, float fineCap, std::span<const T
     // cores.
     constexpr int kReach = kCoarse + 1;
     constexpr int kSide = 2 * kReach + 1;
+    static_assert(kSide <= TFineLevel::kRowShares, "the window's rows fit AddShares");
     std::vector<double> window(static_cast<std::size_t>(kSide) * kSide, 0.0);
     ForEachPart(
         kSide, ThreadsFor(static_cast<long long>(scored.size()) * kSide * kSide, kSharesPerThread),
