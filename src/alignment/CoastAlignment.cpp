@@ -28,6 +28,17 @@ inline int Nearest(float v) {
     return static_cast<int>(v + 16384.5f) - 16384;
 }
 
+// The change of brightness at column x of `row`, between the rows `up` and `down`: a
+// Sobel gradient, which smooths along a shore as it differentiates across it. Byte rows
+// sum in whole numbers, float rows in floats.
+template <typename T>
+inline void Sobel(const T* up, const T* row, const T* down, int x, float& gx, float& gy) {
+    gx = 0.125f * static_cast<float>((up[x + 1] + 2 * row[x + 1] + down[x + 1]) -
+                                     (up[x - 1] + 2 * row[x - 1] + down[x - 1]));
+    gy = 0.125f * static_cast<float>((down[x - 1] + 2 * down[x] + down[x + 1]) -
+                                     (up[x - 1] + 2 * up[x] + up[x + 1]));
+}
+
 // The coarse search runs on the picture reduced by this factor.
 constexpr int kCoarse = 4;
 // Shore samples scored per offset: enough to outline every coast, few enough for speed.
@@ -70,13 +81,8 @@ public:
         if (x < 1 || y < 1 || x + 1 >= width_ || y + 1 >= height_ || NearLost(y)) {
             return false;
         }
-        const std::uint8_t* up = pixels_ + static_cast<std::ptrdiff_t>(y - 1) * stride_ + x;
-        const std::uint8_t* row = up + stride_;
-        const std::uint8_t* down = row + stride_;
-        gx = 0.125f *
-             static_cast<float>((up[1] + 2 * row[1] + down[1]) - (up[-1] + 2 * row[-1] + down[-1]));
-        gy = 0.125f *
-             static_cast<float>((down[-1] + 2 * down[0] + down[1]) - (up[-1] + 2 * up[0] + up[1]));
+        const std::uint8_t* up = pixels_ + static_cast<std::ptrdiff_t>(y - 1) * stride_;
+        Sobel(up, up + stride_, up + 2 * stride_, x, gx, gy);
         return true;
     }
 
@@ -96,11 +102,8 @@ public:
         // The shares first, then their sums: each loop runs on whole vectors.
         float shares[kRowShares];
         for (int i = first; i < last; ++i) {
-            const float gx =
-                0.125f * static_cast<float>((up[i + 1] + 2 * row[i + 1] + down[i + 1]) -
-                                            (up[i - 1] + 2 * row[i - 1] + down[i - 1]));
-            const float gy = 0.125f * static_cast<float>((down[i - 1] + 2 * down[i] + down[i + 1]) -
-                                                         (up[i - 1] + 2 * up[i] + up[i + 1]));
+            float gx = 0.0f, gy = 0.0f;
+            Sobel(up, row, down, i, gx, gy);
             shares[i] = Share(gx, gy, nx, ny, cap);
         }
         for (int i = first; i < last; ++i) {
@@ -186,10 +189,7 @@ public:
         const float* down = row + width_;
         for (int x = 1; x + 1 < width_; ++x) {
             const std::size_t i = static_cast<std::size_t>(y) * width_ + x;
-            gx_[i] = 0.125f * ((up[x + 1] + 2.0f * row[x + 1] + down[x + 1]) -
-                               (up[x - 1] + 2.0f * row[x - 1] + down[x - 1]));
-            gy_[i] = 0.125f * ((down[x - 1] + 2.0f * down[x] + down[x + 1]) -
-                               (up[x - 1] + 2.0f * up[x] + up[x + 1]));
+            Sobel(up, row, down, x, gx_[i], gy_[i]);
         }
     }
 
@@ -497,6 +497,19 @@ TCoarseSearch SearchCoarsely(const TCoarseLevel& coarse, float coarseCap,
 std::vector<double> ChanceScores(const TCoarseLevel& coarse, float coarseCap, const TBitmap& image,
                                  std::span<const TCoastSample> shore, const TCoarseSearch& c,
                                  const TAlignmentOptions& options) {
+    std::vector<double> chance;
+    if (options.ChanceFromSearch) {
+        // Most of a long search is wrong: the best of each of its far rows is what chance
+        // gives the best of a row.
+        const int bj = static_cast<int>(c.Best) / c.Columns;
+        for (int j = 0; j < c.Rows; ++j) {
+            if (std::abs(j - bj) >= kFarRows) {
+                const auto row = c.Scores.begin() + static_cast<std::ptrdiff_t>(j) * c.Columns;
+                chance.push_back(*std::max_element(row, row + c.Columns));
+            }
+        }
+        return chance;
+    }
     const float width = static_cast<float>(image.Width());
     const float height = static_cast<float>(image.Height());
     auto wrapped = [](float v, float size) { return v - size * std::floor(v / size); };
@@ -506,41 +519,28 @@ std::vector<double> ChanceScores(const TCoarseLevel& coarse, float coarseCap, co
             moves.emplace_back(dx, dy);
         }
     }
-    std::vector<double> chance(moves.size(), 0.0);
+    chance.assign(moves.size(), 0.0);
     const auto scored = static_cast<long long>(shore.size() / c.Stride);
-    if (!options.ChanceFromSearch) {
-        ForEachPart(static_cast<long long>(moves.size()),
-                    ThreadsFor(scored * static_cast<long long>(moves.size()), kSharesPerThread),
-                    [&](long long first, long long end) {
-                        for (auto m = static_cast<std::size_t>(first);
-                             m < static_cast<std::size_t>(end); ++m) {
-                            const auto [dx, dy] = moves[m];
-                            double sum = 0.0;
-                            int count = 0;
-                            for (std::size_t k = 0; k < shore.size(); k += c.Stride) {
-                                const TCoastSample& s = shore[k];
-                                const float x = wrapped(s.X + dx * width, width);
-                                const float y = wrapped(s.Y + (dy + 0.5f * dx) * height, height);
-                                double share = 0.0;
-                                coarse.AddShares(Nearest(x / kCoarse), Nearest(y / kCoarse), 1,
-                                                 s.Nx, s.Ny, coarseCap, &share, &count);
-                                sum += share;
-                            }
-                            chance[m] = sum;
+    const auto placements = static_cast<long long>(moves.size());
+    ForEachPart(placements, ThreadsFor(scored * placements, kSharesPerThread),
+                [&](long long first, long long end) {
+                    for (auto m = static_cast<std::size_t>(first);
+                         m < static_cast<std::size_t>(end); ++m) {
+                        const auto [dx, dy] = moves[m];
+                        double sum = 0.0;
+                        int landed = 0;
+                        for (std::size_t k = 0; k < shore.size(); k += c.Stride) {
+                            const TCoastSample& s = shore[k];
+                            const float x = wrapped(s.X + dx * width, width);
+                            const float y = wrapped(s.Y + (dy + 0.5f * dx) * height, height);
+                            double share = 0.0;
+                            coarse.AddShares(Nearest(x / kCoarse), Nearest(y / kCoarse), 1, s.Nx,
+                                             s.Ny, coarseCap, &share, &landed);
+                            sum += share;
                         }
-                    });
-    } else {
-        // Most of a long search is wrong: the best of each of its far rows is what chance
-        // gives the best of a row.
-        const int bj = static_cast<int>(c.Best) / c.Columns;
-        chance.clear();
-        for (int j = 0; j < c.Rows; ++j) {
-            if (std::abs(j - bj) >= kFarRows) {
-                const auto row = c.Scores.begin() + static_cast<std::ptrdiff_t>(j) * c.Columns;
-                chance.push_back(*std::max_element(row, row + c.Columns));
-            }
-        }
-    }
+                        chance[m] = sum;
+                    }
+                });
     return chance;
 }
 
