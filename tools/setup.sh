@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(
   g++ cmake ninja-build make pkg-config
   qt6-base-dev libpng-dev libjpeg62-turbo-dev fonts-dejavu-core nlohmann-json3-dev
-  libgdal-dev gdal-bin
+  libgdal-dev gdal-bin libtiff-dev libdeflate-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev libjpeg-turbo-progs
   xvfb xauth
