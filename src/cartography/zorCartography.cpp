@@ -7,6 +7,7 @@
 #include "cartography/zorCartography.h"
 
 #include "common/Angles.h"
+#include "common/Parallel.h"
 #include "common/TextFile.h"
 #include "imaging/Canvas.h"
 
@@ -142,23 +143,33 @@ void TCartogList::Clear() {
     MaxCount = 0;
 }
 
-void TCartogList::AddSegment(std::unique_ptr<TLineSegment> segment) {
-    TSegmentStore& store = OwnStore();
+TCartogList::SegmentShape TCartogList::ShapeOf(const TLineSegment& segment,
+                                               std::vector<TGeoExtent::CellSpan>& pieces) {
     SegmentShape info;
-    info.box = TGeoBox::OfPoints(segment->Points);
+    info.box = TGeoBox::OfPoints(segment.Points);
     info.cells = TGeoExtent::SpanOf(info.box);
-    info.cullable = !HasLongEdge(segment->Points, kLongestCulledEdgeDegrees);
-    const std::span<const BoundaryPoint> points(segment->Points);
+    info.cullable = !HasLongEdge(segment.Points, kLongestCulledEdgeDegrees);
+    const std::span<const BoundaryPoint> points(segment.Points);
     if (info.cullable && points.size() > 2 * kPiecePoints) {
-        info.firstPiece = static_cast<std::uint32_t>(store.pieces.size());
+        info.firstPiece = static_cast<std::uint32_t>(pieces.size());
         for (size_t first = 0; first + 1 < points.size(); first += kPiecePoints) {
             const size_t count = std::min(kPiecePoints + 1, points.size() - first);
-            store.pieces.push_back(
-                TGeoExtent::SpanOf(TGeoBox::OfPoints(points.subspan(first, count))));
+            pieces.push_back(TGeoExtent::SpanOf(TGeoBox::OfPoints(points.subspan(first, count))));
         }
-        info.endPiece = static_cast<std::uint32_t>(store.pieces.size());
+        info.endPiece = static_cast<std::uint32_t>(pieces.size());
     }
-    store.shapes.push_back(info);
+    return info;
+}
+
+void TCartogList::AddSegment(std::unique_ptr<TLineSegment> segment) {
+    TSegmentStore& store = OwnStore();
+    const SegmentShape info = ShapeOf(*segment, store.pieces);
+    Append(std::move(segment), info);
+}
+
+void TCartogList::Append(std::unique_ptr<TLineSegment> segment, const SegmentShape& shape) {
+    TSegmentStore& store = OwnStore();
+    store.shapes.push_back(shape);
     store.items.push_back(std::move(segment));
     FSegments.resize(store.items.size());
     FCover.generation = 0; // it lacks the new segment
@@ -270,31 +281,46 @@ void TCartogList::ReadGshhsPolygons(TByteStream& stream) {
     SetCapacity(Capacity() +
                 static_cast<int>(std::min(stream.Size() / 120, stream.Size() / headerSize)));
 
+    // The polygons' places first, then each polygon read and worked out on any core, then
+    // all added in the file's order: the store is the same as from reading one by one.
+    struct TPolygon {
+        size_t at = 0; // of its points
+        std::int32_t n = 0;
+        bool border = false;
+    };
+    std::vector<TPolygon> polygons;
     std::uint8_t raw[44];
     while (stream.Read(raw, headerSize) == headerSize) {
         const GshhsHeader h = GshhsHeader::From(raw, headerSize, swap);
         const std::int32_t n = h.PointCount();
         if (n < 0) {
-            return;
+            break;
         }
         const std::uint8_t level = h.Level();
-        const bool wanted =
-            level == 1 || level == 3 || level == 6 || (level == 2 && h.Area() >= 100);
-        if (!wanted) {
-            stream.Seek(static_cast<long long>(n) * 8);
-            continue;
+        if (level == 1 || level == 3 || level == 6 || (level == 2 && h.Area() >= 100)) {
+            // Border files of the shoreline set write their lines as level 1 with no area.
+            polygons.push_back({stream.Position(), n, level == 1 && h.Area() == 0});
         }
+        stream.Seek(static_cast<long long>(n) * 8);
+    }
+    struct TRead {
+        std::unique_ptr<TLineSegment> segment;
+        SegmentShape shape;
+        std::vector<TGeoExtent::CellSpan> pieces;
+        std::int32_t count = 0; // of points read
+    };
+    std::vector<TRead> reads(polygons.size());
+    const std::span<const std::uint8_t> bytes = stream.Bytes();
+    const auto read = [&](const TPolygon& polygon, TRead& out) {
         auto segment = std::make_unique<TLineSegment>();
         segment->Kind = 1;
-        // Border files of the shoreline set write their lines as level 1 with no area.
-        segment->Role = level == 1 && h.Area() == 0 ? TLineRole::Border : TLineRole::Shore;
-        const size_t available = (stream.Size() - stream.Position()) / 8;
-        segment->Points.reserve(std::min<size_t>(static_cast<size_t>(n), available));
-        for (std::int32_t i = 0; i < n; ++i) {
-            std::uint8_t p[8];
-            if (stream.Read(p, sizeof p) < sizeof p) {
-                break;
-            }
+        segment->Role = polygon.border ? TLineRole::Border : TLineRole::Shore;
+        // A polygon cut short keeps its fully read points.
+        const size_t n =
+            std::min<size_t>(static_cast<size_t>(polygon.n), (bytes.size() - polygon.at) / 8);
+        segment->Points.reserve(n);
+        const std::uint8_t* p = bytes.data() + polygon.at;
+        for (size_t i = 0; i < n; ++i, p += 8) {
             std::uint32_t ux = LoadLE32(p);
             std::uint32_t uy = LoadLE32(p + 4);
             if (swap) {
@@ -311,8 +337,44 @@ void TCartogList::ReadGshhsPolygons(TByteStream& stream) {
         if (segment->West > 180.0f) {
             segment->West -= 360.0f;
         }
-        MaxCount = std::max(MaxCount, segment->Count);
-        AddSegment(std::move(segment));
+        out.shape = ShapeOf(*segment, out.pieces);
+        out.count = segment->Count;
+        out.segment = std::move(segment);
+    };
+    // Parts of about equal numbers of points, taken by the cores as they come.
+    constexpr int kParts = 16;
+    std::vector<size_t> partStart{0};
+    size_t total = 0;
+    for (const TPolygon& polygon : polygons) {
+        total += static_cast<size_t>(polygon.n) + 1;
+    }
+    size_t sum = 0;
+    for (size_t i = 0; i < polygons.size(); ++i) {
+        sum += static_cast<size_t>(polygons[i].n) + 1;
+        if (sum * kParts >= total * partStart.size() && partStart.size() < kParts) {
+            partStart.push_back(i + 1);
+        }
+    }
+    partStart.push_back(polygons.size());
+    const auto parts = static_cast<long long>(partStart.size() - 1);
+    ForEachPart(parts, static_cast<int>(parts), [&](long long first, long long end) {
+        for (auto part = static_cast<size_t>(first); part < static_cast<size_t>(end); ++part) {
+            for (size_t i = partStart[part]; i < partStart[part + 1]; ++i) {
+                read(polygons[i], reads[i]);
+            }
+        }
+    });
+    TSegmentStore& store = OwnStore();
+    for (TRead& polygon : reads) {
+        // The pieces' places in the store's list of them.
+        const auto offset = static_cast<std::uint32_t>(store.pieces.size());
+        if (polygon.shape.endPiece > polygon.shape.firstPiece) {
+            polygon.shape.firstPiece += offset;
+            polygon.shape.endPiece += offset;
+            store.pieces.insert(store.pieces.end(), polygon.pieces.begin(), polygon.pieces.end());
+        }
+        MaxCount = std::max(MaxCount, polygon.count);
+        Append(std::move(polygon.segment), polygon.shape);
     }
 }
 

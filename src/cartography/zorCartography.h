@@ -89,6 +89,8 @@ public:
     /// Moves the position by delta bytes, clamped to the stream.
     void Seek(long long delta);
     size_t Position() const { return pos_; }
+    /// The whole block, whatever the position.
+    std::span<const std::uint8_t> Bytes() const { return data_; }
     size_t Size() const { return data_.size(); }
 
 private:
@@ -289,6 +291,12 @@ private:
         bool partial = false;         // its runs leave out pieces off FTraceCells
         std::uint64_t traceEpoch = 0; // of FTraceCells when its runs were made
     };
+    /// Works out what a segment is; its pieces are appended to `pieces`, and the shape's
+    /// first and end piece count in that list.
+    static SegmentShape ShapeOf(const TLineSegment& segment,
+                                std::vector<TGeoExtent::CellSpan>& pieces);
+    /// Adds a segment whose shape is worked out, its pieces in the store's list already.
+    void Append(std::unique_ptr<TLineSegment> segment, const SegmentShape& shape);
     /// The segments, shared by the stores made to draw them.
     struct TSegmentStore {
         std::vector<std::unique_ptr<TLineSegment>> items;
