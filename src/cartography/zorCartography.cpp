@@ -194,82 +194,108 @@ std::string TCartogList::FirstFileName() const {
     return FileNames().empty() ? std::string() : FileNames().front();
 }
 
-void TCartogList::LoadBoundaryFiles(const std::string& text) {
-    Clear();
-    std::vector<std::string>& names = OwnStore().fileNames;
-    names.clear();
+TCartogList::TBoundaryPlan TCartogList::PlanBoundaryFiles(const std::string& text) {
+    TBoundaryPlan plan;
     if (!text.empty()) {
         size_t start = 0;
         while (true) {
             const size_t bar = text.find('|', start);
-            names.push_back(text.substr(start, bar - start));
+            plan.names_.push_back(text.substr(start, bar - start));
             if (bar == std::string::npos) {
                 break;
             }
             start = bar + 1;
         }
     }
-    for (const std::string& name : std::vector<std::string>(names)) {
-        LoadBoundaryFile(name);
+    for (const std::string& name : plan.names_) {
+        TBoundaryPlan::TFile& file = plan.files_.emplace_back(PlanBoundaryFile(name));
+        if (file.records.format == TRecords::TFormat::Native) {
+            plan.count_ = 0; // a native file replaces what came before it
+        }
+        plan.count_ += static_cast<int>(file.records.list.size());
     }
+    return plan;
+}
+
+TCartogList::TBoundaryPlan::TFile TCartogList::PlanBoundaryFile(const std::string& fileName) {
+    TBoundaryPlan::TFile file{TFileView::Open(fileName), {}};
+    if (!file.view || file.view->Bytes().size() < 4) {
+        return file;
+    }
+    TByteStream stream(file.view->Bytes());
+    const std::uint32_t v = LoadLE32(file.view->Bytes().data());
+    if (v == 0) {
+        file.records = ScanGshhs(stream);
+    } else if (v != kSkippedFileTag) {
+        file.records = ScanNative(stream);
+    }
+    return file;
+}
+
+void TCartogList::LoadPlanned(const TBoundaryPlan& plan) {
+    Clear();
+    OwnStore().fileNames = plan.names_;
+    for (const TBoundaryPlan::TFile& file : plan.files_) {
+        LoadPlannedFile(file);
+    }
+}
+
+void TCartogList::LoadPlannedFile(const TBoundaryPlan::TFile& file) {
+    ClosePolylines = true;
+    if (file.records.format == TRecords::TFormat::None) {
+        return;
+    }
+    TByteStream stream(file.view->Bytes());
+    ReadRecords(stream, file.records);
+    if (file.records.format == TRecords::TFormat::Gshhs) {
+        ClosePolylines = false;
+    }
+}
+
+void TCartogList::LoadBoundaryFiles(const std::string& text) {
+    LoadPlanned(PlanBoundaryFiles(text));
 }
 
 void TCartogList::LoadBoundaryFile(const std::string& fileName) {
-    ClosePolylines = true;
-    const auto file = TFileView::Open(fileName);
-    if (!file || file->Bytes().size() < 4) {
-        return;
-    }
-    const std::span<const std::uint8_t> data = file->Bytes();
-    TByteStream stream(data);
-    const std::uint32_t v = LoadLE32(data.data());
-    if (v == 0) {
-        ReadGshhsPolygons(stream);
-        ClosePolylines = false;
-    } else if (v == kSkippedFileTag) {
-        return;
-    } else {
-        ReadNativeBoundaries(stream);
-    }
+    LoadPlannedFile(PlanBoundaryFile(fileName));
 }
 
 void TCartogList::ReadNativeBoundaries(TByteStream& stream) {
-    Clear();
-    const size_t size = stream.Size();
-    while (true) {
-        auto segment = std::make_unique<TLineSegment>();
-        std::uint8_t head[5];
-        if (stream.Read(head, sizeof head) < sizeof head || stream.Position() == size) {
-            return; // the record head reached the end of the file
-        }
-        const auto n = static_cast<std::int32_t>(LoadLE32(head));
-        segment->Kind = head[4];
-        if (n < 0) {
-            return;
-        }
-        const size_t available = (size - stream.Position()) / 4;
-        segment->Points.reserve(std::min<size_t>(static_cast<size_t>(n), available));
-        for (std::int32_t i = 0; i < n; ++i) {
-            std::uint8_t p[4];
-            if (stream.Read(p, sizeof p) < sizeof p) {
-                break; // cut short: keep what was read
-            }
-            const auto lon = static_cast<std::int16_t>(p[0] | (p[1] << 8));
-            const auto lat = static_cast<std::int16_t>(p[2] | (p[3] << 8));
-            segment->Add(static_cast<float>(lon) / 60.0f, static_cast<float>(lat) / 60.0f);
-        }
-        MaxCount = std::max(MaxCount, segment->Count);
-        AddSegment(std::move(segment));
-    }
+    ReadRecords(stream, ScanNative(stream));
 }
 
 void TCartogList::ReadGshhsPolygons(TByteStream& stream) {
+    ReadRecords(stream, ScanGshhs(stream));
+}
+
+TCartogList::TRecords TCartogList::ScanNative(TByteStream& stream) {
+    TRecords records;
+    records.format = TRecords::TFormat::Native;
+    const size_t size = stream.Size();
+    while (true) {
+        std::uint8_t head[5];
+        if (stream.Read(head, sizeof head) < sizeof head || stream.Position() == size) {
+            break; // the record head reached the end of the file
+        }
+        const auto n = static_cast<std::int32_t>(LoadLE32(head));
+        if (n < 0) {
+            break;
+        }
+        records.list.push_back({stream.Position(), n, head[4], TLineRole::Unknown});
+        stream.Seek(static_cast<long long>(n) * 4);
+    }
+    return records;
+}
+
+TCartogList::TRecords TCartogList::ScanGshhs(TByteStream& stream) {
+    TRecords records;
+    records.format = TRecords::TFormat::Gshhs;
     std::uint8_t first[44];
     const size_t got = stream.Read(first, sizeof first);
     stream.Seek(-static_cast<long long>(got));
 
-    const bool swap = LoadLE32(first + 4) > 2000000u;
-    const GshhsHeader probe = GshhsHeader::From(first, got, swap);
+    records.swap = LoadLE32(first + 4) > 2000000u;
+    const GshhsHeader probe = GshhsHeader::From(first, got, records.swap);
     size_t headerSize = 36;
     if (probe.field[8] == 3) {
         headerSize = 40;
@@ -278,20 +304,10 @@ void TCartogList::ReadGshhsPolygons(TByteStream& stream) {
         headerSize = 44;
     }
     // One entry per 120 bytes, as the format's polygons average; at most one per header.
-    SetCapacity(Capacity() +
-                static_cast<int>(std::min(stream.Size() / 120, stream.Size() / headerSize)));
-
-    // The polygons' places first, then each polygon read and worked out on any core, then
-    // all added in the file's order: the store is the same as from reading one by one.
-    struct TPolygon {
-        size_t at = 0; // of its points
-        std::int32_t n = 0;
-        bool border = false;
-    };
-    std::vector<TPolygon> polygons;
+    records.capacity = std::min(stream.Size() / 120, stream.Size() / headerSize);
     std::uint8_t raw[44];
     while (stream.Read(raw, headerSize) == headerSize) {
-        const GshhsHeader h = GshhsHeader::From(raw, headerSize, swap);
+        const GshhsHeader h = GshhsHeader::From(raw, headerSize, records.swap);
         const std::int32_t n = h.PointCount();
         if (n < 0) {
             break;
@@ -299,82 +315,106 @@ void TCartogList::ReadGshhsPolygons(TByteStream& stream) {
         const std::uint8_t level = h.Level();
         if (level == 1 || level == 3 || level == 6 || (level == 2 && h.Area() >= 100)) {
             // Border files of the shoreline set write their lines as level 1 with no area.
-            polygons.push_back({stream.Position(), n, level == 1 && h.Area() == 0});
+            records.list.push_back(
+                {stream.Position(), n, 1,
+                 level == 1 && h.Area() == 0 ? TLineRole::Border : TLineRole::Shore});
         }
         stream.Seek(static_cast<long long>(n) * 8);
     }
+    return records;
+}
+
+void TCartogList::ReadRecords(const TByteStream& stream, const TRecords& records) {
+    if (records.format == TRecords::TFormat::Native) {
+        Clear(); // the native format replaces the store's content
+    } else if (records.format == TRecords::TFormat::Gshhs) {
+        SetCapacity(Capacity() + static_cast<int>(records.capacity));
+    }
+    const bool native = records.format == TRecords::TFormat::Native;
+    const std::span<const std::uint8_t> bytes = stream.Bytes();
+    const size_t pointBytes = native ? 4 : 8;
     struct TRead {
         std::unique_ptr<TLineSegment> segment;
         SegmentShape shape;
         std::vector<TGeoExtent::CellSpan> pieces;
         std::int32_t count = 0; // of points read
     };
-    std::vector<TRead> reads(polygons.size());
-    const std::span<const std::uint8_t> bytes = stream.Bytes();
-    const auto read = [&](const TPolygon& polygon, TRead& out) {
+    const std::vector<TRecord>& list = records.list;
+    std::vector<TRead> reads(list.size());
+    const auto read = [&](const TRecord& record, TRead& out) {
         auto segment = std::make_unique<TLineSegment>();
-        segment->Kind = 1;
-        segment->Role = polygon.border ? TLineRole::Border : TLineRole::Shore;
-        // A polygon cut short keeps its fully read points.
-        const size_t n =
-            std::min<size_t>(static_cast<size_t>(polygon.n), (bytes.size() - polygon.at) / 8);
+        segment->Kind = record.kind;
+        segment->Role = record.role;
+        // A record cut short keeps its fully read points.
+        const size_t n = std::min<size_t>(static_cast<size_t>(record.n),
+                                          (bytes.size() - record.at) / pointBytes);
         segment->Points.reserve(n);
-        const std::uint8_t* p = bytes.data() + polygon.at;
-        for (size_t i = 0; i < n; ++i, p += 8) {
-            std::uint32_t ux = LoadLE32(p);
-            std::uint32_t uy = LoadLE32(p + 4);
-            if (swap) {
-                ux = ByteSwap32(ux);
-                uy = ByteSwap32(uy);
+        const std::uint8_t* p = bytes.data() + record.at;
+        if (native) {
+            for (size_t i = 0; i < n; ++i, p += 4) {
+                const auto lon = static_cast<std::int16_t>(p[0] | (p[1] << 8));
+                const auto lat = static_cast<std::int16_t>(p[2] | (p[3] << 8));
+                segment->Add(static_cast<float>(lon) / 60.0f, static_cast<float>(lat) / 60.0f);
             }
-            const double x = static_cast<std::int32_t>(ux);
-            const double y = static_cast<std::int32_t>(uy);
-            segment->Add(static_cast<float>(x / 1000000.0), static_cast<float>(y / 1000000.0));
-        }
-        if (segment->East > 180.0f) {
-            segment->East -= 360.0f;
-        }
-        if (segment->West > 180.0f) {
-            segment->West -= 360.0f;
+        } else {
+            for (size_t i = 0; i < n; ++i, p += 8) {
+                std::uint32_t ux = LoadLE32(p);
+                std::uint32_t uy = LoadLE32(p + 4);
+                if (records.swap) {
+                    ux = ByteSwap32(ux);
+                    uy = ByteSwap32(uy);
+                }
+                const double x = static_cast<std::int32_t>(ux);
+                const double y = static_cast<std::int32_t>(uy);
+                segment->Add(static_cast<float>(x / 1000000.0), static_cast<float>(y / 1000000.0));
+            }
+            if (segment->East > 180.0f) {
+                segment->East -= 360.0f;
+            }
+            if (segment->West > 180.0f) {
+                segment->West -= 360.0f;
+            }
         }
         out.shape = ShapeOf(*segment, out.pieces);
         out.count = segment->Count;
         out.segment = std::move(segment);
     };
-    // Parts of about equal numbers of points, taken by the cores as they come.
+    // Each record read and worked out on any core, in parts of about equal numbers of
+    // points, then all added in the file's order: the store is the same as from reading
+    // one by one.
     constexpr int kParts = 16;
     std::vector<size_t> partStart{0};
     size_t total = 0;
-    for (const TPolygon& polygon : polygons) {
-        total += static_cast<size_t>(polygon.n) + 1;
+    for (const TRecord& record : list) {
+        total += static_cast<size_t>(record.n) + 1;
     }
     size_t sum = 0;
-    for (size_t i = 0; i < polygons.size(); ++i) {
-        sum += static_cast<size_t>(polygons[i].n) + 1;
+    for (size_t i = 0; i < list.size(); ++i) {
+        sum += static_cast<size_t>(list[i].n) + 1;
         if (sum * kParts >= total * partStart.size() && partStart.size() < kParts) {
             partStart.push_back(i + 1);
         }
     }
-    partStart.push_back(polygons.size());
+    partStart.push_back(list.size());
     const auto parts = static_cast<long long>(partStart.size() - 1);
     ForEachPart(parts, static_cast<int>(parts), [&](long long first, long long end) {
         for (auto part = static_cast<size_t>(first); part < static_cast<size_t>(end); ++part) {
             for (size_t i = partStart[part]; i < partStart[part + 1]; ++i) {
-                read(polygons[i], reads[i]);
+                read(list[i], reads[i]);
             }
         }
     });
     TSegmentStore& store = OwnStore();
-    for (TRead& polygon : reads) {
+    for (TRead& record : reads) {
         // The pieces' places in the store's list of them.
         const auto offset = static_cast<std::uint32_t>(store.pieces.size());
-        if (polygon.shape.endPiece > polygon.shape.firstPiece) {
-            polygon.shape.firstPiece += offset;
-            polygon.shape.endPiece += offset;
-            store.pieces.insert(store.pieces.end(), polygon.pieces.begin(), polygon.pieces.end());
+        if (record.shape.endPiece > record.shape.firstPiece) {
+            record.shape.firstPiece += offset;
+            record.shape.endPiece += offset;
+            store.pieces.insert(store.pieces.end(), record.pieces.begin(), record.pieces.end());
         }
-        MaxCount = std::max(MaxCount, polygon.count);
-        Append(std::move(polygon.segment), polygon.shape);
+        MaxCount = std::max(MaxCount, record.count);
+        Append(std::move(record.segment), record.shape);
     }
 }
 

@@ -4,8 +4,9 @@
 // boundary file, or shoreline polygons in the GSHHS binary format.
 
 #include "cartography/GeoExtent.h"
-#include "mapping/zorMapping.h"
+#include "common/TextFile.h"
 #include "imaging/Canvas.h"
+#include "mapping/zorMapping.h"
 
 #include <array>
 #include <cstddef>
@@ -116,6 +117,47 @@ public:
     TCartogList(const TCartogList&) = delete;
     TCartogList& operator=(const TCartogList&) = delete;
 
+private:
+    /// One segment of a file, found by its head: where its points are.
+    struct TRecord {
+        size_t at = 0;      ///< of its points, in the file
+        std::int32_t n = 0; ///< as the head says
+        std::uint8_t kind = 0;
+        TLineRole role = TLineRole::Unknown;
+    };
+    /// The segments of one file.
+    struct TRecords {
+        enum class TFormat { None, Native, Gshhs } format = TFormat::None;
+        bool swap = false;   ///< GSHHS in the other byte order
+        size_t capacity = 0; ///< entries to make room for first
+        std::vector<TRecord> list;
+    };
+
+public:
+    /// What LoadBoundaryFiles reads, found before anything is read: the files, open, and
+    /// where their segments are. Made in a few milliseconds, so that what it says is known
+    /// at once while the points are read later (on another thread too).
+    class TBoundaryPlan {
+    public:
+        /// The segments the store will hold.
+        int Count() const { return count_; }
+        /// The first of the file names, or "".
+        std::string FirstFileName() const { return names_.empty() ? "" : names_.front(); }
+
+    private:
+        friend class TCartogList;
+        struct TFile {
+            std::optional<TFileView> view;
+            TRecords records;
+        };
+        std::vector<std::string> names_;
+        std::vector<TFile> files_;
+        int count_ = 0;
+    };
+    /// The file names of text split at '|', and their segments.
+    static TBoundaryPlan PlanBoundaryFiles(const std::string& text);
+    /// Empties the store and loads each file of the plan in order.
+    void LoadPlanned(const TBoundaryPlan& plan);
     /// Empties the store, takes the file names from text split at '|' and loads each in
     /// order. Failures end the reading of one file silently.
     void LoadBoundaryFiles(const std::string& text);
@@ -291,6 +333,12 @@ private:
         bool partial = false;         // its runs leave out pieces off FTraceCells
         std::uint64_t traceEpoch = 0; // of FTraceCells when its runs were made
     };
+    static TBoundaryPlan::TFile PlanBoundaryFile(const std::string& fileName);
+    void LoadPlannedFile(const TBoundaryPlan::TFile& file);
+    static TRecords ScanNative(TByteStream& stream);
+    static TRecords ScanGshhs(TByteStream& stream);
+    /// Reads the records' points on every core and adds them in order.
+    void ReadRecords(const TByteStream& stream, const TRecords& records);
     /// Works out what a segment is; its pieces are appended to `pieces`, and the shape's
     /// first and end piece count in that list.
     static SegmentShape ShapeOf(const TLineSegment& segment,

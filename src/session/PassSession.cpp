@@ -29,7 +29,7 @@ void TPassSession::Start(std::shared_ptr<const TSessionData> data, const std::st
                          const TPassSatellite& satellite) {
     if (data != data_) {
         data_ = std::move(data);
-        composer_ = std::make_unique<TPictureComposer>(data_->Boundaries, data_->Stations);
+        composer_.reset(); // made when first drawn, once the boundaries are read
     }
     sources_.Load(Setup.Keplers, satellite, AppPathsValue(kTarnwickProductName));
     sources_.SetCalibrations(data_->Calibrations, Setup.Calibration);
@@ -37,7 +37,6 @@ void TPassSession::Start(std::shared_ptr<const TSessionData> data, const std::st
     imageFile_.clear();
 
     const TOrbit& orbit = sources_.Orbit();
-    const TCartogList& cartography = data_->Boundaries;
     diags_.Clear();
     diags_.Add(caption + FormatDateTime("\"  starting at: \" yyyy-mmm-dd hh:nn \"UTC\"", NowUTC()));
     diags_.Add("Kepler source:");
@@ -45,8 +44,8 @@ void TPassSession::Start(std::shared_ptr<const TSessionData> data, const std::st
     diags_.Add("  Updates Kepler file: " + orbit.UpdatesKeplerFile);
     diags_.Add("  Multi-Kepler folder: " + orbit.KeplerPath() +
                Format("  (%d satellites available)", orbit.SatelliteCount()));
-    diags_.Add("Cartography loaded from: " + ExpandFileName(cartography.FirstFileName()) +
-               Format(" (%d lines)", cartography.Count()));
+    diags_.Add("Cartography loaded from: " + ExpandFileName(data_->BoundaryFile) +
+               Format(" (%d lines)", data_->BoundaryCount));
     if (!Setup.Calibration) {
         diags_.Add("Scanner calibration: not used (the scanner model as it stands)");
     } else if (data_->CalibrationRead) {
@@ -58,6 +57,13 @@ void TPassSession::Start(std::shared_ptr<const TSessionData> data, const std::st
         }
     }
     diags_.Add("");
+}
+
+TPictureComposer& TPassSession::Composer() const {
+    if (!composer_) {
+        composer_ = std::make_unique<TPictureComposer>(data_->Boundaries(), data_->Stations);
+    }
+    return *composer_;
 }
 
 void TPassSession::ChooseSatellite(const TPassSatellite& satellite) {
@@ -95,7 +101,7 @@ TPassSession::TRunEnd TPassSession::ProcessFile(const std::string& fileName,
             [this](const TExtBitmap& picture, TDateTime around, double period,
                    TPassSources& sources, TPassReport& r) -> std::optional<TDateTime> {
                 const TStartFound found =
-                    FindStartFromCoasts(picture, around, period, sources, *data_->Coasts, r);
+                    FindStartFromCoasts(picture, around, period, sources, data_->Coasts(), r);
                 return found.Found ? std::optional<TDateTime>(found.Start) : std::nullopt;
             });
     } else {
@@ -135,7 +141,7 @@ void TPassSession::Take(TPassOutcome outcome, TPassReport& report) {
         }
         Redraw();
         // Once a run: the nudges that follow redraw without burying the account.
-        diags_.Add(Format("Plotting %d line boundaries", composer_->Cartography().Count()));
+        diags_.Add(Format("Plotting %d line boundaries", Composer().Cartography().Count()));
         return;
     }
     // Ended early: nothing of an earlier pass may answer for this file.
@@ -158,8 +164,8 @@ bool TPassSession::AlignToCoasts(bool redraw, const TAlignmentOptions& options,
     const TExtBitmap& image = pass_->Channel;
     const auto started = std::chrono::steady_clock::now();
     const std::vector<TCoastSample> shore =
-        data_->Coasts->SamplesOnImage(pass_->Mapping, image.Width(), image.Height(),
-                                      std::max(options.SearchPixels, options.SearchLines) + 8);
+        data_->Coasts().SamplesOnImage(pass_->Mapping, image.Width(), image.Height(),
+                                       std::max(options.SearchPixels, options.SearchLines) + 8);
     TAlignment found =
         vantorel::AlignToCoasts(image, shore, lineOffset_, pixelOffset_, options, pass_->LostLines);
     found.Milliseconds =
@@ -208,10 +214,10 @@ void TPassSession::Redraw() {
 }
 
 void TPassSession::Compose(TExtBitmap& picture, bool forScreen) {
-    composer_->Graticule = {Setup.Graticule, GraticuleStepInUse(), Setup.GraticuleColour,
+    Composer().Graticule = {Setup.Graticule, GraticuleStepInUse(), Setup.GraticuleColour,
                             forScreen ? PartInView() : TPictureArea{}};
-    composer_->Screen = forScreen ? ScreenSize() : TScreenSize{};
-    composer_->Compose(*pass_, Setup.LineColour, Setup.LineThickness, lineOffset_, pixelOffset_,
+    Composer().Screen = forScreen ? ScreenSize() : TScreenSize{};
+    Composer().Compose(*pass_, Setup.LineColour, Setup.LineThickness, lineOffset_, pixelOffset_,
                        picture);
 }
 
@@ -421,7 +427,7 @@ std::string TPassSession::SaveProjectedPicture(const std::string& fileName, cons
     in.LineOffset = lineOffset_;
     in.PixelOffset = pixelOffset_;
     in.LostLines = pass_->LostLines;
-    in.Boundaries = &data_->Boundaries;
+    in.Boundaries = &data_->Boundaries();
     in.LineColour = Setup.LineColour;
     in.PenWidth = Setup.LineThickness + 1;
     in.Crs = crs;

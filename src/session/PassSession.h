@@ -157,7 +157,7 @@ public:
     TPassSources& Sources() { return sources_; }
     const TPassSources& Sources() const { return sources_; }
     const TSessionData& Data() const { return *data_; }
-    const TCartogList& Cartography() const { return composer_->Cartography(); }
+    const TCartogList& Cartography() const { return Composer().Cartography(); }
     TStringList& Diags() { return diags_; }
 
 private:
@@ -170,7 +170,9 @@ private:
 
     std::shared_ptr<const TSessionData> data_;
     TPassSources sources_;
-    std::unique_ptr<TPictureComposer> composer_;
+    /// Made on first use: it shares the boundaries, which may still be being read.
+    TPictureComposer& Composer() const;
+    mutable std::unique_ptr<TPictureComposer> composer_;
     TAlignment lastAlignment_;
     std::unique_ptr<const TPassResult> pass_;
     TPassSatellite passSatellite_;

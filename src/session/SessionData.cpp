@@ -15,6 +15,31 @@ std::string DataFilePath(const std::string& name) {
     return FileExists(installed) ? installed : beside;
 }
 
+TSessionData::~TSessionData() {
+    Wait();
+}
+
+void TSessionData::Wait() const {
+    std::call_once(read_, [this] {
+        if (reader_.joinable()) {
+            const_cast<std::thread&>(reader_).join();
+        }
+    });
+}
+
+const TCartogList& TSessionData::Boundaries() const {
+    Wait();
+    if (failure_) {
+        std::rethrow_exception(failure_);
+    }
+    return boundaries_;
+}
+
+const TCoastLines& TSessionData::Coasts() const {
+    Boundaries();
+    return *coasts_;
+}
+
 std::shared_ptr<const TSessionData> LoadSessionData() {
     auto data = std::make_shared<TSessionData>();
     data->CalibrationFile = DataFilePath("Scanner.cal");
@@ -23,9 +48,20 @@ std::shared_ptr<const TSessionData> LoadSessionData() {
     data->Calibrations = ParseScannerCalibrations(calibrationText.value_or(""));
     const std::string fineBoundaries = DataFilePath("Boundaries.b");
     data->Stations.LoadFromFile(DataFilePath("Stations.dat"));
-    data->Boundaries.LoadBoundaryFiles(FileExists(fineBoundaries) ? fineBoundaries
-                                                                  : DataFilePath("Countries.dat"));
-    data->Coasts = std::make_unique<const TCoastLines>(data->Boundaries);
+    // The files' segments are found here; their points are read meanwhile.
+    auto plan = std::make_shared<const TCartogList::TBoundaryPlan>(TCartogList::PlanBoundaryFiles(
+        FileExists(fineBoundaries) ? fineBoundaries : DataFilePath("Countries.dat")));
+    data->BoundaryFile = plan->FirstFileName();
+    data->BoundaryCount = plan->Count();
+    TSessionData& reading = *data;
+    data->reader_ = std::thread([&reading, plan] {
+        try {
+            reading.boundaries_.LoadPlanned(*plan);
+            reading.coasts_ = std::make_unique<const TCoastLines>(reading.boundaries_);
+        } catch (...) {
+            reading.failure_ = std::current_exception();
+        }
+    });
     return data;
 }
 

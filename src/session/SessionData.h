@@ -9,22 +9,46 @@
 #include "common/StringList.h"
 #include "orbit/ScannerCalibration.h"
 
+#include <exception>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 
 namespace vantorel {
 
-struct TSessionData {
-    TCartogList Boundaries;
-    /// The shores of Boundaries, worked out as passes need them.
-    std::unique_ptr<const TCoastLines> Coasts;
+class TSessionData {
+public:
+    /// The boundaries: read on a thread of their own from LoadSessionData on, while the
+    /// first pass is read and fitted; waited for here. Rethrows what ended the reading.
+    const TCartogList& Boundaries() const;
+    /// The shores of Boundaries, worked out as passes need them; waits as Boundaries does.
+    const TCoastLines& Coasts() const;
+    /// What the boundaries will be, known at once.
+    std::string BoundaryFile;
+    int BoundaryCount = 0;
     /// The place-mark lines of Stations.dat.
     TStringList Stations;
     std::string CalibrationFile;
     /// The file was read (else there are no calibrations).
     bool CalibrationRead = false;
     TScannerCalibrations Calibrations;
+
+    TSessionData() = default;
+    TSessionData(const TSessionData&) = delete;
+    TSessionData& operator=(const TSessionData&) = delete;
+    ~TSessionData();
+
+private:
+    friend std::shared_ptr<const TSessionData> LoadSessionData();
+    void Wait() const;
+
+    TCartogList boundaries_;
+    std::unique_ptr<const TCoastLines> coasts_;
+    std::thread reader_;
+    mutable std::once_flag read_;
+    std::exception_ptr failure_;
 };
 
 /// Where a data file of the program is: the program folder, else ../share/vantorel beside

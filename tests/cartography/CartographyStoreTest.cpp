@@ -40,6 +40,15 @@ struct NativeFile {
     }
 };
 
+// Loads files into the store, as the program does: what the plan says before reading is
+// what the store then holds.
+void Load(TCartogList& store, const std::string& files) {
+    const TCartogList::TBoundaryPlan plan = TCartogList::PlanBoundaryFiles(files);
+    store.LoadPlanned(plan);
+    EXPECT_EQ(plan.Count(), store.Count()) << files;
+    EXPECT_EQ(plan.FirstFileName(), store.FirstFileName());
+}
+
 TEST(CartographyStore, NativeRecordsInArcMinutesWithBounds) {
     TempDir dir;
     NativeFile f;
@@ -48,7 +57,7 @@ TEST(CartographyStore, NativeRecordsInArcMinutesWithBounds) {
     const std::string path = dir.Write("Countries.dat", f.bytes);
 
     TCartogList store;
-    store.LoadBoundaryFiles(path);
+    Load(store, path);
     ASSERT_EQ(store.Count(), 3);
     const TLineSegment& s = store[0];
     EXPECT_EQ(s.Kind, 0);
@@ -74,7 +83,7 @@ TEST(CartographyStore, ARecordHeadEndingAtTheEndOfTheFileIsDropped) {
     NativeFile f;
     f.Record(0, {{1, 1}, {2, 2}}).Record(0, {});
     TCartogList store;
-    store.LoadBoundaryFiles(dir.Write("a.dat", f.bytes));
+    Load(store, dir.Write("a.dat", f.bytes));
     EXPECT_EQ(store.Count(), 1);
 }
 
@@ -84,7 +93,7 @@ TEST(CartographyStore, RecordsCutShortKeepOnlyTheirWholePoints) {
     f.Record(0, {{1, 1}, {2, 2}}).Record(0, {{3, 3}, {4, 4}}, /*declared=*/1000000);
     f.bytes += "\x05\x00"; // half a point
     TCartogList store;
-    store.LoadBoundaryFiles(dir.Write("a.dat", f.bytes));
+    Load(store, dir.Write("a.dat", f.bytes));
     ASSERT_EQ(store.Count(), 2);
     EXPECT_EQ(store[1].Count, 2);
     EXPECT_EQ(store[1].Points.size(), 2u);
@@ -94,25 +103,25 @@ TEST(CartographyStore, RecordsCutShortKeepOnlyTheirWholePoints) {
     negative.Record(0, {{1, 1}}).Record(0, {}, /*declared=*/0);
     negative.bytes.replace(9, 4, "\xFF\xFF\xFF\xFF"); // the second count is negative
     negative.bytes += "more bytes after it";
-    store.LoadBoundaryFiles(dir.Write("b.dat", negative.bytes));
+    Load(store, dir.Write("b.dat", negative.bytes));
     EXPECT_EQ(store.Count(), 1);
 }
 
 TEST(CartographyStore, TinyMissingAndSkippedFilesAddNothing) {
     TempDir dir;
     TCartogList store;
-    store.LoadBoundaryFiles(dir.Write("short.dat", "abc") + "|" + (dir / "missing.dat") + "|" +
-                            dir.Write("skip.dat", "# -b whatever follows\n1 2 3\n"));
+    Load(store, dir.Write("short.dat", "abc") + "|" + (dir / "missing.dat") + "|" +
+                    dir.Write("skip.dat", "# -b whatever follows\n1 2 3\n"));
     EXPECT_EQ(store.Count(), 0);
     EXPECT_EQ(store.FileNames().size(), 3u);
-    store.LoadBoundaryFiles("");
+    Load(store, "");
     EXPECT_EQ(store.FirstFileName(), "");
 }
 
 TEST(CartographyStore, GshhsLevelsAreasAndBothByteOrders) {
     for (const char* name : {"shore_le.b", "shore_be.b"}) {
         TCartogList store;
-        store.LoadBoundaryFiles(kData + name);
+        Load(store, kData + name);
         ASSERT_EQ(store.Count(), 5) << name; // levels 1, 2 (area 100), 3, 6 and 1
         EXPECT_FALSE(store.ClosePolylines);
         for (int i = 0; i < store.Count(); ++i) {
@@ -155,10 +164,10 @@ std::string OldGshhs(int headerBytes, std::uint32_t field8) {
 TEST(CartographyStore, GshhsHeaderSizeIsDecidedFromTheFirstHeader) {
     TempDir dir;
     TCartogList store;
-    store.LoadBoundaryFiles(dir.Write("a.b", OldGshhs(36, 0)));
+    Load(store, dir.Write("a.b", OldGshhs(36, 0)));
     ASSERT_EQ(store.Count(), 2);
     EXPECT_FLOAT_EQ(store[1].Points[0].lon, 5.000001f);
-    store.LoadBoundaryFiles(dir.Write("b.b", OldGshhs(40, 3)));
+    Load(store, dir.Write("b.b", OldGshhs(40, 3)));
     ASSERT_EQ(store.Count(), 2);
     EXPECT_FLOAT_EQ(store[1].Points[1].lat, 46.0f);
 }
@@ -169,10 +178,10 @@ TEST(CartographyStore, ANativeFileReplacesWhatWasLoadedBeforeIt) {
     f.Record(0, {{1, 1}, {2, 2}}).Record(0, {{3, 3}});
     const std::string native = dir.Write("n.dat", f.bytes + std::string(5, '\x01'));
     TCartogList store;
-    store.LoadBoundaryFiles(kData + "shore_le.b|" + native);
+    Load(store, kData + "shore_le.b|" + native);
     EXPECT_EQ(store.Count(), 2);
     EXPECT_TRUE(store.ClosePolylines);
-    store.LoadBoundaryFiles(native + "|" + kData + "shore_le.b");
+    Load(store, native + "|" + kData + "shore_le.b");
     EXPECT_EQ(store.Count(), 7);
     EXPECT_FALSE(store.ClosePolylines); // the last file decides
 }
@@ -198,7 +207,7 @@ TEST(CartographyStore, CapacityGrowsWhenExactlyFullAndIterationVisitsAll) {
 
 TEST(CartographyStore, TheProgramsBoundaryFileLoads) {
     TCartogList store;
-    store.LoadBoundaryFiles(std::string(VANTOREL_SOURCE_DIR) + "/data/Countries.dat");
+    Load(store, std::string(VANTOREL_SOURCE_DIR) + "/data/Countries.dat");
     EXPECT_GT(store.Count(), 4000);
     EXPECT_GT(store.MaxCount, 10000);
     for (int i = 0; i < store.Count(); ++i) {
