@@ -175,6 +175,66 @@ TEST(JpegWrite, AnotherDecoderReadsTheWrittenFile) {
     EXPECT_LE(worst, 10);
 }
 
+// libjpeg's own one-pass coding of a picture with the settings of the writer, in memory.
+std::vector<unsigned char> OnePass(const TBitmap& b, bool grey) {
+    jpeg_compress_struct c{};
+    jpeg_error_mgr err{};
+    c.err = jpeg_std_error(&err);
+    jpeg_create_compress(&c);
+    unsigned char* data = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&c, &data, &size);
+    c.image_width = static_cast<JDIMENSION>(b.Width());
+    c.image_height = static_cast<JDIMENSION>(b.Height());
+    c.input_components = grey ? 1 : 3;
+    c.in_color_space = grey ? JCS_GRAYSCALE : JCS_EXT_BGR;
+    jpeg_set_defaults(&c);
+    jpeg_set_quality(&c, 92, TRUE);
+    jpeg_start_compress(&c, TRUE);
+    for (int y = 0; y < b.Height(); ++y) {
+        auto* row = const_cast<JSAMPROW>(b.ScanLine(y));
+        jpeg_write_scanlines(&c, &row, 1);
+    }
+    jpeg_finish_compress(&c);
+    jpeg_destroy_compress(&c);
+    std::vector<unsigned char> out(data, data + size);
+    std::free(data);
+    return out;
+}
+
+// A large picture is coded in bands on every core, restart markers between them: it
+// decodes, without a warning, to exactly the pixels of libjpeg's one-pass coding.
+TEST(JpegWrite, APictureCodedInBandsDecodesAsOneCodedInOnePass) {
+    testing::TempDir dir;
+    for (const bool grey : {false, true}) {
+        // Not a whole number of MCU rows, and noise so that every block differs.
+        TBitmap picture = Gradient(TPixelFormat::pf24bit, 1001, 733);
+        for (int y = 0; y < picture.Height(); ++y) {
+            std::uint8_t* row = picture.ScanLine(y);
+            for (int x = 0; x < 3 * picture.Width(); ++x) {
+                row[x] = static_cast<std::uint8_t>(row[x] + (x * 7919 + y * 104729) % 23);
+            }
+        }
+        if (grey) {
+            picture.SetPixelFormat(TPixelFormat::pf8bit);
+            picture.SetPalette(GrayRamp());
+        }
+        ASSERT_TRUE(WriteJpegFile(picture, dir / "b.jpg", 92, grey, ""));
+        const std::string banded = FileBytes(dir / "b.jpg");
+        EXPECT_NE(banded.find("\xFF\xDD"), std::string::npos) << "no restart interval";
+        const std::vector<unsigned char> one = OnePass(picture, grey);
+        TBitmap a, b;
+        const TJpegReadResult readA = ReadJpegData(
+            &a, {reinterpret_cast<const std::uint8_t*>(banded.data()), banded.size()}, true, 0);
+        ReadJpegData(&b, {one.data(), one.size()}, true, 0);
+        EXPECT_TRUE(readA.Complete());
+        EXPECT_EQ(readA.Warning, "");
+        ASSERT_EQ(a.Height(), 733);
+        ASSERT_EQ(a.Bits().size(), b.Bits().size());
+        EXPECT_TRUE(std::equal(a.Bits().begin(), a.Bits().end(), b.Bits().begin())) << grey;
+    }
+}
+
 TEST(JpegRead, ScaledReadsRoundTheSizeUp) {
     testing::TempDir dir;
     TBitmap big;
