@@ -163,11 +163,12 @@ bool TPassSession::AlignToCoasts(bool redraw, const TAlignmentOptions& options,
     }
     const TExtBitmap& image = pass_->Channel;
     const auto started = std::chrono::steady_clock::now();
+    // The picture's side first: the boundaries may still be being read meanwhile.
+    const TAlignmentPicture prepared(image, pass_->LostLines);
     const std::vector<TCoastSample> shore =
         data_->Coasts().SamplesOnImage(pass_->Mapping, image.Width(), image.Height(),
                                        std::max(options.SearchPixels, options.SearchLines) + 8);
-    TAlignment found =
-        vantorel::AlignToCoasts(image, shore, lineOffset_, pixelOffset_, options, pass_->LostLines);
+    TAlignment found = vantorel::AlignToCoasts(prepared, shore, lineOffset_, pixelOffset_, options);
     found.Milliseconds =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started)
             .count();
