@@ -25,7 +25,7 @@ namespace {
 constexpr std::size_t kHeadersSize = 54;
 constexpr std::size_t kFullPaletteEnd = kHeadersSize + 4 * 256;
 
-std::uint32_t U32(const TByteBuffer& d, std::size_t at) {
+std::uint32_t U32(std::span<const std::uint8_t> d, std::size_t at) {
     return static_cast<std::uint32_t>(d[at]) | (static_cast<std::uint32_t>(d[at + 1]) << 8) |
            (static_cast<std::uint32_t>(d[at + 2]) << 16) |
            (static_cast<std::uint32_t>(d[at + 3]) << 24);
@@ -35,13 +35,13 @@ void SetU32(TByteBuffer& d, std::size_t at, std::uint32_t v) {
         d[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
     }
 }
-std::uint16_t U16(const TByteBuffer& d, std::size_t at) {
+std::uint16_t U16(std::span<const std::uint8_t> d, std::size_t at) {
     return static_cast<std::uint16_t>(d[at] | (d[at + 1] << 8));
 }
 
 // The file with one of the two header repairs applied, or nullopt-like empty when
 // neither applies.
-TByteBuffer Repaired(const TByteBuffer& file) {
+TByteBuffer Repaired(std::span<const std::uint8_t> file) {
     const std::uint32_t colorsUsed = U32(file, 46);
     const std::uint32_t colorsImportant = U32(file, 50);
     const auto width = static_cast<std::int32_t>(U32(file, 18));
@@ -69,7 +69,7 @@ TByteBuffer Repaired(const TByteBuffer& file) {
     }
     if (U16(file, 26) == 1 && U16(file, 28) == 8 && width == 2080 &&
         static_cast<std::int64_t>(U32(file, 34)) != std::int64_t{width} * rows) {
-        TByteBuffer out = file;
+        TByteBuffer out(file.begin(), file.end());
         SetU32(out, 34, static_cast<std::uint32_t>(std::int64_t{width} * rows));
         return out;
     }
@@ -95,16 +95,29 @@ void MapBytes(TBitmap& bitmap, const std::array<std::uint8_t, 256>& table) {
 
 TExtBitmap::TExtBitmap() = default;
 
+void TExtBitmap::LoadFromBytes(std::span<const std::uint8_t> file) {
+    TByteBuffer repaired;
+    if (file.size() > kHeadersSize && file[0] == 'B' && file[1] == 'M') {
+        repaired = Repaired(file);
+    }
+    try {
+        LoadFromMemory(repaired.empty() ? file : std::span<const std::uint8_t>(repaired));
+        return;
+    } catch (const EInvalidGraphic&) {
+        // Some writers append two stray bytes; read the file once more without them.
+    }
+    LoadFromMemory(file.first(file.size() >= 2 ? file.size() - 2 : 0));
+}
+
 void TExtBitmap::LoadFromStream(std::istream& stream) {
     const std::streampos start = stream.tellg();
     const TByteBuffer rest = detail::ReadToEnd(stream);
-    TByteBuffer repaired;
-    if (start == std::streampos(0) && rest.size() > kHeadersSize && rest[0] == 'B' &&
-        rest[1] == 'M') {
-        repaired = Repaired(rest);
+    if (start == std::streampos(0)) {
+        LoadFromBytes(rest);
+        return;
     }
     try {
-        LoadFromMemory(repaired.empty() ? rest : repaired);
+        LoadFromMemory(rest);
         return;
     } catch (const EInvalidGraphic&) {
         // Some writers append two stray bytes; read the whole stream once more without them.

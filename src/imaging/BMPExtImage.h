@@ -25,6 +25,8 @@ public:
     /// 2 bytes is read once more; the error of that attempt (EInvalidGraphic) reaches the
     /// caller and the bitmap is unchanged.
     void LoadFromStream(std::istream& stream) override;
+    /// The same, for a whole file held in memory.
+    void LoadFromBytes(std::span<const std::uint8_t> file) override;
     /// A 24-bit bitmap drops its palette first; then the platform's BMP writing.
     void SaveToFile(const std::string& fileName) override;
 

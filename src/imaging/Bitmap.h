@@ -182,8 +182,12 @@ public:
     /// top-down or bottom-up rows, a final row without its padding. Throws EInvalidGraphic with the
     /// reason; the bitmap is unchanged then.
     virtual void LoadFromStream(std::istream& stream);
-    /// Opens the file (EFOpenError when it cannot) and calls LoadFromStream.
+    /// Opens the file (EFOpenError when it cannot) and reads it as LoadFromStream does:
+    /// a regular file through LoadFromBytes, mapped, not copied into fresh memory.
     void LoadFromFile(const std::string& fileName);
+    /// A whole file held in memory, read as LoadFromStream reads a stream at its start:
+    /// LoadFromMemory here.
+    virtual void LoadFromBytes(std::span<const std::uint8_t> file) { LoadFromMemory(file); }
     /// Parses a complete BMP file held in memory (see LoadFromStream).
     void LoadFromMemory(std::span<const std::uint8_t> file);
 

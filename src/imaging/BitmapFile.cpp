@@ -8,6 +8,8 @@
 // header is refused instead of asking for gigabytes.
 #include "common/Format.h"
 #include "imaging/Bitmap.h"
+
+#include "common/TextFile.h"
 #include "imaging/FileErrors.h"
 
 #include <algorithm>
@@ -281,6 +283,10 @@ void TBitmap::LoadFromStream(std::istream& stream) {
 }
 
 void TBitmap::LoadFromFile(const std::string& fileName) {
+    if (const auto file = TFileView::Open(fileName)) {
+        detail::NamingFile(fileName, [&] { LoadFromBytes(file->Bytes()); });
+        return;
+    }
     detail::ReadFile(fileName, [this](std::istream& stream) { LoadFromStream(stream); });
 }
 
