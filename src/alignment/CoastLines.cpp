@@ -53,13 +53,34 @@ void Thin(std::vector<std::pair<float, float>>& p) {
         const double length = std::hypot(dx, dy);
         double farthest = 0.0;
         std::size_t at = a;
-        for (std::size_t i = a + 1; i < b; ++i) {
-            const double px = p[i].first * shrink - ax, py = p[i].second - ay;
-            const double d =
-                length > 0.0 ? std::fabs(px * dy - py * dx) / length : std::hypot(px, py);
-            if (d > farthest) {
-                farthest = d;
-                at = i;
+        if (length > 0.0) {
+            for (std::size_t i = a + 1; i < b; ++i) {
+                const double px = p[i].first * shrink - ax, py = p[i].second - ay;
+                const double d = std::fabs(px * dy - py * dx) / length;
+                if (d > farthest) {
+                    farthest = d;
+                    at = i;
+                }
+            }
+        } else {
+            // The ends meet (a closed ring): the farthest point from them. Squares find
+            // the few candidates; hypot, slow but exact, decides among them as it would
+            // among all.
+            double most = 0.0;
+            for (std::size_t i = a + 1; i < b; ++i) {
+                const double px = p[i].first * shrink - ax, py = p[i].second - ay;
+                most = std::max(most, px * px + py * py);
+            }
+            const double near = most * (1.0 - 1e-12);
+            for (std::size_t i = a + 1; i < b; ++i) {
+                const double px = p[i].first * shrink - ax, py = p[i].second - ay;
+                if (px * px + py * py >= near) {
+                    const double d = std::hypot(px, py);
+                    if (d > farthest) {
+                        farthest = d;
+                        at = i;
+                    }
+                }
             }
         }
         if (farthest > kTolerance) {
