@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -62,8 +63,7 @@ gdal::TModule& Gdal() {
 
 // The picture's pixels as the module takes them: grey as it is, anything else as B, G, R
 // (converted into `rgb` when it is not 24-bit already).
-gdal::TRaster RasterOf(const TBitmap& picture, const std::vector<std::uint8_t>* alpha,
-                       TBitmap& rgb) {
+gdal::TRaster RasterOf(const TBitmap& picture, const TByteBuffer* alpha, TBitmap& rgb) {
     const TBitmap* source = &picture;
     const bool grey = picture.PixelFormat() == TPixelFormat::pf8bit &&
                       picture.Palette() == GrayRamp() && alpha == nullptr;
@@ -76,8 +76,8 @@ gdal::TRaster RasterOf(const TBitmap& picture, const std::vector<std::uint8_t>* 
             grey ? 1 : 3, alpha != nullptr ? alpha->data() : nullptr};
 }
 
-void Write(const TBitmap& picture, const std::vector<std::uint8_t>* alpha,
-           const gdal::TGeoreference& where, const std::string& fileName) {
+void Write(const TBitmap& picture, const TByteBuffer* alpha, const gdal::TGeoreference& where,
+           const std::string& fileName) {
     gdal::TModule& module = Gdal();
     TBitmap rgb;
     const gdal::TRaster raster = RasterOf(picture, alpha, rgb);
@@ -283,6 +283,35 @@ bool CoverGround(const TProjectionInput& in, const gdal::TCrs& crs, const TUnwra
     return true;
 }
 
+// Coordinate systems for the threads of a resampling, each serving one part at a time: a
+// transformation is not to be shared between threads, and making one for every part of
+// many would cost more than the part.
+class TCrsPool {
+public:
+    explicit TCrsPool(const std::string& crs) : crs_(crs) {}
+    template <class Work> void With(Work&& work) {
+        std::unique_ptr<gdal::TCrs> crs;
+        {
+            const std::lock_guard lock(mutex_);
+            if (!free_.empty()) {
+                crs = std::move(free_.back());
+                free_.pop_back();
+            }
+        }
+        if (!crs) {
+            crs = CrsOf(crs_);
+        }
+        work(*crs);
+        const std::lock_guard lock(mutex_);
+        free_.push_back(std::move(crs));
+    }
+
+private:
+    std::string crs_;
+    std::mutex mutex_;
+    std::vector<std::unique_ptr<gdal::TCrs>> free_;
+};
+
 // Each map pixel takes the picture's colour where it lies on the picture (alpha 255 where
 // there is one): exactly at the nodes of a lattice every kCell pixels, between them by
 // interpolation where the four nodes agree. Bands of cells on every core, each with a
@@ -309,27 +338,55 @@ void Resample(const TProjectionInput& in, TProjectedPicture& out) {
         }
         return n;
     };
+    // The nodes a row at a time, through the mapping's batch placing (the same places).
     std::vector<TNode> nodes(static_cast<std::size_t>(nx) * ny);
     const int threads = ThreadsFor(static_cast<long long>(g.Width) * g.Height, 1 << 20);
     ForEachPart(ny, threads, [&](long long first, long long end) {
         const std::unique_ptr<gdal::TCrs> crs = CrsOf(in.Crs);
+        std::vector<TLonLat> ground(static_cast<std::size_t>(nx));
+        std::vector<char> onGround(static_cast<std::size_t>(nx));
+        std::vector<float> x(static_cast<std::size_t>(nx)), y(static_cast<std::size_t>(nx));
+        const auto ok = std::make_unique<bool[]>(static_cast<std::size_t>(nx));
         for (auto j = static_cast<int>(first); j < end; ++j) {
             for (int i = 0; i < nx; ++i) {
-                nodes[static_cast<std::size_t>(j) * nx + i] = place(*crs, i * kCell, j * kCell);
+                double lon = 0.0, lat = 0.0;
+                const bool found = crs->Inverse(g.Left + (i * kCell + 0.5) * g.StepX,
+                                                g.Top - (j * kCell + 0.5) * g.StepY, lon, lat) &&
+                                   std::fabs(lat) <= 90.0;
+                onGround[static_cast<std::size_t>(i)] = found;
+                ground[static_cast<std::size_t>(i)] = {
+                    found ? static_cast<float>(WrapDegrees180(lon)) : 0.0f,
+                    found ? static_cast<float>(lat) : 0.0f};
+            }
+            in.Mapping->LatLonToImageF(ground, x.data(), y.data(), ok.get(), true);
+            for (int i = 0; i < nx; ++i) {
+                const auto k = static_cast<std::size_t>(i);
+                TNode& n = nodes[static_cast<std::size_t>(j) * nx + k];
+                if (onGround[k]) {
+                    n.Placed = ok[k];
+                    n.X = x[k] + static_cast<float>(in.PixelOffset);
+                    n.Y = y[k] - static_cast<float>(in.LineOffset);
+                }
             }
         }
     });
     out.Picture.SetPixelFormat(TPixelFormat::pf24bit);
-    out.Picture.SetSize(g.Width, g.Height);
-    out.Alpha.assign(static_cast<std::size_t>(g.Width) * g.Height, 0);
+    // Cleared by the rows' own threads below, as they are first written.
+    out.Picture.SetSizeForOverwrite(g.Width, g.Height);
+    out.Alpha.resize(static_cast<std::size_t>(g.Width) * g.Height);
     const TSampler sample(*in.Channel, in.LostLines);
     auto put = [&](int px, int py, const TNode& at) {
         if (at.Placed && sample(at.X, at.Y, out.Picture.ScanLine(py) + 3 * px)) {
             out.Alpha[static_cast<std::size_t>(py) * g.Width + px] = 255;
         }
     };
-    ForEachPart(ny - 1, threads, [&](long long firstRow, long long endRow) {
-        const std::unique_ptr<gdal::TCrs> crs = CrsOf(in.Crs);
+    const auto drawCells = [&](const gdal::TCrs& crs, long long firstRow, long long endRow) {
+        for (auto py = static_cast<int>(firstRow) * kCell;
+             py < std::min(static_cast<int>(endRow) * kCell, g.Height); ++py) {
+            std::memset(out.Picture.ScanLine(py), 0, static_cast<std::size_t>(3) * g.Width);
+            std::memset(out.Alpha.data() + static_cast<std::size_t>(py) * g.Width, 0,
+                        static_cast<std::size_t>(g.Width));
+        }
         for (auto j = static_cast<int>(firstRow); j < endRow; ++j) {
             for (int i = 0; i + 1 < nx; ++i) {
                 const TNode& a = nodes[static_cast<std::size_t>(j) * nx + i];
@@ -351,7 +408,7 @@ void Resample(const TProjectionInput& in, TProjectedPicture& out) {
                     const float fy = static_cast<float>(py - j * kCell) / kCell;
                     for (int px = i * kCell; px < pxEnd; ++px) {
                         if (!smooth) {
-                            put(px, py, place(*crs, px, py));
+                            put(px, py, place(crs, px, py));
                             continue;
                         }
                         const float fx = static_cast<float>(px - i * kCell) / kCell;
@@ -366,6 +423,13 @@ void Resample(const TProjectionInput& in, TProjectedPicture& out) {
                 }
             }
         }
+    };
+    // Parts of a few rows of cells, taken as they come: the swath crosses the map aslant,
+    // so halves of it differ in work.
+    TCrsPool crsPool(in.Crs);
+    const int parts = threads == 1 ? 1 : std::min(ny - 1, 8 * threads);
+    ForEachPart(ny - 1, parts, [&](long long firstRow, long long endRow) {
+        crsPool.With([&](const gdal::TCrs& crs) { drawCells(crs, firstRow, endRow); });
     });
 }
 

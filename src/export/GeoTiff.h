@@ -52,7 +52,7 @@ struct TMapGrid {
 struct TProjectedPicture {
     TMapGrid Grid;
     TBitmap Picture; ///< 24-bit
-    std::vector<std::uint8_t> Alpha;
+    TByteBuffer Alpha; ///< a byte a pixel, rows of Grid.Width
 };
 
 /// What the projection of a pass needs.
