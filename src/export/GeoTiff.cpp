@@ -283,35 +283,6 @@ bool CoverGround(const TProjectionInput& in, const gdal::TCrs& crs, const TUnwra
     return true;
 }
 
-// Coordinate systems for the threads of a resampling, each serving one part at a time: a
-// transformation is not to be shared between threads, and making one for every part of
-// many would cost more than the part.
-class TCrsPool {
-public:
-    explicit TCrsPool(const std::string& crs) : crs_(crs) {}
-    template <class Work> void With(Work&& work) {
-        std::unique_ptr<gdal::TCrs> crs;
-        {
-            const std::lock_guard lock(mutex_);
-            if (!free_.empty()) {
-                crs = std::move(free_.back());
-                free_.pop_back();
-            }
-        }
-        if (!crs) {
-            crs = CrsOf(crs_);
-        }
-        work(*crs);
-        const std::lock_guard lock(mutex_);
-        free_.push_back(std::move(crs));
-    }
-
-private:
-    std::string crs_;
-    std::mutex mutex_;
-    std::vector<std::unique_ptr<gdal::TCrs>> free_;
-};
-
 // Each map pixel takes the picture's colour where it lies on the picture (alpha 255 where
 // there is one): exactly at the nodes of a lattice every kCell pixels, between them by
 // interpolation where the four nodes agree. Bands of cells on every core, each with a
@@ -424,12 +395,12 @@ void Resample(const TProjectionInput& in, TProjectedPicture& out) {
             }
         }
     };
-    // Parts of a few rows of cells, taken as they come: the swath crosses the map aslant,
-    // so halves of it differ in work.
-    TCrsPool crsPool(in.Crs);
-    const int parts = threads == 1 ? 1 : std::min(ny - 1, 8 * threads);
+    // Parts of rows of cells, taken as they come: the swath crosses the map aslant, so
+    // halves of it differ in work. Each part has a coordinate system of its own, made and
+    // ended on its thread (GDAL keeps the quiet error handling per thread).
+    const int parts = threads == 1 ? 1 : std::min(ny - 1, 4 * threads);
     ForEachPart(ny - 1, parts, [&](long long firstRow, long long endRow) {
-        crsPool.With([&](const gdal::TCrs& crs) { drawCells(crs, firstRow, endRow); });
+        drawCells(*CrsOf(in.Crs), firstRow, endRow);
     });
 }
 
