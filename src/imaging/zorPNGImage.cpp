@@ -28,6 +28,7 @@
 #include "common/Clock.h"
 #include "common/Files.h"
 #include "common/Format.h"
+#include "common/Parallel.h"
 #include "common/StringUtils.h"
 #include "imaging/Canvas.h"
 #include "imaging/FileErrors.h"
@@ -50,6 +51,7 @@
 #include <png.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
 
 namespace vantorel {
 
@@ -266,6 +268,9 @@ struct WriteJob {
     bool bgr;
     png_bytepp rows;
     png_time time;
+    // The image data coded already (a zlib stream of the filtered rows), or none.
+    const unsigned char* idat;
+    std::size_t idatSize;
 };
 
 bool WritePng(png_structp png, png_infop info, WriteJob* job) {
@@ -296,11 +301,135 @@ bool WritePng(png_structp png, png_infop info, WriteJob* job) {
     if (job->bgr) {
         png_set_bgr(png);
     }
+    if (job->idat != nullptr) {
+        // The rows coded already: their IDAT chunks, then what png_write_end would add.
+        constexpr std::size_t kChunk = std::size_t{1} << 20;
+        for (std::size_t at = 0; at < job->idatSize; at += kChunk) {
+            png_write_chunk(png, reinterpret_cast<png_const_bytep>("IDAT"), job->idat + at,
+                            std::min(kChunk, job->idatSize - at));
+        }
+        const png_time& t = job->time;
+        const png_byte time[7] = {static_cast<png_byte>(t.year >> 8),
+                                  static_cast<png_byte>(t.year & 0xFF),
+                                  t.month,
+                                  t.day,
+                                  t.hour,
+                                  t.minute,
+                                  t.second};
+        png_write_chunk(png, reinterpret_cast<png_const_bytep>("tIME"), time, sizeof time);
+        png_write_chunk(png, reinterpret_cast<png_const_bytep>("IEND"), nullptr, 0);
+        png_write_flush(png);
+        return true;
+    }
     png_set_write_status_fn(png, RowCallback);
     png_write_image(png, job->rows);
     png_set_tIME(png, info, &job->time);
     png_write_end(png, info);
     return true;
+}
+
+// ---- rows coded in bands on every core ------------------------------------------------
+
+// The rows of an 8-bit picture of `channels` samples a pixel (blue first when bgr), each
+// row its filter byte then the row through one filter (None or Sub), deflated as one zlib
+// stream: in bands of about a quarter of a million bytes on every core, each band primed
+// with the 32 KB before it and ended with a sync flush, the last with the stream's end.
+// zlib codes one stream on one core only, and writing took a third of a pass.
+std::vector<unsigned char> DeflateRowsInBands(const std::vector<png_bytep>& rows, int width,
+                                              int channels, bool bgr, bool sub, int level) {
+    const std::size_t rowBytes = static_cast<std::size_t>(width) * channels;
+    const std::size_t filtered = rowBytes + 1;
+    const auto height = static_cast<long long>(rows.size());
+    const auto filter = [&](long long y, unsigned char* out) {
+        const png_bytep row = rows[static_cast<std::size_t>(y)];
+        *out++ = sub ? 1 : 0;
+        if (bgr) {
+            for (std::size_t i = 0; i < rowBytes; i += 3) {
+                out[i] = row[i + 2];
+                out[i + 1] = row[i + 1];
+                out[i + 2] = row[i];
+            }
+        } else {
+            std::memcpy(out, row, rowBytes);
+        }
+        if (sub) {
+            for (std::size_t i = rowBytes; i-- > static_cast<std::size_t>(channels);) {
+                out[i] = static_cast<unsigned char>(out[i] - out[i - channels]);
+            }
+        }
+    };
+    constexpr std::size_t kBandBytes = std::size_t{1} << 18;
+    constexpr std::size_t kWindow = std::size_t{1} << 15;
+    const long long bandRows =
+        std::max<long long>(1, static_cast<long long>(kBandBytes / filtered));
+    const long long bands = (height + bandRows - 1) / bandRows;
+    struct TBand {
+        std::vector<unsigned char> coded;
+        uLong adler = 1;
+        uLong length = 0;
+        bool ok = false;
+    };
+    std::vector<TBand> out(static_cast<std::size_t>(bands));
+    ForEachPart(bands, ThreadsFor(bands, 2), [&](long long first, long long end) {
+        std::vector<unsigned char> data;
+        for (long long band = first; band < end; ++band) {
+            const long long top = band * bandRows;
+            const long long bottom = std::min(height, top + bandRows);
+            // The rows before the band that the window reaches, then the band's own.
+            const long long primed =
+                band == 0
+                    ? top
+                    : std::max<long long>(0, top - static_cast<long long>(kWindow / filtered + 1));
+            data.resize(static_cast<std::size_t>(bottom - primed) * filtered);
+            for (long long y = primed; y < bottom; ++y) {
+                filter(y, data.data() + static_cast<std::size_t>(y - primed) * filtered);
+            }
+            const std::size_t own = static_cast<std::size_t>(top - primed) * filtered;
+            TBand& b = out[static_cast<std::size_t>(band)];
+            z_stream z{};
+            if (deflateInit2(&z, level, Z_DEFLATED, -15, 8,
+                             sub ? Z_FILTERED : Z_DEFAULT_STRATEGY) != Z_OK) {
+                continue;
+            }
+            const std::size_t dictionary = std::min(own, kWindow);
+            bool ok =
+                dictionary == 0 || deflateSetDictionary(&z, data.data() + own - dictionary,
+                                                        static_cast<uInt>(dictionary)) == Z_OK;
+            const std::size_t length = data.size() - own;
+            b.coded.resize(deflateBound(&z, static_cast<uLong>(length)) + 16);
+            z.next_in = data.data() + own;
+            z.avail_in = static_cast<uInt>(length);
+            z.next_out = b.coded.data();
+            z.avail_out = static_cast<uInt>(b.coded.size());
+            const bool last = band + 1 == bands;
+            ok = ok &&
+                 deflate(&z, last ? Z_FINISH : Z_SYNC_FLUSH) == (last ? Z_STREAM_END : Z_OK) &&
+                 z.avail_in == 0;
+            b.coded.resize(b.coded.size() - z.avail_out);
+            deflateEnd(&z);
+            b.adler = adler32(1, data.data() + own, static_cast<uInt>(length));
+            b.length = static_cast<uLong>(length);
+            b.ok = ok;
+        }
+    });
+    // zlib's header for a 32 KB window at this level, the bands, the Adler-32 of it all.
+    const unsigned levelFlags = level < 2 ? 0 : level < 6 ? 1 : level == 6 ? 2 : 3;
+    unsigned header = (0x78u << 8) | (levelFlags << 6);
+    header += 31 - header % 31;
+    std::vector<unsigned char> stream = {static_cast<unsigned char>(header >> 8),
+                                         static_cast<unsigned char>(header & 0xFF)};
+    uLong adler = 1;
+    for (const TBand& b : out) {
+        if (!b.ok) {
+            return {};
+        }
+        stream.insert(stream.end(), b.coded.begin(), b.coded.end());
+        adler = adler32_combine(adler, b.adler, static_cast<z_off_t>(b.length));
+    }
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        stream.push_back(static_cast<unsigned char>((adler >> shift) & 0xFF));
+    }
+    return stream;
 }
 
 // ---- the C++ side --------------------------------------------------------------------
@@ -791,6 +920,21 @@ void TPngImage::Encode(std::ostream& stream, const PngRows& rows) {
     job.time.hour = static_cast<png_byte>(now.hour);
     job.time.minute = static_cast<png_byte>(now.minute);
     job.time.second = static_cast<png_byte>(now.second);
+    // A large 8-bit picture with one filter and nobody watching the rows: coded in bands.
+    std::vector<unsigned char> idat;
+    const int channels =
+        rows.colorType == PNG_COLOR_TYPE_RGB                                                ? 3
+        : rows.colorType == PNG_COLOR_TYPE_GRAY || rows.colorType == PNG_COLOR_TYPE_PALETTE ? 1
+                                                                                            : 0;
+    if (channels > 0 && rows.bitDepth == 8 && job.ihdr.interlace == PNG_INTERLACE_NONE &&
+        job.ihdr.filterMethod == PNG_FILTER_TYPE_BASE &&
+        (Filters == PNG_FILTER_SUB || Filters == PNG_FILTER_NONE) && !OnProgress &&
+        static_cast<long long>(rows.width) * rows.height * channels >= (1LL << 20)) {
+        idat = DeflateRowsInBands(rows.rows, rows.width, channels, rows.bgr,
+                                  Filters == PNG_FILTER_SUB, CompressionLevel);
+        job.idat = idat.empty() ? nullptr : idat.data();
+        job.idatSize = idat.size();
+    }
     if (!WritePng(structs.png(), structs.info(), &job)) {
         if (context.pending) {
             std::rethrow_exception(context.pending);

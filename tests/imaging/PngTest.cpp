@@ -516,6 +516,57 @@ TEST(PngWrite, ImageDataInflatesToBigEndianUnfilteredRows) {
     }
 }
 
+// A large picture with one filter is deflated in bands on every core: its chunks come in
+// libpng's order and its image data inflate, Adler-32 and all, to exactly the rows
+// libpng itself deflates.
+TEST(PngWrite, RowsDeflatedInBandsAreTheRowsLibpngDeflates) {
+    TBitmap picture;
+    picture.SetPixelFormat(TPixelFormat::pf24bit);
+    picture.SetSize(1001, 733);
+    for (int y = 0; y < picture.Height(); ++y) {
+        std::uint8_t* row = picture.ScanLine(y);
+        for (int i = 0; i < 3 * picture.Width(); ++i) {
+            row[i] = static_cast<std::uint8_t>(i / 5 + y + (i * 7919 + y * 104729) % 13);
+        }
+    }
+    const auto write = [&](bool watched, std::vector<std::string>& kinds) {
+        TPngImage png;
+        png.Software = "test";
+        png.CompressionLevel = 1;
+        png.Filters = 0x10; // sub
+        if (watched) {      // rows watched: libpng codes them
+            png.OnProgress = [](TPngImage&, TProgressStage, int, const std::string&) {};
+        }
+        testing::TempDir dir;
+        png.SaveBitmapToFile(picture, dir / "p.png");
+        std::ifstream in(dir / "p.png", std::ios::binary);
+        const std::string file{std::istreambuf_iterator<char>(in),
+                               std::istreambuf_iterator<char>()};
+        std::string compressed;
+        for (const auto& [kind, body] : Chunks(file)) {
+            if (kinds.empty() || kinds.back() != kind) {
+                kinds.push_back(kind);
+            }
+            if (kind == "IDAT") {
+                compressed += body;
+            }
+        }
+        std::vector<Bytef> raw(733u * (1 + 3 * 1001) + 1);
+        uLongf length = raw.size();
+        EXPECT_EQ(uncompress(raw.data(), &length, reinterpret_cast<const Bytef*>(compressed.data()),
+                             static_cast<uLong>(compressed.size())),
+                  Z_OK);
+        raw.resize(length);
+        return raw;
+    };
+    std::vector<std::string> bandedKinds, libpngKinds;
+    const std::vector<Bytef> banded = write(false, bandedKinds);
+    const std::vector<Bytef> libpng = write(true, libpngKinds);
+    EXPECT_EQ(banded.size(), 733u * (1 + 3 * 1001));
+    EXPECT_TRUE(banded == libpng);
+    EXPECT_EQ(bandedKinds, libpngKinds);
+}
+
 TEST(PngWrite, FailuresRaiseAndWriteNothingUsable) {
     TPngImage empty;
     std::ostringstream stream;
