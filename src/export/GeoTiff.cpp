@@ -296,18 +296,29 @@ void Resample(const TProjectionInput& in, TProjectedPicture& out) {
         float X = 0.0f, Y = 0.0f;
         bool Placed = false;
     };
-    auto place = [&](const gdal::TCrs& crs, double px, double py) {
-        TNode n;
+    // The ground at a map pixel's centre as the mapping takes it; false off the globe.
+    const auto groundOf = [&](const gdal::TCrs& crs, double px, double py, TLonLat& at) {
         double lon = 0.0, lat = 0.0;
-        if (crs.Inverse(g.Left + (px + 0.5) * g.StepX, g.Top - (py + 0.5) * g.StepY, lon, lat) &&
-            std::fabs(lat) <= 90.0) {
-            float x = 0.0f, y = 0.0f;
-            n.Placed = in.Mapping->LatLonToImageF(x, y, static_cast<float>(WrapDegrees180(lon)),
-                                                  static_cast<float>(lat), true);
-            n.X = x + static_cast<float>(in.PixelOffset);
-            n.Y = y - static_cast<float>(in.LineOffset);
+        if (!crs.Inverse(g.Left + (px + 0.5) * g.StepX, g.Top - (py + 0.5) * g.StepY, lon, lat) ||
+            !(std::fabs(lat) <= 90.0)) {
+            return false;
         }
-        return n;
+        at = {static_cast<float>(WrapDegrees180(lon)), static_cast<float>(lat)};
+        return true;
+    };
+    // Where the picture shows a place, the overlay's offsets applied.
+    const auto nodeOf = [&](float x, float y, bool placed) {
+        return TNode{x + static_cast<float>(in.PixelOffset), y - static_cast<float>(in.LineOffset),
+                     placed};
+    };
+    auto place = [&](const gdal::TCrs& crs, double px, double py) {
+        TLonLat at;
+        if (!groundOf(crs, px, py, at)) {
+            return TNode{};
+        }
+        float x = 0.0f, y = 0.0f;
+        const bool placed = in.Mapping->LatLonToImageF(x, y, at.lon, at.lat, true);
+        return nodeOf(x, y, placed);
     };
     // The nodes a row at a time, through the mapping's batch placing (the same places).
     std::vector<TNode> nodes(static_cast<std::size_t>(nx) * ny);
@@ -319,24 +330,15 @@ void Resample(const TProjectionInput& in, TProjectedPicture& out) {
         std::vector<float> x(static_cast<std::size_t>(nx)), y(static_cast<std::size_t>(nx));
         const auto ok = std::make_unique<bool[]>(static_cast<std::size_t>(nx));
         for (auto j = static_cast<int>(first); j < end; ++j) {
-            for (int i = 0; i < nx; ++i) {
-                double lon = 0.0, lat = 0.0;
-                const bool found = crs->Inverse(g.Left + (i * kCell + 0.5) * g.StepX,
-                                                g.Top - (j * kCell + 0.5) * g.StepY, lon, lat) &&
-                                   std::fabs(lat) <= 90.0;
-                onGround[static_cast<std::size_t>(i)] = found;
-                ground[static_cast<std::size_t>(i)] = {
-                    found ? static_cast<float>(WrapDegrees180(lon)) : 0.0f,
-                    found ? static_cast<float>(lat) : 0.0f};
+            for (std::size_t k = 0; k < ground.size(); ++k) {
+                ground[k] = {};
+                onGround[k] = groundOf(*crs, static_cast<double>(k) * kCell,
+                                       static_cast<double>(j) * kCell, ground[k]);
             }
             in.Mapping->LatLonToImageF(ground, x.data(), y.data(), ok.get(), true);
-            for (int i = 0; i < nx; ++i) {
-                const auto k = static_cast<std::size_t>(i);
-                TNode& n = nodes[static_cast<std::size_t>(j) * nx + k];
+            for (std::size_t k = 0; k < ground.size(); ++k) {
                 if (onGround[k]) {
-                    n.Placed = ok[k];
-                    n.X = x[k] + static_cast<float>(in.PixelOffset);
-                    n.Y = y[k] - static_cast<float>(in.LineOffset);
+                    nodes[static_cast<std::size_t>(j) * nx + k] = nodeOf(x[k], y[k], ok[k]);
                 }
             }
         }

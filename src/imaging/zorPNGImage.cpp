@@ -377,9 +377,7 @@ std::vector<unsigned char> DeflateRowsInBands(const std::vector<png_bytep>& rows
             const long long bottom = std::min(height, top + bandRows);
             // The rows before the band that the window reaches, then the band's own.
             const long long primed =
-                band == 0
-                    ? top
-                    : std::max<long long>(0, top - static_cast<long long>(kWindow / filtered + 1));
+                std::max<long long>(0, top - static_cast<long long>(kWindow / filtered + 1));
             data.resize(static_cast<std::size_t>(bottom - primed) * filtered);
             for (long long y = primed; y < bottom; ++y) {
                 filter(y, data.data() + static_cast<std::size_t>(y - primed) * filtered);

@@ -49,14 +49,14 @@ std::shared_ptr<const TSessionData> LoadSessionData() {
     const std::string fineBoundaries = DataFilePath("Boundaries.b");
     data->Stations.LoadFromFile(DataFilePath("Stations.dat"));
     // The files' segments are found here; their points are read meanwhile.
-    auto plan = std::make_shared<const TCartogList::TBoundaryPlan>(TCartogList::PlanBoundaryFiles(
-        FileExists(fineBoundaries) ? fineBoundaries : DataFilePath("Countries.dat")));
-    data->BoundaryFile = plan->FirstFileName();
-    data->BoundaryCount = plan->Count();
+    TCartogList::TBoundaryPlan plan = TCartogList::PlanBoundaryFiles(
+        FileExists(fineBoundaries) ? fineBoundaries : DataFilePath("Countries.dat"));
+    data->BoundaryFile = plan.FirstFileName();
+    data->BoundaryCount = plan.Count();
     TSessionData& reading = *data;
-    data->reader_ = std::thread([&reading, plan] {
+    data->reader_ = std::thread([&reading, plan = std::move(plan)] {
         try {
-            reading.boundaries_.LoadPlanned(*plan);
+            reading.boundaries_.LoadPlanned(plan);
             reading.coasts_ = std::make_unique<const TCoastLines>(reading.boundaries_);
         } catch (...) {
             reading.failure_ = std::current_exception();
