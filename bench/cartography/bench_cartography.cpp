@@ -4,6 +4,8 @@
 
 #include "cartography/zorCartography.h"
 
+#include "alignment/CoastLines.h"
+
 #include "RealPass.h"
 #include "SyntheticPass.h"
 #include "imaging/Bitmap.h"
@@ -138,6 +140,25 @@ BENCHMARK(BM_DrawBoundariesRealPass)
     ->ArgNames({"redraw", "data", "cull"})
     ->ArgsProduct({{0, 1, 2}, {0, 1}, {0, 1}})
     ->Unit(benchmark::kMillisecond);
+
+// What an alignment asks for first in a fresh run: the shores of the segments the pass
+// can show, worked out and placed on its picture (Boundaries.b).
+void BM_ShoreOfRealPass(benchmark::State& state) {
+    RealScene& s = TheRealScene();
+    if (!s.mapping.Fitted()) {
+        state.SkipWithError("no element set or fit for the pass");
+        return;
+    }
+    std::size_t samples = 0;
+    bench::TBaselineRatio ratio(state);
+    for (auto _ : state) {
+        const TCoastLines coasts(s.stores[1]);
+        samples = coasts.SamplesOnImage(s.mapping, 1568, 5000, 48).size();
+        benchmark::DoNotOptimize(samples);
+    }
+    state.counters["samples"] = static_cast<double>(samples);
+}
+BENCHMARK(BM_ShoreOfRealPass)->Unit(benchmark::kMillisecond);
 
 // Start-up reads the boundary file.
 void BM_LoadBoundaries(benchmark::State& state) {

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <memory>
 
 namespace vantorel {
@@ -30,72 +31,77 @@ std::size_t DistinctCount(const TLineSegment& s) {
     return closed ? p.size() - 1 : p.size();
 }
 
-// Drops the points of a run that lie within about 100 m (a tenth of a pixel) of the line
-// through their neighbours: the shore keeps its shape, and fewer points are projected.
-void Thin(std::vector<std::pair<float, float>>& p) {
-    if (p.size() < 3) {
-        return;
-    }
-    constexpr double kTolerance = 0.001; // degrees of latitude
-    double lat = 0.0;
-    for (const auto& q : p) {
-        lat += q.second;
-    }
-    const double shrink = std::cos(lat / static_cast<double>(p.size()) * kDegreesToRadians);
-    std::vector<char> keep(p.size(), 0);
-    keep.front() = keep.back() = 1;
-    std::vector<std::pair<std::size_t, std::size_t>> spans{{0, p.size() - 1}};
-    while (!spans.empty()) {
-        const auto [a, b] = spans.back();
-        spans.pop_back();
-        const double ax = p[a].first * shrink, ay = p[a].second;
-        const double dx = p[b].first * shrink - ax, dy = p[b].second - ay;
-        const double length = std::hypot(dx, dy);
+// The point strictly between a and b farthest from the line through them (from a itself
+// where they meet), the first of equals, and whether it lies beyond `tolerance`: as the
+// distances |cross| / hypot (or hypot from a) decide. Cross products and squares find the
+// few candidates; hypot, slow but exact, is asked only where it may change the answer.
+std::pair<std::size_t, bool> FarthestFromChord(const std::vector<double>& x,
+                                               const std::vector<double>& y, std::size_t a,
+                                               std::size_t b, double tolerance) {
+    const double ax = x[a], ay = y[a];
+    const double dx = x[b] - ax, dy = y[b] - ay;
+    // The first of the candidates with the greatest distance, and that distance.
+    auto decide = [&](double near, auto&& measure, auto&& distance) {
         double farthest = 0.0;
         std::size_t at = a;
-        if (length > 0.0) {
-            for (std::size_t i = a + 1; i < b; ++i) {
-                const double px = p[i].first * shrink - ax, py = p[i].second - ay;
-                const double d = std::fabs(px * dy - py * dx) / length;
+        for (std::size_t i = a + 1; i < b; ++i) {
+            if (measure(i) >= near) {
+                const double d = distance(i);
                 if (d > farthest) {
                     farthest = d;
                     at = i;
                 }
             }
-        } else {
-            // The ends meet (a closed ring): the farthest point from them. Squares find
-            // the few candidates; hypot, slow but exact, decides among them as it would
-            // among all.
-            double most = 0.0;
-            for (std::size_t i = a + 1; i < b; ++i) {
-                const double px = p[i].first * shrink - ax, py = p[i].second - ay;
-                most = std::max(most, px * px + py * py);
-            }
-            const double near = most * (1.0 - 1e-12);
-            for (std::size_t i = a + 1; i < b; ++i) {
-                const double px = p[i].first * shrink - ax, py = p[i].second - ay;
-                if (px * px + py * py >= near) {
-                    const double d = std::hypot(px, py);
-                    if (d > farthest) {
-                        farthest = d;
-                        at = i;
-                    }
-                }
+        }
+        return std::pair{at, farthest > tolerance};
+    };
+    auto cross = [&](std::size_t i) { return std::fabs((x[i] - ax) * dy - (y[i] - ay) * dx); };
+    const bool finite = std::isfinite(dx) && std::isfinite(dy);
+    if (finite && (dx != 0.0 || dy != 0.0)) {
+        // The greatest cross product, where it is, and the greatest of the others.
+        double most = 0.0, second = 0.0;
+        std::size_t first = a;
+        for (std::size_t i = a + 1; i < b; ++i) {
+            const double c = cross(i);
+            if (c > most) {
+                second = most;
+                most = c;
+                first = i;
+            } else {
+                second = std::max(second, c);
             }
         }
-        if (farthest > kTolerance) {
-            keep[at] = 1;
-            spans.push_back({a, at});
-            spans.push_back({at, b});
+        if (!(most > 0.0)) {
+            return {a, false};
         }
-    }
-    std::size_t out = 0;
-    for (std::size_t i = 0; i < p.size(); ++i) {
-        if (keep[i]) {
-            p[out++] = p[i];
+        const double near = most * (1.0 - 1e-12);
+        if (second < near) {
+            // One candidate is the farthest whatever the chord's length; its distance only
+            // needs hypot where sqrt puts it too near the tolerance to tell.
+            const double roughly = most / std::sqrt(dx * dx + dy * dy);
+            if (roughly > tolerance * (1.0 + 1e-9) || roughly < tolerance * (1.0 - 1e-9)) {
+                return {first, roughly > tolerance};
+            }
         }
+        const double length = std::hypot(dx, dy);
+        return decide(near, cross, [&](std::size_t i) { return cross(i) / length; });
     }
-    p.resize(out);
+    const double length = std::hypot(dx, dy);
+    if (length > 0.0) {
+        return decide(-std::numeric_limits<double>::infinity(), cross,
+                      [&](std::size_t i) { return cross(i) / length; });
+    }
+    // The ends meet (a closed ring): the farthest point from them.
+    auto square = [&](std::size_t i) {
+        const double px = x[i] - ax, py = y[i] - ay;
+        return px * px + py * py;
+    };
+    double most = 0.0;
+    for (std::size_t i = a + 1; i < b; ++i) {
+        most = std::max(most, square(i));
+    }
+    return decide(most * (1.0 - 1e-12), square,
+                  [&](std::size_t i) { return std::hypot(x[i] - ax, y[i] - ay); });
 }
 
 // Places runs of a shore on a picture and lays samples about a pixel apart along them,
@@ -170,6 +176,43 @@ private:
 
 } // namespace
 
+void ThinShoreRun(std::vector<std::pair<float, float>>& p) {
+    if (p.size() < 3) {
+        return;
+    }
+    constexpr double kTolerance = 0.001; // degrees of latitude
+    double lat = 0.0;
+    for (const auto& q : p) {
+        lat += q.second;
+    }
+    const double shrink = std::cos(lat / static_cast<double>(p.size()) * kDegreesToRadians);
+    std::vector<double> x(p.size()), y(p.size());
+    for (std::size_t i = 0; i < p.size(); ++i) {
+        x[i] = p[i].first * shrink;
+        y[i] = p[i].second;
+    }
+    std::vector<char> keep(p.size(), 0);
+    keep.front() = keep.back() = 1;
+    std::vector<std::pair<std::size_t, std::size_t>> spans{{0, p.size() - 1}};
+    while (!spans.empty()) {
+        const auto [a, b] = spans.back();
+        spans.pop_back();
+        const auto [at, beyond] = FarthestFromChord(x, y, a, b, kTolerance);
+        if (beyond) {
+            keep[at] = 1;
+            spans.push_back({a, at});
+            spans.push_back({at, b});
+        }
+    }
+    std::size_t out = 0;
+    for (std::size_t i = 0; i < p.size(); ++i) {
+        if (keep[i]) {
+            p[out++] = p[i];
+        }
+    }
+    p.resize(out);
+}
+
 TCoastLines::TCoastLines(const TCartogList& store)
     : store_(store), runs_(static_cast<std::size_t>(store.Count())),
       made_(std::make_unique<std::once_flag[]>(static_cast<std::size_t>(store.Count()))) {}
@@ -210,7 +253,7 @@ void TCoastLines::MakeRuns(int index) const {
     TRun run;
     auto close = [&runs, &run] {
         if (run.size() >= 2) {
-            Thin(run);
+            ThinShoreRun(run);
             runs.push_back(std::move(run));
         }
         run.clear();

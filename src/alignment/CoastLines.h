@@ -27,6 +27,11 @@ struct TCoastSample {
     float Ny = 0.0f;
 };
 
+/// Drops the points of a run of (lon, lat) that lie within about 100 m (a tenth of a pixel)
+/// of the line through their neighbours (Douglas-Peucker, the farthest point first of
+/// equals): the shore keeps its shape, and fewer points are projected.
+void ThinShoreRun(std::vector<std::pair<float, float>>& run);
+
 /// The shores of one boundary store (which must outlive this object), worked out for a
 /// segment the first time a picture may show it. Threads may share one: each segment's
 /// shores are worked out once, whichever thread asks first.
