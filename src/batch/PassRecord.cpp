@@ -37,7 +37,7 @@ TJson Issues(const std::vector<TRunIssue>& issues) {
 }
 
 TJson Fit(const TPassResult& pass) {
-    const TResidualFigures r = ResidualFigures(pass.Residuals.get());
+    const TResidualFigures& r = pass.ResidualFit;
     return {{"fitted", pass.Fitted},
             {"rotation_deg", pass.Mapping.RotationDegrees()},
             {"mid_altitude_km", pass.MidAltitude},

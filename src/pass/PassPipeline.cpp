@@ -510,11 +510,12 @@ void RunPass(TPassOutcome& outcome, TEnhancement enhancement, const TLineTimes& 
     }
     pass->Fitted = fitted.fitted;
     pass->Residuals = fitted.residuals;
+    pass->ResidualFit = ResidualFigures(fitted.residuals.get());
     if (!fitted.report.empty()) {
         // The overlay is still drawn through what the fit got to.
         report.Warning(TPassIssue::FitFailed, fitted.report);
     }
-    CheckFit(fitted.fitted, ResidualFigures(fitted.residuals.get()).Rms, picture, report);
+    CheckFit(fitted.fitted, pass->ResidualFit.Rms, picture, report);
 
     // A calibrated scanner leaves nothing to shift; the model's pictures sit where the
     // decoders of its time put them.

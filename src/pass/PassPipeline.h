@@ -181,6 +181,7 @@ struct TPassResult {
     bool Fitted = false; ///< every step of the map fit succeeded
     /// What the fitted polynomials leave at each ground point, pixels.
     std::shared_ptr<const ResidualGrid> Residuals;
+    TResidualFigures ResidualFit; ///< the figures of Residuals
     /// One per line of the picture: 1 where the line is not the picture (see LostLines).
     std::vector<char> LostLines;
 

@@ -11,6 +11,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
+#include <random>
 
 namespace vantorel {
 namespace {
@@ -177,6 +179,41 @@ TEST_F(Fit, LinesWithoutLocationTakeTheResidualsOfTheLineAbove) {
         EXPECT_EQ((*residuals)[150][static_cast<size_t>(j)].dy,
                   (*residuals)[149][static_cast<size_t>(j)].dy);
     }
+}
+
+// The figures are those of every residual's hypot, bit for bit: random lengths of all
+// sizes, exact zeros and a non-finite residual.
+TEST(ResidualFigures, AreThoseOfHypot) {
+    std::mt19937 random(3);
+    std::uniform_int_distribution<int> exponent(-40, 40);
+    std::uniform_real_distribution<float> mantissa(-1.0f, 1.0f);
+    ResidualGrid grid(300);
+    for (ResidualRow& row : grid) {
+        for (ResidualPair& r : row) {
+            r = {std::ldexp(mantissa(random), exponent(random)),
+                 std::ldexp(mantissa(random), exponent(random))};
+        }
+    }
+    grid[7][3] = {0.0f, -0.0f};
+    const auto plain = [](const ResidualGrid& g) {
+        double sum = 0.0, largest = 0.0;
+        for (const ResidualRow& row : g) {
+            for (const ResidualPair& r : row) {
+                const double d = std::hypot(r.dx, r.dy);
+                sum += d * d;
+                largest = std::max(largest, d);
+            }
+        }
+        return std::pair{std::sqrt(sum / static_cast<double>(g.size() * kResidualColumns)),
+                         largest};
+    };
+    const TResidualFigures figures = ResidualFigures(&grid);
+    EXPECT_EQ(figures.Points, grid.size() * kResidualColumns);
+    EXPECT_EQ(figures.Rms, plain(grid).first);
+    EXPECT_EQ(figures.Largest, plain(grid).second);
+    grid[9][1] = {std::numeric_limits<float>::infinity(), std::nanf("")};
+    EXPECT_EQ(ResidualFigures(&grid).Largest, std::numeric_limits<double>::infinity());
+    EXPECT_EQ(ResidualFigures(nullptr).Points, 0u);
 }
 
 // The synthetic scanner looks along a great circle with asin(k sin b) - b, as the carrying
