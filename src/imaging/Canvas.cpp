@@ -412,6 +412,13 @@ void EndGuiApplication() {
     GuiApplication().reset();
 }
 
+void PrepareFonts() {
+    // The font database is safe on any thread; the look-up is the one text makes first.
+    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr) {
+        (void)MakeQFont(TFont{});
+    }
+}
+
 TCanvas::TCanvas(TBitmap& bitmap) : bitmap_(bitmap) {}
 
 void TCanvas::MoveTo(int x, int y) {

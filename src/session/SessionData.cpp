@@ -3,6 +3,7 @@
 #include "common/Files.h"
 #include "common/Program.h"
 #include "common/TextFile.h"
+#include "imaging/Canvas.h"
 
 namespace vantorel {
 
@@ -17,6 +18,9 @@ std::string DataFilePath(const std::string& name) {
 
 TSessionData::~TSessionData() {
     Wait();
+    if (fonts_.joinable()) {
+        fonts_.join();
+    }
 }
 
 void TSessionData::Wait() const {
@@ -42,6 +46,7 @@ const TCoastLines& TSessionData::Coasts() const {
 
 std::shared_ptr<const TSessionData> LoadSessionData() {
     auto data = std::make_shared<TSessionData>();
+    data->fonts_ = std::thread(PrepareFonts);
     data->CalibrationFile = DataFilePath("Scanner.cal");
     const auto calibrationText = ReadFileBytes(data->CalibrationFile);
     data->CalibrationRead = calibrationText.has_value();

@@ -47,6 +47,7 @@ private:
     TCartogList boundaries_;
     std::unique_ptr<const TCoastLines> coasts_;
     std::thread reader_;
+    std::thread fonts_; ///< prepares text drawing meanwhile
     mutable std::once_flag read_;
     std::exception_ptr failure_;
 };
