@@ -40,7 +40,7 @@ std::pair<std::size_t, bool> FarthestFromChord(const std::vector<double>& x,
                                                std::size_t b, double tolerance) {
     const double ax = x[a], ay = y[a];
     const double dx = x[b] - ax, dy = y[b] - ay;
-    // The first of the candidates with the greatest distance, and that distance.
+    // The first of the candidates with the greatest distance, and whether it is beyond.
     auto decide = [&](double near, auto&& measure, auto&& distance) {
         double farthest = 0.0;
         std::size_t at = a;
@@ -56,8 +56,10 @@ std::pair<std::size_t, bool> FarthestFromChord(const std::vector<double>& x,
         return std::pair{at, farthest > tolerance};
     };
     auto cross = [&](std::size_t i) { return std::fabs((x[i] - ax) * dy - (y[i] - ay) * dx); };
-    const bool finite = std::isfinite(dx) && std::isfinite(dy);
-    if (finite && (dx != 0.0 || dy != 0.0)) {
+    // Candidates: those within a hair of the greatest cross product; all where a point is
+    // not finite.
+    double near = -std::numeric_limits<double>::infinity();
+    if (std::isfinite(dx) && std::isfinite(dy) && (dx != 0.0 || dy != 0.0)) {
         // The greatest cross product, where it is, and the greatest of the others.
         double most = 0.0, second = 0.0;
         std::size_t first = a;
@@ -74,7 +76,7 @@ std::pair<std::size_t, bool> FarthestFromChord(const std::vector<double>& x,
         if (!(most > 0.0)) {
             return {a, false};
         }
-        const double near = most * (1.0 - 1e-12);
+        near = most * (1.0 - 1e-12);
         if (second < near) {
             // One candidate is the farthest whatever the chord's length; its distance only
             // needs hypot where sqrt puts it too near the tolerance to tell.
@@ -83,13 +85,10 @@ std::pair<std::size_t, bool> FarthestFromChord(const std::vector<double>& x,
                 return {first, roughly > tolerance};
             }
         }
-        const double length = std::hypot(dx, dy);
-        return decide(near, cross, [&](std::size_t i) { return cross(i) / length; });
     }
     const double length = std::hypot(dx, dy);
     if (length > 0.0) {
-        return decide(-std::numeric_limits<double>::infinity(), cross,
-                      [&](std::size_t i) { return cross(i) / length; });
+        return decide(near, cross, [&](std::size_t i) { return cross(i) / length; });
     }
     // The ends meet (a closed ring): the farthest point from them.
     auto square = [&](std::size_t i) {
