@@ -5,7 +5,6 @@
 #include "common/Files.h"
 #include "common/Format.h"
 #include "common/StringUtils.h"
-#include "imaging/Canvas.h"
 #include "orbit/MeteorSeries.h"
 #include "pass/inputs/StatTiming.h"
 #include "settings/Registry.h"
@@ -68,7 +67,6 @@ Arguments BatchArguments(const std::vector<std::string>& args,
 }
 
 TRunSetup ReadRunSetup(const Arguments& a, std::ostream& err) {
-    EnsureGuiApplication(); // place-mark labels are drawn with the platform's fonts
     const TSavedSettings saved = ReadSavedSettings();
     err << TakeRegistryProblemReport();
     TRunSetup run;

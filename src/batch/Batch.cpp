@@ -4,6 +4,7 @@
 #include "common/Clock.h"
 #include "common/Files.h"
 #include "common/Format.h"
+#include "imaging/Canvas.h"
 
 #include <chrono>
 #include <map>
@@ -159,6 +160,7 @@ std::vector<TPassRecord> RunBatch(const std::vector<TBatchInput>& inputs,
     if (!options.Data) {
         options.Data = LoadSessionData();
     }
+    EnsureGuiApplication(); // before the workers start: they draw text
     std::vector<TPassRecord> records;
     const std::vector<TJob> jobs = PlanJobs(inputs, options, records);
     const std::size_t total = inputs.size();

@@ -4,6 +4,7 @@
 #include "common/Files.h"
 #include "common/Format.h"
 #include "common/Version.h"
+#include "imaging/Canvas.h"
 #include "orbit/Orbits.h"
 #include "pass/inputs/InputKind.h"
 #include "pass/inputs/SatDumpProduct.h"
@@ -82,7 +83,13 @@ THeadlessRun::THeadlessRun(const TRunSetup& setup, const std::string& input, std
         out << line << "\n";
     };
     const auto started = std::chrono::steady_clock::now();
-    run_.Start(data ? std::move(data) : LoadSessionData(), "Vantorel - V" + std::string(kVersion),
+    if (!data) {
+        // A run of its own: the text module loads while its data are read, and the labels'
+        // application is made once both are there.
+        data = LoadSessionData();
+        EnsureGuiApplication();
+    }
+    run_.Start(std::move(data), "Vantorel - V" + std::string(kVersion),
                TPassSatellite::Of(setup.Satellite));
     startMs_ = MillisecondsSince(started);
     const bool product = IsDecoderOutput(InputKindOf(input_));

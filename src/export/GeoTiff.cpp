@@ -7,18 +7,16 @@
 #include "common/Angles.h"
 #include "common/Files.h"
 #include "common/Format.h"
+#include "common/Module.h"
 #include "common/Parallel.h"
 #include "export/GdalModule.h"
 #include "imaging/Canvas.h"
 #include "mapping/MapWithWarp.h"
 #include "mapping/zorMapping.h"
 
-#include <dlfcn.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -26,34 +24,20 @@
 namespace vantorel {
 namespace {
 
-// The module beside the program, or where the package installs it.
 gdal::TModule& Gdal() {
     static std::once_flag once;
     static gdal::TModule* module = nullptr;
     static std::string failure;
     std::call_once(once, [] {
-        std::error_code ec;
-        const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", ec);
-        const std::filesystem::path folder = program.parent_path();
         std::string tried;
-        for (const std::filesystem::path& at :
-             {folder / "vantorel-gdal.so", folder / ".." / "lib" / "vantorel" / "vantorel-gdal.so"}) {
-            void* handle = dlopen(at.c_str(), RTLD_NOW | RTLD_LOCAL);
-            if (handle == nullptr) {
-                const char* why = dlerror();
-                tried += std::string(tried.empty() ? "" : "; ") + (why != nullptr ? why : at.c_str());
-                continue;
-            }
-            using TEntry = gdal::TModule* (*)();
-            const auto entry = reinterpret_cast<TEntry>(dlsym(handle, "VantorelGdalModule"));
-            module = entry != nullptr ? entry() : nullptr;
-            if (module != nullptr) {
-                return;
-            }
-            tried += std::string(tried.empty() ? "" : "; ") + at.string() + " is not the module";
+        using TEntry = gdal::TModule* (*)();
+        const auto entry = reinterpret_cast<TEntry>(
+            LoadModuleEntry("vantorel-gdal.so", "VantorelGdalModule", tried));
+        module = entry != nullptr ? entry() : nullptr;
+        if (module == nullptr) {
+            failure = "GeoTIFFs need the GDAL module vantorel-gdal.so, which cannot be loaded (" +
+                      (tried.empty() ? std::string("it is not the module") : tried) + ")";
         }
-        failure = "GeoTIFFs need the GDAL module vantorel-gdal.so, which cannot be loaded (" +
-                  tried + ")";
     });
     if (module == nullptr) {
         throw std::runtime_error(failure);

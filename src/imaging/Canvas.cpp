@@ -5,24 +5,19 @@
 // the minor axis, with a pen-sized square at the start of each line for the joins,
 // instead of a geometric pen with round caps and joins; a 3-pixel line costs about
 // three times a 1-pixel one. Ellipses are scan converted row by row from the
-// inscribed ellipse's equation. Text is the one thing left to QPainter.
+// inscribed ellipse's equation. Text is the one thing left to QPainter, in the text module.
 #include "imaging/Canvas.h"
 
 #include "imaging/PixelRows.h"
 
-#include "common/Parallel.h"
+#include "imaging/TextModule.h"
 
-#include <QFont>
-#include <QFontDatabase>
-#include <QFontMetrics>
-#include <QGuiApplication>
-#include <QImage>
-#include <QPainter>
-#include <QString>
+#include "common/Module.h"
+#include "common/Parallel.h"
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -30,11 +25,9 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <type_traits>
 #include <unordered_map>
-
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace vantorel {
 
@@ -319,37 +312,12 @@ bool EllipseSpan(double cx, double cy, double a, double b, int y, int& first, in
     return first <= last;
 }
 
-QFont MakeQFont(const TFont& font) {
-    // Asking the font database is slow (a fontconfig match each time) and labels are
-    // written on every redraw: each family name is looked up once.
-    // Runs on several threads at once draw labels: the look-ups share one lock.
-    static const bool hasDejaVu = QFontDatabase::hasFamily(QStringLiteral("DejaVu Sans"));
-    static std::mutex familiesLock;
-    static std::unordered_map<std::string, QString> families;
-    QString family;
-    {
-        const std::lock_guard lock(familiesLock);
-        auto known = families.find(font.Name);
-        if (known == families.end()) {
-            QString found = QString::fromStdString(font.Name);
-            if (!QFontDatabase::hasFamily(found) && hasDejaVu) {
-                found = QStringLiteral("DejaVu Sans");
-            }
-            known = families.emplace(font.Name, found).first;
-        }
-        family = known->second;
-    }
-    QFont q(family);
-    // Points at 96 pixels per inch, as the platform's screen fonts are sized.
-    q.setPixelSize(std::max(1, static_cast<int>(std::lround(font.Size * 96.0 / 72.0))));
-    q.setBold(font.Bold);
-    q.setStyleStrategy(QFont::NoAntialias);
-    q.setHintingPreference(QFont::PreferFullHinting);
-    return q;
+text::TFontSpec SpecOf(const TFont& font) {
+    return {font.Name, font.Size, font.Bold};
 }
 
-QColor ToQColor(TColor c) {
-    return QColor(GetRValue(c), GetGValue(c), GetBValue(c));
+text::TRgb RgbOf(TColor c) {
+    return {GetRValue(c), GetGValue(c), GetBValue(c)};
 }
 
 // A row of 8-bit pixels through their palette's look-up into pixels of `toBpp` bytes.
@@ -372,51 +340,78 @@ void LookUpRow(const std::uint8_t* src, int count, const std::vector<Ink>& looku
 
 namespace {
 
-// The application a headless program made for drawing text; ended before the program's
-// statics go (see EndGuiApplication).
-std::unique_ptr<QGuiApplication>& GuiApplication() {
-    static std::unique_ptr<QGuiApplication> app;
-    return app;
+text::TModule& Text() {
+    static std::once_flag once;
+    static text::TModule* module = nullptr;
+    static std::string failure;
+    std::call_once(once, [] {
+        std::string tried;
+        using TEntry = text::TModule* (*)();
+        const auto entry = reinterpret_cast<TEntry>(
+            LoadModuleEntry("vantorel-text.so", "VantorelTextModule", tried));
+        module = entry != nullptr ? entry() : nullptr;
+        if (module == nullptr) {
+            failure = "Text drawing needs the text module vantorel-text.so, which cannot be "
+                      "loaded (" +
+                      (tried.empty() ? std::string("it is not the module") : tried) + ")";
+        }
+    });
+    if (module == nullptr) {
+        throw EInvalidGraphicOperation(failure);
+    }
+    return *module;
 }
+
+// The font list read for the application EnsureGuiApplication made, while the program
+// goes on; joined before the application ends.
+struct TFontsAhead {
+    std::mutex lock;
+    std::thread reading;
+    void Join() {
+        const std::lock_guard guard(lock);
+        if (reading.joinable()) {
+            reading.join();
+        }
+    }
+    ~TFontsAhead() { Join(); }
+};
+
+TFontsAhead& FontsAhead() {
+    static TFontsAhead ahead;
+    return ahead;
+}
+
+// The module answers for the application only once a program asked for one.
+std::atomic<bool> askedForApplication{false};
 
 } // namespace
 
 void EnsureGuiApplication() {
-    if (QCoreApplication::instance() != nullptr) {
-        if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()) == nullptr) {
-            throw EInvalidGraphicOperation("Text drawing needs a QGuiApplication");
-        }
-        return;
+    text::TModule& module = Text();
+    const bool had = module.HasApplication();
+    if (!module.EnsureApplication()) {
+        throw EInvalidGraphicOperation("Text drawing needs a QGuiApplication");
     }
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
-    // Under cron there is no runtime folder, and Qt says so on every run: a private one, as
-    // Qt would make, keeps station logs clean.
-    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
-        const std::string folder = "/tmp/runtime-" + std::to_string(::getuid());
-        struct stat info {};
-        if ((::mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST) &&
-            ::lstat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) &&
-            info.st_uid == ::getuid() && (info.st_mode & 0777) == 0700) {
-            qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(folder));
+    askedForApplication = true;
+    if (!had) {
+        TFontsAhead& ahead = FontsAhead();
+        const std::lock_guard guard(ahead.lock);
+        if (!ahead.reading.joinable()) {
+            ahead.reading = std::thread([&module] { module.PrepareFonts(); });
         }
     }
-    static int argc = 1;
-    static char name[] = "vantorel";
-    static char* argv[] = {name, nullptr};
-    GuiApplication() = std::make_unique<QGuiApplication>(argc, argv);
 }
 
 void EndGuiApplication() {
-    GuiApplication().reset();
+    FontsAhead().Join();
+    if (askedForApplication) {
+        Text().EndApplication();
+    }
 }
 
 void PrepareFonts() {
-    // The font database is safe on any thread; the look-up is the one text makes first.
-    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr) {
-        (void)MakeQFont(TFont{});
-    }
+    // Loading the module is most of the wait; the fonts only once an application runs.
+    Text().PrepareFonts();
 }
 
 TCanvas::TCanvas(TBitmap& bitmap) : bitmap_(bitmap) {}
@@ -522,12 +517,12 @@ void TCanvas::FillRect(int x1, int y1, int x2, int y2) {
 
 int TCanvas::TextWidth(const std::string& text) {
     EnsureGuiApplication();
-    return QFontMetrics(MakeQFont(Font)).horizontalAdvance(QString::fromStdString(text));
+    return Text().Width(SpecOf(Font), text);
 }
 
 int TCanvas::TextHeight(const std::string& /*text*/) {
     EnsureGuiApplication();
-    return QFontMetrics(MakeQFont(Font)).height();
+    return Text().Height(SpecOf(Font));
 }
 
 namespace {
@@ -537,10 +532,10 @@ namespace {
 // same labels are written on every redraw (the grid's four times more for their halo), and
 // painting them is what costs, most at the large sizes of a zoomed-out view: each thread
 // keeps the images it painted, up to a few megabytes.
-QImage TextPatch(const TFont& font, const TBrush& brush, const std::string& text) {
-    constexpr qsizetype kKeptBytes = qsizetype{16} << 20;
-    thread_local std::unordered_map<std::string, QImage> kept;
-    thread_local qsizetype keptBytes = 0;
+const text::TPatch& TextPatch(const TFont& font, const TBrush& brush, const std::string& text) {
+    constexpr std::size_t kKeptBytes = std::size_t{16} << 20;
+    thread_local std::unordered_map<std::string, text::TPatch> kept;
+    thread_local std::size_t keptBytes = 0;
     const bool solid = brush.Style == TBrushStyle::bsSolid;
     std::string key = font.Name;
     for (const TColor value : {static_cast<TColor>(font.Size), static_cast<TColor>(font.Bold),
@@ -551,32 +546,16 @@ QImage TextPatch(const TFont& font, const TBrush& brush, const std::string& text
     if (const auto found = kept.find(key); found != kept.end()) {
         return found->second;
     }
-    const QFont qfont = MakeQFont(font);
-    const QFontMetrics metrics(qfont);
-    const QString qtext = QString::fromStdString(text);
-    const int width = metrics.horizontalAdvance(qtext);
-    const int height = metrics.height();
-    QImage patch;
-    if (width > 0) {
-        patch = QImage(width, height, QImage::Format_ARGB32);
-        patch.fill(Qt::transparent);
-        QPainter painter(&patch);
-        painter.setRenderHint(QPainter::Antialiasing, false);
-        painter.setRenderHint(QPainter::TextAntialiasing, false);
-        if (solid) {
-            painter.fillRect(0, 0, width, height, ToQColor(brush.Color));
-        }
-        painter.setFont(qfont);
-        painter.setPen(ToQColor(font.Color));
-        painter.drawText(0, metrics.ascent(), qtext);
-    }
-    if (keptBytes + patch.sizeInBytes() > kKeptBytes) {
+    text::TPatch patch;
+    const text::TRgb fill = RgbOf(brush.Color);
+    Text().Paint(SpecOf(font), RgbOf(font.Color), solid ? &fill : nullptr, text, patch);
+    const std::size_t bytes = patch.Pixels.size() * sizeof(std::uint32_t);
+    if (keptBytes + bytes > kKeptBytes) {
         kept.clear();
         keptBytes = 0;
     }
-    keptBytes += patch.sizeInBytes();
-    kept.emplace(std::move(key), patch);
-    return patch;
+    keptBytes += bytes;
+    return kept.emplace(std::move(key), std::move(patch)).first->second;
 }
 
 } // namespace
@@ -586,21 +565,20 @@ void TCanvas::TextOut(int x, int y, const std::string& text) {
     if (bitmap_.Width() == 0 || bitmap_.Height() == 0) {
         return;
     }
-    const QImage patch = TextPatch(Font, Brush, text);
-    if (patch.isNull()) {
+    const text::TPatch& patch = TextPatch(Font, Brush, text);
+    if (patch.Width == 0 || patch.Height == 0) {
         return;
     }
-    const int height = patch.height();
+    const int height = patch.Height;
     // The patch's columns that land on the bitmap.
-    const int from = x < 0 ? static_cast<int>(std::min<long long>(-static_cast<long long>(x),
-                                                                   patch.width()))
-                           : 0;
-    const int to = static_cast<int>(std::min<long long>(patch.width(),
-                                                        static_cast<long long>(bitmap_.Width()) - x));
-    std::unordered_map<QRgb, Ink> inks;
+    const int from =
+        x < 0 ? static_cast<int>(std::min<long long>(-static_cast<long long>(x), patch.Width)) : 0;
+    const int to = static_cast<int>(
+        std::min<long long>(patch.Width, static_cast<long long>(bitmap_.Width()) - x));
+    std::unordered_map<std::uint32_t, Ink> inks;
     // Text has few colours: the last one's ink is at hand (none at first: a clear pixel is
     // never drawn).
-    QRgb lastColour = 0;
+    std::uint32_t lastColour = 0;
     Ink lastInk;
     // Large labels paid a copy call for every pixel before the size was a constant.
     WithBytesPerPixel(bitmap_, [&](auto bpp) {
@@ -610,18 +588,19 @@ void TCanvas::TextOut(int x, int y, const std::string& text) {
             if (ty < 0 || ty >= bitmap_.Height()) {
                 continue;
             }
-            const auto* src = reinterpret_cast<const QRgb*>(patch.constScanLine(py));
+            const std::uint32_t* src =
+                patch.Pixels.data() + static_cast<std::size_t>(py) * patch.Width;
             std::uint8_t* dst = bitmap_.ScanLine(ty);
             for (int px = from; px < to; ++px) {
-                if (qAlpha(src[px]) == 0) {
+                if ((src[px] >> 24) == 0) {
                     continue;
                 }
                 if (src[px] != lastColour) {
                     auto found = inks.find(src[px]);
                     if (found == inks.end()) {
-                        const TColor c = RGBColor(static_cast<std::uint8_t>(qRed(src[px])),
-                                                  static_cast<std::uint8_t>(qGreen(src[px])),
-                                                  static_cast<std::uint8_t>(qBlue(src[px])));
+                        const TColor c = RGBColor(static_cast<std::uint8_t>(src[px] >> 16),
+                                                  static_cast<std::uint8_t>(src[px] >> 8),
+                                                  static_cast<std::uint8_t>(src[px]));
                         found = inks.emplace(src[px], InkFor(bitmap_, c)).first;
                     }
                     lastColour = src[px];
