@@ -381,21 +381,31 @@ TFontsAhead& FontsAhead() {
     return ahead;
 }
 
+// Held while the application is looked at or made: a QGuiApplication is the instance
+// before its construction ends, and the font list asked of it then is not there yet.
+std::mutex applicationLock;
+// Set once an application runs for text (cleared when it ends): every text asks.
+std::atomic<bool> applicationReady{false};
 // The module answers for the application only once a program asked for one.
 std::atomic<bool> askedForApplication{false};
 
 } // namespace
 
 void EnsureGuiApplication() {
+    if (applicationReady) {
+        return;
+    }
     text::TModule& module = Text();
+    const std::lock_guard guard(applicationLock);
     const bool had = module.HasApplication();
     if (!module.EnsureApplication()) {
         throw EInvalidGraphicOperation("Text drawing needs a QGuiApplication");
     }
     askedForApplication = true;
+    applicationReady = true;
     if (!had) {
         TFontsAhead& ahead = FontsAhead();
-        const std::lock_guard guard(ahead.lock);
+        const std::lock_guard reading(ahead.lock);
         if (!ahead.reading.joinable()) {
             ahead.reading = std::thread([&module] { module.PrepareFonts(); });
         }
@@ -404,6 +414,8 @@ void EnsureGuiApplication() {
 
 void EndGuiApplication() {
     FontsAhead().Join();
+    const std::lock_guard guard(applicationLock);
+    applicationReady = false;
     if (askedForApplication) {
         Text().EndApplication();
     }
@@ -411,7 +423,14 @@ void EndGuiApplication() {
 
 void PrepareFonts() {
     // Loading the module is most of the wait; the fonts only once an application runs.
-    Text().PrepareFonts();
+    text::TModule& module = Text();
+    {
+        const std::lock_guard guard(applicationLock);
+        if (!module.HasApplication()) {
+            return;
+        }
+    }
+    module.PrepareFonts();
 }
 
 TCanvas::TCanvas(TBitmap& bitmap) : bitmap_(bitmap) {}

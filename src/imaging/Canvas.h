@@ -70,9 +70,10 @@ void EnsureGuiApplication();
 /// calls it before it returns from main, after its threads ended, so that Qt's per-thread
 /// data goes before Qt's statics.
 void EndGuiApplication();
-/// Reads the platform's font list, which the first text otherwise waits for (a few
-/// milliseconds of fontconfig): on any thread, once a QGuiApplication runs; nothing
-/// without one.
+/// Loads the text module (Qt Gui), and reads the platform's font list when a
+/// QGuiApplication runs, which the first text otherwise waits for: on any thread.
+/// EnsureGuiApplication reads the font list on a thread of its own when it makes the
+/// application.
 void PrepareFonts();
 
 /// Canvas of one bitmap; made by TBitmap::Canvas() and valid as long as that bitmap.
