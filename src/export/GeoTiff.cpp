@@ -25,24 +25,13 @@ namespace vantorel {
 namespace {
 
 gdal::TModule& Gdal() {
-    static std::once_flag once;
-    static gdal::TModule* module = nullptr;
-    static std::string failure;
-    std::call_once(once, [] {
-        std::string tried;
-        using TEntry = gdal::TModule* (*)();
-        const auto entry = reinterpret_cast<TEntry>(
-            LoadModuleEntry("vantorel-gdal.so", "VantorelGdalModule", tried));
-        module = entry != nullptr ? entry() : nullptr;
-        if (module == nullptr) {
-            failure = "GeoTIFFs need the GDAL module vantorel-gdal.so, which cannot be loaded (" +
-                      (tried.empty() ? std::string("it is not the module") : tried) + ")";
-        }
-    });
-    if (module == nullptr) {
-        throw std::runtime_error(failure);
+    const auto& loaded = LoadModuleOnce<gdal::TModule>("vantorel-gdal.so", "VantorelGdalModule");
+    if (loaded.Module == nullptr) {
+        throw std::runtime_error(
+            "GeoTIFFs need the GDAL module vantorel-gdal.so, which cannot be loaded (" +
+            loaded.Failure + ")");
     }
-    return *module;
+    return *loaded.Module;
 }
 
 // The picture's pixels as the module takes them: grey as it is, anything else as B, G, R

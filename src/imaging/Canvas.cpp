@@ -341,25 +341,13 @@ void LookUpRow(const std::uint8_t* src, int count, const std::vector<Ink>& looku
 namespace {
 
 text::TModule& Text() {
-    static std::once_flag once;
-    static text::TModule* module = nullptr;
-    static std::string failure;
-    std::call_once(once, [] {
-        std::string tried;
-        using TEntry = text::TModule* (*)();
-        const auto entry = reinterpret_cast<TEntry>(
-            LoadModuleEntry("vantorel-text.so", "VantorelTextModule", tried));
-        module = entry != nullptr ? entry() : nullptr;
-        if (module == nullptr) {
-            failure = "Text drawing needs the text module vantorel-text.so, which cannot be "
-                      "loaded (" +
-                      (tried.empty() ? std::string("it is not the module") : tried) + ")";
-        }
-    });
-    if (module == nullptr) {
-        throw EInvalidGraphicOperation(failure);
+    const auto& loaded = LoadModuleOnce<text::TModule>("vantorel-text.so", "VantorelTextModule");
+    if (loaded.Module == nullptr) {
+        throw EInvalidGraphicOperation(
+            "Text drawing needs the text module vantorel-text.so, which cannot be loaded (" +
+            loaded.Failure + ")");
     }
-    return *module;
+    return *loaded.Module;
 }
 
 // The font list read for the application EnsureGuiApplication made, while the program

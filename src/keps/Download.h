@@ -7,7 +7,6 @@
 #include <cstddef>
 #include <optional>
 #include <string>
-#include <string_view>
 
 namespace vantorel {
 
@@ -34,11 +33,9 @@ struct TDownloaded {
 /// http. Blocks the calling thread, which must be able to run a Qt event loop (the main
 /// thread or any other), in a local event loop that leaves user input for later.
 /// Makes a QCoreApplication when the process has none: a program that draws text must
-/// make its QGuiApplication before the first download.
+/// make its QGuiApplication before the first download. Qt Network is loaded with the
+/// download module on the first call; a module that cannot be loaded is told as the
+/// download's error.
 TDownloaded Download(const std::string& url, const TDownloadLimits& limits);
-
-/// What a reply says in words, for messages: its first non-blank line, cut to 120
-/// characters, anything outside printable ASCII as "?"; "" for a blank reply.
-std::string TextExcerpt(std::string_view bytes);
 
 } // namespace vantorel

@@ -13,6 +13,7 @@
 #include "common/Format.h"
 #include "common/StringUtils.h"
 #include "common/TextFile.h"
+#include "keps/HttpReply.h"
 #include "orbit/ElementSetCheck.h"
 #include "orbit/Keplers.h"
 #include "orbit/MeteorSeries.h"

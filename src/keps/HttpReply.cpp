@@ -298,4 +298,22 @@ void THttpReply::ReadChunks() {
     }
 }
 
+std::string TextExcerpt(std::string_view bytes) {
+    constexpr std::size_t kMaxChars = 120;
+    const std::size_t start = bytes.find_first_not_of(" \t\r\n");
+    if (start == std::string_view::npos) {
+        return "";
+    }
+    std::string line;
+    for (std::size_t i = start; i < bytes.size() && bytes[i] != '\r' && bytes[i] != '\n'; ++i) {
+        if (line.size() == kMaxChars) {
+            line += "...";
+            break;
+        }
+        const auto c = static_cast<unsigned char>(bytes[i]);
+        line += c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '?';
+    }
+    return line;
+}
+
 } // namespace vantorel

@@ -64,4 +64,8 @@ private:
     std::string problem_;
 };
 
+/// What a reply says in words, for messages: its first non-blank line, cut to 120
+/// characters, anything outside printable ASCII as "?"; "" for a blank reply.
+std::string TextExcerpt(std::string_view bytes);
+
 } // namespace vantorel
