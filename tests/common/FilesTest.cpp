@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <vector>
 
@@ -121,13 +122,9 @@ TEST(TextFile, NoWaitOnAFifoAndNothingOverTheCap) {
     EXPECT_FALSE(ReadFileBytes("/dev/zero"));
 }
 
-// The advice must reach the kernel: the buffer's mapping is marked for huge pages.
-TEST(Memory, LargeBuffersAreMarkedForHugePages) {
-    if (!std::filesystem::exists("/sys/kernel/mm/transparent_hugepage/enabled")) {
-        GTEST_SKIP() << "no transparent huge pages here";
-    }
-    std::vector<char, TLargeBufferAllocator<char>> buffer(kLargeBufferBytes * 2);
-    const auto middle = reinterpret_cast<std::uintptr_t>(buffer.data() + buffer.size() / 2);
+// Whether the mapping that holds `at` is marked for huge pages, from /proc/self/smaps.
+std::optional<bool> MarkedForHugePages(const void* at) {
+    const auto address = reinterpret_cast<std::uintptr_t>(at);
     std::ifstream maps("/proc/self/smaps");
     std::string line;
     bool inside = false;
@@ -135,13 +132,39 @@ TEST(Memory, LargeBuffersAreMarkedForHugePages) {
         std::uintptr_t from = 0, to = 0;
         char dash = 0;
         if (std::istringstream(line) >> std::hex >> from >> dash >> to && dash == '-') {
-            inside = from <= middle && middle < to;
+            inside = from <= address && address < to;
         } else if (inside && line.rfind("VmFlags:", 0) == 0) {
-            EXPECT_NE(line.find(" hg"), std::string::npos) << line;
-            return;
+            return line.find(" hg") != std::string::npos;
         }
     }
-    ADD_FAILURE() << "the buffer's mapping is not in /proc/self/smaps";
+    return std::nullopt;
+}
+
+bool HaveHugePages() {
+    return std::filesystem::exists("/sys/kernel/mm/transparent_hugepage/enabled");
+}
+
+// The advice must reach the kernel: the buffer's mapping is marked for huge pages.
+TEST(Memory, LargeBuffersAreMarkedForHugePages) {
+    if (!HaveHugePages()) {
+        GTEST_SKIP() << "no transparent huge pages here";
+    }
+    std::vector<char, TLargeBufferAllocator<char>> buffer(kLargeBufferBytes * 2);
+    EXPECT_EQ(MarkedForHugePages(buffer.data() + buffer.size() / 2), true);
+}
+
+// After the heap is set up for a run, an ordinary block that had a mapping of its own
+// before, without the advice, lies in the advised heap.
+TEST(Memory, TheRunsHeapIsMarkedForHugePages) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizer's allocator is not the C library's";
+#endif
+    if (!HaveHugePages()) {
+        GTEST_SKIP() << "no transparent huge pages here";
+    }
+    PrepareHeapForRun();
+    const std::vector<char> picture(std::size_t{20} << 20);
+    EXPECT_EQ(MarkedForHugePages(picture.data() + picture.size() / 2), true);
 }
 
 TEST(Clock, ScopedClocksNestAndRestore) {
