@@ -6,6 +6,7 @@
 #include "common/StringList.h"
 #include "common/TextFile.h"
 
+#include "Sanitizer.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
@@ -156,9 +157,9 @@ TEST(Memory, LargeBuffersAreMarkedForHugePages) {
 // After the heap is set up for a run, an ordinary block that had a mapping of its own
 // before, without the advice, lies in the advised heap.
 TEST(Memory, TheRunsHeapIsMarkedForHugePages) {
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-    GTEST_SKIP() << "the sanitizer's allocator is not the C library's";
-#endif
+    if (kAddressSanitizer) {
+        GTEST_SKIP() << "the sanitizer's allocator is not the C library's";
+    }
     if (!HaveHugePages()) {
         GTEST_SKIP() << "no transparent huge pages here";
     }

@@ -3,6 +3,7 @@
 #include "keps/ElementSetUpdate.h"
 #include "Cli.h"
 #include "LoopbackHttpServer.h"
+#include "Sanitizer.h"
 #include "ScopedEnvironment.h"
 #include "TempDir.h"
 #include "TestData.h"
@@ -20,17 +21,6 @@
 #include <sstream>
 #include <sys/resource.h>
 #include <tuple>
-
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define VANTOREL_ADDRESS_SANITIZER 1
-#endif
-#endif
-#if defined(__SANITIZE_ADDRESS__) || defined(VANTOREL_ADDRESS_SANITIZER)
-constexpr bool kAddressSanitizer = true;
-#else
-constexpr bool kAddressSanitizer = false;
-#endif
 
 namespace vantorel {
 namespace {
