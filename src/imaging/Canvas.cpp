@@ -396,6 +396,10 @@ void EnsureGuiApplication() {
         const std::lock_guard reading(ahead.lock);
         if (!ahead.reading.joinable()) {
             ahead.reading = std::thread([&module] { module.PrepareFonts(); });
+            // A program that ends without EndGuiApplication (a test, an early exit) waits
+            // for the reading before Qt's statics, made with the application, end.
+            static const bool joinAtExit = std::atexit([] { FontsAhead().Join(); }) == 0;
+            (void)joinAtExit;
         }
     }
 }

@@ -26,20 +26,25 @@ namespace {
 QFont MakeQFont(const TFontSpec& font) {
     // Asking the font database is slow (a fontconfig match each time) and labels are
     // written on every redraw: each family name is looked up once.
-    // Runs on several threads at once draw labels: the look-ups share one lock.
+    // Runs on several threads at once draw labels: the look-ups share one lock. Never
+    // destroyed: the fonts may still be being read ahead on a thread of their own while
+    // the program's statics end.
     static const bool hasDejaVu = QFontDatabase::hasFamily(QStringLiteral("DejaVu Sans"));
-    static std::mutex familiesLock;
-    static std::unordered_map<std::string, QString> families;
+    struct TFamilies {
+        std::mutex lock;
+        std::unordered_map<std::string, QString> byName;
+    };
+    static TFamilies& families = *new TFamilies;
     QString family;
     {
-        const std::lock_guard lock(familiesLock);
-        auto known = families.find(font.Name);
-        if (known == families.end()) {
+        const std::lock_guard lock(families.lock);
+        auto known = families.byName.find(font.Name);
+        if (known == families.byName.end()) {
             QString found = QString::fromStdString(font.Name);
             if (!QFontDatabase::hasFamily(found) && hasDejaVu) {
                 found = QStringLiteral("DejaVu Sans");
             }
-            known = families.emplace(font.Name, found).first;
+            known = families.byName.emplace(font.Name, found).first;
         }
         family = known->second;
     }
