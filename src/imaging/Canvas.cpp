@@ -351,7 +351,8 @@ text::TModule& Text() {
 }
 
 // The font list read for the application EnsureGuiApplication made, while the program
-// goes on; joined before the application ends.
+// goes on; joined before the application ends, or at exit where a program (a test) does
+// not end it: the text module's own statics outlive it.
 struct TFontsAhead {
     std::mutex lock;
     std::thread reading;
@@ -396,10 +397,6 @@ void EnsureGuiApplication() {
         const std::lock_guard reading(ahead.lock);
         if (!ahead.reading.joinable()) {
             ahead.reading = std::thread([&module] { module.PrepareFonts(); });
-            // A program that ends without EndGuiApplication (a test, an early exit) waits
-            // for the reading before Qt's statics, made with the application, end.
-            static const bool joinAtExit = std::atexit([] { FontsAhead().Join(); }) == 0;
-            (void)joinAtExit;
         }
     }
 }
