@@ -5,6 +5,9 @@
 #include "common/TextFile.h"
 #include "imaging/Canvas.h"
 
+#include <exception>
+#include <thread>
+
 namespace vantorel {
 
 std::string DataFilePath(const std::string& name) {
@@ -46,7 +49,13 @@ const TCoastLines& TSessionData::Coasts() const {
 
 std::shared_ptr<const TSessionData> LoadSessionData() {
     auto data = std::make_shared<TSessionData>();
-    data->fonts_ = std::thread(PrepareFonts);
+    data->fonts_ = std::thread([] {
+        try {
+            PrepareFonts();
+        } catch (const std::exception&) {
+            // A text module that cannot be loaded is told by the first text drawn.
+        }
+    });
     data->CalibrationFile = DataFilePath("Scanner.cal");
     const auto calibrationText = ReadFileBytes(data->CalibrationFile);
     data->CalibrationRead = calibrationText.has_value();
