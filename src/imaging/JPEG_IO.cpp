@@ -25,6 +25,7 @@
 #include <fstream>
 #include <memory>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <vector>
 
@@ -313,9 +314,15 @@ unsigned int ScaleDenominator(int scale) {
     throw EWriteError(kWriteError, cause, fileName);
 }
 
+// What one job compressed, in the buffer libjpeg wrote it to.
+struct TCoded {
+    std::unique_ptr<unsigned char, FreeDeleter> data;
+    std::size_t size = 0;
+    std::span<const unsigned char> Bytes() const { return {data.get(), size}; }
+};
+
 // The whole picture compressed by one job, or nullopt with libjpeg's words in job.message.
-std::optional<std::vector<unsigned char>> CompressWhole(CompressJob& job,
-                                                        std::size_t rowBufferBytes) {
+std::optional<TCoded> CompressWhole(CompressJob& job, std::size_t rowBufferBytes) {
     std::vector<unsigned char> rowBuffer(rowBufferBytes);
     job.rowBuffer = rowBuffer.empty() ? nullptr : rowBuffer.data();
     BufferDestination dest{};
@@ -328,11 +335,11 @@ std::optional<std::vector<unsigned char>> CompressWhole(CompressJob& job,
     job.dest = &dest;
     const bool compressed = Compress(&job); // never throws
     // Owned only now: the buffer may have moved while it grew.
-    const std::unique_ptr<unsigned char, FreeDeleter> owned(dest.data);
+    TCoded coded{std::unique_ptr<unsigned char, FreeDeleter>(dest.data), dest.used};
     if (!compressed) {
         return std::nullopt;
     }
-    return std::vector<unsigned char>(dest.data, dest.data + dest.used);
+    return coded;
 }
 
 // Where the scan's coded data start in a file libjpeg wrote (after the SOS segment), and
@@ -343,7 +350,7 @@ struct TLayout {
     std::size_t sos = 0;
     std::size_t data = 0;
 };
-bool LayoutOf(const std::vector<unsigned char>& file, TLayout& at) {
+bool LayoutOf(std::span<const unsigned char> file, TLayout& at) {
     if (file.size() < 4 || file[0] != 0xFF || file[1] != 0xD8 || file[file.size() - 2] != 0xFF ||
         file[file.size() - 1] != 0xD9) {
         return false;
@@ -365,6 +372,15 @@ bool LayoutOf(const std::vector<unsigned char>& file, TLayout& at) {
     return false;
 }
 
+// A JPEG file as the pieces that follow one another in it: the bands' coded data are
+// written from where libjpeg put them, not joined into one more copy first.
+struct TJpegPieces {
+    std::vector<TCoded> coded;
+    std::vector<unsigned char> head;    ///< for bands, the first band's headers changed
+    std::vector<unsigned char> markers; ///< the restart markers and EOI, two bytes each
+    std::vector<std::span<const unsigned char>> pieces;
+};
+
 constexpr long long kBandPixels = 1 << 18;
 
 // The picture compressed in bands of whole MCU rows on every core, each band a restart
@@ -372,8 +388,8 @@ constexpr long long kBandPixels = 1 << 18;
 // first band's headers with the whole height and the interval. Each block is coded as in
 // one pass, so the file decodes to the very same pixels. One job for a small picture.
 // libjpeg codes one picture on one core only, and the coding was a sixth of a run.
-std::vector<unsigned char> CompressInBands(const CompressJob& whole, std::size_t rowBufferBytes,
-                                           const std::string& fileName) {
+TJpegPieces CompressInBands(const CompressJob& whole, std::size_t rowBufferBytes,
+                            const std::string& fileName) {
     const int mcuSide = whole.components == 1 ? 8 : 16; // grey blocks; colour 2 x 2 chroma
     const long long mcusPerRow = (whole.width + mcuSide - 1) / mcuSide;
     const int mcuRows = (whole.height + mcuSide - 1) / mcuSide;
@@ -384,16 +400,19 @@ std::vector<unsigned char> CompressInBands(const CompressJob& whole, std::size_t
     const int bandMcuRows = static_cast<int>(
         std::min<long long>((mcuRows + wanted - 1) / wanted, 65535 / std::max(mcusPerRow, 1LL)));
     const int bands = bandMcuRows > 0 ? (mcuRows + bandMcuRows - 1) / bandMcuRows : 0;
+    TJpegPieces out;
     if (bands < 2 || whole.height > JPEG_MAX_DIMENSION || whole.width > JPEG_MAX_DIMENSION) {
         CompressJob job = whole;
         auto file = CompressWhole(job, rowBufferBytes);
         if (!file) {
             WriteFailed(job.message, fileName);
         }
-        return std::move(*file);
+        out.pieces.push_back(file->Bytes());
+        out.coded.push_back(std::move(*file));
+        return out;
     }
     const int bandRows = bandMcuRows * mcuSide;
-    std::vector<std::optional<std::vector<unsigned char>>> coded(static_cast<std::size_t>(bands));
+    std::vector<std::optional<TCoded>> coded(static_cast<std::size_t>(bands));
     std::vector<CompressJob> jobs(static_cast<std::size_t>(bands), whole);
     ForEachPart(bands, ThreadsFor(bands, 2), [&](long long first, long long end) {
         for (auto band = static_cast<std::size_t>(first); band < static_cast<std::size_t>(end);
@@ -410,16 +429,16 @@ std::vector<unsigned char> CompressInBands(const CompressJob& whole, std::size_t
         if (!coded[band]) {
             WriteFailed(jobs[band].message, fileName);
         }
-        if (!LayoutOf(*coded[band], layouts[band])) {
+        if (!LayoutOf(coded[band]->Bytes(), layouts[band])) {
             WriteFailed("libjpeg wrote a file of an unexpected layout", fileName);
         }
+        out.coded.push_back(std::move(*coded[band]));
     }
-    const std::vector<unsigned char>& head = *coded.front();
+    const std::span<const unsigned char> first = out.coded.front().Bytes();
     const TLayout& at = layouts.front();
-    std::vector<unsigned char> file(head.begin(),
-                                    head.begin() + static_cast<std::ptrdiff_t>(at.sos));
-    file[at.sof + 5] = static_cast<unsigned char>(whole.height >> 8); // SOF0: P, then Y
-    file[at.sof + 6] = static_cast<unsigned char>(whole.height & 0xFF);
+    out.head.assign(first.begin(), first.begin() + static_cast<std::ptrdiff_t>(at.sos));
+    out.head[at.sof + 5] = static_cast<unsigned char>(whole.height >> 8); // SOF0: P, then Y
+    out.head[at.sof + 6] = static_cast<unsigned char>(whole.height & 0xFF);
     const auto interval = static_cast<unsigned>(bandMcuRows * mcusPerRow);
     const unsigned char dri[] = {0xFF,
                                  0xDD,
@@ -427,21 +446,23 @@ std::vector<unsigned char> CompressInBands(const CompressJob& whole, std::size_t
                                  0x04,
                                  static_cast<unsigned char>(interval >> 8),
                                  static_cast<unsigned char>(interval & 0xFF)};
-    file.insert(file.end(), std::begin(dri), std::end(dri));
-    file.insert(file.end(), head.begin() + static_cast<std::ptrdiff_t>(at.sos),
-                head.begin() + static_cast<std::ptrdiff_t>(at.data));
-    for (std::size_t band = 0; band < coded.size(); ++band) {
-        if (band > 0) {
-            file.push_back(0xFF);
-            file.push_back(static_cast<unsigned char>(0xD0 + ((band - 1) & 7))); // RSTn
-        }
-        const std::vector<unsigned char>& part = *coded[band];
-        file.insert(file.end(), part.begin() + static_cast<std::ptrdiff_t>(layouts[band].data),
-                    part.end() - 2);
+    out.head.insert(out.head.end(), std::begin(dri), std::end(dri));
+    out.head.insert(out.head.end(), first.begin() + static_cast<std::ptrdiff_t>(at.sos),
+                    first.begin() + static_cast<std::ptrdiff_t>(at.data));
+    for (std::size_t band = 1; band < out.coded.size(); ++band) {
+        out.markers.push_back(0xFF);
+        out.markers.push_back(static_cast<unsigned char>(0xD0 + ((band - 1) & 7))); // RSTn
     }
-    file.push_back(0xFF);
-    file.push_back(0xD9);
-    return file;
+    out.markers.push_back(0xFF);
+    out.markers.push_back(0xD9);
+    // The markers are all in place: spans into them stay valid.
+    out.pieces.push_back(out.head);
+    for (std::size_t band = 0; band < out.coded.size(); ++band) {
+        const std::span<const unsigned char> part = out.coded[band].Bytes();
+        out.pieces.push_back(part.subspan(layouts[band].data, part.size() - layouts[band].data - 2));
+        out.pieces.push_back(std::span<const unsigned char>(out.markers).subspan(2 * band, 2));
+    }
+    return out;
 }
 
 } // namespace
@@ -499,14 +520,16 @@ bool WriteJpegFile(const TBitmap& bitmap, const std::string& fileName, int quali
         job.lookup = lookup.data();
     }
 
-    const std::vector<unsigned char> data = CompressInBands(job, rowBufferBytes, fileName);
+    const TJpegPieces data = CompressInBands(job, rowBufferBytes, fileName);
     bool written = false;
     std::string cause;
     {
         std::ofstream file(fileName, std::ios::binary | std::ios::trunc);
         if (file) {
-            file.write(reinterpret_cast<const char*>(data.data()),
-                       static_cast<std::streamsize>(data.size()));
+            for (const auto piece : data.pieces) {
+                file.write(reinterpret_cast<const char*>(piece.data()),
+                           static_cast<std::streamsize>(piece.size()));
+            }
             file.close();
             written = !file.fail();
         }
