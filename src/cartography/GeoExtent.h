@@ -30,10 +30,17 @@ struct TGeoBox {
     /// goes all the way round gets every longitude. Empty for no points, the globe when a
     /// coordinate is not finite.
     static TGeoBox OfPoints(std::span<const BoundaryPoint> points);
+    /// The same box, always by following the longitudes point by point (OfPoints takes
+    /// the points' own extremes where that comes to the same).
+    static TGeoBox FollowingTheLine(std::span<const BoundaryPoint> points);
 
     bool Empty() const { return !(South <= North); }
     /// The point (any longitude, wrapped) lies in the box, edges included.
     bool Contains(float lon, float lat) const;
+
+private:
+    /// The box of these extremes of latitude and of longitude followed along a line.
+    static TGeoBox FromRange(double south, double north, double low, double high);
 };
 
 /// A part of the globe as a mask of cells of kCellDegrees by kCellDegrees, rows from the

@@ -51,6 +51,18 @@ struct GshhsHeader {
 // Some edge is longer than the limit (degrees of arc), measured flat at the edge's mean
 // latitude, which is close for the short edges that matter.
 bool HasLongEdge(std::span<const BoundaryPoint> points, double limitDegrees) {
+    const double limit2 = limitDegrees * limitDegrees;
+    // Mostly every edge is short even measured unwrapped at the equator: that is found
+    // without a branch per edge (an edge that short needs no wrapping either).
+    bool allShort = true;
+    for (size_t i = 1; i < points.size(); ++i) {
+        const double dLat = static_cast<double>(points[i].lat) - points[i - 1].lat;
+        const double dLon = static_cast<double>(points[i].lon) - points[i - 1].lon;
+        allShort = allShort && dLat * dLat + dLon * dLon <= limit2;
+    }
+    if (allShort) {
+        return false;
+    }
     for (size_t i = 1; i < points.size(); ++i) {
         const double dLat = static_cast<double>(points[i].lat) - points[i - 1].lat;
         const double dLon = WrapDegrees180(static_cast<double>(points[i].lon) - points[i - 1].lon);
@@ -76,6 +88,17 @@ void TLineSegment::Add(float lon, float lat) {
     South = std::min(South, lat);
     East = std::max(East, lon);
     West = std::min(West, lon);
+}
+
+void TLineSegment::WidenBounds() {
+    // As Add would have, point by point in order.
+    for (const BoundaryPoint& p : Points) {
+        North = std::max(North, p.lat);
+        South = std::min(South, p.lat);
+        East = std::max(East, p.lon);
+        West = std::min(West, p.lon);
+    }
+    Count = static_cast<std::int32_t>(Points.size());
 }
 
 size_t TByteStream::Read(void* out, size_t n) {
@@ -348,26 +371,33 @@ void TCartogList::ReadRecords(const TByteStream& stream, const TRecords& records
         // A record cut short keeps its fully read points.
         const size_t n = std::min<size_t>(static_cast<size_t>(record.n),
                                           (bytes.size() - record.at) / pointBytes);
-        segment->Points.reserve(n);
+        std::vector<BoundaryPoint>& points = segment->Points;
+        points.resize(n);
         const std::uint8_t* p = bytes.data() + record.at;
         if (native) {
             for (size_t i = 0; i < n; ++i, p += 4) {
                 const auto lon = static_cast<std::int16_t>(p[0] | (p[1] << 8));
                 const auto lat = static_cast<std::int16_t>(p[2] | (p[3] << 8));
-                segment->Add(static_cast<float>(lon) / 60.0f, static_cast<float>(lat) / 60.0f);
+                points[i] = {static_cast<float>(lon) / 60.0f, static_cast<float>(lat) / 60.0f};
             }
         } else {
-            for (size_t i = 0; i < n; ++i, p += 8) {
-                std::uint32_t ux = LoadLE32(p);
-                std::uint32_t uy = LoadLE32(p + 4);
-                if (records.swap) {
-                    ux = ByteSwap32(ux);
-                    uy = ByteSwap32(uy);
+            // One loop for each byte order, with no test inside: it runs on vectors.
+            const auto decode = [&](auto order) {
+                for (size_t i = 0; i < n; ++i) {
+                    const double x = static_cast<std::int32_t>(order(LoadLE32(p + 8 * i)));
+                    const double y = static_cast<std::int32_t>(order(LoadLE32(p + 8 * i + 4)));
+                    points[i] = {static_cast<float>(x / 1000000.0),
+                                 static_cast<float>(y / 1000000.0)};
                 }
-                const double x = static_cast<std::int32_t>(ux);
-                const double y = static_cast<std::int32_t>(uy);
-                segment->Add(static_cast<float>(x / 1000000.0), static_cast<float>(y / 1000000.0));
+            };
+            if (records.swap) {
+                decode([](std::uint32_t v) { return ByteSwap32(v); });
+            } else {
+                decode([](std::uint32_t v) { return v; });
             }
+        }
+        segment->WidenBounds();
+        if (!native) {
             if (segment->East > 180.0f) {
                 segment->East -= 360.0f;
             }

@@ -79,6 +79,8 @@ struct TLineSegment {
 
     /// Appends a point and widens the bounds.
     void Add(float lon, float lat);
+    /// Widens the bounds over Points and sets Count: as adding them one by one would.
+    void WidenBounds();
 };
 
 /// A byte stream over a block of memory (the boundary readers' input).

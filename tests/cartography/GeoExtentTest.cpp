@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <random>
 #include <vector>
 
 namespace vantorel {
@@ -33,6 +35,29 @@ TEST(GeoBox, FollowsTheLineAcrossTheAntimeridianAndRoundThePole) {
     EXPECT_TRUE(TGeoBox::OfPoints({}).Empty());
     const std::vector<BoundaryPoint> bad{{0.0f, std::numeric_limits<float>::quiet_NaN()}};
     EXPECT_EQ(TGeoBox::OfPoints(bad).Width, 360.0f); // unknown: everywhere
+}
+
+// The points' own extremes, where OfPoints takes them, make the very box that following
+// the line does: lines near the antimeridian, through 0 and with tiny longitudes, steps of
+// exactly half the world, longitudes past 360.
+TEST(GeoBox, ExtremesGiveTheBoxFollowingTheLine) {
+    std::mt19937 random(7);
+    std::uniform_real_distribution<float> step(-0.3f, 0.3f);
+    const float starts[] = {179.9f, -179.9f, 0.0f, 1e-7f, -3e-6f, 359.8f, 511.9f, 45.0f};
+    const float jumps[] = {0.0f, 180.0f, -180.0f, 179.99f, 1e-9f};
+    for (const float start : starts) {
+        for (const float jump : jumps) {
+            std::vector<BoundaryPoint> line{{start, 10.0f}};
+            for (int i = 0; i < 200; ++i) {
+                const BoundaryPoint& last = line.back();
+                line.push_back(
+                    {last.lon + step(random) + (i == 100 ? jump : 0.0f), last.lat + step(random)});
+            }
+            const TGeoBox fast = TGeoBox::OfPoints(line);
+            const TGeoBox followed = TGeoBox::FollowingTheLine(line);
+            EXPECT_EQ(std::memcmp(&fast, &followed, sizeof fast), 0) << start << " " << jump;
+        }
+    }
 }
 
 TEST(GeoExtent, CellsAcrossTheAntimeridianAndAtThePoles) {
