@@ -1,9 +1,69 @@
 // Both boundary readers on arbitrary bytes: no crash, no hang, no segment holding fewer
 // points than it claims, and no point outside its segment's box (culling would lose it).
+// And the GSHHS reader of a file, which reads a segment's points when they are asked for:
+// whether a segment may touch a part of the world, told before they are read, is what its
+// box tells once they are, and the points are those read from a stream at once.
 #include "cartography/zorCartography.h"
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+namespace {
+
+void CheckReadAsAskedFor(const std::uint8_t* data, size_t size) {
+    using namespace vantorel;
+    if (size < 4) {
+        return;
+    }
+    std::vector<std::uint8_t> bytes(data, data + size);
+    std::memset(bytes.data(), 0, 4); // a GSHHS file
+    const int fd = memfd_create("boundaries", 0);
+    if (fd < 0) {
+        return;
+    }
+    if (write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {
+        close(fd);
+        return;
+    }
+    TCartogList later;
+    later.LoadBoundaryFile("/proc/self/fd/" + std::to_string(fd));
+    close(fd); // the store holds the file as long as it needs it
+    TCartogList atOnce;
+    TByteStream stream(bytes);
+    atOnce.ReadGshhsPolygons(stream);
+    if (later.Count() != atOnce.Count() || later.MaxCount != atOnce.MaxCount) {
+        std::abort();
+    }
+    if (atOnce.Count() == 0 || atOnce[0].Points.empty()) {
+        return;
+    }
+    // A part of the world near the first point, as big as the input's last byte says.
+    const BoundaryPoint& near = atOnce[0].Points.front();
+    const float reach = static_cast<float>(bytes.back() % 40);
+    const TGeoExtent extent =
+        TGeoExtent::Covering({near.lat - reach, near.lat + reach, near.lon - reach, 2 * reach});
+    for (int i = 0; i < atOnce.Count(); ++i) {
+        if (later.MayTouch(i, extent) != extent.Intersects(atOnce.SegmentBox(i))) {
+            std::abort();
+        }
+        const TLineSegment& a = later[i];
+        const TLineSegment& b = atOnce[i];
+        if (a.Points.size() != b.Points.size() ||
+            (!a.Points.empty() && std::memcmp(a.Points.data(), b.Points.data(),
+                                              a.Points.size() * sizeof a.Points[0]) != 0) ||
+            std::memcmp(&later.SegmentBox(i), &atOnce.SegmentBox(i), sizeof(TGeoBox)) != 0) {
+            std::abort();
+        }
+    }
+}
+
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace vantorel;
@@ -38,5 +98,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             }
         }
     }
+    CheckReadAsAskedFor(data, size);
     return 0;
 }

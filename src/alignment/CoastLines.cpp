@@ -278,7 +278,7 @@ std::vector<TCoastSample> TCoastLines::SamplesOnImage(const TWarpedMapping& mapp
     const TGeoExtent extent = footprint.Extent(0, -margin, width, height + margin, 0);
     std::vector<int> shown;
     for (int index = 0; index < store_.Count(); ++index) {
-        if (extent.Intersects(store_.SegmentBox(index))) {
+        if (store_.MayTouch(index, extent)) {
             shown.push_back(index);
         }
     }

@@ -48,6 +48,22 @@ struct GshhsHeader {
     std::uint32_t Area() const { return field[7]; }
 };
 
+// Calls f(i, lon, lat) with each of n points of a GSHHS record (millionths of a degree),
+// one loop for each byte order and no test inside: it runs on vectors.
+template <typename F> void ForEachGshhsPoint(const std::uint8_t* p, size_t n, bool swap, F&& f) {
+    const auto each = [&](auto order) {
+        for (size_t i = 0; i < n; ++i) {
+            f(i, static_cast<std::int32_t>(order(LoadLE32(p + 8 * i))),
+              static_cast<std::int32_t>(order(LoadLE32(p + 8 * i + 4))));
+        }
+    };
+    if (swap) {
+        each([](std::uint32_t v) { return ByteSwap32(v); });
+    } else {
+        each([](std::uint32_t v) { return v; });
+    }
+}
+
 // Some edge is longer than the limit (degrees of arc), measured flat at the edge's mean
 // latitude, which is close for the short edges that matter.
 bool HasLongEdge(std::span<const BoundaryPoint> points, double limitDegrees) {
@@ -130,11 +146,14 @@ TCartogList::TSegmentStore& TCartogList::OwnStore() {
     if (FStore.use_count() > 1) {
         auto own = std::make_shared<TSegmentStore>();
         own->items.reserve(FStore->items.capacity());
-        for (const auto& item : FStore->items) {
-            own->items.push_back(std::make_unique<TLineSegment>(*item));
+        for (size_t i = 0; i < FStore->items.size(); ++i) {
+            const TItem& from = Item(i);
+            auto item = std::make_unique<TItem>();
+            item->segment = std::make_unique<TLineSegment>(*from.segment);
+            item->shape = from.shape;
+            item->pieces = from.pieces;
+            own->items.push_back(std::move(item));
         }
-        own->shapes = FStore->shapes;
-        own->pieces = FStore->pieces;
         own->fileNames = FStore->fileNames;
         own->capacity = FStore->capacity;
         FStore = std::move(own);
@@ -159,8 +178,7 @@ void TCartogList::Clear() {
         FStore = std::move(own);
     }
     FStore->items.clear();
-    FStore->shapes.clear();
-    FStore->pieces.clear();
+    FStore->views.clear();
     FSegments.clear();
     FProjectedMapping = nullptr; // the next drawing starts afresh
     MaxCount = 0;
@@ -185,15 +203,15 @@ TCartogList::SegmentShape TCartogList::ShapeOf(const TLineSegment& segment,
 }
 
 void TCartogList::AddSegment(std::unique_ptr<TLineSegment> segment) {
-    TSegmentStore& store = OwnStore();
-    const SegmentShape info = ShapeOf(*segment, store.pieces);
-    Append(std::move(segment), info);
+    auto item = std::make_unique<TItem>();
+    item->shape = ShapeOf(*segment, item->pieces);
+    item->segment = std::move(segment);
+    Append(std::move(item));
 }
 
-void TCartogList::Append(std::unique_ptr<TLineSegment> segment, const SegmentShape& shape) {
+void TCartogList::Append(std::unique_ptr<TItem> item) {
     TSegmentStore& store = OwnStore();
-    store.shapes.push_back(shape);
-    store.items.push_back(std::move(segment));
+    store.items.push_back(std::move(item));
     FSegments.resize(store.items.size());
     FCover.generation = 0; // it lacks the new segment
     if (Count() == store.capacity) {
@@ -203,14 +221,43 @@ void TCartogList::Append(std::unique_ptr<TLineSegment> segment, const SegmentSha
 
 const TLineSegment* TCartogList::FirstSegment(int& cursor) const {
     cursor = 1;
-    return FStore->items.empty() ? nullptr : FStore->items.front().get();
+    return FStore->items.empty() ? nullptr : Item(0).segment.get();
 }
 
 const TLineSegment* TCartogList::NextSegment(int& cursor) const {
     if (cursor < 0 || cursor >= Count()) {
         return nullptr;
     }
-    return FStore->items[static_cast<size_t>(cursor++)].get();
+    return Item(static_cast<size_t>(cursor++)).segment.get();
+}
+
+const TCartogList::TItem& TCartogList::Item(size_t index) const {
+    TItem& item = *FStore->items.at(index);
+    std::call_once(item.read, [&item] {
+        if (item.at != nullptr) {
+            ReadGshhsPoints(item.at, item.n, item.swap, *item.segment);
+            item.shape = ShapeOf(*item.segment, item.pieces);
+        }
+    });
+    return item;
+}
+
+bool TCartogList::MayTouch(int index, const TGeoExtent& extent) const {
+    const TItem& item = *FStore->items.at(static_cast<size_t>(index));
+    if (item.at != nullptr && !extent.IntersectsCells(item.around)) {
+        return false; // its points, wherever they are, lie in cells the extent has not
+    }
+    return extent.Intersects(SegmentBox(index));
+}
+
+void TCartogList::ReadAllPoints() {
+    const auto count = static_cast<long long>(FStore->items.size());
+    ForEachPart(count, ThreadsFor(count, 2048), [this](long long first, long long end) {
+        for (long long i = first; i < end; ++i) {
+            Item(static_cast<size_t>(i));
+        }
+    });
+    FStore->views.clear();
 }
 
 std::string TCartogList::FirstFileName() const {
@@ -241,7 +288,10 @@ TCartogList::TBoundaryPlan TCartogList::PlanBoundaryFiles(const std::string& tex
 }
 
 TCartogList::TBoundaryPlan::TFile TCartogList::PlanBoundaryFile(const std::string& fileName) {
-    TBoundaryPlan::TFile file{TFileView::Open(fileName), {}};
+    TBoundaryPlan::TFile file;
+    if (auto opened = TFileView::Open(fileName)) {
+        file.view = std::make_shared<const TFileView>(std::move(*opened));
+    }
     if (!file.view || file.view->Bytes().size() < 4) {
         return file;
     }
@@ -269,7 +319,7 @@ void TCartogList::LoadPlannedFile(const TBoundaryPlan::TFile& file) {
         return;
     }
     TByteStream stream(file.view->Bytes());
-    ReadRecords(stream, file.records);
+    ReadRecords(stream, file.records, file.view);
     if (file.records.format == TRecords::TFormat::Gshhs) {
         ClosePolylines = false;
     }
@@ -347,67 +397,42 @@ TCartogList::TRecords TCartogList::ScanGshhs(TByteStream& stream) {
     return records;
 }
 
-void TCartogList::ReadRecords(const TByteStream& stream, const TRecords& records) {
+void TCartogList::ReadRecords(const TByteStream& stream, const TRecords& records,
+                              const std::shared_ptr<const TFileView>& view) {
     if (records.format == TRecords::TFormat::Native) {
         Clear(); // the native format replaces the store's content
     } else if (records.format == TRecords::TFormat::Gshhs) {
         SetCapacity(Capacity() + static_cast<int>(records.capacity));
     }
     const bool native = records.format == TRecords::TFormat::Native;
+    // A GSHHS file the store can hold on to is read as its segments are asked for.
+    const bool later = !native && view != nullptr;
     const std::span<const std::uint8_t> bytes = stream.Bytes();
     const size_t pointBytes = native ? 4 : 8;
-    struct TRead {
-        std::unique_ptr<TLineSegment> segment;
-        SegmentShape shape;
-        std::vector<TGeoExtent::CellSpan> pieces;
-        std::int32_t count = 0; // of points read
-    };
     const std::vector<TRecord>& list = records.list;
-    std::vector<TRead> reads(list.size());
-    const auto read = [&](const TRecord& record, TRead& out) {
-        auto segment = std::make_unique<TLineSegment>();
-        segment->Kind = record.kind;
-        segment->Role = record.role;
+    std::vector<std::unique_ptr<TItem>> reads(list.size());
+    const auto read = [&](const TRecord& record) {
+        auto item = std::make_unique<TItem>();
+        item->segment = std::make_unique<TLineSegment>();
+        item->segment->Kind = record.kind;
+        item->segment->Role = record.role;
         // A record cut short keeps its fully read points.
-        const size_t n = std::min<size_t>(static_cast<size_t>(record.n),
-                                          (bytes.size() - record.at) / pointBytes);
-        std::vector<BoundaryPoint>& points = segment->Points;
-        points.resize(n);
+        item->n = std::min<size_t>(static_cast<size_t>(record.n),
+                                   (bytes.size() - record.at) / pointBytes);
         const std::uint8_t* p = bytes.data() + record.at;
-        if (native) {
-            for (size_t i = 0; i < n; ++i, p += 4) {
-                const auto lon = static_cast<std::int16_t>(p[0] | (p[1] << 8));
-                const auto lat = static_cast<std::int16_t>(p[2] | (p[3] << 8));
-                points[i] = {static_cast<float>(lon) / 60.0f, static_cast<float>(lat) / 60.0f};
-            }
+        if (later) {
+            item->at = p;
+            item->swap = records.swap;
+            Surround(*item);
         } else {
-            // One loop for each byte order, with no test inside: it runs on vectors.
-            const auto decode = [&](auto order) {
-                for (size_t i = 0; i < n; ++i) {
-                    const double x = static_cast<std::int32_t>(order(LoadLE32(p + 8 * i)));
-                    const double y = static_cast<std::int32_t>(order(LoadLE32(p + 8 * i + 4)));
-                    points[i] = {static_cast<float>(x / 1000000.0),
-                                 static_cast<float>(y / 1000000.0)};
-                }
-            };
-            if (records.swap) {
-                decode([](std::uint32_t v) { return ByteSwap32(v); });
+            if (native) {
+                ReadNativePoints(p, item->n, *item->segment);
             } else {
-                decode([](std::uint32_t v) { return v; });
+                ReadGshhsPoints(p, item->n, records.swap, *item->segment);
             }
+            item->shape = ShapeOf(*item->segment, item->pieces);
         }
-        segment->WidenBounds();
-        if (!native) {
-            if (segment->East > 180.0f) {
-                segment->East -= 360.0f;
-            }
-            if (segment->West > 180.0f) {
-                segment->West -= 360.0f;
-            }
-        }
-        out.shape = ShapeOf(*segment, out.pieces);
-        out.count = segment->Count;
-        out.segment = std::move(segment);
+        return item;
     };
     // Each record read and worked out on any core, in parts of about equal numbers of
     // points, then all added in the file's order: the store is the same as from reading
@@ -430,22 +455,91 @@ void TCartogList::ReadRecords(const TByteStream& stream, const TRecords& records
     ForEachPart(parts, static_cast<int>(parts), [&](long long first, long long end) {
         for (auto part = static_cast<size_t>(first); part < static_cast<size_t>(end); ++part) {
             for (size_t i = partStart[part]; i < partStart[part + 1]; ++i) {
-                read(list[i], reads[i]);
+                reads[i] = read(list[i]);
             }
         }
     });
-    TSegmentStore& store = OwnStore();
-    for (TRead& record : reads) {
-        // The pieces' places in the store's list of them.
-        const auto offset = static_cast<std::uint32_t>(store.pieces.size());
-        if (record.shape.endPiece > record.shape.firstPiece) {
-            record.shape.firstPiece += offset;
-            record.shape.endPiece += offset;
-            store.pieces.insert(store.pieces.end(), record.pieces.begin(), record.pieces.end());
-        }
-        MaxCount = std::max(MaxCount, record.count);
-        Append(std::move(record.segment), record.shape);
+    if (later) {
+        OwnStore().views.push_back(view);
     }
+    for (std::unique_ptr<TItem>& item : reads) {
+        MaxCount = std::max(MaxCount, static_cast<std::int32_t>(item->n));
+        Append(std::move(item));
+    }
+}
+
+void TCartogList::ReadNativePoints(const std::uint8_t* p, size_t n, TLineSegment& segment) {
+    std::vector<BoundaryPoint>& points = segment.Points;
+    points.resize(n);
+    for (size_t i = 0; i < n; ++i, p += 4) {
+        const auto lon = static_cast<std::int16_t>(p[0] | (p[1] << 8));
+        const auto lat = static_cast<std::int16_t>(p[2] | (p[3] << 8));
+        points[i] = {static_cast<float>(lon) / 60.0f, static_cast<float>(lat) / 60.0f};
+    }
+    segment.WidenBounds();
+}
+
+void TCartogList::ReadGshhsPoints(const std::uint8_t* p, size_t n, bool swap,
+                                  TLineSegment& segment) {
+    std::vector<BoundaryPoint>& points = segment.Points;
+    points.resize(n);
+    ForEachGshhsPoint(p, n, swap, [&points](size_t i, std::int32_t lon, std::int32_t lat) {
+        points[i] = {static_cast<float>(lon / 1000000.0), static_cast<float>(lat / 1000000.0)};
+    });
+    segment.WidenBounds();
+    if (segment.East > 180.0f) {
+        segment.East -= 360.0f;
+    }
+    if (segment.West > 180.0f) {
+        segment.West -= 360.0f;
+    }
+}
+
+void TCartogList::Surround(TItem& item) {
+    // A step this short (in millionths of a degree, either way, unwrapped) is short read
+    // as floats too: kLongestCulledEdgeDegrees with room for their rounding.
+    constexpr double kShort = 0.49e6;
+    static_assert(kShort < kLongestCulledEdgeDegrees * 1e6);
+    if (item.n == 0) {
+        item.around = {};
+        item.surelyCullable = true;
+        return;
+    }
+    std::int32_t south = 0, north = 0, west = 0, east = 0, lastLon = 0, lastLat = 0;
+    bool first = true;
+    bool longEdge = false;
+    ForEachGshhsPoint(item.at, item.n, item.swap, [&](size_t, std::int32_t lon, std::int32_t lat) {
+        if (first) {
+            south = north = lat;
+            west = east = lon;
+            lastLon = lon;
+            lastLat = lat;
+            first = false;
+        }
+        south = std::min(south, lat);
+        north = std::max(north, lat);
+        west = std::min(west, lon);
+        east = std::max(east, lon);
+        const double dLon = static_cast<double>(lon) - lastLon;
+        const double dLat = static_cast<double>(lat) - lastLat;
+        longEdge |= dLon * dLon + dLat * dLat > kShort * kShort;
+        lastLon = lon;
+        lastLat = lat;
+    });
+    item.surelyCullable = !longEdge;
+    // Within less than half the world, no step wraps: the points' longitudes followed
+    // along the line stay between the extremes, and a box round these holds theirs.
+    if (static_cast<double>(east) - west >= 179e6) {
+        item.around = TGeoExtent::SpanOf(TGeoBox::Globe());
+        return;
+    }
+    constexpr double kRoom = 1e-3; // degrees, far more than rounding to float moves a point
+    const std::array<BoundaryPoint, 2> corners{
+        BoundaryPoint{static_cast<float>(west / 1e6 - kRoom),
+                      static_cast<float>(south / 1e6 - kRoom)},
+        BoundaryPoint{static_cast<float>(east / 1e6 + kRoom),
+                      static_cast<float>(north / 1e6 + kRoom)}};
+    item.around = TGeoExtent::SpanOf(TGeoBox::OfPoints(corners));
 }
 
 } // namespace vantorel

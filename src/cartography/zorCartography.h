@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
@@ -149,7 +150,7 @@ public:
     private:
         friend class TCartogList;
         struct TFile {
-            std::optional<TFileView> view;
+            std::shared_ptr<const TFileView> view;
             TRecords records;
         };
         std::vector<std::string> names_;
@@ -158,8 +159,13 @@ public:
     };
     /// The file names of text split at '|', and their segments.
     static TBoundaryPlan PlanBoundaryFiles(const std::string& text);
-    /// Empties the store and loads each file of the plan in order.
+    /// Empties the store and loads each file of the plan in order. The points of a GSHHS
+    /// file are read when a segment is first asked for (the store keeps the file open
+    /// until then): a picture shows a small part of the world.
     void LoadPlanned(const TBoundaryPlan& plan);
+    /// Reads every point not read yet and lets the files go: for a store kept for long,
+    /// which a file changed meanwhile must not reach.
+    void ReadAllPoints();
     /// Empties the store, takes the file names from text split at '|' and loads each in
     /// order. Failures end the reading of one file silently.
     void LoadBoundaryFiles(const std::string& text);
@@ -200,10 +206,13 @@ public:
     /// penWidth pixels. The globe without a mapping.
     TGeoExtent PictureExtent(int width, int height, int pixelOffset, int lineOffset, int penWidth);
     /// The box of segment `index` (its points' latitudes and longitudes, the antimeridian
-    /// followed along the line), made when the segment is added.
+    /// followed along the line), worked out when its points are read.
     const TGeoBox& SegmentBox(int index) const {
-        return FStore->shapes.at(static_cast<size_t>(index)).box;
+        return Item(static_cast<size_t>(index)).shape.box;
     }
+    /// Whether segment `index` may touch a cell of `extent` (Intersects of its box): told
+    /// without reading its points where a box round them misses the extent already.
+    bool MayTouch(int index, const TGeoExtent& extent) const;
     /// A straight edge longer than this (degrees of arc) could cross the picture between
     /// two points far off it: segments with one are never culled.
     static constexpr double kLongestCulledEdgeDegrees = 0.5;
@@ -239,7 +248,7 @@ public:
     int Count() const { return static_cast<int>(FStore->items.size()); }
     int Capacity() const { return FStore->capacity; }
     const TLineSegment& operator[](int index) const {
-        return *FStore->items.at(static_cast<size_t>(index));
+        return *Item(static_cast<size_t>(index)).segment;
     }
     const std::vector<std::string>& FileNames() const { return FStore->fileNames; }
 
@@ -318,12 +327,12 @@ private:
     bool DrawFromCover(TBitmap& bitmap, int pixelOffset, int lineOffset);
     bool BuildCover(long long left, long long top, long long right, long long bottom, int penWidth);
 
-    /// What a segment is, worked out when it is added.
+    /// What a segment is, worked out when its points are read.
     struct SegmentShape {
         TGeoBox box;
         TGeoExtent::CellSpan cells;   // of the box
         bool cullable = true;         // no edge longer than kLongestCulledEdgeDegrees
-        std::uint32_t firstPiece = 0; // in pieces; none for a short segment
+        std::uint32_t firstPiece = 0; // in its pieces; none for a short segment
         std::uint32_t endPiece = 0;
     };
     /// What this store's drawings made of a segment.
@@ -339,19 +348,44 @@ private:
     void LoadPlannedFile(const TBoundaryPlan::TFile& file);
     static TRecords ScanNative(TByteStream& stream);
     static TRecords ScanGshhs(TByteStream& stream);
-    /// Reads the records' points on every core and adds them in order.
-    void ReadRecords(const TByteStream& stream, const TRecords& records);
+    /// Reads the records' points on every core and adds them in order; with the file's
+    /// view, a GSHHS file's points are left to be read when first asked for.
+    void ReadRecords(const TByteStream& stream, const TRecords& records,
+                     const std::shared_ptr<const TFileView>& view = nullptr);
     /// Works out what a segment is; its pieces are appended to `pieces`, and the shape's
     /// first and end piece count in that list.
     static SegmentShape ShapeOf(const TLineSegment& segment,
                                 std::vector<TGeoExtent::CellSpan>& pieces);
-    /// Adds a segment whose shape is worked out, its pieces in the store's list already.
-    void Append(std::unique_ptr<TLineSegment> segment, const SegmentShape& shape);
+    /// One segment of the store and what is worked out of it.
+    struct TItem {
+        std::unique_ptr<TLineSegment> segment; ///< its points empty until read
+        SegmentShape shape;
+        std::vector<TGeoExtent::CellSpan> pieces; ///< the cells of a long segment's pieces
+        /// Where the points are still to be read (GSHHS, from a file the store holds).
+        const std::uint8_t* at = nullptr;
+        size_t n = 0;
+        bool swap = false;
+        /// Cells round the points, and whether no edge can be long, known before they are
+        /// read: a segment outside a picture is left unread.
+        TGeoExtent::CellSpan around;
+        bool surelyCullable = false;
+        std::once_flag read;
+    };
+    /// A record's points, into a segment with its bounds (a native file's: n x int16
+    /// pairs of arc-minutes; GSHHS: int32 pairs of millionths of a degree).
+    static void ReadNativePoints(const std::uint8_t* p, size_t n, TLineSegment& segment);
+    static void ReadGshhsPoints(const std::uint8_t* p, size_t n, bool swap, TLineSegment& segment);
+    /// Sets what a GSHHS item's points give before they are read: cells round them and
+    /// whether no edge can be long.
+    static void Surround(TItem& item);
+    /// Adds a segment whose shape and pieces are worked out.
+    void Append(std::unique_ptr<TItem> item);
+    /// Segment `index`, its points read first where they are not yet (any thread may ask).
+    const TItem& Item(size_t index) const;
     /// The segments, shared by the stores made to draw them.
     struct TSegmentStore {
-        std::vector<std::unique_ptr<TLineSegment>> items;
-        std::vector<SegmentShape> shapes;         ///< one per item
-        std::vector<TGeoExtent::CellSpan> pieces; ///< the cells of the long segments' pieces
+        std::vector<std::unique_ptr<TItem>> items;
+        std::vector<std::shared_ptr<const TFileView>> views; ///< points are read from
         std::vector<std::string> fileNames;
         int capacity = 0;
     };

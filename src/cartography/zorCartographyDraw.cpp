@@ -192,14 +192,15 @@ void TCartogList::SyncProjection(int jumpLimit) {
 }
 
 void TCartogList::ProjectSegment(size_t index) {
-    const std::vector<BoundaryPoint>& points = FStore->items[index]->Points;
+    const std::vector<BoundaryPoint>& points = Item(index).segment->Points;
     FScratch.resize(points.size());
     Mapping->LatLonToImage(points, FScratch.data());
 }
 
 bool TCartogList::PlanProjection(size_t index, size_t at, std::vector<Stretch>& stretches) const {
-    const SegmentShape& info = FStore->shapes[index];
-    const size_t count = FStore->items[index]->Points.size();
+    const TItem& item = Item(index);
+    const SegmentShape& info = item.shape;
+    const size_t count = item.segment->Points.size();
     if (FTraceGlobe || info.firstPiece == info.endPiece) {
         stretches.push_back({index, 0, count, at});
         return false;
@@ -220,7 +221,7 @@ bool TCartogList::PlanProjection(size_t index, size_t at, std::vector<Stretch>& 
     for (std::uint32_t piece = info.firstPiece; piece < info.endPiece; ++piece) {
         const size_t first = (piece - info.firstPiece) * kPiecePoints;
         const size_t last = std::min(first + kPiecePoints, count - 1);
-        if (!FTraceCells.IntersectsCells(FStore->pieces[piece])) {
+        if (!FTraceCells.IntersectsCells(item.pieces[piece])) {
             leftOut = true;
             continue;
         }
@@ -339,7 +340,7 @@ void TCartogList::TraceSegments(std::span<const size_t> indices, int jumpLimit) 
         todo.push_back(index);
         at.push_back(points);
         info.partial = PlanProjection(index, points, stretches);
-        points += FStore->items[index]->Points.size();
+        points += Item(index).segment->Points.size();
     }
     if (todo.empty()) {
         return;
@@ -356,7 +357,7 @@ void TCartogList::TraceSegments(std::span<const size_t> indices, int jumpLimit) 
             stretchStart.begin() - 1);
         for (long long n = first; n < end; ++k) {
             const Stretch& st = stretches[k];
-            const std::vector<BoundaryPoint>& p = FStore->items[st.segment]->Points;
+            const std::vector<BoundaryPoint>& p = Item(st.segment).segment->Points;
             const size_t from = st.first + (static_cast<size_t>(n) - stretchStart[k]);
             const size_t to = std::min(st.end, from + static_cast<size_t>(end - n));
             Mapping->LatLonToImage(std::span(p).subspan(from, to - from),
@@ -388,7 +389,7 @@ void TCartogList::TraceSegments(std::span<const size_t> indices, int jumpLimit) 
             info.firstRun = static_cast<std::uint32_t>(out.runs.size());
             info.far = false;
             const std::span<const ProjectedPoint> projected(FScratch.data() + at[k],
-                                                            FStore->items[todo[k]]->Points.size());
+                                                            Item(todo[k]).segment->Points.size());
             TraceRuns(projected, TPoint{0, 0}, jumpLimit, ClosePolylines, false, run,
                       [&out, &info](std::span<const TPoint> r) {
                           if (r.size() >= 2) { // fewer points draw nothing
@@ -456,14 +457,23 @@ void TCartogList::DrawSegments(TCanvas& canvas, TPoint offset, const TGeoExtent*
     SyncProjection(jumpLimit);
     TraceWithin(picture);
     std::vector<size_t> drawn;
-    int cursor = 0;
-    for (const TLineSegment* s = FirstSegment(cursor); s != nullptr; s = NextSegment(cursor)) {
-        const size_t index = static_cast<size_t>(cursor - 1);
-        if (!InView(*s) || !IsDrawableKind(s->Kind)) {
+    for (size_t index = 0; index < FStore->items.size(); ++index) {
+        const TItem& unread = *FStore->items[index];
+        if (!IsDrawableKind(unread.segment->Kind)) {
             continue; // an undrawable kind's runs would draw nothing
         }
-        if (picture != nullptr && FStore->shapes[index].cullable &&
-            !picture->IntersectsCells(FStore->shapes[index].cells)) {
+        // Left unread where the cells round its points miss the picture and no edge of
+        // it is long: it would be culled once read.
+        if (picture != nullptr && unread.at != nullptr && unread.surelyCullable &&
+            !picture->IntersectsCells(unread.around)) {
+            continue;
+        }
+        const TItem& item = Item(index);
+        if (!InView(*item.segment)) {
+            continue;
+        }
+        if (picture != nullptr && item.shape.cullable &&
+            !picture->IntersectsCells(item.shape.cells)) {
             continue;
         }
         drawn.push_back(index);
@@ -485,7 +495,7 @@ void TCartogList::DrawSegments(TCanvas& canvas, TPoint offset, const TGeoExtent*
 void TCartogList::DrawSegment(TRunBatch& batch, size_t index, TPoint offset, bool plainRules,
                               std::vector<TPoint>& run) {
     const SegmentInfo& info = FSegments[index];
-    const std::uint8_t kind = FStore->items[index]->Kind;
+    const std::uint8_t kind = Item(index).segment->Kind;
     if (plainRules && StartsRunAt(info, TPoint{-1 - offset.X, -1 - offset.Y})) {
         // There the plain rules drop the run's first point as a repeat of (-1, -1).
         ProjectSegment(index);

@@ -47,7 +47,7 @@ const TCoastLines& TSessionData::Coasts() const {
     return *coasts_;
 }
 
-std::shared_ptr<const TSessionData> LoadSessionData() {
+std::shared_ptr<const TSessionData> LoadSessionData(TPointReading points) {
     auto data = std::make_shared<TSessionData>();
     data->fonts_ = std::thread([] {
         try {
@@ -68,9 +68,12 @@ std::shared_ptr<const TSessionData> LoadSessionData() {
     data->BoundaryFile = plan.FirstFileName();
     data->BoundaryCount = plan.Count();
     TSessionData& reading = *data;
-    data->reader_ = std::thread([&reading, plan = std::move(plan)] {
+    data->reader_ = std::thread([&reading, points, plan = std::move(plan)] {
         try {
             reading.boundaries_.LoadPlanned(plan);
+            if (points == TPointReading::Whole) {
+                reading.boundaries_.ReadAllPoints();
+            }
             reading.coasts_ = std::make_unique<const TCoastLines>(reading.boundaries_);
         } catch (...) {
             reading.failure_ = std::current_exception();

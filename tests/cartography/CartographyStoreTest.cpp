@@ -1,10 +1,13 @@
 #include "cartography/zorCartography.h"
 
 #include "TempDir.h"
+#include "common/TextFile.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -203,6 +206,68 @@ TEST(CartographyStore, CapacityGrowsWhenExactlyFullAndIterationVisitsAll) {
     store.Clear();
     EXPECT_EQ(store.FirstSegment(cursor), nullptr);
     EXPECT_EQ(store.MaxCount, 0);
+}
+
+// A GSHHS file read whole, from a stream.
+void ReadAtOnce(TCartogList& store, const std::string& file) {
+    const std::string bytes = ReadFileBytes(file).value_or("");
+    TByteStream stream({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
+    store.ReadGshhsPolygons(stream);
+}
+
+void ExpectSameSegments(const TCartogList& a, const TCartogList& b) {
+    ASSERT_EQ(a.Count(), b.Count());
+    EXPECT_EQ(a.MaxCount, b.MaxCount);
+    for (int i = 0; i < a.Count(); ++i) {
+        const TLineSegment& x = a[i];
+        const TLineSegment& y = b[i];
+        ASSERT_EQ(x.Points.size(), y.Points.size()) << i;
+        ASSERT_TRUE(x.Points.empty() || std::memcmp(x.Points.data(), y.Points.data(),
+                                                    x.Points.size() * sizeof x.Points[0]) == 0)
+            << i;
+        ASSERT_TRUE(x.North == y.North && x.South == y.South && x.East == y.East &&
+                    x.West == y.West && x.Count == y.Count && x.Kind == y.Kind && x.Role == y.Role)
+            << i;
+        ASSERT_EQ(std::memcmp(&a.SegmentBox(i), &b.SegmentBox(i), sizeof(TGeoBox)), 0) << i;
+    }
+}
+
+// The program's shores are read as a picture asks for them: which segments may reach a
+// part of the world is told right before any is read, and what is read then is what
+// reading all at once gives.
+TEST(CartographyStore, ShoresReadWhenAskedForAreTheShoresReadAtOnce) {
+    const std::string file = std::string(VANTOREL_SOURCE_DIR) + "/data/Boundaries.b";
+    TCartogList later;
+    Load(later, file);
+    TCartogList atOnce;
+    ReadAtOnce(atOnce, file);
+    for (const TGeoBox& part :
+         {TGeoBox{35.0f, 72.0f, -12.0f, 60.0f}, TGeoBox{-80.0f, -60.0f, -180.0f, 360.0f},
+          TGeoBox{50.0f, 75.0f, 170.0f, 25.0f}, TGeoBox{-5.0f, 5.0f, -1.0f, 2.0f}}) {
+        const TGeoExtent extent = TGeoExtent::Covering(part);
+        int touched = 0;
+        for (int i = 0; i < later.Count(); ++i) {
+            const bool may = later.MayTouch(i, extent);
+            ASSERT_EQ(may, extent.Intersects(atOnce.SegmentBox(i))) << i;
+            touched += may ? 1 : 0;
+        }
+        EXPECT_LT(touched, later.Count() / 2);
+    }
+    ExpectSameSegments(later, atOnce);
+}
+
+// A store kept for long reads every point first: the file may then be cut, as copying a
+// new one over it does, and nothing of the store reaches it.
+TEST(CartographyStore, AStoreWithAllItsPointsNoLongerNeedsItsFile) {
+    TempDir dir;
+    const std::string file = dir.Write("shore.b", ReadFileBytes(kData + "shore_le.b").value_or(""));
+    TCartogList store;
+    Load(store, file);
+    store.ReadAllPoints();
+    std::filesystem::resize_file(file, 0);
+    TCartogList atOnce;
+    ReadAtOnce(atOnce, kData + "shore_le.b");
+    ExpectSameSegments(store, atOnce);
 }
 
 TEST(CartographyStore, TheProgramsBoundaryFileLoads) {
