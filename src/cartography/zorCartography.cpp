@@ -149,7 +149,7 @@ TCartogList::TSegmentStore& TCartogList::OwnStore() {
         for (size_t i = 0; i < FStore->items.size(); ++i) {
             const TItem& from = Item(i);
             auto item = std::make_unique<TItem>();
-            item->segment = std::make_unique<TLineSegment>(*from.segment);
+            item->segment = from.segment;
             item->shape = from.shape;
             item->pieces = from.pieces;
             own->items.push_back(std::move(item));
@@ -205,7 +205,7 @@ TCartogList::SegmentShape TCartogList::ShapeOf(const TLineSegment& segment,
 void TCartogList::AddSegment(std::unique_ptr<TLineSegment> segment) {
     auto item = std::make_unique<TItem>();
     item->shape = ShapeOf(*segment, item->pieces);
-    item->segment = std::move(segment);
+    item->segment = std::move(*segment);
     Append(std::move(item));
 }
 
@@ -221,22 +221,22 @@ void TCartogList::Append(std::unique_ptr<TItem> item) {
 
 const TLineSegment* TCartogList::FirstSegment(int& cursor) const {
     cursor = 1;
-    return FStore->items.empty() ? nullptr : Item(0).segment.get();
+    return FStore->items.empty() ? nullptr : &Item(0).segment;
 }
 
 const TLineSegment* TCartogList::NextSegment(int& cursor) const {
     if (cursor < 0 || cursor >= Count()) {
         return nullptr;
     }
-    return Item(static_cast<size_t>(cursor++)).segment.get();
+    return &Item(static_cast<size_t>(cursor++)).segment;
 }
 
 const TCartogList::TItem& TCartogList::Item(size_t index) const {
     TItem& item = *FStore->items.at(index);
     std::call_once(item.read, [&item] {
         if (item.at != nullptr) {
-            ReadGshhsPoints(item.at, item.n, item.swap, *item.segment);
-            item.shape = ShapeOf(*item.segment, item.pieces);
+            ReadGshhsPoints(item.at, item.n, item.swap, item.segment);
+            item.shape = ShapeOf(item.segment, item.pieces);
         }
     });
     return item;
@@ -413,9 +413,8 @@ void TCartogList::ReadRecords(const TByteStream& stream, const TRecords& records
     std::vector<std::unique_ptr<TItem>> reads(list.size());
     const auto read = [&](const TRecord& record) {
         auto item = std::make_unique<TItem>();
-        item->segment = std::make_unique<TLineSegment>();
-        item->segment->Kind = record.kind;
-        item->segment->Role = record.role;
+        item->segment.Kind = record.kind;
+        item->segment.Role = record.role;
         // A record cut short keeps its fully read points.
         item->n = std::min<size_t>(static_cast<size_t>(record.n),
                                    (bytes.size() - record.at) / pointBytes);
@@ -426,11 +425,11 @@ void TCartogList::ReadRecords(const TByteStream& stream, const TRecords& records
             Surround(*item);
         } else {
             if (native) {
-                ReadNativePoints(p, item->n, *item->segment);
+                ReadNativePoints(p, item->n, item->segment);
             } else {
-                ReadGshhsPoints(p, item->n, records.swap, *item->segment);
+                ReadGshhsPoints(p, item->n, records.swap, item->segment);
             }
-            item->shape = ShapeOf(*item->segment, item->pieces);
+            item->shape = ShapeOf(item->segment, item->pieces);
         }
         return item;
     };

@@ -248,7 +248,7 @@ public:
     int Count() const { return static_cast<int>(FStore->items.size()); }
     int Capacity() const { return FStore->capacity; }
     const TLineSegment& operator[](int index) const {
-        return *Item(static_cast<size_t>(index)).segment;
+        return Item(static_cast<size_t>(index)).segment;
     }
     const std::vector<std::string>& FileNames() const { return FStore->fileNames; }
 
@@ -358,7 +358,7 @@ private:
                                 std::vector<TGeoExtent::CellSpan>& pieces);
     /// One segment of the store and what is worked out of it.
     struct TItem {
-        std::unique_ptr<TLineSegment> segment; ///< its points empty until read
+        TLineSegment segment; ///< its points empty until read
         SegmentShape shape;
         std::vector<TGeoExtent::CellSpan> pieces; ///< the cells of a long segment's pieces
         /// Where the points are still to be read (GSHHS, from a file the store holds).

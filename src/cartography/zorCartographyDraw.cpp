@@ -192,7 +192,7 @@ void TCartogList::SyncProjection(int jumpLimit) {
 }
 
 void TCartogList::ProjectSegment(size_t index) {
-    const std::vector<BoundaryPoint>& points = Item(index).segment->Points;
+    const std::vector<BoundaryPoint>& points = Item(index).segment.Points;
     FScratch.resize(points.size());
     Mapping->LatLonToImage(points, FScratch.data());
 }
@@ -200,7 +200,7 @@ void TCartogList::ProjectSegment(size_t index) {
 bool TCartogList::PlanProjection(size_t index, size_t at, std::vector<Stretch>& stretches) const {
     const TItem& item = Item(index);
     const SegmentShape& info = item.shape;
-    const size_t count = item.segment->Points.size();
+    const size_t count = item.segment.Points.size();
     if (FTraceGlobe || info.firstPiece == info.endPiece) {
         stretches.push_back({index, 0, count, at});
         return false;
@@ -340,7 +340,7 @@ void TCartogList::TraceSegments(std::span<const size_t> indices, int jumpLimit) 
         todo.push_back(index);
         at.push_back(points);
         info.partial = PlanProjection(index, points, stretches);
-        points += Item(index).segment->Points.size();
+        points += Item(index).segment.Points.size();
     }
     if (todo.empty()) {
         return;
@@ -357,7 +357,7 @@ void TCartogList::TraceSegments(std::span<const size_t> indices, int jumpLimit) 
             stretchStart.begin() - 1);
         for (long long n = first; n < end; ++k) {
             const Stretch& st = stretches[k];
-            const std::vector<BoundaryPoint>& p = Item(st.segment).segment->Points;
+            const std::vector<BoundaryPoint>& p = Item(st.segment).segment.Points;
             const size_t from = st.first + (static_cast<size_t>(n) - stretchStart[k]);
             const size_t to = std::min(st.end, from + static_cast<size_t>(end - n));
             Mapping->LatLonToImage(std::span(p).subspan(from, to - from),
@@ -389,7 +389,7 @@ void TCartogList::TraceSegments(std::span<const size_t> indices, int jumpLimit) 
             info.firstRun = static_cast<std::uint32_t>(out.runs.size());
             info.far = false;
             const std::span<const ProjectedPoint> projected(FScratch.data() + at[k],
-                                                            Item(todo[k]).segment->Points.size());
+                                                            Item(todo[k]).segment.Points.size());
             TraceRuns(projected, TPoint{0, 0}, jumpLimit, ClosePolylines, false, run,
                       [&out, &info](std::span<const TPoint> r) {
                           if (r.size() >= 2) { // fewer points draw nothing
@@ -459,7 +459,7 @@ void TCartogList::DrawSegments(TCanvas& canvas, TPoint offset, const TGeoExtent*
     std::vector<size_t> drawn;
     for (size_t index = 0; index < FStore->items.size(); ++index) {
         const TItem& unread = *FStore->items[index];
-        if (!IsDrawableKind(unread.segment->Kind)) {
+        if (!IsDrawableKind(unread.segment.Kind)) {
             continue; // an undrawable kind's runs would draw nothing
         }
         // Left unread where the cells round its points miss the picture and no edge of
@@ -469,7 +469,7 @@ void TCartogList::DrawSegments(TCanvas& canvas, TPoint offset, const TGeoExtent*
             continue;
         }
         const TItem& item = Item(index);
-        if (!InView(*item.segment)) {
+        if (!InView(item.segment)) {
             continue;
         }
         if (picture != nullptr && item.shape.cullable &&
@@ -495,7 +495,7 @@ void TCartogList::DrawSegments(TCanvas& canvas, TPoint offset, const TGeoExtent*
 void TCartogList::DrawSegment(TRunBatch& batch, size_t index, TPoint offset, bool plainRules,
                               std::vector<TPoint>& run) {
     const SegmentInfo& info = FSegments[index];
-    const std::uint8_t kind = Item(index).segment->Kind;
+    const std::uint8_t kind = Item(index).segment.Kind;
     if (plainRules && StartsRunAt(info, TPoint{-1 - offset.X, -1 - offset.Y})) {
         // There the plain rules drop the run's first point as a repeat of (-1, -1).
         ProjectSegment(index);
