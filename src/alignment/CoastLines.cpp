@@ -276,12 +276,7 @@ std::vector<TCoastSample> TCoastLines::SamplesOnImage(const TWarpedMapping& mapp
     TPictureFootprint footprint;
     footprint.Project(mapping);
     const TGeoExtent extent = footprint.Extent(0, -margin, width, height + margin, 0);
-    std::vector<int> shown;
-    for (int index = 0; index < store_.Count(); ++index) {
-        if (store_.MayTouch(index, extent)) {
-            shown.push_back(index);
-        }
-    }
+    const std::vector<int> shown = store_.Touching(extent);
     // The segments in parts that the cores take as they come (their shores differ much in
     // length), each part's samples in order: the same samples as one thread's.
     constexpr int kParts = 16;

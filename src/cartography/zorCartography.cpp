@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <numeric>
 
 namespace vantorel {
 
@@ -242,21 +243,37 @@ const TCartogList::TItem& TCartogList::Item(size_t index) const {
     return item;
 }
 
-bool TCartogList::MayTouch(int index, const TGeoExtent& extent) const {
-    const TItem& item = *FStore->items.at(static_cast<size_t>(index));
-    if (item.at != nullptr && !extent.IntersectsCells(item.around)) {
-        return false; // its points, wherever they are, lie in cells the extent has not
+void TCartogList::ReadSegments(std::span<const size_t> indices) const {
+    const auto count = static_cast<long long>(indices.size());
+    ForEachPart(count, ThreadsFor(count, 256), [this, indices](long long first, long long end) {
+        for (long long k = first; k < end; ++k) {
+            Item(indices[static_cast<size_t>(k)]);
+        }
+    });
+}
+
+std::vector<int> TCartogList::Touching(const TGeoExtent& extent) const {
+    std::vector<size_t> near; // read, or with cells round its points that reach the extent
+    for (size_t i = 0; i < FStore->items.size(); ++i) {
+        const TItem& item = *FStore->items[i];
+        if (item.at == nullptr || extent.IntersectsCells(item.around)) {
+            near.push_back(i);
+        }
     }
-    return extent.Intersects(SegmentBox(index));
+    ReadSegments(near);
+    std::vector<int> touching;
+    for (const size_t i : near) {
+        if (extent.Intersects(Item(i).shape.box)) {
+            touching.push_back(static_cast<int>(i));
+        }
+    }
+    return touching;
 }
 
 void TCartogList::ReadAllPoints() {
-    const auto count = static_cast<long long>(FStore->items.size());
-    ForEachPart(count, ThreadsFor(count, 2048), [this](long long first, long long end) {
-        for (long long i = first; i < end; ++i) {
-            Item(static_cast<size_t>(i));
-        }
-    });
+    std::vector<size_t> all(FStore->items.size());
+    std::iota(all.begin(), all.end(), size_t{0});
+    ReadSegments(all);
     FStore->views.clear();
 }
 

@@ -210,9 +210,10 @@ public:
     const TGeoBox& SegmentBox(int index) const {
         return Item(static_cast<size_t>(index)).shape.box;
     }
-    /// Whether segment `index` may touch a cell of `extent` (Intersects of its box): told
-    /// without reading its points where a box round them misses the extent already.
-    bool MayTouch(int index, const TGeoExtent& extent) const;
+    /// The segments whose boxes touch a cell of `extent`, in order. Those not read yet
+    /// are read on every core where the cells round their points reach it, and left
+    /// unread where not.
+    std::vector<int> Touching(const TGeoExtent& extent) const;
     /// A straight edge longer than this (degrees of arc) could cross the picture between
     /// two points far off it: segments with one are never culled.
     static constexpr double kLongestCulledEdgeDegrees = 0.5;
@@ -382,6 +383,8 @@ private:
     void Append(std::unique_ptr<TItem> item);
     /// Segment `index`, its points read first where they are not yet (any thread may ask).
     const TItem& Item(size_t index) const;
+    /// Reads the points of these segments where not read yet, on every core.
+    void ReadSegments(std::span<const size_t> indices) const;
     /// The segments, shared by the stores made to draw them.
     struct TSegmentStore {
         std::vector<std::unique_ptr<TItem>> items;

@@ -456,7 +456,7 @@ void TCartogList::DrawSegments(TCanvas& canvas, TPoint offset, const TGeoExtent*
     const int jumpLimit = EffectiveJumpLimit();
     SyncProjection(jumpLimit);
     TraceWithin(picture);
-    std::vector<size_t> drawn;
+    std::vector<size_t> near;
     for (size_t index = 0; index < FStore->items.size(); ++index) {
         const TItem& unread = *FStore->items[index];
         if (!IsDrawableKind(unread.segment.Kind)) {
@@ -468,6 +468,11 @@ void TCartogList::DrawSegments(TCanvas& canvas, TPoint offset, const TGeoExtent*
             !picture->IntersectsCells(unread.around)) {
             continue;
         }
+        near.push_back(index);
+    }
+    ReadSegments(near);
+    std::vector<size_t> drawn;
+    for (const size_t index : near) {
         const TItem& item = Item(index);
         if (!InView(item.segment)) {
             continue;
