@@ -167,10 +167,8 @@ void BM_LoadBoundaries(benchmark::State& state) {
     bench::TBaselineRatio ratio(state);
     for (auto _ : state) {
         TCartogList store;
-        store.LoadBoundaryFiles(file);
-        if (state.range(1) != 0) {
-            store.ReadAllPoints();
-        }
+        store.LoadPlanned(TCartogList::PlanBoundaryFiles(file),
+                          state.range(1) != 0 ? TPointReading::Whole : TPointReading::AsAsked);
         benchmark::DoNotOptimize(store.Count());
     }
 }

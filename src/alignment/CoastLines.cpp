@@ -214,10 +214,10 @@ void ThinShoreRun(std::vector<std::pair<float, float>>& p) {
 
 TCoastLines::TCoastLines(const TCartogList& store)
     : store_(store), runs_(static_cast<std::size_t>(store.Count())),
-      made_(std::make_unique<std::once_flag[]>(static_cast<std::size_t>(store.Count()))) {}
+      made_(std::make_unique<TOnce[]>(static_cast<std::size_t>(store.Count()))) {}
 
 const std::vector<TCoastLines::TRun>& TCoastLines::RunsOf(int index) const {
-    std::call_once(made_[static_cast<std::size_t>(index)], [this, index] { MakeRuns(index); });
+    made_[static_cast<std::size_t>(index)].Do(making_, [this, index] { MakeRuns(index); });
     return runs_[static_cast<std::size_t>(index)];
 }
 

@@ -6,6 +6,8 @@
 // boundary rings share is a land border, and the runs of points only one ring has are
 // shore.
 
+#include "common/Once.h"
+
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -57,7 +59,8 @@ private:
     mutable std::unordered_map<std::uint64_t, std::uint8_t> owners_; ///< for rings without roles
     mutable std::once_flag ownersCounted_;
     mutable std::vector<std::vector<TRun>> runs_;
-    std::unique_ptr<std::once_flag[]> made_;
+    std::unique_ptr<TOnce[]> made_;
+    mutable TOnceLocks making_;
 };
 
 } // namespace vantorel

@@ -158,7 +158,7 @@ std::vector<TPassRecord> RunBatch(const std::vector<TBatchInput>& inputs,
                                   std::ostream& err) {
     TBatchOptions options = given;
     if (!options.Data) {
-        options.Data = LoadSessionData(TPointReading::AsPassesAsk);
+        options.Data = LoadSessionData(TPointReading::AsAsked);
     }
     EnsureGuiApplication(); // before the workers start: they draw text
     std::vector<TPassRecord> records;

@@ -86,7 +86,7 @@ THeadlessRun::THeadlessRun(const TRunSetup& setup, const std::string& input, std
     if (!data) {
         // A run of its own: the text module loads while its data are read, and the labels'
         // application is made once both are there.
-        data = LoadSessionData(TPointReading::AsPassesAsk);
+        data = LoadSessionData(TPointReading::AsAsked);
         EnsureGuiApplication();
     }
     run_.Start(std::move(data), "Vantorel - V" + std::string(kVersion),

@@ -14,7 +14,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <numeric>
 
 namespace vantorel {
 
@@ -49,19 +48,18 @@ struct GshhsHeader {
     std::uint32_t Area() const { return field[7]; }
 };
 
-// Calls f(i, lon, lat) with each of n points of a GSHHS record (millionths of a degree),
-// one loop for each byte order and no test inside: it runs on vectors.
-template <typename F> void ForEachGshhsPoint(const std::uint8_t* p, size_t n, bool swap, F&& f) {
-    const auto each = [&](auto order) {
-        for (size_t i = 0; i < n; ++i) {
-            f(i, static_cast<std::int32_t>(order(LoadLE32(p + 8 * i))),
-              static_cast<std::int32_t>(order(LoadLE32(p + 8 * i + 4))));
-        }
+// Calls f(lonAt, latAt), the accessors of the longitude and latitude of point i of a GSHHS
+// record at p (millionths of a degree), made for its byte order: loops over them have no
+// test inside and run on vectors.
+template <typename F> void WithGshhsPoints(const std::uint8_t* p, bool swap, F&& f) {
+    const auto with = [&](auto order) {
+        f([=](size_t i) { return static_cast<std::int32_t>(order(LoadLE32(p + 8 * i))); },
+          [=](size_t i) { return static_cast<std::int32_t>(order(LoadLE32(p + 8 * i + 4))); });
     };
     if (swap) {
-        each([](std::uint32_t v) { return ByteSwap32(v); });
+        with([](std::uint32_t v) { return ByteSwap32(v); });
     } else {
-        each([](std::uint32_t v) { return v; });
+        with([](std::uint32_t v) { return v; });
     }
 }
 
@@ -234,7 +232,7 @@ const TLineSegment* TCartogList::NextSegment(int& cursor) const {
 
 const TCartogList::TItem& TCartogList::Item(size_t index) const {
     TItem& item = *FStore->items.at(index);
-    std::call_once(item.read, [&item] {
+    item.read.Do(FStore->reading, [&item] {
         if (item.at != nullptr) {
             ReadGshhsPoints(item.at, item.n, item.swap, item.segment);
             item.shape = ShapeOf(item.segment, item.pieces);
@@ -268,13 +266,6 @@ std::vector<int> TCartogList::Touching(const TGeoExtent& extent) const {
         }
     }
     return touching;
-}
-
-void TCartogList::ReadAllPoints() {
-    std::vector<size_t> all(FStore->items.size());
-    std::iota(all.begin(), all.end(), size_t{0});
-    ReadSegments(all);
-    FStore->views.clear();
 }
 
 std::string TCartogList::FirstFileName() const {
@@ -322,21 +313,21 @@ TCartogList::TBoundaryPlan::TFile TCartogList::PlanBoundaryFile(const std::strin
     return file;
 }
 
-void TCartogList::LoadPlanned(const TBoundaryPlan& plan) {
+void TCartogList::LoadPlanned(const TBoundaryPlan& plan, TPointReading reading) {
     Clear();
     OwnStore().fileNames = plan.names_;
     for (const TBoundaryPlan::TFile& file : plan.files_) {
-        LoadPlannedFile(file);
+        LoadPlannedFile(file, reading);
     }
 }
 
-void TCartogList::LoadPlannedFile(const TBoundaryPlan::TFile& file) {
+void TCartogList::LoadPlannedFile(const TBoundaryPlan::TFile& file, TPointReading reading) {
     ClosePolylines = true;
     if (file.records.format == TRecords::TFormat::None) {
         return;
     }
     TByteStream stream(file.view->Bytes());
-    ReadRecords(stream, file.records, file.view);
+    ReadRecords(stream, file.records, reading == TPointReading::AsAsked ? file.view : nullptr);
     if (file.records.format == TRecords::TFormat::Gshhs) {
         ClosePolylines = false;
     }
@@ -347,7 +338,7 @@ void TCartogList::LoadBoundaryFiles(const std::string& text) {
 }
 
 void TCartogList::LoadBoundaryFile(const std::string& fileName) {
-    LoadPlannedFile(PlanBoundaryFile(fileName));
+    LoadPlannedFile(PlanBoundaryFile(fileName), TPointReading::AsAsked);
 }
 
 void TCartogList::ReadNativeBoundaries(TByteStream& stream) {
@@ -499,8 +490,11 @@ void TCartogList::ReadGshhsPoints(const std::uint8_t* p, size_t n, bool swap,
                                   TLineSegment& segment) {
     std::vector<BoundaryPoint>& points = segment.Points;
     points.resize(n);
-    ForEachGshhsPoint(p, n, swap, [&points](size_t i, std::int32_t lon, std::int32_t lat) {
-        points[i] = {static_cast<float>(lon / 1000000.0), static_cast<float>(lat / 1000000.0)};
+    WithGshhsPoints(p, swap, [&points, n](auto lonAt, auto latAt) {
+        for (size_t i = 0; i < n; ++i) {
+            points[i] = {static_cast<float>(lonAt(i) / 1000000.0),
+                         static_cast<float>(latAt(i) / 1000000.0)};
+        }
     });
     segment.WidenBounds();
     if (segment.East > 180.0f) {
@@ -512,37 +506,40 @@ void TCartogList::ReadGshhsPoints(const std::uint8_t* p, size_t n, bool swap,
 }
 
 void TCartogList::Surround(TItem& item) {
-    // A step this short (in millionths of a degree, either way, unwrapped) is short read
-    // as floats too: kLongestCulledEdgeDegrees with room for their rounding.
-    constexpr double kShort = 0.49e6;
-    static_assert(kShort < kLongestCulledEdgeDegrees * 1e6);
     if (item.n == 0) {
         item.around = {};
         item.surelyCullable = true;
         return;
     }
-    std::int32_t south = 0, north = 0, west = 0, east = 0, lastLon = 0, lastLat = 0;
-    bool first = true;
-    bool longEdge = false;
-    ForEachGshhsPoint(item.at, item.n, item.swap, [&](size_t, std::int32_t lon, std::int32_t lat) {
-        if (first) {
-            south = north = lat;
-            west = east = lon;
-            lastLon = lon;
-            lastLat = lat;
-            first = false;
+    // A step of at most this much either way in both (millionths of a degree, unwrapped)
+    // is short read as floats too: within kLongestCulledEdgeDegrees with room for their
+    // rounding. Tested on 32-bit integers, so that the loop runs on vectors.
+    constexpr std::uint32_t kShort = 346000;
+    static_assert(kShort * 1.4143 < kLongestCulledEdgeDegrees * 1e6 * 0.99);
+    std::int32_t south = 0, north = 0, west = 0, east = 0;
+    int longEdges = 0;
+    WithGshhsPoints(item.at, item.swap, [&](auto lonAt, auto latAt) {
+        south = north = latAt(0);
+        west = east = lonAt(0);
+        for (size_t i = 1; i < item.n; ++i) {
+            const std::int32_t lon = lonAt(i);
+            const std::int32_t lat = latAt(i);
+            south = std::min(south, lat);
+            north = std::max(north, lat);
+            west = std::min(west, lon);
+            east = std::max(east, lon);
+            // Differences modulo 2^32: the true ones where every coordinate lies within
+            // 2^30 of 0, as checked below.
+            const std::uint32_t dLon =
+                static_cast<std::uint32_t>(lon) - static_cast<std::uint32_t>(lonAt(i - 1)) + kShort;
+            const std::uint32_t dLat =
+                static_cast<std::uint32_t>(lat) - static_cast<std::uint32_t>(latAt(i - 1)) + kShort;
+            longEdges |= static_cast<int>(dLon > 2 * kShort) | static_cast<int>(dLat > 2 * kShort);
         }
-        south = std::min(south, lat);
-        north = std::max(north, lat);
-        west = std::min(west, lon);
-        east = std::max(east, lon);
-        const double dLon = static_cast<double>(lon) - lastLon;
-        const double dLat = static_cast<double>(lat) - lastLat;
-        longEdge |= dLon * dLon + dLat * dLat > kShort * kShort;
-        lastLon = lon;
-        lastLat = lat;
     });
-    item.surelyCullable = !longEdge;
+    constexpr std::int32_t kNear = 1 << 30;
+    item.surelyCullable =
+        longEdges == 0 && south > -kNear && north < kNear && west > -kNear && east < kNear;
     // Within less than half the world, no step wraps: the points' longitudes followed
     // along the line stay between the extremes, and a box round these holds theirs.
     if (static_cast<double>(east) - west >= 179e6) {

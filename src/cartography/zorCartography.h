@@ -4,6 +4,7 @@
 // boundary file, or shoreline polygons in the GSHHS binary format.
 
 #include "cartography/GeoExtent.h"
+#include "common/Once.h"
 #include "common/TextFile.h"
 #include "imaging/Canvas.h"
 #include "mapping/zorMapping.h"
@@ -12,7 +13,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
@@ -102,6 +102,16 @@ private:
     size_t pos_ = 0;
 };
 
+/// When a GSHHS file's points are read.
+enum class TPointReading {
+    /// All of them as the file is loaded: for a store kept for long, which a file replaced
+    /// or cut meanwhile must not reach.
+    Whole,
+    /// A segment's when it is first asked for, the file kept open until then: for runs
+    /// that end soon (a picture shows a small part of the world).
+    AsAsked,
+};
+
 /// The store of boundary segments, drawn over the image through Mapping.
 class TCartogList {
 public:
@@ -159,13 +169,9 @@ public:
     };
     /// The file names of text split at '|', and their segments.
     static TBoundaryPlan PlanBoundaryFiles(const std::string& text);
-    /// Empties the store and loads each file of the plan in order. The points of a GSHHS
-    /// file are read when a segment is first asked for (the store keeps the file open
-    /// until then): a picture shows a small part of the world.
-    void LoadPlanned(const TBoundaryPlan& plan);
-    /// Reads every point not read yet and lets the files go: for a store kept for long,
-    /// which a file changed meanwhile must not reach.
-    void ReadAllPoints();
+    /// Empties the store and loads each file of the plan in order, a GSHHS file's points
+    /// when `reading` says.
+    void LoadPlanned(const TBoundaryPlan& plan, TPointReading reading = TPointReading::AsAsked);
     /// Empties the store, takes the file names from text split at '|' and loads each in
     /// order. Failures end the reading of one file silently.
     void LoadBoundaryFiles(const std::string& text);
@@ -346,7 +352,7 @@ private:
         std::uint64_t traceEpoch = 0; // of FTraceCells when its runs were made
     };
     static TBoundaryPlan::TFile PlanBoundaryFile(const std::string& fileName);
-    void LoadPlannedFile(const TBoundaryPlan::TFile& file);
+    void LoadPlannedFile(const TBoundaryPlan::TFile& file, TPointReading reading);
     static TRecords ScanNative(TByteStream& stream);
     static TRecords ScanGshhs(TByteStream& stream);
     /// Reads the records' points on every core and adds them in order; with the file's
@@ -370,7 +376,7 @@ private:
         /// read: a segment outside a picture is left unread.
         TGeoExtent::CellSpan around;
         bool surelyCullable = false;
-        std::once_flag read;
+        TOnce read;
     };
     /// A record's points, into a segment with its bounds (a native file's: n x int16
     /// pairs of arc-minutes; GSHHS: int32 pairs of millionths of a degree).
@@ -389,6 +395,7 @@ private:
     struct TSegmentStore {
         std::vector<std::unique_ptr<TItem>> items;
         std::vector<std::shared_ptr<const TFileView>> views; ///< points are read from
+        TOnceLocks reading;                                  ///< of the items' reads
         std::vector<std::string> fileNames;
         int capacity = 0;
     };

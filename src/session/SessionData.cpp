@@ -70,10 +70,7 @@ std::shared_ptr<const TSessionData> LoadSessionData(TPointReading points) {
     TSessionData& reading = *data;
     data->reader_ = std::thread([&reading, points, plan = std::move(plan)] {
         try {
-            reading.boundaries_.LoadPlanned(plan);
-            if (points == TPointReading::Whole) {
-                reading.boundaries_.ReadAllPoints();
-            }
+            reading.boundaries_.LoadPlanned(plan, points);
             reading.coasts_ = std::make_unique<const TCoastLines>(reading.boundaries_);
         } catch (...) {
             reading.failure_ = std::current_exception();

@@ -18,16 +18,6 @@
 
 namespace vantorel {
 
-/// When the boundaries' points are read.
-enum class TPointReading {
-    /// All of them, on the reading thread: for a program that runs for long, which a data
-    /// file replaced or cut meanwhile must not reach.
-    Whole,
-    /// A segment's as a pass first asks for them: for runs that end soon (a picture shows a
-    /// small part of the world).
-    AsPassesAsk,
-};
-
 class TSessionData {
 public:
     /// The boundaries: read on a thread of their own from LoadSessionData on, while the
@@ -68,7 +58,8 @@ std::string DataFilePath(const std::string& name);
 
 /// The program's data files: the fine shorelines, lakes and borders of Boundaries.b when
 /// installed (Countries.dat otherwise), Stations.dat and Scanner.cal. A file that is
-/// missing leaves its part empty.
+/// missing leaves its part empty. A program that runs for long reads the boundaries'
+/// points whole; a run that ends soon, as its passes ask for them.
 std::shared_ptr<const TSessionData> LoadSessionData(TPointReading points = TPointReading::Whole);
 
 } // namespace vantorel

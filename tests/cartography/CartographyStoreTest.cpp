@@ -45,9 +45,10 @@ struct NativeFile {
 
 // Loads files into the store, as the program does: what the plan says before reading is
 // what the store then holds.
-void Load(TCartogList& store, const std::string& files) {
+void Load(TCartogList& store, const std::string& files,
+          TPointReading reading = TPointReading::AsAsked) {
     const TCartogList::TBoundaryPlan plan = TCartogList::PlanBoundaryFiles(files);
-    store.LoadPlanned(plan);
+    store.LoadPlanned(plan, reading);
     EXPECT_EQ(plan.Count(), store.Count()) << files;
     EXPECT_EQ(plan.FirstFileName(), store.FirstFileName());
 }
@@ -257,14 +258,13 @@ TEST(CartographyStore, ShoresReadWhenAskedForAreTheShoresReadAtOnce) {
     ExpectSameSegments(later, atOnce);
 }
 
-// A store kept for long reads every point first: the file may then be cut, as copying a
-// new one over it does, and nothing of the store reaches it.
+// A store kept for long reads every point at once: the file may then be cut, as copying
+// a new one over it does, and nothing of the store reaches it.
 TEST(CartographyStore, AStoreWithAllItsPointsNoLongerNeedsItsFile) {
     TempDir dir;
     const std::string file = dir.Write("shore.b", ReadFileBytes(kData + "shore_le.b").value_or(""));
     TCartogList store;
-    Load(store, file);
-    store.ReadAllPoints();
+    Load(store, file, TPointReading::Whole);
     std::filesystem::resize_file(file, 0);
     TCartogList atOnce;
     ReadAtOnce(atOnce, kData + "shore_le.b");
