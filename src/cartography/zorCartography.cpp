@@ -242,10 +242,18 @@ const TCartogList::TItem& TCartogList::Item(size_t index) const {
 }
 
 void TCartogList::ReadSegments(std::span<const size_t> indices) const {
-    const auto count = static_cast<long long>(indices.size());
-    ForEachPart(count, ThreadsFor(count, 256), [this, indices](long long first, long long end) {
+    // Only those not read yet: a search that places a pass many times asks for the same
+    // segments again and again, and waking the cores costs more than looking.
+    std::vector<size_t> unread;
+    for (const size_t i : indices) {
+        if (!FStore->items.at(i)->read.Done()) {
+            unread.push_back(i);
+        }
+    }
+    const auto count = static_cast<long long>(unread.size());
+    ForEachPart(count, ThreadsFor(count, 256), [this, &unread](long long first, long long end) {
         for (long long k = first; k < end; ++k) {
-            Item(indices[static_cast<size_t>(k)]);
+            Item(unread[static_cast<size_t>(k)]);
         }
     });
 }

@@ -25,6 +25,8 @@ private:
 /// comes to milliseconds. The work must not ask for another item of the same store.
 class TOnce {
 public:
+    /// The work is done (and what it made can be read).
+    bool Done() const { return done_.load(std::memory_order_acquire); }
     template <class Work> void Do(TOnceLocks& locks, Work&& work) {
         if (done_.load(std::memory_order_acquire)) {
             return;
