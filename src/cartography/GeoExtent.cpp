@@ -31,44 +31,33 @@ double WestOf(double lon) {
     return WrapDegrees360(lon + 180.0) - 180.0;
 }
 
-// Whether following the line changes no longitude: every step between neighbours lies in
-// (-180, 180], so none wraps, and every longitude is zero or between 2^-20 and 512 degrees
-// across, so each difference of two of them, and each running sum of the differences, is
-// exact in double. Then the longitude followed along the line is each point's own, and
-// the line's box is the points' own extremes. Every point finite too.
-bool NoneWraps(std::span<const BoundaryPoint> points) {
-    constexpr float kSmallest = 1.0f / (1 << 20);
-    // Flags or'ed, not branches: the loop runs over vectors of points.
-    bool wraps = false;
-    for (size_t i = 0; i < points.size(); ++i) {
-        const BoundaryPoint& p = points[i];
-        const float previous = points[i == 0 ? 0 : i - 1].lon;
-        const double step = static_cast<double>(p.lon) - previous;
-        const float size = std::fabs(p.lon);
-        wraps |= !(step > -180.0) | !(step <= 180.0) | !(p.lat - p.lat == 0.0f) |
-                 ((p.lon != 0.0f) & !((size >= kSmallest) & (size < 512.0f)));
-    }
-    return !wraps;
-}
-
 } // namespace
 
 TGeoBox TGeoBox::OfPoints(std::span<const BoundaryPoint> points) {
     if (points.empty()) {
         return {};
     }
-    if (NoneWraps(points)) {
-        float south = points.front().lat, north = south;
-        float low = points.front().lon, high = low;
-        for (const BoundaryPoint& p : points) {
-            south = std::min(south, p.lat);
-            north = std::max(north, p.lat);
-            low = std::min(low, p.lon);
-            high = std::max(high, p.lon);
-        }
-        return FromRange(south, north, low, high);
+    // Where no step between neighbours wraps (each lies in (-180, 180]) and every longitude
+    // is zero or between 2^-20 and 512 degrees across, each difference of two longitudes,
+    // and each running sum of the differences, is exact in double: the longitude followed
+    // along the line is then each point's own, and the box the points' own extremes. Every
+    // point finite too. Flags or'ed, not branches, in one pass: it runs on vectors.
+    constexpr float kSmallest = 1.0f / (1 << 20);
+    bool wraps = false;
+    float south = points.front().lat, north = south;
+    float low = points.front().lon, high = low;
+    for (size_t i = 0; i < points.size(); ++i) {
+        const BoundaryPoint& p = points[i];
+        const double step = static_cast<double>(p.lon) - points[i == 0 ? 0 : i - 1].lon;
+        const float size = std::fabs(p.lon);
+        wraps |= !(step > -180.0) | !(step <= 180.0) | !(p.lat - p.lat == 0.0f) |
+                 ((p.lon != 0.0f) & !((size >= kSmallest) & (size < 512.0f)));
+        south = std::min(south, p.lat);
+        north = std::max(north, p.lat);
+        low = std::min(low, p.lon);
+        high = std::max(high, p.lon);
     }
-    return FollowingTheLine(points);
+    return wraps ? FollowingTheLine(points) : FromRange(south, north, low, high);
 }
 
 TGeoBox TGeoBox::FollowingTheLine(std::span<const BoundaryPoint> points) {

@@ -73,7 +73,7 @@ bool HasLongEdge(std::span<const BoundaryPoint> points, double limitDegrees) {
     for (size_t i = 1; i < points.size(); ++i) {
         const double dLat = static_cast<double>(points[i].lat) - points[i - 1].lat;
         const double dLon = static_cast<double>(points[i].lon) - points[i - 1].lon;
-        allShort = allShort && dLat * dLat + dLon * dLon <= limit2;
+        allShort &= dLat * dLat + dLon * dLon <= limit2;
     }
     if (allShort) {
         return false;
@@ -96,22 +96,23 @@ bool HasLongEdge(std::span<const BoundaryPoint> points, double limitDegrees) {
 
 } // namespace
 
-void TLineSegment::Add(float lon, float lat) {
-    Points.push_back({lon, lat});
-    Count = static_cast<std::int32_t>(Points.size());
+void TLineSegment::Widen(float lon, float lat) {
     North = std::max(North, lat);
     South = std::min(South, lat);
     East = std::max(East, lon);
     West = std::min(West, lon);
 }
 
+void TLineSegment::Add(float lon, float lat) {
+    Points.push_back({lon, lat});
+    Count = static_cast<std::int32_t>(Points.size());
+    Widen(lon, lat);
+}
+
 void TLineSegment::WidenBounds() {
     // As Add would have, point by point in order.
     for (const BoundaryPoint& p : Points) {
-        North = std::max(North, p.lat);
-        South = std::min(South, p.lat);
-        East = std::max(East, p.lon);
-        West = std::min(West, p.lon);
+        Widen(p.lon, p.lat);
     }
     Count = static_cast<std::int32_t>(Points.size());
 }

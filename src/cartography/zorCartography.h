@@ -82,6 +82,9 @@ struct TLineSegment {
     void Add(float lon, float lat);
     /// Widens the bounds over Points and sets Count: as adding them one by one would.
     void WidenBounds();
+
+private:
+    void Widen(float lon, float lat);
 };
 
 /// A byte stream over a block of memory (the boundary readers' input).
