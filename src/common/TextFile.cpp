@@ -78,7 +78,7 @@ std::optional<std::string> ReadFileBytes(const std::string& path, std::size_t ma
     std::string content;
     if (info.st_size > 0) {
         content.reserve(static_cast<size_t>(info.st_size) + 1);
-        AdviseLargeBuffer(content.data(), content.capacity());
+        BackLargeBuffer(content.data(), content.capacity());
     }
     size_t size = 0;
     while (true) {
