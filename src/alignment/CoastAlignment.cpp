@@ -87,20 +87,35 @@ public:
     }
 
     /// Adds to out[i] the share of a shore point with normal (nx, ny) at (x0 + i, y) for
-    /// i = 0 .. n - 1 (n at most kRowShares), nothing where no gradient is made: the
+    /// i = 0 .. N - 1 (N at most kRowShares), nothing where no gradient is made: the
     /// gradients of a row at once.
     static constexpr int kRowShares = 16;
-    void AddShares(int x0, int y, int n, float nx, float ny, float cap, double* out) const {
+    template <int N>
+    void AddShares(int x0, int y, float nx, float ny, float cap, double* out) const {
+        static_assert(N > 0 && N <= kRowShares);
         if (y < 1 || y + 1 >= height_ || NearLost(y)) {
             return;
         }
-        const int first = std::max(0, 1 - x0);
-        const int last = std::min(n, width_ - 1 - x0);
         const std::uint8_t* up = pixels_ + static_cast<std::ptrdiff_t>(y - 1) * stride_ + x0;
         const std::uint8_t* row = up + stride_;
         const std::uint8_t* down = row + stride_;
-        // The shares first, then their sums: each loop runs on whole vectors.
+        // The shares first, then their sums: each loop runs on whole vectors. Inside the
+        // picture the shares are made for whole vectors of four, the last ones unused.
+        constexpr int kLanes = (N + 3) / 4 * 4;
         float shares[kRowShares];
+        if (x0 >= 1 && x0 + kLanes < width_) {
+            for (int i = 0; i < kLanes; ++i) {
+                float gx = 0.0f, gy = 0.0f;
+                Sobel(up, row, down, i, gx, gy);
+                shares[i] = Share(gx, gy, nx, ny, cap);
+            }
+            for (int i = 0; i < N; ++i) {
+                out[i] += shares[i];
+            }
+            return;
+        }
+        const int first = std::max(0, 1 - x0);
+        const int last = std::min(N, width_ - 1 - x0);
         for (int i = first; i < last; ++i) {
             float gx = 0.0f, gy = 0.0f;
             Sobel(up, row, down, i, gx, gy);
@@ -574,8 +589,8 @@ TFineFound SearchFinely(const TFineLevel& fine, float fineCap, std::span<const T
             for (const TPixelSample& s : scored) {
                 for (auto dl = static_cast<int>(firstRow) - kReach; dl < endRow - kReach; ++dl) {
                     double* out = &window[static_cast<std::size_t>(dl + kReach) * kSide];
-                    fine.AddShares(s.X + coarsePixel - kReach, s.Y - (coarseLine + dl), kSide, s.Nx,
-                                   s.Ny, fineCap, out);
+                    fine.AddShares<kSide>(s.X + coarsePixel - kReach, s.Y - (coarseLine + dl), s.Nx,
+                                          s.Ny, fineCap, out);
                 }
             }
         });
