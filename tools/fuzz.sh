@@ -37,28 +37,59 @@ export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/tests/lsan.supp}
 # The whole-run target draws place-mark text without a display.
 export QT_QPA_PLATFORM=offscreen
-status=0
-for target in "${targets[@]}"; do
+# One target per core: each runs for the same time, so the whole run takes a share of it.
+jobs=${FUZZ_JOBS:-$(nproc)}
+results=$(mktemp -d)
+trap 'rm -rf "$results"' EXIT
+
+# Runs one target; what it printed goes to $results/<name>.out, its verdict to .rc.
+fuzz_one() {
+  local target=$1 name seeds work artifacts timeout rc=0
   name=$(basename "$target")
   seeds="fuzz/corpus/$name"
   work=$(mktemp -d)
   artifacts=$(mktemp -d)
   [ -d "$seeds" ] && cp -r "$seeds"/. "$work"/
-  echo "fuzz: $name (${seconds}s)"
   timeout=10
   [ "$name" = fuzz_whole_run ] && timeout=60 # a whole pass, alignment and all, under ASan
-  if ! "$target" -max_total_time="$seconds" -timeout="$timeout" -rss_limit_mb=4096 \
-        -print_final_stats=1 -artifact_prefix="$artifacts/" "$work" > "$work.log" 2>&1; then
-    echo "fuzz: $name FAILED; last lines of its log:" >&2
-    tail -n 40 "$work.log" >&2
-    mkdir -p "fuzz/findings/$name"
-    cp -r "$artifacts"/. "fuzz/findings/$name"/
-    echo "fuzz: what failed is kept in fuzz/findings/$name:" >&2
-    ls -l "fuzz/findings/$name" >&2
-    status=1
-  else
-    grep -E '^(stat::number_of_executed_units|Done )' "$work.log" || true
-  fi
+  {
+    echo "fuzz: $name (${seconds}s)"
+    if ! "$target" -max_total_time="$seconds" -timeout="$timeout" -rss_limit_mb=4096 \
+          -print_final_stats=1 -artifact_prefix="$artifacts/" "$work" > "$work.log" 2>&1; then
+      echo "fuzz: $name FAILED; last lines of its log:"
+      tail -n 40 "$work.log"
+      mkdir -p "fuzz/findings/$name"
+      cp -r "$artifacts"/. "fuzz/findings/$name"/
+      echo "fuzz: what failed is kept in fuzz/findings/$name:"
+      ls -l "fuzz/findings/$name"
+      rc=1
+    else
+      grep -E '^(stat::number_of_executed_units|Done )' "$work.log" || true
+    fi
+  } > "$results/$name.out" 2>&1
+  echo "$rc" > "$results/$name.rc"
   rm -rf "$work" "$work.log" "$artifacts"
+}
+
+running=0
+for target in "${targets[@]}"; do
+  if [ "$running" -ge "$jobs" ]; then
+    wait -n || true
+    running=$((running - 1))
+  fi
+  fuzz_one "$target" &
+  running=$((running + 1))
+done
+wait
+
+status=0
+for target in "${targets[@]}"; do
+  name=$(basename "$target")
+  if [ "$(cat "$results/$name.rc" 2>/dev/null)" = 0 ]; then
+    cat "$results/$name.out"
+  else
+    cat "$results/$name.out" >&2
+    status=1
+  fi
 done
 exit $status
