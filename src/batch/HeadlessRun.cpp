@@ -4,7 +4,6 @@
 #include "common/Files.h"
 #include "common/Format.h"
 #include "common/Version.h"
-#include "imaging/Canvas.h"
 #include "orbit/Orbits.h"
 #include "pass/inputs/InputKind.h"
 #include "pass/inputs/SatDumpProduct.h"
@@ -84,10 +83,9 @@ THeadlessRun::THeadlessRun(const TRunSetup& setup, const std::string& input, std
     };
     const auto started = std::chrono::steady_clock::now();
     if (!data) {
-        // A run of its own: the text module loads while its data are read, and the labels'
-        // application is made once both are there.
+        // A run of its own: the text module loads while its data are read; the session
+        // makes the labels' application once there is a pass to draw.
         data = LoadSessionData(TPointReading::AsAsked);
-        EnsureGuiApplication();
     }
     run_.Start(std::move(data), "Vantorel - V" + std::string(kVersion),
                TPassSatellite::Of(setup.Satellite));

@@ -136,6 +136,10 @@ void TPassSession::Take(TPassOutcome outcome, TPassReport& report) {
         pass_ = std::move(outcome.Result);
         imageFile_ = pass_->ImageFile;
         SetOffsets(pass_->LineOffset, pass_->PixelOffset);
+        // The labels are text, drawn through an application: made here, where the text
+        // module has long been loaded, its font list is read while the pass is aligned.
+        // Made before the picture was read, it waited for the module and held that up.
+        EnsureGuiApplication();
         if (Setup.Align) {
             AlignToCoasts(false, {}, &report);
         }
