@@ -12,6 +12,7 @@
 #include "export/GeoTiff.h"
 #include "pass/inputs/InputKind.h"
 #include "pass/inputs/SatDumpProduct.h"
+#include "session/SessionData.h"
 
 #include <chrono>
 #include <optional>
@@ -70,7 +71,11 @@ int RunOne(const Arguments& a, const TBatchOptions& options, std::ostream& out,
     if (jobs.empty()) {
         return finish(refused.front());
     }
-    TPassRecord record = RunJob(jobs.front(), options, text, err);
+    // The data of the one run are left to the process's end.
+    TBatchOptions own = options;
+    own.Data = LoadSessionData(TPointReading::AsAsked);
+    TPassRecord record = RunJob(jobs.front(), own, text, err);
+    KeepUntilExit(std::move(own.Data));
     return finish(record);
 }
 

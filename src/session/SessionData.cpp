@@ -7,6 +7,7 @@
 
 #include <exception>
 #include <thread>
+#include <vector>
 
 namespace vantorel {
 
@@ -20,10 +21,26 @@ std::string DataFilePath(const std::string& name) {
 }
 
 TSessionData::~TSessionData() {
+    Settle();
+}
+
+void TSessionData::Settle() const {
     Wait();
     if (fonts_.joinable()) {
-        fonts_.join();
+        const_cast<std::thread&>(fonts_).join();
     }
+}
+
+void KeepUntilExit(std::shared_ptr<const TSessionData> data) {
+    if (!data) {
+        return;
+    }
+    // No thread of theirs may be left running into the process's end.
+    data->Settle();
+    static std::mutex lock;
+    static auto* kept = new std::vector<std::shared_ptr<const TSessionData>>();
+    const std::lock_guard guard(lock);
+    kept->push_back(std::move(data));
 }
 
 void TSessionData::Wait() const {
