@@ -3,6 +3,7 @@
 #include "common/Clock.h"
 #include "common/Files.h"
 #include "common/Format.h"
+#include "common/Parallel.h"
 #include "export/GeoTiff.h"
 #include "export/PictureWriters.h"
 #include "imaging/Canvas.h"
@@ -15,6 +16,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <optional>
 #include <stdexcept>
 
 namespace vantorel {
@@ -167,12 +169,21 @@ bool TPassSession::AlignToCoasts(bool redraw, const TAlignmentOptions& options,
     }
     const TExtBitmap& image = pass_->Channel;
     const auto started = std::chrono::steady_clock::now();
-    // The picture's side first: the boundaries may still be being read meanwhile.
-    const TAlignmentPicture prepared(image, pass_->LostLines);
-    const std::vector<TCoastSample> shore =
-        data_->Coasts().SamplesOnImage(pass_->Mapping, image.Width(), image.Height(),
-                                       std::max(options.SearchPixels, options.SearchLines) + 8);
-    TAlignment found = vantorel::AlignToCoasts(prepared, shore, lineOffset_, pixelOffset_, options);
+    // The picture's edges and the shore placed on it, side by side: neither keeps both
+    // cores busy all the time.
+    std::optional<TAlignmentPicture> prepared;
+    std::vector<TCoastSample> shore;
+    ForEachPart(2, 2, [&](long long part, long long) {
+        if (part == 0) {
+            shore = data_->Coasts().SamplesOnImage(
+                pass_->Mapping, image.Width(), image.Height(),
+                std::max(options.SearchPixels, options.SearchLines) + 8);
+        } else {
+            prepared.emplace(image, pass_->LostLines);
+        }
+    });
+    TAlignment found =
+        vantorel::AlignToCoasts(*prepared, shore, lineOffset_, pixelOffset_, options);
     found.Milliseconds =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started)
             .count();
