@@ -143,7 +143,15 @@ void TPassSession::Take(TPassOutcome outcome, TPassReport& report) {
         // Made before the picture was read, it waited for the module and held that up.
         EnsureGuiApplication();
         if (Setup.Align) {
-            AlignToCoasts(false, {}, &report);
+            // The channel image is laid into the picture meanwhile: the redraw after it
+            // draws only the overlay.
+            ForEachPart(2, 2, [&](long long part, long long) {
+                if (part == 0) {
+                    AlignToCoasts(false, {}, &report);
+                } else {
+                    PrepareCompose();
+                }
+            });
         }
         Redraw();
         // Once a run: the nudges that follow redraw without burying the account.
@@ -227,6 +235,13 @@ void TPassSession::Redraw() {
     if (pass_) {
         Compose(picture_, true);
     }
+}
+
+void TPassSession::PrepareCompose() {
+    // What the choice of a start needs only: the offsets may change meanwhile.
+    Composer().Graticule.Shown = Setup.Graticule;
+    Composer().Screen = ScreenSize();
+    Composer().PrepareBase(*pass_, picture_);
 }
 
 void TPassSession::Compose(TExtBitmap& picture, bool forScreen) {

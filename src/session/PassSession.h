@@ -165,6 +165,8 @@ private:
     /// forScreen: at the view's size, the grid's labels at the edges of the part in view;
     /// else at full size, labelled at the picture's edges.
     void Compose(TExtBitmap& picture, bool forScreen);
+    /// Lays the channel image into the shown picture for the composition that follows.
+    void PrepareCompose();
     /// The size the picture is drawn at for the screen; empty: full size.
     TScreenSize ScreenSize() const;
 

@@ -62,17 +62,11 @@ void TurnWhole(const TBitmap& from, TBitmap& to) {
 void TPictureComposer::Compose(const TPassResult& pass, TColor lineColour, int lineThickness,
                                int lineOffset, int pixelOffset, TExtBitmap& picture) {
     const TExtBitmap& channel = pass.Channel;
-    if (Screen.Width > 0 && Screen.Height > 0 &&
-        (Screen.Width < channel.Width() || Screen.Height < channel.Height())) {
+    if (Shrinks(channel)) {
         ComposeShrunk(pass, lineColour, lineThickness, lineOffset, pixelOffset, picture);
         return;
     }
-    // A north-bound pass is drawn upright in a picture of its own and shown turned, so
-    // that a redraw puts back and draws only what changed there, then turns just those
-    // pixels into the shown picture. The grid's labels are drawn on the turned picture:
-    // with the grid shown it is composed whole and turned.
-    const bool turnByParts =
-        pass.Northbound && !Graticule.Shown && picture.PixelFormat() == TPixelFormat::pf24bit;
+    const bool turnByParts = TurnsByParts(pass, picture);
     if (turnByParts) {
         working_.SetPixelFormat(TPixelFormat::pf24bit);
     } else if (working_.Height() != 0) {
@@ -105,7 +99,9 @@ void TPictureComposer::Compose(const TPassResult& pass, TColor lineColour, int l
     const TPictureArea labelArea = LabelArea(channel);
     const std::vector<TGraticuleLabel> labels =
         DrawOverlay(pass, lineColour, lineThickness, lineOffset, pixelOffset, labelArea, drawnOn);
-    if (turnByParts && restore) {
+    // Turned by its spans only where the shown picture holds the last composition turned
+    // and this one told all it drew (an overlay drawn line by line tells nothing).
+    if (turnByParts && restore && drawn_.Known && !baseUnturned_) {
         TurnSpans(working_, picture, taken);
         TurnSpans(working_, picture, drawn_.Spans);
         picture.SetModified(true);
@@ -117,6 +113,26 @@ void TPictureComposer::Compose(const TPassResult& pass, TColor lineColour, int l
     }
     // After the turn, so that they read upright.
     DrawGraticuleLabels(picture, labels, Graticule.Colour, pass.Northbound, labelArea, &drawn_);
+    baseUnturned_ = false;
+    Remember(pass, picture, drawnOn, turnByParts);
+}
+
+bool TPictureComposer::Shrinks(const TBitmap& channel) const {
+    return Screen.Width > 0 && Screen.Height > 0 &&
+           (Screen.Width < channel.Width() || Screen.Height < channel.Height());
+}
+
+bool TPictureComposer::TurnsByParts(const TPassResult& pass, const TExtBitmap& picture) const {
+    // A north-bound pass is drawn upright in a picture of its own and shown turned, so
+    // that a redraw puts back and draws only what changed there, then turns just those
+    // pixels into the shown picture. The grid's labels are drawn on the turned picture:
+    // with the grid shown it is composed whole and turned.
+    return pass.Northbound && !Graticule.Shown && picture.PixelFormat() == TPixelFormat::pf24bit;
+}
+
+void TPictureComposer::Remember(const TPassResult& pass, const TExtBitmap& picture,
+                                const TExtBitmap& drawnOn, bool turnByParts) {
+    const TExtBitmap& channel = pass.Channel;
     restorable_ = drawn_.Known && (!pass.Northbound || turnByParts) &&
                   channel.PixelFormat() == TPixelFormat::pf8bit &&
                   drawnOn.PixelFormat() == TPixelFormat::pf24bit;
@@ -125,6 +141,30 @@ void TPictureComposer::Compose(const TPassResult& pass, TColor lineColour, int l
     drawnChannel_ = channel.Bits().data();
     drawnPicture_ = &picture;
     drawnPixels_ = picture.Bits().data();
+}
+
+void TPictureComposer::PrepareBase(const TPassResult& pass, TExtBitmap& picture) {
+    const TExtBitmap& channel = pass.Channel;
+    const bool turnByParts = TurnsByParts(pass, picture);
+    if (Shrinks(channel) || (pass.Northbound && !turnByParts) ||
+        channel.PixelFormat() != TPixelFormat::pf8bit ||
+        picture.PixelFormat() != TPixelFormat::pf24bit) {
+        return;
+    }
+    if (turnByParts) {
+        working_.SetPixelFormat(TPixelFormat::pf24bit);
+    }
+    TExtBitmap& drawnOn = turnByParts ? working_ : picture;
+    drawnOn.SetSizeForOverwrite(channel.Width(), channel.Height());
+    drawnOn.Canvas().Draw(0, 0, channel);
+    // The turn is left to the composition, which turns the whole picture after its first
+    // drawing of a pass anyway (that one is drawn line by line).
+    picture.SetSizeForOverwrite(channel.Width(), channel.Height());
+    baseUnturned_ = turnByParts;
+    // As a composition that drew no overlay leaves it.
+    drawn_.Spans.clear();
+    drawn_.Known = true;
+    Remember(pass, picture, drawnOn, turnByParts);
 }
 
 void TPictureComposer::ComposeShrunk(const TPassResult& pass, TColor lineColour, int lineThickness,

@@ -60,6 +60,12 @@ public:
     void Compose(const TPassResult& pass, TColor lineColour, int lineThickness, int lineOffset,
                  int pixelOffset, TExtBitmap& picture);
 
+    /// Lays the pass's channel image into `picture` (turned, for a north-bound pass) as the
+    /// next Compose of the pass would start it, which then draws only the overlay: so it
+    /// can be done while the pass is aligned. Nothing where that Compose starts afresh
+    /// anyway (zoomed out, a grid over a north-bound pass, a colour picture).
+    void PrepareBase(const TPassResult& pass, TExtBitmap& picture);
+
     const TCartogList& Cartography() const { return cartography_; }
     const TStringList& Stations() const { return stations_; }
 
@@ -73,6 +79,14 @@ private:
                                              int lineThickness, int lineOffset, int pixelOffset,
                                              const TPictureArea& labelArea, TExtBitmap& drawnOn,
                                              const TDrawScale& scale = {});
+    /// Whether the full-size picture is composed upright apart and turned by parts.
+    bool TurnsByParts(const TPassResult& pass, const TExtBitmap& picture) const;
+    /// Whether the picture is composed at the screen's size.
+    bool Shrinks(const TBitmap& channel) const;
+    /// Notes what was drawn on: the next composition of the same pass may put back only
+    /// what it drew.
+    void Remember(const TPassResult& pass, const TExtBitmap& picture, const TExtBitmap& drawnOn,
+                  bool turnByParts);
     /// The grid's label area, the whole channel image when none is set.
     TPictureArea LabelArea(const TBitmap& channel) const;
     /// Compose at the screen's size.
@@ -88,6 +102,7 @@ private:
     // A north-bound pass drawn upright here, then turned into the shown picture.
     TExtBitmap working_;
     bool drawnTurnByParts_ = false;
+    bool baseUnturned_ = false; // working_ holds the base, the shown picture not yet
     std::uint64_t drawnMapping_ = 0;             // the pass's mapping version
     const std::uint8_t* drawnChannel_ = nullptr; // and its pixels
     const TExtBitmap* drawnPicture_ = nullptr;   // the picture drawn on

@@ -1,6 +1,7 @@
 // The picture of a pass as the session composes it: the grid where the mapping puts it,
-// redraws that give what a composition afresh gives, and the view zoomed out, drawn at the
-// size it takes on the screen while what is saved stays the full-size picture.
+// redraws and a picture laid while its pass is aligned that give what a composition afresh
+// gives, and the view zoomed out, drawn at the size it takes on the screen while what is
+// saved stays the full-size picture.
 
 #include "session/PassSession.h"
 
@@ -205,6 +206,22 @@ TEST_F(Composition, ARedrawIsThePictureComposedAfresh) {
             fresh.Redraw();
             EXPECT_EQ(Pixels(run.Picture()), Pixels(fresh.Picture()));
         }
+    }
+}
+
+// The channel image is laid into the picture while the pass is aligned; the overlay drawn
+// on it then gives the picture a composition afresh gives, turned or not.
+TEST_F(Composition, APassAlignedWhileItsPictureIsLaidIsComposedAsAfresh) {
+    for (const std::string& image : {kSampleImage, NorthboundSample()}) {
+        SCOPED_TRACE(image);
+        ASSERT_TRUE(Process(run, image));
+        TPassSession plain;
+        Start(plain);
+        plain.Setup.Align = false;
+        ASSERT_TRUE(Process(plain, image));
+        plain.SetOffsets(run.LineOffset(), run.PixelOffset());
+        plain.Redraw();
+        EXPECT_EQ(Pixels(run.Picture()), Pixels(plain.Picture()));
     }
 }
 
