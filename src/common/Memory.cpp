@@ -17,7 +17,7 @@ bool BackLargeBuffer(void* at, std::size_t bytes) noexcept {
 #if !defined(MADV_POPULATE_WRITE)
     constexpr int MADV_POPULATE_WRITE = 23; // Linux 5.14 on; older kernels refuse it
 #endif
-    if (at == nullptr || bytes < kLargeBufferBytes) {
+    if (at == nullptr || bytes < kLargeBufferBytes || bytes > kMostBackedBytes) {
         return false;
     }
     // The whole pages inside the block: its ends may share pages with other blocks.

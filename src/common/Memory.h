@@ -14,10 +14,14 @@ namespace vantorel {
 
 /// Buffers from this size on are worth backing at once.
 inline constexpr std::size_t kLargeBufferBytes = std::size_t{4} << 20;
+/// Buffers beyond this size (larger than any pass's picture) are backed as they are
+/// written: a file that claims such a picture may end long before it is filled.
+inline constexpr std::size_t kMostBackedBytes = std::size_t{256} << 20;
 
 /// Asks the kernel to back the whole pages of [at, at + bytes) now, as they would be when
-/// written; nothing where the buffer is small. True where the kernel did it (not where the
-/// platform has no such call). The contents are untouched.
+/// written; nothing where the buffer is small or larger than kMostBackedBytes. True where
+/// the kernel did it (not where the platform has no such call). The contents are
+/// untouched.
 bool BackLargeBuffer(void* at, std::size_t bytes) noexcept;
 
 /// Sets the C library's heap up for a run of the command line: blocks of up to 32 MB taken
