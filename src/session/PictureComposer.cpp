@@ -67,12 +67,7 @@ void TPictureComposer::Compose(const TPassResult& pass, TColor lineColour, int l
         return;
     }
     const bool turnByParts = TurnsByParts(pass, picture);
-    if (turnByParts) {
-        working_.SetPixelFormat(TPixelFormat::pf24bit);
-    } else if (working_.Height() != 0) {
-        working_ = TExtBitmap(); // its 23 MB are not needed now
-    }
-    TExtBitmap& drawnOn = turnByParts ? working_ : picture;
+    TExtBitmap& drawnOn = DrawnOn(turnByParts, picture);
     // The overlay of the last composition is taken off where it lies, which only a picture
     // left as that composition made it allows (one turned whole is not).
     const bool restore =
@@ -130,6 +125,17 @@ bool TPictureComposer::TurnsByParts(const TPassResult& pass, const TExtBitmap& p
     return pass.Northbound && !Graticule.Shown && picture.PixelFormat() == TPixelFormat::pf24bit;
 }
 
+TExtBitmap& TPictureComposer::DrawnOn(bool turnByParts, TExtBitmap& picture) {
+    if (turnByParts) {
+        working_.SetPixelFormat(TPixelFormat::pf24bit);
+        return working_;
+    }
+    if (working_.Height() != 0) {
+        working_ = TExtBitmap(); // its 23 MB are not needed now
+    }
+    return picture;
+}
+
 void TPictureComposer::Remember(const TPassResult& pass, const TExtBitmap& picture,
                                 const TExtBitmap& drawnOn, bool turnByParts) {
     const TExtBitmap& channel = pass.Channel;
@@ -151,10 +157,7 @@ void TPictureComposer::PrepareBase(const TPassResult& pass, TExtBitmap& picture)
         picture.PixelFormat() != TPixelFormat::pf24bit) {
         return;
     }
-    if (turnByParts) {
-        working_.SetPixelFormat(TPixelFormat::pf24bit);
-    }
-    TExtBitmap& drawnOn = turnByParts ? working_ : picture;
+    TExtBitmap& drawnOn = DrawnOn(turnByParts, picture);
     drawnOn.SetSizeForOverwrite(channel.Width(), channel.Height());
     drawnOn.Canvas().Draw(0, 0, channel);
     // The turn is left to the composition, which turns the whole picture after its first

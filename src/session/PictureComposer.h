@@ -81,6 +81,9 @@ private:
                                              const TDrawScale& scale = {});
     /// Whether the full-size picture is composed upright apart and turned by parts.
     bool TurnsByParts(const TPassResult& pass, const TExtBitmap& picture) const;
+    /// What the overlay is drawn on: the upright picture of a pass turned by parts, else
+    /// `picture` itself (the upright one let go).
+    TExtBitmap& DrawnOn(bool turnByParts, TExtBitmap& picture);
     /// Whether the picture is composed at the screen's size.
     bool Shrinks(const TBitmap& channel) const;
     /// Notes what was drawn on: the next composition of the same pass may put back only
