@@ -189,27 +189,37 @@ inline TDoublePair ArcTangent(TDoublePair t) {
                        fastmath_detail::ArcTangentFrom(t[1], a[1], inverted[1], k[1], series[1])};
 }
 
-/// SinCosDegrees of two angles side by side, the same to the bit, without a branch on the
-/// quarter turn: the series' sine and cosine are swapped on odd quarters and their signs
-/// set from n mod 4, by masks. Angles beyond 1e6 degrees or not finite take the one-angle
-/// route.
-inline void SinCosDegrees(const TDoublePair& degrees, TDoublePair& sine, TDoublePair& cosine) {
-    if (!(std::fabs(degrees[0]) <= 1e6 && std::fabs(degrees[1]) <= 1e6)) {
-        double s0, c0, s1, c1;
-        SinCosDegrees(degrees[0], s0, c0);
-        SinCosDegrees(degrees[1], s1, c1);
-        sine = TDoublePair{s0, s1};
-        cosine = TDoublePair{c0, c1};
+/// Four doubles side by side: one AVX register where the code is built for it, two SSE
+/// ones where not, with the same results.
+using TDoubleQuad = double __attribute__((vector_size(32)));
+
+/// SinCosDegrees of two or four angles side by side, the same to the bit, without a branch
+/// on the quarter turn: the series' sine and cosine are swapped on odd quarters and their
+/// signs set from n mod 4, by masks. Angles beyond 1e6 degrees or not finite take the
+/// one-angle route.
+template <class V> inline void SinCosDegrees(const V& degrees, V& sine, V& cosine) {
+    constexpr int kLanes = sizeof(V) / sizeof(double);
+    bool near = true;
+    for (int i = 0; i < kLanes; ++i) {
+        near = near && std::fabs(degrees[i]) <= 1e6;
+    }
+    if (!near) {
+        for (int i = 0; i < kLanes; ++i) {
+            double si, ci;
+            SinCosDegrees(degrees[i], si, ci);
+            sine[i] = si;
+            cosine[i] = ci;
+        }
         return;
     }
     constexpr double kShift = 6755399441055744.0; // as in RoundToEven
-    TDoublePair n, s, c;
+    V n, s, c;
     fastmath_detail::SeriesOfDegrees(degrees, n, s, c);
     // m = n - 4 round(n / 4), in -2 .. 2: quarter 0 is m 0, 1 is 1, 2 is +-2, 3 is -1.
-    const TDoublePair m = n - 4.0 * ((n * 0.25 + kShift) - kShift);
+    const V m = n - 4.0 * ((n * 0.25 + kShift) - kShift);
     const auto odd = (m == 1.0) | (m == -1.0);
-    const TDoublePair a = odd ? c : s;
-    const TDoublePair b = odd ? s : c;
+    const V a = odd ? c : s;
+    const V b = odd ? s : c;
     sine = ((m >= 0.0) & (m <= 1.0)) ? a : -a;
     cosine = ((m == 0.0) | (m == -1.0)) ? b : -b;
 }

@@ -63,7 +63,9 @@ public:
         }
         const double v = 0.5 * (1.0 - cosC);
         if (v <= kSeriesLimit) {
-            return Series(v);
+            double out;
+            Series(v, out);
+            return out;
         }
         if (v > 0.5) {
             return std::acos(cosC) / std::sqrt((1.0 - cosC) * (1.0 + cosC));
@@ -80,14 +82,21 @@ public:
                (tp1 * tm1 * tm2 * f[1] - tp1 * t * tm2 * f[2]) * 0.5;
     }
 
-    // Two at once: side by side where both lie within the series' reach.
-    template <class Pair> Pair operator()(const Pair& cosC) const {
-        const Pair v = 0.5 * (1.0 - cosC);
-        if (std::fabs(cosC[0]) < 1.0 && std::fabs(cosC[1]) < 1.0 && v[0] <= kSeriesLimit &&
-            v[1] <= kSeriesLimit) {
-            return Series(v);
+    // Several at once, into `out`: side by side where all lie within the series' reach.
+    template <class V> void operator()(const V& cosC, V& out) const {
+        constexpr int kLanes = sizeof(V) / sizeof(double);
+        const V v = 0.5 * (1.0 - cosC);
+        bool near = true;
+        for (int i = 0; i < kLanes; ++i) {
+            near = near && std::fabs(cosC[i]) < 1.0 && v[i] <= kSeriesLimit;
         }
-        return Pair{(*this)(cosC[0]), (*this)(cosC[1])};
+        if (near) {
+            Series(v, out);
+            return;
+        }
+        for (int i = 0; i < kLanes; ++i) {
+            out[i] = (*this)(cosC[i]);
+        }
     }
 
 private:
@@ -96,12 +105,16 @@ private:
     // Its power series, sum a_n v^n with a_n = 4^n n!^2 / (2n + 1)!, to the 11th power:
     // within 1e-10 out to v = 0.16 (c = 47 degrees, beyond the ends of the longest pass),
     // and shorter to wait for than the table.
-    template <class T> static T Series(const T& v) {
+    template <class T> static void Series(const T& v, T& out) {
         const T v2 = v * v;
         const T v4 = v2 * v2;
-        const auto pair = [&](int n) { return kSeries[n] + kSeries[n + 1] * v; };
-        return (pair(0) + v2 * pair(2)) +
-               v4 * ((pair(4) + v2 * pair(6)) + v4 * (pair(8) + v2 * pair(10)));
+        const T p0 = kSeries[0] + kSeries[1] * v;
+        const T p2 = kSeries[2] + kSeries[3] * v;
+        const T p4 = kSeries[4] + kSeries[5] * v;
+        const T p6 = kSeries[6] + kSeries[7] * v;
+        const T p8 = kSeries[8] + kSeries[9] * v;
+        const T p10 = kSeries[10] + kSeries[11] * v;
+        out = (p0 + v2 * p2) + v4 * ((p4 + v2 * p6) + v4 * (p8 + v2 * p10));
     }
 
     static constexpr std::array<double, 12> kSeries = [] {
@@ -121,8 +134,11 @@ const TArcOverSine& ArcOverSineTable() {
     return table;
 }
 
-template <class T> T ArcOverSine(const T& cosC) {
+double ArcOverSine(double cosC) {
     return ArcOverSineTable()(cosC);
+}
+template <class V> void ArcOverSine(const V& cosC, V& out) {
+    ArcOverSineTable()(cosC, out);
 }
 
 constexpr int kMeteorCentre = kMeteorScanLayout.CentreColumn;
@@ -344,34 +360,28 @@ void TWarpedMapping::SetResidualGrid(std::shared_ptr<const ResidualGrid> grid, i
 
 namespace {
 
-using DoublePair = TDoublePair;
-
-// One value's or two side by side: the scale from the distance's cosine, and magnitudes.
-double ScaleOfDistance(double cosC) {
-    return TWarpedMapping::kProjectionScale * ArcOverSine(cosC);
+// One value's or several side by side: the scale from the distance's cosine, and magnitudes
+// (into their places: a vector of four is not returned through SSE registers, which
+// the code without AVX has).
+void ScaleOfDistance(double cosC, double& scale) {
+    scale = TWarpedMapping::kProjectionScale * ArcOverSine(cosC);
 }
-DoublePair ScaleOfDistance(const DoublePair& cosC) {
-    return TWarpedMapping::kProjectionScale * ArcOverSine(cosC);
+template <class V> void ScaleOfDistance(const V& cosC, V& scale) {
+    ArcOverSine(cosC, scale);
+    scale = TWarpedMapping::kProjectionScale * scale;
 }
-double Magnitude(double v) {
-    return std::fabs(v);
+void Magnitude(double v, double& out) {
+    out = std::fabs(v);
 }
-DoublePair Magnitude(const DoublePair& v) {
-    return v < 0.0 ? -v : v;
-}
-// a where below holds, else b.
-double Choose(bool below, double a, double b) {
-    return below ? a : b;
-}
-template <class Mask> DoublePair Choose(const Mask& below, const DoublePair& a, const DoublePair& b) {
-    return below ? a : b;
+template <class V> void Magnitude(const V& v, V& out) {
+    out = v < 0.0 ? -v : v;
 }
 void SinCosOf(double dLon, double lat, double& sinDLon, double& cosDLon, double& sinPhi,
               double& cosPhi) {
     SinCosDegrees(dLon, lat, sinDLon, cosDLon, sinPhi, cosPhi);
 }
-void SinCosOf(const DoublePair& dLon, const DoublePair& lat, DoublePair& sinDLon,
-              DoublePair& cosDLon, DoublePair& sinPhi, DoublePair& cosPhi) {
+template <class V>
+void SinCosOf(const V& dLon, const V& lat, V& sinDLon, V& cosDLon, V& sinPhi, V& cosPhi) {
     SinCosDegrees(dLon, sinDLon, cosDLon);
     SinCosDegrees(lat, sinPhi, cosPhi);
 }
@@ -379,12 +389,14 @@ void SinCosOf(const DoublePair& dLon, const DoublePair& lat, DoublePair& sinDLon
 } // namespace
 
 template <class T>
-void TWarpedMapping::NormalisedOf(T& x, T& y, const T& lon, const T& lat) const {
+inline __attribute__((always_inline)) void TWarpedMapping::NormalisedOf(T& x, T& y, const T& lon,
+                                                                        const T& lat) const {
     T sinDLon, cosDLon, sinPhi, cosPhi;
     // Sines take whole turns as they come: no wrapping of the longitude difference.
     SinCosOf(lon - static_cast<double>(FCentreLon), lat, sinDLon, cosDLon, sinPhi, cosPhi);
     const T cosC = FSinLat0 * sinPhi + FCosLat0 * cosPhi * cosDLon;
-    const T k = ScaleOfDistance(cosC);
+    T k;
+    ScaleOfDistance(cosC, k);
     x = k * cosPhi * sinDLon;
     y = k * (FCosLat0 * sinPhi - FSinLat0 * cosPhi * cosDLon);
     // Rotation, then the warps.
@@ -393,10 +405,12 @@ void TWarpedMapping::NormalisedOf(T& x, T& y, const T& lon, const T& lat) const 
     const T xw = ((static_cast<double>(FA3) * xr + static_cast<double>(FA2)) * xr +
                   static_cast<double>(FA1)) *
                  xr;
-    const T yw = Choose(Magnitude(yr) < static_cast<double>(FVertWarpLimit),
-                        (static_cast<double>(FB2) * yr + static_cast<double>(FB1)) * yr +
-                            static_cast<double>(FB0),
-                        yr);
+    T magnitude;
+    Magnitude(yr, magnitude);
+    const T yw = magnitude < static_cast<double>(FVertWarpLimit)
+                     ? (static_cast<double>(FB2) * yr + static_cast<double>(FB1)) * yr +
+                           static_cast<double>(FB0)
+                     : yr;
     x = xw + (static_cast<double>(FS2) * yw + static_cast<double>(FS1)) * yw +
         static_cast<double>(FS0);
     y = yw;
@@ -422,27 +436,45 @@ bool TWarpedMapping::LatLonToImageF(float& x, float& y, float lon, float lat,
 
 void TWarpedMapping::LatLonToImageF(std::span<const TLonLat> from, float* x, float* y, bool* ok,
                                     bool useScanTable) const {
+    LatLonToImageF(from, x, y, ok, useScanTable, TLanes::Best);
+}
+
+namespace {
+
+bool HaveFourLanes() {
+#if defined(__GNUC__) && defined(__x86_64__)
+    // The processor's and the system's word both (it checks that YMM state is saved).
+    static const bool avx = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx") != 0;
+    }();
+    return avx;
+#else
+    return false;
+#endif
+}
+
+} // namespace
+
+void TWarpedMapping::LatLonToImageF(std::span<const TLonLat> from, float* x, float* y, bool* ok,
+                                    bool useScanTable, TLanes lanes) const {
     if (FCentreLon == kNotFitted) {
         std::fill(ok, ok + from.size(), false);
         return;
     }
-    // A stage at a time: the projection two at a time, the scan table, then the residuals.
-    // Each point's steps wait on one another, but the points do not, so the processor
-    // overlaps many of them.
+    // A stage at a time: the projection several at a time, the scan table, then the
+    // residuals. Each point's steps wait on one another, but the points do not, so the
+    // processor overlaps many of them.
     const TLonLat* p = from.data();
     const size_t n = from.size();
-    DoublePair nx[kBatchBlock / 2], ny[kBatchBlock / 2];
+    const bool four = lanes == TLanes::Best && HaveFourLanes();
     for (size_t start = 0; start < n; start += kBatchBlock) {
         const size_t m = std::min(kBatchBlock, n - start);
-        for (size_t i = 0; i < m; i += 2) {
-            const size_t j = std::min(i + 1, m - 1); // the last one twice
-            NormalisedOf<DoublePair>(nx[i / 2], ny[i / 2],
-                                     DoublePair{p[start + i].lon, p[start + j].lon},
-                                     DoublePair{p[start + i].lat, p[start + j].lat});
-        }
-        for (size_t i = 0; i < m; ++i) {
-            ok[start + i] = ScanPosition(x[start + i], y[start + i], nx[i / 2][i % 2],
-                                         ny[i / 2][i % 2], useScanTable);
+        if (four) {
+            ScanPositionsFour(p + start, m, x + start, y + start, ok + start, useScanTable);
+        } else {
+            ScanPositions<TDoublePair>(p + start, m, x + start, y + start, ok + start,
+                                       useScanTable);
         }
     }
     ApplyResiduals(std::span(x, n), std::span(y, n));
@@ -450,6 +482,36 @@ void TWarpedMapping::LatLonToImageF(std::span<const TLonLat> from, float* x, flo
         // Non-finite input gives non-finite coordinates; it is refused as such.
         ok[i] = ok[i] && std::isfinite(p[i].lon) && std::isfinite(p[i].lat);
     }
+}
+
+template <class V>
+inline __attribute__((always_inline)) void
+TWarpedMapping::ScanPositions(const TLonLat* from, size_t n, float* x, float* y, bool* ok,
+                              bool useScanTable) const {
+    constexpr size_t kLanes = sizeof(V) / sizeof(double);
+    V nx[kBatchBlock / kLanes], ny[kBatchBlock / kLanes];
+    for (size_t i = 0; i < n; i += kLanes) {
+        V lon, lat;
+        for (size_t k = 0; k < kLanes; ++k) {
+            const TLonLat& q = from[std::min(i + k, n - 1)]; // the last one again
+            lon[k] = q.lon;
+            lat[k] = q.lat;
+        }
+        NormalisedOf<V>(nx[i / kLanes], ny[i / kLanes], lon, lat);
+    }
+    for (size_t i = 0; i < n; ++i) {
+        ok[i] = ScanPosition(x[i], y[i], nx[i / kLanes][i % kLanes], ny[i / kLanes][i % kLanes],
+                             useScanTable);
+    }
+}
+
+// Built for AVX, without FMA: the same operations in the same order, so the same bits.
+#if defined(__GNUC__) && defined(__x86_64__)
+__attribute__((target("avx")))
+#endif
+void TWarpedMapping::ScanPositionsFour(const TLonLat* from, size_t n, float* x, float* y, bool* ok,
+                                       bool useScanTable) const {
+    ScanPositions<TDoubleQuad>(from, n, x, y, ok, useScanTable);
 }
 
 bool TWarpedMapping::FromNormalised(float& x, float& y, double nx, double ny,

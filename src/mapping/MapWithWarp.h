@@ -130,6 +130,11 @@ public:
     /// results, sooner (the fit's grid goes through this).
     void LatLonToImageF(std::span<const TLonLat> from, float* x, float* y, bool* ok,
                         bool useScanTable) const;
+    /// How many projections the batch runs side by side: four where the processor has AVX
+    /// (Best), else two. The results are the same to the bit (tests compare them).
+    enum class TLanes { Two, Best };
+    void LatLonToImageF(std::span<const TLonLat> from, float* x, float* y, bool* ok,
+                        bool useScanTable, TLanes lanes) const;
     /// The scale W: swath width in ground pixels.
     int GetMapHeight() const override { return FScale; }
     /// Ground-pixel offset from the nadir of the image column at `offset` from the centre
@@ -153,6 +158,12 @@ private:
     void BuildGroundToScan(float altitudeKm, float trackStepKm, float halfAngleDeg);
     void BuildScanToGround();
     template <class T> void NormalisedOf(T& x, T& y, const T& lon, const T& lat) const;
+    // A batch's block of up to kBatchBlock points up to the residuals, V of them at a time.
+    template <class V>
+    void ScanPositions(const TLonLat* from, size_t n, float* x, float* y, bool* ok,
+                       bool useScanTable) const;
+    void ScanPositionsFour(const TLonLat* from, size_t n, float* x, float* y, bool* ok,
+                           bool useScanTable) const;
     // The image position from normalised coordinates: the scan table, the residuals.
     bool FromNormalised(float& x, float& y, double nx, double ny, bool useScanTable) const;
     // FromNormalised before the residuals.

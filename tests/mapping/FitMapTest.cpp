@@ -10,8 +10,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <random>
 
 namespace vantorel {
@@ -347,6 +349,50 @@ TEST(FitRoundTrip, RolledScannerOutToTheLineEnds) {
     EXPECT_LT(r.worstBetween, 1.0);
     EXPECT_LT(r.worstEdge, 1.0);
     RecordProperty("worst_edge_px", std::to_string(r.worstEdge));
+}
+
+// Four projections side by side where the processor has AVX, two where not, one point
+// alone: the same bits, over the swath, beyond it, round the globe and for bad input.
+TEST(FittedMapping, BatchesGiveEachPointsOwnBitsWhateverTheirWidth) {
+    const LocationGrid grid = ScannerModel{}.Grid(3000);
+    TWarpedMapping mapping;
+    ASSERT_TRUE(FitMapToImage(grid, {3000, 830.0f, 55.37f, 5}, mapping).fitted);
+    std::vector<TLonLat> points;
+    for (std::size_t l = 0; l < grid.size(); l += 61) {
+        for (std::size_t j = 0; j < kGridColumns; j += 2) {
+            const GeoPoint& p = grid[l][j];
+            points.push_back({p.lon + 0.013f * static_cast<float>(j % 7), p.lat});
+        }
+    }
+    for (int lat = -90; lat <= 90; lat += 9) {
+        for (int lon = -180; lon < 540; lon += 13) {
+            points.push_back({static_cast<float>(lon), static_cast<float>(lat)});
+        }
+    }
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    points.insert(points.end(), {{nan, 50.0f}, {20.0f, nan}, {3e7f, 10.0f}});
+    const std::size_t n = points.size(); // not a whole number of blocks or lanes
+    ASSERT_NE(n % 4, 0u);
+    using Lanes = TWarpedMapping::TLanes;
+    for (const bool table : {true, false}) {
+        std::vector<float> x2(n), y2(n), x4(n), y4(n);
+        auto ok2 = std::make_unique<bool[]>(n);
+        auto ok4 = std::make_unique<bool[]>(n);
+        mapping.LatLonToImageF(points, x2.data(), y2.data(), ok2.get(), table, Lanes::Two);
+        mapping.LatLonToImageF(points, x4.data(), y4.data(), ok4.get(), table, Lanes::Best);
+        for (std::size_t i = 0; i < n; ++i) {
+            float x1 = 0.0f, y1 = 0.0f;
+            const bool ok1 = mapping.LatLonToImageF(x1, y1, points[i].lon, points[i].lat, table);
+            ASSERT_EQ(ok2[i], ok1) << i;
+            ASSERT_EQ(ok4[i], ok1) << i;
+            if (ok1) {
+                ASSERT_EQ(std::bit_cast<std::uint32_t>(x2[i]), std::bit_cast<std::uint32_t>(x1));
+                ASSERT_EQ(std::bit_cast<std::uint32_t>(y2[i]), std::bit_cast<std::uint32_t>(y1));
+                ASSERT_EQ(std::bit_cast<std::uint32_t>(x4[i]), std::bit_cast<std::uint32_t>(x1));
+                ASSERT_EQ(std::bit_cast<std::uint32_t>(y4[i]), std::bit_cast<std::uint32_t>(y1));
+            }
+        }
+    }
 }
 
 } // namespace
