@@ -174,6 +174,17 @@ TEST(CartographyStore, GshhsHeaderSizeIsDecidedFromTheFirstHeader) {
     Load(store, dir.Write("b.b", OldGshhs(40, 3)));
     ASSERT_EQ(store.Count(), 2);
     EXPECT_FLOAT_EQ(store[1].Points[1].lat, 46.0f);
+    // A header cut short at the end is no polygon; a negative count ends the file; a
+    // polygon cut short keeps the points that are there.
+    Load(store, dir.Write("c.b", OldGshhs(36, 0) + std::string(20, '\0')));
+    EXPECT_EQ(store.Count(), 2);
+    std::string negative = OldGshhs(36, 0);
+    negative.replace(36 + 16 + 4, 4, "\xFF\xFF\xFF\xFF");
+    Load(store, dir.Write("d.b", negative));
+    EXPECT_EQ(store.Count(), 1);
+    Load(store, dir.Write("e.b", OldGshhs(36, 0).substr(0, 36 + 16 + 36 + 8)));
+    ASSERT_EQ(store.Count(), 2);
+    EXPECT_EQ(store[1].Points.size(), 1u);
 }
 
 TEST(CartographyStore, ANativeFileReplacesWhatWasLoadedBeforeIt) {
