@@ -14,6 +14,9 @@
 
 #include <benchmark/benchmark.h>
 
+#include <bit>
+#include <cstdint>
+
 namespace vantorel {
 namespace {
 
@@ -159,6 +162,47 @@ void BM_ShoreOfRealPass(benchmark::State& state) {
     state.counters["samples"] = static_cast<double>(samples);
 }
 BENCHMARK(BM_ShoreOfRealPass)->Unit(benchmark::kMillisecond);
+
+// The shores of the whole fine boundary file thinned, a record at a time as a run's coast
+// lines are made; the label carries a digest of what was kept, to compare builds by.
+void BM_ThinShores(benchmark::State& state) {
+    static const std::vector<std::vector<std::pair<float, float>>> runs = [] {
+        TCartogList store;
+        store.LoadPlanned(
+            TCartogList::PlanBoundaryFiles(std::string(VANTOREL_SOURCE_DIR) + "/data/Boundaries.b"),
+            TPointReading::Whole);
+        std::vector<std::vector<std::pair<float, float>>> all;
+        for (int i = 0; i < store.Count(); ++i) {
+            if (store[i].Role == TLineRole::Shore) {
+                auto& run = all.emplace_back();
+                for (const BoundaryPoint& p : store[i].Points) {
+                    run.emplace_back(p.lon, p.lat);
+                }
+            }
+        }
+        return all;
+    }();
+    std::uint64_t digest = 0;
+    std::size_t kept = 0;
+    std::vector<std::pair<float, float>> run;
+    bench::TBaselineRatio ratio(state);
+    for (auto _ : state) {
+        digest = 1469598103934665603ull;
+        kept = 0;
+        for (const auto& r : runs) {
+            run = r;
+            ThinShoreRun(run);
+            kept += run.size();
+            for (const auto& [lon, lat] : run) {
+                digest = (digest ^ std::bit_cast<std::uint32_t>(lon)) * 1099511628211ull;
+                digest = (digest ^ std::bit_cast<std::uint32_t>(lat)) * 1099511628211ull;
+            }
+        }
+    }
+    state.counters["kept"] = static_cast<double>(kept);
+    state.SetLabel(std::to_string(digest));
+}
+BENCHMARK(BM_ThinShores)->Unit(benchmark::kMillisecond);
 
 // Start-up reads the boundary file: a run's own (the shores' points left to be read as a
 // pass asks for them), or whole, as the window and the watch keep it.

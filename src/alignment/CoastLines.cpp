@@ -199,8 +199,13 @@ void ThinShoreRun(std::vector<std::pair<float, float>>& p) {
         const auto [at, beyond] = FarthestFromChord(x, y, a, b, kTolerance);
         if (beyond) {
             keep[at] = 1;
-            spans.push_back({a, at});
-            spans.push_back({at, b});
+            // A span without a point between its ends has nothing to keep.
+            if (at - a > 1) {
+                spans.push_back({a, at});
+            }
+            if (b - at > 1) {
+                spans.push_back({at, b});
+            }
         }
     }
     std::size_t out = 0;
