@@ -107,8 +107,12 @@ std::pair<std::size_t, bool> FarthestFromChord(const std::vector<double>& x,
 // where two neighbouring points both fall on it.
 class TRunPlacer {
 public:
-    TRunPlacer(const TWarpedMapping& mapping, int width, int height, int margin,
-               std::vector<TCoastSample>& out)
+    // Samples go into blocks of a fixed size: a growing vector would copy them over and
+    // over into fresh memory, each page of which the system first has to clear.
+    static constexpr std::size_t kBlock = 16384;
+    using TBlocks = std::vector<std::vector<TCoastSample>>;
+
+    TRunPlacer(const TWarpedMapping& mapping, int width, int height, int margin, TBlocks& out)
         : mapping_(mapping), right_(static_cast<float>(width - 1)),
           top_(static_cast<float>(-margin)), bottom_(static_cast<float>(height + margin)),
           out_(out) {}
@@ -157,7 +161,10 @@ private:
         const int steps = std::max(1, static_cast<int>(std::ceil(length)));
         for (int k = 0; k < steps; ++k) {
             const float f = static_cast<float>(k) / static_cast<float>(steps);
-            out_.push_back({px + f * dx, py + f * dy, nx, ny});
+            if (out_.empty() || out_.back().size() == kBlock) {
+                out_.emplace_back().reserve(kBlock);
+            }
+            out_.back().push_back({px + f * dx, py + f * dy, nx, ny});
         }
     }
 
@@ -165,7 +172,7 @@ private:
     float right_;
     float top_;
     float bottom_;
-    std::vector<TCoastSample>& out_;
+    TBlocks& out_;
     std::vector<TLonLat> points_;
     std::vector<float> x_;
     std::vector<float> y_;
@@ -286,7 +293,7 @@ std::vector<TCoastSample> TCoastLines::SamplesOnImage(const TWarpedMapping& mapp
     // length), each part's samples in order: the same samples as one thread's.
     constexpr int kParts = 16;
     const int parts = static_cast<int>(std::min<std::size_t>(kParts, shown.size()));
-    std::vector<std::vector<TCoastSample>> found(static_cast<std::size_t>(parts));
+    std::vector<TRunPlacer::TBlocks> found(static_cast<std::size_t>(parts));
     RunParts(parts, [&](int part) {
         const std::size_t first = shown.size() * static_cast<std::size_t>(part) / parts;
         const std::size_t end = shown.size() * static_cast<std::size_t>(part + 1) / parts;
@@ -298,13 +305,17 @@ std::vector<TCoastSample> TCoastLines::SamplesOnImage(const TWarpedMapping& mapp
         }
     });
     std::size_t total = 0;
-    for (const auto& f : found) {
-        total += f.size();
+    for (const auto& blocks : found) {
+        for (const auto& block : blocks) {
+            total += block.size();
+        }
     }
     std::vector<TCoastSample> samples;
     samples.reserve(total);
-    for (const auto& f : found) {
-        samples.insert(samples.end(), f.begin(), f.end());
+    for (const auto& blocks : found) {
+        for (const auto& block : blocks) {
+            samples.insert(samples.end(), block.begin(), block.end());
+        }
     }
     return samples;
 }
