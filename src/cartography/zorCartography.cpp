@@ -499,6 +499,8 @@ void TCartogList::ReadRecords(const TByteStream& stream, const TRecords& records
     if (later) {
         OwnStore().views.push_back(view);
     }
+    // Room for them all at once: grown one by one, the list would be copied over and over.
+    FSegments.reserve(FSegments.size() + reads.size());
     for (std::unique_ptr<TItem>& item : reads) {
         MaxCount = std::max(MaxCount, static_cast<std::int32_t>(item->n));
         Append(std::move(item));

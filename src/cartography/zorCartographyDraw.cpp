@@ -486,7 +486,10 @@ void TCartogList::DrawSegments(TCanvas& canvas, TPoint offset, const TGeoExtent*
     TraceSegments(drawn, jumpLimit);
     std::vector<TPoint> run;
     run.reserve(static_cast<size_t>(MaxCount) + 2);
+    // Room for what was traced, about what is drawn: the batch is not copied as it grows.
     TRunBatch batch;
+    batch.points.reserve(FRunPoints.size());
+    batch.lines.reserve(FRuns.size());
     for (const size_t index : drawn) {
         if (far != nullptr && FSegments[index].far) {
             far->push_back(index);
