@@ -128,7 +128,8 @@ public:
             okSize_ = run.size();
             ok_ = std::make_unique<bool[]>(okSize_);
         }
-        mapping_.LatLonToImageF(points_, x_.data(), y_.data(), ok_.get(), true);
+        mapping_.LatLonToImageF(points_, x_.data(), y_.data(), ok_.get(), true,
+                                TWarpedMapping::TLanes::Best, TWarpedMapping::TRefused::Unrefined);
         bool havePrevious = false;
         float px = 0.0f, py = 0.0f;
         for (std::size_t i = 0; i < run.size(); ++i) {

@@ -457,7 +457,7 @@ bool HaveFourLanes() {
 } // namespace
 
 void TWarpedMapping::LatLonToImageF(std::span<const TLonLat> from, float* x, float* y, bool* ok,
-                                    bool useScanTable, TLanes lanes) const {
+                                    bool useScanTable, TLanes lanes, TRefused refused) const {
     if (FCentreLon == kNotFitted) {
         std::fill(ok, ok + from.size(), false);
         return;
@@ -477,7 +477,13 @@ void TWarpedMapping::LatLonToImageF(std::span<const TLonLat> from, float* x, flo
                                        useScanTable);
         }
     }
-    ApplyResiduals(std::span(x, n), std::span(y, n));
+    if (refused == TRefused::Unrefined) {
+        // Not those refused already: beyond the swath, as most of a footprint round the
+        // globe is.
+        ApplyResiduals(std::span(x, n), std::span(y, n), ok);
+    } else {
+        ApplyResiduals(std::span(x, n), std::span(y, n));
+    }
     for (size_t i = 0; i < n; ++i) {
         // Non-finite input gives non-finite coordinates; it is refused as such.
         ok[i] = ok[i] && std::isfinite(p[i].lon) && std::isfinite(p[i].lat);
@@ -663,7 +669,8 @@ void TWarpedMapping::ApplyResiduals(float& x, float& y) const {
     y += r.dy;
 }
 
-void TWarpedMapping::ApplyResiduals(std::span<float> x, std::span<float> y) const {
+void TWarpedMapping::ApplyResiduals(std::span<float> x, std::span<float> y,
+                                    const bool* only) const {
     // ApplyResiduals of each, a step at a time over all of them: the steps of one point
     // wait on one another, those of different points do not.
     ResidualPair r[kBatchBlock];
@@ -673,7 +680,7 @@ void TWarpedMapping::ApplyResiduals(std::span<float> x, std::span<float> y) cons
         float* px = x.data() + start;
         float* py = y.data() + start;
         for (size_t i = 0; i < n; ++i) {
-            applies[i] = ResidualApplies(px[i], py[i]);
+            applies[i] = (only == nullptr || only[start + i]) && ResidualApplies(px[i], py[i]);
             r[i] = applies[i] ? ResidualAt(px[i], py[i]) : ResidualPair{};
         }
         for (size_t i = 0; i < n; ++i) {
@@ -715,7 +722,7 @@ void TWarpedMapping::LatLonToImage(std::span<const TLonLat> from, TProjectedPixe
     bool ok[kBatchBlock];
     for (size_t start = 0; start < from.size(); start += kBatchBlock) {
         const size_t n = std::min(kBatchBlock, from.size() - start);
-        LatLonToImageF(from.subspan(start, n), x, y, ok, true);
+        LatLonToImageF(from.subspan(start, n), x, y, ok, true, TLanes::Best, TRefused::Unrefined);
         TProjectedPixel* out = to + start;
         for (size_t i = 0; i < n; ++i) {
             out[i].onMap = ok[i] && ToPixel(x[i], y[i], out[i].x, out[i].y);

@@ -133,8 +133,12 @@ public:
     /// How many projections the batch runs side by side: four where the processor has AVX
     /// (Best), else two. The results are the same to the bit (tests compare them).
     enum class TLanes { Two, Best };
+    /// Where a point is refused (ok false): its coordinates written as one point's are
+    /// (Written), or left unrefined by the residuals, for callers that drop such points.
+    enum class TRefused { Written, Unrefined };
     void LatLonToImageF(std::span<const TLonLat> from, float* x, float* y, bool* ok,
-                        bool useScanTable, TLanes lanes) const;
+                        bool useScanTable, TLanes lanes,
+                        TRefused refused = TRefused::Written) const;
     /// The scale W: swath width in ground pixels.
     int GetMapHeight() const override { return FScale; }
     /// Ground-pixel offset from the nadir of the image column at `offset` from the centre
@@ -173,7 +177,8 @@ private:
     ResidualPair ResidualBeyondSamples(const ResidualRow& row, float x, float u) const;
     bool ResidualApplies(float x, float y) const;
     void ApplyResiduals(float& x, float& y) const;
-    void ApplyResiduals(std::span<float> x, std::span<float> y) const;
+    // Over many points, or only those whose `only` is set.
+    void ApplyResiduals(std::span<float> x, std::span<float> y, const bool* only = nullptr) const;
     ResidualPair SettleByLookUps(float x, float y, ResidualPair r) const;
     bool SettleInOneCell(float x, float y, ResidualPair& r) const;
 

@@ -352,7 +352,8 @@ TEST(FitRoundTrip, RolledScannerOutToTheLineEnds) {
 }
 
 // Four projections side by side where the processor has AVX, two where not, one point
-// alone: the same bits, over the swath, beyond it, round the globe and for bad input.
+// alone: the same bits, over the swath, beyond it, round the globe and for bad input; and
+// the same pixels from the batch that leaves refused points unrefined.
 TEST(FittedMapping, BatchesGiveEachPointsOwnBitsWhateverTheirWidth) {
     const LocationGrid grid = ScannerModel{}.Grid(3000);
     TWarpedMapping mapping;
@@ -391,6 +392,16 @@ TEST(FittedMapping, BatchesGiveEachPointsOwnBitsWhateverTheirWidth) {
                 ASSERT_EQ(std::bit_cast<std::uint32_t>(x4[i]), std::bit_cast<std::uint32_t>(x1));
                 ASSERT_EQ(std::bit_cast<std::uint32_t>(y4[i]), std::bit_cast<std::uint32_t>(y1));
             }
+        }
+    }
+    std::vector<TProjectedPixel> pixels(n);
+    mapping.LatLonToImage(points, pixels.data());
+    for (std::size_t i = 0; i < n; ++i) {
+        int x = 0, y = 0;
+        ASSERT_EQ(pixels[i].onMap, mapping.LatLonToImage(x, y, points[i].lon, points[i].lat)) << i;
+        if (pixels[i].onMap) {
+            ASSERT_EQ(pixels[i].x, x) << i;
+            ASSERT_EQ(pixels[i].y, y) << i;
         }
     }
 }
