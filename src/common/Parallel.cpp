@@ -46,12 +46,12 @@ public:
         std::unique_lock<std::mutex> lock(mutex_);
         queue_.push_back(&call);
         wake_.notify_all();
-        // This thread takes parts of its own call (and, while it waits, of any other).
+        // This thread takes parts of its own call only. A part of another, taken while it
+        // waits, may wait in turn on what this thread's caller holds: a thread reading the
+        // boundaries took a part that waited for the boundaries to be read.
         while (call.done < call.parts) {
             if (call.taken < call.parts) {
                 RunOne(call, lock);
-            } else if (TPartsCall* other = Front()) {
-                RunOne(*other, lock);
             } else {
                 call.finished.wait(lock);
             }

@@ -22,7 +22,9 @@ inline int ThreadsFor(long long count, long long minimumPerThread) {
 /// Runs part(0) .. part(parts - 1), this thread among those that take them, and returns
 /// when every part is done. The other threads are kept between calls (starting a thread
 /// costs tens of microseconds, a redraw a few milliseconds). A part may itself call
-/// RunParts: the waiting thread takes parts as they come, so nothing waits on itself.
+/// RunParts: the calling thread takes the parts of its own call that no kept thread has,
+/// so nothing waits on itself; it never takes another call's part while it waits, which
+/// could wait in turn on what the caller holds.
 void RunParts(int parts, const std::function<void(int)>& part);
 /// Ends the threads RunParts keeps, once no call is running; later calls run their parts
 /// on the calling thread. A program calls it before it returns from main, so that its

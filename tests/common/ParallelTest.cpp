@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -43,6 +44,50 @@ TEST(Parallel, APartsFailureIsRethrownAfterAllPartsEnded) {
                              }),
                  std::runtime_error);
     EXPECT_EQ(ended.load(), 4);
+}
+
+// A thread that waits for its own parts takes no part of another call: that part could
+// wait on what the waiting thread's caller holds (a thread reading the boundaries once took
+// a part that waited for the boundaries, and the run hung).
+TEST(Parallel, AWaitingCallerTakesNoPartOfAnotherCall) {
+    if (std::thread::hardware_concurrency() < 2) {
+        GTEST_SKIP() << "no kept thread to hold a part";
+    }
+    std::atomic<bool> keptThreadHolds{false}, otherQueued{false}, ownPartDone{false},
+        release{false};
+    std::atomic<std::thread::id> lastPartOn{};
+    const auto until = [](const std::atomic<bool>& flag) {
+        while (!flag) {
+            std::this_thread::yield();
+        }
+    };
+    std::thread::id waiting;
+    std::thread caller([&] {
+        waiting = std::this_thread::get_id();
+        RunParts(2, [&](int part) {
+            if (part == 0) { // here, until a kept thread holds part 1 and another call waits
+                until(keptThreadHolds);
+                until(otherQueued);
+                ownPartDone = true;
+            } else {
+                keptThreadHolds = true;
+                until(release);
+            }
+        });
+    });
+    until(keptThreadHolds);
+    RunParts(2, [&](int part) {
+        if (part == 0) { // the caller above now waits for part 1, and part 1 here is free
+            otherQueued = true;
+            until(ownPartDone);
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        } else {
+            lastPartOn = std::this_thread::get_id();
+        }
+    });
+    release = true;
+    caller.join();
+    EXPECT_NE(lastPartOn.load(), waiting);
 }
 
 // Threads asking for the same items at once: each item's work runs once, and every asker
