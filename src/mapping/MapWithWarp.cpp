@@ -360,9 +360,9 @@ void TWarpedMapping::SetResidualGrid(std::shared_ptr<const ResidualGrid> grid, i
 
 namespace {
 
-// One value's or several side by side: the scale from the distance's cosine, and magnitudes
-// (into their places: a vector of four is not returned through SSE registers, which
-// the code without AVX has).
+// One value's or several side by side: the scale from the distance's cosine, and magnitudes.
+// Written into their places: code built without AVX cannot return a vector of four in
+// registers (the compiler warns that its calls would differ from AVX code's).
 void ScaleOfDistance(double cosC, double& scale) {
     scale = TWarpedMapping::kProjectionScale * ArcOverSine(cosC);
 }
