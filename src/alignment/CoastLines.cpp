@@ -287,7 +287,7 @@ void TCoastLines::MakeRuns(int index) const {
 std::vector<TCoastSample> TCoastLines::SamplesOnImage(const TWarpedMapping& mapping, int width,
                                                       int height, int margin) const {
     TPictureFootprint footprint;
-    footprint.Project(mapping, false);
+    footprint.Project(mapping);
     const TGeoExtent extent = footprint.Extent(0, -margin, width, height + margin, 0);
     const std::vector<int> shown = store_.Touching(extent);
     // The segments in parts that the cores take as they come (their shores differ much in

@@ -213,7 +213,7 @@ TGeoExtent TGeoExtent::Covering(const TGeoBox& box) {
     return TGeoExtent(cells);
 }
 
-void TPictureFootprint::Project(const TMapping& mapping, bool shared) {
+void TPictureFootprint::Project(const TMapping& mapping) {
     constexpr int kRows = TGeoExtent::kRows;
     constexpr int kColumns = TGeoExtent::kColumns;
     using Node = TProjectedPixel;
@@ -227,7 +227,7 @@ void TPictureFootprint::Project(const TMapping& mapping, bool shared) {
     }
     std::vector<Node> nodes(corners.size());
     const auto count = static_cast<long long>(corners.size());
-    ForEachPart(count, shared ? ThreadsFor(count, 4096) : 1, [&](long long first, long long end) {
+    ForEachPart(count, ThreadsFor(count, 4096), [&](long long first, long long end) {
         mapping.LatLonToImage(std::span(corners).subspan(static_cast<size_t>(first),
                                                          static_cast<size_t>(end - first)),
                               nodes.data() + first);

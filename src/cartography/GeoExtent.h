@@ -99,9 +99,7 @@ private:
 class TPictureFootprint {
 public:
     /// Projects the (kRows + 1) x kColumns cell corners and measures every cell.
-    /// On the cores, or on this thread alone (`shared` false) where the other cores are
-    /// busy with work of their own that this one would otherwise wait on.
-    void Project(const TMapping& mapping, bool shared = true);
+    void Project(const TMapping& mapping);
     bool Projected() const { return !cells_.empty(); }
 
     /// The cells that may hold a point the mapping places within `margin` pixels of the

@@ -434,11 +434,6 @@ bool TWarpedMapping::LatLonToImageF(float& x, float& y, float lon, float lat,
     return FromNormalised(x, y, nx, ny, useScanTable);
 }
 
-void TWarpedMapping::LatLonToImageF(std::span<const TLonLat> from, float* x, float* y, bool* ok,
-                                    bool useScanTable) const {
-    LatLonToImageF(from, x, y, ok, useScanTable, TLanes::Best);
-}
-
 namespace {
 
 bool HaveFourLanes() {

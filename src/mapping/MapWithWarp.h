@@ -126,18 +126,16 @@ public:
     bool LatLonToImage(int& x, int& y, float lon, float lat) const override;
     /// In blocks, through the batch LatLonToImageF.
     void LatLonToImage(std::span<const TLonLat> from, TProjectedPixel* to) const override;
+    /// How many projections a batch runs side by side: four where the processor has AVX
+    /// (Best), else two. The results are the same to the bit (tests compare them).
+    enum class TLanes { Two, Best };
+    /// Where a batch refuses a point (ok false): its coordinates written as one point's
+    /// are (Written), or left unrefined by the residuals, for callers that drop such points.
+    enum class TRefused { Written, Unrefined };
     /// LatLonToImageF of many positions, into x, y and ok [0 .. from.size() - 1]: the same
     /// results, sooner (the fit's grid goes through this).
     void LatLonToImageF(std::span<const TLonLat> from, float* x, float* y, bool* ok,
-                        bool useScanTable) const;
-    /// How many projections the batch runs side by side: four where the processor has AVX
-    /// (Best), else two. The results are the same to the bit (tests compare them).
-    enum class TLanes { Two, Best };
-    /// Where a point is refused (ok false): its coordinates written as one point's are
-    /// (Written), or left unrefined by the residuals, for callers that drop such points.
-    enum class TRefused { Written, Unrefined };
-    void LatLonToImageF(std::span<const TLonLat> from, float* x, float* y, bool* ok,
-                        bool useScanTable, TLanes lanes,
+                        bool useScanTable, TLanes lanes = TLanes::Best,
                         TRefused refused = TRefused::Written) const;
     /// The scale W: swath width in ground pixels.
     int GetMapHeight() const override { return FScale; }
