@@ -472,13 +472,9 @@ void TWarpedMapping::LatLonToImageF(std::span<const TLonLat> from, float* x, flo
                                        useScanTable);
         }
     }
-    if (refused == TRefused::Unrefined) {
-        // Not those refused already: beyond the swath, as most of a footprint round the
-        // globe is.
-        ApplyResiduals(std::span(x, n), std::span(y, n), ok);
-    } else {
-        ApplyResiduals(std::span(x, n), std::span(y, n));
-    }
+    // Unrefined: not those refused already, beyond the swath, as most of a footprint round
+    // the globe is.
+    ApplyResiduals(std::span(x, n), std::span(y, n), refused == TRefused::Unrefined ? ok : nullptr);
     for (size_t i = 0; i < n; ++i) {
         // Non-finite input gives non-finite coordinates; it is refused as such.
         ok[i] = ok[i] && std::isfinite(p[i].lon) && std::isfinite(p[i].lat);
