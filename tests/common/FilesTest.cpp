@@ -17,9 +17,11 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <string>
 #include <vector>
 
 namespace vantorel {
@@ -132,8 +134,26 @@ bool Resident(const void* at) {
     return mincore(reinterpret_cast<void*>(start), page, &in) == 0 && (in & 1) != 0;
 }
 
+// Whether the mapping that holds `at` may be backed by huge pages.
+bool MayBeHuge(const void* at) {
+    const auto smaps = ReadTextLines("/proc/self/smaps");
+    const auto where = reinterpret_cast<std::uintptr_t>(at);
+    bool inside = false;
+    for (const std::string& line : smaps.value_or(std::vector<std::string>{})) {
+        unsigned long from = 0;
+        unsigned long to = 0;
+        if (std::sscanf(line.c_str(), "%lx-%lx ", &from, &to) == 2) {
+            inside = from <= where && where < to;
+        } else if (inside && line.rfind("THPeligible:", 0) == 0) {
+            return line.find('1') != std::string::npos;
+        }
+    }
+    return false;
+}
+
 // A large buffer is backed before it is written; after a run's heap is set up, a large
-// block given back and asked for again comes from memory already backed.
+// block given back and asked for again comes from memory already backed, in huge pages
+// where they pay.
 TEST(Memory, LargeBuffersAreBackedAtOnceAndKept) {
     TLargeBufferAllocator<char> allocator;
     const std::size_t size = kLargeBufferBytes * 2;
@@ -162,6 +182,9 @@ TEST(Memory, LargeBuffersAreBackedAtOnceAndKept) {
     void* again = std::malloc(picture);
     ASSERT_NE(again, nullptr);
     EXPECT_TRUE(Resident(static_cast<char*>(again) + picture / 2));
+    if (HugePagesPayHere()) {
+        EXPECT_TRUE(MayBeHuge(static_cast<char*>(again) + picture / 2));
+    }
     std::free(again);
 }
 
