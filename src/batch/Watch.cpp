@@ -11,10 +11,6 @@
 #include "pass/inputs/SatDumpProduct.h"
 #include "pass/inputs/StatTiming.h"
 
-#include <QEventLoop>
-#include <QFileSystemWatcher>
-#include <QTimer>
-
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
@@ -22,6 +18,11 @@
 #include <optional>
 #include <set>
 #include <span>
+#include <thread>
+
+#include <poll.h>
+#include <sys/inotify.h>
+#include <unistd.h>
 
 namespace vantorel {
 namespace {
@@ -101,19 +102,54 @@ TInputFiles LookAt(const TBatchInput& input) {
     return f;
 }
 
+// The kernel's notes of what changed in the watched folders: each wakes the watch for a
+// scan, where otherwise it scans every PollSeconds.
+class TFolderNotes {
+public:
+    TFolderNotes() : fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {}
+    ~TFolderNotes() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    TFolderNotes(const TFolderNotes&) = delete;
+    TFolderNotes& operator=(const TFolderNotes&) = delete;
+
+    // Entries made, removed, renamed or changed in their attributes, and the folder itself
+    // going.
+    void Add(const std::string& folder) {
+        if (fd_ >= 0) {
+            inotify_add_watch(fd_, folder.c_str(),
+                              IN_ATTRIB | IN_MOVE | IN_CREATE | IN_DELETE | IN_DELETE_SELF);
+        }
+    }
+
+    // True when a change came within `wait`; the notes are read, all of them.
+    bool Wait(std::chrono::milliseconds wait) {
+        if (fd_ < 0) {
+            std::this_thread::sleep_for(wait);
+            return false;
+        }
+        pollfd ready{fd_, POLLIN, 0};
+        if (::poll(&ready, 1, static_cast<int>(wait.count())) <= 0) {
+            return false;
+        }
+        alignas(inotify_event) char notes[4096];
+        while (::read(fd_, notes, sizeof notes) > 0) {
+        }
+        return true;
+    }
+
+private:
+    int fd_;
+};
+
 class TWatcher {
 public:
     TWatcher(const TWatchOptions& options, std::ostream& out, std::ostream& err)
         : options_(options), batch_(options.Batch), out_(out), err_(err),
           lock_(ExtractFilePath(ExpandFileName(options.StateFile))), state_(options.StateFile),
-          pool_(options.Batch.Jobs, [this](const TJob& job) { return ProcessJob(job, batch_); }) {
-        QObject::connect(&notifications_, &QFileSystemWatcher::directoryChanged, [this] {
-            changed_ = true;
-            if (loop_ != nullptr) {
-                loop_->quit();
-            }
-        });
-    }
+          pool_(options.Batch.Jobs, [this](const TJob& job) { return ProcessJob(job, batch_); }) {}
 
     std::vector<TPassRecord> Run(const std::atomic<bool>& stop) {
         if (!batch_.Data) { // read once for every pass of the watch, before any job
@@ -187,6 +223,7 @@ private:
     void Scan(Clock::time_point now) {
         std::set<std::string> present;
         for (const std::string& folder : options_.Folders) {
+            WatchFolders(folder); // first: what comes while the folder is read wakes a scan
             for (const TBatchInput& input : FindInputs(folder)) {
                 const std::string key = ExpandFileName(input.Path);
                 present.insert(key);
@@ -204,16 +241,14 @@ private:
                 }
                 pending_[key] = {input, state != TInputState::New, signature, now, now};
             }
-            WatchFolders(folder);
         }
         std::erase_if(pending_, [&](const auto& p) { return present.count(p.first) == 0; });
     }
 
     void WatchFolders(const std::string& root) {
-        QStringList added;
         const auto add = [&](const std::string& dir) {
             if (watched_.insert(dir).second) {
-                added.push_back(QString::fromStdString(dir));
+                notifications_.Add(dir);
             }
         };
         add(ExpandFileName(root));
@@ -228,9 +263,6 @@ private:
                 }
                 add(ExpandFileName(it->path().string()));
             }
-        }
-        if (!added.isEmpty()) {
-            notifications_.addPaths(added);
         }
     }
 
@@ -323,11 +355,9 @@ private:
     }
 
     void WaitForEvents() {
-        QEventLoop loop;
-        loop_ = &loop;
-        QTimer::singleShot(kTick, &loop, &QEventLoop::quit);
-        loop.exec();
-        loop_ = nullptr;
+        if (notifications_.Wait(kTick)) {
+            changed_ = true;
+        }
     }
 
     const TWatchOptions& options_;
@@ -338,8 +368,7 @@ private:
     TWatchState state_;
     bool unsaved_ = false;
     Clock::time_point lastSaveTry_{};
-    QFileSystemWatcher notifications_;
-    QEventLoop* loop_ = nullptr;
+    TFolderNotes notifications_;
     bool changed_ = true;
     std::map<std::string, TPending> pending_; ///< by absolute path
     /// Running now, by absolute path: their files' mark when they were taken.

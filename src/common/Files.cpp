@@ -174,28 +174,31 @@ void WriteWhole(const std::string& target, const std::function<void(const std::s
     }
 }
 
-void ReplaceFileContents(const std::string& path, std::string_view bytes) {
-    WriteWhole(path, [&](const std::string& temporary) {
-        const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-        if (fd < 0) {
-            throw std::runtime_error("cannot write " + temporary + ": " + std::strerror(errno));
-        }
-        std::size_t done = 0;
-        while (done < bytes.size()) {
-            const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-            if (n < 0 && errno == EINTR) {
-                continue;
+void ReplaceFileContents(const std::string& path, std::string_view bytes, bool replace) {
+    WriteWhole(
+        path,
+        [&](const std::string& temporary) {
+            const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+            if (fd < 0) {
+                throw std::runtime_error("cannot write " + temporary + ": " + std::strerror(errno));
             }
-            if (n <= 0) {
-                break;
+            std::size_t done = 0;
+            while (done < bytes.size()) {
+                const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+                if (n < 0 && errno == EINTR) {
+                    continue;
+                }
+                if (n <= 0) {
+                    break;
+                }
+                done += static_cast<std::size_t>(n);
             }
-            done += static_cast<std::size_t>(n);
-        }
-        const bool closed = ::close(fd) == 0;
-        if (done != bytes.size() || !closed) {
-            throw std::runtime_error("cannot write " + path + ": " + std::strerror(errno));
-        }
-    });
+            const bool closed = ::close(fd) == 0;
+            if (done != bytes.size() || !closed) {
+                throw std::runtime_error("cannot write " + path + ": " + std::strerror(errno));
+            }
+        },
+        replace);
 }
 
 std::string ExpandFileName(const std::string& path) {

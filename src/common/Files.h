@@ -53,8 +53,9 @@ public:
 /// ended (killed while writing); those of running processes stay. Returns how many went.
 int RemoveAbandonedTemporaries(const std::string& target);
 /// WriteWhole of the bytes given: a reader sees the old file or the new one whole, even
-/// after a crash. Throws std::runtime_error on failure.
-void ReplaceFileContents(const std::string& path, std::string_view bytes);
+/// after a crash. Throws std::runtime_error on failure (TFileExists, with `replace` false,
+/// where a file is).
+void ReplaceFileContents(const std::string& path, std::string_view bytes, bool replace = true);
 
 /// True for an existing regular file (symbolic links followed).
 bool FileExists(const std::string& path);

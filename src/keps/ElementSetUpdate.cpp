@@ -20,12 +20,6 @@
 #include "orbit/Satellite.h"
 #include "settings/RegistryVariables.h"
 
-#include <QFile>
-#include <QRandomGenerator>
-#ifdef Q_OS_UNIX
-#include <unistd.h>
-#endif
-
 #include <chrono>
 #include <filesystem>
 #include <stdexcept>
@@ -136,37 +130,17 @@ bool Taken(const std::string& path) {
     return fs::exists(fs::symlink_status(path, ec));
 }
 
-// Writes the bytes under a temporary name beside `path` and renames that to `path`,
-// never over an existing file. False when `path` was taken meanwhile.
+// Writes the bytes as `path` whole, never over an existing file. False when `path` was
+// taken meanwhile.
 bool WriteNewFile(const std::string& path, std::string_view bytes) {
-    QFile temporary;
-    for (int attempt = 0; attempt < 10 && !temporary.isOpen(); ++attempt) {
-        // A leftover of a crash ends in ".part": no folder scan reads it.
-        temporary.setFileName(
-            QString::fromStdString(ExtractFilePath(path) + "." + ExtractFileName(path) +
-                                   Format(".%08x.part", QRandomGenerator::global()->generate())));
-        temporary.open(QIODevice::WriteOnly | QIODevice::NewOnly);
-    }
-    if (!temporary.isOpen()) {
-        throw UpdateFailure("cannot write in " + ExtractFilePath(path) + ": " +
-                            temporary.errorString().toStdString());
-    }
-    bool written = temporary.write(bytes.data(), static_cast<qint64>(bytes.size())) ==
-                       static_cast<qint64>(bytes.size()) &&
-                   temporary.flush();
-#ifdef Q_OS_UNIX
-    written = written && ::fsync(temporary.handle()) == 0;
-#endif
-    temporary.close();
-    if (written && temporary.rename(QString::fromStdString(path))) {
+    try {
+        ReplaceFileContents(path, bytes, false);
         return true;
-    }
-    const std::string why = temporary.errorString().toStdString();
-    temporary.remove();
-    if (written && Taken(path)) {
+    } catch (const TFileExists&) {
         return false;
+    } catch (const std::runtime_error& failure) {
+        throw UpdateFailure(failure.what());
     }
-    throw UpdateFailure("cannot write " + path + ": " + why);
 }
 
 TDateTime ToDateTime(fs::file_time_type time) {

@@ -52,8 +52,9 @@ nlohmann::json State(const testing::TempDir& out) {
 }
 
 // Passes dropped into a watched folder, one written slowly, are each processed once, when
-// whole; a restart redoes none and takes those that came while it was stopped, one of them
-// without its .STAT file after the wait for it; SIGTERM ends the watch cleanly.
+// whole, found through the kernel's notes (the polls are a minute apart); a restart redoes none and
+// takes those that came while it was stopped, one of them without its .STAT file after the wait for
+// it; SIGTERM ends the watch cleanly.
 TEST_F(Headless, TheWatchProcessesEachPassOnceAcrossRestarts) {
     testing::TempDir in;
     testing::TempDir out;
@@ -65,7 +66,7 @@ TEST_F(Headless, TheWatchProcessesEachPassOnceAcrossRestarts) {
                                             "--no-align",
                                             "--jobs=2",
                                             "--settle=1",
-                                            "--poll=0.3",
+                                            "--poll=60",
                                             "--companion-timeout=1.5"};
     auto run = [&](const std::string& idle) {
         std::vector<std::string> args = watch;
@@ -74,6 +75,11 @@ TEST_F(Headless, TheWatchProcessesEachPassOnceAcrossRestarts) {
     };
 
     std::thread writer([&] {
+        // Once the watch has read the folder: only the kernel's notes can tell it then.
+        for (int i = 0; i < 600 && !FileExists(out / kWatchLockName); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
         DropStat(in, "64");
         DropImage(in, "64");
         DropStat(in, "65");
