@@ -104,17 +104,22 @@ std::mutex poolMutex;
 std::unique_ptr<TWorkPool> pool;
 bool stopped = false;
 
+TWorkPool* Workers() {
+    const std::lock_guard<std::mutex> lock(poolMutex);
+    if (!pool && !stopped) {
+        pool = std::make_unique<TWorkPool>();
+    }
+    return pool.get();
+}
+
 } // namespace
 
+void StartParts() {
+    Workers();
+}
+
 void RunParts(int parts, const std::function<void(int)>& part) {
-    TWorkPool* workers = nullptr;
-    if (parts > 1) {
-        const std::lock_guard<std::mutex> lock(poolMutex);
-        if (!pool && !stopped) {
-            pool = std::make_unique<TWorkPool>();
-        }
-        workers = pool.get();
-    }
+    TWorkPool* const workers = parts > 1 ? Workers() : nullptr;
     if (workers == nullptr) {
         for (int i = 0; i < parts; ++i) {
             part(i);

@@ -26,6 +26,9 @@ inline int ThreadsFor(long long count, long long minimumPerThread) {
 /// so nothing waits on itself; it never takes another call's part while it waits, which
 /// could wait in turn on what the caller holds.
 void RunParts(int parts, const std::function<void(int)>& part);
+/// Starts the threads RunParts keeps, where they are not running yet: a thread cannot start
+/// while another loads a library (the loader holds its lock meanwhile).
+void StartParts();
 /// Ends the threads RunParts keeps, once no call is running; later calls run their parts
 /// on the calling thread. A program calls it before it returns from main, so that its
 /// threads end before the libraries' statics do (Qt keeps per-thread data of its own).
