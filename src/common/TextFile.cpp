@@ -108,9 +108,7 @@ std::optional<TFileView> TFileView::Open(const std::string& path, std::size_t ma
         return std::nullopt;
     }
     TFileView view;
-    // Where a fresh page costs a host's exit, so does each mapped page of a file: there a
-    // copy into the heap's huge pages costs less (12.8 MB of boundaries: 8 ms less).
-    if (info.st_size > 0 && !HugePagesPayHere()) {
+    if (info.st_size > 0) {
         // Populated at once: the reader goes through all of it.
         void* map = ::mmap(nullptr, static_cast<std::size_t>(info.st_size), PROT_READ,
                            MAP_PRIVATE | MAP_POPULATE, fd, 0);
