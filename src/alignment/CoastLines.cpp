@@ -1,5 +1,6 @@
 #include "alignment/CoastLines.h"
 
+#include "alignment/ThinnedShores.h"
 #include "cartography/GeoExtent.h"
 #include "cartography/zorCartography.h"
 #include "common/Angles.h"
@@ -225,9 +226,11 @@ void ThinShoreRun(std::vector<std::pair<float, float>>& p) {
     p.resize(out);
 }
 
-TCoastLines::TCoastLines(const TCartogList& store)
-    : store_(store), runs_(static_cast<std::size_t>(store.Count())),
+TCoastLines::TCoastLines(const TCartogList& store, std::shared_ptr<const TThinnedShores> thinned)
+    : store_(store), thinned_(std::move(thinned)), runs_(static_cast<std::size_t>(store.Count())),
       made_(std::make_unique<TOnce[]>(static_cast<std::size_t>(store.Count()))) {}
+
+TCoastLines::~TCoastLines() = default;
 
 const std::vector<TCoastLines::TRun>& TCoastLines::RunsOf(int index) const {
     made_[static_cast<std::size_t>(index)].Do(making_, [this, index] { MakeRuns(index); });
@@ -253,6 +256,13 @@ void TCoastLines::MakeRuns(int index) const {
     const TLineSegment& s = store_[index];
     if (s.Role == TLineRole::Border) {
         return;
+    }
+    // A shore's runs follow from its own points alone: those thinned ahead serve.
+    if (s.Role == TLineRole::Shore && thinned_) {
+        if (auto filed = thinned_->RunsOf(s.Points)) {
+            runs = std::move(*filed);
+            return;
+        }
     }
     if (s.Role == TLineRole::Unknown) {
         std::call_once(ownersCounted_, [this] { CountOwners(); });
@@ -282,6 +292,27 @@ void TCoastLines::MakeRuns(int index) const {
         run.emplace_back(p.lon, p.lat);
     }
     close();
+}
+
+std::string TCoastLines::ThinnedShores() const {
+    std::vector<int> shores;
+    for (int i = 0; i < store_.Count(); ++i) {
+        if (store_[i].Role == TLineRole::Shore) {
+            shores.push_back(i);
+        }
+    }
+    ForEachPart(static_cast<long long>(shores.size()),
+                ThreadsFor(static_cast<long long>(shores.size()), 1),
+                [&](long long first, long long end) {
+                    for (auto k = first; k < end; ++k) {
+                        (void)RunsOf(shores[static_cast<std::size_t>(k)]);
+                    }
+                });
+    std::vector<TThinnedShores::TSegment> segments;
+    for (const int i : shores) {
+        segments.push_back({store_[i].Points, &runs_[static_cast<std::size_t>(i)]});
+    }
+    return TThinnedShores::Write(segments);
 }
 
 std::vector<TCoastSample> TCoastLines::SamplesOnImage(const TWarpedMapping& mapping, int width,

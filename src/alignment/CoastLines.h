@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -18,6 +19,7 @@
 namespace vantorel {
 
 class TCartogList;
+class TThinnedShores;
 class TWarpedMapping;
 
 /// A point on a shore as a pass's mapping places it on the (unturned) image, with the unit
@@ -35,11 +37,14 @@ struct TCoastSample {
 void ThinShoreRun(std::vector<std::pair<float, float>>& run);
 
 /// The shores of one boundary store (which must outlive this object), worked out for a
-/// segment the first time a picture may show it. Threads may share one: each segment's
-/// shores are worked out once, whichever thread asks first.
+/// segment the first time a picture may show it, or taken from the shores thinned ahead
+/// where those have the segment's points. Threads may share one: each segment's shores are
+/// worked out once, whichever thread asks first.
 class TCoastLines {
 public:
-    explicit TCoastLines(const TCartogList& store);
+    explicit TCoastLines(const TCartogList& store,
+                         std::shared_ptr<const TThinnedShores> thinned = nullptr);
+    ~TCoastLines();
 
     /// The shore points of a picture of width x height placed by the mapping, about one
     /// pixel apart, reaching `margin` lines above and below the picture so that a shifted
@@ -49,6 +54,9 @@ public:
     std::vector<TCoastSample> SamplesOnImage(const TWarpedMapping& mapping, int width, int height,
                                              int margin) const;
 
+    /// The store's shores thinned, as the file of them that a later run reads.
+    std::string ThinnedShores() const;
+
 private:
     using TRun = std::vector<std::pair<float, float>>; // (lon, lat), thinned
     const std::vector<TRun>& RunsOf(int segment) const;
@@ -56,6 +64,7 @@ private:
     void CountOwners() const;
 
     const TCartogList& store_;
+    std::shared_ptr<const TThinnedShores> thinned_;
     mutable std::unordered_map<std::uint64_t, std::uint8_t> owners_; ///< for rings without roles
     mutable std::once_flag ownersCounted_;
     mutable std::vector<std::vector<TRun>> runs_;

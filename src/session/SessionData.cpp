@@ -1,5 +1,6 @@
 #include "session/SessionData.h"
 
+#include "alignment/ThinnedShores.h"
 #include "common/Files.h"
 #include "common/Parallel.h"
 #include "common/Program.h"
@@ -77,7 +78,12 @@ std::shared_ptr<const TSessionData> LoadSessionData(TPointReading points) {
         try {
             const TCartogList::TBoundaryPlan files = plan.get();
             reading.boundaries_.LoadPlanned(files, points);
-            reading.coasts_ = std::make_unique<const TCoastLines>(reading.boundaries_);
+            std::shared_ptr<const TThinnedShores> thinned;
+            if (auto opened = TThinnedShores::Open(DataFilePath(kThinnedShoresFile))) {
+                thinned = std::make_shared<const TThinnedShores>(std::move(*opened));
+            }
+            reading.coasts_ =
+                std::make_unique<const TCoastLines>(reading.boundaries_, std::move(thinned));
         } catch (...) {
             reading.failure_ = std::current_exception();
         }

@@ -1,13 +1,16 @@
 #include "alignment/CoastAlignment.h"
+#include "alignment/ThinnedShores.h"
 
 #include "SamplePass.h"
 #include "cartography/zorCartography.h"
 #include "common/Clock.h"
+#include "common/Program.h"
 #include "imaging/Canvas.h"
 #include "pass/PassPipeline.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <random>
 
 namespace vantorel {
@@ -103,6 +106,46 @@ TEST(Alignment, APictureWithoutCoastsIsNeverAConfidentAnswer) {
     }
     // And no shore at all: nothing to align on.
     EXPECT_FALSE(AlignToCoasts(s.pass.Channel, {}, 10, -20).Confident);
+}
+
+TEST(ThinnedShores, GiveWhatThinningGivesAndOnlyForTheirOwnPoints) {
+    const SampleScene& s = Scene();
+    const auto plan = TCartogList::PlanBoundaryFiles(kSource + "/data/Boundaries.b");
+    TCartogList whole, asked;
+    whole.LoadPlanned(plan, TPointReading::Whole);
+    asked.LoadPlanned(plan, TPointReading::AsAsked);
+    const std::string bytes = TCoastLines(whole).ThinnedShores();
+    // The build makes the same file beside the programs.
+    EXPECT_TRUE(ReadFileBytes(ProgramFolder() + kThinnedShoresFile) == bytes);
+    const auto samples = [&](const TCartogList& store, std::optional<TThinnedShores> file) {
+        const TCoastLines lines(
+            store, file ? std::make_shared<const TThinnedShores>(std::move(*file)) : nullptr);
+        return lines.SamplesOnImage(s.pass.Mapping, s.pass.Channel.Width(), s.pass.Channel.Height(),
+                                    68);
+    };
+    // A run's lazily read points find their shores filed, to the bit.
+    const auto plain = samples(whole, std::nullopt);
+    const auto filed = samples(asked, TThinnedShores::FromBytes(bytes));
+    ASSERT_GT(plain.size(), 10000u);
+    ASSERT_EQ(plain.size(), filed.size());
+    EXPECT_EQ(std::memcmp(plain.data(), filed.data(), plain.size() * sizeof plain[0]), 0);
+    // What is filed is what is used: every shore filed empty draws none.
+    const TShoreRuns none;
+    std::vector<TThinnedShores::TSegment> empty;
+    for (int i = 0; i < whole.Count(); ++i) {
+        if (whole[i].Role == TLineRole::Shore) {
+            empty.push_back({whole[i].Points, &none});
+        }
+    }
+    ASSERT_FALSE(empty.empty());
+    EXPECT_TRUE(samples(asked, TThinnedShores::FromBytes(TThinnedShores::Write(empty))).empty());
+    // A point moved by the least step is another segment's; a file cut short is refused.
+    const auto file = TThinnedShores::FromBytes(bytes);
+    std::vector<TLonLat> moved(empty.front().Points.begin(), empty.front().Points.end());
+    ASSERT_TRUE(file->RunsOf(moved).has_value());
+    moved.back().lat = std::nextafter(moved.back().lat, 90.0f);
+    EXPECT_FALSE(file->RunsOf(moved).has_value());
+    EXPECT_FALSE(TThinnedShores::FromBytes(bytes.substr(0, bytes.size() - 1)).has_value());
 }
 
 } // namespace
