@@ -6,6 +6,11 @@
 #include <memory>
 #include <mutex>
 
+#if defined(__linux__)
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
+
 namespace vantorel {
 
 namespace {
@@ -113,6 +118,14 @@ TWorkPool* Workers() {
 }
 
 } // namespace
+
+void YieldCoresToOthers() {
+#if defined(__linux__)
+    // A thread's own niceness: on Linux it is set by its thread id. Advice only.
+    constexpr int kLater = 10; // a tenth of a busy core's share
+    (void)setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kLater);
+#endif
+}
 
 void StartParts() {
     Workers();

@@ -34,6 +34,11 @@ void StartParts();
 /// threads end before the libraries' statics do (Qt keeps per-thread data of its own).
 void StopParts();
 
+/// Lowers the calling thread's share of the cores, for work wanted only later (the text
+/// module loaded while a pass is worked out): where every core is busy it waits for the
+/// pass's threads, not they for it. Threads it starts inherit that.
+void YieldCoresToOthers();
+
 /// Calls work(first, end) on consecutive parts of [0, count), in `threads` threads (this
 /// one among them), and returns when every part is done. An exception of a part is
 /// rethrown here (the first part's first) after all parts ended.

@@ -396,7 +396,10 @@ void EnsureGuiApplication() {
         TFontsAhead& ahead = FontsAhead();
         const std::lock_guard reading(ahead.lock);
         if (!ahead.reading.joinable()) {
-            ahead.reading = std::thread([&module] { module.PrepareFonts(); });
+            ahead.reading = std::thread([&module] {
+                YieldCoresToOthers(); // wanted once the pass is drawn
+                module.PrepareFonts();
+            });
         }
     }
 }

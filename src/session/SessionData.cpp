@@ -89,6 +89,7 @@ std::shared_ptr<const TSessionData> LoadSessionData(TPointReading points) {
         }
     });
     data->fonts_ = std::thread([] {
+        YieldCoresToOthers(); // wanted once the pass is drawn
         try {
             PrepareFonts();
         } catch (const std::exception&) {

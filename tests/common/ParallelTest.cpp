@@ -12,6 +12,11 @@
 #include <thread>
 #include <vector>
 
+#if defined(__linux__)
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
+
 namespace vantorel {
 namespace {
 
@@ -89,6 +94,22 @@ TEST(Parallel, AWaitingCallerTakesNoPartOfAnotherCall) {
     caller.join();
     EXPECT_NE(lastPartOn.load(), waiting);
 }
+
+#if defined(__linux__)
+// Only the thread that yields waits for the others; the program's other threads keep their
+// share.
+TEST(Parallel, YieldingLowersTheCallingThreadAlone) {
+    const auto niceness = [] { return getpriority(PRIO_PROCESS, static_cast<id_t>(gettid())); };
+    const int before = niceness();
+    int yielded = before;
+    std::thread([&] {
+        YieldCoresToOthers();
+        yielded = niceness();
+    }).join();
+    EXPECT_GT(yielded, before);
+    EXPECT_EQ(niceness(), before);
+}
+#endif
 
 // Threads asking for the same items at once: each item's work runs once, and every asker
 // sees what it made.
