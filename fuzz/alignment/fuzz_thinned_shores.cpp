@@ -1,6 +1,6 @@
 // The reader of thinned shores on arbitrary bytes, and on files written from segments the
-// input makes and then damaged where it says: no crash, and nothing found that has more
-// points than the segment asked for.
+// input makes and then damaged where it says: no crash, and the flags found are those of
+// as many points as the segment has.
 #include "alignment/ThinnedShores.h"
 #include "mapping/zorMapping.h"
 
@@ -36,11 +36,13 @@ private:
 };
 
 void Probe(const TThinnedShores& shores, const std::vector<TLonLat>& points) {
-    if (const auto runs = shores.RunsOf(points)) {
-        for (const auto& run : *runs) {
-            if (run.size() > points.size()) {
-                std::abort();
-            }
+    if (const auto kept = shores.KeptOf(points)) {
+        if (kept->size() != (points.size() + 7) / 8) {
+            std::abort();
+        }
+        volatile std::uint8_t all = 0;
+        for (const std::uint8_t flags : *kept) {
+            all = all | flags;
         }
     }
 }
@@ -50,24 +52,19 @@ void Probe(const TThinnedShores& shores, const std::vector<TLonLat>& points) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     TInput in(data, size);
     std::vector<std::vector<TLonLat>> points(1 + in.Byte() % 6);
-    std::vector<TShoreRuns> runs(points.size());
-    for (std::size_t s = 0; s < points.size(); ++s) {
-        points[s].resize(1 + in.Byte() % 24);
-        for (TLonLat& p : points[s]) {
+    std::vector<TThinnedShores::TSegment> segments;
+    for (auto& segment : points) {
+        segment.resize(1 + in.Byte() % 24);
+        for (TLonLat& p : segment) {
             p = {in.Float(), in.Float()};
         }
-        // Runs of the segment's own points, cut where the input says.
-        auto* run = &runs[s].emplace_back();
-        for (const TLonLat& p : points[s]) {
-            run->emplace_back(p.lon, p.lat);
-            if (in.Byte() % 5 == 0) {
-                run = &runs[s].emplace_back();
-            }
-        }
     }
-    std::vector<TThinnedShores::TSegment> segments;
-    for (std::size_t s = 0; s < points.size(); ++s) {
-        segments.push_back({points[s], &runs[s]});
+    for (const auto& segment : points) {
+        std::vector<bool> kept(segment.size());
+        for (std::size_t i = 0; i < kept.size(); ++i) {
+            kept[i] = in.Byte() % 2 == 0;
+        }
+        segments.push_back({segment, std::move(kept)});
     }
     std::string bytes = TThinnedShores::Write(segments);
     while (in.More()) {

@@ -11,6 +11,8 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <optional>
+#include <span>
 
 namespace vantorel {
 namespace {
@@ -184,9 +186,10 @@ private:
 
 } // namespace
 
-void ThinShoreRun(std::vector<std::pair<float, float>>& p) {
+std::vector<char> ShoreRunKept(const std::vector<std::pair<float, float>>& p) {
+    std::vector<char> keep(p.size(), 1);
     if (p.size() < 3) {
-        return;
+        return keep;
     }
     constexpr double kTolerance = 0.001; // degrees of latitude
     double lat = 0.0;
@@ -199,8 +202,7 @@ void ThinShoreRun(std::vector<std::pair<float, float>>& p) {
         x[i] = p[i].first * shrink;
         y[i] = p[i].second;
     }
-    std::vector<char> keep(p.size(), 0);
-    keep.front() = keep.back() = 1;
+    std::fill(keep.begin() + 1, keep.end() - 1, 0);
     std::vector<std::pair<std::size_t, std::size_t>> spans{{0, p.size() - 1}};
     while (!spans.empty()) {
         const auto [a, b] = spans.back();
@@ -217,6 +219,11 @@ void ThinShoreRun(std::vector<std::pair<float, float>>& p) {
             }
         }
     }
+    return keep;
+}
+
+void ThinShoreRun(std::vector<std::pair<float, float>>& p) {
+    const std::vector<char> keep = ShoreRunKept(p);
     std::size_t out = 0;
     for (std::size_t i = 0; i < p.size(); ++i) {
         if (keep[i]) {
@@ -251,20 +258,10 @@ void TCoastLines::CountOwners() const {
     }
 }
 
-void TCoastLines::MakeRuns(int index) const {
-    auto& runs = runs_[static_cast<std::size_t>(index)];
+template <class Each> void TCoastLines::ForEachRawRun(int index, Each&& each) const {
     const TLineSegment& s = store_[index];
-    if (s.Role == TLineRole::Border) {
-        return;
-    }
-    // A shore's runs follow from its own points alone: those thinned ahead serve.
-    if (s.Role == TLineRole::Shore && thinned_) {
-        if (auto filed = thinned_->RunsOf(s.Points)) {
-            runs = std::move(*filed);
-            return;
-        }
-    }
-    if (s.Role == TLineRole::Unknown) {
+    const bool byOwners = s.Role == TLineRole::Unknown;
+    if (byOwners) {
         std::call_once(ownersCounted_, [this] { CountOwners(); });
     }
     // Counted once and only read from here on, by any thread.
@@ -272,26 +269,65 @@ void TCoastLines::MakeRuns(int index) const {
         const auto found = owners_.find(KeyOf(p));
         return found == owners_.end() ? 0 : found->second;
     };
-    TRun run;
-    auto close = [&runs, &run] {
-        if (run.size() >= 2) {
-            ThinShoreRun(run);
-            runs.push_back(std::move(run));
+    const std::vector<BoundaryPoint>& p = s.Points;
+    std::size_t first = 0, size = 0; // the run so far: [first, first + size)
+    const auto close = [&] {
+        if (size >= 2) {
+            each(first, first + size);
         }
-        run.clear();
+        size = 0;
     };
-    for (const BoundaryPoint& p : s.Points) {
-        if (s.Role == TLineRole::Unknown && owners(p) != 1) {
+    for (std::size_t i = 0; i < p.size(); ++i) {
+        if (byOwners && owners(p[i]) != 1) {
             close();
             continue;
         }
         // Runs do not cross the antimeridian: a jump of half the world starts a new one.
-        if (!run.empty() && std::fabs(p.lon - run.back().first) > 180.0f) {
+        if (size > 0 && std::fabs(p[i].lon - p[i - 1].lon) > 180.0f) {
             close();
         }
-        run.emplace_back(p.lon, p.lat);
+        if (size == 0) {
+            first = i;
+        }
+        ++size;
     }
     close();
+}
+
+void TCoastLines::MakeRuns(int index) const {
+    auto& runs = runs_[static_cast<std::size_t>(index)];
+    const TLineSegment& s = store_[index];
+    if (s.Role == TLineRole::Border) {
+        return;
+    }
+    // A shore's runs follow from its own points alone: where they were thinned ahead, the
+    // file says which points stay.
+    std::optional<std::span<const std::uint8_t>> filed;
+    if (s.Role == TLineRole::Shore && thinned_) {
+        filed = thinned_->KeptOf(s.Points);
+    }
+    const auto kept = [&filed](std::size_t i) { return ((*filed)[i / 8] >> (i % 8) & 1) != 0; };
+    const std::vector<BoundaryPoint>& p = s.Points;
+    bool sound = true;
+    const auto make = [&](std::size_t first, std::size_t end) {
+        TRun& run = runs.emplace_back();
+        for (std::size_t i = first; i < end; ++i) {
+            if (!filed || kept(i)) {
+                run.emplace_back(p[i].lon, p[i].lat);
+            }
+        }
+        if (!filed) {
+            ThinShoreRun(run);
+        } else if (!kept(first) || !kept(end - 1)) {
+            sound = false; // thinning keeps a run's ends: not flags for these points
+        }
+    };
+    ForEachRawRun(index, make);
+    if (filed && !sound) {
+        runs.clear();
+        filed.reset();
+        ForEachRawRun(index, make);
+    }
 }
 
 std::string TCoastLines::ThinnedShores() const {
@@ -301,17 +337,27 @@ std::string TCoastLines::ThinnedShores() const {
             shores.push_back(i);
         }
     }
-    ForEachPart(static_cast<long long>(shores.size()),
-                ThreadsFor(static_cast<long long>(shores.size()), 1),
-                [&](long long first, long long end) {
-                    for (auto k = first; k < end; ++k) {
-                        (void)RunsOf(shores[static_cast<std::size_t>(k)]);
+    std::vector<TThinnedShores::TSegment> segments(shores.size());
+    ForEachPart(
+        static_cast<long long>(shores.size()), ThreadsFor(static_cast<long long>(shores.size()), 1),
+        [&](long long first, long long end) {
+            for (auto k = static_cast<std::size_t>(first); k < static_cast<std::size_t>(end); ++k) {
+                const std::vector<BoundaryPoint>& p = store_[shores[k]].Points;
+                TThinnedShores::TSegment& segment = segments[k];
+                segment.Points = p;
+                segment.Kept.assign(p.size(), false);
+                ForEachRawRun(shores[k], [&](std::size_t from, std::size_t end) {
+                    std::vector<std::pair<float, float>> run;
+                    for (std::size_t i = from; i < end; ++i) {
+                        run.emplace_back(p[i].lon, p[i].lat);
+                    }
+                    const std::vector<char> keep = ShoreRunKept(run);
+                    for (std::size_t i = from; i < end; ++i) {
+                        segment.Kept[i] = keep[i - from] != 0;
                     }
                 });
-    std::vector<TThinnedShores::TSegment> segments;
-    for (const int i : shores) {
-        segments.push_back({store_[i].Points, &runs_[static_cast<std::size_t>(i)]});
-    }
+            }
+        });
     return TThinnedShores::Write(segments);
 }
 

@@ -35,6 +35,8 @@ struct TCoastSample {
 /// of the line through their neighbours (Douglas-Peucker, the farthest point first of
 /// equals): the shore keeps its shape, and fewer points are projected.
 void ThinShoreRun(std::vector<std::pair<float, float>>& run);
+/// Which points of the run that thinning keeps.
+std::vector<char> ShoreRunKept(const std::vector<std::pair<float, float>>& run);
 
 /// The shores of one boundary store (which must outlive this object), worked out for a
 /// segment the first time a picture may show it, or taken from the shores thinned ahead
@@ -61,6 +63,9 @@ private:
     using TRun = std::vector<std::pair<float, float>>; // (lon, lat), thinned
     const std::vector<TRun>& RunsOf(int segment) const;
     void MakeRuns(int segment) const;
+    /// each(first, end): the ranges of a segment's points that make its runs before
+    /// thinning, at least two points each.
+    template <class Each> void ForEachRawRun(int segment, Each&& each) const;
     void CountOwners() const;
 
     const TCartogList& store_;

@@ -2,16 +2,14 @@
 
 // The shores of a boundary file thinned ahead of time (made when the program is built,
 // beside Boundaries.b): thinning the shores a pass shows cost the sample 7 ms of CPU.
-// Each segment's runs are filed under a digest of its own points, so a file made from
-// other boundaries finds nothing to give, and the shores are worked out as before.
-
-#include "common/TextFile.h"
+// For each segment the file says which of its own points the thinning keeps, filed under
+// a digest of those points: a file made from other boundaries finds nothing to give, and
+// their shores are worked out as before.
 
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace vantorel {
@@ -24,36 +22,30 @@ inline constexpr const char* kThinnedShoresFile = "Boundaries.shores";
 /// A digest of a segment's points, exactly as read (their float bits, in order).
 std::uint64_t ShoreDigest(std::span<const TLonLat> points);
 
-/// One segment's shore runs (lon, lat), as filed.
-using TShoreRuns = std::vector<std::vector<std::pair<float, float>>>;
-
 class TThinnedShores {
 public:
-    /// The file read, or nullopt where it is missing or not whole and sound.
+    /// The file read, or nullopt where it is missing or not whole.
     static std::optional<TThinnedShores> Open(const std::string& path);
-    /// The same from bytes in memory (checked alike).
+    /// The same from bytes in memory.
     static std::optional<TThinnedShores> FromBytes(std::string bytes);
 
-    /// The runs filed for a segment of these points, if any.
-    std::optional<TShoreRuns> RunsOf(std::span<const TLonLat> points) const;
+    /// Which points of a segment of these points the thinning keeps, a bit each (point i
+    /// in bit i % 8 of byte i / 8), if the file has it.
+    std::optional<std::span<const std::uint8_t>> KeptOf(std::span<const TLonLat> points) const;
 
-    /// The file's bytes for segments' runs, each with its points.
+    /// The file's bytes for segments' kept points (a flag for each point).
     struct TSegment {
         std::span<const TLonLat> Points;
-        const TShoreRuns* Runs = nullptr;
+        std::vector<bool> Kept;
     };
     static std::string Write(std::span<const TSegment> segments);
 
 private:
     TThinnedShores() = default;
     bool Check();
-    std::span<const std::uint8_t> Bytes() const;
 
-    std::optional<TFileView> view_;
-    std::string copy_;
+    std::string bytes_;
     std::uint32_t entries_ = 0;
-    std::uint32_t runs_ = 0;
-    std::uint32_t points_ = 0;
 };
 
 } // namespace vantorel

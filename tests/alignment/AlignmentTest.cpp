@@ -129,22 +129,31 @@ TEST(ThinnedShores, GiveWhatThinningGivesAndOnlyForTheirOwnPoints) {
     ASSERT_GT(plain.size(), 10000u);
     ASSERT_EQ(plain.size(), filed.size());
     EXPECT_EQ(std::memcmp(plain.data(), filed.data(), plain.size() * sizeof plain[0]), 0);
-    // What is filed is what is used: every shore filed empty draws none.
-    const TShoreRuns none;
-    std::vector<TThinnedShores::TSegment> empty;
-    for (int i = 0; i < whole.Count(); ++i) {
-        if (whole[i].Role == TLineRole::Shore) {
-            empty.push_back({whole[i].Points, &none});
+    // What is filed is what is used (every point kept draws other shores), where it keeps
+    // the runs' ends, as thinning does (none kept: thinned anew).
+    const auto filing = [&](bool kept) {
+        std::vector<TThinnedShores::TSegment> segments;
+        for (int i = 0; i < whole.Count(); ++i) {
+            if (whole[i].Role == TLineRole::Shore) {
+                segments.push_back(
+                    {whole[i].Points, std::vector<bool>(whole[i].Points.size(), kept)});
+            }
         }
-    }
-    ASSERT_FALSE(empty.empty());
-    EXPECT_TRUE(samples(asked, TThinnedShores::FromBytes(TThinnedShores::Write(empty))).empty());
+        return TThinnedShores::Write(segments);
+    };
+    EXPECT_NE(samples(asked, TThinnedShores::FromBytes(filing(true))).size(), plain.size());
+    EXPECT_EQ(samples(asked, TThinnedShores::FromBytes(filing(false))).size(), plain.size());
     // A point moved by the least step is another segment's; a file cut short is refused.
     const auto file = TThinnedShores::FromBytes(bytes);
-    std::vector<TLonLat> moved(empty.front().Points.begin(), empty.front().Points.end());
-    ASSERT_TRUE(file->RunsOf(moved).has_value());
+    std::vector<TLonLat> moved;
+    for (int i = 0; i < whole.Count() && moved.empty(); ++i) {
+        if (whole[i].Role == TLineRole::Shore) {
+            moved = whole[i].Points;
+        }
+    }
+    ASSERT_TRUE(file->KeptOf(moved).has_value());
     moved.back().lat = std::nextafter(moved.back().lat, 90.0f);
-    EXPECT_FALSE(file->RunsOf(moved).has_value());
+    EXPECT_FALSE(file->KeptOf(moved).has_value());
     EXPECT_FALSE(TThinnedShores::FromBytes(bytes.substr(0, bytes.size() - 1)).has_value());
 }
 
