@@ -10,6 +10,7 @@
 #include "common/Format.h"
 #include "common/StringUtils.h"
 #include "export/GeoTiff.h"
+#include "pass/inputs/ChannelImage.h"
 #include "pass/inputs/InputKind.h"
 #include "pass/inputs/SatDumpProduct.h"
 #include "session/SessionData.h"
@@ -70,6 +71,12 @@ int RunOne(const Arguments& a, const TBatchOptions& options, std::ostream& out,
     const std::vector<TJob> jobs = PlanJobs({input}, options, refused);
     if (jobs.empty()) {
         return finish(refused.front());
+    }
+    // A channel image is read while the boundaries are: the run needs it only once its
+    // account has begun.
+    std::optional<TChannelImageReadAhead> picture;
+    if (!jobs.front().Input.Product && FileExists(jobs.front().Input.Path)) {
+        picture.emplace(jobs.front().Input.Path);
     }
     // The data of the one run are left to the process's end.
     TBatchOptions own = options;

@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <limits>
+#include <optional>
 
 namespace vantorel {
 namespace {
@@ -66,9 +67,18 @@ TEST(PassPipeline, AFinishedPassIsHandedOverWholeAndAnEndedOneNotAtAll) {
 // Whatever the file's depth and palette, the run gets 256 grey levels; a JPEG cut short
 // still runs, and says how much of it there was.
 TEST(PassPipeline, ChannelImagesOfAnyPaletteAndJpegsCutShort) {
-    const TChannelImage palette =
-        LoadChannelImage(testing::TestDataPath("imaging/pal8_224_colours.bmp"));
+    const std::string path = testing::TestDataPath("imaging/pal8_224_colours.bmp");
+    const TChannelImage palette = LoadChannelImage(path);
     EXPECT_EQ(palette.Bitmap.Palette(), GrayRamp());
+    // Read ahead, the same picture; a read ahead that nothing takes is dropped.
+    {
+        const TChannelImageReadAhead ahead(path);
+        const TChannelImage read = LoadChannelImage(path);
+        EXPECT_EQ(read.Bitmap.Bits().size(), palette.Bitmap.Bits().size());
+        EXPECT_TRUE(std::equal(read.Bitmap.Bits().begin(), read.Bitmap.Bits().end(),
+                               palette.Bitmap.Bits().begin()));
+        const TChannelImageReadAhead unused(kSampleImage);
+    }
 
     testing::TempDir dir;
     TExtBitmap sample;
@@ -102,12 +112,20 @@ TEST(PassPipeline, AHugePictureIsRefusedFromItsHeader) {
         }
     }
     png += std::string("\x08\0\0\0\0\0\0\0\0", 9);
-    try {
-        (void)LoadChannelImage(dir.Write("2020_09_27_08_00_58_64.png", png));
-        ADD_FAILURE() << "an 18000 x 18000 picture was read";
-    } catch (const EInvalidGraphic& e) {
-        EXPECT_NE(std::string(e.what()).find("18000 x 18000 pixels"), std::string::npos)
-            << e.what();
+    const std::string path = dir.Write("2020_09_27_08_00_58_64.png", png);
+    for (const bool ahead : {false, true}) {
+        // Read ahead, the error comes as it would.
+        std::optional<TChannelImageReadAhead> reading;
+        if (ahead) {
+            reading.emplace(path);
+        }
+        try {
+            (void)LoadChannelImage(path);
+            ADD_FAILURE() << "an 18000 x 18000 picture was read";
+        } catch (const EInvalidGraphic& e) {
+            EXPECT_NE(std::string(e.what()).find("18000 x 18000 pixels"), std::string::npos)
+                << e.what();
+        }
     }
 }
 

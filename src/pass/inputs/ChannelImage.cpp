@@ -9,6 +9,9 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <future>
+#include <map>
+#include <mutex>
 
 namespace vantorel {
 namespace {
@@ -30,7 +33,53 @@ bool KeepColour(TChannelImage& image) {
     return image.Colour;
 }
 
+// The reads ahead not yet taken, by path.
+struct TReadsAhead {
+    std::mutex lock;
+    std::map<std::string, std::future<TChannelImage>> pending;
+
+    std::future<TChannelImage> Take(const std::string& path) {
+        const std::lock_guard guard(lock);
+        const auto found = pending.find(path);
+        if (found == pending.end()) {
+            return {};
+        }
+        std::future<TChannelImage> read = std::move(found->second);
+        pending.erase(found);
+        return read;
+    }
+};
+
+TReadsAhead& ReadsAhead() {
+    static TReadsAhead reads;
+    return reads;
+}
+
+TChannelImage ReadChannelImage(const std::string& path);
+
 } // namespace
+
+TChannelImage LoadChannelImage(const std::string& path) {
+    if (std::future<TChannelImage> ahead = ReadsAhead().Take(path); ahead.valid()) {
+        return ahead.get();
+    }
+    return ReadChannelImage(path);
+}
+
+TChannelImageReadAhead::TChannelImageReadAhead(const std::string& path) : path_(path) {
+    TReadsAhead& reads = ReadsAhead();
+    const std::lock_guard guard(reads.lock);
+    if (!reads.pending.contains(path)) {
+        reads.pending.emplace(
+            path, std::async(std::launch::async, [path] { return ReadChannelImage(path); }));
+    }
+}
+
+TChannelImageReadAhead::~TChannelImageReadAhead() {
+    if (std::future<TChannelImage> left = ReadsAhead().Take(path_); left.valid()) {
+        left.wait();
+    }
+}
 
 TImageFileFormat ImageFileFormat(std::string_view firstBytes, const std::string& fileName) {
     if (firstBytes.substr(0, 2) == "BM") {
@@ -49,7 +98,9 @@ TImageFileFormat ImageFileFormat(std::string_view firstBytes, const std::string&
     return ext == ".PNG" ? TImageFileFormat::Png : TImageFileFormat::Bmp;
 }
 
-TChannelImage LoadChannelImage(const std::string& path) {
+namespace {
+
+TChannelImage ReadChannelImage(const std::string& path) {
     // A FIFO or a device named like a picture would be waited on for ever.
     std::error_code ec;
     if (std::filesystem::exists(path, ec) && !std::filesystem::is_regular_file(path, ec)) {
@@ -125,5 +176,7 @@ TChannelImage LoadChannelImage(const std::string& path) {
     }
     return image;
 }
+
+} // namespace
 
 } // namespace vantorel

@@ -45,4 +45,18 @@ struct TChannelImage {
 /// 24 bits, untouched. Errors of the readers are thrown with their text.
 TChannelImage LoadChannelImage(const std::string& path);
 
+/// A channel image read on a thread of its own while it lives, for LoadChannelImage of
+/// the same path to take (its errors too): a run's first steps, which need not the
+/// picture, go on meanwhile. Where nothing took it, the read is waited for and dropped.
+class TChannelImageReadAhead {
+public:
+    explicit TChannelImageReadAhead(const std::string& path);
+    ~TChannelImageReadAhead();
+    TChannelImageReadAhead(const TChannelImageReadAhead&) = delete;
+    TChannelImageReadAhead& operator=(const TChannelImageReadAhead&) = delete;
+
+private:
+    std::string path_;
+};
+
 } // namespace vantorel
