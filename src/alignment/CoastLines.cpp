@@ -112,7 +112,7 @@ class TRunPlacer {
 public:
     // Samples go into blocks of a fixed size: a growing vector would copy them over and
     // over into fresh memory, each page of which the system first has to clear.
-    static constexpr std::size_t kBlock = 16384;
+    static constexpr std::size_t kBlock = 4096;
     using TBlocks = std::vector<std::vector<TCoastSample>>;
 
     TRunPlacer(const TWarpedMapping& mapping, int width, int height, int margin, TBlocks& out)

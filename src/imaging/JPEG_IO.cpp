@@ -326,7 +326,12 @@ std::optional<TCoded> CompressWhole(CompressJob& job, std::size_t rowBufferBytes
     std::vector<unsigned char> rowBuffer(rowBufferBytes);
     job.rowBuffer = rowBuffer.empty() ? nullptr : rowBuffer.data();
     BufferDestination dest{};
-    dest.capacity = 1 << 16;
+    // About what the coding makes of a picture at the qualities used (an eighth of its
+    // pixels' bytes): a buffer grown by doubling takes twice the room, in fresh pages.
+    const std::size_t pixelBytes = static_cast<std::size_t>(job.width) *
+                                   static_cast<std::size_t>(job.height) *
+                                   static_cast<std::size_t>(job.components);
+    dest.capacity = std::max<std::size_t>(std::size_t{1} << 16, pixelBytes / 8);
     dest.data = static_cast<unsigned char*>(std::malloc(dest.capacity));
     if (dest.data == nullptr) {
         std::snprintf(job.message, sizeof job.message, "out of memory");
