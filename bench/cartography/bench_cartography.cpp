@@ -5,6 +5,8 @@
 #include "cartography/zorCartography.h"
 
 #include "alignment/CoastLines.h"
+#include "alignment/ThinnedShores.h"
+#include "common/Program.h"
 
 #include "RealPass.h"
 #include "SyntheticPass.h"
@@ -145,23 +147,33 @@ BENCHMARK(BM_DrawBoundariesRealPass)
     ->Unit(benchmark::kMillisecond);
 
 // What an alignment asks for first in a fresh run: the shores of the segments the pass
-// can show, worked out and placed on its picture (Boundaries.b).
+// can show, worked out (filed: taken from the build's Boundaries.shores) and placed on its
+// picture (Boundaries.b).
 void BM_ShoreOfRealPass(benchmark::State& state) {
     RealScene& s = TheRealScene();
     if (!s.mapping.Fitted()) {
         state.SkipWithError("no element set or fit for the pass");
         return;
     }
+    std::shared_ptr<const TThinnedShores> filed;
+    if (state.range(0) != 0) {
+        auto opened = TThinnedShores::Open(ProgramFolder() + kThinnedShoresFile);
+        if (!opened) {
+            state.SkipWithError("no Boundaries.shores beside the program");
+            return;
+        }
+        filed = std::make_shared<const TThinnedShores>(std::move(*opened));
+    }
     std::size_t samples = 0;
     bench::TBaselineRatio ratio(state);
     for (auto _ : state) {
-        const TCoastLines coasts(s.stores[1]);
+        const TCoastLines coasts(s.stores[1], filed);
         samples = coasts.SamplesOnImage(s.mapping, 1568, 5000, 48).size();
         benchmark::DoNotOptimize(samples);
     }
     state.counters["samples"] = static_cast<double>(samples);
 }
-BENCHMARK(BM_ShoreOfRealPass)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ShoreOfRealPass)->ArgName("filed")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 // The shores of the whole fine boundary file thinned, a record at a time as a run's coast
 // lines are made; the label carries a digest of what was kept, to compare builds by.
