@@ -1,7 +1,7 @@
 #include "alignment/ThinnedShores.h"
 
+#include "common/ByteOrder.h"
 #include "common/TextFile.h"
-
 #include "mapping/zorMapping.h"
 
 #include <algorithm>
@@ -17,15 +17,6 @@ namespace {
 constexpr char kMagic[8] = {'V', 'T', 'S', 'H', 'O', 'R', 'E', '2'};
 constexpr std::size_t kHeadBytes = 16;
 constexpr std::size_t kEntryBytes = 16;
-
-std::uint32_t Load32(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-
-std::uint64_t Load64(const std::uint8_t* p) {
-    return static_cast<std::uint64_t>(Load32(p)) | static_cast<std::uint64_t>(Load32(p + 4)) << 32;
-}
 
 void Put32(std::string& out, std::uint32_t v) {
     for (int i = 0; i < 4; ++i) {
@@ -83,9 +74,9 @@ bool TThinnedShores::Check() {
     if (bytes_.size() < kHeadBytes || std::memcmp(data, kMagic, sizeof kMagic) != 0) {
         return false;
     }
-    entries_ = Load32(data + 8);
+    entries_ = LoadLE32(data + 8);
     const std::uint64_t whole =
-        kHeadBytes + std::uint64_t{entries_} * kEntryBytes + Load32(data + 12);
+        kHeadBytes + std::uint64_t{entries_} * kEntryBytes + LoadLE32(data + 12);
     return whole == bytes_.size();
 }
 
@@ -94,10 +85,10 @@ TThinnedShores::KeptOf(std::span<const TLonLat> points) const {
     const auto* data = reinterpret_cast<const std::uint8_t*>(bytes_.data());
     const std::uint8_t* entries = data + kHeadBytes;
     const std::uint8_t* flags = entries + std::size_t{entries_} * kEntryBytes;
-    const std::size_t flagBytes = Load32(data + 12);
+    const std::size_t flagBytes = LoadLE32(data + 12);
     const auto keyAt = [entries](std::size_t i) {
         const std::uint8_t* e = entries + i * kEntryBytes;
-        return std::tuple{Load64(e), std::size_t{Load32(e + 8)}};
+        return std::tuple{LoadLE64(e), std::size_t{LoadLE32(e + 8)}};
     };
     const auto key = std::tuple{ShoreDigest(points), points.size()};
     // The first entry not before the key.
@@ -113,7 +104,7 @@ TThinnedShores::KeptOf(std::span<const TLonLat> points) const {
     if (low == entries_ || keyAt(low) != key) {
         return std::nullopt;
     }
-    const std::size_t at = Load32(entries + low * kEntryBytes + 12);
+    const std::size_t at = LoadLE32(entries + low * kEntryBytes + 12);
     if (at > flagBytes || FlagBytes(points.size()) > flagBytes - at) {
         return std::nullopt;
     }

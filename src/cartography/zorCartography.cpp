@@ -7,6 +7,7 @@
 #include "cartography/zorCartography.h"
 
 #include "common/Angles.h"
+#include "common/ByteOrder.h"
 #include "common/Parallel.h"
 #include "common/TextFile.h"
 #include "imaging/Canvas.h"
@@ -18,11 +19,6 @@
 namespace vantorel {
 
 namespace {
-
-std::uint32_t LoadLE32(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
 
 std::uint32_t ByteSwap32(std::uint32_t v) {
     return ((v & 0xFFu) << 24) | ((v & 0xFF00u) << 8) | ((v >> 8) & 0xFF00u) | (v >> 24);
