@@ -1,6 +1,7 @@
 #include "alignment/ThinnedShores.h"
 
 #include "common/ByteOrder.h"
+#include "common/Digest.h"
 #include "common/TextFile.h"
 #include "mapping/zorMapping.h"
 
@@ -18,17 +19,6 @@ constexpr char kMagic[8] = {'V', 'T', 'S', 'H', 'O', 'R', 'E', '2'};
 constexpr std::size_t kHeadBytes = 16;
 constexpr std::size_t kEntryBytes = 16;
 
-void Put32(std::string& out, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) {
-        out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-    }
-}
-
-void Put64(std::string& out, std::uint64_t v) {
-    Put32(out, static_cast<std::uint32_t>(v));
-    Put32(out, static_cast<std::uint32_t>(v >> 32));
-}
-
 std::size_t FlagBytes(std::size_t points) {
     return (points + 7) / 8;
 }
@@ -36,18 +26,12 @@ std::size_t FlagBytes(std::size_t points) {
 } // namespace
 
 std::uint64_t ShoreDigest(std::span<const TLonLat> points) {
-    std::uint64_t h = 0x6A09E667F3BCC909ull ^ (points.size() * 0x9E3779B97F4A7C15ull);
+    TDigest64 digest(points.size());
     for (const TLonLat& p : points) {
-        const std::uint64_t word = static_cast<std::uint64_t>(std::bit_cast<std::uint32_t>(p.lon)) |
-                                   static_cast<std::uint64_t>(std::bit_cast<std::uint32_t>(p.lat))
-                                       << 32;
-        h ^= word * 0x9E3779B97F4A7C15ull;
-        h = std::rotl(h, 31) * 0xBF58476D1CE4E5B9ull;
+        digest.Add(static_cast<std::uint64_t>(std::bit_cast<std::uint32_t>(p.lon)) |
+                   static_cast<std::uint64_t>(std::bit_cast<std::uint32_t>(p.lat)) << 32);
     }
-    h ^= h >> 33;
-    h *= 0xFF51AFD7ED558CCDull;
-    h ^= h >> 33;
-    return h;
+    return digest.Value();
 }
 
 std::optional<TThinnedShores> TThinnedShores::Open(const std::string& path) {
@@ -125,9 +109,9 @@ std::string TThinnedShores::Write(std::span<const TSegment> segments) {
                 keyed.end());
     std::string entries, flags;
     for (const auto& [key, segment] : keyed) {
-        Put64(entries, std::get<0>(key));
-        Put32(entries, static_cast<std::uint32_t>(std::get<1>(key)));
-        Put32(entries, static_cast<std::uint32_t>(flags.size()));
+        AppendLE64(entries, std::get<0>(key));
+        AppendLE32(entries, static_cast<std::uint32_t>(std::get<1>(key)));
+        AppendLE32(entries, static_cast<std::uint32_t>(flags.size()));
         std::string bits(FlagBytes(segment->Points.size()), '\0');
         for (std::size_t i = 0; i < segment->Kept.size() && i < segment->Points.size(); ++i) {
             if (segment->Kept[i]) {
@@ -137,8 +121,8 @@ std::string TThinnedShores::Write(std::span<const TSegment> segments) {
         flags += bits;
     }
     std::string out(kMagic, sizeof kMagic);
-    Put32(out, static_cast<std::uint32_t>(keyed.size()));
-    Put32(out, static_cast<std::uint32_t>(flags.size()));
+    AppendLE32(out, static_cast<std::uint32_t>(keyed.size()));
+    AppendLE32(out, static_cast<std::uint32_t>(flags.size()));
     return out + entries + flags;
 }
 
