@@ -6,6 +6,7 @@
 
 #include "alignment/CoastLines.h"
 #include "alignment/ThinnedShores.h"
+#include "cartography/BoundaryIndex.h"
 #include "common/Program.h"
 
 #include "RealPass.h"
@@ -217,20 +218,30 @@ void BM_ThinShores(benchmark::State& state) {
 BENCHMARK(BM_ThinShores)->Unit(benchmark::kMillisecond);
 
 // Start-up reads the boundary file: a run's own (the shores' points left to be read as a
-// pass asks for them), or whole, as the window and the watch keep it.
+// pass asks for them), or whole, as the window and the watch keep it; the fine file
+// walked through or planned from the build's index of it.
 void BM_LoadBoundaries(benchmark::State& state) {
     const std::string file = std::string(VANTOREL_SOURCE_DIR) + kDataFiles[state.range(0)];
+    const auto index = state.range(2) != 0
+                           ? TBoundaryIndex::Open(ProgramFolder() + kBoundaryIndexFile)
+                           : std::nullopt;
+    if (state.range(2) != 0 && !index) {
+        state.SkipWithError("no Boundaries.index beside the program");
+        return;
+    }
     bench::TBaselineRatio ratio(state);
     for (auto _ : state) {
         TCartogList store;
-        store.LoadPlanned(TCartogList::PlanBoundaryFiles(file),
+        store.LoadPlanned(TCartogList::PlanBoundaryFiles(file, index ? &*index : nullptr),
                           state.range(1) != 0 ? TPointReading::Whole : TPointReading::AsAsked);
         benchmark::DoNotOptimize(store.Count());
     }
 }
 BENCHMARK(BM_LoadBoundaries)
-    ->ArgNames({"data", "whole"})
-    ->ArgsProduct({{0, 1}, {0, 1}})
+    ->ArgNames({"data", "whole", "indexed"})
+    ->Args({0, 0, 0})
+    ->Args({0, 1, 0})
+    ->ArgsProduct({{1}, {0, 1}, {0, 1}})
     ->Unit(benchmark::kMillisecond);
 
 } // namespace

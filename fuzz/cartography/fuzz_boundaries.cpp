@@ -1,13 +1,16 @@
 // Both boundary readers on arbitrary bytes: no crash, no hang, no segment holding fewer
 // points than it claims, and no point outside its segment's box (culling would lose it).
-// And the GSHHS reader of a file, which reads a segment's points when they are asked for:
-// the segments found touching a part of the world, and their points, are those of reading
-// from a stream at once.
+// And the GSHHS reader of a file, which reads a segment's points when they are asked for,
+// walking the file or planned from its index: the segments found touching a part of the
+// world, and their points, are those of reading from a stream at once. An index damaged
+// where the input says, or the input itself taken for one, is refused or read safely.
+#include "cartography/BoundaryIndex.h"
 #include "cartography/zorCartography.h"
 
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,6 +18,9 @@
 #include <unistd.h>
 
 namespace {
+
+void CheckSameAsAtOnce(const vantorel::TCartogList& later, const vantorel::TCartogList& atOnce,
+                       std::uint8_t last);
 
 void CheckReadAsAskedFor(const std::uint8_t* data, size_t size) {
     using namespace vantorel;
@@ -31,12 +37,42 @@ void CheckReadAsAskedFor(const std::uint8_t* data, size_t size) {
         close(fd);
         return;
     }
-    TCartogList later;
-    later.LoadBoundaryFile("/proc/self/fd/" + std::to_string(fd));
-    close(fd); // the store holds the file as long as it needs it
+    const std::string path = "/proc/self/fd/" + std::to_string(fd);
+    const std::optional<std::string> written = TBoundaryIndex::Write(bytes);
+    if (!written || !TBoundaryIndex::FromBytes(*written)->Fits(bytes)) {
+        std::abort(); // a GSHHS file of its size always has an index, which fits it
+    }
+    // Damaged in the byte the input's first says, by its second: read safely, whatever it
+    // gives; and the input taken for an index.
+    std::string damaged = *written;
+    damaged[data[0] * 7919u % damaged.size()] ^= static_cast<char>(data[size > 1 ? 1 : 0] | 1);
+    for (const std::string& other : {damaged, std::string(data, data + size)}) {
+        if (const auto index = TBoundaryIndex::FromBytes(other)) {
+            TCartogList store;
+            store.LoadPlanned(TCartogList::PlanBoundaryFiles(path, &*index));
+            store.Touching(TGeoExtent::Globe());
+            for (int i = 0; i < store.Count(); ++i) {
+                store.SegmentBox(i);
+            }
+        }
+    }
+    const auto index = TBoundaryIndex::FromBytes(*written);
+    TCartogList walked, indexed;
+    walked.LoadBoundaryFile(path);
+    indexed.LoadPlanned(TCartogList::PlanBoundaryFiles(path, &*index));
+    close(fd); // the stores hold the file as long as they need it
     TCartogList atOnce;
     TByteStream stream(bytes);
     atOnce.ReadGshhsPolygons(stream);
+    for (const TCartogList* later : {&walked, &indexed}) {
+        CheckSameAsAtOnce(*later, atOnce, bytes.back());
+    }
+}
+
+// The store read as asked holds what the one read at once does.
+void CheckSameAsAtOnce(const vantorel::TCartogList& later, const vantorel::TCartogList& atOnce,
+                       std::uint8_t last) {
+    using namespace vantorel;
     if (later.Count() != atOnce.Count() || later.MaxCount != atOnce.MaxCount) {
         std::abort();
     }
@@ -45,7 +81,7 @@ void CheckReadAsAskedFor(const std::uint8_t* data, size_t size) {
     }
     // A part of the world near the first point, as big as the input's last byte says.
     const BoundaryPoint& near = atOnce[0].Points.front();
-    const float reach = static_cast<float>(bytes.back() % 40);
+    const float reach = static_cast<float>(last % 40);
     const TGeoExtent extent =
         TGeoExtent::Covering({near.lat - reach, near.lat + reach, near.lon - reach, 2 * reach});
     std::vector<int> touching;

@@ -277,7 +277,8 @@ std::string TCartogList::FirstFileName() const {
     return FileNames().empty() ? std::string() : FileNames().front();
 }
 
-TCartogList::TBoundaryPlan TCartogList::PlanBoundaryFiles(const std::string& text) {
+TCartogList::TBoundaryPlan TCartogList::PlanBoundaryFiles(const std::string& text,
+                                                          const TBoundaryIndex* index) {
     TBoundaryPlan plan;
     if (!text.empty()) {
         size_t start = 0;
@@ -291,7 +292,7 @@ TCartogList::TBoundaryPlan TCartogList::PlanBoundaryFiles(const std::string& tex
         }
     }
     for (const std::string& name : plan.names_) {
-        TBoundaryPlan::TFile& file = plan.files_.emplace_back(PlanBoundaryFile(name));
+        TBoundaryPlan::TFile& file = plan.files_.emplace_back(PlanBoundaryFile(name, index));
         if (file.records.format == TRecords::TFormat::Native) {
             plan.count_ = 0; // a native file replaces what came before it
         }
@@ -300,9 +301,13 @@ TCartogList::TBoundaryPlan TCartogList::PlanBoundaryFiles(const std::string& tex
     return plan;
 }
 
-TCartogList::TBoundaryPlan::TFile TCartogList::PlanBoundaryFile(const std::string& fileName) {
+TCartogList::TBoundaryPlan::TFile TCartogList::PlanBoundaryFile(const std::string& fileName,
+                                                                const TBoundaryIndex* index) {
     TBoundaryPlan::TFile file;
-    if (auto opened = TFileView::Open(fileName)) {
+    // With an index, only the pages of the segments read are touched.
+    if (auto opened = TFileView::Open(fileName, kMostFileBytes,
+                                      index != nullptr ? TFileView::TPages::AsTouched
+                                                       : TFileView::TPages::Populated)) {
         file.view = std::make_shared<const TFileView>(std::move(*opened));
     }
     if (!file.view || file.view->Bytes().size() < 4) {
@@ -310,6 +315,13 @@ TCartogList::TBoundaryPlan::TFile TCartogList::PlanBoundaryFile(const std::strin
     }
     TByteStream stream(file.view->Bytes());
     const std::uint32_t v = LoadLE32(file.view->Bytes().data());
+    if (v == 0 && index != nullptr) {
+        if (auto indexed = RecordsOf(*index, file.view->Bytes())) {
+            file.records = std::move(*indexed);
+            return file;
+        }
+        file.view->Populate(); // walked through after all
+    }
     if (v == 0) {
         file.records = ScanGshhs(stream);
     } else if (v != kSkippedFileTag) {
@@ -331,6 +343,9 @@ void TCartogList::LoadPlannedFile(const TBoundaryPlan::TFile& file, TPointReadin
     if (file.records.format == TRecords::TFormat::None) {
         return;
     }
+    if (reading == TPointReading::Whole && !file.records.surround.empty()) {
+        file.view->Populate(); // planned from an index, and now read through
+    }
     TByteStream stream(file.view->Bytes());
     ReadRecords(stream, file.records, reading == TPointReading::AsAsked ? file.view : nullptr);
     if (file.records.format == TRecords::TFormat::Gshhs) {
@@ -343,7 +358,7 @@ void TCartogList::LoadBoundaryFiles(const std::string& text) {
 }
 
 void TCartogList::LoadBoundaryFile(const std::string& fileName) {
-    LoadPlannedFile(PlanBoundaryFile(fileName), TPointReading::AsAsked);
+    LoadPlannedFile(PlanBoundaryFile(fileName, nullptr), TPointReading::AsAsked);
 }
 
 void TCartogList::ReadNativeBoundaries(TByteStream& stream) {
@@ -389,6 +404,7 @@ TCartogList::TRecords TCartogList::ScanGshhs(TByteStream& stream) {
     if (probe.Version() == 7 || probe.Version() == 9 || probe.Version() == 15) {
         headerSize = 44;
     }
+    records.headerSize = headerSize;
     // One entry per 120 bytes, as the format's polygons average; at most one per header.
     records.capacity = std::min(stream.Size() / 120, stream.Size() / headerSize);
     // The three fields read in place, not each header copied whole. Each header says
@@ -445,7 +461,9 @@ void TCartogList::ReadRecords(const TByteStream& stream, const TRecords& records
     const size_t pointBytes = native ? 4 : 8;
     const std::vector<TRecord>& list = records.list;
     std::vector<std::unique_ptr<TItem>> reads(list.size());
-    const auto read = [&](const TRecord& record) {
+    const bool surrounded = records.surround.size() == list.size();
+    const auto read = [&](size_t i) {
+        const TRecord& record = list[i];
         auto item = std::make_unique<TItem>();
         item->segment.Kind = record.kind;
         item->segment.Role = record.role;
@@ -456,7 +474,12 @@ void TCartogList::ReadRecords(const TByteStream& stream, const TRecords& records
         if (later) {
             item->at = p;
             item->swap = records.swap;
-            Surround(*item);
+            if (surrounded) {
+                item->around = records.surround[i].around;
+                item->surelyCullable = records.surround[i].surelyCullable;
+            } else {
+                Surround(*item);
+            }
         } else {
             if (native) {
                 ReadNativePoints(p, item->n, item->segment);
@@ -488,7 +511,7 @@ void TCartogList::ReadRecords(const TByteStream& stream, const TRecords& records
     ForEachPart(parts, static_cast<int>(parts), [&](long long first, long long end) {
         for (auto part = static_cast<size_t>(first); part < static_cast<size_t>(end); ++part) {
             for (size_t i = partStart[part]; i < partStart[part + 1]; ++i) {
-                reads[i] = read(list[i]);
+                reads[i] = read(i);
             }
         }
     });

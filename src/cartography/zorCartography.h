@@ -22,6 +22,7 @@
 namespace vantorel {
 
 class TBitmap;
+class TBoundaryIndex;
 class TCanvas;
 class TMapping;
 class TStringList;
@@ -141,12 +142,20 @@ private:
         std::uint8_t kind = 0;
         TLineRole role = TLineRole::Unknown;
     };
+    /// What a GSHHS record's points reach, known before they are read.
+    struct TSurround {
+        TGeoExtent::CellSpan around;
+        bool surelyCullable = false;
+    };
     /// The segments of one file.
     struct TRecords {
         enum class TFormat { None, Native, Gshhs } format = TFormat::None;
-        bool swap = false;   ///< GSHHS in the other byte order
-        size_t capacity = 0; ///< entries to make room for first
+        bool swap = false;     ///< GSHHS in the other byte order
+        size_t capacity = 0;   ///< entries to make room for first
+        size_t headerSize = 0; ///< GSHHS, of each record
         std::vector<TRecord> list;
+        /// One per record where an index gave them; empty where they are worked out.
+        std::vector<TSurround> surround;
     };
 
 public:
@@ -170,8 +179,10 @@ public:
         std::vector<TFile> files_;
         int count_ = 0;
     };
-    /// The file names of text split at '|', and their segments.
-    static TBoundaryPlan PlanBoundaryFiles(const std::string& text);
+    /// The file names of text split at '|', and their segments. A GSHHS file that
+    /// `index` fits is planned from it: none of its pages is read until a segment is.
+    static TBoundaryPlan PlanBoundaryFiles(const std::string& text,
+                                           const TBoundaryIndex* index = nullptr);
     /// Empties the store and loads each file of the plan in order, a GSHHS file's points
     /// when `reading` says.
     void LoadPlanned(const TBoundaryPlan& plan, TPointReading reading = TPointReading::AsAsked);
@@ -354,7 +365,12 @@ private:
         bool partial = false;         // its runs leave out pieces off FTraceCells
         std::uint64_t traceEpoch = 0; // of FTraceCells when its runs were made
     };
-    static TBoundaryPlan::TFile PlanBoundaryFile(const std::string& fileName);
+    static TBoundaryPlan::TFile PlanBoundaryFile(const std::string& fileName,
+                                                 const TBoundaryIndex* index);
+    friend class TBoundaryIndex;
+    /// The records an index gives for these bytes, where it fits them.
+    static std::optional<TRecords> RecordsOf(const TBoundaryIndex& index,
+                                             std::span<const std::uint8_t> file);
     void LoadPlannedFile(const TBoundaryPlan::TFile& file, TPointReading reading);
     static TRecords ScanNative(TByteStream& stream);
     static TRecords ScanGshhs(TByteStream& stream);

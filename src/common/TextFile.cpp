@@ -101,7 +101,8 @@ std::optional<std::string> ReadFileBytes(const std::string& path, std::size_t ma
     return content;
 }
 
-std::optional<TFileView> TFileView::Open(const std::string& path, std::size_t maxBytes) {
+std::optional<TFileView> TFileView::Open(const std::string& path, std::size_t maxBytes,
+                                         TPages pages) {
     struct stat info {};
     const int fd = OpenRegularFile(path, maxBytes, info);
     if (fd < 0) {
@@ -109,9 +110,8 @@ std::optional<TFileView> TFileView::Open(const std::string& path, std::size_t ma
     }
     TFileView view;
     if (info.st_size > 0) {
-        // Populated at once: the reader goes through all of it.
         void* map = ::mmap(nullptr, static_cast<std::size_t>(info.st_size), PROT_READ,
-                           MAP_PRIVATE | MAP_POPULATE, fd, 0);
+                           MAP_PRIVATE | (pages == TPages::Populated ? MAP_POPULATE : 0), fd, 0);
         if (map != MAP_FAILED) {
             view.map_ = map;
             view.size_ = static_cast<std::size_t>(info.st_size);
@@ -127,6 +127,15 @@ std::optional<TFileView> TFileView::Open(const std::string& path, std::size_t ma
         view.copy_ = std::move(*bytes);
     }
     return view;
+}
+
+void TFileView::Populate() const {
+#if !defined(MADV_POPULATE_READ)
+    constexpr int MADV_POPULATE_READ = 22; // Linux 5.14 on; older kernels refuse it
+#endif
+    if (map_ != nullptr) {
+        ::madvise(map_, size_, MADV_POPULATE_READ); // only ever sooner: a refusal is no harm
+    }
 }
 
 TFileView::TFileView(TFileView&& other) noexcept

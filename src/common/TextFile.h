@@ -32,8 +32,12 @@ std::optional<std::string> ReadFileBytes(const std::string& path,
 /// it cannot be mapped. The same files as ReadFileBytes are refused.
 class TFileView {
 public:
+    /// Whether a mapping's pages are all made present at once (for a reader that goes
+    /// through all of it) or as they are first read.
+    enum class TPages { Populated, AsTouched };
     static std::optional<TFileView> Open(const std::string& path,
-                                         std::size_t maxBytes = kMostFileBytes);
+                                         std::size_t maxBytes = kMostFileBytes,
+                                         TPages pages = TPages::Populated);
     TFileView(TFileView&& other) noexcept;
     TFileView& operator=(TFileView&&) = delete;
     TFileView(const TFileView&) = delete;
@@ -41,6 +45,8 @@ public:
     ~TFileView();
 
     std::span<const std::uint8_t> Bytes() const;
+    /// Makes every page of a mapping present now, where the system can.
+    void Populate() const;
 
 private:
     TFileView() = default;

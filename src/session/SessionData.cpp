@@ -1,6 +1,7 @@
 #include "session/SessionData.h"
 
 #include "alignment/ThinnedShores.h"
+#include "cartography/BoundaryIndex.h"
 #include "common/Files.h"
 #include "common/Parallel.h"
 #include "common/Program.h"
@@ -9,6 +10,7 @@
 
 #include <exception>
 #include <future>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -102,9 +104,13 @@ std::shared_ptr<const TSessionData> LoadSessionData(TPointReading points) {
     data->Calibrations = ParseScannerCalibrations(calibrationText.value_or(""));
     const std::string fineBoundaries = DataFilePath("Boundaries.b");
     data->Stations.LoadFromFile(DataFilePath("Stations.dat"));
-    // The files' segments are found here; their points are read meanwhile.
+    // The files' segments are found here, from the index made with the program where it
+    // fits the boundary file; their points are read meanwhile, or as they are asked for.
+    const std::optional<TBoundaryIndex> index =
+        TBoundaryIndex::Open(DataFilePath(kBoundaryIndexFile));
     TCartogList::TBoundaryPlan plan = TCartogList::PlanBoundaryFiles(
-        FileExists(fineBoundaries) ? fineBoundaries : DataFilePath("Countries.dat"));
+        FileExists(fineBoundaries) ? fineBoundaries : DataFilePath("Countries.dat"),
+        index ? &*index : nullptr);
     data->BoundaryFile = plan.FirstFileName();
     data->BoundaryCount = plan.Count();
     planned.set_value(std::move(plan));

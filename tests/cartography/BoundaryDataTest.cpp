@@ -1,7 +1,9 @@
 // The shipped fine boundary file, and drawing it over passes with and without culling.
 #include "cartography/zorCartography.h"
 
+#include "cartography/BoundaryIndex.h"
 #include "common/Angles.h"
+#include "common/Program.h"
 #include "imaging/Bitmap.h"
 #include "imaging/Canvas.h"
 #include "mapping/RealPass.h"
@@ -20,7 +22,10 @@ namespace {
 TCartogList& FineData() {
     static TCartogList store;
     if (store.Count() == 0) {
-        store.LoadBoundaryFiles(std::string(VANTOREL_SOURCE_DIR) + "/data/Boundaries.b");
+        // Planned as a run plans it, from the index the build made.
+        const auto index = TBoundaryIndex::Open(ProgramFolder() + kBoundaryIndexFile);
+        store.LoadPlanned(TCartogList::PlanBoundaryFiles(
+            std::string(VANTOREL_SOURCE_DIR) + "/data/Boundaries.b", index ? &*index : nullptr));
     }
     return store;
 }

@@ -1,6 +1,8 @@
 #include "cartography/zorCartography.h"
 
 #include "TempDir.h"
+#include "cartography/BoundaryIndex.h"
+#include "common/Program.h"
 #include "common/TextFile.h"
 
 #include <gtest/gtest.h>
@@ -46,8 +48,8 @@ struct NativeFile {
 // Loads files into the store, as the program does: what the plan says before reading is
 // what the store then holds.
 void Load(TCartogList& store, const std::string& files,
-          TPointReading reading = TPointReading::AsAsked) {
-    const TCartogList::TBoundaryPlan plan = TCartogList::PlanBoundaryFiles(files);
+          TPointReading reading = TPointReading::AsAsked, const TBoundaryIndex* index = nullptr) {
+    const TCartogList::TBoundaryPlan plan = TCartogList::PlanBoundaryFiles(files, index);
     store.LoadPlanned(plan, reading);
     EXPECT_EQ(plan.Count(), store.Count()) << files;
     EXPECT_EQ(plan.FirstFileName(), store.FirstFileName());
@@ -247,26 +249,64 @@ void ExpectSameSegments(const TCartogList& a, const TCartogList& b) {
 // The program's shores are read as a picture asks for them: the segments that touch a
 // part of the world are found as from reading all at once, and what is read then is what
 // reading all at once gives.
+// So are they where the file is planned from its index (the build makes it beside the
+// programs), which tells the cells round each segment's points without reading them.
 TEST(CartographyStore, ShoresReadWhenAskedForAreTheShoresReadAtOnce) {
     const std::string file = std::string(VANTOREL_SOURCE_DIR) + "/data/Boundaries.b";
-    TCartogList later;
-    Load(later, file);
+    const auto view = TFileView::Open(file);
+    const auto written = TBoundaryIndex::Write(view->Bytes());
+    ASSERT_TRUE(written.has_value());
+    EXPECT_TRUE(ReadFileBytes(ProgramFolder() + kBoundaryIndexFile) == *written);
+    const auto index = TBoundaryIndex::FromBytes(*written);
+    ASSERT_TRUE(index && index->Fits(view->Bytes()));
     TCartogList atOnce;
     ReadAtOnce(atOnce, file);
-    for (const TGeoBox& part :
-         {TGeoBox{35.0f, 72.0f, -12.0f, 60.0f}, TGeoBox{-80.0f, -60.0f, -180.0f, 360.0f},
-          TGeoBox{50.0f, 75.0f, 170.0f, 25.0f}, TGeoBox{-5.0f, 5.0f, -1.0f, 2.0f}}) {
-        const TGeoExtent extent = TGeoExtent::Covering(part);
-        std::vector<int> touching;
-        for (int i = 0; i < atOnce.Count(); ++i) {
-            if (extent.Intersects(atOnce.SegmentBox(i))) {
-                touching.push_back(i);
+    for (const TBoundaryIndex* planned : {static_cast<const TBoundaryIndex*>(nullptr), &*index}) {
+        TCartogList later;
+        Load(later, file, TPointReading::AsAsked, planned);
+        for (const TGeoBox& part :
+             {TGeoBox{35.0f, 72.0f, -12.0f, 60.0f}, TGeoBox{-80.0f, -60.0f, -180.0f, 360.0f},
+              TGeoBox{50.0f, 75.0f, 170.0f, 25.0f}, TGeoBox{-5.0f, 5.0f, -1.0f, 2.0f}}) {
+            const TGeoExtent extent = TGeoExtent::Covering(part);
+            std::vector<int> touching;
+            for (int i = 0; i < atOnce.Count(); ++i) {
+                if (extent.Intersects(atOnce.SegmentBox(i))) {
+                    touching.push_back(i);
+                }
             }
+            EXPECT_EQ(later.Touching(extent), touching);
+            EXPECT_LT(touching.size(), static_cast<size_t>(later.Count() / 2));
         }
-        EXPECT_EQ(later.Touching(extent), touching);
-        EXPECT_LT(touching.size(), static_cast<size_t>(later.Count() / 2));
+        ExpectSameSegments(later, atOnce);
     }
-    ExpectSameSegments(later, atOnce);
+}
+
+// An index fits only the file it was made of: another file, one header changed or a
+// segment placed past the end is found out, and the file is walked as without one.
+TEST(CartographyStore, AnIndexOfAnotherFileIsNotUsed) {
+    TempDir dir;
+    const std::string bytes = ReadFileBytes(kData + "shore_le.b").value_or("");
+    const auto span = [](const std::string& b) {
+        return std::span(reinterpret_cast<const std::uint8_t*>(b.data()), b.size());
+    };
+    const std::string index = TBoundaryIndex::Write(span(bytes)).value_or("");
+    const auto fitting = TBoundaryIndex::FromBytes(index);
+    ASSERT_TRUE(fitting && fitting->Fits(span(bytes)));
+    EXPECT_FALSE(fitting->Fits(span(ReadFileBytes(kData + "shore_be.b").value_or(""))));
+    std::string changed = bytes;
+    changed[5] = static_cast<char>(changed[5] ^ 1); // the first record's point count
+    EXPECT_FALSE(fitting->Fits(span(changed)));
+    std::string far = index;
+    far[40 + 3] = '\x7F'; // the first segment's points 2 GB on
+    EXPECT_FALSE(TBoundaryIndex::FromBytes(far)->Fits(span(bytes)));
+    EXPECT_FALSE(TBoundaryIndex::FromBytes(index.substr(0, index.size() - 1)));
+    EXPECT_FALSE(TBoundaryIndex::Write(span(
+        ReadFileBytes(std::string(VANTOREL_SOURCE_DIR) + "/data/Countries.dat").value_or(""))));
+    TCartogList planned, atOnce;
+    Load(planned, dir.Write("other.b", changed), TPointReading::AsAsked, &*fitting);
+    ReadAtOnce(atOnce, dir / "other.b");
+    EXPECT_GT(planned.Count(), 0);
+    ExpectSameSegments(planned, atOnce);
 }
 
 // A store kept for long reads every point at once: the file may then be cut, as copying

@@ -7,7 +7,7 @@ prefix=$(mktemp -d)
 trap 'rm -rf "$prefix"' EXIT
 cmake --install "$build" --prefix "$prefix" >/dev/null
 for f in bin/vantorel bin/vantorel-cli share/vantorel/Countries.dat share/vantorel/Boundaries.b \
-         share/vantorel/Boundaries.shores \
+         share/vantorel/Boundaries.shores share/vantorel/Boundaries.index \
          share/vantorel/Stations.dat \
          share/applications/vantorel.desktop share/icons/hicolor/scalable/apps/vantorel.svg; do
     [ -e "$prefix/$f" ] || { echo "missing after install: $f"; exit 1; }

@@ -31,7 +31,7 @@ awk '$2 != "root/root" || $6 !~ /^\.\/(usr\/.*)?$/ {print; bad = 1} END {exit ba
     "$work/contents" || fail "entries not owned by root or outside /usr (above)"
 expected="usr/bin/vantorel usr/bin/vantorel-cli
   usr/share/vantorel/Countries.dat usr/share/vantorel/Boundaries.b
-  usr/share/vantorel/Boundaries.shores
+  usr/share/vantorel/Boundaries.shores usr/share/vantorel/Boundaries.index
   usr/share/vantorel/Stations.dat usr/share/vantorel/Scanner.cal
   usr/share/applications/vantorel.desktop usr/share/icons/hicolor/scalable/apps/vantorel.svg
   usr/share/bash-completion/completions/vantorel-cli
