@@ -104,10 +104,13 @@ std::shared_ptr<const TSessionData> LoadSessionData(TPointReading points) {
     data->Calibrations = ParseScannerCalibrations(calibrationText.value_or(""));
     const std::string fineBoundaries = DataFilePath("Boundaries.b");
     data->Stations.LoadFromFile(DataFilePath("Stations.dat"));
-    // The files' segments are found here, from the index made with the program where it
-    // fits the boundary file; their points are read meanwhile, or as they are asked for.
+    // The files' segments are found here; their points are read meanwhile, or as they are
+    // asked for. Those of a run are found from the index made with the program, where it
+    // fits the boundary file: the run reads only the pages of the segments it draws. Read
+    // whole, the file is walked through anyway.
     const std::optional<TBoundaryIndex> index =
-        TBoundaryIndex::Open(DataFilePath(kBoundaryIndexFile));
+        points == TPointReading::AsAsked ? TBoundaryIndex::Open(DataFilePath(kBoundaryIndexFile))
+                                         : std::nullopt;
     TCartogList::TBoundaryPlan plan = TCartogList::PlanBoundaryFiles(
         FileExists(fineBoundaries) ? fineBoundaries : DataFilePath("Countries.dat"),
         index ? &*index : nullptr);
