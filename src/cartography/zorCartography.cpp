@@ -315,8 +315,8 @@ TCartogList::TBoundaryPlan::TFile TCartogList::PlanBoundaryFile(const std::strin
     }
     TByteStream stream(file.view->Bytes());
     const std::uint32_t v = LoadLE32(file.view->Bytes().data());
-    if (v == 0 && index != nullptr) {
-        if (auto indexed = RecordsOf(*index, file.view->Bytes())) {
+    if (index != nullptr) {
+        if (auto indexed = v == 0 ? RecordsOf(*index, file.view->Bytes()) : std::nullopt) {
             file.records = std::move(*indexed);
             return file;
         }
