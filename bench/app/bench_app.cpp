@@ -407,12 +407,9 @@ void BM_PlainEncode5000Lines(benchmark::State& state) {
 }
 BENCHMARK(BM_PlainEncode5000Lines)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
 
-// The program in the bench's own folder, run to its exit with the given arguments and
-// the bench's settings folder; false unless it exits 0 (3: warnings, as the old element
-// set gives, counts as done).
-bool RunCli(const std::vector<std::string>& arguments) {
-    static const std::string program =
-        (std::filesystem::read_symlink("/proc/self/exe").parent_path() / "vantorel-cli").string();
+// A program run to its exit with the given arguments (found on the PATH unless it names a
+// folder), its output thrown away; its exit code, or -1 where it did not run or exit.
+int RunProgram(const std::string& program, const std::vector<std::string>& arguments) {
     std::vector<std::string> args{program};
     args.insert(args.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
@@ -425,13 +422,39 @@ bool RunCli(const std::vector<std::string>& arguments) {
     posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&quiet, 2, "/dev/null", O_WRONLY, 0);
     pid_t pid = 0;
-    const int failed = posix_spawn(&pid, program.c_str(), &quiet, nullptr, argv.data(), environ);
+    const int failed = posix_spawnp(&pid, program.c_str(), &quiet, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&quiet);
     int status = 0;
     if (failed != 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) {
-        return false;
+        return -1;
     }
-    return WEXITSTATUS(status) == 0 || WEXITSTATUS(status) == 3;
+    return WEXITSTATUS(status);
+}
+
+// The program in the bench's own folder, run to its exit with the given arguments and
+// the bench's settings folder; false unless it exits 0 (3: warnings, as the old element
+// set gives, counts as done).
+bool RunCli(const std::vector<std::string>& arguments) {
+    static const std::string program =
+        (std::filesystem::read_symlink("/proc/self/exe").parent_path() / "vantorel-cli").string();
+    const int code = RunProgram(program, arguments);
+    return code == 0 || code == 3;
+}
+
+// The arguments of a process run of a channel image of the bundled pass's time.
+std::vector<std::string> ProcessArguments(bool align, const std::string& out,
+                                          const std::string& image) {
+    return {"process",
+            "--keplers",
+            kSource + "/samples/keps",
+            "--file-clock-offset",
+            "0",
+            "--no-calibration",
+            "--overwrite",
+            align ? "--align" : "--no-align",
+            "--out",
+            out,
+            image};
 }
 
 // vantorel-cli process on the 5000-line pass, a process each time: loading the program
@@ -439,10 +462,8 @@ bool RunCli(const std::vector<std::string>& arguments) {
 // the program's start alone (--version).
 void BM_CliProcessPass5000Lines(benchmark::State& state) {
     Bench& b = TheBench();
-    const std::vector<std::string> arguments{
-        "process", "--keplers", kSource + "/samples/keps", "--file-clock-offset", "0",
-        "--no-calibration", "--overwrite", state.range(0) ? "--align" : "--no-align", "--out",
-        b.folder + "cli.geo.bmp", b.image};
+    const std::vector<std::string> arguments =
+        ProcessArguments(state.range(0) != 0, b.folder + "cli.geo.bmp", b.image);
     bench::TBaselineRatio ratio(state);
     for (auto _ : state) {
         if (!RunCli(arguments)) {
@@ -459,17 +480,8 @@ BENCHMARK(BM_CliProcessPass5000Lines)->Arg(0)->Arg(1)->Unit(benchmark::kMillisec
 // timed.
 void BM_CliProcessPassAfterRest5000Lines(benchmark::State& state) {
     Bench& b = TheBench();
-    const std::vector<std::string> arguments{"process",
-                                             "--keplers",
-                                             kSource + "/samples/keps",
-                                             "--file-clock-offset",
-                                             "0",
-                                             "--no-calibration",
-                                             "--overwrite",
-                                             "--align",
-                                             "--out",
-                                             b.folder + "cli.geo.bmp",
-                                             b.image};
+    const std::vector<std::string> arguments =
+        ProcessArguments(true, b.folder + "cli.geo.bmp", b.image);
     for (auto _ : state) {
         std::this_thread::sleep_for(std::chrono::seconds(2));
         const auto started = std::chrono::steady_clock::now();
@@ -485,6 +497,45 @@ BENCHMARK(BM_CliProcessPassAfterRest5000Lines)
     ->UseManualTime()
     ->Iterations(5)
     ->Unit(benchmark::kMillisecond);
+
+// The whole process of the bundled sample (4000 lines, aligned, JPEG out) against cjpeg
+// -quality 92 coding that run's own picture, read back as a BMP: the two take turns, and
+// "ratio" is the sample's time as a multiple of cjpeg's, both measured in this run.
+void BM_CliSampleAgainstCjpeg(benchmark::State& state) {
+    Bench& b = TheBench();
+    const std::string picture = b.folder + "sample.geo.jpg";
+    const std::vector<std::string> arguments =
+        ProcessArguments(true, picture, kSource + "/samples/2020_09_27_08_00_58_64.bmp");
+    const std::string decoded = b.folder + "sample.geo.bmp";
+    if (!RunCli(arguments) || RunProgram("djpeg", {"-bmp", "-outfile", decoded, picture}) != 0) {
+        state.SkipWithError("no picture of the sample, or no djpeg (libjpeg-turbo-progs)");
+        return;
+    }
+    const std::vector<std::string> coding{"-quality", "92", "-outfile", b.folder + "cjpeg.jpg",
+                                          decoded};
+    const auto seconds = [](auto&& run) {
+        const auto started = std::chrono::steady_clock::now();
+        run();
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    };
+    double cli = 0, cjpeg = 0;
+    for (auto _ : state) {
+        bool ran = true;
+        const double one = seconds([&] { ran = RunCli(arguments); });
+        cjpeg += seconds([&] { ran = RunProgram("cjpeg", coding) == 0 && ran; });
+        if (!ran) {
+            state.SkipWithError("vantorel-cli or cjpeg failed");
+            break;
+        }
+        cli += one;
+        state.SetIterationTime(one);
+    }
+    if (cjpeg > 0) {
+        state.counters["cjpeg_ms"] = 1e3 * cjpeg / static_cast<double>(state.iterations());
+        state.counters["ratio"] = cli / cjpeg;
+    }
+}
+BENCHMARK(BM_CliSampleAgainstCjpeg)->UseManualTime()->Iterations(20)->Unit(benchmark::kMillisecond);
 
 void BM_CliStart(benchmark::State& state) {
     bench::TBaselineRatio ratio(state);
