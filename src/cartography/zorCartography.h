@@ -180,7 +180,8 @@ public:
         int count_ = 0;
     };
     /// The file names of text split at '|', and their segments. A GSHHS file that
-    /// `index` fits is planned from it: none of its pages is read until a segment is.
+    /// `index` fits is planned from it: only the pages of the headers it checks are read
+    /// before a segment is.
     static TBoundaryPlan PlanBoundaryFiles(const std::string& text,
                                            const TBoundaryIndex* index = nullptr);
     /// Empties the store and loads each file of the plan in order, a GSHHS file's points
