@@ -148,8 +148,7 @@ std::optional<std::string> TBoundaryIndex::Write(std::span<const std::uint8_t> b
     for (const TCartogList::TRecord& record : records.list) {
         // What a run reading the file as asked works out for it.
         TCartogList::TItem item;
-        item.n = std::min<std::size_t>(static_cast<std::size_t>(record.n),
-                                       (bytes.size() - record.at) / 8);
+        item.n = TCartogList::WholePoints(record, bytes.size(), 8);
         item.at = bytes.data() + record.at;
         item.swap = records.swap;
         TCartogList::Surround(item);

@@ -467,9 +467,7 @@ void TCartogList::ReadRecords(const TByteStream& stream, const TRecords& records
         auto item = std::make_unique<TItem>();
         item->segment.Kind = record.kind;
         item->segment.Role = record.role;
-        // A record cut short keeps its fully read points.
-        item->n = std::min<size_t>(static_cast<size_t>(record.n),
-                                   (bytes.size() - record.at) / pointBytes);
+        item->n = WholePoints(record, bytes.size(), pointBytes);
         const std::uint8_t* p = bytes.data() + record.at;
         if (later) {
             item->at = p;

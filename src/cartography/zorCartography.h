@@ -9,6 +9,7 @@
 #include "imaging/Canvas.h"
 #include "mapping/zorMapping.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -373,6 +374,11 @@ private:
     static std::optional<TRecords> RecordsOf(const TBoundaryIndex& index,
                                              std::span<const std::uint8_t> file);
     void LoadPlannedFile(const TBoundaryPlan::TFile& file, TPointReading reading);
+    /// The points of a record that the file holds whole: one cut short keeps those.
+    static size_t WholePoints(const TRecord& record, size_t fileBytes, size_t pointBytes) {
+        return std::min<size_t>(static_cast<size_t>(record.n),
+                                (fileBytes - record.at) / pointBytes);
+    }
     static TRecords ScanNative(TByteStream& stream);
     static TRecords ScanGshhs(TByteStream& stream);
     /// Reads the records' points on every core and adds them in order; with the file's
